@@ -1,0 +1,282 @@
+#include "DeviceInterface.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "Messages.h"
+#include "Paths.h"
+
+namespace {
+
+bool isSocket(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+int connectSeqPacket(const std::string& path) {
+  sockaddr_un addr{};
+  if (path.size() >= sizeof addr.sun_path) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  // Packets of up to several hundred KiB must fit in one datagram.
+  int size = 4 * 1024 * 1024;
+  setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size);
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    int e = errno;
+    close(fd);
+    errno = e;
+    return -1;
+  }
+  return fd;
+}
+
+// Waits until `fd` is ready for `events`, the handle is cancelled, or the time
+// runs out.
+DeviceIoResult waitReady(int fd, short events, int cancelFd, DWORD timeoutMs, short* revents) {
+  pollfd fds[2] = {{fd, static_cast<short>(events | POLLRDHUP), 0}, {cancelFd, POLLIN, 0}};
+  int timeout = timeoutMs == INFINITE ? -1 : static_cast<int>(std::min<DWORD>(timeoutMs, 0x7FFFFFFF));
+  for (;;) {
+    int n = poll(fds, cancelFd >= 0 ? 2 : 1, timeout);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return DeviceIoResult::Failed;
+    if (n == 0) return DeviceIoResult::Timeout;
+    if (cancelFd >= 0 && (fds[1].revents & POLLIN)) {
+      uint64_t v;
+      (void)!read(cancelFd, &v, sizeof v);
+      SetLastError(ERROR_OPERATION_ABORTED);
+      return DeviceIoResult::Failed;
+    }
+    *revents = fds[0].revents;
+    return DeviceIoResult::Ok;
+  }
+}
+
+}  // namespace
+
+std::string DeviceRootFolder() {
+  const char* root = std::getenv("FOTAVI_DEVICE_ROOT");
+  if (root && *root) return root;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime && *runtime) return std::string(runtime) + "/fotavi-devices";
+  return "/tmp/fotavi-devices-" + std::to_string(geteuid());
+}
+
+std::string DeviceClassFolder(const std::string& classGuid) { return DeviceRootFolder() + "/" + classGuid; }
+
+std::unique_ptr<CDeviceInfoSet> CDeviceInfoSet::GetPresent(const std::string& classGuid) {
+  std::unique_ptr<CDeviceInfoSet> set(new CDeviceInfoSet);
+  std::string folder = DeviceClassFolder(classGuid);
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) {
+    if (errno == ENOENT) return set;  // no member ever arrived
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  std::vector<std::string> names;
+  while (dirent* e = readdir(dir)) {
+    if (e->d_name[0] == '.') continue;
+    std::string path = folder + "/" + e->d_name;
+    if (isSocket(path + "/" + DEVICE_PIPE_SOCKET) && isSocket(path + "/" + DEVICE_CONTROL_SOCKET)) {
+      names.push_back(e->d_name);
+    }
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  for (auto& n : names) set->paths_.push_back(folder + "/" + n);
+  return set;
+}
+
+DWORD CDeviceInfoSet::EnumMember(DWORD index, std::string* devicePath) const {
+  if (index >= paths_.size()) return ERROR_NO_MORE_ITEMS;
+  *devicePath = paths_[index];
+  return ERROR_SUCCESS;
+}
+
+std::unique_ptr<CDeviceHandle> CDeviceHandle::Open(const std::string& pipePath) {
+  auto slash = pipePath.rfind('/');
+  if (slash == std::string::npos || !isSocket(pipePath)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  std::unique_ptr<CDeviceHandle> h(new CDeviceHandle);
+  h->pipePath_ = pipePath;
+  h->controlPath_ = pipePath.substr(0, slash + 1) + DEVICE_CONTROL_SOCKET;
+  h->controlFd_ = connectSeqPacket(h->controlPath_);
+  if (h->controlFd_ < 0) {
+    SetLastError(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  h->cancelFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  return h;
+}
+
+CDeviceHandle::~CDeviceHandle() {
+  if (pipeFd_ >= 0) close(pipeFd_);
+  if (controlFd_ >= 0) close(controlFd_);
+  if (cancelFd_ >= 0) close(cancelFd_);
+}
+
+bool CDeviceHandle::ConnectPipe() {
+  if (pipeFd_ >= 0) return true;
+  pipeFd_ = connectSeqPacket(pipePath_);
+  if (pipeFd_ < 0) {
+    SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+    return false;
+  }
+  return true;
+}
+
+DeviceIoResult CDeviceHandle::Read(void* buffer, DWORD size, DWORD* bytesRead, DWORD timeoutMs) {
+  *bytesRead = 0;
+  if (!ConnectPipe()) return DeviceIoResult::Failed;
+  short revents = 0;
+  DeviceIoResult r = waitReady(pipeFd_, POLLIN, cancelFd_, timeoutMs, &revents);
+  if (r != DeviceIoResult::Ok) return r;
+  iovec iov{buffer, size};
+  msghdr msg{};
+  msg.msg_iov = &iov;
+  msg.msg_iovlen = 1;
+  ssize_t n = recvmsg(pipeFd_, &msg, MSG_DONTWAIT);
+  if (n < 0) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return DeviceIoResult::Failed;
+  }
+  if (msg.msg_flags & MSG_TRUNC) {
+    SetLastError(ERROR_MORE_DATA);  // the packet did not fit: the read fails
+    return DeviceIoResult::Failed;
+  }
+  if (n == 0 && (revents & (POLLHUP | POLLRDHUP))) {
+    SetLastError(ERROR_DEVICE_NOT_CONNECTED);  // the camera went away
+    return DeviceIoResult::Failed;
+  }
+  *bytesRead = static_cast<DWORD>(n);
+  return DeviceIoResult::Ok;
+}
+
+DeviceIoResult CDeviceHandle::Write(const void* data, DWORD size, DWORD* bytesWritten, DWORD timeoutMs) {
+  *bytesWritten = 0;
+  if (!ConnectPipe()) return DeviceIoResult::Failed;
+  short revents = 0;
+  DeviceIoResult r = waitReady(pipeFd_, POLLOUT, cancelFd_, timeoutMs, &revents);
+  if (r != DeviceIoResult::Ok) return r;
+  if (revents & (POLLHUP | POLLERR)) {
+    SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+    return DeviceIoResult::Failed;
+  }
+  ssize_t n = send(pipeFd_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+  if (n < 0) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return DeviceIoResult::Failed;
+  }
+  *bytesWritten = static_cast<DWORD>(n);
+  return DeviceIoResult::Ok;
+}
+
+DeviceIoResult CDeviceHandle::IoControl(DWORD code, void* outBuffer, DWORD outSize, DWORD* bytesReturned,
+                                        DWORD timeoutMs) {
+  *bytesReturned = 0;
+  uint8_t request[8];
+  std::memcpy(request, &code, 4);
+  std::memcpy(request + 4, &outSize, 4);
+  if (send(controlFd_, request, sizeof request, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof request)) {
+    SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+    return DeviceIoResult::Failed;
+  }
+  short revents = 0;
+  DeviceIoResult r = waitReady(controlFd_, POLLIN, cancelFd_, timeoutMs, &revents);
+  if (r != DeviceIoResult::Ok) return r;
+  std::vector<uint8_t> reply(8 + static_cast<size_t>(outSize) + 64);
+  ssize_t n = recv(controlFd_, reply.data(), reply.size(), MSG_DONTWAIT);
+  if (n < 8) {
+    SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+    return DeviceIoResult::Failed;
+  }
+  uint32_t ok, returned;
+  std::memcpy(&ok, reply.data(), 4);
+  std::memcpy(&returned, reply.data() + 4, 4);
+  if (!ok) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return DeviceIoResult::Failed;
+  }
+  size_t available = static_cast<size_t>(n) - 8;
+  size_t copy = std::min<size_t>({returned, available, outSize});
+  if (copy && outBuffer) std::memcpy(outBuffer, reply.data() + 8, copy);
+  *bytesReturned = static_cast<DWORD>(copy);
+  return DeviceIoResult::Ok;
+}
+
+void CDeviceHandle::Cancel() {
+  uint64_t one = 1;
+  if (cancelFd_ >= 0) (void)!write(cancelFd_, &one, sizeof one);
+}
+
+// ----------------------------------------------------------- device watcher
+
+namespace {
+
+void watchLoop() {
+  int fd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  if (fd < 0) return;
+  std::string watched;
+  int wd = -1;
+  alignas(inotify_event) char buf[4096];
+  for (;;) {
+    std::string folder = DeviceClassFolder(FOTAVI_DEVICE_CLASS_GUID);
+    if (folder != watched || wd < 0) {
+      if (wd >= 0) inotify_rm_watch(fd, wd);
+      wd = -1;
+      std::string root = DeviceRootFolder();
+      struct stat st;
+      if (stat(root.c_str(), &st) != 0) MakeFolders(root, 0700);
+      MakeFolders(folder, 0755);
+      wd = inotify_add_watch(fd, folder.c_str(),
+                             IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF);
+      watched = folder;
+    }
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 250) <= 0) continue;
+    bool changed = false;
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) {
+      for (char* ptr = buf; ptr < buf + n;) {
+        auto* ev = reinterpret_cast<inotify_event*>(ptr);
+        if (ev->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
+          wd = -1;
+        } else if (ev->len > 0 && ev->name[0] != '.') {
+          changed = true;
+        }
+        ptr += sizeof(inotify_event) + ev->len;
+      }
+    }
+    if (changed) BroadcastSystemMessage(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+  }
+}
+
+}  // namespace
+
+void StartDeviceWatcher() {
+  static std::once_flag once;
+  std::call_once(once, [] { std::thread(watchLoop).detach(); });
+}
+
+void InjectPowerEvent(WPARAM event) { BroadcastSystemMessage(WM_POWERBROADCAST, event, 0); }

@@ -1,0 +1,96 @@
+// The device-interface layer: enumeration of the present members of a device
+// interface class and I/O on a member's pipe, in place of the system's device
+// set-up calls and the camera driver.
+//
+// Contract (any camera implementation can plug in):
+//   device root:  $FOTAVI_DEVICE_ROOT, else $XDG_RUNTIME_DIR/fotavi-devices,
+//                 else /tmp/fotavi-devices-<uid>
+//   class folder: <root>/{CLASS-GUID}
+//   a present member is a sub-folder of the class folder holding two
+//   SOCK_SEQPACKET Unix sockets, the pipe ("FotaviZ5") and "control".
+//   Members are enumerated in name order; the device path is the sub-folder.
+//   Pipe: one datagram is one protocol packet, both directions; the camera
+//   serves one pipe connection at a time.
+//   Control: the host sends {u32 code, u32 output length} and receives
+//   {u32 ok, u32 bytes returned, bytes}; any number of control connections.
+//   Arrival: the sub-folder is built under a temporary name and renamed in.
+//   Removal: the sub-folder is removed, then the sockets close.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Types.h"
+
+// The camera's device interface class.
+constexpr const char* FOTAVI_DEVICE_CLASS_GUID = "{30091DC9-1A0E-41F1-BC70-C7C3A9142BC6}";
+constexpr const char* DEVICE_PIPE_SOCKET = "FotaviZ5";
+constexpr const char* DEVICE_CONTROL_SOCKET = "control";
+
+// Control codes of the camera driver.
+constexpr DWORD IOCTL_FOTAVI_RESET = 0x222000;
+constexpr DWORD IOCTL_FOTAVI_GET_DRIVER_LOG = 0x222004;
+constexpr DWORD IOCTL_FOTAVI_GET_STATUS = 0x22200C;
+
+FOTAVI_PLATFORM_API std::string DeviceRootFolder();
+FOTAVI_PLATFORM_API std::string DeviceClassFolder(const std::string& classGuid);
+
+// Snapshot of the present members of a class (the "device list").
+class FOTAVI_PLATFORM_API CDeviceInfoSet {
+ public:
+  // NULL (GetLastError set) when the list cannot be made.
+  static std::unique_ptr<CDeviceInfoSet> GetPresent(const std::string& classGuid);
+  // ERROR_SUCCESS with the member's device path, ERROR_NO_MORE_ITEMS past the
+  // last member.
+  DWORD EnumMember(DWORD index, std::string* devicePath) const;
+  size_t size() const { return paths_.size(); }
+
+ private:
+  std::vector<std::string> paths_;
+};
+
+enum class DeviceIoResult { Ok, Failed, Timeout };
+
+// An open handle to a member's pipe. Opening connects the control socket;
+// the pipe socket is connected at the first read or write, so a handle used
+// only for I/O controls (presence queries) never takes the camera's one pipe
+// connection.
+class FOTAVI_PLATFORM_API CDeviceHandle {
+ public:
+  // `pipePath` is the device path followed by "/" and the pipe name. NULL
+  // (GetLastError set) when the member is not there.
+  static std::unique_ptr<CDeviceHandle> Open(const std::string& pipePath);
+  ~CDeviceHandle();
+  CDeviceHandle(const CDeviceHandle&) = delete;
+  CDeviceHandle& operator=(const CDeviceHandle&) = delete;
+
+  // Reads one packet into `buffer`. A packet larger than `size` is a failure
+  // (the packet is consumed). Waits at most `timeoutMs`.
+  DeviceIoResult Read(void* buffer, DWORD size, DWORD* bytesRead, DWORD timeoutMs);
+  // Writes one packet.
+  DeviceIoResult Write(const void* data, DWORD size, DWORD* bytesWritten, DWORD timeoutMs);
+  // I/O control: no input buffer; the driver fills at most `outSize` bytes.
+  DeviceIoResult IoControl(DWORD code, void* outBuffer, DWORD outSize, DWORD* bytesReturned, DWORD timeoutMs);
+  // Abandons transfers in progress on other threads (they fail at once).
+  void Cancel();
+
+ private:
+  CDeviceHandle() = default;
+  bool ConnectPipe();
+  std::string pipePath_;
+  std::string controlPath_;
+  int pipeFd_ = -1;
+  int controlFd_ = -1;
+  int cancelFd_ = -1;  // eventfd that wakes waits on Cancel()
+};
+
+// Starts (once per process) the watcher that broadcasts WM_DEVICECHANGE with
+// DBT_DEVNODES_CHANGED to the top-level targets whenever a member of the
+// camera's class appears or disappears. Called by the first top-level target.
+FOTAVI_PLATFORM_API void StartDeviceWatcher();
+
+// Injects a power event (PBT_APMSUSPEND, PBT_APMRESUMESUSPEND, ...) as a
+// WM_POWERBROADCAST broadcast. The programs feed it from the session's sleep
+// signal; tests call it directly.
+FOTAVI_PLATFORM_API void InjectPowerEvent(WPARAM event);

@@ -1,0 +1,85 @@
+#include "Library.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+
+#include "Paths.h"
+
+namespace {
+thread_local std::string t_loadError;
+
+bool fileExists(const std::string& path) { return access(path.c_str(), R_OK) == 0; }
+
+std::string moduleFileName(const std::string& name) {
+  std::string file = name;
+  auto dot = file.rfind('.');
+  if (dot != std::string::npos) {
+    std::string ext = file.substr(dot);
+    for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == ".dll") file = file.substr(0, dot) + ".so";
+  }
+  return file;
+}
+}  // namespace
+
+std::string ResolveModulePath(const std::string& name) {
+  if (name.find('/') != std::string::npos) return fileExists(name) ? name : std::string();
+  std::string file = moduleFileName(name);
+  std::string candidate = GetProgramFolder() + "/" + file;
+  if (fileExists(candidate)) return candidate;
+  if (const char* extra = std::getenv("FOTAVI_MODULE_PATH")) {
+    std::string list = extra;
+    size_t start = 0;
+    while (start <= list.size()) {
+      size_t end = list.find(':', start);
+      if (end == std::string::npos) end = list.size();
+      std::string dir = list.substr(start, end - start);
+      if (!dir.empty() && fileExists(dir + "/" + file)) return dir + "/" + file;
+      start = end + 1;
+    }
+  }
+  return file;  // left to the system's search path
+}
+
+HMODULE LoadLibrary(const std::string& name) {
+  std::string path = ResolveModulePath(name);
+  if (path.empty()) {
+    t_loadError = name + ": no such file";
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    const char* err = dlerror();
+    t_loadError = err ? err : "unknown error";
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  return reinterpret_cast<HMODULE>(handle);
+}
+
+FARPROC GetProcAddress(HMODULE module, const char* symbol) {
+  if (!module || !symbol) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  dlerror();
+  void* sym = dlsym(reinterpret_cast<void*>(module), symbol);
+  if (!sym) {
+    const char* err = dlerror();
+    t_loadError = err ? err : std::string(symbol) + ": not found";
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  return reinterpret_cast<FARPROC>(sym);
+}
+
+BOOL FreeLibrary(HMODULE module) {
+  if (!module) return FALSE;
+  return dlclose(reinterpret_cast<void*>(module)) == 0 ? TRUE : FALSE;
+}
+
+std::string GetLoadErrorText() { return t_loadError; }

@@ -1,0 +1,93 @@
+#include "Paths.h"
+
+#include <limits.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+std::string homeFolder() {
+  const char* home = std::getenv("HOME");
+  if (home && *home) return home;
+  if (passwd* pw = getpwuid(geteuid())) return pw->pw_dir;
+  return "/";
+}
+
+std::string envOr(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? std::string(v) : std::string();
+}
+
+// A folder of ours that only we may enter: create it 0700, refuse a link or
+// someone else's folder.
+bool ensurePrivate(const std::string& path) {
+  if (!MakeFolders(path, 0700)) return false;
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return false;
+  if ((st.st_mode & 077) != 0) chmod(path.c_str(), 0700);
+  return true;
+}
+
+std::string withSlash(std::string s) {
+  if (s.empty() || s.back() != '/') s += '/';
+  return s;
+}
+
+}  // namespace
+
+std::string GetProgramPath() {
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return {};
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string GetProgramFolder() {
+  std::string path = GetProgramPath();
+  auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+bool MakeFolders(const std::string& path, unsigned mode) {
+  if (path.empty()) return false;
+  std::string current;
+  size_t pos = 0;
+  while (pos != std::string::npos) {
+    pos = path.find('/', pos + 1);
+    current = path.substr(0, pos);
+    if (current.empty()) continue;
+    if (mkdir(current.c_str(), mode) != 0 && errno != EEXIST) return false;
+  }
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string GetPrivateWorkFolder() {
+  std::string dir = envOr("FOTAVI_WORK_DIR");
+  if (dir.empty()) {
+    std::string runtime = envOr("XDG_RUNTIME_DIR");
+    dir = runtime.empty() ? homeFolder() + "/.cache/fotavi/tmp" : runtime + "/fotavi";
+  }
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return ensurePrivate(dir) ? withSlash(dir) : std::string();
+}
+
+std::string GetDocumentsFolder() {
+  std::string dir = envOr("XDG_DOCUMENTS_DIR");
+  struct stat st;
+  if (!dir.empty() && stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return dir;
+  dir = homeFolder() + "/Documents";
+  if (stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return dir;
+  return homeFolder();
+}
+
+std::string GetFallbackRoot() {
+  std::string dir = envOr("FOTAVI_FALLBACK_ROOT");
+  if (dir.empty()) dir = homeFolder() + "/.local/state/fotavi";
+  MakeFolders(dir, 0700);
+  return withSlash(dir);
+}

@@ -1,0 +1,24 @@
+// Folders of the machine and the user.
+#pragma once
+
+#include <string>
+
+#include "Types.h"
+
+// Folder of the running program (no trailing '/').
+FOTAVI_PLATFORM_API std::string GetProgramFolder();
+// Full path of the running program.
+FOTAVI_PLATFORM_API std::string GetProgramPath();
+// Per-user private work folder (mode 0700), in place of the system temporary
+// folder: $FOTAVI_WORK_DIR, else $XDG_RUNTIME_DIR/fotavi, else
+// ~/.cache/fotavi/tmp. Created when missing; "" when it cannot be made or is
+// not a private folder of the user. Ends with '/'.
+FOTAVI_PLATFORM_API std::string GetPrivateWorkFolder();
+// The user's documents folder ($XDG_DOCUMENTS_DIR, ~/Documents, else the home folder).
+FOTAVI_PLATFORM_API std::string GetDocumentsFolder();
+// The machine's fallback root, used where a Windows program falls back to
+// "C:": $FOTAVI_FALLBACK_ROOT, else ~/.local/state/fotavi/ (created when
+// missing). Always ends with '/', so names can follow it directly.
+FOTAVI_PLATFORM_API std::string GetFallbackRoot();
+// Creates a folder and its parents (mode 0755 unless given); true when it exists afterwards.
+FOTAVI_PLATFORM_API bool MakeFolders(const std::string& path, unsigned mode = 0755);

@@ -1,0 +1,310 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "Platform/GlobalMemory.h"
+#include "Platform/Ini.h"
+#include "Platform/Library.h"
+#include "Platform/Paths.h"
+#include "Platform/Settings.h"
+#include "Platform/Sync.h"
+
+namespace {
+
+std::string makeTempDir() {
+  char tmpl[] = "/tmp/fotavi-platform-test-XXXXXX";
+  return mkdtemp(tmpl);
+}
+
+class TempEnv : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = makeTempDir();
+    setenv("FOTAVI_MUTEX_ROOT", (dir_ + "/mutex").c_str(), 1);
+    setenv("FOTAVI_MACHINE_SETTINGS", (dir_ + "/machine.conf").c_str(), 1);
+    setenv("FOTAVI_USER_SETTINGS", (dir_ + "/user.conf").c_str(), 1);
+  }
+  void TearDown() override { (void)!system(("rm -rf '" + dir_ + "'").c_str()); }
+  std::string dir_;
+};
+
+// ---------------------------------------------------------- global memory
+
+TEST(GlobalMemory, AllocLockSizeFree) {
+  size_t before = GlobalBlockCount();
+  HGLOBAL h = GlobalAlloc(GHND, 100);
+  ASSERT_NE(h, nullptr);
+  auto* p = static_cast<unsigned char*>(GlobalLock(h));
+  ASSERT_NE(p, nullptr);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(p[i], 0);
+  EXPECT_EQ(GlobalSize(h), 100u);
+  EXPECT_FALSE(GlobalUnlock(h));  // lock count back at 0
+  EXPECT_EQ(GlobalBlockCount(), before + 1);
+  EXPECT_EQ(GlobalFree(h), nullptr);
+  EXPECT_EQ(GlobalBlockCount(), before);
+}
+
+TEST(GlobalMemory, FreeingAnUnknownOrFreedHandleIsDetected) {
+  HGLOBAL h = GlobalAlloc(GPTR, 8);
+  ASSERT_EQ(GlobalFree(h), nullptr);
+  EXPECT_EQ(GlobalFree(h), h);  // second free: refused, nothing freed twice
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(GlobalLock(h), nullptr);
+  EXPECT_EQ(GlobalSize(h), 0u);
+  HGLOBAL bogus = reinterpret_cast<HGLOBAL>(0x12345);
+  EXPECT_EQ(GlobalFree(bogus), bogus);
+}
+
+TEST(GlobalMemory, ImpossibleSizeFailsCleanly) {
+  EXPECT_EQ(GlobalAlloc(GHND, static_cast<size_t>(1) << 62), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
+}
+
+// ------------------------------------------------------------ named mutex
+
+using Outcome = CNamedMutex::Outcome;
+
+// Runs `fn` in a child process and returns its exit code.
+template <typename Fn>
+int inChild(Fn fn) {
+  pid_t pid = fork();
+  if (pid == 0) _exit(fn());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int outcomeCode(const std::string& name) {
+  Outcome o;
+  auto m = CNamedMutex::Create(name, false, &o);
+  return static_cast<int>(o);
+}
+
+class NamedMutexTest : public TempEnv {};
+
+TEST_F(NamedMutexTest, CreatedThenAlreadyExistsInThisAndAnotherProcess) {
+  Outcome o;
+  auto first = CNamedMutex::Create("Global\\TestMutexA", false, &o);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(o, Outcome::Created);
+  auto second = CNamedMutex::Create("Global\\TestMutexA", false, &o);
+  EXPECT_TRUE(second);
+  EXPECT_EQ(o, Outcome::AlreadyExists);
+  EXPECT_EQ(inChild([] { return outcomeCode("Global\\TestMutexA"); }), static_cast<int>(Outcome::AlreadyExists));
+  first.reset();
+  second.reset();
+  EXPECT_EQ(inChild([] { return outcomeCode("Global\\TestMutexA"); }), static_cast<int>(Outcome::Created));
+}
+
+TEST_F(NamedMutexTest, ReleasedWhenTheHoldingProcessIsKilled) {
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    Outcome o;
+    auto m = CNamedMutex::Create("Global\\TestMutexKill", true, &o);
+    (void)!write(ready[1], "x", 1);
+    pause();
+    _exit(0);
+  }
+  char c;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  Outcome o;
+  auto probe = CNamedMutex::Create("Global\\TestMutexKill", false, &o);
+  EXPECT_EQ(o, Outcome::AlreadyExists);
+  EXPECT_EQ(probe->Wait(50), WAIT_TIMEOUT);  // owned by the child
+  probe.reset();
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  auto after = CNamedMutex::Create("Global\\TestMutexKill", false, &o);
+  EXPECT_EQ(o, Outcome::Created);
+  EXPECT_EQ(after->Wait(1000), WAIT_OBJECT_0);
+}
+
+TEST_F(NamedMutexTest, HeldByAnotherUserIsAccessDenied) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  chmod(dir_.c_str(), 0755);  // let the other user reach the mutex folder
+  Outcome o;
+  CNamedMutex::Create("Global\\TestMutexUser", false, &o);  // make the folder
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+    auto m = CNamedMutex::Create("Global\\TestMutexUserOther", false, &o);
+    (void)!write(ready[1], m ? "y" : "n", 1);
+    pause();
+    _exit(0);
+  }
+  char c;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  ASSERT_EQ(c, 'y');
+  auto mine = CNamedMutex::Create("Global\\TestMutexUserOther", false, &o);
+  EXPECT_EQ(mine, nullptr);
+  EXPECT_EQ(o, Outcome::AccessDenied);
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+TEST_F(NamedMutexTest, WaitExcludesAcrossProcessesAndTimesOut) {
+  Outcome o;
+  auto m = CNamedMutex::Create("Wait for Test", false, &o);
+  ASSERT_EQ(m->Wait(1000), WAIT_OBJECT_0);
+  EXPECT_EQ(inChild([] {
+              Outcome o2;
+              auto c = CNamedMutex::Create("Wait for Test", false, &o2);
+              return c->Wait(100) == WAIT_TIMEOUT ? 0 : 1;
+            }),
+            0);
+  EXPECT_TRUE(m->Release());
+  EXPECT_FALSE(m->Release());
+  EXPECT_EQ(inChild([] {
+              Outcome o2;
+              auto c = CNamedMutex::Create("Wait for Test", false, &o2);
+              return c->Wait(1000) == WAIT_OBJECT_0 ? 0 : 1;
+            }),
+            0);
+}
+
+// -------------------------------------------------------------- settings
+
+class SettingsTest : public TempEnv {};
+
+TEST_F(SettingsTest, MissingKeyOrValueGivesTheDefault) {
+  EXPECT_EQ(SettingsGetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tiryx\\Z5\\Device Parameters", "LogLevel", 1), 1u);
+  EXPECT_FALSE(SettingsKeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tiryx\\Z5\\Device Parameters"));
+  std::string s = "unchanged";
+  EXPECT_FALSE(SettingsReadString(HKEY_CURRENT_USER, "SOFTWARE\\X\\Y", "V", &s));
+  EXPECT_EQ(s, "unchanged");
+}
+
+TEST_F(SettingsTest, RoundTripKeepsBackslashesAndIgnoresCase) {
+  const std::string key = "SOFTWARE\\Tiryx\\Fotavi (K27)\\FotaviForPresentation\\ImgSection";
+  ASSERT_TRUE(SettingsWriteString(HKEY_CURRENT_USER, key, "InputFolder", "C:\\DCIM\\100ABCDE"));
+  ASSERT_TRUE(SettingsWriteDword(HKEY_CURRENT_USER, key, "Count", 0xFFFFFFFFu));
+  std::string s;
+  ASSERT_TRUE(SettingsReadString(HKEY_CURRENT_USER, "software\\TIRYX\\fotavi (k27)\\FotaviForPresentation\\imgsection",
+                                 "inputfolder", &s));
+  EXPECT_EQ(s, "C:\\DCIM\\100ABCDE");
+  EXPECT_EQ(SettingsGetDword(HKEY_CURRENT_USER, key, "Count", 0), 0xFFFFFFFFu);
+  // A number is not a string and the other way round.
+  EXPECT_FALSE(SettingsReadString(HKEY_CURRENT_USER, key, "Count", &s));
+  DWORD d = 5;
+  EXPECT_FALSE(SettingsReadDword(HKEY_CURRENT_USER, key, "InputFolder", &d));
+  // Overwrite keeps one value.
+  ASSERT_TRUE(SettingsWriteString(HKEY_CURRENT_USER, key, "InputFolder", "/home/u/pictures"));
+  EXPECT_EQ(SettingsGetString(HKEY_CURRENT_USER, key, "InputFolder", ""), "/home/u/pictures");
+  // The two roots are separate files.
+  EXPECT_EQ(SettingsGetString(HKEY_LOCAL_MACHINE, key, "InputFolder", "none"), "none");
+}
+
+TEST_F(SettingsTest, LineBreaksCannotBeStoredAndTheWriteSaysSo) {
+  EXPECT_FALSE(SettingsWriteString(HKEY_CURRENT_USER, "SOFTWARE\\A\\B", "V", "two\nlines"));
+  EXPECT_FALSE(SettingsWriteString(HKEY_CURRENT_USER, "SOFTWARE\\A\\B", "V=W", "x"));
+}
+
+TEST_F(SettingsTest, WriteToAnUnwritablePlaceFails) {
+  setenv("FOTAVI_USER_SETTINGS", "/proc/fotavi-no/user.conf", 1);
+  EXPECT_FALSE(SettingsWriteDword(HKEY_CURRENT_USER, "SOFTWARE\\A\\B", "V", 1));
+}
+
+// ------------------------------------------------------------------- INI
+
+struct IniCase {
+  const char* content;
+  const char* section;
+  const char* key;
+  const char* expectString;
+  UINT expectInt;
+};
+
+class IniTest : public TempEnv, public ::testing::WithParamInterface<IniCase> {};
+
+TEST_P(IniTest, WindowsSemantics) {
+  const IniCase& c = GetParam();
+  std::string path = dir_ + "/Fotavi.ini";
+  std::ofstream(path) << c.content;
+  EXPECT_EQ(IniReadString(path, c.section, c.key, "default"), c.expectString);
+  EXPECT_EQ(IniReadInt(path, c.section, c.key, 99), c.expectInt);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, IniTest,
+    ::testing::Values(IniCase{"[Config]\nTRACESIZE=3\n", "Config", "TRACESIZE", "3", 3},
+                      IniCase{"[config]\r\ntracesize = 12abc\r\n", "CONFIG", "TraceSize", "12abc", 12},
+                      IniCase{"[Config]\nTRACESIZE=abc\n", "Config", "TRACESIZE", "abc", 0},
+                      IniCase{"[Config]\nTRACESIZE=-2\n", "Config", "TRACESIZE", "-2", static_cast<UINT>(-2)},
+                      IniCase{"[VIEWER]\nROOTPATH=C:\\DCIM\n", "Viewer", "RootPath", "C:\\DCIM", 0},
+                      IniCase{"[VIEWER]\nROOTPATH=\"C:\\DCIM\\\"\n", "VIEWER", "ROOTPATH", "C:\\DCIM\\", 0},
+                      IniCase{"[Other]\nTRACESIZE=5\n", "Config", "TRACESIZE", "default", 99},
+                      IniCase{"; comment\n[Config]\n;TRACESIZE=5\n", "Config", "TRACESIZE", "default", 99}),
+    [](const ::testing::TestParamInfo<IniCase>& info) { return "case" + std::to_string(info.index); });
+
+TEST_F(IniTest, MissingFileGivesDefaultsAndWriteCreatesIt) {
+  std::string path = dir_ + "/none.ini";
+  EXPECT_EQ(IniReadString(path, "A", "B", "dflt"), "dflt");
+  ASSERT_TRUE(IniWriteString(path, "VIEWER", "ROOTPATH", "C:\\DCIM"));
+  ASSERT_TRUE(IniWriteString(path, "viewer", "Other", "1"));
+  EXPECT_EQ(IniReadString(path, "Viewer", "rootpath", ""), "C:\\DCIM");
+  EXPECT_EQ(IniReadInt(path, "VIEWER", "OTHER", 0), 1u);
+}
+
+// ----------------------------------------------------------- libraries
+
+TEST(Library, MissingModuleAndSymbolFailWithText) {
+  EXPECT_EQ(LoadLibrary("NoSuchModule.dll"), nullptr);
+  EXPECT_FALSE(GetLoadErrorText().empty());
+  HMODULE libc = LoadLibrary("libc.so.6");
+  ASSERT_NE(libc, nullptr);
+  EXPECT_NE(GetProcAddress(libc, "strlen"), nullptr);
+  EXPECT_EQ(GetProcAddress(libc, "no_such_function_here"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
+  EXPECT_TRUE(FreeLibrary(libc));
+}
+
+TEST(Library, DllNameMapsToSharedObjectInTheModulePath) {
+  std::string dir = makeTempDir();
+  std::string target = dir + "/FakeModule.so";
+  ASSERT_EQ(symlink("/lib/x86_64-linux-gnu/libc.so.6", target.c_str()), 0);
+  setenv("FOTAVI_MODULE_PATH", ("/nonexistent:" + dir).c_str(), 1);
+  EXPECT_EQ(ResolveModulePath("FakeModule.dll"), target);
+  HMODULE m = LoadLibrary("FakeModule.dll");
+  EXPECT_NE(m, nullptr);
+  if (m) FreeLibrary(m);
+  unsetenv("FOTAVI_MODULE_PATH");
+  (void)!system(("rm -rf '" + dir + "'").c_str());
+}
+
+// ---------------------------------------------------------------- paths
+
+TEST(Paths, PrivateWorkFolderIsMode0700AndRefusesALink) {
+  std::string dir = makeTempDir();
+  setenv("FOTAVI_WORK_DIR", (dir + "/work").c_str(), 1);
+  std::string work = GetPrivateWorkFolder();
+  ASSERT_EQ(work, dir + "/work/");
+  struct stat st;
+  ASSERT_EQ(stat(work.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_EQ(symlink("/tmp", (dir + "/link").c_str()), 0);
+  setenv("FOTAVI_WORK_DIR", (dir + "/link").c_str(), 1);
+  EXPECT_EQ(GetPrivateWorkFolder(), "");
+  unsetenv("FOTAVI_WORK_DIR");
+  (void)!system(("rm -rf '" + dir + "'").c_str());
+}
+
+TEST(Paths, FallbackRootEndsWithASlash) {
+  std::string dir = makeTempDir();
+  setenv("FOTAVI_FALLBACK_ROOT", (dir + "/drive").c_str(), 1);
+  EXPECT_EQ(GetFallbackRoot(), dir + "/drive/");
+  unsetenv("FOTAVI_FALLBACK_ROOT");
+  (void)!system(("rm -rf '" + dir + "'").c_str());
+}
+
+}  // namespace
