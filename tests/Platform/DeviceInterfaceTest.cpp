@@ -1,0 +1,199 @@
+// The device-interface layer against the camera emulator.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "EmulatorProcess.h"
+#include "Platform/DeviceInterface.h"
+#include "Platform/Messages.h"
+#include "Platform/Time.h"
+
+using fotavi::test::EmulatorOptions;
+using fotavi::test::EmulatorProcess;
+
+namespace {
+
+class DeviceInterfaceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fotavi::test::MakeTempDir("fotavi-devif");
+    setenv("FOTAVI_DEVICE_ROOT", root_.c_str(), 1);
+  }
+  void TearDown() override {
+    emulator_.reset();
+    fotavi::test::RemoveTree(root_);
+  }
+  EmulatorProcess& StartEmulator(bool unplugged = false) {
+    EmulatorOptions o;
+    o.deviceRoot = root_;
+    o.startUnplugged = unplugged;
+    emulator_ = std::make_unique<EmulatorProcess>(o);
+    EXPECT_TRUE(emulator_->Start());
+    return *emulator_;
+  }
+  std::string PipePath() {
+    auto set = CDeviceInfoSet::GetPresent(FOTAVI_DEVICE_CLASS_GUID);
+    std::string path;
+    if (!set || set->EnumMember(0, &path) != ERROR_SUCCESS) return {};
+    return path + "/" + DEVICE_PIPE_SOCKET;
+  }
+  std::string root_;
+  std::unique_ptr<EmulatorProcess> emulator_;
+};
+
+// A 32-byte command packet: header {type 0, sequence, length 24} + command block.
+std::vector<uint8_t> CommandPacket(uint16_t code, uint16_t seq) {
+  std::vector<uint8_t> p(32, 0);
+  p[2] = seq & 0xFF;
+  p[3] = seq >> 8;
+  p[4] = 24;
+  p[8] = code & 0xFF;
+  p[9] = code >> 8;
+  return p;
+}
+
+TEST_F(DeviceInterfaceTest, NoCameraEnumeratesNothing) {
+  auto set = CDeviceInfoSet::GetPresent(FOTAVI_DEVICE_CLASS_GUID);
+  ASSERT_TRUE(set);
+  std::string path;
+  EXPECT_EQ(set->EnumMember(0, &path), ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(CDeviceHandle::Open(root_ + "/nothing/FotaviZ5"), nullptr);
+}
+
+TEST_F(DeviceInterfaceTest, EnumeratesThePresentCamera) {
+  StartEmulator();
+  auto set = CDeviceInfoSet::GetPresent(FOTAVI_DEVICE_CLASS_GUID);
+  ASSERT_TRUE(set);
+  std::string path;
+  ASSERT_EQ(set->EnumMember(0, &path), ERROR_SUCCESS);
+  EXPECT_EQ(path, emulator_->DevicePath());
+  EXPECT_EQ(set->EnumMember(1, &path), ERROR_NO_MORE_ITEMS);
+}
+
+TEST_F(DeviceInterfaceTest, CommandAndResponseOverThePipe) {
+  StartEmulator();
+  auto h = CDeviceHandle::Open(PipePath());
+  ASSERT_TRUE(h);
+  auto cmd = CommandPacket(0x8101, 5);  // card status
+  DWORD n = 0;
+  ASSERT_EQ(h->Write(cmd.data(), 32, &n, 1000), DeviceIoResult::Ok);
+  EXPECT_EQ(n, 32u);
+  std::vector<uint8_t> buf(65536);
+  ASSERT_EQ(h->Read(buf.data(), 65536, &n, 5000), DeviceIoResult::Ok);
+  EXPECT_EQ(n, 32u);
+  EXPECT_EQ(buf[2] | (buf[3] << 8), 5);  // the response carries the request's sequence
+}
+
+TEST_F(DeviceInterfaceTest, ReadTimesOutWhenNothingComes) {
+  StartEmulator();
+  auto h = CDeviceHandle::Open(PipePath());
+  ASSERT_TRUE(h);
+  std::vector<uint8_t> buf(65536);
+  DWORD n = 1;
+  DWORD start = GetTickCount();
+  EXPECT_EQ(h->Read(buf.data(), 65536, &n, 200), DeviceIoResult::Timeout);
+  EXPECT_GE(GetTickCount() - start, 150u);
+  EXPECT_EQ(n, 0u);
+}
+
+TEST_F(DeviceInterfaceTest, PacketLargerThanTheBufferFailsTheRead) {
+  StartEmulator();
+  auto h = CDeviceHandle::Open(PipePath());
+  ASSERT_TRUE(h);
+  auto cmd = CommandPacket(0x8101, 6);
+  DWORD n = 0;
+  ASSERT_EQ(h->Write(cmd.data(), 32, &n, 1000), DeviceIoResult::Ok);
+  uint8_t small[16];
+  EXPECT_EQ(h->Read(small, sizeof small, &n, 5000), DeviceIoResult::Failed);
+}
+
+TEST_F(DeviceInterfaceTest, ControlCodes) {
+  StartEmulator();
+  auto h = CDeviceHandle::Open(PipePath());
+  ASSERT_TRUE(h);
+  uint32_t status = 0;
+  DWORD n = 0;
+  ASSERT_EQ(h->IoControl(IOCTL_FOTAVI_GET_STATUS, &status, 4, &n, 1000), DeviceIoResult::Ok);
+  EXPECT_EQ(n, 4u);
+  EXPECT_NE(status, 0u);
+  char text[64] = {};
+  ASSERT_EQ(h->IoControl(IOCTL_FOTAVI_GET_DRIVER_LOG, text, sizeof text - 1, &n, 1000), DeviceIoResult::Ok);
+  EXPECT_LE(n, sizeof text - 1);
+  ASSERT_EQ(h->IoControl(IOCTL_FOTAVI_RESET, nullptr, 0, &n, 1000), DeviceIoResult::Ok);
+  EXPECT_EQ(n, 0u);
+}
+
+TEST_F(DeviceInterfaceTest, PresenceQueryDoesNotTakeThePipe) {
+  StartEmulator();
+  auto query = CDeviceHandle::Open(PipePath());
+  ASSERT_TRUE(query);
+  uint32_t status = 0;
+  DWORD n = 0;
+  ASSERT_EQ(query->IoControl(IOCTL_FOTAVI_GET_STATUS, &status, 4, &n, 1000), DeviceIoResult::Ok);
+  // A second handle still gets the camera's one pipe connection.
+  auto user = CDeviceHandle::Open(PipePath());
+  ASSERT_TRUE(user);
+  auto cmd = CommandPacket(0x8101, 7);
+  ASSERT_EQ(user->Write(cmd.data(), 32, &n, 1000), DeviceIoResult::Ok);
+  std::vector<uint8_t> buf(65536);
+  EXPECT_EQ(user->Read(buf.data(), 65536, &n, 5000), DeviceIoResult::Ok);
+}
+
+TEST_F(DeviceInterfaceTest, UnplugFailsTransfersOnTheOldConnection) {
+  StartEmulator();
+  auto h = CDeviceHandle::Open(PipePath());
+  ASSERT_TRUE(h);
+  auto cmd = CommandPacket(0x8101, 8);
+  DWORD n = 0;
+  ASSERT_EQ(h->Write(cmd.data(), 32, &n, 1000), DeviceIoResult::Ok);
+  std::vector<uint8_t> buf(65536);
+  ASSERT_EQ(h->Read(buf.data(), 65536, &n, 5000), DeviceIoResult::Ok);
+  ASSERT_TRUE(emulator_->Unplug());
+  EXPECT_EQ(h->Read(buf.data(), 65536, &n, 2000), DeviceIoResult::Failed);
+  EXPECT_EQ(PipePath(), "");
+}
+
+TEST_F(DeviceInterfaceTest, CancelEndsAWaitingRead) {
+  StartEmulator();
+  auto h = CDeviceHandle::Open(PipePath());
+  ASSERT_TRUE(h);
+  std::vector<uint8_t> buf(65536);
+  DWORD n = 0;
+  std::thread canceller([&] {
+    Sleep(50);
+    h->Cancel();
+  });
+  DWORD start = GetTickCount();
+  EXPECT_EQ(h->Read(buf.data(), 65536, &n, 5000), DeviceIoResult::Failed);
+  EXPECT_LT(GetTickCount() - start, 4000u);
+  canceller.join();
+}
+
+// Waits on the calling thread's queue for a device-change broadcast.
+bool WaitForDeviceChange(DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  MSG m;
+  while (GetTickCount() - start < timeoutMs) {
+    if (GetMessageTimeout(&m, 50) == WAIT_OBJECT_0 && m.message == WM_DEVICECHANGE) return true;
+  }
+  return false;
+}
+
+TEST_F(DeviceInterfaceTest, DeviceChangeIsBroadcastOnUnplugAndReplug) {
+  StartEmulator(/*unplugged=*/true);
+  HWND top = CreateWindowTarget([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; }, "watch", WTF_TOPLEVEL);
+  ASSERT_NE(top, nullptr);
+  Sleep(400);  // the watcher picks up this test's device root
+  DrainMessages();
+  ASSERT_TRUE(emulator_->Replug());
+  EXPECT_TRUE(WaitForDeviceChange(3000));
+  DrainMessages();
+  ASSERT_TRUE(emulator_->Unplug());
+  EXPECT_TRUE(WaitForDeviceChange(3000));
+  DestroyWindow(top);
+}
+
+}  // namespace
