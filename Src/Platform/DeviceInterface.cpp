@@ -147,6 +147,7 @@ bool CDeviceHandle::ConnectPipe() {
 }
 
 DeviceIoResult CDeviceHandle::Read(void* buffer, DWORD size, DWORD* bytesRead, DWORD timeoutMs) {
+  ActiveTransfer active(*this);
   *bytesRead = 0;
   if (!ConnectPipe()) return DeviceIoResult::Failed;
   short revents = 0;
@@ -174,6 +175,7 @@ DeviceIoResult CDeviceHandle::Read(void* buffer, DWORD size, DWORD* bytesRead, D
 }
 
 DeviceIoResult CDeviceHandle::Write(const void* data, DWORD size, DWORD* bytesWritten, DWORD timeoutMs) {
+  ActiveTransfer active(*this);
   *bytesWritten = 0;
   if (!ConnectPipe()) return DeviceIoResult::Failed;
   short revents = 0;
@@ -194,6 +196,7 @@ DeviceIoResult CDeviceHandle::Write(const void* data, DWORD size, DWORD* bytesWr
 
 DeviceIoResult CDeviceHandle::IoControl(DWORD code, void* outBuffer, DWORD outSize, DWORD* bytesReturned,
                                         DWORD timeoutMs) {
+  ActiveTransfer active(*this);
   *bytesReturned = 0;
   uint8_t request[8];
   std::memcpy(request, &code, 4);
@@ -226,9 +229,19 @@ DeviceIoResult CDeviceHandle::IoControl(DWORD code, void* outBuffer, DWORD outSi
 }
 
 void CDeviceHandle::Cancel() {
+  // Only transfers waiting now are abandoned; a later one starts afresh.
   uint64_t one = 1;
-  if (cancelFd_ >= 0) (void)!write(cancelFd_, &one, sizeof one);
+  if (cancelFd_ >= 0 && active_.load() > 0) (void)!write(cancelFd_, &one, sizeof one);
 }
+
+CDeviceHandle::ActiveTransfer::ActiveTransfer(CDeviceHandle& h) : h_(h) {
+  if (h_.active_.fetch_add(1) == 0 && h_.cancelFd_ >= 0) {
+    uint64_t v;
+    (void)!read(h_.cancelFd_, &v, sizeof v);  // drop a cancel that came after its transfer ended
+  }
+}
+
+CDeviceHandle::ActiveTransfer::~ActiveTransfer() { h_.active_.fetch_sub(1); }
 
 // ----------------------------------------------------------- device watcher
 
@@ -239,22 +252,24 @@ void watchLoop() {
   if (fd < 0) return;
   std::string watched;
   int wd = -1;
+  bool first = true;
   alignas(inotify_event) char buf[4096];
   for (;;) {
+    // The device root can change (tests give each case its own): follow it.
+    // A class folder that does not exist yet is waited for, never created,
+    // so a folder someone removed is not brought back.
     std::string folder = DeviceClassFolder(FOTAVI_DEVICE_CLASS_GUID);
     if (folder != watched || wd < 0) {
       if (wd >= 0) inotify_rm_watch(fd, wd);
-      wd = -1;
-      std::string root = DeviceRootFolder();
-      struct stat st;
-      if (stat(root.c_str(), &st) != 0) MakeFolders(root, 0700);
-      MakeFolders(folder, 0755);
       wd = inotify_add_watch(fd, folder.c_str(),
                              IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF);
-      watched = folder;
+      // A member may have come or gone while nothing was watched.
+      if (wd >= 0 && !first) BroadcastSystemMessage(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+      watched = wd >= 0 ? folder : std::string();
+      first = false;
     }
     pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 250) <= 0) continue;
+    if (poll(&p, 1, wd >= 0 ? 250 : 100) <= 0) continue;
     bool changed = false;
     ssize_t n;
     while ((n = read(fd, buf, sizeof buf)) > 0) {
@@ -262,6 +277,7 @@ void watchLoop() {
         auto* ev = reinterpret_cast<inotify_event*>(ptr);
         if (ev->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
           wd = -1;
+          changed = true;
         } else if (ev->len > 0 && ev->name[0] != '.') {
           changed = true;
         }

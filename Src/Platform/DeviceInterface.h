@@ -17,6 +17,7 @@
 //   Removal: the sub-folder is removed, then the sockets close.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -83,6 +84,12 @@ class FOTAVI_PLATFORM_API CDeviceHandle {
   int pipeFd_ = -1;
   int controlFd_ = -1;
   int cancelFd_ = -1;  // eventfd that wakes waits on Cancel()
+  std::atomic<int> active_{0};  // transfers in progress
+  struct ActiveTransfer {
+    explicit ActiveTransfer(CDeviceHandle& h);
+    ~ActiveTransfer();
+    CDeviceHandle& h_;
+  };
 };
 
 // Starts (once per process) the watcher that broadcasts WM_DEVICECHANGE with

@@ -197,3 +197,19 @@ TEST_F(DeviceInterfaceTest, DeviceChangeIsBroadcastOnUnplugAndReplug) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DeviceInterfaceTest, CancelWithNothingWaitingDoesNotFailTheNextTransfer) {
+  StartEmulator();
+  auto h = CDeviceHandle::Open(PipePath());
+  ASSERT_TRUE(h);
+  h->Cancel();
+  auto cmd = CommandPacket(0x8101, 9);
+  DWORD n = 0;
+  ASSERT_EQ(h->Write(cmd.data(), 32, &n, 1000), DeviceIoResult::Ok);
+  std::vector<uint8_t> buf(65536);
+  EXPECT_EQ(h->Read(buf.data(), 65536, &n, 5000), DeviceIoResult::Ok);
+}
+
+}  // namespace

@@ -142,8 +142,9 @@ bool EmulatorProcess::Start(int timeoutMs) {
     if (devnull >= 0) dup2(devnull, STDIN_FILENO);
     // No descriptor of the test may live on in the emulator: a socket kept
     // open there would hide the test's own close from its peer.
-    if (close_range(3, ~0U, 0) != 0)
+    if (close_range(3, ~0U, 0) != 0) {
       for (int fd = 3; fd < 1024; ++fd) close(fd);
+    }
     execv(argv[0], argv.data());
     fprintf(stderr, "cannot run %s: %s\n", argv[0], strerror(errno));
     _exit(127);
