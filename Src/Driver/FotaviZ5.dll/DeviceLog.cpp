@@ -1,0 +1,282 @@
+#include "DeviceLog.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "Class/Interface.h"
+#include "FotaviZ5.h"
+#include "FotaviZ5App.h"
+#include "Platform/Paths.h"
+#include "Platform/Time.h"
+#include "TimeLimits.h"
+
+namespace {
+
+// Set while the driver text of a line is fetched, so that a failure inside
+// that fetch does not write a line of its own.
+thread_local bool t_bInDriverText = false;
+
+size_t FormatTime(char* pOut, size_t nSize) {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  int n = std::snprintf(pOut, nSize, "%02d:%02d:%02d.%03d\t", st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
+  return n < 0 ? 0 : std::min(static_cast<size_t>(n), nSize - 1);
+}
+
+}  // namespace
+
+const char* FotaviErrorName(DWORD dwError) {
+  switch (dwError) {
+    case ERR_FOTAVI_NOOPEN: return "ERR_FOTAVI_NOOPEN";
+    case ERR_FOTAVI_ALREADYOPEN: return "ERR_FOTAVI_ALREADYOPEN";
+    case ERR_FOTAVI_NODEVICE: return "ERR_FOTAVI_NODEVICE";
+    case ERR_FOTAVI_INITDEVICE: return "ERR_FOTAVI_INITDEVICE";
+    case ERR_FOTAVI_CREATEDEVICE: return "ERR_FOTAVI_CREATEDEVICE";
+    case ERR_FOTAVI_ALREADYUSE: return "ERR_FOTAVI_ALREADYUSE";
+    case ERR_FOTAVI_IOCTLFAILUER: return "ERR_FOTAVI_IOCTLFAILUER";
+    case ERR_FOTAVI_IOCTLRESET: return "ERR_FOTAVI_IOCTLRESET";
+    case ERR_FOTAVI_IOCTLTIMEOUT: return "ERR_FOTAVI_IOCTLTIMEOUT";
+    case ERR_FOTAVI_READFAILUER: return "ERR_FOTAVI_READFAILUER";
+    case ERR_FOTAVI_READLENGTH: return "ERR_FOTAVI_READLENGTH";
+    case ERR_FOTAVI_READTIMEOUT: return "ERR_FOTAVI_READTIMEOUT";
+    case ERR_FOTAVI_READZERO: return "ERR_FOTAVI_READZERO";
+    case ERR_FOTAVI_READSEQ: return "ERR_FOTAVI_READSEQ";
+    case ERR_FOTAVI_READSTOP: return "ERR_FOTAVI_READSTOP";
+    case ERR_FOTAVI_WRITEFAILUER: return "ERR_FOTAVI_WRITEFAILUER";
+    case ERR_FOTAVI_WRITETIMEOUT: return "ERR_FOTAVI_WRITETIMEOUT";
+    case ERR_FOTAVI_REQUEST: return "ERR_FOTAVI_REQUEST";
+    case ERR_FOTAVI_REQUESTRSP: return "ERR_FOTAVI_REQUESTRSP";
+    case ERR_FOTAVI_NOMEMORY: return "ERR_FOTAVI_NOMEMORY";
+    case ERR_FOTAVI_FUNCPARAM: return "ERR_FOTAVI_FUNCPARAM";
+    case ERR_FOTAVI_FILE: return "ERR_FOTAVI_FILE";
+    case ERR_FOTAVI_SYSCALL: return "ERR_FOTAVI_SYSCALL";
+    default: return " ";
+  }
+}
+
+CDeviceLog::CDeviceLog() = default;
+
+CDeviceLog::~CDeviceLog() { CloseFile(); }
+
+void CDeviceLog::SetSettings(DWORD dwSizeLimit, DWORD dwLevel, const std::string& folder) {
+  m_dwSizeLimit.store(dwSizeLimit);
+  m_dwLevel.store(dwLevel);
+  std::lock_guard<std::mutex> lock(m_FolderLock);
+  m_Folder = folder;
+}
+
+std::string CDeviceLog::Folder() const {
+  std::lock_guard<std::mutex> lock(m_FolderLock);
+  return m_Folder.empty() ? GetFallbackRoot() : m_Folder;
+}
+
+std::string CDeviceLog::CurrentFile() const {
+  std::lock_guard<std::mutex> lock(m_FileNameLock);
+  return m_CurrentFile;
+}
+
+void CDeviceLog::Start() {
+  std::lock_guard<std::mutex> lock(m_ThreadLock);
+  if (m_pThread) {
+    theApp.bPostThreadMessage(m_pThread->id(), WM_FOTAVI_LOGOPEN, 0, 0, false);
+    m_StartEvent.Wait(TimeLimits().dwThreadEndMs);
+    return;
+  }
+  m_StartEvent.Reset();
+  m_pThread = std::make_unique<CPlatformThread>([this] { ThreadProc(); }, false, "FotaviZ5 log");
+  m_dwThreadId.store(m_pThread->id());
+  m_StartEvent.Wait(INFINITE);
+}
+
+void CDeviceLog::Stop() {
+  std::lock_guard<std::mutex> lock(m_ThreadLock);
+  if (!m_pThread) return;
+  m_dwThreadId.store(0);
+  theApp.bPostThreadMessage(m_pThread->id(), WM_QUIT, 0, 0, false);
+  m_pThread->Join(TimeLimits().dwThreadEndMs);
+  m_pThread.reset();
+}
+
+void CDeviceLog::ThreadProc() {
+  PostThreadMessage(GetCurrentThreadId(), WM_FOTAVI_LOGOPEN, 0, 0);
+  RunMessageLoop([this](const MSG& msg) {
+    if (msg.message == WM_FOTAVI_LOGOPEN) {
+      CloseFile();
+      OpenFile();
+      m_StartEvent.Set();
+    } else if (msg.message == WM_FOTAVI_LOGWRITE) {
+      char* pBuffer = reinterpret_cast<char*>(msg.wParam);
+      WriteBuffer(pBuffer, static_cast<size_t>(msg.lParam));
+      --m_lPending;
+      delete[] pBuffer;
+    }
+  });
+  // Lines posted while the thread was ending are freed, not written.
+  DrainMessages([this](const MSG& msg) {
+    if (msg.message == WM_FOTAVI_LOGWRITE) {
+      --m_lPending;
+      delete[] reinterpret_cast<char*>(msg.wParam);
+    }
+  });
+  CloseFile();
+}
+
+std::string CDeviceLog::SelectFile() const {
+  const std::string fallback = GetFallbackRoot() + "Device.log";
+  const std::string folder = Folder();
+  std::string chosen;
+  struct timespec oldest {};
+  char name[64];
+  for (int n = 0; n < 10; ++n) {
+    std::snprintf(name, sizeof name, "Device%d.log", n);
+    std::string path = folder + name;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return path;
+  }
+  for (int n = 0; n < 10; ++n) {
+    std::snprintf(name, sizeof name, "Device%d.log", n);
+    std::string path = folder + name;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+      if (n == 0) return fallback;
+      continue;
+    }
+    bool older = st.st_mtim.tv_sec < oldest.tv_sec ||
+                 (st.st_mtim.tv_sec == oldest.tv_sec && st.st_mtim.tv_nsec < oldest.tv_nsec);
+    if (chosen.empty() || older) {
+      chosen = path;
+      oldest = st.st_mtim;
+    }
+  }
+  return chosen.empty() ? fallback : chosen;
+}
+
+void CDeviceLog::OpenFile() {
+  m_dwWritten = 0;
+  std::string name = SelectFile();
+  if (Level() != 0) {
+    m_hFile = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  }
+  std::lock_guard<std::mutex> lock(m_FileNameLock);
+  m_CurrentFile = m_hFile >= 0 ? name : std::string();
+}
+
+void CDeviceLog::CloseFile() {
+  if (m_hFile >= 0) ::close(m_hFile);
+  m_hFile = -1;
+}
+
+void CDeviceLog::WriteBuffer(const char* pBuffer, size_t nLength) {
+  if (m_hFile < 0) return;
+  if (m_dwWritten + nLength > SizeLimit()) {
+    CloseFile();
+    OpenFile();
+    if (m_hFile < 0) return;
+  }
+  ssize_t n = ::write(m_hFile, pBuffer, nLength);
+  if (n > 0) m_dwWritten += static_cast<DWORD>(n);
+}
+
+size_t CDeviceLog::PrefixDriverText(char* pBuffer) {
+  if (t_bInDriverText || g_pInterface == nullptr) return 0;
+  t_bInDriverText = true;
+  DWORD dwLength = 0;
+  g_pInterface->bGetDriverLog(pBuffer, FOTAVI_LOG_BUFFER_SIZE - FOTAVI_LOG_LINE_MAX - 1, &dwLength);
+  t_bInDriverText = false;
+  return dwLength;
+}
+
+void CDeviceLog::Post(char* pBuffer, size_t nLength) {
+  DWORD dwThread = m_dwThreadId.load();
+  if (dwThread == 0 || !theApp.bPostThreadMessage(dwThread, WM_FOTAVI_LOGWRITE, reinterpret_cast<WPARAM>(pBuffer),
+                                                  static_cast<LPARAM>(nLength), false)) {
+    --m_lPending;
+    delete[] pBuffer;
+  }
+}
+
+char* CDeviceLog::NewLineBuffer(size_t* pnDriver) {
+  if (Level() == 0 || m_dwThreadId.load() == 0) return nullptr;
+  if (++m_lPending > 10) Sleep(0);
+  char* pBuffer = new (std::nothrow) char[FOTAVI_LOG_BUFFER_SIZE];
+  if (pBuffer == nullptr) {
+    --m_lPending;
+    return nullptr;
+  }
+  *pnDriver = PrefixDriverText(pBuffer);
+  return pBuffer;
+}
+
+void CDeviceLog::WriteLine(const char* pszText) {
+  size_t nDriver = 0;
+  char* pBuffer = NewLineBuffer(&nDriver);
+  if (pBuffer == nullptr) return;
+  char* pLine = pBuffer + nDriver;
+  size_t nTime = FormatTime(pLine, FOTAVI_LOG_LINE_MAX);
+  size_t nText = std::min(std::strlen(pszText), FOTAVI_LOG_LINE_MAX - 2 - nTime);
+  std::memcpy(pLine + nTime, pszText, nText);
+  std::memcpy(pLine + nTime + nText, "\r\n", 2);
+  Post(pBuffer, nDriver + nTime + nText + 2);
+}
+
+void CDeviceLog::WriteLineF(const char* pszFormat, ...) {
+  if (Level() == 0) return;
+  char text[FOTAVI_LOG_LINE_MAX + 1];
+  va_list args;
+  va_start(args, pszFormat);
+  std::vsnprintf(text, sizeof text, pszFormat, args);
+  va_end(args);
+  WriteLine(text);
+}
+
+void CDeviceLog::WriteTrace(const char* pszFormat, ...) {
+  if (Level() < 2) return;
+  char text[FOTAVI_LOG_LINE_MAX + 1];
+  std::memcpy(text, "LOG  \t\t:", 8);
+  va_list args;
+  va_start(args, pszFormat);
+  std::vsnprintf(text + 8, sizeof text - 8, pszFormat, args);
+  va_end(args);
+  WriteLine(text);
+}
+
+void CDeviceLog::WriteDump(const void* pData, DWORD dwCount, bool bRead) {
+  size_t n = 0;
+  char* pBuffer = NewLineBuffer(&n);
+  if (pBuffer == nullptr) return;
+  static const char kLead[] = "\t\t\t\t\t\t\t [ ";
+  std::memcpy(pBuffer + n, kLead, sizeof kLead - 1);
+  n += sizeof kLead - 1;
+  const BYTE* p = static_cast<const BYTE*>(pData);
+  static const char hex[] = "0123456789abcdef";
+  for (DWORD i = 0; i < dwCount && i < 16; ++i) {
+    pBuffer[n++] = hex[p[i] >> 4];
+    pBuffer[n++] = hex[p[i] & 15];
+    pBuffer[n++] = ' ';
+  }
+  pBuffer[n++] = ']';
+  pBuffer[n++] = bRead ? '<' : '>';
+  pBuffer[n++] = '\r';
+  pBuffer[n++] = '\n';
+  Post(pBuffer, n);
+}
+
+void CDeviceLog::WriteInfo(BOOL bResult, DWORD dwError, const char* pszSource, int nLine) {
+  if (bResult) return;
+  WriteLineF("INFO\t\t:0x%08x(%s), [%s:%d]", dwError, FotaviErrorName(dwError), pszSource, nLine);
+}
+
+void CDeviceLog::WriteStart(const char* pszName, bool bProtocolStep) {
+  if (Level() < (bProtocolStep ? 2u : 1u)) return;
+  WriteLineF("START\t\t:%s%s", bProtocolStep ? "CRequest::" : "", pszName);
+}
+
+void CDeviceLog::WriteEnd(BOOL bResult, const char* pszName, bool bProtocolStep) {
+  if (Level() < (bProtocolStep ? 2u : 1u)) return;
+  WriteLineF("END\t\t %s:%s%s", bResult ? "(1)" : "(0)", bProtocolStep ? "CRequest::" : "", pszName);
+}

@@ -1,0 +1,155 @@
+// The device log: levels, file choice, roll-over and the fallback folder.
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <fstream>
+
+#include "DriverFixture.h"
+
+namespace fotavi::test {
+namespace {
+
+class DeviceLogTest : public DriverTest {
+ protected:
+  // One frame request and one failing request, then the log thread ends.
+  void RunSomeRequests() {
+    ASSERT_TRUE(StartEmulator());
+    ASSERT_TRUE(CreateInterface());
+    ASSERT_TRUE(Open());
+    DEVICE_CMD frame = FotaviMakeCommand(FOTAVI_CMD_GET_JPEG);
+    HGLOBAL h = nullptr;
+    DWORD size = 0, err = 0;
+    ASSERT_TRUE(device_->bRequest(&frame, &h, &size, &err));
+    GlobalFree(h);
+    DEVICE_CMD unknown = FotaviMakeCommand(0x1234);
+    EXPECT_FALSE(device_->bRequest(&unknown, &h, &size, &err));
+    device_->bClose(&err);
+    ReleaseInterface();
+  }
+  std::string LogsDir() const { return installDir_ + "/Logs/"; }
+};
+
+struct LevelCase {
+  DWORD level;
+  std::vector<std::string> present;
+  std::vector<std::string> absent;
+};
+
+class LogLevelTest : public DeviceLogTest, public ::testing::WithParamInterface<LevelCase> {};
+
+TEST_P(LogLevelTest, WritesTheLinesOfItsLevel) {
+  logLevel_ = GetParam().level;
+  RunSomeRequests();
+  if (GetParam().level == 0) {
+    EXPECT_FALSE(FileExists(LogsDir() + "Device0.log"));
+    return;
+  }
+  std::string text = ReadFileText(LogsDir() + "Device0.log");
+  for (const std::string& s : GetParam().present) EXPECT_NE(text.find(s), std::string::npos) << s;
+  for (const std::string& s : GetParam().absent) EXPECT_EQ(text.find(s), std::string::npos) << s;
+}
+
+const std::vector<std::string> kLevel1Lines = {
+    "\tSTART\t\t:bOpen\r\n",
+    "\tEND\t\t (1):bOpen\r\n",
+    "\tSTART\t\t:bRequestSub\r\n",
+    "\tSTART\t\t:bWriteSub\r\n",
+    "\tEND\t\t (1):bReadSub\r\n",
+    "\tEND\t\t (0):bRequest\r\n",
+    "\tINFO\t\t:0x810e0001(ERR_FOTAVI_REQUEST), [Device:0]\r\n",
+    "\t\t\t\t\t\t\t [ 00 00 ",  // dump of the command packet written
+    "]>\r\n",
+    "]<\r\n",
+    "\tSTART\t\t:bClose\r\n",
+};
+const std::vector<std::string> kLevel2Only = {
+    "LOG  \t\t:ReadFile()\r\n",
+    "LOG  \t\t:WriteFile() [TRUE]\r\n",
+    "START\t\t:CRequest::bCommandAndResponse\r\n",
+    "END\t\t (1):CRequest::bReadJpegData\r\n",
+    "START\t\t:CRequest::bReset\r\n",
+};
+
+std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, LogLevelTest,
+                         ::testing::Values(LevelCase{0, {}, {}}, LevelCase{1, kLevel1Lines, kLevel2Only},
+                                           LevelCase{2, Join(kLevel1Lines, kLevel2Only), {}}),
+                         [](const ::testing::TestParamInfo<LevelCase>& i) {
+                           return "Level" + std::to_string(i.param.level);
+                         });
+
+TEST_F(DeviceLogTest, LinesCarryTheDriversTextInFront) {
+  emulator_ = std::make_unique<EmulatorProcess>([&] {
+    EmulatorOptions o = Options();
+    o.extraArgs = {"--driver-text", "DRV>"};
+    return o;
+  }());
+  ASSERT_TRUE(emulator_->Start());
+  ASSERT_TRUE(CreateInterface());
+  ASSERT_TRUE(Open());
+  DWORD err = 0;
+  device_->bClose(&err);
+  ReleaseInterface();
+  std::string text = ReadFileText(LogsDir() + "Device0.log");
+  EXPECT_NE(text.find("DRV>"), std::string::npos);
+  EXPECT_EQ(text.find('\0'), std::string::npos);
+}
+
+TEST_F(DeviceLogTest, LowestMissingIndexIsChosen) {
+  for (int n : {0, 1, 2, 4, 6, 8, 9}) std::ofstream(LogsDir() + "Device" + std::to_string(n) + ".log") << "old";
+  RunSomeRequests();
+  EXPECT_NE(ReadFileText(LogsDir() + "Device3.log").find("START"), std::string::npos);
+  EXPECT_EQ(ReadFileText(LogsDir() + "Device0.log"), "old");
+  EXPECT_FALSE(FileExists(LogsDir() + "Device5.log"));
+}
+
+TEST_F(DeviceLogTest, WithAllTenPresentTheOldestIsEmptiedAndUsed) {
+  for (int n = 0; n < 10; ++n) {
+    std::string path = LogsDir() + "Device" + std::to_string(n) + ".log";
+    std::ofstream(path) << "old";
+    struct utimbuf t;
+    t.actime = t.modtime = 1000000 + (n == 6 ? 0 : 1000 + n);
+    utime(path.c_str(), &t);
+  }
+  RunSomeRequests();
+  std::string text = ReadFileText(LogsDir() + "Device6.log");
+  EXPECT_EQ(text.rfind("old", 0), std::string::npos) << "the chosen file is emptied";
+  EXPECT_NE(text.find("START"), std::string::npos);
+  EXPECT_EQ(ReadFileText(LogsDir() + "Device5.log"), "old");
+}
+
+TEST_F(DeviceLogTest, FileReachingTheLimitRollsOverToANewFile) {
+  logFileSize_ = 2;  // KiB
+  RunSomeRequests();
+  std::string first = ReadFileText(LogsDir() + "Device0.log");
+  EXPECT_LE(first.size(), 2048u);
+  EXPECT_TRUE(FileExists(LogsDir() + "Device1.log"));
+  EXPECT_LE(ReadFileText(LogsDir() + "Device1.log").size(), 2048u);
+}
+
+TEST_F(DeviceLogTest, WithoutInstallPathNamesFollowTheFallbackFolderDirectly) {
+  withInstallPath_ = false;
+  RunSomeRequests();
+  EXPECT_NE(ReadFileText(root_ + "/fallback/Device0.log").find("START\t\t:bOpen"), std::string::npos);
+  EXPECT_FALSE(FileExists(LogsDir() + "Device0.log"));
+}
+
+TEST_F(DeviceLogTest, LinesAreCutAt255Characters) {
+  logLevel_ = 2;
+  RunSomeRequests();
+  std::string text = ReadFileText(LogsDir() + "Device0.log");
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find("\r\n", start);
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_LE(end + 2 - start, 255u);
+    start = end + 2;
+  }
+}
+
+}  // namespace
+}  // namespace fotavi::test
