@@ -1,0 +1,49 @@
+// The file chooser of the programs: the platform's file chooser with the
+// chosen filter remembered between calls and a check of the chosen path: a
+// path too long for the caller or a name that cannot be used is refused with
+// a message ("The specified file is not available.") and ends like Cancel.
+// Callers bracket DoModal with the modal-box counter.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "FilePath.h"
+#include "Platform/Types.h"
+#include "Platform/UiService.h"
+
+// Flags of the chooser.
+constexpr DWORD OFN_OVERWRITEPROMPT = 0x00000002;
+constexpr DWORD OFN_HIDEREADONLY = 0x00000004;
+
+class CFileSelDlg {
+ public:
+  // `filter`: pairs of description and patterns separated by '|', ending
+  // with "||", e.g. "JPEG (*.jpg)|*.jpg|BMP (*.bmp)|*.bmp||".
+  CFileSelDlg(bool openFileDialog, const std::string& defaultExt = {}, const std::string& fileName = {},
+              DWORD flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, const std::string& filter = {},
+              HWND parent = nullptr);
+  virtual ~CFileSelDlg() = default;
+
+  // Shows the chooser. `fileBuffer` (in and out) starts it on that file with
+  // its extension dropped; the chosen path is copied back only when it is
+  // shorter than `bufferLength` bytes and its name is usable. Returns IDOK
+  // or IDCANCEL.
+  virtual int DoModal(const char* title, const char* initialFolder, std::string* fileBuffer, size_t bufferLength);
+
+  int GetFilterIndex() const { return m_nFilterIndex; }
+  const CFilePath& GetFilePath() const { return m_FilePath; }
+
+  static std::vector<std::pair<std::string, std::string>> ParseFilter(const std::string& filter);
+
+ private:
+  bool m_bOpen;
+  std::string m_strDefExt;
+  std::string m_strFileName;
+  DWORD m_dwFlags;
+  std::vector<std::pair<std::string, std::string>> m_Filters;
+  HWND m_hParent;
+  CFilePath m_FilePath;
+  int m_nFilterIndex = 0;
+};

@@ -1,0 +1,385 @@
+#include "Jpeg.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// jpeglib.h needs size_t and FILE declared first.
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "Platform/GlobalMemory.h"
+
+namespace {
+
+// ------------------------------------------------------------ picture reuse
+
+// Each decoding thread keeps the picture that its last successful decode
+// replaced in the caller's variable. When nobody else shares it and it has
+// the size asked for, the next decode writes into it instead of allocating
+// (and faulting in) a new picture: live frames of one size cost no
+// allocation after the first two.
+thread_local CBitmap24 t_spare;
+
+CBitmap24 TakeSpareBitmap(int width, int height) {
+  CBitmap24 image;
+  if (t_spare.width() == width && t_spare.height() == height && t_spare.format() == BITMAP24_FORMAT &&
+      t_spare.isDetached()) {
+    image.swap(t_spare);
+    return image;
+  }
+  t_spare = CBitmap24();
+  return CBitmap24(width, height, BITMAP24_FORMAT);
+}
+
+// Hands the new picture to the caller and keeps the caller's previous one
+// as the next spare.
+void DeliverBitmap(CBitmap24* out, CBitmap24* image) {
+  out->swap(*image);
+  t_spare.swap(*image);
+  *image = CBitmap24();
+}
+
+// ------------------------------------------------------------ error manager
+
+// libjpeg's error exit jumps back to the decode or encode call; no C++
+// exception ever crosses libjpeg's C frames.
+struct JpegErrorManager {
+  jpeg_error_mgr pub;
+  jmp_buf jump;
+};
+
+[[noreturn]] void JpegErrorExit(j_common_ptr cinfo) {
+  auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+  std::longjmp(err->jump, 1);
+}
+
+void JpegOutputMessage(j_common_ptr) {
+  // libjpeg's warnings and messages are never shown.
+}
+
+void InitErrorManager(JpegErrorManager* err) {
+  jpeg_std_error(&err->pub);
+  err->pub.error_exit = JpegErrorExit;
+  err->pub.output_message = JpegOutputMessage;
+}
+
+// ------------------------------------------------------------ memory source
+
+// A suspending memory source: running out of data makes libjpeg return
+// "suspended" instead of inventing an end marker, so a frame that ends early
+// fails rather than decoding into a partial picture.
+void JpegInitSource(j_decompress_ptr) {}
+boolean JpegFillInputBuffer(j_decompress_ptr) { return FALSE; }
+void JpegSkipInputData(j_decompress_ptr cinfo, long count) {
+  jpeg_source_mgr* src = cinfo->src;
+  if (count <= 0) return;
+  if (static_cast<size_t>(count) > src->bytes_in_buffer) {
+    src->next_input_byte += src->bytes_in_buffer;
+    src->bytes_in_buffer = 0;
+    return;
+  }
+  src->next_input_byte += count;
+  src->bytes_in_buffer -= static_cast<size_t>(count);
+}
+void JpegTermSource(j_decompress_ptr) {}
+
+void InstallMemorySource(j_decompress_ptr cinfo, jpeg_source_mgr* src, const BYTE* buffer, size_t size) {
+  src->init_source = JpegInitSource;
+  src->fill_input_buffer = JpegFillInputBuffer;
+  src->skip_input_data = JpegSkipInputData;
+  src->resync_to_restart = jpeg_resync_to_restart;
+  src->term_source = JpegTermSource;
+  src->next_input_byte = buffer;
+  src->bytes_in_buffer = size;
+  cinfo->src = src;
+}
+
+bool ReadWholeFile(const char* path, std::vector<BYTE>* data) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  data->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+// The decode proper. Everything that must survive a longjmp lives in the
+// caller's frame; nothing here is touched after the jump.
+struct DecodeState {
+  jpeg_decompress_struct cinfo;
+  JpegErrorManager err;
+  jpeg_source_mgr src;
+  std::vector<BYTE> greyRow;
+  CBitmap24 image;
+};
+
+bool RunDecode(DecodeState* s, const BYTE* data, size_t size, int width, int scale) {
+  j_decompress_ptr cinfo = &s->cinfo;
+  InstallMemorySource(cinfo, &s->src, data, size);
+  if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return false;
+
+  cinfo->scale_num = 1;
+  cinfo->scale_denom = static_cast<unsigned>(CJpeg::ReductionFor(static_cast<int>(cinfo->image_width), width, scale));
+  cinfo->dct_method = JDCT_IFAST;
+  cinfo->do_fancy_upsampling = FALSE;
+  cinfo->two_pass_quantize = FALSE;
+  cinfo->dither_mode = JDITHER_ORDERED;
+  if (!cinfo->quantize_colors) cinfo->desired_number_of_colors = 216;
+  if (cinfo->out_color_space == JCS_RGB) cinfo->out_color_space = JCS_EXT_BGR;
+
+  if (!jpeg_start_decompress(cinfo)) return false;
+  const int components = cinfo->output_components;
+  if (components != 1 && components != 3) return false;
+
+  // Every row is written below, so the picture is not cleared first.
+  s->image = TakeSpareBitmap(static_cast<int>(cinfo->output_width), static_cast<int>(cinfo->output_height));
+  if (s->image.isNull()) return false;
+  const int outWidth = static_cast<int>(cinfo->output_width);
+  if (components == 1) s->greyRow.resize(cinfo->output_width);
+
+  constexpr int kBatch = 16;
+  JSAMPROW rows[kBatch];
+  while (cinfo->output_scanline < cinfo->output_height) {
+    const JDIMENSION first = cinfo->output_scanline;
+    JDIMENSION got = 0;
+    if (components == 3) {
+      const int want = std::min<int>(kBatch, static_cast<int>(cinfo->output_height - first));
+      for (int i = 0; i < want; ++i) rows[i] = s->image.scanLine(static_cast<int>(first) + i);
+      got = jpeg_read_scanlines(cinfo, rows, static_cast<JDIMENSION>(want));
+    } else {
+      rows[0] = s->greyRow.data();
+      got = jpeg_read_scanlines(cinfo, rows, 1);
+      if (got == 1) {
+        BYTE* out = s->image.scanLine(static_cast<int>(first));
+        for (int x = 0; x < outWidth; ++x) out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = s->greyRow[x];
+      }
+    }
+    if (got == 0) return false;  // data ended (suspended) before the last row
+  }
+  return jpeg_finish_decompress(cinfo) != FALSE;
+}
+
+struct EncodeState {
+  jpeg_compress_struct cinfo;
+  JpegErrorManager err;
+  unsigned char* out = nullptr;
+  unsigned long outSize = 0;
+};
+
+bool RunEncode(EncodeState* s, const CBitmap24& image, int quality) {
+  j_compress_ptr cinfo = &s->cinfo;
+  jpeg_mem_dest(cinfo, &s->out, &s->outSize);
+  cinfo->image_width = static_cast<JDIMENSION>(image.width());
+  cinfo->image_height = static_cast<JDIMENSION>(image.height());
+  cinfo->input_components = 3;
+  cinfo->in_color_space = JCS_EXT_BGR;
+  jpeg_set_defaults(cinfo);
+  jpeg_set_quality(cinfo, quality, TRUE);
+  cinfo->comp_info[0].h_samp_factor = 2;
+  cinfo->comp_info[0].v_samp_factor = 1;
+  cinfo->comp_info[1].h_samp_factor = 1;
+  cinfo->comp_info[1].v_samp_factor = 1;
+  cinfo->comp_info[2].h_samp_factor = 1;
+  cinfo->comp_info[2].v_samp_factor = 1;
+  jpeg_start_compress(cinfo, TRUE);
+  while (cinfo->next_scanline < cinfo->image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(image.constScanLine(static_cast<int>(cinfo->next_scanline)));
+    if (jpeg_write_scanlines(cinfo, &row, 1) != 1) return false;
+  }
+  jpeg_finish_compress(cinfo);
+  return true;
+}
+
+// The only frames between setjmp and the jump: nothing in them changes after
+// setjmp, so nothing is lost when libjpeg's error exit jumps back here.
+bool GuardedDecode(DecodeState* s, const BYTE* data, size_t size, int width, int scale) {
+  if (setjmp(s->err.jump) != 0) return false;
+  return RunDecode(s, data, size, width, scale);
+}
+
+bool GuardedEncode(EncodeState* s, const CBitmap24* image, int quality) {
+  if (setjmp(s->err.jump) != 0) return false;
+  return RunEncode(s, *image, quality);
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ CJpeg
+
+CJpeg::CJpeg(PFN_FNCLOADJPEGW load, PFN_FNCSAVEJPEGW save, PFN_FNCGETJPEGINFOW info)
+    : m_pLoad(load), m_pSave(save), m_pInfo(info) {}
+
+int CJpeg::ReductionFor(int imageWidth, int width, int scale) { return JpegReductionFor(imageWidth, width, scale); }
+
+BOOL CJpeg::DecodeBuiltIn(const char* path, const BYTE* buffer, DWORD size, CBitmap24* out, int width, int scale) {
+  if (!out) return FALSE;
+  std::vector<BYTE> file;
+  const BYTE* data = buffer;
+  size_t dataSize = size;
+  if (path) {
+    // A file is read whole and decoded from memory, so a truncated file fails
+    // just as a truncated frame does.
+    if (!*path) return FALSE;
+    if (!ReadWholeFile(path, &file)) return FALSE;
+    data = file.data();
+    dataSize = file.size();
+  }
+  if (!data || dataSize == 0) return FALSE;
+
+  auto state = std::make_unique<DecodeState>();
+  InitErrorManager(&state->err);
+  state->cinfo.err = &state->err.pub;
+  jpeg_create_decompress(&state->cinfo);
+  const bool ok = GuardedDecode(state.get(), data, dataSize, width, scale);
+  jpeg_destroy_decompress(&state->cinfo);
+  if (!ok) {
+    // The picture is not shared with anyone: keep it for the next decode.
+    if (!state->image.isNull()) t_spare.swap(state->image);
+    return FALSE;
+  }
+  DeliverBitmap(out, &state->image);
+  return TRUE;
+}
+
+BOOL CJpeg::Decode(const char* path, const BYTE* buffer, DWORD size, CBitmap24* out, int width, int scale) const {
+  if (!out) return FALSE;
+  if (!m_pLoad) return DecodeBuiltIn(path, buffer, size, out, width, scale);
+  HGLOBAL dib = nullptr;
+  const BOOL result = m_pLoad(path, buffer, size, &dib, width, scale, 0);
+  if (!result) {
+    if (dib) GlobalFree(dib);
+    return result;
+  }
+  CBitmap24 spare;
+  spare.swap(t_spare);
+  CBitmap24 image = PackedDibToBitmap(dib, &spare);
+  if (!spare.isNull()) t_spare.swap(spare);  // not used this time
+  if (dib) GlobalFree(dib);
+  if (image.isNull()) return FALSE;
+  DeliverBitmap(out, &image);
+  return result;
+}
+
+BOOL CJpeg::StretchBitmap(const QImage& sourceAny, CBitmap24* out, int width, int height) {
+  if (!out || width <= 0 || height <= 0) return FALSE;
+  const CBitmap24 source = ToBitmap24(sourceAny);
+  if (source.isNull()) return FALSE;
+  CBitmap24 dest = CreateBitmap24(width, height);
+  if (dest.isNull()) return FALSE;
+
+  const double rx = static_cast<double>(width) / source.width();
+  const double ry = static_cast<double>(height) / source.height();
+  int drawnW, drawnH, x0, y0;
+  if (rx > ry) {
+    drawnW = static_cast<int>(source.width() * ry);
+    drawnH = height;
+    x0 = (width - drawnW) / 2;
+    y0 = 0;
+  } else {
+    drawnW = width;
+    drawnH = static_cast<int>(source.height() * rx);
+    x0 = 0;
+    y0 = (height - drawnH) / 2;
+  }
+  // Nearest-neighbour sampling: each target pixel takes one source pixel.
+  std::vector<int> srcX(static_cast<size_t>(std::max(drawnW, 0)));
+  for (int x = 0; x < drawnW; ++x) {
+    srcX[x] = static_cast<int>(static_cast<int64_t>(x) * source.width() / drawnW);
+  }
+  for (int y = 0; y < drawnH; ++y) {
+    const int sy = static_cast<int>(static_cast<int64_t>(y) * source.height() / drawnH);
+    const BYTE* src = source.constScanLine(sy);
+    BYTE* dst = dest.scanLine(y0 + y) + 3 * x0;
+    for (int x = 0; x < drawnW; ++x) {
+      const BYTE* p = src + 3 * srcX[x];
+      dst[3 * x] = p[0];
+      dst[3 * x + 1] = p[1];
+      dst[3 * x + 2] = p[2];
+    }
+  }
+  *out = std::move(dest);
+  return TRUE;
+}
+
+BOOL CJpeg::Load(CBitmap24* out, const std::string& path, bool fit, int width, int height) const {
+  if (!out) return FALSE;
+  CBitmap24 decoded;
+  if (!Decode(path.c_str(), nullptr, 0, &decoded, width, 0)) return FALSE;
+  if (fit && width != 0 && height != 0 && (decoded.width() != width || decoded.height() != height)) {
+    return StretchBitmap(decoded, out, width, height);
+  }
+  *out = std::move(decoded);
+  return TRUE;
+}
+
+BOOL CJpeg::Load(CBitmap24* out, const BYTE* buffer, DWORD size, bool fit, int width, int height, int scale) const {
+  if (!out) return FALSE;
+  CBitmap24 decoded;
+  if (!Decode(nullptr, buffer, size, &decoded, width, scale)) return FALSE;
+  if (fit && width != 0 && height != 0 && (decoded.width() != width || decoded.height() != height)) {
+    return StretchBitmap(decoded, out, width, height);
+  }
+  *out = std::move(decoded);
+  return TRUE;
+}
+
+BOOL CJpeg::EncodeBuiltIn(const QImage& bitmap, int quality, std::string* jpeg) {
+  if (!jpeg) return FALSE;
+  const CBitmap24 image = ToBitmap24(bitmap);
+  if (image.isNull()) return FALSE;
+  auto state = std::make_unique<EncodeState>();
+  InitErrorManager(&state->err);
+  state->cinfo.err = &state->err.pub;
+  jpeg_create_compress(&state->cinfo);
+  const bool ok = GuardedEncode(state.get(), &image, quality);
+  jpeg_destroy_compress(&state->cinfo);
+  if (ok && state->out && state->outSize > 0) jpeg->assign(reinterpret_cast<const char*>(state->out), state->outSize);
+  std::free(state->out);
+  return ok ? TRUE : FALSE;
+}
+
+BOOL CJpeg::Save(const std::string& path, const QImage& bitmap, int quality) const {
+  if (path.empty() || bitmap.isNull()) return FALSE;
+  if (m_pSave) {
+    HGLOBAL dib = BitmapToPackedDib(bitmap);
+    if (!dib) return FALSE;
+    const BOOL result = m_pSave(path.c_str(), dib, quality);
+    GlobalFree(dib);
+    return result;
+  }
+  std::string jpeg;
+  if (!EncodeBuiltIn(bitmap, quality, &jpeg)) return FALSE;
+  return WriteFileReplacing(path, jpeg.data(), jpeg.size()) ? TRUE : FALSE;
+}
+
+// ------------------------------------------------------------ file replacement
+
+bool WriteFileReplacing(const std::string& path, const void* data, size_t size) {
+  if (path.empty()) return false;
+  std::string tmp = path + ".XXXXXX";
+  const int fd = ::mkstemp(tmp.data());
+  if (fd < 0) return false;
+  bool ok = true;
+  const auto* p = static_cast<const char*>(data);
+  size_t done = 0;
+  while (ok && done < size) {
+    const ssize_t n = ::write(fd, p + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+    } else {
+      done += static_cast<size_t>(n);
+    }
+  }
+  if (ok) ok = ::fchmod(fd, 0644) == 0;
+  if (::close(fd) != 0) ok = false;
+  if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(tmp.c_str());
+  return ok;
+}

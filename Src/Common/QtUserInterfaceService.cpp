@@ -1,0 +1,118 @@
+#include "QtUserInterfaceService.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStringList>
+#include <QThread>
+
+namespace {
+
+// Runs `fn` on the application's thread and waits for it.
+template <typename Fn>
+auto OnGuiThread(Fn fn) -> decltype(fn()) {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app || QThread::currentThread() == app->thread()) return fn();
+  decltype(fn()) result{};
+  QMetaObject::invokeMethod(app, [&] { result = fn(); }, Qt::BlockingQueuedConnection);
+  return result;
+}
+
+QMessageBox::Icon IconFor(UINT type) {
+  switch (type & MB_ICONMASK) {
+    case MB_ICONHAND: return QMessageBox::Critical;
+    case MB_ICONQUESTION: return QMessageBox::Question;
+    case MB_ICONEXCLAMATION: return QMessageBox::Warning;
+    case MB_ICONASTERISK: return QMessageBox::Information;
+    default: return QMessageBox::NoIcon;
+  }
+}
+
+}  // namespace
+
+QWidget* CQtUserInterfaceService::ParentWidget() { return QApplication::activeWindow(); }
+
+int CQtUserInterfaceService::MessageBox(HWND, const std::string& text, const std::string& caption, UINT type) {
+  return OnGuiThread([&]() -> int {
+    QMessageBox box(IconFor(type), QString::fromStdString(caption), QString::fromStdString(text),
+                    QMessageBox::NoButton, ParentWidget());
+    struct ButtonAnswer {
+      QMessageBox::StandardButton button;
+      int answer;
+    };
+    std::vector<ButtonAnswer> buttons;
+    switch (type & MB_TYPEMASK) {
+      case MB_OKCANCEL: buttons = {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}}; break;
+      case MB_YESNOCANCEL:
+        buttons = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
+        break;
+      case MB_YESNO: buttons = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}}; break;
+      case MB_RETRYCANCEL: buttons = {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}}; break;
+      default: buttons = {{QMessageBox::Ok, IDOK}}; break;
+    }
+    for (const auto& b : buttons) box.addButton(b.button);
+    const size_t defaultIndex = (type & MB_DEFBUTTON3) ? 2 : (type & MB_DEFBUTTON2) ? 1 : 0;
+    if (defaultIndex < buttons.size()) box.setDefaultButton(buttons[defaultIndex].button);
+    box.exec();
+    QAbstractButton* clicked = box.clickedButton();
+    for (const auto& b : buttons) {
+      if (clicked == box.button(b.button)) return b.answer;
+    }
+    // Closed without a button (Escape or the close box): Cancel when there is
+    // one, else the only answer the box offers.
+    for (const auto& b : buttons) {
+      if (b.answer == IDCANCEL) return IDCANCEL;
+    }
+    return buttons.size() == 1 ? buttons.front().answer : IDCANCEL;
+  });
+}
+
+FileChooserResult CQtUserInterfaceService::ChooseFile(HWND, const FileChooserRequest& request) {
+  return OnGuiThread([&]() -> FileChooserResult {
+    QFileDialog dialog(ParentWidget(), QString::fromStdString(request.title), QString::fromStdString(request.folder));
+    dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(request.save ? QFileDialog::AnyFile
+                                    : (request.multiSelect ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile));
+    if (!request.confirmOverwrite) dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    if (!request.defaultExtension.empty()) dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
+    QStringList filters;
+    for (const auto& [description, patterns] : request.filters) {
+      QString list = QString::fromStdString(patterns);
+      list.replace(';', ' ');
+      const QString desc = QString::fromStdString(description);
+      filters << (desc.contains('(') ? desc : desc + " (" + list + ")");
+    }
+    if (!filters.isEmpty()) {
+      dialog.setNameFilters(filters);
+      if (request.filterIndex >= 0 && request.filterIndex < filters.size()) {
+        dialog.selectNameFilter(filters[request.filterIndex]);
+      }
+    }
+    if (!request.fileName.empty()) {
+      // A name with a folder opens that folder and puts the bare name in the name field.
+      const QFileInfo start(QString::fromStdString(request.fileName));
+      if (request.fileName.find('/') != std::string::npos) {
+        dialog.setDirectory(start.absolutePath());
+        dialog.selectFile(start.fileName());
+      } else {
+        dialog.selectFile(start.filePath());
+      }
+    }
+    FileChooserResult result;
+    if (dialog.exec() != QDialog::Accepted) return result;
+    for (const QString& file : dialog.selectedFiles()) result.paths.push_back(file.toStdString());
+    result.accepted = !result.paths.empty();
+    result.filterIndex = std::max(0, static_cast<int>(filters.indexOf(dialog.selectedNameFilter())));
+    return result;
+  });
+}
+
+std::string CQtUserInterfaceService::ChooseFolder(HWND, const std::string& title, const std::string& initialFolder) {
+  return OnGuiThread([&]() -> std::string {
+    return QFileDialog::getExistingDirectory(ParentWidget(), QString::fromStdString(title),
+                                             QString::fromStdString(initialFolder), QFileDialog::ShowDirsOnly)
+        .toStdString();
+  });
+}
