@@ -1,0 +1,141 @@
+// The live monitor's two worker threads and the receiving window.
+//
+// The request thread (CViewAnimeThread) asks the camera for one JPEG frame
+// at a time and waits until the reply has arrived before it asks again. The
+// view thread (CAnimeViewThread) owns the receiving window (CViewJpeg,
+// "ViewAnime"): it takes each reply, copies what it needs, hands the record
+// back to the library at once, releases the request thread (so the next
+// request overlaps the decoding of this frame), decodes the frame into the
+// live document's picture holder and tells the live view, which paints on
+// the GUI thread. Neither thread touches a widget.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+#include "Driver/FotaviZ5.dll/FotaviZ5.h"
+#include "Platform/Messages.h"
+#include "Platform/Sync.h"
+#include "Platform/Types.h"
+
+class CAnimeView;
+
+// Decode results of CAnimeView::LoadPicture.
+constexpr int LOADPICT_OK = 0;
+constexpr int LOADPICT_DRAWFAILED = 1;
+constexpr int LOADPICT_DECODEFAILED = 2;
+
+// Slice of every wait of the live threads, so that a cleared run flag is
+// seen quickly.
+constexpr DWORD LIVE_WAIT_SLICE_MS = 50;
+// How long a stop waits for the reply of a request in flight.
+constexpr DWORD LIVE_INFLIGHT_WAIT_MS = 2000;
+
+class CViewJpeg {
+ public:
+  CViewJpeg() = default;
+  ~CViewJpeg();
+  CViewJpeg(const CViewJpeg&) = delete;
+  CViewJpeg& operator=(const CViewJpeg&) = delete;
+
+  // Makes the invisible receiving window on the calling thread.
+  BOOL Create();
+  void Destroy();
+  HWND GetSafeHwnd() const { return m_hWnd; }
+  void Init(CAnimeView* view, HWND frame, CEvent* drawn) {
+    m_pView = view;
+    m_hFrame = frame;
+    m_pDrawnEvent = drawn;
+  }
+
+  // WM_FOTAVI_REQUEST: wParam the library's dispatcher thread, lParam the record.
+  LRESULT OnRequestComp(WPARAM wParam, LPARAM lParam);
+  // Decodes the kept frame again (after a size-step change, or when full
+  // screen begins or ends while the live monitor is not running).
+  BOOL DrawView();
+  // Frees the kept frame.
+  void ReleaseKept();
+  bool IsStopped() const { return m_bStop.load(); }
+  bool HasKeptFrame();
+
+ private:
+  LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam);
+  void SetDrawn();
+
+  HWND m_hWnd = nullptr;
+  CAnimeView* m_pView = nullptr;
+  HWND m_hFrame = nullptr;
+  CEvent* m_pDrawnEvent = nullptr;
+  std::atomic<bool> m_bStop{false};
+  // The last good frame, owned (the record itself went back at once).
+  // Lock order: m_Lock, then the view's and the holder's locks.
+  std::mutex m_Lock;
+  HGLOBAL m_hKeptData = nullptr;
+  DWORD m_dwKeptLength = 0;
+  int m_nDecodeErrorCount = 0;
+  int m_nReplyErrorCount = 0;
+};
+
+class CAnimeViewThread {
+ public:
+  CAnimeViewThread();
+  ~CAnimeViewThread();
+  CAnimeViewThread(const CAnimeViewThread&) = delete;
+  CAnimeViewThread& operator=(const CAnimeViewThread&) = delete;
+
+  void Init(CAnimeView* view, HWND frame, CEvent* drawn) { m_Wnd.Init(view, frame, drawn); }
+  BOOL Resume() { return m_Thread.Resume() ? TRUE : FALSE; }
+  DWORD GetThreadId() const { return m_Thread.id(); }
+  bool Join(DWORD timeoutMs) { return m_Thread.Join(timeoutMs); }
+  bool HasEnded() const { return m_Thread.HasEnded(); }
+  bool IsWindowMade() const { return m_bWndMade.load(); }
+  CViewJpeg& GetReceiver() { return m_Wnd; }
+
+ private:
+  void Run();
+  void OnInitViewWnd(CEvent* handshake);
+
+  CViewJpeg m_Wnd;
+  std::atomic<bool> m_bWndMade{false};
+  CPlatformThread m_Thread;
+};
+
+class CViewAnimeThread {
+ public:
+  explicit CViewAnimeThread(CDeviceInterface* device);
+  ~CViewAnimeThread();
+  CViewAnimeThread(const CViewAnimeThread&) = delete;
+  CViewAnimeThread& operator=(const CViewAnimeThread&) = delete;
+
+  void Init(HWND target, HWND frame, CAnimeViewThread* viewThread, CEvent* drawn);
+  BOOL Resume() { return m_Thread.Resume() ? TRUE : FALSE; }
+  DWORD GetThreadId() const { return m_Thread.id(); }
+  bool Join(DWORD timeoutMs) { return m_Thread.Join(timeoutMs); }
+  bool HasEnded() const { return m_Thread.HasEnded(); }
+
+  void SetRun(bool run);
+  // Pause at the top of the request loop; pauses do not nest.
+  void Pause();
+  void Continue();
+  bool IsPaused() const;
+
+ private:
+  void Run();
+  void OnViewAnimeReq();
+  bool WaitWhilePaused();
+  // Waits for the drawn event in slices while the run flag is set.
+  bool WaitDrawn();
+
+  CDeviceInterface* m_pDevice;
+  HWND m_hTarget = nullptr;
+  HWND m_hFrame = nullptr;
+  CAnimeViewThread* m_pViewThread = nullptr;
+  CEvent* m_pDrawnEvent = nullptr;
+  mutable std::mutex m_PauseLock;
+  std::condition_variable m_PauseCond;
+  bool m_bPaused = false;
+  std::atomic<bool> m_bRun{false};
+  CPlatformThread m_Thread;
+};
