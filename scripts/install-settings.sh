@@ -3,7 +3,7 @@
 # (install path, device parameters, JPEG library choice) and lays out the
 # installation's folders beside the programs in <build>/bin.
 set -euo pipefail
-build="${1:?usage: install-settings.sh BUILD_DIR}"
+build="$(cd "${1:?usage: install-settings.sh BUILD_DIR}" && pwd)"
 bin="$build/bin"
 conf="$build/etc/fotavi-machine.conf"
 mkdir -p "$build/etc" "$bin/Logs"
