@@ -31,10 +31,10 @@ CEvent::CEvent(bool manualReset, bool initialState) : impl_(std::make_unique<Imp
 CEvent::~CEvent() = default;
 
 void CEvent::Set() {
-  {
-    std::lock_guard<std::mutex> lock(impl_->m);
-    impl_->signalled = true;
-  }
+  // Notify under the lock: a waiter may delete the event as soon as its wait
+  // returns, which it cannot do before this lock is released.
+  std::lock_guard<std::mutex> lock(impl_->m);
+  impl_->signalled = true;
   if (impl_->manual) {
     impl_->cv.notify_all();
   } else {
