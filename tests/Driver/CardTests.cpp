@@ -247,6 +247,41 @@ INSTANTIATE_TEST_SUITE_P(
                       StatusCase{"DeleteMissing", FOTAVI_CMD_SD_DELETE, "C:\\DCIM\\999NONE", 2}),
     [](const ::testing::TestParamInfo<StatusCase>& i) { return std::string(i.param.name); });
 
+// A request object that still holds the handle of an earlier reply: a
+// request that brings no block leaves the object's handle alone, and its reply
+// record must not hand that foreign handle out as its own data block.
+struct StaleHandleCase {
+  const char* name;
+  WORD code;
+  const char* path;
+  const char* fault;  // emulator command, "" for none
+  bool result;
+};
+
+class StaleReplyHandleTest : public CardTest, public ::testing::WithParamInterface<StaleHandleCase> {};
+
+TEST_P(StaleReplyHandleTest, ReplyRecordCarriesNoBlockOfAnEarlierReply) {
+  MakeCardFolder("DCIM/100OLD");
+  if (*GetParam().fault) Command(GetParam().fault);
+  HGLOBAL earlier = GlobalAlloc(GHND, 16);
+  CRequestParam p;
+  p.m_hReplyData = earlier;
+  DWORD err = 0;
+  EXPECT_EQ(Run(GetParam().code, GetParam().path, {}, &p, &err), GetParam().result ? TRUE : FALSE) << std::hex << err;
+  ASSERT_NE(p.m_pReply, nullptr);
+  EXPECT_EQ(p.m_pReply->pData, nullptr);
+  EXPECT_EQ(p.m_hReplyData, earlier) << "the object's handle is left unchanged";
+  HandBackReply(&p);
+  GlobalFree(earlier);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, StaleReplyHandleTest,
+    ::testing::Values(StaleHandleCase{"MakeFolder", FOTAVI_CMD_SD_MKDIR, "C:\\DCIM\\100NEW", "", true},
+                      StaleHandleCase{"FailedFolderList", FOTAVI_CMD_SD_FOLDERLIST, "C:\\DCIM\\100OLD",
+                                      "status 0x8105 1 list", false}),
+    [](const ::testing::TestParamInfo<StaleHandleCase>& i) { return std::string(i.param.name); });
+
 TEST_F(CardTest, CardCommandsWithoutCardReportNoCard) {
   Command("card off");
   DEVICE_CMD cmd = FotaviMakeCommand(FOTAVI_CMD_SD_STATUS);

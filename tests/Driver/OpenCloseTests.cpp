@@ -257,5 +257,38 @@ TEST_F(OpenedTest, ReadWithNothingComingTimesOut) {
   EXPECT_GE(GetTickCount() - start, kTestTransferMs - 50);
 }
 
+// Sequence 0 is reserved: a packet with sequence 0 belongs to whichever read
+// performs it, and a write given 0 makes a new sequence. A counter that hands
+// out 0 after 65535 makes that request's packets carry another sequence than
+// its reads accept.
+class SequenceWrapTest : public OpenedDriverTest {
+ protected:
+  void SetUp() override {
+    logLevel_ = 0;  // 65535 operations: keep them cheap
+    OpenedDriverTest::SetUp();
+  }
+};
+
+TEST_F(SequenceWrapTest, RequestAfterTheCounterWrapsGetsANonZeroSequenceAndSucceeds) {
+  DWORD status = 0, n = 0, err = 0;
+  WORD seq = 0;
+  do {
+    ASSERT_TRUE(device_->bIoctl(IOCTL_FOTAVI_GET_STATUS, &status, sizeof status, &n, &seq, &err)) << std::hex << err;
+  } while (seq != 0xFFFF);
+  DEVICE_CMD cmd = FotaviMakeCommand(FOTAVI_CMD_SD_STATUS);
+  WORD requestSeq = 0;
+  ASSERT_TRUE(device_->bRequestAsync(client_, &cmd, &requestSeq, &err));
+  EXPECT_NE(requestSeq, 0);
+  ASSERT_TRUE(PumpUntil([&] { return ReceivedOf(WM_FOTAVI_REQUEST).size() == 1; }));
+  const Received r = ReceivedOf(WM_FOTAVI_REQUEST)[0];
+  auto* rsp = reinterpret_cast<DEVICE_RSP*>(r.lParam);
+  ASSERT_NE(rsp, nullptr);
+  EXPECT_TRUE(rsp->bResult) << std::hex << rsp->dwError;
+  EXPECT_EQ(rsp->wSequence, requestSeq);
+  HandBack(r);
+  ASSERT_TRUE(device_->bIoctl(IOCTL_FOTAVI_GET_STATUS, &status, sizeof status, &n, &seq, &err));
+  EXPECT_EQ(seq, static_cast<WORD>(requestSeq + 1)) << "the counter goes on after the skipped 0";
+}
+
 }  // namespace
 }  // namespace fotavi::test

@@ -104,7 +104,18 @@ CInterface::~CInterface() {
   if (g_pInterface == this) g_pInterface = nullptr;
 }
 
-WORD CInterface::NextSequence() { return static_cast<WORD>(m_wSequence.fetch_add(1) + 1); }
+WORD CInterface::NextSequence() {
+  // 0 is never handed out: a packet with sequence 0 belongs to the read that
+  // performs it, and a write given 0 makes a new sequence, so an operation
+  // numbered 0 would never see its own replies. The counter wraps to 1.
+  WORD wLast = m_wSequence.load();
+  WORD wNext;
+  do {
+    wNext = static_cast<WORD>(wLast + 1);
+    if (wNext == 0) wNext = 1;
+  } while (!m_wSequence.compare_exchange_weak(wLast, wNext));
+  return wNext;
+}
 
 BOOL CInterface::bFail(const char* pszName, DWORD dwError, DWORD* pdwError) {
   *pdwError = dwError;
@@ -497,6 +508,17 @@ BOOL CInterface::bRequestWait(CRequestItem* pItem, DWORD* pdwError) {
   return TRUE;
 }
 
+// Commands whose successful reply is a data block (a frame may have none).
+static bool RequestReturnsData(WORD wCommand) {
+  switch (wCommand) {
+    case FOTAVI_CMD_GET_JPEG: case FOTAVI_CMD_SD_ROOTLIST: case FOTAVI_CMD_SD_READFILE:
+    case FOTAVI_CMD_SD_FOLDERLIST: case FOTAVI_CMD_SD_READPLAYLIST:
+      return true;
+    default:
+      return false;
+  }
+}
+
 static BOOL FillFromRequestParam(CRequestItem* pItem, const CRequestParam* pRequest, DWORD* pdwError) {
   if (pRequest == nullptr || pRequest->m_pCommand == nullptr ||
       (pRequest->m_dwDataLength != 0 && pRequest->m_pData == nullptr)) {
@@ -537,12 +559,17 @@ BOOL CInterface::bRequest(CRequestParam* pRequest, DWORD* pdwError) {
     delete pItem;
     return bFail("bRequest", *pdwError, pdwError);
   }
-  pItem->m_phDataSlot = &pRequest->m_hReplyData;
+  // The block goes into the record's own slot first: the object's handle may
+  // still hold an earlier reply's block, which the reply record must not carry.
+  pItem->m_phDataSlot = &pItem->m_hAsyncData;
   if (!bRequestWait(pItem, pdwError)) {
     delete pItem;
     return bFail("bRequest", *pdwError, pdwError);
   }
   pRequest->m_dwStatus = pItem->m_dwStatus;
+  if (pItem->m_bResult && RequestReturnsData(pItem->m_Command.wCommand)) {
+    pRequest->m_hReplyData = pItem->m_hAsyncData;  // NULL for a frame of length 0
+  }
   DEVICE_RSP* pRsp = MakeReply(WM_FOTAVI_REQUEST, pItem);
   if (pRsp == nullptr) {
     delete pItem;

@@ -43,8 +43,9 @@ class CRequestItem : public CEvent {
   BYTE* m_pRequestData = nullptr;   // sub-header + data
   DWORD m_dwRequestDataLength = 0;  // data bytes behind the sub-header
   HGLOBAL* m_phDataSlot = nullptr;  // NULL: asynchronous request
-  // Own additions: the mode the record was made for, and the slot an
-  // asynchronous request writes its data handle into.
+  // Own additions: the mode the record was made for, and the slot a request
+  // without a caller's slot (asynchronous, or the request-object form) writes
+  // its data handle into.
   bool m_bAsync = false;
   HGLOBAL m_hAsyncData = nullptr;
 
