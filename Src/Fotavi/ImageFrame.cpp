@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPolygon>
 
+#include <cmath>
 #include <cstdio>
 #include <new>
 
@@ -226,10 +227,12 @@ void CImageFrame::FitToClientSize(const QSize& client) {
 }
 
 std::string CImageFrame::FormatZoom(double zoom) {
-  const unsigned c = static_cast<unsigned>(zoom * 10000);
+  // Hundredths of a percent, rounded: a Best Fit zoom of 0.57 is 5700, not
+  // 5699 (which would read "57.00%").
+  const auto c = static_cast<unsigned long long>(std::llround(zoom * 10000.0));
   const char* format = c % 100 == 0 ? "%0.0lf%%" : (c % 10 == 0 ? "%4.1lf%%" : "%4.2lf%%");
   char text[64];
-  std::snprintf(text, sizeof text, format, zoom * 100);
+  std::snprintf(text, sizeof text, format, static_cast<double>(c) / 100.0);
   return text;
 }
 

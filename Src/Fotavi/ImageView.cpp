@@ -317,8 +317,9 @@ void CImageView::SetZoom(double zoom) {
 
 double CImageView::BestFitZoom(const QSize& available, const QSize& picture) {
   if (picture.width() <= 0 || picture.height() <= 0) return 0;
-  const int px = static_cast<int>(static_cast<double>(available.width()) / picture.width() * 100.0);
-  const int py = static_cast<int>(static_cast<double>(available.height()) / picture.height() * 100.0);
+  // Whole percents in integers: 290 / 1000 is 29 %, where the double 0.29 x 100 truncates to 28.
+  const long long px = static_cast<long long>(available.width()) * 100 / picture.width();
+  const long long py = static_cast<long long>(available.height()) * 100 / picture.height();
   return ClampZoom(std::min(px, py) / 100.0);
 }
 

@@ -863,6 +863,9 @@ void CMainFrame::OnLiveMonitorSize(int id) {
 }
 
 void CMainFrame::OnLiveStart() {
+  // Start and Stop are the user's word: a hold that is still pending (the
+  // draw palette is open) must not change the state when it ends.
+  m_bLiveHeld = FALSE;
   if (m_pLiveFrame) {
     m_pLiveFrame->ResumeThreads();
     m_bLiveRunning = TRUE;
@@ -872,6 +875,7 @@ void CMainFrame::OnLiveStart() {
 }
 
 void CMainFrame::OnLiveStop() {
+  m_bLiveHeld = FALSE;
   if (m_pLiveFrame) m_pLiveFrame->SuspendThreads();
   m_bLiveRunning = FALSE;
 }

@@ -261,3 +261,37 @@ TEST_F(Live, ABusyGuiThreadGetsAtMostOneFrameReadyMessage) {
   const uint64_t painted = Painted();
   EXPECT_TRUE(WaitPainted(painted + 1));
 }
+
+// The draw palette holds a running monitor while it is open. Start and Stop
+// pressed meanwhile are the user's word: closing the palette must not undo a Stop.
+TEST_F(Live, StopPressedWhileThePaletteHoldsStaysStoppedWhenItCloses) {
+  ASSERT_TRUE(StartLive());
+  ASSERT_TRUE(WaitPainted(2));
+  Main()->OnCommand(ID_TOOL_DRAW);
+  ASSERT_NE(Main()->GetDrawPalette(), nullptr);
+  ASSERT_TRUE(Main()->IsLiveHeld());
+  ASSERT_TRUE(Main()->IsCommandEnabled(ID_LIVE_START));
+  Main()->OnCommand(ID_LIVE_START);
+  EXPECT_TRUE(Main()->IsLiveRunning());
+  Main()->OnCommand(ID_LIVE_STOP);
+  EXPECT_FALSE(Main()->IsLiveRunning());
+  Main()->OnCommand(ID_TOOL_DRAW);  // closes the palette, which asks for the resume
+  Pump(100);
+  EXPECT_FALSE(Main()->IsLiveHeld());
+  EXPECT_FALSE(Main()->IsLiveRunning());
+  EXPECT_TRUE(Frame()->IsSuspended());
+  EXPECT_TRUE(Main()->IsCommandEnabled(ID_LIVE_START));
+}
+
+TEST_F(Live, StartPressedWhileThePaletteHoldsKeepsRunningWhenItCloses) {
+  ASSERT_TRUE(StartLive());
+  ASSERT_TRUE(WaitPainted(2));
+  Main()->OnCommand(ID_TOOL_DRAW);
+  ASSERT_TRUE(Main()->IsLiveHeld());
+  Main()->OnCommand(ID_LIVE_START);
+  Main()->OnCommand(ID_TOOL_DRAW);
+  Pump(100);
+  EXPECT_FALSE(Main()->IsLiveHeld());
+  EXPECT_TRUE(Main()->IsLiveRunning());
+  EXPECT_FALSE(Frame()->IsSuspended());
+}

@@ -138,3 +138,43 @@ TEST_F(ImageApp, PaletteEraseAllClearsTheActivePicturesDrawing) {
   EXPECT_TRUE(palette->GetButton(IDC_HORIZON)->isChecked());
   frame->GetDocument()->SetModifiedFlag(false);
 }
+
+// "All Close" closes the active window, then the one that became active, until none is left.
+class ImageAppAllClose : public ImageApp, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ImageAppAllClose, ClosesEveryPictureWindow) {
+  ASSERT_TRUE(Start());
+  for (int i = 0; i < GetParam(); ++i) {
+    Main()->OnCommand(ID_TOOL_STILLCAPTURE);
+    Pump(20);
+  }
+  ASSERT_EQ(ImageFrames().size(), static_cast<size_t>(GetParam()));
+  for (CImageFrame* f : ImageFrames()) f->GetDocument()->SetModifiedFlag(false);
+  Main()->OnCommand(ID_FILE_ALLCLOSE);
+  Pump(50);
+  EXPECT_TRUE(ImageFrames().empty());
+  EXPECT_TRUE(ui.Texts().empty());
+}
+INSTANTIATE_TEST_SUITE_P(Windows, ImageAppAllClose, ::testing::Values(1, 2, 3));
+
+TEST_F(ImageApp, AllCloseStopsAtAPictureThatIsNotSaved) {
+  ASSERT_TRUE(Start());
+  Main()->OnCommand(ID_TOOL_STILLCAPTURE);
+  Pump(20);
+  CImageFrame* back = ActiveImage();
+  Main()->OnCommand(ID_TOOL_STILLCAPTURE);
+  Pump(20);
+  ASSERT_EQ(ImageFrames().size(), 2u);
+  ASSERT_NE(back, nullptr);
+  ASSERT_NE(ActiveImage(), back);
+  // The front window closes; the back one keeps its changes: the save
+  // question is answered Yes but no name is chosen, so it stays open.
+  ActiveImage()->GetDocument()->SetModifiedFlag(false);
+  Main()->OnCommand(ID_FILE_ALLCLOSE);
+  Pump(50);
+  const auto left = ImageFrames();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left.front(), back);
+  EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Save changes to the document Untitled-1 before closing?"});
+  back->GetDocument()->SetModifiedFlag(false);
+}

@@ -66,7 +66,10 @@ INSTANTIATE_TEST_SUITE_P(Zooms, CaptionZoomText,
                          ::testing::Values(CaptionCase{1, "100%"}, CaptionCase{0.667, "66.7%"},
                                            CaptionCase{0.0625, "6.25%"}, CaptionCase{1.5, "150%"},
                                            CaptionCase{0.125, "12.5%"}, CaptionCase{16, "1600%"},
-                                           CaptionCase{0.8, "80%"}));
+                                           CaptionCase{0.8, "80%"},
+                                           // Best Fit zooms whose product with 10000 falls just short.
+                                           CaptionCase{0.57, "57%"}, CaptionCase{1.13, "113%"},
+                                           CaptionCase{0.29, "29%"}));
 
 TEST(Caption, ThirdCaptureIsUntitled3) {
   CImageHost host;
@@ -101,7 +104,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, BestFitArithmetic,
                                            FitCase{{800, 600}, {1000, 600}, 0.8},    // width decides
                                            FitCase{{800, 600}, {300, 900}, 0.66},    // truncated to whole percent
                                            FitCase{{100, 100}, {5000, 100}, 0.0625}, // at least 1/16
-                                           FitCase{{800, 600}, {0, 600}, 0}));       // no picture
+                                           FitCase{{800, 600}, {0, 600}, 0},         // no picture
+                                           // Whole percents that floating-point division misses by a hair.
+                                           FitCase{{290, 600}, {1000, 600}, 0.29},
+                                           FitCase{{570, 600}, {1000, 600}, 0.57}));
 
 TEST(BestFit, UsesTheAreaWithoutScrollBars) {
   CImageHost host;
