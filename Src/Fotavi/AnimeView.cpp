@@ -116,7 +116,7 @@ void CAnimeView::paintEvent(QPaintEvent*) {
   if (m_nShownSeq != m_nPaintedSeq) {
     m_nPaintedSeq = m_nShownSeq;
     m_Stats.framesPainted.fetch_add(1);
-    if (m_nShownArrivalNs > 0) m_Stats.latencyMs.push_back((LiveClockNs() - m_nShownArrivalNs) / 1e6);
+    if (m_Stats.recordLatency && m_nShownArrivalNs > 0) m_Stats.latencyMs.push_back((LiveClockNs() - m_nShownArrivalNs) / 1e6);
   }
 }
 

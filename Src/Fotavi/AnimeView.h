@@ -29,7 +29,10 @@ struct CLiveStats {
   std::atomic<uint64_t> repliesArrived{0};
   std::atomic<uint64_t> framesDecoded{0};
   std::atomic<uint64_t> framesPainted{0};
-  std::vector<double> latencyMs;  // reply arrival to paint, GUI thread only
+  // Reply arrival to paint, GUI thread only; kept only while a benchmark asks
+  // for it, so a long live session does not grow the list.
+  bool recordLatency = false;
+  std::vector<double> latencyMs;
 };
 
 class CAnimeView : public QAbstractScrollArea {

@@ -196,6 +196,7 @@ int main(int argc, char** argv) {
         continue;
       }
       CLiveStats& stats = frame->GetAnimeView()->GetStats();
+      stats.recordLatency = true;
       Pump(2000);  // warm-up
       const uint64_t recv0 = stats.repliesArrived.load();
       const uint64_t paint0 = stats.framesPainted.load();
