@@ -106,7 +106,11 @@ BOOL DeleteFolder(const std::string& path) {
   if (path.empty()) return FALSE;
   namespace fs = std::filesystem;
   std::error_code ec;
-  const fs::path folder(path);
+  // A trailing separator would make the system resolve a link named by the
+  // path, so the link's target would be emptied: the path is taken without it.
+  std::string name = path;
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  const fs::path folder(name);
   const fs::file_status status = fs::symlink_status(folder, ec);
   if (ec) return status.type() == fs::file_type::not_found ? TRUE : FALSE;
   if (status.type() == fs::file_type::not_found) return TRUE;

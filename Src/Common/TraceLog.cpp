@@ -23,10 +23,13 @@ std::mutex& LogLock() {
 }
 
 // Cuts a UTF-8 text to at most `limit` bytes without splitting a character.
+// A character has at most three continuation bytes, so the cut moves back at
+// most three bytes: text that is not UTF-8 is cut at the limit, not emptied.
 void CutUtf8(std::string* text, size_t limit) {
   if (text->size() <= limit) return;
   size_t end = limit;
-  while (end > 0 && (static_cast<unsigned char>((*text)[end]) & 0xC0) == 0x80) --end;
+  while (end > 0 && limit - end < 3 && (static_cast<unsigned char>((*text)[end]) & 0xC0) == 0x80) --end;
+  if ((static_cast<unsigned char>((*text)[end]) & 0xC0) == 0x80) end = limit;
   text->resize(end);
 }
 
@@ -62,7 +65,8 @@ int OpenTraceLog(const std::string& logPath, const std::string& rollPath, DWORD 
     struct stat named;
     const bool same = ::stat(logPath.c_str(), &named) == 0 && named.st_ino == st.st_ino && named.st_dev == st.st_dev;
     if (same && ::rename(logPath.c_str(), rollPath.c_str()) == 0) {
-      const int fresh = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+      // No truncation: another process may already have started the new file.
+      const int fresh = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
       if (fresh >= 0) {
         ::flock(fresh, LOCK_EX);
         ::close(fd);
@@ -141,13 +145,15 @@ std::string FormatTraceHeader(const std::string& time, const char* function) {
 
 int TraceLog(int selector, const char* function, const char* format, ...) {
   if (!function || !format) return 0;
-  std::string message(TRACE_MESSAGE_MAX + 1, '\0');
+  // One byte beyond the limit is kept, so that the cut below can see
+  // whether the limit falls inside a multi-byte character.
+  std::string message(TRACE_MESSAGE_MAX + 2, '\0');
   va_list args;
   va_start(args, format);
   const int n = std::vsnprintf(message.data(), message.size(), format, args);
   va_end(args);
   if (n < 0) return 0;
-  message.resize(std::min(static_cast<size_t>(n), TRACE_MESSAGE_MAX));
+  message.resize(std::min(static_cast<size_t>(n), TRACE_MESSAGE_MAX + 1));
   return WriteLine(selector, function, std::move(message));
 }
 

@@ -111,6 +111,18 @@ TEST_F(HelpersTest, AppMutexHeldByAnotherProcessIsSeenHereAndFreedWhenItEnds) {
   EXPECT_EQ(APPMUTEX_CREATED, CreateAppMutex(APP_MUTEX_NAME, true, &mine));
 }
 
+TEST_F(HelpersTest, AppMutexThatCannotBeMadeIsFailureWithNoHandle) {
+  // The mutexes' folder lies below a plain file: no mutex can be made there.
+  fotavi_test::WriteFile(root_ + "/not-a-folder", "x");
+  const char* saved = std::getenv("FOTAVI_MUTEX_ROOT");
+  const std::string previous = saved ? saved : "";
+  ::setenv("FOTAVI_MUTEX_ROOT", (root_ + "/not-a-folder").c_str(), 1);
+  std::unique_ptr<CNamedMutex> mine;
+  EXPECT_EQ(APPMUTEX_FAILED, CreateAppMutex(APP_MUTEX_NAME, true, &mine));
+  EXPECT_EQ(nullptr, mine);
+  ::setenv("FOTAVI_MUTEX_ROOT", previous.c_str(), 1);
+}
+
 TEST_F(HelpersTest, AppMutexOfAnotherUserIsAccessDenied) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the mutex to another user";
   FILE* child = ::popen(("'" + ProbePath() + "' hold").c_str(), "w");
@@ -166,6 +178,27 @@ TEST_F(HelpersTest, DeleteFolderRemovesTheTreeButNeverFollowsLinks) {
   EXPECT_TRUE(DeleteFolder(tree));
   EXPECT_FALSE(fs::exists(tree));
   EXPECT_EQ("keep", fotavi_test::ReadFile(outside + "/precious"));
+}
+
+TEST_F(HelpersTest, DeleteFolderOfALinkWithTrailingSeparatorsNeverEmptiesItsTarget) {
+  const std::string outside = root_ + "/outside";
+  fs::create_directories(outside + "/sub");
+  fotavi_test::WriteFile(outside + "/precious", "keep");
+  fotavi_test::WriteFile(outside + "/sub/also", "keep");
+  for (const char* tail : {"/", "//"}) {
+    const std::string link = root_ + "/link";
+    fs::create_directory_symlink(outside, link);
+    EXPECT_TRUE(DeleteFolder(link + tail)) << tail;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << tail << ": the link itself goes";
+    EXPECT_EQ("keep", fotavi_test::ReadFile(outside + "/precious")) << tail;
+    EXPECT_EQ("keep", fotavi_test::ReadFile(outside + "/sub/also")) << tail;
+    fs::remove(link);
+  }
+  // A real folder given with a trailing separator is still removed whole.
+  fs::create_directories(root_ + "/tree/a");
+  fotavi_test::WriteFile(root_ + "/tree/a/f", "1");
+  EXPECT_TRUE(DeleteFolder(root_ + "/tree/"));
+  EXPECT_FALSE(fs::exists(root_ + "/tree"));
 }
 
 TEST_F(HelpersTest, DeleteFolderReportsItsRealResult) {

@@ -412,6 +412,20 @@ TEST_P(JpegSave, MissingFolderFailsAndLeavesNothing) {
   EXPECT_FALSE(fs::exists(root_ + "/null.jpg"));
 }
 
+// The temporary file of a save is one of its own: files whose names a
+// temporary file might take are neither overwritten nor removed.
+TEST_P(JpegSave, SaveTouchesNoOtherFileOfTheFolder) {
+  const std::string path = root_ + "/pic.jpg";
+  const char* neighbours[] = {".part", ".tmp", "~"};
+  for (const char* tail : neighbours) fotavi_test::WriteFile(path + tail, std::string("user file ") + tail);
+  ASSERT_TRUE(Jpeg().Save(path, CreateBitmap24(17, 9), 75));
+  for (const char* tail : neighbours) EXPECT_EQ(std::string("user file ") + tail, ReadFile(path + tail)) << tail;
+  EXPECT_EQ(4, std::distance(fs::directory_iterator(root_), fs::directory_iterator()));
+  CBitmap24 back;
+  ASSERT_TRUE(CJpeg().Decode(path.c_str(), nullptr, 0, &back, 0, 0));
+  EXPECT_EQ(QSize(17, 9), back.size());
+}
+
 INSTANTIATE_TEST_SUITE_P(Paths, JpegSave, ::testing::ValuesIn(kPaths), PathName);
 
 TEST(JpegSaveBuiltIn, FailedSaveKeepsTheExistingFile) {

@@ -92,6 +92,41 @@ TEST_F(TraceLogTest, MessageIsCutTo1024ThenCrlf) {
   EXPECT_EQ("\r\n", text.substr(text.size() - 2));
 }
 
+struct CutCase {
+  const char* name;
+  std::string message;
+  std::string written;  // the message part of the line
+};
+
+// The cut at 1024 bytes never leaves half a character behind, whether the
+// text comes through a format or as a fixed text.
+TEST_F(TraceLogTest, MessageCutNeverSplitsAMultiByteCharacter) {
+  const std::string e = "\xC3\xA9";         // two bytes
+  const std::string euro = "\xE2\x82\xAC";  // three bytes
+  const CutCase cases[] = {
+      {"TwoByteAcrossTheLimit", std::string(1023, 'a') + e + "tail", std::string(1023, 'a')},
+      {"ThreeByteAcrossTheLimit", std::string(1022, 'a') + euro + "tail", std::string(1022, 'a')},
+      {"ThreeByteStartingAtTheLimit", std::string(1024, 'a') + euro, std::string(1024, 'a')},
+      {"EndsExactlyAtTheLimit", std::string(1022, 'a') + e + "tail", std::string(1022, 'a') + e},
+      {"FourByteAcrossTheLimit", std::string(1021, 'a') + "\xF0\x9F\x93\xB7" + "tail", std::string(1021, 'a')},
+      // Bytes that are not UTF-8 are cut at the limit rather than dropped.
+      {"NotUtf8", std::string(1100, '\xB0'), std::string(1024, '\xB0')},
+  };
+  for (const auto& c : cases) {
+    for (const bool formatted : {true, false}) {
+      fs::remove(LogFile());
+      if (formatted) {
+        ASSERT_EQ(1, TraceLog(TRC_PRE, "F::G", "%s", c.message.c_str())) << c.name;
+      } else {
+        ASSERT_EQ(1, TraceLogText(TRC_PRE, "F::G", c.message)) << c.name;
+      }
+      const std::string text = ReadFile(LogFile());
+      ASSERT_GE(text.size(), 61u) << c.name;
+      EXPECT_EQ(c.written + "\r\n", text.substr(61)) << c.name << (formatted ? " (format)" : " (text)");
+    }
+  }
+}
+
 TEST_F(TraceLogTest, FixedTextIsNeverTakenAsFormat) {
   ASSERT_EQ(1, TraceLogText(TRC_PRE, "F::G", "100% done %s %n %d"));
   EXPECT_NE(std::string::npos, ReadFile(LogFile()).find("] 100% done %s %n %d\r\n"));

@@ -3,9 +3,13 @@
 // built-in path of CJpeg: reduction to 1/1, 1/2, 1/4 or 1/8 chosen the same
 // way, 24-bit bottom-up packed bitmaps, baseline 4:2:2 files. Any warning
 // (data that ends early, corrupt data) makes a decode fail.
+#include <sys/stat.h>
 #include <turbojpeg.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -102,14 +106,28 @@ BOOL LoadJpeg(const char* path, const BYTE* buffer, DWORD size, HGLOBAL* bitmap,
   return TRUE;
 }
 
+// Writes through a temporary file of a fresh, unique name in the target's
+// folder and a rename: an existing file is replaced whole or not at all, no
+// other file is touched, and saves running at once never share a file.
 bool WriteFileReplacing(const char* path, const unsigned char* data, unsigned long size) {
-  const std::string tmp = std::string(path) + ".part";
-  FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) return false;
-  bool ok = std::fwrite(data, 1, size, f) == size;
-  if (std::fclose(f) != 0) ok = false;
+  std::string tmp = std::string(path) + ".XXXXXX";
+  const int fd = ::mkstemp(tmp.data());
+  if (fd < 0) return false;
+  bool ok = true;
+  unsigned long done = 0;
+  while (ok && done < size) {
+    const ssize_t n = ::write(fd, data + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+    } else {
+      done += static_cast<unsigned long>(n);
+    }
+  }
+  if (ok) ok = ::fchmod(fd, 0644) == 0;
+  if (::close(fd) != 0) ok = false;
   if (ok) ok = std::rename(tmp.c_str(), path) == 0;
-  if (!ok) std::remove(tmp.c_str());
+  if (!ok) ::unlink(tmp.c_str());
   return ok;
 }
 
