@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds the project and runs the benchmarks; each prints its figures.
+#   scripts/bench.sh [live-seconds-per-step]
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+bash "$here/scripts/build.sh"
+bin="${FOTAVI_BUILD_DIR:-$here/build}/bin"
+export QT_QPA_PLATFORM=offscreen
+echo "== JPEG wrapper";      "$bin/CommonJpegBench" 200
+echo "== device library";    "$bin/fotavi_driver_bench"
+echo "== live monitor";      "$bin/fotavi_live_bench" "${1:-60}"
