@@ -133,6 +133,38 @@ class CIfdBuilder {
   std::vector<Entry> m_Entries;
 };
 
+// The frame size from the start-of-frame segment, walking the marker
+// segments from the start of the file; false when the walk finds no frame
+// header or the data is not well formed.
+bool ReadFrameSize(const std::vector<BYTE>& data, LONG* width, LONG* height) {
+  if (data.size() < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
+  size_t pos = 2;
+  while (pos + 4 <= data.size()) {
+    if (data[pos] != 0xFF) return false;
+    const BYTE marker = data[pos + 1];
+    if (marker == 0xFF) {  // fill byte
+      ++pos;
+      continue;
+    }
+    if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+      pos += 2;
+      continue;
+    }
+    if (marker == 0xD9 || marker == 0xDA) return false;  // end of image or scan before any frame
+    const size_t length = static_cast<size_t>(data[pos + 2]) << 8 | data[pos + 3];
+    if (length < 2 || pos + 2 + length > data.size()) return false;
+    const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    if (frame) {
+      if (length < 8) return false;
+      *height = static_cast<LONG>(data[pos + 5]) << 8 | data[pos + 6];
+      *width = static_cast<LONG>(data[pos + 7]) << 8 | data[pos + 8];
+      return *width > 0 && *height > 0;
+    }
+    pos += 2 + length;
+  }
+  return false;
+}
+
 bool IsFolder(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -223,14 +255,18 @@ int CExifHdrAdd::ReadJpegData(const std::string& source) {
     TraceLog(TRC_PRE, kFunc, "The error occurred with the [GetJpegData()[1]] function.");
     return 0;
   }
-  CBitmap24 picture;
-  if (!m_Jpeg.Load(&picture, m_Source.data(), static_cast<DWORD>(m_Source.size()), false, 0, 0, 0)) {
-    TraceLog(TRC_PRE, kFunc, "The error occurred with the [Load()[1]] function.");
-    return 0;
+  // The size a full decode gives is the frame header's; reading it there
+  // spares decoding the whole picture once more. The full decode remains
+  // for a header this walk cannot read.
+  if (!ReadFrameSize(m_Source, &m_nWidth, &m_nHeight)) {
+    CBitmap24 picture;
+    if (!m_Jpeg.Load(&picture, m_Source.data(), static_cast<DWORD>(m_Source.size()), false, 0, 0, 0)) {
+      TraceLog(TRC_PRE, kFunc, "The error occurred with the [Load()[1]] function.");
+      return 0;
+    }
+    m_nWidth = picture.width();
+    m_nHeight = picture.height();
   }
-  m_nWidth = picture.width();
-  m_nHeight = picture.height();
-  picture = CBitmap24();
 
   CBitmap24 thumb;
   if (!m_Jpeg.Load(&thumb, m_Source.data(), static_cast<DWORD>(m_Source.size()), true, THUMB_WIDTH, THUMB_HEIGHT,
