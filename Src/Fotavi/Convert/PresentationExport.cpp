@@ -208,9 +208,12 @@ CPresentationExport::OpenResult CPresentationExport::Open(const std::string& pat
   for (;;) {
     const pid_t r = ::waitpid(pid, &status, WNOHANG);
     if (r == pid) break;
+    if (r < 0 && errno == ECHILD) break;  // reaped elsewhere (SIGCHLD ignored): judged by its PDF
     if (r < 0 && errno != EINTR) {
-      result = OPEN_FAILED;
-      break;
+      KillGroup(pid);
+      CleanStaleFiles();
+      EmptyFolder(GetPdfFolder());
+      return OPEN_FAILED;
     }
     if (running && running->load() == 0) {
       result = OPEN_CANCELED;
@@ -229,7 +232,6 @@ CPresentationExport::OpenResult CPresentationExport::Open(const std::string& pat
     return result;
   }
   EmptyFolder(GetTempFolder());
-  if (result != OPEN_OK) return result;
   if (WIFEXITED(status) && WEXITSTATUS(status) == 127) return OPEN_NOT_STARTED;
 
   const std::string pdf = FindPdf(GetPdfFolder());
