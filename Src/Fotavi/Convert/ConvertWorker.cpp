@@ -310,44 +310,30 @@ bool CConvertWorker::DeliverStaged(const std::string& source, const std::string&
 
 // ------------------------------------------------------------ exports
 
-int CConvertWorker::ExportJPEG(const std::string& source) {
-  static const char* kFunc = "CPptDlg::ExportJPEG";
-  if (m_bStopped && m_nStopMessage) {
-    AddError(m_nStopMessage, source);
-    return 1;
-  }
-  std::string output;
-  if (!CreateConvFileName(&output)) {
-    TraceLog(TRC_PRE, kFunc, "The error occurred with the [CreateConvFileName()] function.");
-    if (m_bStopped) AddError(m_nStopMessage, source);
-    return 0;
-  }
-  if (!JpegToExif(source, output)) {
-    TraceLog(TRC_PRE, kFunc, "The error occurred with the [JpegToExif()] function.");
-    if (m_bStopped) AddError(m_nStopMessage, source);
-    return 0;
-  }
-  return DeliverStaged(source, output, kFunc) ? 1 : 0;
-}
+int CConvertWorker::ExportJPEG(const std::string& source) { return ExportPicture(source, KIND_JPEG); }
 
-int CConvertWorker::ExportBMP(const std::string& source) {
-  static const char* kFunc = "CPptDlg::ExportBMP";
+int CConvertWorker::ExportBMP(const std::string& source) { return ExportPicture(source, KIND_BMP); }
+
+int CConvertWorker::ExportPicture(const std::string& source, SourceKind kind) {
+  const char* function = kind == KIND_JPEG ? "CPptDlg::ExportJPEG" : "CPptDlg::ExportBMP";
   if (m_bStopped && m_nStopMessage) {
     AddError(m_nStopMessage, source);
     return 1;
   }
   std::string output;
   if (!CreateConvFileName(&output)) {
-    TraceLog(TRC_PRE, kFunc, "The error occurred with the [CreateConvFileName()] function.");
+    TraceLog(TRC_PRE, function, "The error occurred with the [CreateConvFileName()] function.");
     if (m_bStopped) AddError(m_nStopMessage, source);
     return 0;
   }
-  if (!BmpToExif(source, output)) {
-    TraceLog(TRC_PRE, kFunc, "The error occurred with the [BmpToExif()] function.");
+  const int made = kind == KIND_JPEG ? JpegToExif(source, output) : BmpToExif(source, output);
+  if (!made) {
+    TraceLog(TRC_PRE, function, kind == KIND_JPEG ? "The error occurred with the [JpegToExif()] function."
+                                                  : "The error occurred with the [BmpToExif()] function.");
     if (m_bStopped) AddError(m_nStopMessage, source);
     return 0;
   }
-  return DeliverStaged(source, output, kFunc) ? 1 : 0;
+  return DeliverStaged(source, output, function) ? 1 : 0;
 }
 
 int CConvertWorker::ExportPPT(const std::string& source) {
@@ -475,20 +461,7 @@ int CConvertWorker::JpegToExif(const std::string& source, const std::string& out
     AddError(IDS_CNV_CONVERT_FAILED, source);
     return 0;
   }
-  if (!IsConvertibleSize(picture.width(), picture.height())) {
-    CBitmap24 fitted;
-    if (!ConvertBmpSize(picture, &fitted)) {
-      TraceLog(TRC_PRE, kFunc, "The error occurred with the [ConvertBmpSize()] function.");
-      AddError(IDS_CNV_CONVERT_FAILED, source);
-      return 0;
-    }
-    picture = std::move(fitted);
-  }
-  if (!SaveExif(picture, output, kFunc)) {
-    AddError(IDS_CNV_CONVERT_FAILED, source);
-    return 0;
-  }
-  return 1;
+  return FitAndSave(&picture, source, output, kFunc);
 }
 
 int CConvertWorker::BmpToExif(const std::string& source, const std::string& output) {
@@ -508,16 +481,21 @@ int CConvertWorker::BmpToExif(const std::string& source, const std::string& outp
     AddError(IDS_CNV_CONVERT_FAILED, source);
     return 0;
   }
-  if (!IsConvertibleSize(picture.width(), picture.height())) {
+  return FitAndSave(&picture, source, output, kFunc);
+}
+
+int CConvertWorker::FitAndSave(CBitmap24* picture, const std::string& source, const std::string& output,
+                               const char* function) {
+  if (!IsConvertibleSize(picture->width(), picture->height())) {
     CBitmap24 fitted;
-    if (!ConvertBmpSize(picture, &fitted)) {
-      TraceLog(TRC_PRE, kFunc, "The error occurred with the [ConvertBmpSize()] function.");
+    if (!ConvertBmpSize(*picture, &fitted)) {
+      TraceLog(TRC_PRE, function, "The error occurred with the [ConvertBmpSize()] function.");
       AddError(IDS_CNV_CONVERT_FAILED, source);
       return 0;
     }
-    picture = std::move(fitted);
+    *picture = std::move(fitted);
   }
-  if (!SaveExif(picture, output, kFunc)) {
+  if (!SaveExif(*picture, output, function)) {
     AddError(IDS_CNV_CONVERT_FAILED, source);
     return 0;
   }

@@ -139,6 +139,10 @@ class CConvertWorker {
 
  private:
   void SetProgress(int done, int count);
+  // ExportJPEG and ExportBMP.
+  int ExportPicture(const std::string& source, SourceKind kind);
+  // The size rule, then SaveExif; an entry for the source on failure.
+  int FitAndSave(CBitmap24* picture, const std::string& source, const std::string& output, const char* function);
   // Saves, adds the Exif header; removes the output again on failure.
   int SaveExif(const CBitmap24& picture, const std::string& output, const char* function);
   void ShowMessage(UINT stringId, UINT type);

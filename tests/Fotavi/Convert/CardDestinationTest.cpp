@@ -40,33 +40,8 @@ class FakeCard : public ICardFileService {
   int endTransfers = 0;
 };
 
-class NullHost : public IConvertHost {
- public:
-  void SetProgressText(const std::string&) override {}
-  void SetProgressPos(int) override {}
-  void ShowMessage(UINT id, UINT) override { messages.push_back(id); }
-  void ConvertEnd(int) override {}
-  std::vector<UINT> messages;
-};
-
-class CardDestinationTest : public ::testing::Test {
+class CardDestinationTest : public ConvertFixture {
  protected:
-  void SetUp() override {
-    m_Root = MakeTempFolder("card");
-    IsolateEnvironment(m_Root);
-    m_Work = m_Root + "/work/FotaviK27_Cache";
-    m_In = m_Root + "/in";
-    std::filesystem::create_directories(m_In);
-  }
-  void TearDown() override { RemoveTree(m_Root); }
-
-  std::vector<std::pair<std::string, std::string>> Entries(const CConvertWorker& worker) {
-    std::vector<std::pair<std::string, std::string>> out;
-    for (HGLOBAL e : worker.GetErrorList()) out.emplace_back(ErrorEntryFileName(e), ErrorEntryMessage(e));
-    return out;
-  }
-
-  std::string m_Root, m_Work, m_In;
   FakeCard m_Card;
   NullHost m_Host;
 };
@@ -169,11 +144,7 @@ TEST_F(CardDestinationTest, ARunNumbersAfterTheCardSendsEveryPictureAndLeavesNoS
   m_Card.listing = {"C:\\DCIM\\100ABCDE\\IMAG0007.JPG"};
   CCardDestination dest(&m_Card, "C:\\DCIM\\100ABCDE", m_Work);
   CConvertWorker worker(m_Work, &m_Host);
-  worker.SetFileMode(false);
-  worker.SetSourceFolder(m_In);
-  worker.SetDestination(&dest);
-  worker.PrepareRun();
-  EXPECT_EQ(1, worker.ConvertThread());
+  EXPECT_EQ(1, RunFolder(&worker, &dest));
   EXPECT_TRUE(worker.GetErrorList().empty());
   ASSERT_EQ(2u, m_Card.written.size());
   EXPECT_EQ("C:\\DCIM\\100ABCDE\\IMAG0008.jpg", m_Card.written[0].first);
@@ -194,11 +165,7 @@ TEST_F(CardDestinationTest, NoMainUnitStopsTheRunAndListsEveryFileLeft) {
   m_Card.writeStatuses = {1};
   CCardDestination dest(&m_Card, "C:\\DCIM\\100ABCDE", m_Work);
   CConvertWorker worker(m_Work, &m_Host);
-  worker.SetFileMode(false);
-  worker.SetSourceFolder(m_In);
-  worker.SetDestination(&dest);
-  worker.PrepareRun();
-  worker.ConvertThread();
+  RunFolder(&worker, &dest);
   const std::string text = "Unable to use the main unit.  Please confirm the power supply or the connection.";
   const auto entries = Entries(worker);
   ASSERT_EQ(3u, entries.size());
@@ -217,11 +184,7 @@ TEST_F(CardDestinationTest, AStagingFolderThatCannotBeMadeIsFatalAndShownAtOnce)
   WriteFile(m_Work + "/TRANS", "a file where the folder belongs");
   CCardDestination dest(&m_Card, "C:\\DCIM\\100ABCDE", m_Work);
   CConvertWorker worker(m_Work, &m_Host);
-  worker.SetFileMode(false);
-  worker.SetSourceFolder(m_In);
-  worker.SetDestination(&dest);
-  worker.PrepareRun();
-  EXPECT_EQ(0, worker.ConvertThread());
+  EXPECT_EQ(0, RunFolder(&worker, &dest));
   EXPECT_TRUE(worker.IsFatal());
   EXPECT_EQ((std::vector<UINT>{IDS_CNV_INTERNAL_ERROR}), m_Host.messages);
   EXPECT_TRUE(m_Card.written.empty());

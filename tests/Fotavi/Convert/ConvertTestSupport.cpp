@@ -11,6 +11,7 @@
 
 #include "Common/Bmp.h"
 #include "Common/Jpeg.h"
+#include "ErrorEntry.h"
 
 namespace fs = std::filesystem;
 
@@ -172,6 +173,40 @@ bool ReadIfd(const std::string& tiff, uint32_t offset, TiffIfd* ifd) {
   }
   ifd->next = Le32(tiff, offset + 2 + 12u * count);
   return true;
+}
+
+std::vector<std::pair<std::string, std::string>> Entries(const CConvertWorker& worker) {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (HGLOBAL e : worker.GetErrorList()) out.emplace_back(ErrorEntryFileName(e), ErrorEntryMessage(e));
+  return out;
+}
+
+void ConvertFixture::SetUp() {
+  m_Root = MakeTempFolder("test");
+  IsolateEnvironment(m_Root);
+  m_Work = m_Root + "/work/FotaviK27_Cache";
+  m_In = m_Root + "/in";
+  m_Out = m_Root + "/out";
+  fs::create_directories(m_In);
+  fs::create_directories(m_Out);
+}
+
+void ConvertFixture::TearDown() { RemoveTree(m_Root); }
+
+int ConvertFixture::RunFile(CConvertWorker* worker, const std::string& file, IConvertDestination* dest) {
+  worker->SetFileMode(true);
+  worker->SetSourceFile(file);
+  worker->SetDestination(dest);
+  worker->PrepareRun();
+  return worker->ConvertThread();
+}
+
+int ConvertFixture::RunFolder(CConvertWorker* worker, IConvertDestination* dest) const {
+  worker->SetFileMode(false);
+  worker->SetSourceFolder(m_In);
+  worker->SetDestination(dest);
+  worker->PrepareRun();
+  return worker->ConvertThread();
 }
 
 }  // namespace convert_test

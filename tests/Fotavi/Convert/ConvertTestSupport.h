@@ -10,6 +10,9 @@
 
 #include <QColor>
 #include <QImage>
+#include <gtest/gtest.h>
+
+#include "ConvertWorker.h"
 
 namespace convert_test {
 
@@ -67,5 +70,32 @@ ExifSegment FindExifSegment(const std::string& file);
 bool ReadIfd(const std::string& tiff, uint32_t offset, TiffIfd* ifd);
 uint32_t Le32(const std::string& data, size_t pos);
 uint16_t Le16(const std::string& data, size_t pos);
+
+// A host that only keeps the message numbers.
+class NullHost : public IConvertHost {
+ public:
+  void SetProgressText(const std::string&) override {}
+  void SetProgressPos(int) override {}
+  void ShowMessage(UINT id, UINT) override { messages.push_back(id); }
+  void ConvertEnd(int) override {}
+  std::vector<UINT> messages;
+};
+
+// The worker's error entries as (file name, message) pairs.
+std::vector<std::pair<std::string, std::string>> Entries(const CConvertWorker& worker);
+
+// A private root per test with the platform pointed into it, the work
+// folder path the program would pass, and source and output folders.
+class ConvertFixture : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // One run on this thread: a file (file mode) or the source folder.
+  static int RunFile(CConvertWorker* worker, const std::string& file, IConvertDestination* dest);
+  int RunFolder(CConvertWorker* worker, IConvertDestination* dest) const;
+
+  std::string m_Root, m_Work, m_In, m_Out;
+};
 
 }  // namespace convert_test

@@ -50,43 +50,8 @@ class RecordingHost : public IConvertHost {
   std::function<void(const std::string&)> onText;
 };
 
-// Entries as (file name, message) pairs.
-std::vector<std::pair<std::string, std::string>> Entries(const CConvertWorker& worker) {
-  std::vector<std::pair<std::string, std::string>> out;
-  for (HGLOBAL e : worker.GetErrorList()) out.emplace_back(ErrorEntryFileName(e), ErrorEntryMessage(e));
-  return out;
-}
-
-class ConvertWorkerTest : public ::testing::Test {
+class ConvertWorkerTest : public ConvertFixture {
  protected:
-  void SetUp() override {
-    m_Root = MakeTempFolder("worker");
-    IsolateEnvironment(m_Root);
-    m_Work = m_Root + "/work/FotaviK27_Cache";
-    m_In = m_Root + "/in";
-    m_Out = m_Root + "/out";
-    std::filesystem::create_directories(m_In);
-    std::filesystem::create_directories(m_Out);
-  }
-  void TearDown() override { RemoveTree(m_Root); }
-
-  // Runs one conversion on this thread.
-  int RunFile(CConvertWorker* worker, const std::string& file, IConvertDestination* dest) {
-    worker->SetFileMode(true);
-    worker->SetSourceFile(file);
-    worker->SetDestination(dest);
-    worker->PrepareRun();
-    return worker->ConvertThread();
-  }
-  int RunFolder(CConvertWorker* worker, IConvertDestination* dest) {
-    worker->SetFileMode(false);
-    worker->SetSourceFolder(m_In);
-    worker->SetDestination(dest);
-    worker->PrepareRun();
-    return worker->ConvertThread();
-  }
-
-  std::string m_Root, m_Work, m_In, m_Out;
   RecordingHost m_Host;
 };
 

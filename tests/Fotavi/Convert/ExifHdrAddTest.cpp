@@ -17,15 +17,8 @@ using namespace convert_test;
 
 namespace {
 
-class ExifHdrAddTest : public ::testing::Test {
+class ExifHdrAddTest : public ConvertFixture {
  protected:
-  void SetUp() override {
-    m_Root = MakeTempFolder("exif");
-    IsolateEnvironment(m_Root);
-    m_Work = m_Root + "/work/FotaviK27_Cache";
-  }
-  void TearDown() override { RemoveTree(m_Root); }
-
   // A JPEG written by Qt's own writer, so the source is not the codec's.
   std::string MakeSource(const std::string& name, int width, int height) {
     QImage image(width, height, QImage::Format_RGB32);
@@ -41,9 +34,6 @@ class ExifHdrAddTest : public ::testing::Test {
     EXPECT_EQ(1, exif.AddExifHeader(source, destination));
     return ReadFile(destination);
   }
-
-  std::string m_Root;
-  std::string m_Work;
 };
 
 struct ExpectedEntry {
@@ -230,7 +220,7 @@ TEST_F(ExifHdrAddTest, InPlaceReplacesTheFileAndLeavesNothingBeside) {
   ASSERT_TRUE(seg.found);
   EXPECT_EQ(original.substr(2), out.substr(seg.segmentEnd));
   std::vector<std::string> names = ListFolder(m_Root);
-  EXPECT_EQ((std::vector<std::string>{"fallback", "same.jpg", "work"}), names);
+  EXPECT_EQ((std::vector<std::string>{"fallback", "in", "out", "same.jpg", "work"}), names);
   // The work folder this object made is gone again, with its thumbnail file.
   EXPECT_FALSE(Exists(m_Work));
 }
@@ -296,7 +286,7 @@ TEST_F(ExifHdrAddTest, AWriteThatFailsHalfWayLeavesTheSourceWhole) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(0, WEXITSTATUS(status)) << "the write should have failed";
   EXPECT_EQ(original, ReadFile(source));
-  EXPECT_EQ((std::vector<std::string>{"fallback", "victim.jpg", "work"}), ListFolder(m_Root));
+  EXPECT_EQ((std::vector<std::string>{"fallback", "in", "out", "victim.jpg", "work"}), ListFolder(m_Root));
 }
 
 TEST_F(ExifHdrAddTest, UnreadableSourcesFailWithoutADestination) {

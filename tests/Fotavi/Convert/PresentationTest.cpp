@@ -60,38 +60,12 @@ int CountProcessesWith(const std::string& text) {
   return count;
 }
 
-class NullHost : public IConvertHost {
- public:
-  void SetProgressText(const std::string&) override {}
-  void SetProgressPos(int) override {}
-  void ShowMessage(UINT id, UINT) override { messages.push_back(id); }
-  void ConvertEnd(int) override {}
-  std::vector<UINT> messages;
-};
-
-class PresentationTest : public ::testing::Test {
+class PresentationTest : public ConvertFixture {
  protected:
-  void SetUp() override {
-    m_Root = MakeTempFolder("ppt");
-    IsolateEnvironment(m_Root);
-    m_Work = m_Root + "/work/FotaviK27_Cache";
-    m_In = m_Root + "/in";
-    m_Out = m_Root + "/out";
-    std::filesystem::create_directories(m_In);
-    std::filesystem::create_directories(m_Out);
-  }
-  void TearDown() override { RemoveTree(m_Root); }
-
   std::string Copy(const std::string& source, const std::string& name) {
     const std::string path = m_In + "/" + name;
     WriteFile(path, ReadFile(source));
     return path;
-  }
-
-  std::vector<std::pair<std::string, std::string>> Entries(const CConvertWorker& worker) {
-    std::vector<std::pair<std::string, std::string>> out;
-    for (HGLOBAL e : worker.GetErrorList()) out.emplace_back(ErrorEntryFileName(e), ErrorEntryMessage(e));
-    return out;
   }
 
   // Nothing of a killed or finished soffice is left behind.
@@ -104,7 +78,6 @@ class PresentationTest : public ::testing::Test {
     EXPECT_EQ(0, CountProcessesWith(ppt.GetProfileFolder()));
   }
 
-  std::string m_Root, m_Work, m_In, m_Out;
   NullHost m_Host;
 };
 
@@ -144,11 +117,7 @@ TEST_P(PresentationFormatTest, EverySlideHiddenOrNotBecomesOnePictureInSlideOrde
   const std::string source = Copy(fixture, std::string("talk.") + GetParam());
   CConvertWorker worker(m_Work, &m_Host);
   CLocalDestination dest(m_Out);
-  worker.SetFileMode(true);
-  worker.SetSourceFile(source);
-  worker.SetDestination(&dest);
-  worker.PrepareRun();
-  EXPECT_EQ(1, worker.ConvertThread());
+  EXPECT_EQ(1, RunFile(&worker, source, &dest));
   EXPECT_TRUE(worker.GetErrorList().empty()) << ErrorEntryMessage(worker.GetErrorList().front());
   EXPECT_EQ((std::vector<std::string>{"IMAG0001.jpg", "IMAG0002.jpg", "IMAG0003.jpg"}), ListFolder(m_Out));
   ExpectSlide(m_Out + "/IMAG0001.jpg", kRed, 0);
@@ -169,11 +138,7 @@ TEST_F(PresentationTest, AFolderRunTakesPicturesFirstThenPresentations) {
   WriteFile(m_In + "/b.ppt", std::string("\xD0\xCF\x11\xE0 not really a presentation", 34));
   CConvertWorker worker(m_Work, &m_Host);
   CLocalDestination dest(m_Out);
-  worker.SetFileMode(false);
-  worker.SetSourceFolder(m_In);
-  worker.SetDestination(&dest);
-  worker.PrepareRun();
-  EXPECT_EQ(1, worker.ConvertThread());
+  EXPECT_EQ(1, RunFolder(&worker, &dest));
   // z.jpg first, then b.ppt (which soffice cannot load: it leaves no PDF),
   // then the three slides of a.pptx.
   const auto entries = Entries(worker);
@@ -193,11 +158,7 @@ TEST_F(PresentationTest, WithoutLibreOfficePresentationsFailAndPicturesStillConv
   worker.Presentation().SetProgram(m_Root + "/no-such-office/soffice");
   EXPECT_FALSE(worker.Presentation().IsAvailable());
   CLocalDestination dest(m_Out);
-  worker.SetFileMode(false);
-  worker.SetSourceFolder(m_In);
-  worker.SetDestination(&dest);
-  worker.PrepareRun();
-  EXPECT_EQ(1, worker.ConvertThread());
+  EXPECT_EQ(1, RunFolder(&worker, &dest));
   const auto entries = Entries(worker);
   ASSERT_EQ(1u, entries.size());
   EXPECT_EQ(std::make_pair(m_In + "/deck.ppt", std::string("Unable to convert file.")), entries[0]);
@@ -212,11 +173,7 @@ TEST_F(PresentationTest, TheTimeLimitKillsTheExportAndTheProfileStaysUsable) {
   CConvertWorker worker(m_Work, &m_Host);
   CLocalDestination dest(m_Out);
   worker.Presentation().SetTimeLimit(200);
-  worker.SetFileMode(true);
-  worker.SetSourceFile(source);
-  worker.SetDestination(&dest);
-  worker.PrepareRun();
-  EXPECT_EQ(0, worker.ConvertThread());
+  EXPECT_EQ(0, RunFile(&worker, source, &dest));
   const auto entries = Entries(worker);
   ASSERT_EQ(1u, entries.size());
   EXPECT_EQ(std::make_pair(source, std::string("Unable to convert file.")), entries[0]);
@@ -269,11 +226,7 @@ TEST_F(PresentationTest, ASlideFileThatCannotBeReplacedFailsTheSlideInsteadOfPas
   // A folder where the slide file belongs cannot be deleted as a file.
   std::filesystem::create_directories(worker.GetSlideFile());
   WriteJpeg(worker.GetSlideFile() + "/inside.jpg", 16, 8, Qt::green);
-  worker.SetFileMode(true);
-  worker.SetSourceFile(source);
-  worker.SetDestination(&dest);
-  worker.PrepareRun();
-  EXPECT_EQ(0, worker.ConvertThread());
+  EXPECT_EQ(0, RunFile(&worker, source, &dest));
   const auto entries = Entries(worker);
   ASSERT_EQ(1u, entries.size());
   EXPECT_EQ("Unable to convert file.", entries[0].second);
@@ -289,11 +242,7 @@ TEST_F(PresentationTest, AStaleSlideFileIsDeletedAndNeverUsed) {
   CLocalDestination dest(m_Out);
   std::filesystem::create_directories(m_Work);
   WriteJpeg(worker.GetSlideFile(), 1024, 768, kGreen);
-  worker.SetFileMode(true);
-  worker.SetSourceFile(source);
-  worker.SetDestination(&dest);
-  worker.PrepareRun();
-  EXPECT_EQ(1, worker.ConvertThread());
+  EXPECT_EQ(1, RunFile(&worker, source, &dest));
   ExpectSlide(m_Out + "/IMAG0001.jpg", kRed, 0);
   EXPECT_FALSE(Exists(worker.GetSlideFile()));
 }
