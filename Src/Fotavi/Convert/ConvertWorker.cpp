@@ -151,9 +151,17 @@ std::vector<std::string> CConvertWorker::EnumFiles(const std::string& folder) {
     }
     ::closedir(dir);
   }
-  // The folder's own order is arbitrary here; name order makes it the same
-  // on every run.
-  std::sort(names.begin(), names.end());
+  // The folder's own order is arbitrary here; name order without case (as
+  // a file manager lists them) makes it the same on every run.
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+      const int ca = std::tolower(static_cast<unsigned char>(a[i]));
+      const int cb = std::tolower(static_cast<unsigned char>(b[i]));
+      if (ca != cb) return ca < cb;
+    }
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+  });
   for (const char* wanted : {".JPG", ".BMP", ".PPT", ".PPTX"}) {
     for (const std::string& name : names) {
       if (UpperExtension(name) != wanted) continue;

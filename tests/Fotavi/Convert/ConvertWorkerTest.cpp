@@ -234,8 +234,8 @@ TEST_F(ConvertWorkerTest, AnOutputPathTooLongStopsTheRun) {
 
 // ------------------------------------------------------------ folder runs
 
-TEST_F(ConvertWorkerTest, EnumFilesTakesJpgThenBmpThenPptThenPptxInNameOrder) {
-  for (const char* name : {"b.JPG", "a.jpg", "c.bmp", "z.ppt", "d.pptx", "e.PPT", "f.jpeg", "g.pptx.bak",
+TEST_F(ConvertWorkerTest, EnumFilesTakesJpgThenBmpThenPptThenPptxInNameOrderWithoutCase) {
+  for (const char* name : {"b.JPG", "a.jpg", "C.jpg", "c.bmp", "z.ppt", "d.pptx", "e.PPT", "f.jpeg", "g.pptx.bak",
                            "h.JPG.bmp", "noext", ".jpg"}) {
     WriteFile(m_In + "/" + name, "x");
   }
@@ -243,7 +243,8 @@ TEST_F(ConvertWorkerTest, EnumFilesTakesJpgThenBmpThenPptThenPptxInNameOrder) {
   const std::vector<std::string> files = CConvertWorker::EnumFiles(m_In);
   std::vector<std::string> names;
   for (const std::string& f : files) names.push_back(f.substr(m_In.size() + 1));
-  EXPECT_EQ((std::vector<std::string>{".jpg", "a.jpg", "b.JPG", "c.bmp", "h.JPG.bmp", "e.PPT", "z.ppt", "d.pptx"}),
+  EXPECT_EQ((std::vector<std::string>{".jpg", "a.jpg", "b.JPG", "C.jpg", "c.bmp", "h.JPG.bmp", "e.PPT", "z.ppt",
+                                      "d.pptx"}),
             names);
   // Full paths, the folder given with or without its trailing separator.
   EXPECT_EQ(m_In + "/a.jpg", CConvertWorker::EnumFiles(m_In + "/")[1]);
