@@ -29,6 +29,10 @@
 #include "PresentationExport.h"
 #include "Platform/Types.h"
 
+// The message a host posts to the progress dialog when the worker ends
+// (wParam the result, lParam 0).
+constexpr UINT WM_CONVERT_END = 0x401;
+
 // What the worker reports to the program. Called on the worker thread.
 class IConvertHost {
  public:
