@@ -134,10 +134,13 @@ struct CodecCase {
 };
 class CodecChoice : public MovStartup, public ::testing::WithParamInterface<CodecCase> {};
 TEST_P(CodecChoice, OptionalAndNeverHalfBound) {
-  if (GetParam().configured)
+  if (GetParam().configured) {
     ASSERT_TRUE(SettingsWriteDword(HKEY_LOCAL_MACHINE, kParameters, "JpegLib", GetParam().jpegLib));
+  }
   // The incomplete stand-in is there to be found: only its missing entry refuses it.
-  if (GetParam().jpegLib == 2) ASSERT_FALSE(ResolveModulePath("FotaviIJG_Z5.dll").empty());
+  if (GetParam().jpegLib == 2) {
+    ASSERT_FALSE(ResolveModulePath("FotaviIJG_Z5.dll").empty());
+  }
   ASSERT_TRUE(app->InitInstance());
   EXPECT_TRUE(ui.Texts().empty());
   EXPECT_EQ(app->GetCodecModule() != nullptr, GetParam().bound);

@@ -21,20 +21,6 @@
 
 using namespace movtest;
 
-namespace {
-const std::string kRecKey = "SOFTWARE\\Tiryx\\Fotavi (K27)\\FotaviForMovieCreation\\RecSection";
-
-DWORD Stored(const char* name) {
-  DWORD value = 0xDEADBEEF;
-  SettingsReadDword(HKEY_CURRENT_USER, kRecKey, name, &value);
-  return value;
-}
-std::string StoredText(const char* name) {
-  std::string value = "<missing>";
-  SettingsReadString(HKEY_CURRENT_USER, kRecKey, name, &value);
-  return value;
-}
-}  // namespace
 
 class SettingsDialog : public MovFixture {
  protected:
@@ -102,7 +88,7 @@ TEST_F(SettingsDialog, FirstShowingHasItsDefaultsAndPutsTheNameInDocuments) {
   });
   EXPECT_EQ(result, 0u);
   EXPECT_EQ(doc->GetSettingWnd(), nullptr);
-  EXPECT_EQ(Stored("IsSetting"), 0xDEADBEEFu);
+  EXPECT_EQ(StoredRecInt("IsSetting"), 0xDEADBEEFu);
 }
 
 TEST_F(SettingsDialog, AComputedValueNeverStartsTheOppositeConversion) {
@@ -176,11 +162,11 @@ TEST_P(SplitOnOk, RefusedValuesKeepTheDialogOpen) {
   EXPECT_EQ(result, accepted ? 1u : 0u);
   if (accepted) {
     EXPECT_TRUE(ui.Texts().empty());
-    EXPECT_EQ(Stored("MaxFileSize"), DWORD(std::stoul(GetParam().split)) * 1048576u);
+    EXPECT_EQ(StoredRecInt("MaxFileSize"), DWORD(std::stoul(GetParam().split)) * 1048576u);
   } else {
     EXPECT_EQ(ui.Texts(), std::vector<std::string>{GetParam().text});
     EXPECT_EQ(ui.Types().at(0) & MB_ICONMASK, MB_ICONEXCLAMATION);
-    EXPECT_EQ(Stored("MaxFileSize"), 0xDEADBEEFu);
+    EXPECT_EQ(StoredRecInt("MaxFileSize"), 0xDEADBEEFu);
   }
 }
 INSTANTIATE_TEST_SUITE_P(
@@ -218,15 +204,15 @@ TEST_F(SettingsDialog, OkWritesEverySettingAndTheDocumentTakesThem) {
   EXPECT_EQ(result, 1u);
   EXPECT_EQ(resized, 1);
   EXPECT_TRUE(ui.Texts().empty());
-  EXPECT_EQ(StoredText("OutputFileName"), Dir() + "/Documents/output.wmv");
-  EXPECT_EQ(StoredText("ProfileFileName"), GetProfilePath(VIDEOSIZE_100));
+  EXPECT_EQ(StoredRecText("OutputFileName"), Dir() + "/Documents/output.wmv");
+  EXPECT_EQ(StoredRecText("ProfileFileName"), GetProfilePath(VIDEOSIZE_100));
   const std::vector<std::pair<const char*, DWORD>> expected = {
       {"CurrentRate", 15},  {"WMVRate100", 15},   {"WMVRate50", 1},       {"AVIRate100", 1},
       {"MaxFileSize", 0},   {"Compress", 1},      {"VideoSize", 2},       {"RecCondition", 1},
       {"RecSecond", 30},    {"RecMinute", 1},     {"RecCapacity", 0},     {"VideoWidth", 1024},
       {"VideoHeight", 768}, {"VideoQuality", 60}, {"WMVVideoQuality100", 60}, {"WMVVideoQuality50", 100},
       {"IsSetting", 1},     {"MaxReqCount", 10}};
-  for (const auto& [name, value] : expected) EXPECT_EQ(Stored(name), value) << name;
+  for (const auto& [name, value] : expected) EXPECT_EQ(StoredRecInt(name), value) << name;
   EXPECT_EQ(doc->GetRecLimit(), 90u);
   EXPECT_EQ(doc->GetFrameRate(), 15u);
   EXPECT_EQ(doc->GetCompress(), COMPRESS_WMV);
@@ -240,7 +226,7 @@ TEST_F(SettingsDialog, EachCombinationKeepsItsRateAndCancelKeepsTheSettings) {
               Ok(d);
             }),
             1u);
-  EXPECT_EQ(Stored("AVIRate50"), 7u);
+  EXPECT_EQ(StoredRecInt("AVIRate50"), 7u);
   const DWORD result = Run([&](CFRMDlg* d) {
     EXPECT_EQ(Text(d, IDC_FRM_RATE), "7");
     Click(d, IDC_FRM_WMV);
@@ -255,7 +241,7 @@ TEST_F(SettingsDialog, EachCombinationKeepsItsRateAndCancelKeepsTheSettings) {
   EXPECT_EQ(result, 1u);  // the old confirmed value
   EXPECT_EQ(doc->GetCompress(), COMPRESS_AVI);
   EXPECT_EQ(doc->GetFrameRate(), 7u);
-  EXPECT_EQ(Stored("Compress"), 0u);
+  EXPECT_EQ(StoredRecInt("Compress"), 0u);
 }
 
 TEST_F(SettingsDialog, ChosenFileGetsTheWritersExtensionAndLongPathsAreRefused) {
@@ -285,5 +271,5 @@ TEST_F(SettingsDialog, APostedCloseEndsItAsCancel) {
   });
   EXPECT_EQ(result, 0u);
   EXPECT_EQ(doc->GetSettingWnd(), nullptr);
-  EXPECT_EQ(Stored("CurrentRate"), 0xDEADBEEFu);
+  EXPECT_EQ(StoredRecInt("CurrentRate"), 0xDEADBEEFu);
 }

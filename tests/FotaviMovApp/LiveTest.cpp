@@ -82,7 +82,8 @@ class LiveFake : public MovFixture {
   }
   void TearDown() override {
     rig.reset();
-    EXPECT_EQ(device->Outstanding(), 0u) << "a lent record did not come back";
+    // Hand-backs are posted to the camera's dispatcher thread: give it time to take them.
+    EXPECT_TRUE(WaitFor([&] { return device->Outstanding() == 0; }, 5000)) << "a lent record did not come back";
     EXPECT_EQ(device->returnedWithData.load(), 0) << "a record came back with its data block";
     device.reset();
     EXPECT_EQ(GlobalBlockCount(), baseline) << "a data block was not freed";
@@ -106,7 +107,7 @@ TEST_F(LiveFake, GoodFramesAreHeldAtTheDecodeSizeAndCopiedAtAnySize) {
   EXPECT_TRUE(rig->thread->CopyPicture(0, 10).isNull());
   EXPECT_TRUE(rig->errors.empty());
   EXPECT_TRUE(rig->End());
-  EXPECT_EQ(device->handedBack.load(), device->repliesPosted.load());
+  EXPECT_TRUE(WaitFor([&] { return device->handedBack.load() == device->repliesPosted.load(); }, 5000));
 }
 
 TEST_F(LiveFake, NothingIsHeldBeforeTheFirstPicture) {
@@ -206,7 +207,7 @@ TEST_F(LiveFake, EndWaitsForTheReplyInFlightAndHandsItBack) {
   ASSERT_TRUE(WaitFor([&] { return rig->thread->IsInFlight(); }));
   rig->thread->PostThreadMessage(WM_SEMIANIMATION_END, 0, 0);
   ASSERT_TRUE(rig->thread->WaitForEnd(LIVE_END_WAIT_MS + 5000));
-  EXPECT_EQ(device->handedBack.load(), 1);
+  EXPECT_TRUE(WaitFor([&] { return device->handedBack.load() == 1; }, 5000));
   EXPECT_EQ(device->requests.load(), 1);
   EXPECT_TRUE(rig->waitEvent.IsSet());
 }
@@ -253,7 +254,7 @@ TEST_F(LiveFake, DeletingARunningThreadEndsItAndHandsEverythingBack) {
   EXPECT_TRUE(rig->Start());
   ASSERT_TRUE(WaitFor([&] { return rig->draws >= 2; }));
   rig->thread.reset();  // no WM_SEMIANIMATION_END first
-  EXPECT_EQ(device->Outstanding(), 0u);
+  EXPECT_TRUE(WaitFor([&] { return device->Outstanding() == 0; }, 5000));
 }
 
 TEST_F(LiveFake, MessageWindowWithoutOwnerHandsTheReplyStraightBack) {

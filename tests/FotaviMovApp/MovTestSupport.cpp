@@ -9,6 +9,7 @@
 #include "Common/StringTable.h"
 #include "MovApp.h"
 #include "Platform/Messages.h"
+#include "Platform/Settings.h"
 #include "TestEnv.h"
 
 namespace movtest {
@@ -67,6 +68,22 @@ void MovFixture::TearDown() {
   SetUserInterfaceService(nullptr);
   std::error_code ec;
   std::filesystem::remove_all(dir_, ec);
+}
+
+namespace {
+const std::string kRecKey = "SOFTWARE\\Tiryx\\Fotavi (K27)\\FotaviForMovieCreation\\RecSection";
+}  // namespace
+
+DWORD StoredRecInt(const char* name) {
+  DWORD value = 0xDEADBEEF;
+  SettingsReadDword(HKEY_CURRENT_USER, kRecKey, name, &value);
+  return value;
+}
+
+std::string StoredRecText(const char* name) {
+  std::string value = "<missing>";
+  SettingsReadString(HKEY_CURRENT_USER, kRecKey, name, &value);
+  return value;
 }
 
 bool WaitFor(const std::function<bool()>& done, int timeoutMs) {

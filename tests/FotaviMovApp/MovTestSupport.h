@@ -49,6 +49,10 @@ class MovFixture : public ::testing::Test {
   std::string dir_;
 };
 
+// A number or text of "RecSection" as stored; 0xDEADBEEF / "<missing>" when absent.
+DWORD StoredRecInt(const char* name);
+std::string StoredRecText(const char* name);
+
 // Runs Qt's and the platform's queues until `done` or the time is over.
 bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000);
 void Pump(int ms);

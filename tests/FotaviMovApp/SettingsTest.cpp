@@ -17,12 +17,6 @@ using namespace movtest;
 
 namespace {
 const std::string kRecKey = "SOFTWARE\\Tiryx\\Fotavi (K27)\\FotaviForMovieCreation\\RecSection";
-
-DWORD Stored(const char* name) {
-  DWORD value = 0xDEADBEEF;
-  SettingsReadDword(HKEY_CURRENT_USER, kRecKey, name, &value);
-  return value;
-}
 }  // namespace
 
 class RecSettingsTest : public MovFixture {};
@@ -47,7 +41,7 @@ TEST_F(RecSettingsTest, EmptyRegistryGivesTheDefaultsAndCreatesMaxReqCount) {
     EXPECT_EQ(s.dwWmvRate[i], 1u);
     EXPECT_EQ(s.dwWmvQuality[i], 100u);
   }
-  EXPECT_EQ(Stored("MaxReqCount"), 10u);
+  EXPECT_EQ(StoredRecInt("MaxReqCount"), 10u);
   ASSERT_TRUE(s.SetVideoSize(1024, 768));
   EXPECT_EQ(s.dwVideoWidth, 512u);
   EXPECT_EQ(s.dwVideoHeight, 384u);
@@ -62,7 +56,7 @@ TEST_F(RecSettingsTest, StoredValuesWinAndATunedMaxReqCountIsKept) {
   CRecSettings s;
   s.ReadFromRegistry();
   EXPECT_EQ(s.dwMaxReqCount, 25u);
-  EXPECT_EQ(Stored("MaxReqCount"), 25u);
+  EXPECT_EQ(StoredRecInt("MaxReqCount"), 25u);
   EXPECT_EQ(s.dwAviRate[VIDEOSIZE_100], 7u);
   EXPECT_EQ(s.dwAviRate[VIDEOSIZE_25], 1u);
   EXPECT_EQ(s.dwWmvQuality[VIDEOSIZE_25], 40u);
@@ -150,7 +144,9 @@ class DigitCheck : public MovFixture, public ::testing::WithParamInterface<Digit
 TEST_P(DigitCheck, OnlyDigitsThatFitPass) {
   DWORD value = 12345;
   EXPECT_EQ(CheckItemValue(GetParam().text, &value) != FALSE, GetParam().ok);
-  if (GetParam().ok) EXPECT_EQ(value, GetParam().value);
+  if (GetParam().ok) {
+    EXPECT_EQ(value, GetParam().value);
+  }
 }
 INSTANTIATE_TEST_SUITE_P(Table, DigitCheck,
                          ::testing::Values(DigitCase{"", true, 0}, DigitCase{"0", true, 0}, DigitCase{"20", true, 20},
@@ -171,7 +167,9 @@ TEST_P(Validation, TextAndFocusOfTheFirstBadField) {
   const FRMCHECK check = ValidateItems(GetParam().fields);
   EXPECT_EQ(check.strError, GetParam().error);
   EXPECT_EQ(check.bOk != FALSE, std::string(GetParam().error).empty());
-  if (!check.bOk) EXPECT_EQ(check.nFocusId, GetParam().focus);
+  if (!check.bOk) {
+    EXPECT_EQ(check.nFocusId, GetParam().focus);
+  }
 }
 
 FRMFIELDS Avi(const char* rate, const char* split) {

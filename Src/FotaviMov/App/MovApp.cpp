@@ -13,6 +13,23 @@
 
 namespace {
 CFotaviMovApp* g_pApp = nullptr;
+
+// Runs one making step of the start-up: out of memory logs `what` and shows
+// 133, any other exception logs "catch ..." and shows 135; FALSE then.
+template <typename Fn>
+bool MakeGuarded(const char* log, const char* what, Fn&& make) {
+  try {
+    make();
+    return true;
+  } catch (const std::bad_alloc&) {
+    TraceLogMemory(TRC_MOV, log, what);
+    MovMessageBox(IDS_MOV_NO_RESOURCE);
+  } catch (...) {
+    TraceLog(TRC_MOV, log, "catch ...");
+    MovMessageBox(IDS_MOV_INIT_ERROR);
+  }
+  return false;
+}
 }  // namespace
 
 CFotaviMovApp* CFotaviMovApp::Instance() { return g_pApp; }
@@ -73,34 +90,14 @@ BOOL CFotaviMovApp::InitInstance() {
   m_Jpeg = CJpeg(m_pfnLoadJpeg, nullptr, m_pfnGetJpegInfo);
   m_strHelpPath = GetHelpFilePath();
 
-  try {
-    m_pControlDialog = std::make_unique<CControlDialog>();
-  } catch (const std::bad_alloc&) {
-    TraceLogMemory(TRC_MOV, kLog, "CControlDialog");
-    MovMessageBox(IDS_MOV_NO_RESOURCE);
+  if (!MakeGuarded(kLog, "CControlDialog", [this] { m_pControlDialog = std::make_unique<CControlDialog>(); }))
     return FALSE;
-  } catch (...) {
-    TraceLog(TRC_MOV, kLog, "catch ...");
-    MovMessageBox(IDS_MOV_INIT_ERROR);
-    return FALSE;
-  }
-
   if (!m_FrameFactory) {
     TraceLog(TRC_MOV, kLog, "The error occurred with the [CSingleDocTemplate] function.");
     MovMessageBox(IDS_MOV_INIT_ERROR);
     return FALSE;
   }
-  try {
-    m_pMainFrame = m_FrameFactory(this);
-  } catch (const std::bad_alloc&) {
-    TraceLogMemory(TRC_MOV, kLog, "CSingleDocTemplate");
-    MovMessageBox(IDS_MOV_NO_RESOURCE);
-    return FALSE;
-  } catch (...) {
-    TraceLog(TRC_MOV, kLog, "catch ...");
-    MovMessageBox(IDS_MOV_INIT_ERROR);
-    return FALSE;
-  }
+  if (!MakeGuarded(kLog, "CSingleDocTemplate", [this] { m_pMainFrame = m_FrameFactory(this); })) return FALSE;
   if (!m_pMainFrame) return FALSE;
   m_pMainFrame->ShowFrame();
   return TRUE;
