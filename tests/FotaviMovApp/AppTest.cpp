@@ -2,10 +2,13 @@
 // real device library with and without the camera emulator.
 #include <gtest/gtest.h>
 
+#include <QTimer>
+
 #include <new>
 
 #include "Common/CommonFunc.h"
 #include "EmulatorProcess.h"
+#include "FRMDlg.h"
 #include "LiveMainWnd.h"
 #include "MovApp.h"
 #include "MovResource.h"
@@ -224,4 +227,28 @@ TEST_F(MovWindow, LivePictureRunsStopsOnUnplugAndComesBackOnReplug) {
   EXPECT_FALSE(Main()->IsSemiAnimation());
   // An unplug can race the live thread's own failure: at most its one message.
   for (const auto& text : ui.Texts()) EXPECT_EQ(text, "Unable to acquire live-monitor image.");
+}
+
+TEST_F(MovWindow, RemovalClosesTheSettingsDialogOnlyAfterTheLastMessageBox) {
+  ASSERT_TRUE(StartCamera());
+  ASSERT_TRUE(StartApp());
+  ASSERT_TRUE(Main()->IsDeviceOpen());
+  CControlDialog* counter = app->GetControlDialog();
+  CFRMDlg* dialog = Main()->GetDocument()->GetSettingDialog();
+  bool openWhileBoxOpen = false;
+  bool closedAfterBox = false;
+  QTimer::singleShot(0, dialog, [&] {
+    counter->BeginModal();  // a message box stands open
+    EXPECT_TRUE(emulator->Unplug());
+    EXPECT_TRUE(WaitFor([&] { return !Main()->IsDeviceOpen(); }, 20000));
+    Pump(100);
+    openWhileBoxOpen = dialog->isVisible();
+    counter->EndModal();  // the last box closes: the frame checks the camera again
+    closedAfterBox = WaitFor([&] { return !dialog->isVisible(); }, 10000);
+    if (dialog->isVisible()) dialog->reject();
+  });
+  Main()->OnSetting();
+  EXPECT_TRUE(openWhileBoxOpen);
+  EXPECT_TRUE(closedAfterBox);
+  EXPECT_EQ(Main()->GetDocument()->GetIsSetting(), 0u);
 }

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QLineEdit>
+#include <QEventLoop>
 #include <QTimer>
 
 #include <functional>
@@ -272,4 +273,57 @@ TEST_F(SettingsDialog, APostedCloseEndsItAsCancel) {
   EXPECT_EQ(result, 0u);
   EXPECT_EQ(doc->GetSettingWnd(), nullptr);
   EXPECT_EQ(StoredRecInt("CurrentRate"), 0xDEADBEEFu);
+}
+
+TEST_F(SettingsDialog, MaximumValueHandsTheFieldsToTheMeasurementAndTakesItsRate) {
+  CFRMDlg* dlg = doc->GetSettingDialog();
+  EXPECT_FALSE(dlg->Control(IDC_FRM_AUTO)->isEnabled());  // nothing to run yet
+  int measured = 0;
+  dlg->SetMeasureHandler([&](CFRMDlg* d) {
+    ++measured;
+    EXPECT_EQ(d->m_nOutputWidth, 256);
+    EXPECT_EQ(d->m_nOutputHeight, 192);
+    EXPECT_EQ(d->m_dwCompress, COMPRESS_WMV);
+    EXPECT_EQ(d->m_strProfile, GetProfilePath(VIDEOSIZE_25));
+    EXPECT_EQ(d->m_dwCurrentQuality, 40u);
+    d->SetFrameRate("12");
+  });
+  Run([&](CFRMDlg* d) {
+    EXPECT_TRUE(d->Control(IDC_FRM_AUTO)->isEnabled());
+    Click(d, IDC_FRM_WMV);
+    Click(d, IDC_FRM_SIZE25);
+    Type(d, IDC_FRM_QUALITY, "40");
+    Click(d, IDC_FRM_AUTO);
+    EXPECT_EQ(Text(d, IDC_FRM_RATE), "12");
+    Click(d, IDC_FRM_AVI);
+    Click(d, IDC_FRM_WMV);
+    EXPECT_EQ(Text(d, IDC_FRM_RATE), "12");  // kept for WMV at 25 %
+  });
+  EXPECT_EQ(measured, 1);
+}
+
+TEST_F(SettingsDialog, CloseDuringTheMeasurementCancelsItFirst) {
+  CFRMDlg* dlg = doc->GetSettingDialog();
+  std::vector<std::string> order;
+  QEventLoop* running = nullptr;
+  dlg->SetMeasureCancel([&] {
+    order.push_back("cancel");
+    if (running) running->quit();
+  });
+  dlg->SetMeasureHandler([&](CFRMDlg*) {
+    // The measurement runs its own loop until it is cancelled.
+    QEventLoop loop;
+    running = &loop;
+    PostMessage(doc->GetSettingWnd(), WM_CLOSE, 0, 0);
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    loop.exec();
+    running = nullptr;
+    order.push_back("measurement ended");
+  });
+  const DWORD result = Run([&](CFRMDlg* d) {
+    closing = true;
+    Click(d, IDC_FRM_AUTO);
+  });
+  EXPECT_EQ(result, 0u);
+  EXPECT_EQ(order, (std::vector<std::string>{"cancel", "measurement ended"}));
 }

@@ -4,6 +4,8 @@
 
 #include <QElapsedTimer>
 
+#include <filesystem>
+
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -13,6 +15,8 @@
 #include "MovTestSupport.h"
 #include "Platform/GlobalMemory.h"
 #include "Platform/Library.h"
+#include "Platform/Settings.h"
+#include "TestEnv.h"
 #include "SemiAnimationThread.h"
 
 using namespace movtest;
@@ -187,6 +191,10 @@ struct PostCase {
 };
 class UnpostableRequest : public LiveFake, public ::testing::WithParamInterface<PostCase> {};
 TEST_P(UnpostableRequest, RetriesWhileConnectedThenStops) {
+  // The trace log goes to <InstallPath>/Logs, which the writer never creates.
+  std::filesystem::create_directories(Dir() + "/install/Logs");
+  ASSERT_TRUE(SettingsWriteString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tiryx\\Utility Software (K27)\\Parameters",
+                                  "InstallPath", Dir() + "/install"));
   device->asyncFailures = 10;
   device->connected = GetParam().connected;
   EXPECT_TRUE(rig->Start());
@@ -196,6 +204,12 @@ TEST_P(UnpostableRequest, RetriesWhileConnectedThenStops) {
   EXPECT_EQ(device->requests.load(), GetParam().requests);
   EXPECT_TRUE(rig->waitEvent.IsSet());
   EXPECT_TRUE(rig->End());
+  const std::string log = fotavi_test::ReadFile(Dir() + "/install/Logs/FotaviMovTrc.log");
+  const bool discontinued = log.find("Because the device was a unconnection, retrying was discontinued.") !=
+                            std::string::npos;
+  EXPECT_EQ(discontinued, !GetParam().connected);
+  EXPECT_NE(log.find("ErrorCount = " + std::to_string(GetParam().requests)), std::string::npos);
+  EXPECT_NE(log.find("It faied in bRequestAsync dwError[0x81010001]"), std::string::npos);
 }
 INSTANTIATE_TEST_SUITE_P(Table, UnpostableRequest,
                          ::testing::Values(PostCase{"Connected", true, 3}, PostCase{"Gone", false, 1}),

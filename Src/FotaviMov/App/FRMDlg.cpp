@@ -201,6 +201,7 @@ LRESULT CFRMDlg::WindowProc(UINT msg, WPARAM, LPARAM) {
 }
 
 void CFRMDlg::closeEvent(QCloseEvent* event) {
+  if (m_bMeasuring && m_MeasureCancel) m_MeasureCancel();
   event->accept();
   reject();
 }
@@ -487,7 +488,16 @@ void CFRMDlg::OnBnClickedButtonBrowse() {
 }
 
 void CFRMDlg::OnBnClickedButtonAuto() {
-  if (!m_MeasureHandler) return;
+  if (!m_MeasureHandler || m_bMeasuring) return;
+  // The measurement records with what the fields say now.
+  const FRMFIELDS fields = ReadFields();
+  m_dwCompress = fields.dwCompress;
+  DWORD quality = 0;
+  if (m_dwCompress == COMPRESS_WMV && CheckItemValue(fields.strQuality, &quality) && quality >= 1 &&
+      quality <= FRM_QUALITY_MAX)
+    m_dwCurrentQuality = quality;
   GetRecSize();
+  m_bMeasuring = true;
   m_MeasureHandler(this);
+  m_bMeasuring = false;
 }

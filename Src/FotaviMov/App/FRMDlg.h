@@ -44,6 +44,9 @@ class CFRMDlg : public QDialog {
   // The "Maximum value" button runs this (the frame-rate measurement); the
   // button is disabled while none is set.
   void SetMeasureHandler(std::function<void(CFRMDlg*)> handler);
+  // Called first when the dialog is closed (WM_CLOSE) while a measurement
+  // runs, so that the measurement is cancelled before the dialog goes.
+  void SetMeasureCancel(std::function<void()> cancel) { m_MeasureCancel = std::move(cancel); }
 
   // The control with a resource id (tests and the measurement).
   QWidget* Control(int id) const;
@@ -108,6 +111,8 @@ class CFRMDlg : public QDialog {
   QButtonGroup* m_pSize = nullptr;
   QButtonGroup* m_pLimit = nullptr;
   std::function<void(CFRMDlg*)> m_MeasureHandler;
+  std::function<void()> m_MeasureCancel;
+  bool m_bMeasuring = false;
   std::string m_strError;
   HWND m_hWnd = nullptr;
   // Set while the dialog writes its own fields: their change notices are

@@ -34,8 +34,8 @@ class CFotaviMovDoc {
   // The settings dialog's window while it is shown, NULL otherwise.
   HWND GetSettingWnd() const;
   CFRMDlg* GetSettingDialog() const { return m_pDialog.get(); }
-  // Called after a confirmed dialog while the live picture runs, since the
-  // output size may have changed (the view's SetLiveSize).
+  // Called after every confirmed dialog, since the output size may have
+  // changed; the view resizes the live picture when it runs (SetLiveSize).
   void SetLiveResizeHandler(std::function<void()> handler) { m_LiveResize = std::move(handler); }
 
   DWORD GetFrameRate() const { return m_Settings.dwFrameRate; }
