@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QImage>
+#include <QPainter>
 
 #include <filesystem>
 
@@ -112,6 +114,27 @@ TEST_F(LiveFake, GoodFramesAreHeldAtTheDecodeSizeAndCopiedAtAnySize) {
   EXPECT_TRUE(rig->errors.empty());
   EXPECT_TRUE(rig->End());
   EXPECT_TRUE(WaitFor([&] { return device->handedBack.load() == device->repliesPosted.load(); }, 5000));
+}
+
+TEST_F(LiveFake, DrawPaintsTheHeldPictureAtItsOffsetAndSize) {
+  EXPECT_TRUE(rig->Start(512, 384));
+  ASSERT_TRUE(WaitFor([&] { return rig->draws >= 1; }));
+  rig->thread->SetDrawSize(256, 192);
+  EXPECT_EQ(rig->thread->SetDrawOffset(10, 20), 10);
+  QImage canvas(400, 300, QImage::Format_RGB32);
+  canvas.fill(Qt::black);
+  {
+    QPainter painter(&canvas);
+    rig->thread->Draw(painter);
+  }
+  // The camera's frame is filled with (30, 90, 150); JPEG keeps it close.
+  const QColor inside = canvas.pixelColor(20, 30);
+  EXPECT_NEAR(inside.red(), 30, 8);
+  EXPECT_NEAR(inside.green(), 90, 8);
+  EXPECT_NEAR(inside.blue(), 150, 8);
+  EXPECT_EQ(canvas.pixelColor(5, 5), QColor(Qt::black));
+  EXPECT_EQ(canvas.pixelColor(10 + 256 + 5, 20 + 10), QColor(Qt::black));
+  EXPECT_EQ(canvas.pixelColor(20, 20 + 192 + 5), QColor(Qt::black));
 }
 
 TEST_F(LiveFake, NothingIsHeldBeforeTheFirstPicture) {

@@ -106,10 +106,18 @@ bool CSemiAnimationThread::HasPicture() {
 }
 
 void CSemiAnimationThread::Draw(QPainter& painter) {
-  std::lock_guard<std::mutex> guard(m_PictureLock);
-  if (m_HeldPicture.isNull() || m_nDrawWidth <= 0 || m_nDrawHeight <= 0) return;
+  CBitmap24 held;
+  QRect target;
+  {
+    // Taken under the lock; painted outside it, so the thread can hold the
+    // next picture meanwhile (the held rows are never changed in place).
+    std::lock_guard<std::mutex> guard(m_PictureLock);
+    held = m_HeldPicture;
+    target = QRect(m_nDrawLeft.load(), m_nDrawTop.load(), m_nDrawWidth, m_nDrawHeight);
+  }
+  if (held.isNull() || target.width() <= 0 || target.height() <= 0) return;
   painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-  painter.drawImage(QRect(m_nDrawLeft.load(), m_nDrawTop.load(), m_nDrawWidth, m_nDrawHeight), m_HeldPicture);
+  painter.drawImage(target, held);
 }
 
 void CSemiAnimationThread::Run() {
