@@ -80,6 +80,17 @@ bool MakeDirs(const std::string& path, mode_t mode) {
   return mkdir(path.c_str(), mode) == 0 || errno == EEXIST;
 }
 
+// A folder the camera may put its sockets in: a real folder (not a link) of
+// this user that nobody else can write to. Empty when it is, else why not.
+std::string FolderRefusal(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return std::string("it cannot be read: ") + strerror(errno);
+  if (!S_ISDIR(st.st_mode)) return S_ISLNK(st.st_mode) ? "it is a symbolic link" : "it is not a folder";
+  if (st.st_uid != geteuid()) return "it belongs to user " + std::to_string(st.st_uid);
+  if ((st.st_mode & 022) != 0) return "other users can write to it";
+  return {};
+}
+
 bool FillAddress(const std::string& path, sockaddr_un* addr) {
   if (path.size() >= sizeof(addr->sun_path)) return false;
   memset(addr, 0, sizeof *addr);
@@ -172,7 +183,7 @@ std::string JsonEscape(const std::string& text) {
 std::string DefaultDeviceRoot() {
   if (const char* r = getenv("FOTAVI_DEVICE_ROOT"); r && *r) return r;
   if (const char* x = getenv("XDG_RUNTIME_DIR"); x && *x) return std::string(x) + "/fotavi-devices";
-  return "/tmp/fotavi-devices-" + std::to_string(getuid());
+  return "/tmp/fotavi-devices-" + std::to_string(geteuid());
 }
 
 std::string ClassFolder(const std::string& root) { return root + "/" + FOTAVI_DEVICE_CLASS_GUID; }
@@ -288,8 +299,18 @@ bool Emulator::Plug(std::string* error) {
     *error = "cannot create device root " + root_;
     return false;
   }
+  // Another user's folder (or one others can write to) would hand the
+  // host's traffic, card files included, to whoever controls it.
+  if (std::string why = FolderRefusal(root_); !why.empty()) {
+    *error = "device root " + root_ + " refused: " + why;
+    return false;
+  }
   if (!MakeDirs(classDir, 0700)) {
     *error = "cannot create class folder " + classDir;
+    return false;
+  }
+  if (std::string why = FolderRefusal(classDir); !why.empty()) {
+    *error = "class folder " + classDir + " refused: " + why;
     return false;
   }
   const std::string member = MemberPath();

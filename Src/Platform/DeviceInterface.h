@@ -6,8 +6,10 @@
 //   device root:  $FOTAVI_DEVICE_ROOT, else $XDG_RUNTIME_DIR/fotavi-devices,
 //                 else /tmp/fotavi-devices-<uid>
 //   class folder: <root>/{CLASS-GUID}
+//   both folders must be the user's own and writable by nobody else;
 //   a present member is a sub-folder of the class folder holding two
-//   SOCK_SEQPACKET Unix sockets, the pipe ("FotaviZ5") and "control".
+//   SOCK_SEQPACKET Unix sockets, the pipe ("FotaviZ5") and "control", whose
+//   control socket accepts connections.
 //   Members are enumerated in name order; the device path is the sub-folder.
 //   Pipe: one datagram is one protocol packet, both directions; the camera
 //   serves one pipe connection at a time.
@@ -38,10 +40,18 @@ FOTAVI_PLATFORM_API std::string DeviceRootFolder();
 FOTAVI_PLATFORM_API std::string DeviceClassFolder(const std::string& classGuid);
 
 // Snapshot of the present members of a class (the "device list").
+// Empty when the device root and the class folder may be used (or do not
+// exist yet); otherwise why they are refused: a folder that is not the
+// user's own, or that other users can write to.
+FOTAVI_PLATFORM_API std::string DeviceRootRefusal(const std::string& classGuid);
+
 class FOTAVI_PLATFORM_API CDeviceInfoSet {
  public:
-  // NULL (GetLastError set) when the list cannot be made.
-  static std::unique_ptr<CDeviceInfoSet> GetPresent(const std::string& classGuid);
+  // NULL (GetLastError set) when the list cannot be made; ERROR_ACCESS_DENIED
+  // with `refusal` set when the folders are refused (DeviceRootRefusal). A
+  // member whose control socket refuses connections (its camera died
+  // without removing it) is not present.
+  static std::unique_ptr<CDeviceInfoSet> GetPresent(const std::string& classGuid, std::string* refusal = nullptr);
   // ERROR_SUCCESS with the member's device path, ERROR_NO_MORE_ITEMS past the
   // last member.
   DWORD EnumMember(DWORD index, std::string* devicePath) const;

@@ -1013,6 +1013,32 @@ TEST_F(EmulatorTest, StartWithoutADeviceRootIsRefused) {
   EXPECT_FALSE(p.Start(2000));
 }
 
+// A device root that another user made, or that others can write to, is not
+// where the camera puts its sockets: the start fails and says why.
+TEST_F(EmulatorTest, DeviceRootOthersControlIsRefused) {
+  struct Case {
+    const char* what;
+    uid_t owner;
+    mode_t mode;
+  };
+  const bool root = geteuid() == 0;
+  for (const Case& c : {Case{"another user's", 65534, 0755}, Case{"writable by all", geteuid(), 0777}}) {
+    if (c.owner != geteuid() && !root) continue;  // only root can hand a folder to someone else
+    EmulatorOptions o = Options();
+    o.deviceRoot = base_ + "/shared-" + std::to_string(c.mode);
+    ASSERT_EQ(mkdir(o.deviceRoot.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(o.deviceRoot.c_str(), c.mode), 0);
+    ASSERT_EQ(chown(o.deviceRoot.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+    EmulatorProcess p(o);
+    EXPECT_FALSE(p.Start(2000)) << c.what;
+    EXPECT_FALSE(Exists(o.deviceRoot + "/{30091DC9-1A0E-41F1-BC70-C7C3A9142BC6}")) << c.what;
+    std::string out;
+    Shell("'" + EmulatorProcess::BinaryPath() + "' --root '" + o.deviceRoot + "' --stdin-commands </dev/null 2>&1",
+          &out);
+    EXPECT_NE(out.find("refused"), std::string::npos) << c.what << ": " << out;
+  }
+}
+
 // Command lines on standard input, answers on standard output; the end of
 // the input ends the emulator, which removes its folder.
 TEST_F(EmulatorTest, CommandsOnStandardInput) {

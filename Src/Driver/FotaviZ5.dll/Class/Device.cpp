@@ -77,8 +77,10 @@ CDevice::~CDevice() = default;
 
 std::unique_ptr<CDeviceHandle> CDevice::bOpenDevice(DWORD dwMember, DWORD* pdwError) {
   *pdwError = 0;
-  auto set = CDeviceInfoSet::GetPresent(FOTAVI_DEVICE_CLASS_GUID);
+  std::string refusal;
+  auto set = CDeviceInfoSet::GetPresent(FOTAVI_DEVICE_CLASS_GUID, &refusal);
   if (!set) {
+    if (!refusal.empty()) theApp.m_Log.WriteLineF("INFO\t\t:%s", refusal.c_str());
     Fail(ERR_FOTAVI_INITDEVICE, pdwError);
     return nullptr;
   }
