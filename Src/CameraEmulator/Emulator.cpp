@@ -28,6 +28,8 @@ const char* const kCommandHelp =
     "(default 1; \"always\" until cleared; 0 clears).\n"
     "  unplug | replug | quit | ping | clear (all faults) | card on|off\n"
     "  delay CMD MS [N]          wait MS before the response to CMD (MS 0 clears)\n"
+    "  late CMD MS [N]           like delay, but the answer is still sent after the host gave up\n"
+    "                            (a reset or a new command does not stop it; a closed pipe does)\n"
     "  drop CMD [N]              answer nothing to CMD\n"
     "  zero-packet CMD K [N]     send an empty packet as the K-th camera packet of the exchange\n"
     "                            (0 = the response, 1 = the first packet after it); nothing follows it\n"
@@ -464,11 +466,18 @@ void Emulator::Queue(std::vector<uint8_t> packet, std::string extra) {
   OutPacket p;
   p.bytes = std::move(packet);
   p.log = std::move(fields);
+  p.late = ex_.late;
   if (ex_.delayMs > 0) {
     p.notBeforeMs = NowMs() + ex_.delayMs;
     ex_.delayMs = 0;
   }
   out_.push_back(std::move(p));
+}
+
+size_t Emulator::DropUnsent() {
+  size_t before = out_.size();
+  out_.erase(std::remove_if(out_.begin(), out_.end(), [](const OutPacket& p) { return !p.late; }), out_.end());
+  return before - out_.size();
 }
 
 void Emulator::SendResponse(uint32_t word0, uint32_t word1, uint32_t word2, const std::string& extra) {
@@ -550,9 +559,12 @@ void Emulator::OnPipePacket(const uint8_t* p, size_t n) {
 }
 
 void Emulator::OnCommand(uint16_t cmd, uint16_t seq, uint32_t param) {
-  if (!out_.empty()) {
-    Log("\"event\":\"discard\",\"packets\":" + std::to_string(out_.size()));
-    out_.clear();  // replies of an exchange the host has given up
+  const size_t unsent = out_.size();
+  if (unsent > 0) {
+    // Replies of an exchange the host has given up (late ones still go).
+    size_t dropped = DropUnsent();
+    Log("\"event\":\"discard\",\"packets\":" + std::to_string(dropped) +
+        (dropped < unsent ? ",\"late\":" + std::to_string(unsent - dropped) : std::string()));
   }
   if (ex_.stage != Stage::Idle) Log("\"event\":\"abandon\",\"cmd\":" + HexField(ex_.cmd));
   ex_ = Exchange{};
@@ -567,6 +579,11 @@ void Emulator::OnCommand(uint16_t cmd, uint16_t seq, uint32_t param) {
     return;
   }
   ex_.delayMs = faults_.TakeDelay(cmd);
+  if (uint32_t late = faults_.TakeLate(cmd)) {
+    ex_.delayMs = late;
+    ex_.late = true;
+    Log("\"event\":\"fault\",\"kind\":\"late\",\"cmd\":" + HexField(cmd) + ",\"ms\":" + std::to_string(late));
+  }
   ex_.zeroAt = faults_.TakeZeroPacket(cmd);
 
   switch (cmd) {
@@ -769,7 +786,7 @@ void Emulator::OnControl(int fd) {
     if (ex_.stage != Stage::Idle || !out_.empty())
       Log("\"event\":\"reset\",\"abandoned\":" + HexField(ex_.cmd) + ",\"packets\":" + std::to_string(out_.size()));
     ex_ = Exchange{};
-    out_.clear();
+    DropUnsent();
   } else if (code == kControlDriverText) {
     std::string text = config_.driverText;
     data.assign(text.begin(), text.end());
@@ -841,6 +858,11 @@ std::string Emulator::ExecuteTokens(const std::vector<std::string>& t) {
   if (verb == "delay" && (argc == 2 || argc == 3) && ParseCode(t[1], &cmd) && ParseNumber(t[2], &value) &&
       value <= 600000 && optionalCount(3)) {
     faults_.SetDelay(cmd, static_cast<uint32_t>(value), count);
+    return "ok";
+  }
+  if (verb == "late" && (argc == 2 || argc == 3) && ParseCode(t[1], &cmd) && ParseNumber(t[2], &value) &&
+      value <= 600000 && optionalCount(3)) {
+    faults_.SetLate(cmd, static_cast<uint32_t>(value), count);
     return "ok";
   }
   if (verb == "drop" && (argc == 1 || argc == 2) && ParseCode(t[1], &cmd) && optionalCount(2)) {

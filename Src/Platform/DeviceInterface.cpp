@@ -162,6 +162,13 @@ CDeviceHandle::~CDeviceHandle() {
 }
 
 bool CDeviceHandle::ConnectPipe() {
+  std::lock_guard<std::mutex> lock(pipeLock_);
+  if (dropPipe_.exchange(false) && pipeFd_ >= 0) {
+    // The camera drops what it still had to send on this connection; what
+    // already arrived goes with the socket.
+    close(pipeFd_);
+    pipeFd_ = -1;
+  }
   if (pipeFd_ >= 0) return true;
   pipeFd_ = connectSeqPacket(pipePath_);
   if (pipeFd_ < 0) {
@@ -171,12 +178,19 @@ bool CDeviceHandle::ConnectPipe() {
   return true;
 }
 
+void CDeviceHandle::DropPipeAfterTimeout(DeviceIoResult r) {
+  // Closed at the next transfer's start, on the thread that makes it, so no
+  // other transfer can be using the descriptor when it goes.
+  if (r == DeviceIoResult::Timeout) dropPipe_.store(true);
+}
+
 DeviceIoResult CDeviceHandle::Read(void* buffer, DWORD size, DWORD* bytesRead, DWORD timeoutMs) {
   ActiveTransfer active(*this);
   *bytesRead = 0;
   if (!ConnectPipe()) return DeviceIoResult::Failed;
   short revents = 0;
   DeviceIoResult r = waitReady(pipeFd_, POLLIN, cancelFd_, timeoutMs, &revents);
+  DropPipeAfterTimeout(r);
   if (r != DeviceIoResult::Ok) return r;
   iovec iov{buffer, size};
   msghdr msg{};
@@ -205,6 +219,7 @@ DeviceIoResult CDeviceHandle::Write(const void* data, DWORD size, DWORD* bytesWr
   if (!ConnectPipe()) return DeviceIoResult::Failed;
   short revents = 0;
   DeviceIoResult r = waitReady(pipeFd_, POLLOUT, cancelFd_, timeoutMs, &revents);
+  DropPipeAfterTimeout(r);
   if (r != DeviceIoResult::Ok) return r;
   if (revents & (POLLHUP | POLLERR)) {
     SetLastError(ERROR_DEVICE_NOT_CONNECTED);

@@ -21,6 +21,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,10 @@ class FOTAVI_PLATFORM_API CDeviceHandle {
 
   // Reads one packet into `buffer`. A packet larger than `size` is a failure
   // (the packet is consumed). Waits at most `timeoutMs`.
+  // A read or write that runs out of time is cancelled the way the driver
+  // cancels a pipe transfer: the pipe connection is dropped (and made again
+  // by the next read or write), so that an answer the camera sends after the
+  // time-out can never be read as the reply of a later exchange.
   DeviceIoResult Read(void* buffer, DWORD size, DWORD* bytesRead, DWORD timeoutMs);
   // Writes one packet.
   DeviceIoResult Write(const void* data, DWORD size, DWORD* bytesWritten, DWORD timeoutMs);
@@ -89,6 +94,9 @@ class FOTAVI_PLATFORM_API CDeviceHandle {
  private:
   CDeviceHandle() = default;
   bool ConnectPipe();
+  void DropPipeAfterTimeout(DeviceIoResult r);
+  std::mutex pipeLock_;  // connecting and dropping the pipe connection
+  std::atomic<bool> dropPipe_{false};
   std::string pipePath_;
   std::string controlPath_;
   int pipeFd_ = -1;

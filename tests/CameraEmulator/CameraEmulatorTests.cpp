@@ -779,6 +779,34 @@ TEST_F(EmulatorTest, DelayedReplyComesLate) {
   EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 400);
 }
 
+// A late answer still goes out after a reset and after the host's next
+// command (ahead of that command's reply); a closed pipe connection drops it.
+TEST_F(EmulatorTest, LateReplyOutlivesResetAndNextCommandButNotAClosedPipe) {
+  PipeClient c;
+  ASSERT_NO_FATAL_FAILURE(Open(c, Options(), {"late 0x8101 400"}));
+  ASSERT_TRUE(c.SendCommand(0x8101, 1));
+  Bytes r;
+  EXPECT_EQ(c.Read(&r, 100), ReadResult::Timeout);
+  uint32_t ok = 0;
+  Bytes data;
+  ASSERT_TRUE(ControlCall(ControlPath(), 0x222000, 0, &ok, &data));
+  ASSERT_TRUE(c.SendCommand(0x8101, 2));
+  ASSERT_EQ(c.Read(&r, 3000), ReadResult::Packet);
+  EXPECT_EQ(U16(r.data() + 2), 1) << "the late answer comes first";
+  ASSERT_EQ(c.Read(&r, 3000), ReadResult::Packet);
+  EXPECT_EQ(U16(r.data() + 2), 2);
+
+  ASSERT_TRUE(emulator_->Command("late 0x8101 400"));
+  ASSERT_TRUE(c.SendCommand(0x8101, 3));
+  c.Close();
+  PipeClient d;
+  ASSERT_TRUE(d.Connect(PipePath()));
+  ASSERT_TRUE(d.SendCommand(0x8101, 4));
+  ASSERT_EQ(d.Read(&r, 3000), ReadResult::Packet);
+  EXPECT_EQ(U16(r.data() + 2), 4) << "nothing of the closed connection's exchange arrives";
+  EXPECT_EQ(d.Read(&r, 700), ReadResult::Timeout);
+}
+
 struct ZeroCase {
   uint32_t index;       // camera packet of the exchange that is empty
   size_t fullPackets;   // packets that arrive whole before it

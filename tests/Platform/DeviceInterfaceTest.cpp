@@ -103,6 +103,25 @@ TEST_F(DeviceInterfaceTest, ReadTimesOutWhenNothingComes) {
   EXPECT_EQ(n, 0u);
 }
 
+// The camera answers after the read gave up. That answer must not be the
+// next read's packet: the next command's own response is.
+TEST_F(DeviceInterfaceTest, AnswerAfterAReadTimedOutIsNotReadLater) {
+  StartEmulator();
+  ASSERT_TRUE(emulator_->Command("late 0x8101 600"));
+  auto h = CDeviceHandle::Open(PipePath());
+  ASSERT_TRUE(h);
+  auto first = CommandPacket(0x8101, 5);
+  DWORD n = 0;
+  ASSERT_EQ(h->Write(first.data(), 32, &n, 1000), DeviceIoResult::Ok);
+  std::vector<uint8_t> buf(65536);
+  EXPECT_EQ(h->Read(buf.data(), 65536, &n, 200), DeviceIoResult::Timeout);
+  Sleep(700);  // the late answer has been sent by now
+  auto second = CommandPacket(0x8101, 6);
+  ASSERT_EQ(h->Write(second.data(), 32, &n, 1000), DeviceIoResult::Ok);
+  ASSERT_EQ(h->Read(buf.data(), 65536, &n, 5000), DeviceIoResult::Ok);
+  EXPECT_EQ(buf[2] | (buf[3] << 8), 6) << "the packet read is the late answer to the first command";
+}
+
 TEST_F(DeviceInterfaceTest, PacketLargerThanTheBufferFailsTheRead) {
   StartEmulator();
   auto h = CDeviceHandle::Open(PipePath());

@@ -29,8 +29,9 @@ BOOL Fail(DWORD dwError, DWORD* pdwError) {
 BOOL TransferResult(DeviceIoResult r, DWORD dwFailure, DWORD dwTimeout, DWORD* pdwError) {
   switch (r) {
     case DeviceIoResult::Ok: return TRUE;
-    // The platform's transfer is not left pending after its wait, so there
-    // is nothing to cancel on a time-out.
+    // The platform's transfer is not left pending after its wait, and a pipe
+    // transfer that ran out of time drops its connection, so that a late
+    // answer never reaches a later read.
     case DeviceIoResult::Timeout: return Fail(dwTimeout, pdwError);
     default: return Fail(dwFailure, pdwError);
   }
