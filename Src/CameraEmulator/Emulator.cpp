@@ -30,6 +30,7 @@ const char* const kCommandHelp =
     "  delay CMD MS [N]          wait MS before the response to CMD (MS 0 clears)\n"
     "  late CMD MS [N]           like delay, but the answer is still sent after the host gave up\n"
     "                            (a reset or a new command does not stop it; a closed pipe does)\n"
+    "  late-control CODE MS [N]  answer the control code CODE MS late (on its connection)\n"
     "  drop CMD [N]              answer nothing to CMD\n"
     "  zero-packet CMD K [N]     send an empty packet as the K-th camera packet of the exchange\n"
     "                            (0 = the response, 1 = the first packet after it); nothing follows it\n"
@@ -364,6 +365,7 @@ void Emulator::Unplug(const char* why) {
   close(controlListen_);
   for (int fd : controlConns_) close(fd);
   controlConns_.clear();
+  lateControl_.clear();
   pipeListen_ = controlListen_ = -1;
   plugged_ = false;
   ++generation_;
@@ -773,6 +775,9 @@ void Emulator::OnControl(int fd) {
   if (n <= 0) {
     close(fd);
     controlConns_.erase(std::remove(controlConns_.begin(), controlConns_.end(), fd), controlConns_.end());
+    lateControl_.erase(std::remove_if(lateControl_.begin(), lateControl_.end(),
+                                      [fd](const LateControlReply& r) { return r.fd == fd; }),
+                       lateControl_.end());
     ++generation_;
     return;
   }
@@ -808,7 +813,27 @@ void Emulator::OnControl(int fd) {
   if (!data.empty()) memcpy(reply.data() + 8, data.data(), data.size());
   Log("\"dir\":\"control\",\"code\":" + HexField(code) + ",\"outlen\":" + std::to_string(outLen) +
       ",\"ok\":" + std::to_string(ok) + ",\"bytes\":" + std::to_string(data.size()));
+  if (uint32_t late = faults_.TakeLateControl(code)) {
+    Log("\"event\":\"fault\",\"kind\":\"late-control\",\"code\":" + HexField(code) + ",\"ms\":" +
+        std::to_string(late));
+    lateControl_.push_back({fd, std::move(reply), NowMs() + late});
+    return;
+  }
   send(fd, reply.data(), reply.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+}
+
+void Emulator::FlushLateControl() {
+  const int64_t now = NowMs();
+  for (auto it = lateControl_.begin(); it != lateControl_.end();) {
+    if (it->dueMs > now) {
+      ++it;
+      continue;
+    }
+    if (std::find(controlConns_.begin(), controlConns_.end(), it->fd) != controlConns_.end()) {
+      send(it->fd, it->bytes.data(), it->bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    }
+    it = lateControl_.erase(it);
+  }
 }
 
 std::string Emulator::Execute(const std::string& line) {
@@ -863,6 +888,13 @@ std::string Emulator::ExecuteTokens(const std::vector<std::string>& t) {
   if (verb == "late" && (argc == 2 || argc == 3) && ParseCode(t[1], &cmd) && ParseNumber(t[2], &value) &&
       value <= 600000 && optionalCount(3)) {
     faults_.SetLate(cmd, static_cast<uint32_t>(value), count);
+    return "ok";
+  }
+  if (verb == "late-control" && (argc == 2 || argc == 3) && ParseNumber(t[1], &value) && value < 0x100000000ull &&
+      optionalCount(3)) {
+    const uint32_t code = static_cast<uint32_t>(value);
+    if (!ParseNumber(t[2], &value) || value > 600000) return "error bad argument: " + t[2];
+    faults_.SetLateControl(code, static_cast<uint32_t>(value), count);
     return "ok";
   }
   if (verb == "drop" && (argc == 1 || argc == 2) && ParseCode(t[1], &cmd) && optionalCount(2)) {
@@ -1000,6 +1032,7 @@ int Emulator::Run() {
     if (!out_.empty() && pipeConn_ >= 0) wake = std::min(wake, std::max(now, out_.front().notBeforeMs));
     if (unplugAtMs_ >= 0) wake = std::min(wake, unplugAtMs_);
     if (replugAtMs_ >= 0) wake = std::min(wake, replugAtMs_);
+    for (const LateControlReply& r : lateControl_) wake = std::min(wake, std::max(now, r.dueMs));
     std::vector<pollfd> fds;
     for (auto& w : watches) fds.push_back({w.fd, w.events, 0});
     int r = poll(fds.data(), fds.size(), static_cast<int>(std::max<int64_t>(0, wake - now)));
@@ -1030,6 +1063,7 @@ int Emulator::Run() {
     }
     if (config_.exitWithParent && getppid() != parentPid_) quit_ = true;
     FlushPipe();
+    FlushLateControl();
   }
   Unplug("quit");
   return 0;

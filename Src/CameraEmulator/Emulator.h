@@ -98,6 +98,11 @@ class Emulator {
     std::string log;
     bool late = false;  // sent even when its exchange is given up
   };
+  struct LateControlReply {
+    int fd = -1;
+    std::vector<uint8_t> bytes;
+    int64_t dueMs = 0;
+  };
   struct CommandConn {
     int fd = -1;
     std::string in;
@@ -123,6 +128,7 @@ class Emulator {
   uint32_t CardStatus() const { return card_ && cardIn_ ? 0u : 1u; }
   uint32_t Forced(uint16_t cmd, StatusStage stage, uint32_t status);
   void OnControl(int fd);
+  void FlushLateControl();
   void OnCommandConn(CommandConn& conn);
   void OnStdin();
   void OnSignal();
@@ -147,6 +153,7 @@ class Emulator {
   int pipeConn_ = -1;
   int controlListen_ = -1;
   std::vector<int> controlConns_;
+  std::vector<LateControlReply> lateControl_;  // answers held back by the late-control fault
   int commandListen_ = -1;
   std::vector<CommandConn> commandConns_;
   bool stdinOpen_ = false;

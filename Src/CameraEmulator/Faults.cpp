@@ -55,6 +55,11 @@ void FaultSet::SetLate(uint16_t cmd, uint32_t ms, int count) {
   else late_[cmd] = {ms, count};
 }
 
+void FaultSet::SetLateControl(uint32_t code, uint32_t ms, int count) {
+  if (ms == 0 || count == 0) lateControl_.erase(code);
+  else lateControl_[code] = {ms, count};
+}
+
 void FaultSet::SetDrop(uint16_t cmd, int count) {
   if (count == 0) drop_.erase(cmd);
   else drop_[cmd] = {0, count};
@@ -80,6 +85,7 @@ bool FaultSet::Take(int& remaining) {
 uint32_t FaultSet::TakeDelay(uint16_t cmd) { return TakeFrom(delay_, cmd).value_or(0); }
 uint32_t FaultSet::TakeLate(uint16_t cmd) { return TakeFrom(late_, cmd).value_or(0); }
 bool FaultSet::TakeDrop(uint16_t cmd) { return TakeFrom(drop_, cmd).has_value(); }
+uint32_t FaultSet::TakeLateControl(uint32_t code) { return TakeFrom(lateControl_, code).value_or(0); }
 std::optional<uint32_t> FaultSet::TakeZeroPacket(uint16_t cmd) { return TakeFrom(zeroPacket_, cmd); }
 
 std::optional<uint32_t> FaultSet::TakeStatus(uint16_t cmd, StatusStage stage) {

@@ -111,6 +111,21 @@ bool ReadWholeFile(const char* path, std::vector<BYTE>* data) {
   return !in.bad();
 }
 
+// The bytes to decode: the whole file at `path` (so a truncated file fails
+// just as a truncated frame does), or the caller's buffer. False when there
+// are none.
+bool InputBytes(const char* path, const BYTE* buffer, DWORD size, std::vector<BYTE>* file, const BYTE** data,
+                size_t* dataSize) {
+  *data = buffer;
+  *dataSize = size;
+  if (path) {
+    if (!*path || !ReadWholeFile(path, file)) return false;
+    *data = file->data();
+    *dataSize = file->size();
+  }
+  return *data != nullptr && *dataSize != 0;
+}
+
 // The decode proper. Everything that must survive a longjmp lives in the
 // caller's frame; nothing here is touched after the jump.
 struct DecodeState {
@@ -246,17 +261,9 @@ int CJpeg::ReductionFor(int imageWidth, int width, int scale) { return JpegReduc
 BOOL CJpeg::DecodeBuiltIn(const char* path, const BYTE* buffer, DWORD size, CBitmap24* out, int width, int scale) {
   if (!out) return FALSE;
   std::vector<BYTE> file;
-  const BYTE* data = buffer;
-  size_t dataSize = size;
-  if (path) {
-    // A file is read whole and decoded from memory, so a truncated file fails
-    // just as a truncated frame does.
-    if (!*path) return FALSE;
-    if (!ReadWholeFile(path, &file)) return FALSE;
-    data = file.data();
-    dataSize = file.size();
-  }
-  if (!data || dataSize == 0) return FALSE;
+  const BYTE* data = nullptr;
+  size_t dataSize = 0;
+  if (!InputBytes(path, buffer, size, &file, &data, &dataSize)) return FALSE;
 
   auto state = std::make_unique<DecodeState>();
   InitErrorManager(&state->err);
@@ -275,14 +282,9 @@ BOOL CJpeg::DecodeBuiltIn(const char* path, const BYTE* buffer, DWORD size, CBit
 
 bool CJpeg::HeaderWithinLimit(const char* path, const BYTE* buffer, DWORD size, int width, int scale) {
   std::vector<BYTE> file;
-  const BYTE* data = buffer;
-  size_t dataSize = size;
-  if (path) {
-    if (!*path || !ReadWholeFile(path, &file)) return false;
-    data = file.data();
-    dataSize = file.size();
-  }
-  if (!data || dataSize == 0) return false;
+  const BYTE* data = nullptr;
+  size_t dataSize = 0;
+  if (!InputBytes(path, buffer, size, &file, &data, &dataSize)) return false;
   auto state = std::make_unique<DecodeState>();
   InitErrorManager(&state->err);
   state->cinfo.err = &state->err.pub;

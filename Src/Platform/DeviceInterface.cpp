@@ -234,10 +234,24 @@ DeviceIoResult CDeviceHandle::Write(const void* data, DWORD size, DWORD* bytesWr
   return DeviceIoResult::Ok;
 }
 
+bool CDeviceHandle::ConnectControl() {
+  std::lock_guard<std::mutex> lock(controlLock_);
+  if (dropControl_.exchange(false) && controlFd_ >= 0) {
+    close(controlFd_);
+    controlFd_ = connectSeqPacket(controlPath_);
+  }
+  if (controlFd_ < 0) {
+    SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+    return false;
+  }
+  return true;
+}
+
 DeviceIoResult CDeviceHandle::IoControl(DWORD code, void* outBuffer, DWORD outSize, DWORD* bytesReturned,
                                         DWORD timeoutMs) {
   ActiveTransfer active(*this);
   *bytesReturned = 0;
+  if (!ConnectControl()) return DeviceIoResult::Failed;
   uint8_t request[8];
   std::memcpy(request, &code, 4);
   std::memcpy(request + 4, &outSize, 4);
@@ -247,6 +261,7 @@ DeviceIoResult CDeviceHandle::IoControl(DWORD code, void* outBuffer, DWORD outSi
   }
   short revents = 0;
   DeviceIoResult r = waitReady(controlFd_, POLLIN, cancelFd_, timeoutMs, &revents);
+  if (r == DeviceIoResult::Timeout) dropControl_.store(true);  // made again at the next control
   if (r != DeviceIoResult::Ok) return r;
   std::vector<uint8_t> reply(8 + static_cast<size_t>(outSize) + 64);
   ssize_t n = recv(controlFd_, reply.data(), reply.size(), MSG_DONTWAIT);

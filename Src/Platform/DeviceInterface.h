@@ -87,6 +87,8 @@ class FOTAVI_PLATFORM_API CDeviceHandle {
   // Writes one packet.
   DeviceIoResult Write(const void* data, DWORD size, DWORD* bytesWritten, DWORD timeoutMs);
   // I/O control: no input buffer; the driver fills at most `outSize` bytes.
+  // One that runs out of time drops the control connection in the same way,
+  // so that its late answer is never taken as the next control's.
   DeviceIoResult IoControl(DWORD code, void* outBuffer, DWORD outSize, DWORD* bytesReturned, DWORD timeoutMs);
   // Abandons transfers in progress on other threads (they fail at once).
   void Cancel();
@@ -95,8 +97,11 @@ class FOTAVI_PLATFORM_API CDeviceHandle {
   CDeviceHandle() = default;
   bool ConnectPipe();
   void DropPipeAfterTimeout(DeviceIoResult r);
+  bool ConnectControl();
   std::mutex pipeLock_;  // connecting and dropping the pipe connection
   std::atomic<bool> dropPipe_{false};
+  std::mutex controlLock_;  // the same for the control connection
+  std::atomic<bool> dropControl_{false};
   std::string pipePath_;
   std::string controlPath_;
   int pipeFd_ = -1;

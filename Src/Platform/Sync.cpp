@@ -1,10 +1,9 @@
 #include "Sync.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
 #include <pwd.h>
-#include <sys/eventfd.h>
+#include <sys/epoll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -20,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -179,7 +179,10 @@ Holder probeHolder(const std::string& name) {
 }
 
 // Accepts and closes the connections that probe this process's machine-wide
-// mutexes, so that a holder's queue never fills up.
+// mutexes, so that a holder's queue never fills up. Listeners are watched
+// through epoll under ids; a listener leaves the set under the lock before
+// its socket is closed, and the thread touches a listener only under that
+// lock, so it never accepts on a descriptor that was closed and reused.
 class CProbeService {
  public:
   static CProbeService& Get() {
@@ -201,21 +204,25 @@ class CProbeService {
   bool Add(int fd) {
     std::lock_guard<std::mutex> lock(m_);
     if (!Start()) return false;
-    fds_.push_back(fd);
-    Wake();
+    const uint64_t id = ++nextId_;
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = id;
+    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) return false;
+    fds_[id] = fd;
     return true;
   }
 
-  // Returns once the service thread no longer looks at `fd`, so that the
-  // caller may close it.
+  // After it returns the service no longer looks at `fd`: the caller may
+  // close it.
   void Remove(int fd) {
-    std::unique_lock<std::mutex> lock(m_);
-    auto it = std::find(fds_.begin(), fds_.end(), fd);
-    if (it == fds_.end()) return;
-    fds_.erase(it);
-    uint64_t wanted = ++generation_;
-    Wake();
-    cv_.wait_for(lock, std::chrono::seconds(5), [&] { return seen_ >= wanted; });
+    std::lock_guard<std::mutex> lock(m_);
+    for (auto it = fds_.begin(); it != fds_.end(); ++it) {
+      if (it->second != fd) continue;
+      epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+      fds_.erase(it);
+      return;
+    }
   }
 
  private:
@@ -230,53 +237,37 @@ class CProbeService {
 
   bool Start() {
     if (started_) return true;
-    wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake_ < 0) return false;
+    epoll_ = epoll_create1(EPOLL_CLOEXEC);
+    if (epoll_ < 0) return false;
     try {
       std::thread([this] { Run(); }).detach();
     } catch (...) {
-      close(wake_);
-      wake_ = -1;
+      close(epoll_);
+      epoll_ = -1;
       return false;
     }
     started_ = true;
     return true;
   }
 
-  void Wake() {
-    uint64_t one = 1;
-    (void)!write(wake_, &one, sizeof one);
-  }
-
   void Run() {
-    std::vector<pollfd> fds;
+    epoll_event events[16];
     for (;;) {
-      {
+      const int n = epoll_wait(epoll_, events, 16, -1);
+      for (int i = 0; i < n; ++i) {
         std::lock_guard<std::mutex> lock(m_);
-        seen_ = generation_;
-        fds.assign(1, pollfd{wake_, POLLIN, 0});
-        for (int fd : fds_) fds.push_back(pollfd{fd, POLLIN, 0});
-      }
-      cv_.notify_all();
-      if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) continue;
-      if (fds[0].revents & POLLIN) {
-        uint64_t v;
-        (void)!read(wake_, &v, sizeof v);
-      }
-      for (size_t i = 1; i < fds.size(); ++i) {
-        if (!(fds[i].revents & POLLIN)) continue;
+        auto it = fds_.find(events[i].data.u64);
+        if (it == fds_.end()) continue;  // removed meanwhile
         int c;
-        while ((c = accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0) close(c);
+        while ((c = accept4(it->second, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0) close(c);
       }
     }
   }
 
   std::mutex m_;
-  std::condition_variable cv_;
-  std::vector<int> fds_;
-  uint64_t generation_ = 0;
-  uint64_t seen_ = 0;
-  int wake_ = -1;
+  std::map<uint64_t, int> fds_;
+  uint64_t nextId_ = 0;
+  int epoll_ = -1;
   bool started_ = false;
 };
 

@@ -122,6 +122,25 @@ TEST_F(DeviceInterfaceTest, AnswerAfterAReadTimedOutIsNotReadLater) {
   EXPECT_EQ(buf[2] | (buf[3] << 8), 6) << "the packet read is the late answer to the first command";
 }
 
+// The same for the control connection: a control that ran out of time never
+// hands its late answer to the next control.
+TEST_F(DeviceInterfaceTest, AnswerAfterAControlTimedOutIsNotTakenByTheNextControl) {
+  StartEmulator();
+  ASSERT_TRUE(emulator_->Command("late-control 0x222004 400"));
+  auto h = CDeviceHandle::Open(PipePath());
+  ASSERT_TRUE(h);
+  char text[64] = {};
+  DWORD n = 0;
+  EXPECT_EQ(h->IoControl(IOCTL_FOTAVI_GET_DRIVER_LOG, text, sizeof text - 1, &n, 100), DeviceIoResult::Timeout);
+  Sleep(600);  // the late driver text has been sent by now
+  uint32_t status = 0;
+  ASSERT_EQ(h->IoControl(IOCTL_FOTAVI_GET_STATUS, &status, 4, &n, 1000), DeviceIoResult::Ok);
+  EXPECT_EQ(n, 4u);
+  EXPECT_EQ(status, 1u) << "the status is the late driver text's first bytes";
+  ASSERT_EQ(h->IoControl(IOCTL_FOTAVI_GET_DRIVER_LOG, text, sizeof text - 1, &n, 1000), DeviceIoResult::Ok);
+  EXPECT_EQ(std::string(text), "FotaviZ5 camera emulator");
+}
+
 TEST_F(DeviceInterfaceTest, PacketLargerThanTheBufferFailsTheRead) {
   StartEmulator();
   auto h = CDeviceHandle::Open(PipePath());
@@ -242,6 +261,8 @@ struct RootCase {
   bool needsRoot;
   std::function<std::string(const std::string& root, const std::string& classFolder)> spoil;  // the root to use
 };
+
+void PrintTo(const RootCase& c, std::ostream* os) { *os << c.name; }
 
 class DeviceRootTrustTest : public DeviceInterfaceTest, public ::testing::WithParamInterface<RootCase> {};
 
