@@ -95,10 +95,10 @@ bool CDeviceLink::RunOnLinkThread(std::function<void()> task, DWORD timeoutMs) {
 
 BOOL CDeviceLink::Load() {
   if (m_pDevice) return TRUE;
-  const std::string path = ModuleBesideSource(FOTAVI_DEVICE_LIBRARY);
+  const std::string path = ModuleBesideSource(m_LibraryName);
   HMODULE module = LoadLibrary(path);
   if (!module) {
-    if (m_Box) m_Box(DsFormat(DsString(IDS_DS_LOADLIB_ERROR), FOTAVI_DEVICE_LIBRARY));
+    if (m_Box) m_Box(DsFormat(DsString(IDS_DS_LOADLIB_ERROR), m_LibraryName));
     return FALSE;
   }
   auto create = GetProcAddressAs<PFN_CREATEINSTANCE>(module, FOTAVI_CREATEINSTANCE);

@@ -77,6 +77,8 @@ class CDeviceLink {
   static std::string ModuleBesideSource(const std::string& name);
 
   HWND HiddenWindow() const { return m_hWnd; }
+  // The device library's name ("FotaviZ5.dll"); tests name a missing one.
+  void SetLibraryName(const std::string& name) { m_LibraryName = name; }
 
  private:
   // Runs `task` on the link thread and waits at most `timeoutMs`. FALSE when
@@ -89,6 +91,7 @@ class CDeviceLink {
   void ReleaseAppMutex();
 
   DsBoxFunction m_Box;
+  std::string m_LibraryName = FOTAVI_DEVICE_LIBRARY;
   CDeviceInterface* m_pDevice = nullptr;
   HMODULE m_hLibrary = nullptr;
   HWND m_hWnd = nullptr;

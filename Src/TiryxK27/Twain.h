@@ -164,6 +164,8 @@ struct TW_IMAGEMEMXFER {
 };
 
 typedef TW_UINT16 (*DSMENTRYPROC)(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF);
+// The source's own entry: the origin, then the triplet and its data.
+typedef TW_UINT16 (*DSENTRYPROC)(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF);
 typedef TW_HANDLE (*DSM_MEMALLOCATE)(TW_UINT32);
 typedef void (*DSM_MEMFREE)(TW_HANDLE);
 typedef TW_MEMREF (*DSM_MEMLOCK)(TW_HANDLE);

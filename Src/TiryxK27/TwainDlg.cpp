@@ -56,11 +56,7 @@ QObject* GuiContext() {
     return nullptr;
   }
   g_OwnThread = true;
-  static bool registered = false;
-  if (!registered) {
-    registered = true;
-    std::atexit(QuitOwnThread);
-  }
+  std::atexit(QuitOwnThread);
   return g_OwnContext;
 }
 
@@ -310,6 +306,10 @@ class CQtCaptureDialog : public ICaptureDialog {
     if (m_pCore) m_pCore->StopLiveThread();
     m_pCore.reset();
     if (dlg) RunOnDsGuiThread([dlg] { delete dlg; });
+    // Qt makes some of its globals while a window is in use, and they are
+    // destroyed at exit in the reverse order of their making: ending the GUI
+    // thread must come before them, so its exit handler is registered anew.
+    if (g_OwnThread.load()) std::atexit(QuitOwnThread);
   }
 
   bool Create(const CaptureDialogParams& p) {

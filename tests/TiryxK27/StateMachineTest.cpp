@@ -437,3 +437,20 @@ TEST_F(StateMachine, ClosingFromTransferReadyTearsDownAndReopens) {
   EXPECT_EQ(ds->CaptureCore(), nullptr);
   EXPECT_EQ(OpenDS(), TWRC_SUCCESS);
 }
+
+TEST_F(StateMachine, AMissingDeviceLibraryShowsItsNameAndFailsWithNoDs) {
+  ds->Link().SetLibraryName("FotaviZ5Missing.dll");
+  EXPECT_EQ(OpenDS(), TWRC_FAILURE);
+  EXPECT_EQ(Status(), TWCC_NODS);
+  EXPECT_EQ(ui->Texts(), std::vector<std::string>{"Unable to load FotaviZ5Missing.dll."});
+  EXPECT_EQ(ui->Captions(), std::vector<std::string>{"Tiryx TWAIN DS (K27)"});
+}
+
+TEST_F(StateMachine, ALibraryWithoutCreateInstanceFailsSilently) {
+  ds->Link().SetLibraryName("FotaviSIMD_Z5.dll");
+  EXPECT_EQ(OpenDS(), TWRC_FAILURE);
+  EXPECT_EQ(Status(), TWCC_NODS);
+  EXPECT_TRUE(ui->Texts().empty());
+  ds->Link().SetLibraryName("FotaviZ5.dll");
+  EXPECT_EQ(OpenDS(), TWRC_SUCCESS);
+}
