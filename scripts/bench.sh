@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the project and runs the benchmarks; each prints its figures.
-#   scripts/bench.sh [live-seconds-per-step]
+#   scripts/bench.sh [live-seconds-per-step] [twain-repetitions]
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 bash "$here/scripts/build.sh"
@@ -9,3 +9,4 @@ export QT_QPA_PLATFORM=offscreen
 echo "== JPEG wrapper";      "$bin/CommonJpegBench" 200
 echo "== device library";    "$bin/fotavi_driver_bench"
 echo "== live monitor";      "$bin/fotavi_live_bench" "${1:-60}"
+echo "== TWAIN data source"; "$bin/TiryxK27Bench" "${2:-20}"

@@ -225,7 +225,7 @@ bool CCaptureCore::TakePicture(bool preview, bool quiet) {
       m_nFailures = 0;
       bool kept = true;
       try {
-        m_pImage->SetHeldJpeg(jpeg.data(), static_cast<DWORD>(jpeg.size()));
+        m_pImage->SetHeldJpeg(jpeg.data(), static_cast<DWORD>(jpeg.size()), width == 0 ? &picture : nullptr);
       } catch (const std::bad_alloc&) {
         kept = false;
       }

@@ -67,15 +67,21 @@ BOOL CDSImage::StretchToDib(const CBitmap24& source, CBitmap24* out, int width, 
   return CJpeg::StretchBitmap(source, out, width, height);
 }
 
-void CDSImage::SetHeldJpeg(const BYTE* jpeg, DWORD length) {
+void CDSImage::SetHeldJpeg(const BYTE* jpeg, DWORD length, const CBitmap24* fullSize) {
   std::vector<BYTE> copy(jpeg, jpeg + length);
+  CBitmap24 bitmap;
+  int w = 0, h = 0;
+  if (fullSize && JpegSize(jpeg, length, &w, &h) && fullSize->width() == w && fullSize->height() == h)
+    bitmap = *fullSize;
   std::lock_guard<std::mutex> g(m_Lock);
   m_HeldJpeg.swap(copy);
+  m_HeldBitmap.swap(bitmap);
 }
 
 void CDSImage::ClearHeldJpeg() {
   std::lock_guard<std::mutex> g(m_Lock);
   m_HeldJpeg.clear();
+  m_HeldBitmap = CBitmap24();
 }
 
 bool CDSImage::HasHeldJpeg() const {
@@ -110,8 +116,9 @@ BOOL CDSImage::PrepareDib(bool* lowMemory) {
   }
   m_CurrentRow = 0;
   m_RowsDelivered = 0;
-  CBitmap24 image;
-  if (!DecodeLocked(m_HeldJpeg.data(), static_cast<DWORD>(m_HeldJpeg.size()), 0, &image)) return FALSE;
+  CBitmap24 image = m_HeldBitmap;
+  if (image.isNull() && !DecodeLocked(m_HeldJpeg.data(), static_cast<DWORD>(m_HeldJpeg.size()), 0, &image))
+    return FALSE;
   m_Bitmap = image;
   const LONG w = m_Bitmap.width();
   const LONG h = m_Bitmap.height();

@@ -34,8 +34,9 @@ class CDSImage {
   // Width and height from a JPEG's frame header; FALSE when it has none.
   static BOOL JpegSize(const BYTE* jpeg, DWORD length, int* width, int* height);
 
-  // The held still picture (a copy of the camera's JPEG).
-  void SetHeldJpeg(const BYTE* jpeg, DWORD length);
+  // The held still picture (a copy of the camera's JPEG), with its full-size
+  // decode when the caller has one (a transfer then need not decode again).
+  void SetHeldJpeg(const BYTE* jpeg, DWORD length, const CBitmap24* fullSize = nullptr);
   void ClearHeldJpeg();
   bool HasHeldJpeg() const;
   std::vector<BYTE> HeldJpeg() const;
@@ -76,6 +77,7 @@ class CDSImage {
   mutable std::mutex m_Lock;
   PFN_FNCLOADJPEGA m_pLoadJpegA = nullptr;
   std::vector<BYTE> m_HeldJpeg;
+  CBitmap24 m_HeldBitmap;       // the held picture decoded at full size, or null
   CBitmap24 m_Bitmap;
   BITMAPINFOHEADER m_Header{};
   BYTE* m_pDib = nullptr;       // C-allocator block: header, pixels, spare bytes

@@ -219,3 +219,23 @@ TEST(DSImage, DibBlockSizeByBitCount) {
   EXPECT_EQ(CDSImage::DibBlockSize(4, 4, 1), 112u);
   EXPECT_EQ(CDSImage::DibBlockSize(8, 4, 1), 1072u);
 }
+
+TEST(DSImage, AFullSizeDecodeHeldWithThePictureIsTransferredWithoutDecodingAgain) {
+  const std::string jpeg = MakePictureJpeg(64, 48);
+  CBitmap24 white = CreateBitmap24(64, 48);
+  white.fill(Qt::white);
+  CDSImage image;
+  image.SetHeldJpeg(reinterpret_cast<const BYTE*>(jpeg.data()), static_cast<DWORD>(jpeg.size()), &white);
+  ASSERT_TRUE(image.PrepareDib(nullptr));
+  auto* dib = static_cast<BYTE*>(image.DetachDib());
+  EXPECT_EQ(dib[40], 255);
+  EXPECT_EQ(dib[41], 255);
+  std::free(dib);
+  // A decode of another size is not the held picture's: it is ignored.
+  CBitmap24 small = CreateBitmap24(32, 24);
+  small.fill(Qt::white);
+  image.SetHeldJpeg(reinterpret_cast<const BYTE*>(jpeg.data()), static_cast<DWORD>(jpeg.size()), &small);
+  ASSERT_TRUE(image.PrepareDib(nullptr));
+  EXPECT_EQ(image.DibWidth(), 64);
+  EXPECT_EQ(image.DibHeight(), 48);
+}
