@@ -145,26 +145,22 @@ TW_UINT16 CTwainCapTable::Get(const CAPINFO& rec, TW_UINT16 container, bool curr
   const TW_UINT32 count = currentOnly ? rec.currentCount : rec.listCount;
   void* block = nullptr;
   switch (container) {
-    case TWON_ENUMERATION: {
-      const size_t header = offsetof(TW_ENUMERATION, ItemList);
-      block = std::calloc(1, header + size * count + 1);
-      if (!block) break;
-      auto* e = static_cast<TW_ENUMERATION*>(block);
-      e->ItemType = rec.wItemType;
-      e->NumItems = count;
-      e->CurrentIndex = currentOnly ? 0 : IndexOf(rec, rec.currentValue);
-      e->DefaultIndex = currentOnly ? 0 : IndexOf(rec, rec.defaultValue);
-      auto* out = static_cast<TW_UINT8*>(block) + header;
-      for (TW_UINT32 i = 0; i < count; ++i) WriteItem(rec.wItemType, items.data() + i * size, out + i * size);
-      break;
-    }
+    case TWON_ENUMERATION:
     case TWON_ARRAY: {
-      const size_t header = offsetof(TW_ARRAY, ItemList);
+      // Both begin with the item type and the count; the enumeration adds
+      // its two indexes before the items.
+      const bool isEnum = container == TWON_ENUMERATION;
+      const size_t header = isEnum ? offsetof(TW_ENUMERATION, ItemList) : offsetof(TW_ARRAY, ItemList);
       block = std::calloc(1, header + size * count + 1);
       if (!block) break;
-      auto* a = static_cast<TW_ARRAY*>(block);
-      a->ItemType = rec.wItemType;
-      a->NumItems = count;
+      auto* head = static_cast<TW_ARRAY*>(block);
+      head->ItemType = rec.wItemType;
+      head->NumItems = count;
+      if (isEnum) {
+        auto* e = static_cast<TW_ENUMERATION*>(block);
+        e->CurrentIndex = currentOnly ? 0 : IndexOf(rec, rec.currentValue);
+        e->DefaultIndex = currentOnly ? 0 : IndexOf(rec, rec.defaultValue);
+      }
       auto* out = static_cast<TW_UINT8*>(block) + header;
       for (TW_UINT32 i = 0; i < count; ++i) WriteItem(rec.wItemType, items.data() + i * size, out + i * size);
       break;

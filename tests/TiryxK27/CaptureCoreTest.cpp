@@ -1,7 +1,5 @@
 // The capture dialog's behaviour without its window: preview, still
 // picture, transfer offer, camera buttons, unplug and replug.
-#include <sstream>
-
 #include "DsFixture.h"
 #include "DsStrings.h"
 
@@ -19,16 +17,7 @@ class CaptureCore : public DsFixture {
     ASSERT_NE(core, nullptr);
     ASSERT_NE(dialog, nullptr);
   }
-  // (exchanges, last parameter) the camera counted for a command.
-  std::pair<long, long> Count(const char* cmd) {
-    std::string reply;
-    EXPECT_TRUE(emulator->Command(std::string("count ") + cmd, &reply));
-    std::istringstream in(reply);
-    std::string ok;
-    long n = 0, param = 0;
-    in >> ok >> n >> param;
-    return {n, param};
-  }
+  std::pair<long, long> Count(WORD cmd) { return EmulatorCount(*emulator, cmd); }
   CCaptureCore* core = nullptr;
   FakeDialog* dialog = nullptr;
 };
@@ -127,22 +116,22 @@ TEST_F(CaptureCore, AStillPictureWithTheCameraGoneFailsAtOnce) {
 }
 
 TEST_F(CaptureCore, CameraButtonsReachTheCamera) {
-  const auto teleBefore = Count("0xE0");
-  const auto afBefore = Count("0xE1");
+  const auto teleBefore = Count(0xE0);
+  const auto afBefore = Count(0xE1);
   core->OnCameraButtonPress(IDC_ZOOM_TELE);
-  ASSERT_TRUE(WaitUntil([&] { return Count("0xE0").first == teleBefore.first + 1; }));
-  EXPECT_EQ(Count("0xE0").second, 1);
+  ASSERT_TRUE(WaitUntil([&] { return Count(0xE0).first == teleBefore.first + 1; }));
+  EXPECT_EQ(Count(0xE0).second, 1);
   core->OnCameraButtonRelease(IDC_ZOOM_TELE);
-  ASSERT_TRUE(WaitUntil([&] { return Count("0xE0").first == teleBefore.first + 2; }));
-  EXPECT_EQ(Count("0xE0").second, 0);
+  ASSERT_TRUE(WaitUntil([&] { return Count(0xE0).first == teleBefore.first + 2; }));
+  EXPECT_EQ(Count(0xE0).second, 0);
   core->OnCameraButtonPress(IDC_FOCUS_AUTO);
   core->OnCameraButtonRelease(IDC_FOCUS_AUTO);
   // AF goes synchronously: counted when the release returns.
-  EXPECT_EQ(Count("0xE1").first, afBefore.first + 1);
-  EXPECT_EQ(Count("0xE1").second, 0);
+  EXPECT_EQ(Count(0xE1).first, afBefore.first + 1);
+  EXPECT_EQ(Count(0xE1).second, 0);
   core->OnCameraButtonPress(IDC_IRIS_CLOSE);
   core->OnCameraButtonRelease(IDC_IRIS_CLOSE);
-  ASSERT_TRUE(WaitUntil([&] { return Count("0xE2").second == 4; }));
+  ASSERT_TRUE(WaitUntil([&] { return Count(0xE2).second == 4; }));
 }
 
 TEST_F(CaptureCore, CloseAsksTheApplicationToCloseTheSource) {

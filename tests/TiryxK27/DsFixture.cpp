@@ -1,6 +1,8 @@
 #include "DsFixture.h"
 
 #include <chrono>
+#include <cstdio>
+#include <sstream>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -75,32 +77,21 @@ FakeDialog::~FakeDialog() {
 void FakeDialog::OnDeviceArrived() { core_->OnDeviceArrived(); }
 void FakeDialog::OnDeviceRemoved() { core_->OnDeviceRemoved(); }
 
-void NoticeLog::Add(TW_UINT16 msg) {
-  std::lock_guard<std::mutex> g(lock_);
-  notices_.push_back(msg);
-  cv_.notify_all();
-}
-bool NoticeLog::WaitFor(TW_UINT16 msg, int count, int timeoutMs) {
-  std::unique_lock<std::mutex> g(lock_);
-  return cv_.wait_for(g, std::chrono::milliseconds(timeoutMs), [&] {
-    int n = 0;
-    for (auto m : notices_) n += m == msg;
-    return n >= count;
-  });
-}
-int NoticeLog::Count(TW_UINT16 msg) {
-  std::lock_guard<std::mutex> g(lock_);
-  int n = 0;
-  for (auto m : notices_) n += m == msg;
-  return n;
-}
-void NoticeLog::Clear() {
-  std::lock_guard<std::mutex> g(lock_);
-  notices_.clear();
-}
 NoticeLog& Notices() {
   static NoticeLog log;
   return log;
+}
+
+std::pair<long, long> EmulatorCount(fotavi::test::EmulatorProcess& emulator, WORD command) {
+  char line[32];
+  std::snprintf(line, sizeof line, "count 0x%X", command);
+  std::string reply;
+  emulator.Command(line, &reply);
+  std::istringstream in(reply);
+  std::string ok;
+  long n = 0, param = 0;
+  in >> ok >> n >> param;
+  return {n, param};
 }
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {

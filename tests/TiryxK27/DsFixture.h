@@ -15,6 +15,7 @@
 #include "EmulatorProcess.h"
 #include "Platform/UiService.h"
 #include "TwainDS.h"
+#include "TwainHost.h"
 
 namespace twain_test {
 
@@ -68,19 +69,10 @@ class FakeDialog : public ICaptureDialog, public IDeviceLinkTarget {
 };
 
 // Notices the source sent through the manager's entry.
-class NoticeLog {
- public:
-  void Add(TW_UINT16 msg);
-  bool WaitFor(TW_UINT16 msg, int count, int timeoutMs);
-  int Count(TW_UINT16 msg);
-  void Clear();
-
- private:
-  std::mutex lock_;
-  std::condition_variable cv_;
-  std::vector<TW_UINT16> notices_;
-};
 NoticeLog& Notices();
+
+// (exchanges, last parameter) the camera counted for a command code.
+std::pair<long, long> EmulatorCount(fotavi::test::EmulatorProcess& emulator, WORD command);
 
 // Waits until `done` holds or the time runs out.
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000);

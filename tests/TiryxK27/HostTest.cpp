@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <sstream>
 #include <thread>
 
 #include "CaptureCore.h"
@@ -94,15 +93,6 @@ class Host : public ::testing::Test {
     bool on = false;
     OnGui([&] { on = dialog->findChild<QPushButton*>(QString("control%1").arg(id))->isEnabled(); });
     return on;
-  }
-  std::pair<long, long> Count(const char* cmd) {
-    std::string reply;
-    g_emulator->Command(std::string("count ") + cmd, &reply);
-    std::istringstream in(reply);
-    std::string ok;
-    long n = 0, p = 0;
-    in >> ok >> n >> p;
-    return {n, p};
   }
   CTwainHost host;
 };
@@ -264,19 +254,19 @@ TEST_F(Host, TheDialogsCameraButtonsDriveTheCamera) {
   ASSERT_EQ(host.Enable(true), TWRC_SUCCESS);
   QDialog* dialog = FindDialog();
   ASSERT_NE(dialog, nullptr);
-  const auto before = Count("0xE0");
+  const auto before = EmulatorCount(*g_emulator, 0xE0);
   OnGui([&] {
     auto* tele = dialog->findChild<QPushButton*>(QString("control%1").arg(IDC_ZOOM_TELE));
     QTest::mousePress(tele, Qt::LeftButton);
   });
-  ASSERT_TRUE(WaitUntil([&] { return Count("0xE0").first == before.first + 1; }));
-  EXPECT_EQ(Count("0xE0").second, 1);
+  ASSERT_TRUE(WaitUntil([&] { return EmulatorCount(*g_emulator, 0xE0).first == before.first + 1; }));
+  EXPECT_EQ(EmulatorCount(*g_emulator, 0xE0).second, 1);
   OnGui([&] {
     auto* tele = dialog->findChild<QPushButton*>(QString("control%1").arg(IDC_ZOOM_TELE));
     QTest::mouseRelease(tele, Qt::LeftButton);
   });
-  ASSERT_TRUE(WaitUntil([&] { return Count("0xE0").first == before.first + 2; }));
-  EXPECT_EQ(Count("0xE0").second, 0);
+  ASSERT_TRUE(WaitUntil([&] { return EmulatorCount(*g_emulator, 0xE0).first == before.first + 2; }));
+  EXPECT_EQ(EmulatorCount(*g_emulator, 0xE0).second, 0);
 }
 
 TEST_F(Host, UnplugWhileTheDialogIsOpenDisablesItsPictureButtons) {

@@ -11,7 +11,6 @@
 #include <QTest>
 
 #include <filesystem>
-#include <sstream>
 
 #include "CaptureCore.h"
 #include "DsFixture.h"
@@ -44,17 +43,7 @@ QDialog* FindDialog() {
   return nullptr;
 }
 
-std::pair<long, long> Count(WORD cmd) {
-  std::string reply;
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%X", cmd);
-  g_emulator->Command(std::string("count ") + code, &reply);
-  std::istringstream in(reply);
-  std::string ok;
-  long n = 0, p = 0;
-  in >> ok >> n >> p;
-  return {n, p};
-}
+std::pair<long, long> Count(WORD cmd) { return EmulatorCount(*g_emulator, cmd); }
 
 class QtHost : public ::testing::Test {
  protected:

@@ -192,14 +192,13 @@ TW_UINT16 CTwainHost::SetOneValue(TW_UINT16 cap, TW_UINT16 value) {
   return rc;
 }
 
-void CTwainHost::OnNotice(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT16 msg) {
+void NoticeLog::Add(TW_UINT16 msg) {
   std::lock_guard<std::mutex> g(lock_);
-  if (!origin || !dest || origin->Id != source_.Id || dest->Id != app_.Id) badAddress_ = true;
   notices_.push_back(msg);
   cv_.notify_all();
 }
 
-bool CTwainHost::WaitNotice(TW_UINT16 msg, int count, int timeoutMs) {
+bool NoticeLog::WaitFor(TW_UINT16 msg, int count, int timeoutMs) {
   std::unique_lock<std::mutex> g(lock_);
   return cv_.wait_for(g, std::chrono::milliseconds(timeoutMs), [&] {
     int n = 0;
@@ -208,21 +207,31 @@ bool CTwainHost::WaitNotice(TW_UINT16 msg, int count, int timeoutMs) {
   });
 }
 
-int CTwainHost::NoticeCount(TW_UINT16 msg) {
+int NoticeLog::Count(TW_UINT16 msg) {
   std::lock_guard<std::mutex> g(lock_);
   int n = 0;
   for (auto m : notices_) n += m == msg;
   return n;
 }
 
-bool CTwainHost::NoticesWellAddressed() {
-  std::lock_guard<std::mutex> g(lock_);
-  return !badAddress_;
-}
-
-void CTwainHost::ClearNotices() {
+void NoticeLog::Clear() {
   std::lock_guard<std::mutex> g(lock_);
   notices_.clear();
+}
+
+void CTwainHost::OnNotice(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT16 msg) {
+  if (!origin || !dest || origin->Id != source_.Id || dest->Id != app_.Id) badAddress_ = true;
+  notices_.Add(msg);
+}
+
+bool CTwainHost::WaitNotice(TW_UINT16 msg, int count, int timeoutMs) { return notices_.WaitFor(msg, count, timeoutMs); }
+
+int CTwainHost::NoticeCount(TW_UINT16 msg) { return notices_.Count(msg); }
+
+bool CTwainHost::NoticesWellAddressed() { return !badAddress_.load(); }
+
+void CTwainHost::ClearNotices() {
+  notices_.Clear();
   badAddress_ = false;
 }
 

@@ -4,6 +4,7 @@
 // application would.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -12,6 +13,20 @@
 #include "Twain.h"
 
 namespace twain_test {
+
+// Notices a source sent (MSG_XFERREADY, MSG_CLOSEDSREQ), in order.
+class NoticeLog {
+ public:
+  void Add(TW_UINT16 msg);
+  bool WaitFor(TW_UINT16 msg, int count, int timeoutMs);
+  int Count(TW_UINT16 msg);
+  void Clear();
+
+ private:
+  std::mutex lock_;
+  std::condition_variable cv_;
+  std::vector<TW_UINT16> notices_;
+};
 
 class CTwainHost {
  public:
@@ -60,10 +75,8 @@ class CTwainHost {
   DSENTRYPROC entry_ = nullptr;
   TW_IDENTITY app_{};
   TW_IDENTITY source_{};
-  std::mutex lock_;
-  std::condition_variable cv_;
-  std::vector<TW_UINT16> notices_;
-  bool badAddress_ = false;
+  NoticeLog notices_;
+  std::atomic<bool> badAddress_{false};
 };
 
 }  // namespace twain_test
