@@ -16,19 +16,16 @@
 
 namespace {
 
-bool HasDisplay() {
-  return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
-}
-
 // A box through the program's user-interface service when it installed one,
-// else a Qt box on the GUI thread, else a line on standard error.
+// else a Qt box on the GUI thread (when there is a display), else a line on
+// standard error.
 void ShowDsBox(const std::string& text) {
   const std::string caption = DsString(IDS_DS_CAPTION);
   if (IsUserInterfaceServiceInstalled()) {
     GetUserInterfaceService()->MessageBox(nullptr, text, caption, MB_OK | MB_ICONERROR);
     return;
   }
-  if (HasDisplay() && RunOnDsGuiThread([&] {
+  if (RunOnDsGuiThread([&] {
         QMessageBox::critical(nullptr, QString::fromStdString(caption), QString::fromStdString(text));
       }, 0x7FFFFFFF)) {
     return;

@@ -36,6 +36,8 @@ QObject* GuiContext() {
   std::lock_guard<std::mutex> g(g_GuiLock);
   if (g_OwnThread.load()) return g_OwnContext;
   if (QCoreApplication::instance()) return QCoreApplication::instance();
+  // Without a display Qt would end the process: no window then.
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) return nullptr;
   // The host runs no Qt event loop: run one on a thread of our own.
   auto ready = std::make_shared<CEvent>(true, false);
   g_GuiThread = std::thread([ready] {
