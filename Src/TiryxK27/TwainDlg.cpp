@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QStyle>
 #include <QThread>
 #include <QVBoxLayout>
 
@@ -144,16 +145,18 @@ CTwainDlg::CTwainDlg(const TW_IDENTITY& identity, QWidget* parent) : QDialog(par
     int id;
     const char* caption;
     const char* icon;
+    QStyle::StandardPixmap fallback;  // drawn by the style when the theme has no icon
   };
-  const Cmd commands[] = {{IDC_TWAIN_STILL, "ST&ILL", "camera-photo"},
-                          {IDC_TWAIN_PLAY, "&PLAY", "media-playback-start"},
-                          {IDC_TWAIN_STOP, "&STOP", "media-playback-stop"},
-                          {IDC_TWAIN_TRANSFER, "&TRANSFER", "document-send"},
-                          {IDC_TWAIN_CLOSE, "&CLOSE", "window-close"},
-                          {IDC_TWAIN_ABOUT, "&ABOUT...", "help-about"}};
+  const Cmd commands[] = {{IDC_TWAIN_STILL, "ST&ILL", "camera-photo", QStyle::SP_DialogSaveButton},
+                          {IDC_TWAIN_PLAY, "&PLAY", "media-playback-start", QStyle::SP_MediaPlay},
+                          {IDC_TWAIN_STOP, "&STOP", "media-playback-stop", QStyle::SP_MediaStop},
+                          {IDC_TWAIN_TRANSFER, "&TRANSFER", "document-send", QStyle::SP_ArrowRight},
+                          {IDC_TWAIN_CLOSE, "&CLOSE", "window-close", QStyle::SP_DialogCloseButton},
+                          {IDC_TWAIN_ABOUT, "&ABOUT...", "help-about", QStyle::SP_MessageBoxInformation}};
   int index = 0;
   for (const auto& c : commands) {
-    auto* button = new QPushButton(QIcon::fromTheme(c.icon), QString::fromUtf8(c.caption), controlBox);
+    const QIcon icon = QIcon::fromTheme(c.icon, style()->standardIcon(c.fallback));
+    auto* button = new QPushButton(icon, QString::fromUtf8(c.caption), controlBox);
     button->setAutoDefault(false);
     button->setObjectName(QString("control%1").arg(c.id));
     controlLayout->addWidget(button, index / 2, index % 2);
