@@ -454,3 +454,15 @@ TEST_F(StateMachine, ALibraryWithoutCreateInstanceFailsSilently) {
   ds->Link().SetLibraryName("FotaviZ5.dll");
   EXPECT_EQ(OpenDS(), TWRC_SUCCESS);
 }
+
+TEST_F(StateMachine, WithoutTheUserInterfaceAnUnpluggedCameraFailsAtOnce) {
+  Reach(400);
+  ASSERT_TRUE(emulator->Unplug());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(EnableDS(false), TWRC_FAILURE);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(Status(), TWCC_OPERATIONERROR);
+  EXPECT_EQ(ds->GetState(), 400);
+  EXPECT_TRUE(ui->Texts().empty());
+  ASSERT_TRUE(emulator->Replug());
+}
