@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the project and runs the benchmarks; each prints its figures.
-#   scripts/bench.sh [live-seconds-per-step]
+#   scripts/bench.sh [live-seconds-per-step] [twain-repetitions]
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 bash "$here/scripts/build.sh"
@@ -10,3 +10,4 @@ echo "== JPEG wrapper";      "$bin/CommonJpegBench" 200
 echo "== device library";    "$bin/fotavi_driver_bench"
 echo "== live monitor";      "$bin/fotavi_live_bench" "${1:-60}"
 echo "== conversion";        "$bin/fotavi_convert_bench" 3
+echo "== TWAIN data source"; "$bin/TiryxK27Bench" "${2:-20}"
