@@ -40,6 +40,7 @@ namespace {
 struct FolderList {
   std::vector<std::string> folders;
   ~FolderList() {
+    if (getenv("FOTAVIMOV_KEEP_FILES")) return;  // for looking at them by hand
     std::error_code ec;
     for (const auto& f : folders) std::filesystem::remove_all(f, ec);
   }
@@ -49,6 +50,18 @@ FolderList& Folders() {
   return list;
 }
 }  // namespace
+
+HDIBSECTION MakeNoiseFrame(LONG width, LONG height, unsigned seed) {
+  HDIBSECTION dib = CreateDibSection24(width, height);
+  uint32_t x = seed * 2654435761u + 1;
+  for (BYTE& b : dib->bits) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    b = static_cast<BYTE>(x);
+  }
+  return dib;
+}
 
 std::string MakeFolder(const char* tag) {
   std::string pattern =
@@ -131,6 +144,22 @@ Discovered Discover(const std::string& path) {
     d.durationMs = ((std::stoll(m[1]) * 60 + std::stoll(m[2])) * 60 + std::stoll(m[3])) * 1000 + std::stoll(m[4]);
   }
   d.ok = d.width > 0 && d.height > 0;
+  return d;
+}
+
+AsfDemuxed GstAsfVideo(const std::string& path) {
+  AsfDemuxed d;
+  const std::string out =
+      Run("gst-launch-1.0 -v filesrc location=" + Quote(path) + " ! asfdemux ! fakesink silent=false");
+  std::smatch m;
+  if (std::regex_search(out, m, std::regex(R"(fakesink0\.GstPad:sink: caps = ([^\n]*))"))) d.caps = m[1];
+  if (std::regex_search(d.caps, m, std::regex(R"(width=\(int\)(\d+))"))) d.width = std::stoi(m[1]);
+  if (std::regex_search(d.caps, m, std::regex(R"(height=\(int\)(\d+))"))) d.height = std::stoi(m[1]);
+  const std::regex pts(R"(chain.*pts: (\d+):(\d+):(\d+)\.(\d{3}))");
+  for (auto it = std::sregex_iterator(out.begin(), out.end(), pts); it != std::sregex_iterator(); ++it) {
+    const auto& p = *it;
+    d.ptsMs.push_back(((std::stoll(p[1]) * 60 + std::stoll(p[2])) * 60 + std::stoll(p[3])) * 1000 + std::stoll(p[4]));
+  }
   return d;
 }
 

@@ -15,6 +15,8 @@ namespace movtest {
 // A 24-bit frame whose pixels tell its number: the top-left 8 x 8 block is
 // (index, 255 - index, 0x80) in blue-green-red order, the rest a gradient.
 HDIBSECTION MakeFrame(LONG width, LONG height, int index);
+// A frame of noise (hard to compress), the same for the same seed.
+HDIBSECTION MakeNoiseFrame(LONG width, LONG height, unsigned seed);
 
 // Fresh private folder (mode 0700) under the temporary folder.
 std::string MakeFolder(const char* tag);
@@ -39,6 +41,15 @@ struct Discovered {
   int64_t durationMs = -1;
 };
 Discovered Discover(const std::string& path);
+// GStreamer's own ASF demuxer: the caps of the video stream and the
+// presentation time of every buffer, in milliseconds.
+struct AsfDemuxed {
+  std::string caps;
+  int width = 0;
+  int height = 0;
+  std::vector<int64_t> ptsMs;
+};
+AsfDemuxed GstAsfVideo(const std::string& path);
 
 // What our RIFF reader finds in an AVI file.
 struct RiffAvi {

@@ -1,12 +1,14 @@
 #include "WmvFileOperation.h"
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/rational.h>
 #include <libswscale/swscale.h>
 }
 
@@ -135,8 +137,9 @@ int CWmvFileOperation::AddFrameFirst(const CDibSection* bitmap) {
   m_pCodec->width = width;
   m_pCodec->height = height;
   m_pCodec->pix_fmt = AV_PIX_FMT_YUV420P;
-  m_pCodec->time_base = AVRational{1000, static_cast<int>(m_dwTimeBase)};
-  m_pCodec->framerate = AVRational{static_cast<int>(m_dwTimeBase), 1000};
+  // Frame n has the pts n in {1000, time base}; common factors removed.
+  av_reduce(&m_pCodec->time_base.num, &m_pCodec->time_base.den, 1000, m_dwTimeBase, INT_MAX);
+  m_pCodec->framerate = AVRational{m_pCodec->time_base.den, m_pCodec->time_base.num};
   const int64_t spacing = video.maxKeyFrameSpacing > 0 ? video.maxKeyFrameSpacing : kDefaultKeySpacing100ns;
   m_pCodec->gop_size = static_cast<int>(std::clamp<int64_t>(spacing * m_dwTimeBase / 10000000 / 1000, 1, 600));
   m_pCodec->max_b_frames = 0;
