@@ -149,12 +149,17 @@ bool WaitUntil(Pred pred, int limitMs = 20000) {
   return true;
 }
 
-TEST(MakeMovieThread, EmptyRecordsRepeatTheHeldFrameAndCountLikeRealOnes) {
+// A recording thread with the fake writers, answering to a view window.
+class RecordingThread : public ::testing::Test {
+ protected:
+  RecordingThread() { thread.SetNotifyWnd(view.hwnd()); }
   WriterLog log;
   ViewWindow view;
   CountingView counter;
-  CMakeMovieThread thread(FakeFactory(&log));
-  thread.SetNotifyWnd(view.hwnd());
+  CMakeMovieThread thread{FakeFactory(&log)};
+};
+
+TEST_F(RecordingThread, EmptyRecordsRepeatTheHeldFrameAndCountLikeRealOnes) {
   thread.SetCountRequests(TRUE);
   ASSERT_TRUE(thread.Start());
   const int sequence[] = {1, -1, -1, 2, 3, -1};
@@ -175,12 +180,7 @@ TEST(MakeMovieThread, EmptyRecordsRepeatTheHeldFrameAndCountLikeRealOnes) {
   EXPECT_FALSE(thread.PostFrame(Record(&counter, view.hwnd(), 4)));  // a post after the end fails
 }
 
-TEST(MakeMovieThread, AnEmptyRecordBeforeAnyFrameEndsWithTheInternalErrorAndNoFile) {
-  WriterLog log;
-  ViewWindow view;
-  CountingView counter;
-  CMakeMovieThread thread(FakeFactory(&log));
-  thread.SetNotifyWnd(view.hwnd());
+TEST_F(RecordingThread, AnEmptyRecordBeforeAnyFrameEndsWithTheInternalErrorAndNoFile) {
   ASSERT_TRUE(thread.Start());
   ASSERT_TRUE(thread.PostFrame(Record(&counter, view.hwnd(), -1)));
   ASSERT_TRUE(view.WaitFor(WM_MAKEMOVIE_ERROR));
@@ -191,13 +191,8 @@ TEST(MakeMovieThread, AnEmptyRecordBeforeAnyFrameEndsWithTheInternalErrorAndNoFi
   EXPECT_EQ(log.created, 0);  // the writer (and its file) is made by the first real frame
 }
 
-TEST(MakeMovieThread, AfterAWriteErrorComesTheErrorAndNoEndAndLaterFramesAreDropped) {
-  WriterLog log;
+TEST_F(RecordingThread, AfterAWriteErrorComesTheErrorAndNoEndAndLaterFramesAreDropped) {
   log.failAt = 2;
-  ViewWindow view;
-  CountingView counter;
-  CMakeMovieThread thread(FakeFactory(&log));
-  thread.SetNotifyWnd(view.hwnd());
   thread.SetCountRequests(TRUE);
   ASSERT_TRUE(thread.Start());
   for (int i = 0; i < 6; ++i) {
@@ -214,12 +209,7 @@ TEST(MakeMovieThread, AfterAWriteErrorComesTheErrorAndNoEndAndLaterFramesAreDrop
   EXPECT_EQ(counter.outstanding.load(), 0);  // dropped records gave their units back too
 }
 
-TEST(MakeMovieThread, FramesAfterAcceptingEndsAreDroppedAndGiveTheirUnitsBack) {
-  WriterLog log;
-  ViewWindow view;
-  CountingView counter;
-  CMakeMovieThread thread(FakeFactory(&log));
-  thread.SetNotifyWnd(view.hwnd());
+TEST_F(RecordingThread, FramesAfterAcceptingEndsAreDroppedAndGiveTheirUnitsBack) {
   thread.SetCountRequests(TRUE);
   ASSERT_TRUE(thread.Start());
   ++counter.outstanding;
@@ -238,13 +228,8 @@ TEST(MakeMovieThread, FramesAfterAcceptingEndsAreDroppedAndGiveTheirUnitsBack) {
 
 // A slow writer with a long queue: the stop jumps the queue and the thread
 // ends after the frame being written.
-TEST(MakeMovieThread, AStopEndsWithinOneFrameWhateverIsQueued) {
-  WriterLog log;
+TEST_F(RecordingThread, AStopEndsWithinOneFrameWhateverIsQueued) {
   log.delayMs = 100;
-  ViewWindow view;
-  CountingView counter;
-  CMakeMovieThread thread(FakeFactory(&log));
-  thread.SetNotifyWnd(view.hwnd());
   ASSERT_TRUE(thread.Start());
   for (int i = 0; i < 100; ++i) thread.PostFrame(Record(&counter, view.hwnd(), i % 200));
   ASSERT_TRUE(WaitUntil([&] { return log.Count() >= 1; }));

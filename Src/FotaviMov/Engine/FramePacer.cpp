@@ -42,19 +42,26 @@ void CFramePacer::OnTick() {
   }
 }
 
+std::unique_ptr<RECINFO> CFramePacer::NewRecord(const char* function) {
+  try {
+    auto record = std::make_unique<RECINFO>();
+    record->pView = this;
+    record->hViewWnd = m_hView;
+    return record;
+  } catch (const std::bad_alloc&) {
+    TraceLogMemory(TRC_MOV, function, "RECINFO");
+    PostMessage(m_hView, WM_MAKEMOVIE_ERROR, 0, 0);
+    return nullptr;
+  }
+}
+
 void CFramePacer::RequestMakeMovie() {
   constexpr const char* kName = "CFotaviMovView::RequestMakeMovie";
-  std::unique_ptr<RECINFO> record;
-  try {
-    record = std::make_unique<RECINFO>();
-  } catch (const std::bad_alloc&) {
-    TraceLogMemory(TRC_MOV, kName, "RECINFO");
+  std::unique_ptr<RECINFO> record = NewRecord(kName);
+  if (!record) {
     m_nOutstanding.fetch_sub(1);
-    PostMessage(m_hView, WM_MAKEMOVIE_ERROR, 0, 0);
     return;
   }
-  record->pView = this;
-  record->hViewWnd = m_hView;
   record->hBitmap = m_Source ? m_Source(m_nWidth, m_nHeight) : nullptr;
   if (!record->hBitmap) {
     TraceLogText(TRC_MOV, kName, "HBITMAP is NULL.");
@@ -69,16 +76,8 @@ void CFramePacer::RequestMakeMovie() {
 }
 
 void CFramePacer::RequestMakeMovieEmpty() {
-  std::unique_ptr<RECINFO> record;
-  try {
-    record = std::make_unique<RECINFO>();
-  } catch (const std::bad_alloc&) {
-    TraceLogMemory(TRC_MOV, "CFotaviMovView::RequestMakeMovieEmpty", "RECINFO");
-    PostMessage(m_hView, WM_MAKEMOVIE_ERROR, 0, 0);
-    return;
-  }
-  record->pView = this;
-  record->hViewWnd = m_hView;
+  std::unique_ptr<RECINFO> record = NewRecord("CFotaviMovView::RequestMakeMovieEmpty");
+  if (!record) return;
   record->bEmpty = TRUE;
   ++m_nEmpty;
   m_pThread->PostFrame(std::move(record));

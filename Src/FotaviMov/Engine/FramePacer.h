@@ -46,6 +46,7 @@ class CFramePacer : public IMovieRequestCounter {
   uint64_t GetEmptyRequests() const { return m_nEmpty.load(); }
 
  private:
+  std::unique_ptr<RECINFO> NewRecord(const char* function);
   void RequestMakeMovie();
   void RequestMakeMovieEmpty();
 

@@ -212,22 +212,36 @@ int CMakeMovieThread::MovieAdd(const CDibSection* bitmap) {
   return MOVIEADD_WRITTEN;
 }
 
+namespace {
+// Makes a writer; an allocation failure or any other exception leaves the
+// error text set and null.
+template <class Writer>
+std::unique_ptr<Writer> MakeWriter(const std::function<std::unique_ptr<Writer>()>& make, const char* function,
+                                   const char* className, std::string* error) {
+  std::unique_ptr<Writer> writer;
+  try {
+    writer = make ? make() : nullptr;
+  } catch (const std::bad_alloc&) {
+    TraceLogMemory(TRC_MOV, function, className);
+    *error = MovString(IDS_MOV_NO_RESOURCES);
+    return nullptr;
+  } catch (...) {
+    TraceLogText(TRC_MOV, function, "catch ...");
+    *error = MovString(IDS_MOV_INTERNAL_ERROR);
+    return nullptr;
+  }
+  if (!writer) *error = MovString(IDS_MOV_INTERNAL_ERROR);
+  return writer;
+}
+}  // namespace
+
 int CMakeMovieThread::AVIInitialize() {
   if (m_bInitialized) return 1;
   constexpr const char* kName = "CMakeMovieThread::AVIInitialize";
-  try {
-    m_pAvi = m_Factory.makeAvi();
-  } catch (const std::bad_alloc&) {
-    TraceLogMemory(TRC_MOV, kName, "CAviFileOperation");
-    SetError(MovString(IDS_MOV_NO_RESOURCES));
-    return 0;
-  } catch (...) {
-    TraceLogText(TRC_MOV, kName, "catch ...");
-    SetError(MovString(IDS_MOV_INTERNAL_ERROR));
-    return 0;
-  }
+  std::string error;
+  m_pAvi = MakeWriter(m_Factory.makeAvi, kName, "CAviFileOperation", &error);
   if (!m_pAvi) {
-    SetError(MovString(IDS_MOV_INTERNAL_ERROR));
+    SetError(error);
     return 0;
   }
   if (m_pAvi->Initialize(m_strPath, m_dwFrameRate) < 0) {
@@ -248,19 +262,10 @@ int CMakeMovieThread::AVIInitialize() {
 int CMakeMovieThread::WMVInitialize() {
   if (m_bInitialized) return 1;
   constexpr const char* kName = "CMakeMovieThread::WMVInitialize";
-  try {
-    m_pWmv = m_Factory.makeWmv();
-  } catch (const std::bad_alloc&) {
-    TraceLogMemory(TRC_MOV, kName, "CWmvFileOperation");
-    SetError(MovString(IDS_MOV_NO_RESOURCES));
-    return 0;
-  } catch (...) {
-    TraceLogText(TRC_MOV, kName, "catch ...");
-    SetError(MovString(IDS_MOV_INTERNAL_ERROR));
-    return 0;
-  }
+  std::string error;
+  m_pWmv = MakeWriter(m_Factory.makeWmv, kName, "CWmvFileOperation", &error);
   if (!m_pWmv) {
-    SetError(MovString(IDS_MOV_INTERNAL_ERROR));
+    SetError(error);
     return 0;
   }
   if (m_pWmv->Initialize(m_dwFrameRate, m_dwQuality, m_strPath, m_strProfile) != 1) {

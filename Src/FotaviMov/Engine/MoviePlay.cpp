@@ -242,9 +242,13 @@ void CMoviePlay::SetPosition(int64_t position) {
   m_Wake.notify_all();
 }
 
-void CMoviePlay::PushEvent(long code) {
+void CMoviePlay::PushEvent(long code, std::unique_lock<std::mutex>& lock) {
   m_Events.push_back(code);
-  PostMessage(m_hOwner, WM_GRAPHNOTIFY, 0, 0);
+  // The owner is told without our lock held.
+  const HWND owner = m_hOwner;
+  lock.unlock();
+  PostMessage(owner, WM_GRAPHNOTIFY, 0, 0);
+  lock.lock();
 }
 
 // Seeks the source and shows the picture that is on screen at `position`:
@@ -281,8 +285,8 @@ void CMoviePlay::Present() {
       m_bReposition = false;
       ended = false;
       if (!ShowAt(m_nPosition, lock)) {
-        PushEvent(EC_ERRORABORT);
         m_Graph = Graph::Stopped;
+        PushEvent(EC_ERRORABORT, lock);
       }
       continue;
     }
@@ -301,8 +305,8 @@ void CMoviePlay::Present() {
       } else if (result == SOURCE_END) {
         ended = true;
       } else {
-        PushEvent(EC_ERRORABORT);
         m_Graph = Graph::Stopped;
+        PushEvent(EC_ERRORABORT, lock);
       }
       continue;
     }
@@ -321,7 +325,7 @@ void CMoviePlay::Present() {
     } else if (!m_bCompleteSent) {
       // The end of the movie: reported once until the position changes.
       m_bCompleteSent = true;
-      PushEvent(EC_COMPLETE);
+      PushEvent(EC_COMPLETE, lock);
     } else {
       m_Wake.wait_for(lock, kIdleSlice);
     }

@@ -86,7 +86,7 @@ class CMoviePlay {
   void SetPosition(int64_t position);
   void Present();
   bool ShowAt(int64_t position, std::unique_lock<std::mutex>& lock);
-  void PushEvent(long code);
+  void PushEvent(long code, std::unique_lock<std::mutex>& lock);
   void ReleaseAll();
 
   std::unique_ptr<IMovieSource> m_pSource;
