@@ -1,7 +1,6 @@
 // The AVI writer against files read back by our own RIFF reader and by
 // mediainfo and gst-discoverer-1.0 (neither uses FFmpeg).
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include <string>
@@ -218,23 +217,10 @@ TEST(AviWriter, AWriteErrorSurfacesAsTheSaveText) {
 
 // A small file system of its own: the recording ends with the save text
 // before the disk is full, and the files written until then are complete.
-class AviSmallDisk : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = MakeFolder("tmpfs");
-    if (geteuid() != 0 || mount("tmpfs", dir_.c_str(), "tmpfs", 0, "size=2m,mode=0700") != 0) {
-      GTEST_SKIP() << "no tmpfs can be mounted here";
-    }
-    mounted_ = true;
-  }
-  void TearDown() override {
-    if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
-  }
-  std::string dir_;
-  bool mounted_ = false;
-};
-
-TEST_F(AviSmallDisk, FullDiskEndsWithSaveTextAndCompleteFiles) {
+TEST(AviSmallDisk, FullDiskEndsWithSaveTextAndCompleteFiles) {
+  SmallDisk disk("2m");
+  if (!disk.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+  const std::string& dir_ = disk.dir();
   CAviFileOperation avi;
   ASSERT_EQ(avi.Initialize(dir_ + "full.avi", 10), 0);
   avi.SetMaxFileSize(5 * 147456);

@@ -1,5 +1,6 @@
 #include "MovTestSupport.h"
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,8 @@
 #include <system_error>
 
 #include <gtest/gtest.h>
+
+#include "TestEnv.h"
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -63,12 +66,29 @@ HDIBSECTION MakeNoiseFrame(LONG width, LONG height, unsigned seed) {
   return dib;
 }
 
+namespace {
+// Settings, trace logs and work folders of the tests stay in a folder of
+// their own, never the user's or the build's.
+struct Isolation {
+  Isolation() { Folders().folders.push_back(fotavi_test::IsolateEnvironment("mov")); }
+} g_Isolation;
+}  // namespace
+
 std::string MakeFolder(const char* tag) {
   std::string pattern =
       (std::filesystem::temp_directory_path() / (std::string("fotavimov-") + tag + "-XXXXXX")).string();
   if (!mkdtemp(pattern.data())) return {};
   Folders().folders.push_back(pattern);
   return pattern + "/";
+}
+
+SmallDisk::SmallDisk(const char* size) : dir_(MakeFolder("tmpfs")) {
+  const std::string options = std::string("size=") + size + ",mode=0700";
+  mounted_ = geteuid() == 0 && mount("tmpfs", dir_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+  if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
 }
 
 std::string Numbered(const std::string& folder, const std::string& base, int counter, const std::string& ext) {

@@ -24,6 +24,20 @@ std::string Numbered(const std::string& folder, const std::string& base, int cou
 bool Exists(const std::string& path);
 uint64_t FileSize(const std::string& path);
 
+// A small file system of its own (tmpfs, when this process may mount one),
+// unmounted again at the end of its life.
+class SmallDisk {
+ public:
+  explicit SmallDisk(const char* size);
+  ~SmallDisk();
+  bool mounted() const { return mounted_; }
+  const std::string& dir() const { return dir_; }
+
+ private:
+  std::string dir_;
+  bool mounted_ = false;
+};
+
 // Runs a shell command; its standard output, and the exit status in `status`.
 std::string Run(const std::string& command, int* status = nullptr);
 bool HaveTool(const char* name);

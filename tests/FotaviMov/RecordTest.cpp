@@ -424,12 +424,15 @@ TEST(MakeMovieThread, CapacityIsExactlyRespectedWithTheRealWriter) {
   ViewWindow view;
   CountingView counter;
   CMakeMovieThread thread;
-  thread.SetFileName(dir + "cap.avi");
-  thread.SetFrameRate(10);
-  thread.SetRecCondition(RECCOND_CAPACITY);
-  const uint64_t limit = 5ull * DibStride24(16) * 16;
-  thread.SetRecLimit(static_cast<DWORD>(limit), static_cast<DWORD>(limit >> 32));
-  thread.SetNotifyWnd(view.hwnd());
+  MAKEMOVIEPARAM param;
+  param.outputPath = dir + "cap.avi";
+  param.frameRate = 10;
+  param.maxFileSize = 1024;  // the document's default: the writer's own split
+  param.recCondition = RECCOND_CAPACITY;
+  param.recLimit = 5ull * DibStride24(16) * 16;
+  param.width = param.height = 16;
+  ApplyMakeMovieParam(&thread, param, view.hwnd());
+  EXPECT_EQ(thread.GetMaxFileSize(), AVI_DEFAULT_SPLIT_SIZE);
   ASSERT_TRUE(thread.Start());
   for (int i = 0; i < 8; ++i) thread.PostFrame(Record(&counter, view.hwnd(), i));
   ASSERT_TRUE(view.WaitFor(WM_MOVIE_REC_END));
@@ -447,10 +450,12 @@ TEST(MakeMovieThread, AMissingProfileEndsWithTheProfileTextAndNoFile) {
   ViewWindow view;
   CountingView counter;
   CMakeMovieThread thread;
-  thread.SetFileName(dir + "out.wmv");
-  thread.SetFileType(MOVIE_FILETYPE_WMV);
-  thread.SetProfileName(dir + "none.prx");
-  thread.SetNotifyWnd(view.hwnd());
+  MAKEMOVIEPARAM param;
+  param.outputPath = dir + "out.wmv";
+  param.fileType = MOVIE_FILETYPE_WMV;
+  param.profilePath = dir + "none.prx";
+  param.maxFileSize = 0;  // what the settings store for WMV
+  ApplyMakeMovieParam(&thread, param, view.hwnd());
   ASSERT_TRUE(thread.Start());
   thread.PostFrame(Record(&counter, view.hwnd(), 0));
   ASSERT_TRUE(view.WaitFor(WM_MAKEMOVIE_ERROR));

@@ -289,6 +289,24 @@ TEST(WmvWriter, AnOutputThatCannotBeOpenedGivesTheOpenText) {
   EXPECT_EQ(wmv.GetErrorMessage(), "Unable to open file.");
 }
 
+// Noise frames at the finest quantiser fill a small disk quickly: the
+// recording ends with the save text before it is full, and the file written
+// until then is complete and plays every frame it took.
+TEST(WmvWriter, AFullDiskEndsWithTheSaveTextAndAPlayableFile) {
+  SmallDisk disk("4m");
+  if (!disk.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+  const std::string path = disk.dir() + "full.wmv";
+  CWmvFileOperation wmv;
+  ASSERT_EQ(wmv.Initialize(10, 100, path, ShippedProfile("512-384")), 1);
+  int written = 0;
+  while (written < 200 && wmv.AddFrame(MakeNoiseFrame(512, 384, written).get()) == 1) ++written;
+  EXPECT_EQ(wmv.GetErrorMessage(), "Unable to save file.");
+  EXPECT_GT(written, 2);
+  EXPECT_LT(written, 200);
+  EXPECT_NE(Probe(path, "stream=nb_read_frames").find("nb_read_frames=" + std::to_string(written)), std::string::npos);
+  if (HaveTool("gst-launch-1.0")) EXPECT_EQ(GstAsfVideo(path).ptsMs.size(), static_cast<size_t>(written));
+}
+
 TEST(WmvWriter, AWriteErrorSurfacesAsAnError) {
   CWmvFileOperation wmv;
   ASSERT_EQ(wmv.Initialize(10, 0, "/dev/full", ShippedProfile("256-192")), 1);

@@ -21,6 +21,22 @@ CMovieWriterFactory CMovieWriterFactory::Default() {
   return f;
 }
 
+void ApplyMakeMovieParam(CMakeMovieThread* thread, const MAKEMOVIEPARAM& param, HWND view) {
+  thread->SetFileName(param.outputPath);
+  thread->SetFrameRate(param.frameRate);
+  thread->SetMaxFileSize(param.maxFileSize);
+  thread->SetRecCondition(param.recCondition);
+  thread->SetRecLimit(static_cast<DWORD>(param.recLimit), static_cast<DWORD>(param.recLimit >> 32));
+  if (param.fileType == MOVIE_FILETYPE_WMV) {
+    thread->SetFileType(MOVIE_FILETYPE_WMV);
+    thread->SetProfileName(param.profilePath);
+    thread->SetVideoQuality(param.videoQuality);
+  } else {
+    thread->SetFileType(MOVIE_FILETYPE_AVI);
+  }
+  thread->SetNotifyWnd(view);
+}
+
 CMakeMovieThread::CMakeMovieThread(CMovieWriterFactory factory) : m_Factory(std::move(factory)) {}
 
 CMakeMovieThread::~CMakeMovieThread() {

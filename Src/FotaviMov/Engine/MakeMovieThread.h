@@ -43,6 +43,27 @@ constexpr int MOVIEADD_ERROR = 2;
 // megabytes from 100 up); they mean the writer's default split.
 constexpr uint64_t MIN_SPLIT_SIZE = 1048576;
 
+// The recording parameters the main frame (or the frame-rate measurement)
+// hands to the view, in this order.
+struct MAKEMOVIEPARAM {
+  std::string outputPath;
+  DWORD frameRate = 10;
+  DWORD maxFileSize = 0;  // split size, bytes
+  int recCondition = RECCOND_NONE;
+  uint64_t recLimit = 0;  // seconds (time) or bytes (capacity)
+  DWORD width = 0;
+  DWORD height = 0;
+  int fileType = MOVIE_FILETYPE_AVI;
+  std::string profilePath;
+  DWORD videoQuality = 100;
+};
+
+class CMakeMovieThread;
+// Gives a thread that has not started the parameters of one recording, as
+// the view does before it starts the thread: file, rate, split, limit,
+// writer kind (profile and quality for WMV only) and the view window.
+void ApplyMakeMovieParam(CMakeMovieThread* thread, const MAKEMOVIEPARAM& param, HWND view);
+
 class CMakeMovieThread {
  public:
   explicit CMakeMovieThread(CMovieWriterFactory factory = CMovieWriterFactory::Default());
