@@ -9,7 +9,11 @@
 #include <QTest>
 #include <thread>
 
+#include <QMainWindow>
+#include <QMenuBar>
+
 #include "AviFileOperation.h"
+#include "FitFrameWindow.h"
 #include "MovTestSupport.h"
 #include "MovieVideoWindow.h"
 #include "Platform/Messages.h"
@@ -169,6 +173,25 @@ TEST(VideoWindow, AMoviePlaysIntoTheWindowAndTheBar) {
   EXPECT_EQ(bar.Thumb()->x(), 5);
   player.Uninitialize();
   DestroyWindow(owner);
+}
+
+TEST(FitFrame, TheViewGetsThePictureAndItsEdgesWhateverTheFrameHolds) {
+  QMainWindow frame;
+  frame.menuBar()->addMenu("&File");
+  frame.menuBar()->addMenu("&Play");
+  auto* view = new QWidget;
+  frame.setCentralWidget(view);
+  frame.resize(200, 150);
+  frame.show();
+  const struct {
+    int w, h;
+  } sizes[] = {{320, 240}, {512, 384}, {256, 192}};
+  for (const auto& s : sizes) {
+    FitFrameWindow(&frame, view, s.w, s.h, s.w == 512);
+    QApplication::processEvents();
+    EXPECT_EQ(view->size(), QSize(s.w + 4, s.h + 4)) << s.w;
+  }
+  EXPECT_EQ(frame.pos(), QPoint(0, 0));
 }
 
 }  // namespace

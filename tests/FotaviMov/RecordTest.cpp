@@ -350,6 +350,7 @@ TEST(FramePacer, NoPictureYetEndsWithAnErrorToTheView) {
   pacer.Begin(10);
   EXPECT_TRUE(view.WaitFor(WM_MAKEMOVIE_ERROR));
   EXPECT_EQ(pacer.GetOutstanding(), 0);
+  EXPECT_EQ(pacer.GetErrorMessage(), "An Internal Error has occurred.");  // never a silent end
   pacer.End();
 }
 

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "Common/TraceLog.h"
+#include "MovStrings.h"
 
 LONG ClampMaxReqCount(DWORD value) { return static_cast<LONG>(std::clamp<DWORD>(value, 1, MAX_REQ_COUNT)); }
 
@@ -42,6 +43,19 @@ void CFramePacer::OnTick() {
   }
 }
 
+void CFramePacer::Fail(UINT textId) {
+  {
+    std::lock_guard<std::mutex> g(m_ErrorLock);
+    if (m_strError.empty()) m_strError = MovString(textId);
+  }
+  PostMessage(m_hView, WM_MAKEMOVIE_ERROR, 0, 0);
+}
+
+std::string CFramePacer::GetErrorMessage() const {
+  std::lock_guard<std::mutex> g(m_ErrorLock);
+  return m_strError;
+}
+
 std::unique_ptr<RECINFO> CFramePacer::NewRecord(const char* function) {
   try {
     auto record = std::make_unique<RECINFO>();
@@ -50,7 +64,7 @@ std::unique_ptr<RECINFO> CFramePacer::NewRecord(const char* function) {
     return record;
   } catch (const std::bad_alloc&) {
     TraceLogMemory(TRC_MOV, function, "RECINFO");
-    PostMessage(m_hView, WM_MAKEMOVIE_ERROR, 0, 0);
+    Fail(IDS_MOV_NO_RESOURCES);
     return nullptr;
   }
 }
@@ -66,7 +80,7 @@ void CFramePacer::RequestMakeMovie() {
   if (!record->hBitmap) {
     TraceLogText(TRC_MOV, kName, "HBITMAP is NULL.");
     m_nOutstanding.fetch_sub(1);
-    PostMessage(m_hView, WM_MAKEMOVIE_ERROR, 0, 0);
+    Fail(IDS_MOV_INTERNAL_ERROR);
     return;
   }
   record->width = m_nWidth;

@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
+#include <string>
 
 #include "MakeMovieThread.h"
 #include "MovieTimer.h"
@@ -44,11 +46,17 @@ class CFramePacer : public IMovieRequestCounter {
   LONG GetMaxReqCount() const { return m_nMaxReqCount; }
   CMovieTimer& Timer() { return m_Timer; }
   uint64_t GetEmptyRequests() const { return m_nEmpty.load(); }
+  // The text of a failure of the clock's own (no picture, no memory) that
+  // it reported with WM_MAKEMOVIE_ERROR; empty when none. The view shows it
+  // when the recording thread has no text of its own, so such a failure
+  // never ends a recording silently.
+  std::string GetErrorMessage() const;
 
  private:
   std::unique_ptr<RECINFO> NewRecord(const char* function);
   void RequestMakeMovie();
   void RequestMakeMovieEmpty();
+  void Fail(UINT textId);
 
   CMakeMovieThread* m_pThread;
   HWND m_hView;
@@ -58,5 +66,7 @@ class CFramePacer : public IMovieRequestCounter {
   LONG m_nMaxReqCount;
   std::atomic<LONG> m_nOutstanding{0};
   std::atomic<uint64_t> m_nEmpty{0};
+  mutable std::mutex m_ErrorLock;
+  std::string m_strError;
   CMovieTimer m_Timer;
 };
