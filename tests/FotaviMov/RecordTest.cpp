@@ -446,6 +446,39 @@ TEST(MakeMovieThread, CapacityIsExactlyRespectedWithTheRealWriter) {
   EXPECT_EQ(r.chunkIds.size(), 5u);
 }
 
+// The whole road on the steady clock: every tick gives one frame of the
+// file, and the file lasts as many periods as the clock ticked.
+TEST(MakeMovieThread, OneSecondOnTheRealClockGivesOneFramePerTickInAPlayableFile) {
+  const std::string dir = MakeFolder("road");
+  ViewWindow view;
+  CMakeMovieThread thread;
+  MAKEMOVIEPARAM param;
+  param.outputPath = dir + "road.avi";
+  param.frameRate = 10;
+  param.width = 64;
+  param.height = 48;
+  ApplyMakeMovieParam(&thread, param, view.hwnd());
+  thread.SetCountRequests(TRUE);
+  ASSERT_TRUE(thread.Start());
+  std::atomic<int> picture{0};
+  CFramePacer pacer(
+      &thread, view.hwnd(), [&](LONG w, LONG h) { return MakeFrame(w, h, picture++); }, 64, 48, 10);
+  ASSERT_TRUE(pacer.Begin(10));
+  view.Pump(1000);
+  pacer.End();
+  const int records = 1 + static_cast<int>(pacer.Timer().GetTickCount());
+  EXPECT_GE(records, 6);  // a loaded machine may be late, never lose ticks
+  ASSERT_TRUE(view.WaitFor(WM_MAKEMOVIE_FRAMEDONE, records));
+  thread.PostStop();
+  ASSERT_TRUE(thread.Join(10000));
+  ASSERT_TRUE(view.WaitFor(WM_MOVIE_REC_END));
+  EXPECT_EQ(thread.GetFrameCount(), static_cast<uint64_t>(records));
+  RiffAvi r = ReadRiffAvi(dir + "road.avi");
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.chunkIds.size(), static_cast<size_t>(records));
+  if (HaveTool("gst-discoverer-1.0")) EXPECT_EQ(Discover(dir + "road.avi").durationMs, records * 100);
+}
+
 TEST(MakeMovieThread, AMissingProfileEndsWithTheProfileTextAndNoFile) {
   const std::string dir = MakeFolder("recprx");
   ViewWindow view;
