@@ -1,5 +1,7 @@
 #include "MovieTimer.h"
 
+#include <sys/prctl.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -78,6 +80,8 @@ bool CMovieTimer::Start(DWORD periodMs, std::function<void()> callback) {
 }
 
 void CMovieTimer::Run(const std::shared_ptr<State>& s, int64_t deadline, int64_t periodNs) {
+  // Wake at the deadline itself, not up to the default 50 us after it.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   std::unique_lock<std::mutex> lock(s->lock);
   for (;;) {
     if (!s->clock->SleepUntil(deadline, lock, s->wake, s->stop)) break;
