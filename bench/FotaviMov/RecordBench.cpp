@@ -4,9 +4,11 @@
 // 20. Beside each run, in the same process, a bare FFmpeg loop makes the
 // same file from the same pictures. Prints, per run: ticks and frames
 // written against 1 + T x rate, repeated (empty-record) frames, tick
-// lateness p50 / p99, CPU per frame of the picture copy, of the writer and
-// of the bare loop (and their ratio), the process's CPU share of one core,
-// and the peak resident memory of the run.
+// lateness p50 / p99, CPU per frame of the picture copy, of the writer on
+// the recording thread and of the bare loop (and their ratio), of the
+// writer alone on the bare loop's thread and pictures (and its ratio: the
+// writers' own cost), the process's CPU share of one core during the
+// recording, and the peak resident memory of the run.
 //
 // usage: fotavi_mov_record_bench [seconds per run, default 10]
 #include <sys/resource.h>
@@ -234,6 +236,28 @@ double BareLoop(bool wmv, LONG w, LONG h, DWORD rate, int frames, const std::str
   return ThreadCpu() - t0;
 }
 
+// The writer classes alone on this thread, from the same ring of pictures as
+// the bare loop: the writers' own cost, without the recording road around.
+double WriterLoop(bool wmv, LONG w, LONG h, DWORD rate, int frames, const std::string& path,
+                  const std::string& profile) {
+  CSyntheticCamera camera(w, h);
+  std::vector<HDIBSECTION> ring;
+  for (int i = 0; i < 16; ++i) ring.push_back(camera.Copy(i));
+  const double t0 = ThreadCpu();
+  if (wmv) {
+    CWmvFileOperation writer;
+    writer.Initialize(rate, 100, path, profile);
+    for (int i = 0; i < frames; ++i) writer.AddFrame(ring[i % ring.size()].get());
+    writer.EndWriting();
+  } else {
+    CAviFileOperation writer;
+    writer.Initialize(path, rate);
+    for (int i = 0; i < frames; ++i) writer.AddFrame(ring[i % ring.size()].get());
+    writer.Close();
+  }
+  return ThreadCpu() - t0;
+}
+
 int64_t Percentile(std::vector<int64_t> v, double p) {
   if (v.empty()) return 0;
   std::sort(v.begin(), v.end());
@@ -311,21 +335,25 @@ void RunOne(const std::string& dir, bool wmv, LONG w, LONG h, DWORD rate, int se
   const uint64_t frames = thread.GetFrameCount();
   DestroyWindow(view);
 
-  const double bare = BareLoop(wmv, w, h, rate, static_cast<int>(std::max<uint64_t>(frames, 1)), dir + "bare");
+  const int n = static_cast<int>(std::max<uint64_t>(frames, 1));
+  const double bare = BareLoop(wmv, w, h, rate, n, dir + "bare");
+  const double alone = WriterLoop(wmv, w, h, rate, n, dir + "alone", profile);
   const double writerPerFrame = frames ? writer.seconds.load() / frames : 0;
-  const double barePerFrame = bare / std::max<uint64_t>(frames, 1);
+  const double barePerFrame = bare / n;
   printf("%-3s %4ldx%-4ld %2u fps | ticks %4llu frames %4llu / expected %4u, repeated %4llu, errors %d%s | "
-         "lateness p50 %6.3f ms p99 %6.3f ms | CPU/frame copy %6.3f ms writer %6.3f ms bare %6.3f ms (x%.2f) | "
-         "CPU %5.1f %% of a core | peak %ld MiB\n",
+         "lateness p50 %6.3f ms p99 %6.3f ms | CPU/frame copy %6.3f ms writer %6.3f ms bare %6.3f ms (x%.2f), "
+         "writer alone %6.3f ms (x%.2f) | CPU %5.1f %% of a core | peak %ld MiB\n",
          wmv ? "WMV" : "AVI", static_cast<long>(w), static_cast<long>(h), rate,
          static_cast<unsigned long long>(ticks), static_cast<unsigned long long>(frames),
          static_cast<unsigned>(1 + seconds * rate), static_cast<unsigned long long>(thread.GetRepeatedCount()),
          errors, ended ? "" : " (no end)", Percentile(lateness, 0.5) / 1e6, Percentile(lateness, 0.99) / 1e6,
          copies ? copySeconds.load() / copies * 1000 : 0.0, writerPerFrame * 1000, barePerFrame * 1000,
-         barePerFrame > 0 ? writerPerFrame / barePerFrame : 0.0, 100.0 * cpu / wall, peak / 1024);
+         barePerFrame > 0 ? writerPerFrame / barePerFrame : 0.0, alone / n * 1000,
+         barePerFrame > 0 ? alone / n / barePerFrame : 0.0, 100.0 * cpu / wall, peak / 1024);
   fflush(stdout);
   std::filesystem::remove(path);
   std::filesystem::remove(dir + "bare");
+  std::filesystem::remove(dir + "alone");
 }
 
 }  // namespace
