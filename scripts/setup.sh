@@ -10,6 +10,8 @@ PACKAGES=(
   libjpeg62-turbo-dev libturbojpeg0-dev libjpeg-turbo-progs
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   ffmpeg libimage-exiftool-perl
+  mediainfo gstreamer1.0-tools gstreamer1.0-plugins-base-apps
+  gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
   xdg-utils
   libreoffice-impress-nogui libpoppler-qt6-dev exiv2
 )

@@ -1,0 +1,161 @@
+// The recording thread: owns one movie writer for the length of one
+// recording, writes every frame record it is handed, answers each, and ends
+// at a limit, on an error or when told to stop.
+//
+// Its messages form a typed queue: records are owned (std::unique_ptr), so a
+// record is either handled, or freed by a post that fails, or freed when the
+// thread ends with records still queued; none can vanish. Posts made before
+// Start are kept (the view posts the wait for the first picture before it
+// starts the thread). A stop goes to the front of the queue and drops the
+// frames still waiting, so a stop ends the thread within one frame's write.
+//
+// Answers go to the view window with PostMessage: WM_MAKEMOVIE_FRAMEDONE per
+// frame written, then either WM_MOVIE_REC_END or WM_MAKEMOVIE_ERROR (never
+// both); WM_MOVIE_REC_READY once the first live picture is there.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "MovieWriters.h"
+#include "Platform/Messages.h"
+#include "Platform/Sync.h"
+
+struct CMovieWriterFactory {
+  std::function<std::unique_ptr<IAviWriter>()> makeAvi;
+  std::function<std::unique_ptr<IWmvWriter>()> makeWmv;
+  // The real writers.
+  static CMovieWriterFactory Default();
+};
+
+// MovieAdd results.
+constexpr int MOVIEADD_WRITTEN = 0;
+constexpr int MOVIEADD_LIMIT = 1;
+constexpr int MOVIEADD_ERROR = 2;
+
+// Split sizes below this come from no settings dialog (it stores whole
+// megabytes from 100 up); they mean the writer's default split.
+constexpr uint64_t MIN_SPLIT_SIZE = 1048576;
+
+// The recording parameters the main frame (or the frame-rate measurement)
+// hands to the view, in this order.
+struct MAKEMOVIEPARAM {
+  std::string outputPath;
+  DWORD frameRate = 10;
+  DWORD maxFileSize = 0;  // split size, bytes
+  int recCondition = RECCOND_NONE;
+  uint64_t recLimit = 0;  // seconds (time) or bytes (capacity)
+  DWORD width = 0;
+  DWORD height = 0;
+  int fileType = MOVIE_FILETYPE_AVI;
+  std::string profilePath;
+  DWORD videoQuality = 100;
+};
+
+class CMakeMovieThread;
+// Gives a thread that has not started the parameters of one recording, as
+// the view does before it starts the thread: file, rate, split, limit,
+// writer kind (profile and quality for WMV only) and the view window.
+void ApplyMakeMovieParam(CMakeMovieThread* thread, const MAKEMOVIEPARAM& param, HWND view);
+
+class CMakeMovieThread {
+ public:
+  explicit CMakeMovieThread(CMovieWriterFactory factory = CMovieWriterFactory::Default());
+  ~CMakeMovieThread();  // stops the thread and waits for it (bounded)
+  CMakeMovieThread(const CMakeMovieThread&) = delete;
+  CMakeMovieThread& operator=(const CMakeMovieThread&) = delete;
+
+  // Setters: before Start. Values that would break the arithmetic are
+  // brought into range (rate 1 to 1000, quality at most 100, a writer kind
+  // other than WMV means AVI, a split below MIN_SPLIT_SIZE the default).
+  void SetFileName(const std::string& path) { m_strPath = path; }
+  void SetFrameRate(DWORD rate);
+  void SetMaxFileSize(uint64_t bytes);
+  void SetRecCondition(int mode) { m_nRecCondition = mode; }
+  void SetRecLimit(DWORD low, DWORD high) { m_nRecLimit = (static_cast<uint64_t>(high) << 32) | low; }
+  void SetFileType(int kind) { m_nFileType = kind == MOVIE_FILETYPE_WMV ? MOVIE_FILETYPE_WMV : MOVIE_FILETYPE_AVI; }
+  void SetProfileName(const std::string& path) { m_strProfile = path; }
+  void SetVideoQuality(DWORD quality) { m_dwQuality = quality > 100 ? 100 : quality; }
+  void SetNotifyWnd(HWND view) { m_hViewWnd.store(view); }
+  void SetCountRequests(BOOL count) { m_bCountRequests = count != FALSE; }
+  // Any thread.
+  void SetAcceptFrames(BOOL accept) { m_bAccepting = accept != FALSE; }
+  uint64_t GetFrameCount() const { return m_nFramesWritten.load(); }
+  uint64_t GetRepeatedCount() const { return m_nRepeated.load(); }
+  std::string GetErrorMessage() const;
+
+  DWORD GetFrameRate() const { return m_dwFrameRate; }
+  uint64_t GetMaxFileSize() const { return m_nMaxFileSize; }
+  int GetFileType() const { return m_nFileType; }
+  DWORD GetVideoQuality() const { return m_dwQuality; }
+
+  // Starts the thread (the "resume"). FALSE when it cannot be made or runs.
+  bool Start();
+  // Posts. FALSE when the thread has ended (the record is freed).
+  bool PostFrame(std::unique_ptr<RECINFO> record);
+  bool PostStop();
+  // Waits for `event` (the first live picture) before the next message,
+  // then posts WM_MOVIE_REC_READY. A stop ends the wait.
+  bool PostWait(std::shared_ptr<CEvent> event);
+  // Waits at most `timeoutMs` for the thread to end. TRUE when it has ended.
+  bool Join(DWORD timeoutMs);
+  bool HasEnded() const { return m_bEnded.load(); }
+
+ private:
+  struct Message {
+    UINT message = 0;
+    std::unique_ptr<RECINFO> record;
+    std::shared_ptr<CEvent> event;
+  };
+  bool Post(Message message, bool front);
+  void Run();
+  void OnFrame(std::unique_ptr<RECINFO> record);
+  void OnWait(const std::shared_ptr<CEvent>& event);
+  void DropRecord(std::unique_ptr<RECINFO> record);
+  int MovieAdd(const CDibSection* bitmap);
+  int AVIInitialize();
+  int WMVInitialize();
+  void EndMakeMovie();
+  void SetError(const std::string& text);
+  void Notify(UINT message);
+
+  CMovieWriterFactory m_Factory;
+  std::string m_strPath;
+  std::unique_ptr<IAviWriter> m_pAvi;
+  std::unique_ptr<IWmvWriter> m_pWmv;
+  DWORD m_dwFrameRate = 10;
+  bool m_bInitialized = false;
+  uint64_t m_nMaxFileSize = AVI_DEFAULT_SPLIT_SIZE;
+  std::atomic<HWND> m_hViewWnd{nullptr};
+  int m_nRecCondition = RECCOND_NONE;
+  uint64_t m_nRecLimit = 0;
+  mutable std::mutex m_ErrorLock;
+  std::string m_strError;
+  std::atomic<uint64_t> m_nFramesWritten{0};
+  std::atomic<uint64_t> m_nRepeated{0};
+  std::atomic<bool> m_bAccepting{true};
+  CCriticalSection m_Section;  // around MovieAdd
+  int m_nFileType = MOVIE_FILETYPE_AVI;
+  std::string m_strProfile;
+  DWORD m_dwQuality = 100;
+  IMovieRequestCounter* m_pView = nullptr;
+  bool m_bCountRequests = false;
+  HDIBSECTION m_hHeld;  // the last real frame
+  bool m_bRunning = false;
+  bool m_bQuit = false;
+
+  std::mutex m_QueueLock;
+  std::condition_variable m_QueueWake;
+  std::deque<Message> m_Queue;
+  bool m_bClosed = false;  // the thread has ended: posts fail
+  std::atomic<bool> m_bStopRequested{false};
+  std::unique_ptr<CPlatformThread> m_pThread;
+  std::atomic<bool> m_bEnded{false};
+  CEvent m_EndedEvent{true, false};
+};

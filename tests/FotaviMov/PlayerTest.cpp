@@ -1,0 +1,350 @@
+// The player's state machine against a source of the tests' own, then real
+// files written by the writers (AVI and WMV, where seeking lands on a key
+// frame before the target).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "AviFileOperation.h"
+#include "MovTestSupport.h"
+#include "MovieDefs.h"
+#include "MoviePlay.h"
+#include "Platform/Messages.h"
+#include "WmvFileOperation.h"
+
+using namespace movtest;
+
+namespace {
+
+constexpr int64_t kSecond = MOVIE_UNITS_PER_SECOND;
+
+// Pictures numbered 0..count-1 at `fps`: byte 0 of every picture is its number.
+class CFakeSource : public IMovieSource {
+ public:
+  CFakeSource(int count, int fps, int errorAt = -1, bool video = true, int64_t duration = -1)
+      : count_(count), fps_(fps), errorAt_(errorAt), video_(video), duration_(duration) {}
+  MOVIERESULT Open(const std::string&, CMovieInfo* info) override {
+    info->hasVideo = video_;
+    info->width = video_ ? 8 : 0;
+    info->height = video_ ? 6 : 0;
+    info->duration = duration_ >= 0 ? duration_ : count_ * kSecond / fps_;
+    return MOVIE_S_OK;
+  }
+  int ReadFrame(CVideoFrame* f) override {
+    if (!video_ || next_ >= count_) return SOURCE_END;
+    if (next_ == errorAt_) return SOURCE_ERROR;
+    f->pts = next_ * kSecond / fps_;
+    f->width = 8;
+    f->height = 6;
+    f->stride = 24;
+    f->bgr.assign(24 * 6, static_cast<BYTE>(next_));
+    ++next_;
+    return SOURCE_FRAME;
+  }
+  bool Seek(int64_t position) override {
+    // Like a key-frame index: lands up to 5 pictures before the target.
+    const int at = static_cast<int>(position * fps_ / kSecond);
+    next_ = std::max(0, at - at % 5);
+    return true;
+  }
+
+ private:
+  int count_, fps_, errorAt_;
+  bool video_;
+  int64_t duration_;
+  int next_ = 0;
+};
+
+class FakeHost : public IMoviePlayerHost {
+ public:
+  void ShowFrame(std::shared_ptr<const CVideoFrame> frame) override {
+    std::lock_guard<std::mutex> g(lock);
+    shown.push_back(frame);
+  }
+  void SetPositionTimer(bool run) override { timer = run; }
+  void GetClientSize(int* w, int* h) override {
+    *w = 640;
+    *h = 480;
+  }
+  void PlaceVideo(int x, int y, int w, int h, bool visible) override {
+    place = {x, y, w, h};
+    this->visible = visible;
+  }
+  std::shared_ptr<const CVideoFrame> Last() {
+    std::lock_guard<std::mutex> g(lock);
+    return shown.empty() ? nullptr : shown.back();
+  }
+  size_t Count() {
+    std::lock_guard<std::mutex> g(lock);
+    return shown.size();
+  }
+  std::vector<int> Numbers() {
+    std::lock_guard<std::mutex> g(lock);
+    std::vector<int> n;
+    for (auto& f : shown) n.push_back(f->bgr[0]);
+    return n;
+  }
+  std::mutex lock;
+  std::vector<std::shared_ptr<const CVideoFrame>> shown;
+  bool timer = false;
+  bool visible = false;
+  std::vector<int> place;
+};
+
+// The owner (the view) and the slider bar as platform windows on the test
+// thread; the owner passes WM_GRAPHNOTIFY to the player as the view does.
+class PlayerFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    owner_ = CreateWindowTarget(
+        [this](HWND, UINT msg, WPARAM, LPARAM) -> LRESULT {
+          if (msg == WM_GRAPHNOTIFY && player_) player_->HandleGraphEvent();
+          if (msg == WM_MOVIE_COMPLETE) ++completes_;
+          if (msg == WM_MOVIE_ABORT) ++aborts_;
+          return 0;
+        },
+        "Owner");
+    slider_ = CreateWindowTarget(
+        [this](HWND, UINT msg, WPARAM wParam, LPARAM) -> LRESULT {
+          if (msg == WM_SLIDER_ENABLE) ++enables_;
+          if (msg == WM_SLIDER_SETPOS) positions_.push_back(static_cast<int>(*reinterpret_cast<int64_t*>(wParam)));
+          return 0;
+        },
+        "Slider");
+  }
+  void TearDown() override {
+    player_.reset();
+    DestroyWindow(owner_);
+    DestroyWindow(slider_);
+  }
+  void Open(std::unique_ptr<IMovieSource> source, const std::string& path = "fake") {
+    player_ = std::make_unique<CMoviePlay>(std::move(source));
+    ASSERT_EQ(player_->Initialize(owner_, slider_, &host_, path), MOVIE_S_OK);
+  }
+  template <class Pred>
+  bool PumpUntil(Pred pred, int limitMs = 20000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    while (!pred()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      MSG m;
+      if (GetMessageTimeout(&m, 5) == WAIT_OBJECT_0) DispatchMessage(&m);
+    }
+    return true;
+  }
+  void Pump(int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    PumpUntil([&] { return std::chrono::steady_clock::now() > end; }, ms + 1000);
+  }
+  bool Showing(int number) {
+    return PumpUntil([&] {
+      auto f = host_.Last();
+      return f && f->bgr[0] == number;
+    });
+  }
+
+  HWND owner_ = nullptr, slider_ = nullptr;
+  FakeHost host_;
+  std::unique_ptr<CMoviePlay> player_;
+  int completes_ = 0, aborts_ = 0, enables_ = 0;
+  std::vector<int> positions_;
+};
+
+TEST_F(PlayerFixture, OpeningShowsTheFirstPicturePausedAndEnablesTheSlider) {
+  Open(std::make_unique<CFakeSource>(20, 10));
+  ASSERT_TRUE(Showing(0));
+  EXPECT_EQ(player_->GetState(), CMoviePlay::Stopped);
+  EXPECT_EQ(enables_, 1);
+  ASSERT_FALSE(positions_.empty());
+  EXPECT_EQ(positions_.back(), 0);
+  EXPECT_EQ(player_->GetDuration(), 2 * kSecond);
+  // Centred in the owner's 640 x 480.
+  EXPECT_EQ(host_.place, (std::vector<int>{316, 237, 8, 6}));
+  Pump(100);
+  EXPECT_EQ(host_.Count(), 1u);  // paused: nothing more
+}
+
+TEST_F(PlayerFixture, TheEndCompletesOnceAndRewindsToTheFirstPicture) {
+  Open(std::make_unique<CFakeSource>(10, 50));
+  ASSERT_TRUE(Showing(0));
+  ASSERT_EQ(player_->Play(), MOVIE_S_OK);
+  EXPECT_TRUE(host_.timer);
+  EXPECT_EQ(player_->GetState(), CMoviePlay::Running);
+  ASSERT_TRUE(PumpUntil([&] { return completes_ == 1; }));
+  Pump(300);
+  EXPECT_EQ(completes_, 1);
+  EXPECT_EQ(player_->GetState(), CMoviePlay::Stopped);
+  EXPECT_FALSE(host_.timer);
+  EXPECT_EQ(player_->GetCurrentPosition(), 0);
+  ASSERT_TRUE(Showing(0));
+  const std::vector<int> n = host_.Numbers();
+  // First picture, every picture in order, the first again.
+  std::vector<int> expected = {0};
+  for (int i = 1; i < 10; ++i) expected.push_back(i);
+  expected.push_back(0);
+  EXPECT_EQ(n, expected);
+  // It plays again and completes again.
+  player_->Play();
+  ASSERT_TRUE(PumpUntil([&] { return completes_ == 2; }));
+}
+
+TEST_F(PlayerFixture, StopOfAStoppedPlayerReturns1000AndPauseToggles) {
+  Open(std::make_unique<CFakeSource>(100, 10));
+  EXPECT_EQ(player_->Stop(), MOVIE_STOPPED_ALREADY);
+  EXPECT_EQ(player_->Pause(), MOVIE_S_OK);  // stopped: nothing
+  EXPECT_EQ(player_->GetState(), CMoviePlay::Stopped);
+  player_->Play();
+  player_->Pause();
+  EXPECT_EQ(player_->GetState(), CMoviePlay::Paused);
+  EXPECT_FALSE(host_.timer);
+  const int64_t at = player_->GetCurrentPosition();
+  Pump(150);
+  EXPECT_EQ(player_->GetCurrentPosition(), at);
+  player_->Pause();
+  EXPECT_EQ(player_->GetState(), CMoviePlay::Running);
+  EXPECT_TRUE(host_.timer);
+  EXPECT_EQ(player_->Stop(), MOVIE_S_OK);
+  EXPECT_EQ(player_->GetState(), CMoviePlay::Stopped);
+  EXPECT_EQ(positions_.back(), 0);
+}
+
+TEST_F(PlayerFixture, DraggingAPlayingMoviePausesItAndPlaysOnFromTheRelease) {
+  Open(std::make_unique<CFakeSource>(100, 10));
+  player_->Play();
+  player_->Seek(30, WM_LBUTTONDOWN);
+  EXPECT_FALSE(host_.timer);
+  ASSERT_TRUE(Showing(30));  // decoded forward from the key picture 30
+  player_->Seek(57, WM_MOUSEMOVE);
+  ASSERT_TRUE(Showing(57));  // from 55 forward to 57
+  EXPECT_EQ(player_->GetCurrentPosition(), 57 * kSecond / 10);
+  Pump(150);
+  EXPECT_EQ(player_->GetCurrentPosition(), 57 * kSecond / 10);  // paused during the drag
+  player_->Seek(60, WM_LBUTTONUP);
+  EXPECT_EQ(player_->GetState(), CMoviePlay::Running);
+  EXPECT_TRUE(host_.timer);
+  ASSERT_TRUE(Showing(62));
+  EXPECT_GE(player_->GetCurrentPosition(), 6 * kSecond);
+}
+
+TEST_F(PlayerFixture, DraggingAStoppedMovieLeavesItStoppedAtTheNewPosition) {
+  Open(std::make_unique<CFakeSource>(100, 10));
+  player_->Seek(40, WM_LBUTTONDOWN);
+  player_->Seek(40, WM_LBUTTONUP);
+  ASSERT_TRUE(Showing(40));
+  EXPECT_EQ(player_->GetState(), CMoviePlay::Stopped);
+  Pump(150);
+  EXPECT_EQ(player_->GetCurrentPosition(), 4 * kSecond);
+  player_->UpdatePosition();
+  EXPECT_EQ(positions_.back(), 40);
+}
+
+TEST_F(PlayerFixture, ADurationOfZeroLeavesTheSliderWhereItIs) {
+  Open(std::make_unique<CFakeSource>(1, 10, -1, true, 0));
+  const size_t before = positions_.size();
+  player_->UpdatePosition();
+  EXPECT_EQ(positions_.size(), before);
+}
+
+TEST_F(PlayerFixture, ADecodeErrorAbortsAndReleasesThePlayer) {
+  Open(std::make_unique<CFakeSource>(20, 50, 4));
+  player_->Play();
+  ASSERT_TRUE(PumpUntil([&] { return aborts_ == 1; }));
+  EXPECT_EQ(player_->GetState(), CMoviePlay::Stopped);
+  EXPECT_FALSE(host_.visible);
+  EXPECT_LT(player_->Play(), 0);
+  EXPECT_EQ(completes_, 0);
+}
+
+TEST_F(PlayerFixture, AMovieWithoutVideoStillOpensAndPlaysItsLength) {
+  Open(std::make_unique<CFakeSource>(0, 10, -1, false, kSecond / 5));
+  EXPECT_TRUE(player_->HasNoVideo());
+  player_->Play();
+  ASSERT_TRUE(PumpUntil([&] { return completes_ == 1; }));
+  EXPECT_EQ(host_.Count(), 0u);
+}
+
+TEST(SliderArithmetic, PixelsAndPercentFollowTheBarsFormulas) {
+  const struct {
+    int width, percent, x;
+  } cases[] = {{220, 0, 5}, {220, 50, 105}, {220, 100, 205}, {120, 33, 38}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(SliderXForPercent(c.width, c.percent), c.x);
+    EXPECT_EQ(SliderPercentForX(c.width, c.x), c.percent);
+  }
+  EXPECT_EQ(SliderClampX(220, 0), 5);
+  EXPECT_EQ(SliderClampX(220, 300), 205);
+  EXPECT_EQ(SliderClampX(220, 100), 100);
+  EXPECT_EQ(SliderPercentForX(20, 5), 0);  // no track: no division by zero
+}
+
+// Flat grey pictures, grey level 8 x number, survive compression well.
+HDIBSECTION Grey(LONG w, LONG h, int number) {
+  HDIBSECTION dib = CreateDibSection24(w, h);
+  std::fill(dib->bits.begin(), dib->bits.end(), static_cast<BYTE>(number * 8));
+  return dib;
+}
+
+std::string WriteMovie(const std::string& dir, bool wmv) {
+  if (wmv) {
+    const std::string path = dir + "grey.wmv";
+    CWmvFileOperation w;
+    EXPECT_EQ(w.Initialize(10, 100, path, std::string(FOTAVI_PROFILE_DIR) + "/256-192.prx"), 1);
+    for (int i = 0; i < 30; ++i) EXPECT_EQ(w.AddFrame(Grey(256, 192, i).get()), 1);
+    EXPECT_TRUE(w.EndWriting());
+    return path;
+  }
+  const std::string path = dir + "grey.avi";
+  CAviFileOperation a;
+  EXPECT_EQ(a.Initialize(path, 10), 0);
+  for (int i = 0; i < 30; ++i) EXPECT_EQ(a.AddFrame(Grey(64, 48, i).get()), AVI_ADD_WRITTEN);
+  EXPECT_TRUE(a.Close());
+  return path;
+}
+
+class RealFile : public PlayerFixture, public ::testing::WithParamInterface<bool> {
+ protected:
+  bool ShowingGrey(int number) {
+    return PumpUntil([&] {
+      auto f = host_.Last();
+      return f && std::abs(f->bgr[f->stride * (f->height / 2) + f->width / 2 * 3] - number * 8) <= 4;
+    });
+  }
+};
+
+TEST_P(RealFile, FirstPicturePausedSeekShowsThePictureOfThatTimeAndTheEndRewinds) {
+  const std::string dir = MakeFolder("play");
+  const std::string path = WriteMovie(dir, GetParam());
+  player_ = std::make_unique<CMoviePlay>();
+  ASSERT_EQ(player_->Initialize(owner_, slider_, &host_, path), MOVIE_S_OK);
+  EXPECT_FALSE(player_->HasNoVideo());
+  EXPECT_NEAR(static_cast<double>(player_->GetDuration()), 3.0 * kSecond, 0.01 * kSecond);
+  ASSERT_TRUE(ShowingGrey(0));
+  EXPECT_EQ(host_.Last()->pts, 0);
+  // 50 %: 1.5 s, picture 15, decoded forward from the key picture before it.
+  player_->Seek(50, WM_LBUTTONDOWN);
+  player_->Seek(50, WM_LBUTTONUP);
+  ASSERT_TRUE(ShowingGrey(15)) << static_cast<int>(host_.Last()->bgr[0]);
+  EXPECT_EQ(host_.Last()->pts, 15 * kSecond / 10);
+  player_->Play();
+  ASSERT_TRUE(PumpUntil([&] { return completes_ == 1; }));
+  ASSERT_TRUE(ShowingGrey(0));
+  Pump(200);
+  EXPECT_EQ(completes_, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, RealFile, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Wmv" : "Avi"; });
+
+TEST(FileMovieSource, ANonMovieFileIsAnInvalidFileType) {
+  const std::string dir = MakeFolder("notmovie");
+  FILE* f = fopen((dir + "x.avi").c_str(), "wb");
+  fputs("this is not a movie", f);
+  fclose(f);
+  CMoviePlay player;
+  FakeHost host;
+  EXPECT_EQ(player.Initialize(nullptr, nullptr, &host, dir + "x.avi"), MOVIE_E_INVALIDFILE);
+  EXPECT_LT(player.Play(), 0);
+}
+
+}  // namespace

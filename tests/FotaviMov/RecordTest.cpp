@@ -1,0 +1,501 @@
+// The recording thread, its frame clock and the timer, with a fake clock and
+// writers of the tests' own; then once through the real AVI writer.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "FramePacer.h"
+#include "MakeMovieThread.h"
+#include "MovieTimer.h"
+#include "MovTestSupport.h"
+#include "Platform/Messages.h"
+
+using namespace movtest;
+
+namespace {
+
+// What the fake writers saw, shared with the test.
+struct WriterLog {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::vector<int> frames;  // the number each written frame carries
+  int created = 0;
+  uint64_t split = 0;
+  int closed = 0;
+  bool gateOpen = true;     // AddFrame blocks while the gate is shut
+  int failAt = -1;          // AddFrame number that fails
+  int delayMs = 0;
+  std::atomic<int> entered{0};  // AddFrame calls begun
+
+  void Open(bool open) {
+    std::lock_guard<std::mutex> g(lock);
+    gateOpen = open;
+    changed.notify_all();
+  }
+  size_t Count() {
+    std::lock_guard<std::mutex> g(lock);
+    return frames.size();
+  }
+};
+
+class CFakeAvi : public IAviWriter {
+ public:
+  explicit CFakeAvi(WriterLog* log) : log_(log) {
+    std::lock_guard<std::mutex> g(log_->lock);
+    ++log_->created;
+  }
+  void SetMaxFileSize(uint64_t bytes) override { log_->split = bytes; }
+  void SetRecCondition(int, uint64_t) override {}
+  long Initialize(const std::string&, DWORD) override { return 0; }
+  int AddFrame(const CDibSection* bitmap) override {
+    ++log_->entered;
+    if (log_->delayMs) std::this_thread::sleep_for(std::chrono::milliseconds(log_->delayMs));
+    std::unique_lock<std::mutex> g(log_->lock);
+    log_->changed.wait(g, [&] { return log_->gateOpen; });
+    if (static_cast<int>(log_->frames.size()) == log_->failAt) {
+      error_ = "Unable to save file.";
+      return AVI_ADD_ERROR;
+    }
+    log_->frames.push_back(bitmap->TopRow(0)[0]);
+    log_->changed.notify_all();
+    return AVI_ADD_WRITTEN;
+  }
+  BOOL Close() override {
+    std::lock_guard<std::mutex> g(log_->lock);
+    ++log_->closed;
+    return TRUE;
+  }
+  std::string GetErrorMessage() const override { return error_; }
+
+ private:
+  WriterLog* log_;
+  std::string error_;
+};
+
+CMovieWriterFactory FakeFactory(WriterLog* log) {
+  CMovieWriterFactory f;
+  f.makeAvi = [log] { return std::unique_ptr<IAviWriter>(new CFakeAvi(log)); };
+  f.makeWmv = [] { return std::unique_ptr<IWmvWriter>(); };
+  return f;
+}
+
+// The view's window: a platform target on the test thread that keeps the
+// messages it receives.
+class ViewWindow {
+ public:
+  ViewWindow() {
+    hwnd_ = CreateWindowTarget(
+        [this](HWND, UINT msg, WPARAM, LPARAM) -> LRESULT {
+          if (msg != WM_CREATE && msg != WM_DESTROY) messages_.push_back(msg);
+          return 0;
+        },
+        "MovieView");
+  }
+  ~ViewWindow() { DestroyWindow(hwnd_); }
+  HWND hwnd() const { return hwnd_; }
+  // Pumps until `msg` has arrived `count` times (or the limit has passed).
+  bool WaitFor(UINT msg, int count = 1, int limitMs = 20000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    while (Count(msg) < count && std::chrono::steady_clock::now() < end) {
+      MSG m;
+      if (GetMessageTimeout(&m, 20) == WAIT_OBJECT_0) DispatchMessage(&m);
+    }
+    return Count(msg) >= count;
+  }
+  void Pump(int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+      MSG m;
+      if (GetMessageTimeout(&m, 5) == WAIT_OBJECT_0) DispatchMessage(&m);
+    }
+  }
+  int Count(UINT msg) const { return static_cast<int>(std::count(messages_.begin(), messages_.end(), msg)); }
+
+ private:
+  HWND hwnd_ = nullptr;
+  std::vector<UINT> messages_;
+};
+
+class CountingView : public IMovieRequestCounter {
+ public:
+  void DecrementRequests() override { --outstanding; }
+  std::atomic<int> outstanding{0};
+};
+
+std::unique_ptr<RECINFO> Record(IMovieRequestCounter* view, HWND wnd, int index) {
+  auto r = std::make_unique<RECINFO>();
+  r->pView = view;
+  r->hViewWnd = wnd;
+  if (index >= 0) {
+    r->hBitmap = MakeFrame(16, 16, index);
+    r->width = r->height = 16;
+  } else {
+    r->bEmpty = TRUE;
+  }
+  return r;
+}
+
+template <class Pred>
+bool WaitUntil(Pred pred, int limitMs = 20000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+// A recording thread with the fake writers, answering to a view window.
+class RecordingThread : public ::testing::Test {
+ protected:
+  RecordingThread() { thread.SetNotifyWnd(view.hwnd()); }
+  WriterLog log;
+  ViewWindow view;
+  CountingView counter;
+  CMakeMovieThread thread{FakeFactory(&log)};
+};
+
+TEST_F(RecordingThread, EmptyRecordsRepeatTheHeldFrameAndCountLikeRealOnes) {
+  thread.SetCountRequests(TRUE);
+  ASSERT_TRUE(thread.Start());
+  const int sequence[] = {1, -1, -1, 2, 3, -1};
+  for (int s : sequence) {
+    if (s >= 0) ++counter.outstanding;
+    ASSERT_TRUE(thread.PostFrame(Record(&counter, view.hwnd(), s)));
+  }
+  ASSERT_TRUE(view.WaitFor(WM_MAKEMOVIE_FRAMEDONE, 6));
+  EXPECT_EQ(log.frames, (std::vector<int>{1, 1, 1, 2, 3, 3}));
+  EXPECT_EQ(thread.GetFrameCount(), 6u);
+  EXPECT_EQ(thread.GetRepeatedCount(), 3u);
+  EXPECT_EQ(counter.outstanding.load(), 0);  // one unit back per real frame
+  ASSERT_TRUE(thread.PostStop());
+  ASSERT_TRUE(thread.Join(10000));
+  ASSERT_TRUE(view.WaitFor(WM_MOVIE_REC_END));
+  EXPECT_EQ(view.Count(WM_MAKEMOVIE_ERROR), 0);
+  EXPECT_EQ(log.closed, 1);
+  EXPECT_FALSE(thread.PostFrame(Record(&counter, view.hwnd(), 4)));  // a post after the end fails
+}
+
+TEST_F(RecordingThread, AnEmptyRecordBeforeAnyFrameEndsWithTheInternalErrorAndNoFile) {
+  ASSERT_TRUE(thread.Start());
+  ASSERT_TRUE(thread.PostFrame(Record(&counter, view.hwnd(), -1)));
+  ASSERT_TRUE(view.WaitFor(WM_MAKEMOVIE_ERROR));
+  ASSERT_TRUE(thread.Join(10000));
+  view.Pump(50);
+  EXPECT_EQ(thread.GetErrorMessage(), "An Internal Error has occurred.");
+  EXPECT_EQ(view.Count(WM_MOVIE_REC_END), 0);
+  EXPECT_EQ(log.created, 0);  // the writer (and its file) is made by the first real frame
+}
+
+TEST_F(RecordingThread, AfterAWriteErrorComesTheErrorAndNoEndAndLaterFramesAreDropped) {
+  log.failAt = 2;
+  thread.SetCountRequests(TRUE);
+  ASSERT_TRUE(thread.Start());
+  for (int i = 0; i < 6; ++i) {
+    ++counter.outstanding;
+    if (!thread.PostFrame(Record(&counter, view.hwnd(), i))) --counter.outstanding;
+  }
+  ASSERT_TRUE(view.WaitFor(WM_MAKEMOVIE_ERROR));
+  ASSERT_TRUE(thread.Join(10000));
+  view.Pump(50);
+  EXPECT_EQ(thread.GetErrorMessage(), "Unable to save file.");
+  EXPECT_EQ(view.Count(WM_MOVIE_REC_END), 0);
+  EXPECT_EQ(view.Count(WM_MAKEMOVIE_ERROR), 1);
+  EXPECT_EQ(thread.GetFrameCount(), 2u);
+  EXPECT_EQ(counter.outstanding.load(), 0);  // dropped records gave their units back too
+}
+
+TEST_F(RecordingThread, FramesAfterAcceptingEndsAreDroppedAndGiveTheirUnitsBack) {
+  thread.SetCountRequests(TRUE);
+  ASSERT_TRUE(thread.Start());
+  ++counter.outstanding;
+  thread.PostFrame(Record(&counter, view.hwnd(), 0));
+  ASSERT_TRUE(view.WaitFor(WM_MAKEMOVIE_FRAMEDONE));
+  thread.SetAcceptFrames(FALSE);
+  for (int i = 1; i < 4; ++i) {
+    ++counter.outstanding;
+    thread.PostFrame(Record(&counter, view.hwnd(), i));
+  }
+  ASSERT_TRUE(WaitUntil([&] { return counter.outstanding.load() == 0; }));
+  thread.PostStop();
+  ASSERT_TRUE(thread.Join(10000));
+  EXPECT_EQ(log.frames, (std::vector<int>{0}));
+}
+
+// A slow writer with a long queue: the stop jumps the queue and the thread
+// ends after the frame being written.
+TEST_F(RecordingThread, AStopEndsWithinOneFrameWhateverIsQueued) {
+  log.delayMs = 100;
+  ASSERT_TRUE(thread.Start());
+  for (int i = 0; i < 100; ++i) thread.PostFrame(Record(&counter, view.hwnd(), i % 200));
+  ASSERT_TRUE(WaitUntil([&] { return log.Count() >= 1; }));
+  const auto t0 = std::chrono::steady_clock::now();
+  ASSERT_TRUE(thread.PostStop());
+  ASSERT_TRUE(thread.Join(5000));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+  EXPECT_LT(log.Count(), 10u);
+  EXPECT_TRUE(view.WaitFor(WM_MOVIE_REC_END));
+}
+
+// The first live picture never comes: the stop still ends the thread.
+TEST(MakeMovieThread, AStopEndsAWaitForAPictureThatNeverComes) {
+  WriterLog log;
+  ViewWindow view;
+  auto event = std::make_shared<CEvent>(true, false);
+  CMakeMovieThread thread(FakeFactory(&log));
+  thread.SetNotifyWnd(view.hwnd());
+  ASSERT_TRUE(thread.PostWait(event));  // posted before the start, as the view does
+  ASSERT_TRUE(thread.Start());
+  view.Pump(100);
+  ASSERT_TRUE(thread.PostStop());
+  ASSERT_TRUE(thread.Join(5000));
+  view.Pump(50);
+  EXPECT_EQ(view.Count(WM_MOVIE_REC_READY), 0);
+}
+
+TEST(MakeMovieThread, TheWaitAnswersReadyOnceThePictureIsThere) {
+  WriterLog log;
+  ViewWindow view;
+  auto event = std::make_shared<CEvent>(true, false);
+  CMakeMovieThread thread(FakeFactory(&log));
+  thread.SetNotifyWnd(view.hwnd());
+  thread.PostWait(event);
+  ASSERT_TRUE(thread.Start());
+  view.Pump(60);
+  EXPECT_EQ(view.Count(WM_MOVIE_REC_READY), 0);
+  event->Set();
+  EXPECT_TRUE(view.WaitFor(WM_MOVIE_REC_READY));
+}
+
+TEST(MakeMovieThread, SettingsThatWouldBreakTheArithmeticAreBroughtIntoRange) {
+  WriterLog log;
+  CMakeMovieThread thread(FakeFactory(&log));
+  const struct {
+    uint64_t split;
+    uint64_t expected;
+  } splits[] = {{0, AVI_DEFAULT_SPLIT_SIZE},
+                {1024, AVI_DEFAULT_SPLIT_SIZE},
+                {MIN_SPLIT_SIZE, MIN_SPLIT_SIZE},
+                {100ull << 20, 100ull << 20}};
+  for (const auto& s : splits) {
+    thread.SetMaxFileSize(s.split);
+    EXPECT_EQ(thread.GetMaxFileSize(), s.expected) << s.split;
+  }
+  thread.SetFrameRate(0);
+  EXPECT_EQ(thread.GetFrameRate(), 1u);
+  thread.SetFrameRate(5000);
+  EXPECT_EQ(thread.GetFrameRate(), 1000u);
+  thread.SetFileType(7);
+  EXPECT_EQ(thread.GetFileType(), MOVIE_FILETYPE_AVI);
+  thread.SetVideoQuality(500);
+  EXPECT_EQ(thread.GetVideoQuality(), 100u);
+  EXPECT_EQ(ClampMaxReqCount(0), 1);
+  EXPECT_EQ(ClampMaxReqCount(10), 10);
+  EXPECT_EQ(ClampMaxReqCount(0xFFFFFFFF), MAX_REQ_COUNT);
+  EXPECT_EQ(FramePeriodMs(3), 333u);
+  EXPECT_EQ(FramePeriodMs(0), 1000u);
+}
+
+// The view's clock on a fake clock: a writer that is held back fills the
+// request limit, then every further tick sends an empty record; nothing is
+// lost and the movie keeps one frame per tick.
+TEST(FramePacer, BackPressureAtTheRequestLimitSendsEmptyRecords) {
+  WriterLog log;
+  log.gateOpen = false;
+  ViewWindow view;
+  CFakeMovieClock clock;
+  CMakeMovieThread thread(FakeFactory(&log));
+  thread.SetNotifyWnd(view.hwnd());
+  thread.SetCountRequests(TRUE);
+  ASSERT_TRUE(thread.Start());
+  std::atomic<int> picture{0};
+  CFramePacer pacer(
+      &thread, view.hwnd(), [&](LONG w, LONG h) { return MakeFrame(w, h, ++picture); }, 16, 16, 3, &clock);
+  ASSERT_TRUE(pacer.Begin(10));  // the first frame goes at once
+  // The thread has taken it and is held in the writer.
+  ASSERT_TRUE(WaitUntil([&] { return log.entered.load() == 1; }));
+  for (int tick = 1; tick <= 9; ++tick) {
+    clock.Advance(100'000'000);
+    ASSERT_TRUE(WaitUntil([&] { return pacer.Timer().GetTickCount() == static_cast<uint64_t>(tick); }));
+    EXPECT_LE(pacer.GetOutstanding(), 3);
+  }
+  // One real frame is held in the writer and three are outstanding:
+  // 1 + 9 ticks = 10 records, of which 4 real and 6 empty.
+  EXPECT_EQ(picture.load(), 4);
+  EXPECT_EQ(pacer.GetEmptyRequests(), 6u);
+  log.Open(true);
+  ASSERT_TRUE(WaitUntil([&] { return log.Count() == 10; }));
+  EXPECT_EQ(log.frames, (std::vector<int>{1, 2, 3, 4, 4, 4, 4, 4, 4, 4}));
+  EXPECT_EQ(pacer.GetOutstanding(), 0);
+  // Caught up: the next ticks send real frames again.
+  clock.Advance(100'000'000);
+  ASSERT_TRUE(WaitUntil([&] { return log.Count() == 11; }));
+  EXPECT_EQ(log.frames.back(), 5);
+  pacer.End();
+  thread.PostStop();
+  ASSERT_TRUE(thread.Join(10000));
+}
+
+TEST(FramePacer, NoPictureYetEndsWithAnErrorToTheView) {
+  WriterLog log;
+  ViewWindow view;
+  CMakeMovieThread thread(FakeFactory(&log));
+  ASSERT_TRUE(thread.Start());
+  CFakeMovieClock clock;
+  CFramePacer pacer(&thread, view.hwnd(), [](LONG, LONG) { return HDIBSECTION(); }, 16, 16, 10, &clock);
+  pacer.Begin(10);
+  EXPECT_TRUE(view.WaitFor(WM_MAKEMOVIE_ERROR));
+  EXPECT_EQ(pacer.GetOutstanding(), 0);
+  EXPECT_EQ(pacer.GetErrorMessage(), "An Internal Error has occurred.");  // never a silent end
+  pacer.End();
+}
+
+TEST(MovieTimer, FakeClockTicksOncePerPeriodAndCatchesUpLateTicks) {
+  CFakeMovieClock clock;
+  CMovieTimer timer(&clock);
+  std::atomic<int> calls{0};
+  ASSERT_TRUE(timer.Start(50, [&] { ++calls; }));
+  clock.Advance(49'000'000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(calls.load(), 0);
+  clock.Advance(1'000'000);
+  ASSERT_TRUE(WaitUntil([&] { return calls.load() == 1; }));
+  clock.Advance(250'000'000);  // five periods at once: five ticks, none lost
+  ASSERT_TRUE(WaitUntil([&] { return calls.load() == 6; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(calls.load(), 6);
+  timer.Kill();
+  clock.Advance(500'000'000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(calls.load(), 6);
+}
+
+TEST(MovieTimer, KillWaitsForACallbackInProgress) {
+  CMovieTimer timer;
+  std::atomic<bool> inside{false}, finished{false};
+  ASSERT_TRUE(timer.Start(5, [&] {
+    if (finished) return;
+    inside = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    finished = true;
+  }));
+  ASSERT_TRUE(WaitUntil([&] { return inside.load(); }));
+  timer.Kill();
+  EXPECT_TRUE(finished.load());
+  EXPECT_FALSE(timer.IsRunning());
+}
+
+TEST(MovieTimer, ACallbackMayKillItsOwnTimer) {
+  auto timer = std::make_unique<CMovieTimer>();
+  std::atomic<int> calls{0};
+  ASSERT_TRUE(timer->Start(5, [&] {
+    if (++calls == 3) timer->Kill();
+  }));
+  ASSERT_TRUE(WaitUntil([&] { return !timer->IsRunning(); }));
+  EXPECT_EQ(calls.load(), 3);
+}
+
+TEST(MovieTimer, SteadyClockKeepsToAbsoluteDeadlines) {
+  CMovieTimer timer;
+  timer.KeepLateness(true);
+  std::atomic<int> calls{0};
+  const auto t0 = std::chrono::steady_clock::now();
+  ASSERT_TRUE(timer.Start(10, [&] {
+    // A callback that takes most of a period does not push later ticks.
+    std::this_thread::sleep_for(std::chrono::milliseconds(6));
+    ++calls;
+  }));
+  ASSERT_TRUE(WaitUntil([&] { return calls.load() >= 30; }));
+  timer.Kill();
+  const auto elapsed = std::chrono::steady_clock::now() - t0;
+  // 30 ticks of 10 ms: not much more than 300 ms, even on a loaded machine
+  // the count follows the clock, not the callback's time.
+  EXPECT_LT(elapsed, std::chrono::milliseconds(300 + 2000));
+  EXPECT_GE(timer.TakeLateness().size(), 30u);
+}
+
+// Through the real AVI writer: a capacity of exactly five frames gives five
+// frames, the end message and a complete file.
+TEST(MakeMovieThread, CapacityIsExactlyRespectedWithTheRealWriter) {
+  const std::string dir = MakeFolder("reccap");
+  ViewWindow view;
+  CountingView counter;
+  CMakeMovieThread thread;
+  MAKEMOVIEPARAM param;
+  param.outputPath = dir + "cap.avi";
+  param.frameRate = 10;
+  param.maxFileSize = 1024;  // the document's default: the writer's own split
+  param.recCondition = RECCOND_CAPACITY;
+  param.recLimit = 5ull * DibStride24(16) * 16;
+  param.width = param.height = 16;
+  ApplyMakeMovieParam(&thread, param, view.hwnd());
+  EXPECT_EQ(thread.GetMaxFileSize(), AVI_DEFAULT_SPLIT_SIZE);
+  ASSERT_TRUE(thread.Start());
+  for (int i = 0; i < 8; ++i) thread.PostFrame(Record(&counter, view.hwnd(), i));
+  ASSERT_TRUE(view.WaitFor(WM_MOVIE_REC_END));
+  ASSERT_TRUE(thread.Join(10000));
+  EXPECT_EQ(thread.GetFrameCount(), 5u);
+  EXPECT_EQ(view.Count(WM_MAKEMOVIE_FRAMEDONE), 5);
+  EXPECT_EQ(view.Count(WM_MAKEMOVIE_ERROR), 0);
+  RiffAvi r = ReadRiffAvi(dir + "cap.avi");
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.chunkIds.size(), 5u);
+}
+
+// The whole road on the steady clock: every tick gives one frame of the
+// file, and the file lasts as many periods as the clock ticked.
+TEST(MakeMovieThread, OneSecondOnTheRealClockGivesOneFramePerTickInAPlayableFile) {
+  const std::string dir = MakeFolder("road");
+  ViewWindow view;
+  CMakeMovieThread thread;
+  MAKEMOVIEPARAM param;
+  param.outputPath = dir + "road.avi";
+  param.frameRate = 10;
+  param.width = 64;
+  param.height = 48;
+  ApplyMakeMovieParam(&thread, param, view.hwnd());
+  thread.SetCountRequests(TRUE);
+  ASSERT_TRUE(thread.Start());
+  std::atomic<int> picture{0};
+  CFramePacer pacer(
+      &thread, view.hwnd(), [&](LONG w, LONG h) { return MakeFrame(w, h, picture++); }, 64, 48, 10);
+  ASSERT_TRUE(pacer.Begin(10));
+  view.Pump(1000);
+  pacer.End();
+  const int records = 1 + static_cast<int>(pacer.Timer().GetTickCount());
+  EXPECT_GE(records, 6);  // a loaded machine may be late, never lose ticks
+  ASSERT_TRUE(view.WaitFor(WM_MAKEMOVIE_FRAMEDONE, records));
+  thread.PostStop();
+  ASSERT_TRUE(thread.Join(10000));
+  ASSERT_TRUE(view.WaitFor(WM_MOVIE_REC_END));
+  EXPECT_EQ(thread.GetFrameCount(), static_cast<uint64_t>(records));
+  RiffAvi r = ReadRiffAvi(dir + "road.avi");
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.chunkIds.size(), static_cast<size_t>(records));
+  if (HaveTool("gst-discoverer-1.0")) EXPECT_EQ(Discover(dir + "road.avi").durationMs, records * 100);
+}
+
+TEST(MakeMovieThread, AMissingProfileEndsWithTheProfileTextAndNoFile) {
+  const std::string dir = MakeFolder("recprx");
+  ViewWindow view;
+  CountingView counter;
+  CMakeMovieThread thread;
+  MAKEMOVIEPARAM param;
+  param.outputPath = dir + "out.wmv";
+  param.fileType = MOVIE_FILETYPE_WMV;
+  param.profilePath = dir + "none.prx";
+  param.maxFileSize = 0;  // what the settings store for WMV
+  ApplyMakeMovieParam(&thread, param, view.hwnd());
+  ASSERT_TRUE(thread.Start());
+  thread.PostFrame(Record(&counter, view.hwnd(), 0));
+  ASSERT_TRUE(view.WaitFor(WM_MAKEMOVIE_ERROR));
+  ASSERT_TRUE(thread.Join(10000));
+  EXPECT_EQ(thread.GetErrorMessage(), "Unable to read profile file.\nPlease check the environment.");
+  EXPECT_FALSE(Exists(dir + "out.wmv"));
+}
+
+}  // namespace
