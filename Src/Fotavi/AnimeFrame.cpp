@@ -94,8 +94,10 @@ void CAnimeFrame::FitToClient(const QSize& client) {
   if (!m_pView) return;
   m_pView->SetClientSize(client);
   resize(OuterSizeFor(client));
-  // Correct by what the layout really gave the view.
-  const QSize got = m_pView->viewport()->size();
+  // Correct by what the layout really gave the view. Scroll bars that show
+  // only because the picture is still at the old step do not count: they go
+  // once the frame is decoded at the new step.
+  const QSize got = m_pView->maximumViewportSize();
   if (isVisible() && got != client && got.width() > 0) resize(size() + (client - got));
   show();
 }
@@ -122,7 +124,6 @@ BOOL CAnimeFrame::PlaySemiAnimation() {
   CDeviceInterface* device = m_pMainFrame ? m_pMainFrame->GetDevice() : nullptr;
   if (!m_pView) return FALSE;
   m_pDrawnEvent = std::make_unique<CEvent>(true, false);
-  CEvent handshake(true, false);
   try {
     m_pRequestThread = std::make_unique<CViewAnimeThread>(device);
   } catch (const std::exception&) {
@@ -146,18 +147,16 @@ BOOL CAnimeFrame::PlaySemiAnimation() {
   m_pViewThread->Init(m_pView, m_hWnd, m_pDrawnEvent.get());
   m_pView->SetSizeStep(m_pMainFrame ? m_pMainFrame->GetLiveSizeStep() : 2);
   m_pViewThread->Resume();
-  PostThreadMessage(m_pViewThread->GetThreadId(), WM_ANIME_INITVIEW, reinterpret_cast<WPARAM>(&handshake), 0);
-  handshake.Wait(10000);
-  if (!m_pViewThread->IsWindowMade()) {
+  if (!m_pViewThread->MakeWindow(LIVE_HANDSHAKE_WAIT_MS)) {
+    // The request thread never ran a request: it ends at once.
     m_pRequestThread->Resume();
     PostThreadMessage(m_pRequestThread->GetThreadId(), WM_QUIT, 0, 0);
-    m_pRequestThread->Join(5000);
+    m_pRequestThread->Join(LIVE_VIEW_END_WAIT_MS);
     m_pRequestThread.reset();
-    PostThreadMessage(m_pViewThread->GetThreadId(), WM_QUIT, 0, 0);
-    m_pViewThread->Join(5000);
-    m_pViewThread.reset();
+    EndViewThread();
     m_pDrawnEvent.reset();
     TraceLog(TRC_PRE, kLog, "Initialization error of data demand thread.");
+    FotaviMessageBox(IDS_INTERNAL_ERROR);
     return FALSE;
   }
   m_pRequestThread->Init(m_pViewThread->GetReceiver().GetSafeHwnd(), m_hWnd, m_pViewThread.get(),
@@ -169,14 +168,30 @@ BOOL CAnimeFrame::PlaySemiAnimation() {
   return TRUE;
 }
 
+bool CAnimeFrame::EndViewThread() {
+  if (!m_pViewThread) return true;
+  // Nothing the view thread still receives reaches this frame's view.
+  m_pViewThread->GetReceiver().Detach();
+  PostThreadMessage(m_pViewThread->GetThreadId(), WM_QUIT, 0, 0);
+  m_pViewThread->Resume();
+  if (m_pViewThread->Join(LIVE_VIEW_END_WAIT_MS)) {
+    m_pViewThread.reset();
+    return true;
+  }
+  TraceLog(TRC_PRE, "CAnimeFrame::StopThreads", "The view thread did not end in time.");
+  (void)m_pViewThread.release();  // its object must outlive it; it no longer sees the view
+  return false;
+}
+
 void CAnimeFrame::StopThreads() {
   if (m_pRequestThread) {
     m_pRequestThread->Continue();
     m_pRequestThread->SetRun(false);
     // Bounded: every wait of the request thread is sliced, and a reply in
-    // flight is waited for at most LIVE_INFLIGHT_WAIT_MS.
+    // flight is waited for at most LIVE_INFLIGHT_WAIT_MS. Only a request
+    // stuck inside the device library keeps it longer.
     bool ended = false;
-    for (DWORD waited = 0; waited < 15000; waited += LIVE_WAIT_SLICE_MS) {
+    for (DWORD waited = 0; waited < LIVE_STOP_LIMIT_MS; waited += LIVE_WAIT_SLICE_MS) {
       if (m_pRequestThread->Join(LIVE_WAIT_SLICE_MS)) {
         ended = true;
         break;
@@ -184,20 +199,24 @@ void CAnimeFrame::StopThreads() {
     }
     if (!ended) {
       TraceLog(TRC_PRE, "CAnimeFrame::StopThreads", "The live threads did not end in time.");
-      // Their objects must outlive them.
+      // The request thread is left behind with what it uses (the view
+      // thread's object, the drawn event), none of which points at the view:
+      // the view thread itself ends now, cut off from the view.
+      if (m_pViewThread) {
+        m_pViewThread->GetReceiver().Detach();
+        PostThreadMessage(m_pViewThread->GetThreadId(), WM_QUIT, 0, 0);
+        m_pViewThread->Resume();
+        if (!m_pViewThread->Join(LIVE_VIEW_END_WAIT_MS))
+          TraceLog(TRC_PRE, "CAnimeFrame::StopThreads", "The view thread did not end in time.");
+      }
       (void)m_pRequestThread.release();
       (void)m_pViewThread.release();
       (void)m_pDrawnEvent.release();
       return;
     }
   }
-  if (m_pViewThread) {
-    PostThreadMessage(m_pViewThread->GetThreadId(), WM_QUIT, 0, 0);
-    m_pViewThread->Resume();
-    m_pViewThread->Join(5000);
-  }
+  EndViewThread();
   m_pRequestThread.reset();
-  m_pViewThread.reset();
   m_pDrawnEvent.reset();
 }
 

@@ -43,7 +43,6 @@ class CAnimeFrame : public CChildFrame {
   void StopThreads();
   void SuspendThreads();
   void ResumeThreads();
-  bool AreThreadsRunning() const { return m_pRequestThread != nullptr; }
   bool IsSuspended() const;
   // From the main frame's live-size commands.
   void ApplySizeStep(int step);
@@ -65,6 +64,9 @@ class CAnimeFrame : public CChildFrame {
 
  private:
   void SetFullScreen();
+  // Ends the view thread, cut off from the view first; false when it did
+  // not end in time (its object is then left to it).
+  bool EndViewThread();
 
   CAnimeView* m_pView = nullptr;
   std::unique_ptr<CViewAnimeThread> m_pRequestThread;

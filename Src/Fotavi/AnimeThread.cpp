@@ -8,6 +8,12 @@
 
 // ============================================================ CViewJpeg
 
+namespace {
+std::atomic<bool> g_bFailNextCreate{false};
+}  // namespace
+
+void CViewJpeg::FailNextCreateForTest() { g_bFailNextCreate.store(true); }
+
 CViewJpeg::~CViewJpeg() {
   Destroy();
   ReleaseKept();
@@ -26,21 +32,28 @@ void CViewJpeg::Destroy() {
 }
 
 LRESULT CViewJpeg::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_CREATE && g_bFailNextCreate.exchange(false)) return -1;
   if (msg == WM_FOTAVI_REQUEST) return OnRequestComp(wParam, lParam);
   return 0;
+}
+
+void CViewJpeg::Detach() {
+  std::lock_guard<std::mutex> guard(m_Lock);
+  m_bStop.store(true);
+  m_pView = nullptr;
+  m_hFrame = nullptr;
 }
 
 void CViewJpeg::SetDrawn() {
   if (m_pDrawnEvent) m_pDrawnEvent->Set();
 }
 
-bool CViewJpeg::HasKeptFrame() {
-  std::lock_guard<std::mutex> guard(m_Lock);
-  return m_hKeptData != nullptr;
-}
-
 void CViewJpeg::ReleaseKept() {
   std::lock_guard<std::mutex> guard(m_Lock);
+  FreeKept();
+}
+
+void CViewJpeg::FreeKept() {
   if (m_hKeptData) GlobalFree(m_hKeptData);
   m_hKeptData = nullptr;
   m_dwKeptLength = 0;
@@ -61,6 +74,9 @@ LRESULT CViewJpeg::OnRequestComp(WPARAM wParam, LPARAM lParam) {
   HGLOBAL data = static_cast<HGLOBAL>(rsp->pData);
   const DWORD dispatcher = static_cast<DWORD>(wParam);
   PostThreadMessage(dispatcher, WM_FOTAVI_RELASERSP, 0, lParam);
+  // The view and the frame are read under the lock: a stop that gives up on
+  // the threads detaches them (Detach) before the view goes.
+  std::lock_guard<std::mutex> guard(m_Lock);
   if (m_pView) m_pView->NoteReplyArrived();
 
   if (m_bStop.load()) {
@@ -95,7 +111,6 @@ LRESULT CViewJpeg::OnRequestComp(WPARAM wParam, LPARAM lParam) {
     return 0;
   }
 
-  std::lock_guard<std::mutex> guard(m_Lock);
   const BYTE* bytes = static_cast<const BYTE*>(GlobalLock(data));
   const DWORD size = static_cast<DWORD>(std::min<size_t>(length, GlobalSize(data)));
   if (m_pView && bytes && !m_bStop.load()) {
@@ -118,7 +133,7 @@ LRESULT CViewJpeg::OnRequestComp(WPARAM wParam, LPARAM lParam) {
   }
   GlobalUnlock(data);
   // Keep this frame for redraws; the older one goes.
-  if (m_hKeptData) GlobalFree(m_hKeptData);
+  FreeKept();
   m_hKeptData = data;
   m_dwKeptLength = size;
   return 0;
@@ -147,7 +162,7 @@ CAnimeViewThread::~CAnimeViewThread() = default;
 void CAnimeViewThread::Run() {
   RunMessageLoop([this](const MSG& msg) {
     if (msg.message == WM_ANIME_INITVIEW) {
-      OnInitViewWnd(reinterpret_cast<CEvent*>(msg.wParam));
+      OnInitViewWnd();
     } else if (msg.message == WM_ANIME_DRAW) {
       m_Wnd.DrawView();
     }
@@ -157,13 +172,21 @@ void CAnimeViewThread::Run() {
   m_Wnd.Destroy();
 }
 
-void CAnimeViewThread::OnInitViewWnd(CEvent* handshake) {
+bool CAnimeViewThread::MakeWindow(DWORD timeoutMs) {
+  m_Handshake.Reset();
+  if (!PostThreadMessage(m_Thread.id(), WM_ANIME_INITVIEW, 0, 0)) return false;
+  m_Handshake.Wait(timeoutMs);
+  return m_bWndMade.load();
+}
+
+void CAnimeViewThread::OnInitViewWnd() {
+  // The message box of a failed creation is the GUI thread's (the start).
   if (m_Wnd.Create()) {
     m_bWndMade.store(true);
   } else {
     TraceLog(TRC_PRE, "CAnimeViewThread::OnInitViewWnd", "The error occurred with the [CreateEx()] function.");
   }
-  if (handshake) handshake->Set();
+  m_Handshake.Set();
 }
 
 // ============================================================ CViewAnimeThread

@@ -32,6 +32,13 @@ constexpr int LOADPICT_DECODEFAILED = 2;
 constexpr DWORD LIVE_WAIT_SLICE_MS = 50;
 // How long a stop waits for the reply of a request in flight.
 constexpr DWORD LIVE_INFLIGHT_WAIT_MS = 2000;
+// How long the start waits for the view thread's receiving window.
+constexpr DWORD LIVE_HANDSHAKE_WAIT_MS = 10000;
+// How long a stop waits for the request thread (a request stuck in the
+// device library); then it leaves that thread behind, cut off from the view.
+constexpr DWORD LIVE_STOP_LIMIT_MS = 15000;
+// How long a stop waits for the view thread.
+constexpr DWORD LIVE_VIEW_END_WAIT_MS = 5000;
 
 class CViewJpeg {
  public:
@@ -57,12 +64,16 @@ class CViewJpeg {
   BOOL DrawView();
   // Frees the kept frame.
   void ReleaseKept();
-  bool IsStopped() const { return m_bStop.load(); }
-  bool HasKeptFrame();
+  // Cuts the window off from the view and the frame: replies that still come
+  // are handed back and go no further (the view is about to be destroyed).
+  void Detach();
+  // Test hook: the next Create fails as a failed window creation does.
+  static void FailNextCreateForTest();
 
  private:
   LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam);
   void SetDrawn();
+  void FreeKept();  // m_Lock held
 
   HWND m_hWnd = nullptr;
   CAnimeView* m_pView = nullptr;
@@ -90,15 +101,20 @@ class CAnimeViewThread {
   DWORD GetThreadId() const { return m_Thread.id(); }
   bool Join(DWORD timeoutMs) { return m_Thread.Join(timeoutMs); }
   bool HasEnded() const { return m_Thread.HasEnded(); }
+  // Asks the thread for its receiving window and waits for the answer, at
+  // most `timeoutMs`. The handshake event belongs to this object, so an
+  // answer that comes after the wait gave up still finds it.
+  bool MakeWindow(DWORD timeoutMs);
   bool IsWindowMade() const { return m_bWndMade.load(); }
   CViewJpeg& GetReceiver() { return m_Wnd; }
 
  private:
   void Run();
-  void OnInitViewWnd(CEvent* handshake);
+  void OnInitViewWnd();
 
   CViewJpeg m_Wnd;
   std::atomic<bool> m_bWndMade{false};
+  CEvent m_Handshake{true, false};
   CPlatformThread m_Thread;
 };
 

@@ -59,10 +59,17 @@ int CAnimeView::LoadPicture(const BYTE* data, DWORD size) {
   const int oldW = holder->GetPictureWidth();
   const int oldH = holder->GetPictureHeight();
   const int step = m_nSizeStep.load();
-  if (!holder->LoadPicture(data, size, step)) {
+  // Decode beside the holder and replace its picture only with a good one:
+  // a frame that cannot be decoded keeps the last good picture, so a paint
+  // still queued on the GUI thread never finds the holder empty.
+  CBitmap24 picture;
+  if (!data || size == 0 || !holder->DecodeJpeg(nullptr, data, size, step, &picture)) {
+    TraceLog(TRC_PRE, "CViewData::LoadPicture", "The error occurred with the [DecodeJpeg()] function.");
     TraceLog(TRC_PRE, "CAnimeView::LoadPicture", "The error occurred with the [LoadPicture()] function.");
+    m_Stats.decodeFailures.fetch_add(1);
     return LOADPICT_DECODEFAILED;
   }
+  holder->SetBitmap(picture);
   m_Stats.framesDecoded.fetch_add(1);
   m_nDecodedArrivalNs.store(m_nArrivalNs.load());
   m_nDecodedSeq.fetch_add(1);
@@ -85,7 +92,9 @@ int CAnimeView::LoadPicture(const BYTE* data, DWORD size) {
 void CAnimeView::OnFrameReady() {
   m_bFramePosted.store(false);
   if (!m_pDoc) return;
-  m_Picture = m_pDoc->GetBitmap();
+  const CBitmap24 latest = m_pDoc->GetBitmap();
+  if (latest.isNull()) return;  // nothing decoded yet: keep what is shown
+  m_Picture = latest;
   m_nShownSeq = m_nDecodedSeq.load();
   m_nShownArrivalNs = m_nDecodedArrivalNs.load();
   if (m_pFullWnd && !m_pFullWnd->DrawPicture(m_Picture)) {
@@ -149,13 +158,23 @@ void CAnimeView::RecalcScrollBars() {
   const double z = GetZoom();
   const int W = static_cast<int>(m_pDoc->GetPictureWidth() * z);
   const int H = static_cast<int>(m_pDoc->GetPictureHeight() * z);
-  const QSize client = viewport()->size();
   QScrollBar* h = horizontalScrollBar();
   QScrollBar* v = verticalScrollBar();
-  h->setPageStep(client.width());
-  v->setPageStep(client.height());
-  h->setRange(0, std::max(0, W - client.width()));
-  v->setRange(0, std::max(0, H - client.height()));
+  // Two passes: first against the client area as it would be without scroll
+  // bars, then against what is left once the bars the first pass needs take
+  // their room (so bars shown for a larger picture go when the picture fits).
+  const QSize full = maximumViewportSize();
+  const int barH = h->sizeHint().height();
+  const int barV = v->sizeHint().width();
+  bool needH = W > full.width();
+  bool needV = H > full.height();
+  needH = W > full.width() - (needV ? barV : 0);
+  needV = H > full.height() - (needH ? barH : 0);
+  const QSize area(full.width() - (needV ? barV : 0), full.height() - (needH ? barH : 0));
+  h->setPageStep(area.width());
+  v->setPageStep(area.height());
+  h->setRange(0, std::max(0, W - area.width()));
+  v->setRange(0, std::max(0, H - area.height()));
   h->setValue(std::min(m_pDoc->GetScrollPos(SCROLL_HORZ), h->maximum()));
   v->setValue(std::min(m_pDoc->GetScrollPos(SCROLL_VERT), v->maximum()));
   m_pDoc->SetScrollPos(SCROLL_HORZ, h->value());

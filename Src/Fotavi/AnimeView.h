@@ -28,6 +28,7 @@ class CFullScreenWnd;
 struct CLiveStats {
   std::atomic<uint64_t> repliesArrived{0};
   std::atomic<uint64_t> framesDecoded{0};
+  std::atomic<uint64_t> decodeFailures{0};
   std::atomic<uint64_t> framesPainted{0};
   // Reply arrival to paint, GUI thread only; kept only while a benchmark asks
   // for it, so a long live session does not grow the list.

@@ -430,7 +430,6 @@ void CEditViewTool::showEvent(QShowEvent* event) {
     const QRect main = parentWidget()->frameGeometry();
     move(main.right() - 10 - frameGeometry().width() + 1, main.top() + 30);
   }
-  if (m_pHost) m_pHost->HoldLive();
 }
 
 void CEditViewTool::OnClosing() {

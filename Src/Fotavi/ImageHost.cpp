@@ -49,9 +49,6 @@ class CMainFrameImageHost : public CImageHost {
   void ResumeLive() override {
     if (m_pFrame) m_pFrame->ResumeSuspendedLive();
   }
-  void HoldLive() override {
-    if (m_pFrame) m_pFrame->HoldLive();
-  }
   HWND GetMainWnd() const override { return m_pFrame ? m_pFrame->GetSafeHwnd() : nullptr; }
 
   double GetNewPictureZoom() const override { return m_pFrame ? m_pFrame->GetNewPictureZoom() : 1.0; }

@@ -1,6 +1,6 @@
 // What the still-image windows and the draw palette need from the main
 // frame: the drawing settings (current tool, pen width, line type, colour,
-// eraser size), the live monitor's hold during a stroke, the placement of new
+// eraser size), the live monitor's suspension during a stroke, the placement of new
 // picture windows and the palette's erase requests.
 //
 // The program uses the adapter over CMainFrame (ImageHostFor); the class
@@ -42,8 +42,6 @@ class CImageHost {
   virtual bool SuspendLive() { return false; }
   // Resumes what SuspendLive suspended.
   virtual void ResumeLive() {}
-  // The palette and tool windows hold the live monitor while they are open.
-  virtual void HoldLive() {}
   // The main window's message target (WM_RESUME_LIVE goes there); NULL when none.
   virtual HWND GetMainWnd() const { return nullptr; }
 

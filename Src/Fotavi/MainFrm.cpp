@@ -435,6 +435,18 @@ void CMainFrame::UpdateCommandUI() {
   if (m_pSlideShowAction)
     m_pSlideShowAction->setText(m_pMdiArea && !m_pMdiArea->subWindowList().isEmpty() ? tr("&Slide Show Settings")
                                                                                       : tr("&Slide Show Setting"));
+  UpdateFrameTitle();
+}
+
+void CMainFrame::UpdateFrameTitle() {
+  // "<program> - <document>" while a document window that is not minimised
+  // is active, else the program's title alone.
+  std::string title = GetApplicationTitle();
+  CChildFrame* child = GetActiveChild();
+  if (child && !child->isMinimized() && child->GetDocument() && !child->GetDocument()->GetTitle().empty())
+    title += " - " + child->GetDocument()->GetTitle();
+  const QString text = QString::fromStdString(title);
+  if (windowTitle() != text) setWindowTitle(text);
 }
 
 // ------------------------------------------------------------ drawing settings
@@ -642,7 +654,8 @@ void CMainFrame::HoldLive() {
     m_pLiveFrame->SuspendThreads();
     m_bLiveRunning = FALSE;
   }
-  if (m_pRemoteCtrl && m_pRemoteCtrl->isVisible()) m_pRemoteCtrl->setEnabled(false);
+  // The panel's keys follow the hold whether it is shown now or later.
+  if (m_pRemoteCtrl) m_pRemoteCtrl->setEnabled(false);
   UpdateCommandUI();
 }
 
@@ -653,7 +666,7 @@ void CMainFrame::ResumeLive() {
       m_bLiveRunning = TRUE;
     }
     m_bLiveHeld = FALSE;
-    if (m_pRemoteCtrl && m_pRemoteCtrl->isVisible()) m_pRemoteCtrl->setEnabled(true);
+    if (m_pRemoteCtrl) m_pRemoteCtrl->setEnabled(true);
   }
   activateWindow();
   UpdateCommandUI();
@@ -818,9 +831,8 @@ BOOL CMainFrame::GetJpegData(CChildFrame* frame) {
 void CMainFrame::OnStillCapture() {
   CChildFrame* frame = OpenDocument(DOCTEMPLATE_IMAGE);
   if (!frame) {
-    // No still-image window in this program: the capture goes to the holder.
-    if (GetJpegData([this](const BYTE* data, DWORD size) { return m_StillData.LoadPicture(data, size, 1); }))
-      ++m_nUntitledCount;
+    TraceLog(TRC_PRE, "CMainFrame::OnStillCapture", "The error occurred with the [OpenDocumentFile()] function.");
+    FotaviMessageBox(IDS_STILL_ERROR);
     return;
   }
   if (GetJpegData(frame)) {

@@ -98,9 +98,6 @@ class CMainFrame : public QMainWindow {
   BOOL bPlaySemiAnimetion();
   // A new empty document of the template named `name`; NULL when none.
   CChildFrame* OpenDocument(const std::string& name);
-  // The picture holder that takes still captures while no still-image
-  // window exists.
-  CViewData* GetStillData() { return &m_StillData; }
 
   // Holds the live monitor before a tool window opens; WM_RESUME_LIVE resumes it.
   void HoldLive();
@@ -153,6 +150,8 @@ class CMainFrame : public QMainWindow {
   void CreateToolBar();
   QAction* AddAction(int id, const QString& text, const QString& tip = {});
   void UpdateOneCommand(CCmdUI* ui);
+  // The caption: the program's title, with the active document's.
+  void UpdateFrameTitle();
   void SetStatusText(const std::string& text);
   void OnDestroy();
   void OnSize();
@@ -201,6 +200,5 @@ class CMainFrame : public QMainWindow {
   QAction* m_pSlideShowAction = nullptr;
   std::map<int, QAction*> m_Actions;
   std::string m_strStatus;
-  CViewData m_StillData;
   bool m_bDestroyed = false;
 };

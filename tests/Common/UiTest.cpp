@@ -264,6 +264,31 @@ class CommonUiTest : public QObject {
     QCOMPARE(closedNotices_, 2);
   }
 
+  void showFollowsTheCamerasPresence_data() {
+    QTest::addColumn<DWORD>("connected");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("camera connected") << DWORD(1) << true;
+    QTest::newRow("camera missing") << DWORD(0) << false;
+  }
+
+  void showFollowsTheCamerasPresence() {
+    QFETCH(DWORD, connected);
+    QFETCH(bool, shown);
+    panel_->hide();
+    device_.connected = connected;
+    panel_->show();
+    const bool visible = panel_->isVisible();
+    device_.connected = 1;
+    QCOMPARE(visible, shown);
+    // Hiding works whatever the camera does.
+    panel_->show();
+    QVERIFY(panel_->isVisible());
+    device_.connected = 0;
+    panel_->hide();
+    device_.connected = 1;
+    QVERIFY(!panel_->isVisible());
+  }
+
   // ---------------------------------------------------------- completions
 
   void completionFreesTheBlockAndHandsTheRecordBack() {

@@ -6,7 +6,9 @@
 #include <QFileInfo>
 
 #include <filesystem>
+#include <fstream>
 
+#include "AnimeFrame.h"
 #include "Common/CommonFunc.h"
 #include "Common/ControlDialog.h"
 #include "Common/TiryxDialog.h"
@@ -159,7 +161,6 @@ TEST_F(StillCapture, ThreeFailuresShowTheStillText) {
   EXPECT_EQ(device->syncCalls.load(), 3);
   EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Unable to acquire still image."});
   EXPECT_EQ(Main()->GetUntitledCount(), 0);
-  EXPECT_FALSE(Main()->GetStillData()->HasBitmap());
   // No empty picture window is left behind.
   EXPECT_TRUE(WaitFor([&] { return Main()->GetMdiArea()->subWindowList().isEmpty(); }, 2000));
 }
@@ -180,20 +181,40 @@ TEST_F(StillCapture, TwoFailuresThenAFrameSucceeds) {
   EXPECT_EQ(device->syncCalls.load(), 3);
   EXPECT_TRUE(ui.Texts().empty());
   EXPECT_EQ(Main()->GetUntitledCount(), 1);
-  // The picture goes to a new still-image window, or to the holder while
-  // the program has none.
+  // The picture goes to a new still-image window.
   const auto windows = Main()->GetMdiArea()->subWindowList();
-  const CViewData* holder = Main()->GetStillData();
-  if (!windows.isEmpty()) {
-    ASSERT_EQ(windows.size(), 1);
-    auto* frame = qobject_cast<CChildFrame*>(windows[0]);
-    ASSERT_NE(frame, nullptr);
-    EXPECT_EQ(frame->GetTemplateName(), "Image");
-    holder = frame->GetDocument()->GetViewData();
-  }
+  ASSERT_EQ(windows.size(), 1);
+  auto* frame = qobject_cast<CChildFrame*>(windows[0]);
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->GetTemplateName(), "Image");
+  const CViewData* holder = frame->GetDocument()->GetViewData();
   ASSERT_NE(holder, nullptr);
   EXPECT_EQ(holder->GetPictureWidth(), 1024);
   EXPECT_EQ(holder->GetPictureHeight(), 768);
+}
+
+// A still-image window that cannot be made: the capture is refused with the
+// still text, asks the camera nothing and counts nothing.
+class StillCaptureWithoutImageWindow : public AppFixture {
+ protected:
+  void SetUp() override {
+    AppFixture::SetUp();
+    saved_ = FindDocTemplateFactory(DOCTEMPLATE_IMAGE);
+    RegisterDocTemplateFactory(DOCTEMPLATE_IMAGE, [](CMainFrame*, CDocTemplate*) -> CChildFrame* { return nullptr; });
+  }
+  void TearDown() override {
+    AppFixture::TearDown();
+    RegisterDocTemplateFactory(DOCTEMPLATE_IMAGE, saved_);
+  }
+  CDocTemplate::Factory saved_;
+};
+
+TEST_F(StillCaptureWithoutImageWindow, IsRefusedWithAMessage) {
+  ASSERT_TRUE(Start());
+  Main()->OnCommand(ID_TOOL_STILLCAPTURE);
+  EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Unable to acquire still image."});
+  EXPECT_EQ(device->syncCalls.load(), 0);
+  EXPECT_EQ(Main()->GetUntitledCount(), 0);
 }
 
 TEST_F(StillCapture, EmptyReplyIsQuietAndCountsNothing) {
@@ -227,6 +248,31 @@ TEST_F(FileOpenCmd, WrongExtensionIsRefusedAndInputFolderKept) {
   CRegOperation reg;
   EXPECT_EQ(reg.GetProfileString(HKEY_CURRENT_USER, REG_KEY_PRESENTATION, REG_SECTION_IMAGE, "InputFolder", "none"),
             "none");
+}
+
+class MainCaption : public AppFixture {};
+
+TEST_F(MainCaption, NamesTheActiveDocument) {
+  ASSERT_TRUE(Start());
+  const std::string program = "Fotavi for Presentation";
+  auto caption = [&] { return Main()->windowTitle().toStdString(); };
+  EXPECT_EQ(caption(), program);
+  const std::string path = env->dir() + "/Picture1.jpg";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << MakeJpeg(64, 48);
+  }
+  ASSERT_TRUE(Main()->FileOpen(path));
+  EXPECT_TRUE(WaitFor([&] { return caption() == program + " - Picture1.jpg"; })) << caption();
+  Main()->OnCommand(ID_LIVE_START);
+  ASSERT_NE(Main()->GetLiveFrame(), nullptr);
+  Main()->GetMdiArea()->setActiveSubWindow(Main()->GetLiveFrame());
+  EXPECT_TRUE(WaitFor([&] { return caption() == program + " - Live Monitor"; })) << caption();
+  Main()->GetLiveFrame()->showMinimized();
+  EXPECT_TRUE(WaitFor([&] { return caption() == program; })) << caption();
+  Main()->OnCommand(ID_FILE_ALLCLOSE);
+  EXPECT_TRUE(WaitFor([&] { return Main()->GetMdiArea()->subWindowList().isEmpty(); }));
+  EXPECT_TRUE(WaitFor([&] { return caption() == program; })) << caption();
 }
 
 class WorkFolder : public AppFixture {};

@@ -1,10 +1,13 @@
 // The presentation program on the real device library and the camera
 // emulator: live monitor, unplug and replug, still capture.
+#include <QElapsedTimer>
 #include <QMdiArea>
+#include <QThread>
 
 #include "AnimeFrame.h"
 #include "AnimeView.h"
 #include "EmulatorProcess.h"
+#include "FullScreenWnd.h"
 #include "Platform/GlobalMemory.h"
 #include "Resource.h"
 #include "TestSupport.h"
@@ -96,3 +99,53 @@ TEST_F(EndToEnd, StopAndCloseLeaveNoDataBlockBehind) {
   EXPECT_EQ(Frame(), nullptr);
   EXPECT_EQ(GlobalBlockCount(), blocks);
 }
+
+// The camera sends one broken frame while the GUI thread is busy and the
+// paint of the frame before it is still queued. The live view keeps the last
+// good picture: the window does not go black, full screen does not end.
+class EndToEndBadFrame : public EndToEnd, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(EndToEndBadFrame, KeepsTheLastGoodPicture) {
+  const bool fullScreen = GetParam();
+  Main()->OnCommand(ID_LIVE_START);
+  ASSERT_TRUE(WaitFor([&] { return Painted() >= 3; }, 10000));
+  CAnimeView* view = Frame()->GetAnimeView();
+  if (fullScreen) {
+    Main()->GetMdiArea()->setActiveSubWindow(Frame());
+    Main()->OnCommand(ID_VIEW_FULLSCREEN);
+    ASSERT_NE(view->GetFullScreenWnd(), nullptr);
+    const uint64_t painted = Painted();
+    ASSERT_TRUE(WaitFor([&] { return Painted() >= painted + 3; }, 10000));
+  }
+  const CLiveStats& stats = view->GetStats();
+  ASSERT_EQ(stats.decodeFailures.load(), 0u);
+
+  // The GUI thread is busy from here on: its event loop does not run.
+  QThread::msleep(300);  // good frames meanwhile: a paint is queued
+  ASSERT_TRUE(emulator->Command("bad-frame 1"));
+  // Every frame after the broken one comes late, so the broken one is the
+  // last decoded when the GUI thread gets to its queue.
+  ASSERT_TRUE(emulator->Command("delay 0x808E 4000 3"));
+  QElapsedTimer busy;
+  busy.start();
+  while (stats.decodeFailures.load() == 0 && busy.elapsed() < 20000) QThread::msleep(10);
+  ASSERT_EQ(stats.decodeFailures.load(), 1u);
+
+  Pump(300);  // the queued paint runs now
+  ASSERT_NE(Frame(), nullptr);
+  EXPECT_TRUE(ui.Texts().empty());
+  EXPECT_FALSE(view->GetPicture().isNull());
+  EXPECT_EQ(view->GetPicture().width(), fullScreen ? 1024 : 512);
+  if (fullScreen) {
+    ASSERT_NE(view->GetFullScreenWnd(), nullptr);
+    EXPECT_NE(view->GetFullScreenWnd()->GetMemoryImage().pixelColor(640, 500), QColor(Qt::black));
+  }
+  EXPECT_TRUE(emulator->Command("clear"));
+  const uint64_t painted = Painted();
+  EXPECT_TRUE(WaitFor([&] { return Painted() > painted; }, 15000));  // the monitor goes on
+  EXPECT_TRUE(ui.Texts().empty());
+}
+INSTANTIATE_TEST_SUITE_P(Modes, EndToEndBadFrame, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? std::string("FullScreen") : std::string("Window");
+                         });

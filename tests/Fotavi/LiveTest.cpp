@@ -61,6 +61,38 @@ TEST_F(Live, ChangingTheStepWhileRunningRedecodesAtTheNewSize) {
   EXPECT_TRUE(WaitFor([&] { return Frame()->windowTitle() == "Live Monitor 256x192 100%"; }));
 }
 
+// Switching the size step while the monitor runs fits the window to the
+// picture as a fresh start at that step does: no black band.
+struct StepSwitch {
+  int from;
+  int to;
+  int width;
+};
+class LiveStepSwitch : public Live, public ::testing::WithParamInterface<StepSwitch> {};
+
+TEST_P(LiveStepSwitch, TheWindowFitsThePicture) {
+  const StepSwitch c = GetParam();
+  ASSERT_TRUE(Start());
+  Main()->OnCommand(c.from);
+  Main()->OnCommand(ID_LIVE_START);
+  ASSERT_NE(Frame(), nullptr);
+  ASSERT_TRUE(WaitPainted(2));
+  Main()->OnCommand(c.to);
+  ASSERT_TRUE(WaitFor([&] { return View()->GetPicture().width() == c.width; }));
+  Pump(100);
+  const QSize picture(c.width, c.width * 3 / 4);
+  EXPECT_EQ(View()->viewport()->size(), picture);
+  EXPECT_EQ(Frame()->GetDocument()->GetPictureWidth(), picture.width());
+  EXPECT_FALSE(View()->horizontalScrollBar()->isVisible());
+  EXPECT_FALSE(View()->verticalScrollBar()->isVisible());
+}
+INSTANTIATE_TEST_SUITE_P(Table, LiveStepSwitch,
+                         ::testing::Values(StepSwitch{ID_LIVE_SIZE50, ID_LIVE_SIZE25, 256},
+                                           StepSwitch{ID_LIVE_SIZE100, ID_LIVE_SIZE25, 256},
+                                           StepSwitch{ID_LIVE_SIZE100, ID_LIVE_SIZE50, 512},
+                                           StepSwitch{ID_LIVE_SIZE25, ID_LIVE_SIZE50, 512},
+                                           StepSwitch{ID_LIVE_SIZE50, ID_LIVE_SIZE100, 1024}));
+
 TEST_F(Live, ZoomCommandsChangeTheCaption) {
   ASSERT_TRUE(StartLive());
   ASSERT_TRUE(WaitPainted(1));
@@ -230,6 +262,40 @@ TEST_F(Live, FullScreenWhileStoppedShowsTheLastFrame) {
   EXPECT_EQ(Frame()->GetDocument()->GetPictureWidth(), 512);
 }
 
+TEST_F(Live, AReceivingWindowThatCannotBeMadeFailsTheStartWithAMessage) {
+  ASSERT_TRUE(Start());
+  CViewJpeg::FailNextCreateForTest();
+  Main()->OnCommand(ID_LIVE_START);
+  EXPECT_EQ(Frame(), nullptr);
+  EXPECT_FALSE(Main()->IsLiveRunning());
+  EXPECT_EQ(ui.Texts(), std::vector<std::string>{"An internal error had occurred."});
+  EXPECT_EQ(device->asyncCalls.load(), 0);
+  Main()->OnCommand(ID_LIVE_START);  // the next start works
+  EXPECT_TRUE(WaitPainted(2));
+}
+
+// A request stuck in the device library when the monitor closes: the close
+// gives up within its limit, and the reply that comes after the view is gone
+// finds no receiving window that would still hand it to that view.
+TEST_F(Live, AStuckRequestAtCloseLeavesNothingPointingAtTheView) {
+  ASSERT_TRUE(StartLive());
+  ASSERT_TRUE(WaitPainted(2));
+  device->holdAsync = true;
+  ASSERT_TRUE(WaitFor([&] { return device->asyncHeld.load() == 1; }));
+  const int posted = device->repliesPosted.load();
+  QElapsedTimer t;
+  t.start();
+  Frame()->close();
+  EXPECT_EQ(Frame(), nullptr);
+  EXPECT_LT(t.elapsed(), qint64(LIVE_STOP_LIMIT_MS + LIVE_VIEW_END_WAIT_MS + 5000));
+  device->holdAsync = false;  // the stuck request returns; its reply follows
+  ASSERT_TRUE(WaitFor([&] { return device->asyncHeld.load() == 0; }));
+  Pump(300);
+  EXPECT_EQ(device->repliesPosted.load(), posted);
+  Main()->OnCommand(ID_LIVE_START);  // the program goes on
+  EXPECT_TRUE(WaitPainted(2));
+}
+
 TEST_F(Live, ExitWhileRunningStopsEverything) {
   ASSERT_TRUE(StartLive());
   ASSERT_TRUE(WaitPainted(3));
@@ -262,36 +328,70 @@ TEST_F(Live, ABusyGuiThreadGetsAtMostOneFrameReadyMessage) {
   EXPECT_TRUE(WaitPainted(painted + 1));
 }
 
-// The draw palette holds a running monitor while it is open. Start and Stop
-// pressed meanwhile are the user's word: closing the palette must not undo a Stop.
-TEST_F(Live, StopPressedWhileThePaletteHoldsStaysStoppedWhenItCloses) {
+// The draw palette only toggles: it holds nothing. Start and Stop pressed
+// while it is open stay as the user left them when it closes.
+struct PaletteCase {
+  std::vector<int> commandsWhileOpen;
+  bool runningAfter;
+};
+class LivePalette : public Live, public ::testing::WithParamInterface<PaletteCase> {};
+
+TEST_P(LivePalette, ThePaletteDoesNotHoldTheMonitor) {
   ASSERT_TRUE(StartLive());
   ASSERT_TRUE(WaitPainted(2));
+  Main()->OnCommand(ID_TOOL_REMOTECTRL);
+  QWidget* panel = Main()->GetRemoteCtrl();
+  ASSERT_NE(panel, nullptr);
+  ASSERT_TRUE(panel->isVisible());
   Main()->OnCommand(ID_TOOL_DRAW);
   ASSERT_NE(Main()->GetDrawPalette(), nullptr);
-  ASSERT_TRUE(Main()->IsLiveHeld());
-  ASSERT_TRUE(Main()->IsCommandEnabled(ID_LIVE_START));
-  Main()->OnCommand(ID_LIVE_START);
-  EXPECT_TRUE(Main()->IsLiveRunning());
-  Main()->OnCommand(ID_LIVE_STOP);
-  EXPECT_FALSE(Main()->IsLiveRunning());
-  Main()->OnCommand(ID_TOOL_DRAW);  // closes the palette, which asks for the resume
-  Pump(100);
-  EXPECT_FALSE(Main()->IsLiveHeld());
-  EXPECT_FALSE(Main()->IsLiveRunning());
-  EXPECT_TRUE(Frame()->IsSuspended());
-  EXPECT_TRUE(Main()->IsCommandEnabled(ID_LIVE_START));
-}
-
-TEST_F(Live, StartPressedWhileThePaletteHoldsKeepsRunningWhenItCloses) {
-  ASSERT_TRUE(StartLive());
-  ASSERT_TRUE(WaitPainted(2));
-  Main()->OnCommand(ID_TOOL_DRAW);
-  ASSERT_TRUE(Main()->IsLiveHeld());
-  Main()->OnCommand(ID_LIVE_START);
-  Main()->OnCommand(ID_TOOL_DRAW);
-  Pump(100);
+  ASSERT_TRUE(Main()->GetDrawPalette()->isVisible());
   EXPECT_FALSE(Main()->IsLiveHeld());
   EXPECT_TRUE(Main()->IsLiveRunning());
   EXPECT_FALSE(Frame()->IsSuspended());
+  EXPECT_TRUE(panel->isEnabled());
+  const uint64_t painted = Painted();
+  EXPECT_TRUE(WaitPainted(painted + 2));  // the picture goes on moving
+  for (int id : GetParam().commandsWhileOpen) Main()->OnCommand(id);
+  Main()->OnCommand(ID_TOOL_DRAW);  // closes the palette, which asks for the resume
+  Pump(100);
+  EXPECT_FALSE(Main()->IsLiveHeld());
+  EXPECT_EQ(Main()->IsLiveRunning() != FALSE, GetParam().runningAfter);
+  EXPECT_EQ(Frame()->IsSuspended(), !GetParam().runningAfter);
+  EXPECT_TRUE(panel->isEnabled());
+  EXPECT_EQ(Main()->IsCommandEnabled(ID_LIVE_START), !GetParam().runningAfter);
 }
+INSTANTIATE_TEST_SUITE_P(Table, LivePalette,
+                         ::testing::Values(PaletteCase{{}, true}, PaletteCase{{ID_LIVE_STOP}, false},
+                                           PaletteCase{{ID_LIVE_STOP, ID_LIVE_START}, true}));
+
+// A hold disables the remote control whether it is shown or not, and the
+// resume enables it again whether it is shown or not.
+struct PanelHoldCase {
+  bool shownAtHold;
+  bool shownAtResume;
+};
+class LivePanelHold : public Live, public ::testing::WithParamInterface<PanelHoldCase> {};
+
+TEST_P(LivePanelHold, PanelKeysFollowTheHold) {
+  ASSERT_TRUE(StartLive());
+  ASSERT_TRUE(WaitPainted(2));
+  QWidget* panel = Main()->GetRemoteCtrl();
+  ASSERT_NE(panel, nullptr);
+  auto showPanel = [&](bool shown) {
+    if (panel->isVisible() != shown) Main()->OnCommand(ID_TOOL_REMOTECTRL);
+    ASSERT_EQ(panel->isVisible(), shown);
+  };
+  showPanel(GetParam().shownAtHold);
+  Main()->HoldLive();
+  showPanel(true);
+  EXPECT_FALSE(panel->isEnabled());
+  showPanel(GetParam().shownAtResume);
+  PostMessage(Main()->GetSafeHwnd(), WM_RESUME_LIVE, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return !Main()->IsLiveHeld(); }));
+  showPanel(true);
+  EXPECT_TRUE(panel->isEnabled());
+}
+INSTANTIATE_TEST_SUITE_P(Table, LivePanelHold,
+                         ::testing::Values(PanelHoldCase{true, false}, PanelHoldCase{false, true},
+                                           PanelHoldCase{false, false}, PanelHoldCase{true, true}));

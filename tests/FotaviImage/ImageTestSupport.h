@@ -55,14 +55,13 @@ class RecordingHost : public CImageHost {
     return liveRunning;
   }
   void ResumeLive() override { ++resumes; }
-  void HoldLive() override { ++holds; }
   void UncheckPalette() override { ++unchecks; }
   void EraseArea() override { ++eraseAreas; }
   void EraseAll() override { ++eraseAlls; }
   HWND GetMainWnd() const override { return mainWnd; }
 
   bool liveRunning = false;
-  int suspends = 0, resumes = 0, holds = 0, unchecks = 0, eraseAreas = 0, eraseAlls = 0;
+  int suspends = 0, resumes = 0, unchecks = 0, eraseAreas = 0, eraseAlls = 0;
   HWND mainWnd = nullptr;
 };
 
