@@ -11,6 +11,7 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   ffmpeg libimage-exiftool-perl
   xdg-utils
+  adwaita-icon-theme
 )
 
 missing=()

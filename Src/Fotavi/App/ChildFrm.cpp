@@ -1,5 +1,7 @@
 #include "App/ChildFrm.h"
 
+#include <QApplication>
+
 #include <QCloseEvent>
 #include <QMdiArea>
 #include <QStyle>
@@ -45,14 +47,21 @@ BOOL CChildFrame::LoadFromMemory(const BYTE* data, DWORD size) {
   return ok;
 }
 
+CFrameMetrics DocumentFrameMetrics(const QWidget* frame) {
+  const QStyle* style = frame ? frame->style() : QApplication::style();
+  CFrameMetrics m;
+  m.frameWidth = style->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, frame);
+  m.captionHeight = style->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, frame);
+  return m;
+}
+
 QSize CChildFrame::OuterSizeFor(const QSize& client) const {
   // Frame decorations: the difference between the frame and its widget once
   // laid out; before that, the style's title bar and frame widths.
   if (widget() && widget()->width() > 0 && size().width() > widget()->width() && isVisible())
     return client + (size() - widget()->size());
-  const int fw = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
-  const int th = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
-  return QSize(client.width() + 2 * fw, client.height() + th + fw);
+  const CFrameMetrics m = DocumentFrameMetrics(this);
+  return QSize(client.width() + 2 * m.frameWidth, client.height() + m.captionHeight + m.frameWidth);
 }
 
 void CChildFrame::PlaceAtNextPosition(const QSize& outer) {

@@ -24,6 +24,15 @@ struct CCmdUI {
   void SetCheck(bool on = true) { checked = on; }
 };
 
+// Border width and caption height of a document window, from the style: the
+// one source of frame metrics (outer sizes, the cascade of new windows, the
+// main frame's fitted zoom).
+struct CFrameMetrics {
+  int frameWidth = 0;
+  int captionHeight = 0;
+};
+CFrameMetrics DocumentFrameMetrics(const QWidget* frame = nullptr);
+
 class CChildFrame : public QMdiSubWindow {
   Q_OBJECT
  public:

@@ -63,8 +63,8 @@ BOOL CFotaviDoc::LoadPicture(const std::string& path, BOOL bmp) {
 
 // ------------------------------------------------------------ templates
 
-CDocTemplate::CDocTemplate(int resourceId, std::string docStrings)
-    : m_nResourceId(resourceId), m_strDocStrings(std::move(docStrings)) {}
+CDocTemplate::CDocTemplate(int /*resourceId: menu, icon and strings*/, std::string docStrings)
+    : m_strDocStrings(std::move(docStrings)) {}
 
 std::string CDocTemplate::GetDocString(int index) const {
   size_t start = 0;

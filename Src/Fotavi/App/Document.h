@@ -88,7 +88,6 @@ class CDocTemplate {
   CChildFrame* OpenDocument(CMainFrame* mainFrame);
 
  private:
-  int m_nResourceId;
   std::string m_strDocStrings;
 };
 

@@ -11,6 +11,7 @@
 
 #include "Common/StringTable.h"
 #include "Common/TraceLog.h"
+#include "App/Icons.h"
 #include "App/MainFrm.h"
 #include "App/ProgramParts.h"
 #include "Platform/Library.h"
@@ -59,6 +60,9 @@ CDocTemplate* CFotaviApp::FindTemplate(const std::string& name) const {
 BOOL CFotaviApp::InitInstance() {
   static const char* const kLog = "CFotaviApp::InitInstance";
   LoadFotaviStrings();
+  // Icons: the desktop's theme (or the installed one) and the program's own.
+  SetUpIconTheme();
+  if (qApp) QApplication::setWindowIcon(ProgramIcon());
   // Platform messages of the GUI thread are delivered inside Qt's loop.
   if (!m_pPump) m_pPump = std::make_unique<QtMessagePump>();
 

@@ -60,10 +60,7 @@ class CFotaviApp {
   CControlDialog* GetControlDialog() const { return m_pControlDialog.get(); }
   CMainFrame* GetMainFrame() const { return m_pMainFrame; }
   const CJpeg& GetJpeg() const { return m_Jpeg; }
-  const std::string& GetHelpPath() const { return m_strHelpPath; }
   CDocTemplate* FindTemplate(const std::string& name) const;
-  const std::vector<std::unique_ptr<CDocTemplate>>& GetTemplates() const { return m_Templates; }
-  HMODULE GetCodecModule() const { return m_hJpegDll; }
 
   static CFotaviApp* Instance();
 

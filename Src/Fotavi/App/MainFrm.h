@@ -1,6 +1,12 @@
 // The main frame: MDI area, menu, toolbar and one-pane status bar; the
 // device library's notification window; the live monitor's state; the
 // drawing settings that the still-image views read; the tool windows.
+//
+// Its code is split by job: MainFrm.cpp (creation, platform messages,
+// placement, closing), MainFrmBars.cpp (menus and toolbar),
+// MainFrmCommands.cpp (routing and update rules), MainFrmDevice.cpp (camera,
+// still capture), MainFrmDocuments.cpp (opening documents), MainFrmLive.cpp
+// (live monitor, hold and resume), MainFrmTools.cpp (tool windows).
 #pragma once
 
 #include <QMainWindow>
@@ -12,12 +18,15 @@
 #include <string>
 
 #include "App/ChildFrm.h"
+#include "App/DrawSettings.h"
+#include "App/Resource.h"
 #include "Platform/Messages.h"
 #include "Platform/Types.h"
 #include "App/ViewData.h"
 
 class CAnimeFrame;
 class CFotaviApp;
+class CImageHost;
 class CDeviceInterface;
 class QAction;
 class QLabel;
@@ -26,10 +35,6 @@ class QMdiSubWindow;
 class QMenu;
 class QToolBar;
 
-using COLORREF = DWORD;  // 0x00BBGGRR
-constexpr COLORREF RGB_COLOR(int r, int g, int b) {
-  return static_cast<COLORREF>((r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16));
-}
 
 class CMainFrame : public QMainWindow {
   Q_OBJECT
@@ -45,17 +50,23 @@ class CMainFrame : public QMainWindow {
   CDeviceInterface* GetDevice() const;
   CFotaviApp* GetApp() const { return m_pApp; }
 
-  // ---- drawing settings (read by the still-image views at each stroke)
-  int GetCurrentTool() const { return m_nCurrentTool; }
+  // ---- drawing settings (their one home; the palette and the still-image
+  // views reach them through CImageHost)
+  CDrawSettings& GetDrawSettings() { return m_DrawSettings; }
+  int GetCurrentTool() const { return m_DrawSettings.nCurrentTool; }
   void SetCurrentTool(int tool);  // also checks the hand / selection buttons
-  int GetPenWidth() const { return m_nPenWidth; }
-  void SetPenWidth(int width) { m_nPenWidth = width; }
-  BYTE GetDotLine() const { return m_bDotLine; }
-  void SetDotLine(BYTE dotted) { m_bDotLine = dotted; }
-  COLORREF GetPenColor() const { return m_PenColor; }
-  void SetPenColor(COLORREF color) { m_PenColor = color; }
-  int GetEraserSize() const { return m_nEraserSize; }
-  void SetEraserSize(int size) { m_nEraserSize = size; }
+  int GetPenWidth() const { return m_DrawSettings.nPenWidth; }
+  void SetPenWidth(int width) { m_DrawSettings.nPenWidth = width; }
+  BYTE GetDotLine() const { return m_DrawSettings.bDotLine; }
+  void SetDotLine(BYTE dotted) { m_DrawSettings.bDotLine = dotted; }
+  COLORREF GetPenColor() const { return m_DrawSettings.penColor; }
+  void SetPenColor(COLORREF color) { m_DrawSettings.penColor = color; }
+  int GetEraserSize() const { return m_DrawSettings.nEraserSize; }
+  void SetEraserSize(int size) { m_DrawSettings.nEraserSize = size; }
+  // The still-image windows' view of this frame (made by the Image area on
+  // first use, owned here).
+  CImageHost* GetImageHost() const { return m_pImageHost.get(); }
+  void SetImageHost(std::unique_ptr<CImageHost> host);
 
   // ---- live monitor state
   QSize GetLiveSize() const { return m_LiveSize; }
@@ -77,7 +88,6 @@ class CMainFrame : public QMainWindow {
   void AdvanceNextChildPos();
   // The position for a new frame of `outer` size (see CChildFrame).
   QPoint GrantChildPosition(const QSize& outer);
-  double GetFittedZoom() const { return m_dFittedZoom; }
   // Zoom for a newly loaded still picture.
   double GetNewPictureZoom() const;
   // Cascade offset of the next child position.
@@ -145,6 +155,10 @@ class CMainFrame : public QMainWindow {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  // Tool windows whose being open blocks the device commands.
+  static constexpr int kToolWindowIds[] = {ID_TOOL_SLIDESHOW, ID_TOOL_VIEWER, ID_TOOL_CONVERT, ID_TOOL_TRANSFER};
+  static ToolFactory FindToolFactory(int id);
+
   void CreateActions();
   void CreateMenus();
   void CreateToolBar();
@@ -174,11 +188,8 @@ class CMainFrame : public QMainWindow {
   void OnModalTool(int id);
 
   CFotaviApp* m_pApp;
-  int m_nCurrentTool = 32838;
-  int m_nPenWidth = 3;
-  BYTE m_bDotLine = 0;
-  COLORREF m_PenColor = 0;
-  int m_nEraserSize = 10;
+  CDrawSettings m_DrawSettings;
+  std::unique_ptr<CImageHost> m_pImageHost;
   QSize m_LiveSize{0, 0};
   int m_nLiveSizeStep = 2;
   CAnimeFrame* m_pLiveFrame = nullptr;

@@ -18,8 +18,6 @@
 
 namespace {
 
-QColor ToQColor(COLORREF c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
-constexpr COLORREF Rgb(int r, int g, int b) { return static_cast<COLORREF>(r | (g << 8) | (b << 16)); }
 
 bool IsEnterOrEscape(const QKeyEvent* event) {
   return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Escape;
@@ -108,8 +106,8 @@ constexpr int kButtonIds[] = {IDC_FREELINE, IDC_LINE,   IDC_SQUARE,    IDC_HORIZ
 
 // ------------------------------------------------------------ forms
 
-CEditFormDlg::CEditFormDlg(int dialogId, CEditViewTool* palette)
-    : QWidget(palette), m_nDialogId(dialogId), m_pPalette(palette) {
+CEditFormDlg::CEditFormDlg(int /*dialogId: the form's resource*/, CEditViewTool* palette)
+    : QWidget(palette), m_pPalette(palette) {
   hide();
 }
 
@@ -191,7 +189,7 @@ CColorLabel::CColorLabel(int id, COLORREF color, CSetLineKindDlg* form, QWidget*
   setFrameShape(QFrame::Box);
   setAutoFillBackground(true);
   QPalette pal = palette();
-  pal.setColor(QPalette::Window, ToQColor(color));
+  pal.setColor(QPalette::Window, ColorFromRef(color));
   setPalette(pal);
   setCursor(Qt::PointingHandCursor);
 }
@@ -214,7 +212,6 @@ bool CSetLineKindDlg::CreateForm() {
   layout->addWidget(new QLabel(tr("Width"), this), 1, 0);
   layout->addWidget(m_pLineThick, 1, 1);
 
-  m_CurrentColor = m_pPalette->GetColor();
   if (!CreateColorPallet()) {
     TraceLog(TRC_PRE, kLog, "The error occurred with the [CreateColorPallet()] function.");
     return false;
@@ -244,9 +241,9 @@ bool CSetLineKindDlg::CreateColorPallet() {
   const struct {
     int id;
     COLORREF color;
-  } colours[] = {{1002, Rgb(0, 0, 0)},     {1005, Rgb(255, 255, 255)}, {1001, Rgb(255, 0, 0)},
-                 {1006, Rgb(255, 255, 0)}, {1007, Rgb(0, 0, 255)},     {1009, Rgb(255, 0, 255)},
-                 {1008, Rgb(0, 255, 0)},   {1018, Rgb(0, 255, 255)}};
+  } colours[] = {{1002, MakeColorRef(0, 0, 0)},     {1005, MakeColorRef(255, 255, 255)}, {1001, MakeColorRef(255, 0, 0)},
+                 {1006, MakeColorRef(255, 255, 0)}, {1007, MakeColorRef(0, 0, 255)},     {1009, MakeColorRef(255, 0, 255)},
+                 {1008, MakeColorRef(0, 255, 0)},   {1018, MakeColorRef(0, 255, 255)}};
   for (const auto& c : colours) m_Swatches[c.id] = new CColorLabel(c.id, c.color, this, this);
   // The white frame 1003 around the current-colour field 1004.
   m_pFrame = new QLabel(this);
@@ -285,17 +282,18 @@ CColorLabel* CSetLineKindDlg::GetSwatch(int id) const {
   return it == m_Swatches.end() ? nullptr : it->second;
 }
 
+COLORREF CSetLineKindDlg::GetCurrentColor() const { return m_pPalette->GetColor(); }
+
 void CSetLineKindDlg::PaintCurrentColor() {
   QPalette pal = m_pCurrent->palette();
-  pal.setColor(QPalette::Window, ToQColor(m_CurrentColor));
+  pal.setColor(QPalette::Window, ColorFromRef(GetCurrentColor()));
   m_pCurrent->setPalette(pal);
   m_pCurrent->update();
 }
 
 void CSetLineKindDlg::OnColorClicked(CColorLabel* swatch) {
-  m_CurrentColor = swatch->GetColor();
+  m_pPalette->SetColor(swatch->GetColor());
   PaintCurrentColor();
-  m_pPalette->SetColor(m_CurrentColor);
 }
 
 void CSetLineKindDlg::OnCbnSelchangeLineKind(int item) { m_pPalette->SetLineType(item != 0 ? 1 : 0); }
@@ -353,30 +351,30 @@ CEditViewTool::~CEditViewTool() = default;
 
 EDITTOOLSTATE CEditViewTool::GetState() const {
   EDITTOOLSTATE state;
-  state.nLineWidth = m_nLineWidth;
-  state.byLineType = m_byLineType;
-  state.nEraserSize = m_nEraserSize;
+  state.nLineWidth = Settings().nPenWidth;
+  state.byLineType = Settings().bDotLine;
+  state.nEraserSize = Settings().nEraserSize;
   return state;
 }
 
 void CEditViewTool::SetColor(COLORREF color) {
-  m_Color = color;
   if (m_pHost) m_pHost->SetPenColor(color);
+  else m_NoHostSettings.penColor = color;
 }
 
 void CEditViewTool::SetLineWidth(int width) {
-  m_nLineWidth = width;
   if (m_pHost) m_pHost->SetPenWidth(width);
+  else m_NoHostSettings.nPenWidth = width;
 }
 
 void CEditViewTool::SetLineType(BYTE type) {
-  m_byLineType = type;
   if (m_pHost) m_pHost->SetDotLine(type);
+  else m_NoHostSettings.bDotLine = type;
 }
 
 void CEditViewTool::SetEraserSize(int size) {
-  m_nEraserSize = size;
   if (m_pHost) m_pHost->SetEraserSize(size);
+  else m_NoHostSettings.nEraserSize = size;
 }
 
 QAbstractButton* CEditViewTool::GetButton(int id) const {

@@ -52,13 +52,11 @@ class CEditFormDlg : public QWidget {
   Q_OBJECT
  public:
   CEditFormDlg(int dialogId, CEditViewTool* palette);
-  int GetDialogId() const { return m_nDialogId; }
   // Makes the form's controls from the palette's state and places it hidden.
   virtual bool CreateForm() = 0;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
-  int m_nDialogId;
   CEditViewTool* m_pPalette;
 };
 
@@ -130,7 +128,7 @@ class CSetLineKindDlg : public CEditFormDlg {
   QComboBox* GetLineThickBox() const { return m_pLineThick; }
   CColorLabel* GetSwatch(int id) const;
   QLabel* GetCurrentColorField() const { return m_pCurrent; }
-  COLORREF GetCurrentColor() const { return m_CurrentColor; }
+  COLORREF GetCurrentColor() const;
   void OnColorClicked(CColorLabel* swatch);
   void OnCbnSelchangeLineKind(int item);
   void OnCbnSelchangeLineThick(int item);
@@ -145,7 +143,6 @@ class CSetLineKindDlg : public CEditFormDlg {
   QComboBox* m_pLineThick = nullptr;
   QLabel* m_pFrame = nullptr;
   QLabel* m_pCurrent = nullptr;
-  COLORREF m_CurrentColor = 0;
   std::map<int, CColorLabel*> m_Swatches;
 };
 
@@ -155,12 +152,12 @@ class CEditViewTool : public QDialog {
   CEditViewTool(CImageHost* host, QWidget* parent = nullptr);
   ~CEditViewTool() override;
 
-  // Setters: stored here and passed to the main frame at once.
+  // Setters: written into the host's drawing settings, their one home.
   void SetColor(COLORREF color);
   void SetLineWidth(int width);
   void SetLineType(BYTE type);
   void SetEraserSize(int size);
-  COLORREF GetColor() const { return m_Color; }
+  COLORREF GetColor() const { return Settings().penColor; }
   EDITTOOLSTATE GetState() const;
 
   void OnBnClickedFreeLine() { OnToolButton(IDC_FREELINE); }
@@ -190,15 +187,14 @@ class CEditViewTool : public QDialog {
   void ShowForm(CEditFormDlg* form);
   void CheckOnly(int id);
   void OnClosing();
+  // The host's drawing settings (settings of the palette's own without a host).
+  const CDrawSettings& Settings() const { return m_pHost ? m_pHost->Settings() : m_NoHostSettings; }
 
   CImageHost* m_pHost;
+  CDrawSettings m_NoHostSettings;
   CSetEraseSize* m_pEraseForm = nullptr;
   CSetLineKindDlg* m_pLineForm = nullptr;
   CEditFormDlg* m_pCurrentForm = nullptr;
   std::map<int, QAbstractButton*> m_Buttons;
-  COLORREF m_Color = 0;
-  int m_nLineWidth = 3;
-  BYTE m_byLineType = 0;
-  int m_nEraserSize = 10;
   bool m_bPlaced = false;
 };

@@ -1,5 +1,7 @@
 #include "Image/ImageFrame.h"
 
+#include "App/Zoom.h"
+
 #include <QMdiArea>
 #include <QPainter>
 #include <QPolygon>
@@ -15,6 +17,7 @@
 #include "Common/StringTable.h"
 #include "Common/TraceLog.h"
 #include "App/FotaviApp.h"
+#include "App/Icons.h"
 #include "Image/DrawToolDlg.h"
 #include "Image/ImageView.h"
 #include "App/MainFrm.h"
@@ -22,28 +25,9 @@
 
 namespace {
 
-constexpr double kZoomSteps[] = {0.0625, 0.125, 0.25, 0.5, 0.667, 1, 1.5, 2, 3, 4, 8, 16};
 constexpr const char* kSaveFilter = "JPEG (*.jpg)|*.jpg|BMP (*.bmp)|*.bmp||";
 constexpr int kJpegQuality = 75;
 constexpr size_t kPathBufferLength = 261;
-
-// The window's small icon: a framed picture.
-QIcon PictureIcon() {
-  QPixmap pm(16, 16);
-  pm.fill(Qt::transparent);
-  QPainter p(&pm);
-  p.fillRect(1, 2, 14, 12, QColor(135, 190, 235));
-  p.setBrush(QColor(60, 150, 60));
-  p.setPen(Qt::NoPen);
-  p.drawPolygon(QPolygon({QPoint(2, 13), QPoint(7, 7), QPoint(10, 10), QPoint(12, 8), QPoint(14, 13)}));
-  p.setBrush(QColor(250, 210, 60));
-  p.drawEllipse(QPoint(11, 5), 2, 2);
-  p.setPen(Qt::black);
-  p.setBrush(Qt::NoBrush);
-  p.drawRect(1, 2, 13, 11);
-  p.end();
-  return QIcon(pm);
-}
 
 std::string Upper(const std::string& text) { return QString::fromStdString(text).toUpper().toStdString(); }
 
@@ -70,7 +54,7 @@ CImageFrame::CImageFrame(CMainFrame* mainFrame, std::unique_ptr<CImageDoc> docum
     m_pOwnHost = std::make_unique<CImageHost>();
     m_pHost = m_pOwnHost.get();
   }
-  setWindowIcon(PictureIcon());
+  setWindowIcon(StillPictureIcon());
   m_pView = new CImageView(GetImageDoc(), m_pHost, this);
   setWidget(m_pView);
   const QSize outer = OuterSizeFor(QSize(512, 384));
@@ -178,18 +162,9 @@ void CImageFrame::OnToolChoice(int id) {
   m_pView->SetEditMode(id);
 }
 
-double CImageFrame::NextZoomIn(double zoom) {
-  for (double step : kZoomSteps)
-    if (step > zoom) return step;
-  return 16;
-}
+double CImageFrame::NextZoomIn(double zoom) { return ZoomStepAbove(zoom); }
 
-double CImageFrame::NextZoomOut(double zoom) {
-  double result = 0.0625;
-  for (double step : kZoomSteps)
-    if (step < zoom) result = step;
-  return result;
-}
+double CImageFrame::NextZoomOut(double zoom) { return ZoomStepBelow(zoom); }
 
 void CImageFrame::ZoomIn() { m_pView->SetZoom(NextZoomIn(m_pView->GetZoom())); }
 
@@ -226,15 +201,7 @@ void CImageFrame::FitToClientSize(const QSize& client) {
   show();
 }
 
-std::string CImageFrame::FormatZoom(double zoom) {
-  // Hundredths of a percent, rounded: a Best Fit zoom of 0.57 is 5700, not
-  // 5699 (which would read "57.00%").
-  const auto c = static_cast<unsigned long long>(std::llround(zoom * 10000.0));
-  const char* format = c % 100 == 0 ? "%0.0lf%%" : (c % 10 == 0 ? "%4.1lf%%" : "%4.2lf%%");
-  char text[64];
-  std::snprintf(text, sizeof text, format, static_cast<double>(c) / 100.0);
-  return text;
-}
+std::string CImageFrame::FormatZoom(double zoom) { return FormatZoomPercent(zoom); }
 
 void CImageFrame::UpdateTitle() {
   CImageDoc* doc = GetImageDoc();

@@ -3,7 +3,6 @@
 #include <QMdiArea>
 #include <QPointer>
 
-#include <map>
 #include <memory>
 
 #include "Image/DrawToolDlg.h"
@@ -16,34 +15,7 @@ namespace {
 // program's main frame.
 class CMainFrameImageHost : public CImageHost {
  public:
-  explicit CMainFrameImageHost(CMainFrame* frame) : m_pFrame(frame) {}
-  bool IsFor(CMainFrame* frame) const { return m_pFrame.data() == frame; }
-
-  int GetCurrentTool() const override { return m_pFrame ? m_pFrame->GetCurrentTool() : CImageHost::GetCurrentTool(); }
-  void SetCurrentTool(int tool) override {
-    if (m_pFrame) m_pFrame->SetCurrentTool(tool);
-    else CImageHost::SetCurrentTool(tool);
-  }
-  int GetPenWidth() const override { return m_pFrame ? m_pFrame->GetPenWidth() : CImageHost::GetPenWidth(); }
-  void SetPenWidth(int width) override {
-    if (m_pFrame) m_pFrame->SetPenWidth(width);
-    else CImageHost::SetPenWidth(width);
-  }
-  BYTE GetDotLine() const override { return m_pFrame ? m_pFrame->GetDotLine() : CImageHost::GetDotLine(); }
-  void SetDotLine(BYTE dotted) override {
-    if (m_pFrame) m_pFrame->SetDotLine(dotted);
-    else CImageHost::SetDotLine(dotted);
-  }
-  COLORREF GetPenColor() const override { return m_pFrame ? m_pFrame->GetPenColor() : CImageHost::GetPenColor(); }
-  void SetPenColor(COLORREF color) override {
-    if (m_pFrame) m_pFrame->SetPenColor(color);
-    else CImageHost::SetPenColor(color);
-  }
-  int GetEraserSize() const override { return m_pFrame ? m_pFrame->GetEraserSize() : CImageHost::GetEraserSize(); }
-  void SetEraserSize(int size) override {
-    if (m_pFrame) m_pFrame->SetEraserSize(size);
-    else CImageHost::SetEraserSize(size);
-  }
+  explicit CMainFrameImageHost(CMainFrame* frame) : CImageHost(&frame->GetDrawSettings()), m_pFrame(frame) {}
 
   bool SuspendLive() override { return m_pFrame && m_pFrame->SuspendLive(); }
   void ResumeLive() override {
@@ -79,6 +51,11 @@ class CMainFrameImageHost : public CImageHost {
     if (m_pFrame) m_pFrame->EraseAll();
   }
 
+ protected:
+  void OnToolChanged(int tool) override {
+    if (m_pFrame) m_pFrame->SetCurrentTool(tool);
+  }
+
  private:
   QPointer<CMainFrame> m_pFrame;
 };
@@ -87,9 +64,6 @@ class CMainFrameImageHost : public CImageHost {
 
 CImageHost* ImageHostFor(CMainFrame* mainFrame) {
   if (!mainFrame) return nullptr;
-  static std::map<CMainFrame*, std::unique_ptr<CMainFrameImageHost>> hosts;
-  auto& host = hosts[mainFrame];
-  // A new frame at the address of a deleted one gets a new adapter.
-  if (!host || !host->IsFor(mainFrame)) host = std::make_unique<CMainFrameImageHost>(mainFrame);
-  return host.get();
+  if (!mainFrame->GetImageHost()) mainFrame->SetImageHost(std::make_unique<CMainFrameImageHost>(mainFrame));
+  return mainFrame->GetImageHost();
 }

@@ -1,41 +1,46 @@
 // What the still-image windows and the draw palette need from the main
 // frame: the drawing settings (current tool, pen width, line type, colour,
-// eraser size), the live monitor's suspension during a stroke, the placement of new
-// picture windows and the palette's erase requests.
+// eraser size), the live monitor's suspension during a stroke, the placement
+// of new picture windows and the palette's erase requests.
 //
-// The program uses the adapter over CMainFrame (ImageHostFor); the class
-// itself keeps the settings in memory, so a window can work without a main
-// frame (tests, and a frame made before the main frame exists).
+// The settings are read and written in place: the program's host works on
+// the main frame's CDrawSettings (ImageHostFor); a host made without one
+// keeps its own, so a window can work without a main frame (tests).
 #pragma once
 
 #include <QPoint>
 #include <QSize>
 
+#include "App/DrawSettings.h"
 #include "Platform/Types.h"
 
 class CMainFrame;
 class QWidget;
 
-using COLORREF = DWORD;  // 0x00BBGGRR
-
 class CImageHost {
  public:
-  CImageHost() = default;
+  // Works on `settings` (not owned) or, without them, on settings of its own.
+  explicit CImageHost(CDrawSettings* settings = nullptr) : m_pSettings(settings ? settings : &m_OwnSettings) {}
   virtual ~CImageHost() = default;
   CImageHost(const CImageHost&) = delete;
   CImageHost& operator=(const CImageHost&) = delete;
 
   // ---- drawing settings
-  virtual int GetCurrentTool() const { return m_nTool; }
-  virtual void SetCurrentTool(int tool) { m_nTool = tool; }
-  virtual int GetPenWidth() const { return m_nPenWidth; }
-  virtual void SetPenWidth(int width) { m_nPenWidth = width; }
-  virtual BYTE GetDotLine() const { return m_bDotLine; }
-  virtual void SetDotLine(BYTE dotted) { m_bDotLine = dotted; }
-  virtual COLORREF GetPenColor() const { return m_Color; }
-  virtual void SetPenColor(COLORREF color) { m_Color = color; }
-  virtual int GetEraserSize() const { return m_nEraserSize; }
-  virtual void SetEraserSize(int size) { m_nEraserSize = size; }
+  const CDrawSettings& Settings() const { return *m_pSettings; }
+  int GetCurrentTool() const { return m_pSettings->nCurrentTool; }
+  // Also tells the main frame (its hand and selection buttons).
+  void SetCurrentTool(int tool) {
+    m_pSettings->nCurrentTool = tool;
+    OnToolChanged(tool);
+  }
+  int GetPenWidth() const { return m_pSettings->nPenWidth; }
+  void SetPenWidth(int width) { m_pSettings->nPenWidth = width; }
+  BYTE GetDotLine() const { return m_pSettings->bDotLine; }
+  void SetDotLine(BYTE dotted) { m_pSettings->bDotLine = dotted; }
+  COLORREF GetPenColor() const { return m_pSettings->penColor; }
+  void SetPenColor(COLORREF color) { m_pSettings->penColor = color; }
+  int GetEraserSize() const { return m_pSettings->nEraserSize; }
+  void SetEraserSize(int size) { m_pSettings->nEraserSize = size; }
 
   // ---- live monitor
   // Suspends a running live monitor for a stroke; true when it did.
@@ -65,15 +70,16 @@ class CImageHost {
   virtual void EraseArea() {}
   virtual void EraseAll() {}
 
+ protected:
+  // The current tool changed (SetCurrentTool).
+  virtual void OnToolChanged(int /*tool*/) {}
+
  private:
-  int m_nTool = 32838;
-  int m_nPenWidth = 3;
-  BYTE m_bDotLine = 0;
-  COLORREF m_Color = 0;
-  int m_nEraserSize = 10;
+  CDrawSettings m_OwnSettings;
+  CDrawSettings* m_pSettings;
   int m_nUntitled = 0;
 };
 
-// The host over the program's main frame. One per main frame, alive as long
-// as the process; NULL for a NULL frame.
+// The host over the program's main frame: made on first use and owned by
+// that frame; NULL for a NULL frame.
 CImageHost* ImageHostFor(CMainFrame* mainFrame);

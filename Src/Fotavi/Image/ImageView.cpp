@@ -25,7 +25,6 @@ namespace {
 constexpr QImage::Format kLayerFormat = QImage::Format_RGB32;
 constexpr QImage::Format kDrawingFormat = QImage::Format_ARGB32_Premultiplied;
 
-QColor ColorFromRef(COLORREF c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
 
 void LogError(const char* function, const char* call) {
   TraceLog(TRC_PRE, function, "The error occurred with the [%s] function.", call);

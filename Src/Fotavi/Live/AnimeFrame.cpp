@@ -10,6 +10,7 @@
 #include "Live/AnimeView.h"
 #include "Common/TraceLog.h"
 #include "App/FotaviApp.h"
+#include "App/Icons.h"
 #include "App/MainFrm.h"
 #include "App/Resource.h"
 
@@ -19,29 +20,8 @@ namespace {
 bool g_bClosing = false;
 }  // namespace
 
-double ZoomIn(double zoom) {
-  constexpr int n = sizeof(ZOOM_STEPS) / sizeof(ZOOM_STEPS[0]);
-  for (int i = 0; i < n; ++i)
-    if (ZOOM_STEPS[i] == zoom) return ZOOM_STEPS[std::min(i + 1, n - 1)];
-  return 1.0;
-}
-
-double ZoomOut(double zoom) {
-  constexpr int n = sizeof(ZOOM_STEPS) / sizeof(ZOOM_STEPS[0]);
-  for (int i = 0; i < n; ++i)
-    if (ZOOM_STEPS[i] == zoom) return ZOOM_STEPS[std::max(i - 1, 0)];
-  return 1.0;
-}
-
 std::string FormatLiveCaption(int width, int height, double zoom) {
-  // Hundredths of a percent, rounded (0.667 is 6670, not 6669).
-  const auto c = static_cast<unsigned long long>(std::llround(zoom * 10000.0));
-  const char* format = "%s %dx%d %0.0lf%%";
-  if (c % 100 != 0 && c % 10 != 0) format = "%s %dx%d %4.2lf%%";
-  else if (c % 100 != 0) format = "%s %dx%d %4.1lf%%";
-  char text[128];
-  std::snprintf(text, sizeof text, format, "Live Monitor", width, height, static_cast<double>(c) / 100.0);
-  return text;
+  return "Live Monitor " + std::to_string(width) + "x" + std::to_string(height) + " " + FormatZoomPercent(zoom);
 }
 
 void RegisterLiveParts() { RegisterDocTemplateFactory(DOCTEMPLATE_ANIME, &CAnimeFrame::CreateFrame); }
@@ -72,6 +52,7 @@ CAnimeFrame::CAnimeFrame(CMainFrame* mainFrame, std::unique_ptr<CAnimeDoc> doc)
     return;
   }
   GetDocument()->SetTitle("Live Monitor");
+  setWindowIcon(LiveMonitorIcon());
   m_pView = new CAnimeView(GetAnimeDoc(), this);
   setWidget(m_pView);
   const int step = mainFrame ? mainFrame->GetLiveSizeStep() : 2;
@@ -204,6 +185,7 @@ void CAnimeFrame::StopThreads() {
       // The request thread is left behind with what it uses (the view
       // thread's object, the drawn event), none of which points at the view:
       // the view thread itself ends now, cut off from the view.
+      m_pRequestThread->Abandon();
       if (m_pViewThread) {
         m_pViewThread->GetReceiver().Detach();
         PostThreadMessage(m_pViewThread->GetThreadId(), WM_QUIT, 0, 0);

@@ -8,6 +8,7 @@
 
 #include "Live/AnimeThread.h"
 #include "App/ChildFrm.h"
+#include "App/Zoom.h"
 #include "App/Document.h"
 
 class CAnimeView;
@@ -17,13 +18,8 @@ class CAnimeDoc : public CFotaviDoc {
   explicit CAnimeDoc(CDocTemplate* docTemplate) : CFotaviDoc(docTemplate, "CAnimeDoc") {}
 };
 
-// The zoom steps of the live and still views.
-constexpr double ZOOM_STEPS[] = {1.0 / 16, 1.0 / 8, 1.0 / 4, 1.0 / 2, 0.667, 1.0, 1.5, 2.0, 3.0, 4.0, 8.0, 16.0};
-// Next larger / smaller step; a zoom that is not a step becomes 1.
-double ZoomIn(double zoom);
-double ZoomOut(double zoom);
 // "Live Monitor 512x384 50%": the caption for a picture of width x height
-// shown at `zoom`; the percentage keeps up to two decimals, rounded.
+// shown at `zoom` (FormatZoomPercent).
 std::string FormatLiveCaption(int width, int height, double zoom);
 
 // Registers the "Anime" template's frame factory (start-up, RegisterProgramParts).

@@ -275,7 +275,7 @@ void CViewAnimeThread::OnViewAnimeReq() {
       Sleep(100);
     }
     if (!sent) {
-      if (m_bRun.load()) PostMessage(m_hFrame, WM_ANIME_ERROR, IDS_LIVE_ERROR, 0);
+      if (m_bRun.load() && !m_bAbandoned.load()) PostMessage(m_hFrame, WM_ANIME_ERROR, IDS_LIVE_ERROR, 0);
       break;
     }
     inFlight = true;
@@ -286,7 +286,7 @@ void CViewAnimeThread::OnViewAnimeReq() {
   // A stop while a request is in flight: give its reply a bounded time to
   // arrive so that the record goes back to the library.
   // A camera that is gone sends no reply (the library deletes the record).
-  if (inFlight) {
+  if (inFlight && !m_bAbandoned.load()) {
     for (DWORD waited = 0; waited < LIVE_INFLIGHT_WAIT_MS; waited += LIVE_WAIT_SLICE_MS) {
       if (m_pDrawnEvent->Wait(LIVE_WAIT_SLICE_MS) == WAIT_OBJECT_0) break;
       if (!m_pDevice || !m_pDevice->bIsConnected()) break;

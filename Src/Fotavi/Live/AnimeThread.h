@@ -132,6 +132,10 @@ class CViewAnimeThread {
   bool HasEnded() const { return m_Thread.HasEnded(); }
 
   void SetRun(bool run);
+  // The stop gave up on this thread (a request stuck in the device library):
+  // once that request returns, the thread ends at once, touching neither the
+  // device nor the frame again.
+  void Abandon() { m_bAbandoned.store(true); }
   // Pause at the top of the request loop; pauses do not nest.
   void Pause();
   void Continue();
@@ -153,5 +157,6 @@ class CViewAnimeThread {
   std::condition_variable m_PauseCond;
   bool m_bPaused = false;
   std::atomic<bool> m_bRun{false};
+  std::atomic<bool> m_bAbandoned{false};
   CPlatformThread m_Thread;
 };
