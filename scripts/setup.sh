@@ -12,6 +12,7 @@ PACKAGES=(
   ffmpeg libimage-exiftool-perl
   xdg-utils
   adwaita-icon-theme
+  xvfb
 )
 
 missing=()

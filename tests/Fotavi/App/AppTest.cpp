@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QDir>
 #include <QMdiArea>
+#include <QToolBar>
+#include <QToolButton>
 #include <QFileInfo>
 
 #include <filesystem>
@@ -14,6 +16,7 @@
 #include "Common/TiryxDialog.h"
 #include "Platform/GlobalMemory.h"
 #include "Platform/Library.h"
+#include "App/Icons.h"
 #include "App/Resource.h"
 #include "TestSupport.h"
 
@@ -274,6 +277,48 @@ TEST_F(MainCaption, NamesTheActiveDocument) {
   Main()->OnCommand(ID_FILE_ALLCLOSE);
   EXPECT_TRUE(WaitFor([&] { return Main()->GetMdiArea()->subWindowList().isEmpty(); }));
   EXPECT_TRUE(WaitFor([&] { return caption() == program; })) << caption();
+}
+
+// The toolbar, rendered: every command on it shows an icon that paints
+// something, from the installed icon theme where the theme has the name.
+class Toolbar : public AppFixture {};
+
+TEST_F(Toolbar, EveryCommandHasAnIcon) {
+  ASSERT_TRUE(Start());
+  Main()->show();
+  QToolBar* bar = Main()->findChild<QToolBar*>("toolbar128");
+  ASSERT_NE(bar, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return bar->isVisible(); }));
+  bar->grab();
+  const std::vector<int> expected = {ID_FILE_OPENFILE, ID_FILE_SAVEFILE,  ID_VIEW_FULLSCREEN, ID_TOOL_HAND,
+                                     ID_TOOL_SELECT,   ID_ROTATE_90CCW,   ID_ROTATE_90CW,     ID_VIEW_ZOOMIN,
+                                     ID_VIEW_ZOOMOUT,  ID_LIVE_STOP,      ID_LIVE_START,      ID_TOOL_STILLCAPTURE,
+                                     ID_TOOL_DRAW,     ID_TOOL_REMOTECTRL};
+  std::vector<int> shown;
+  for (QAction* action : bar->actions()) {
+    if (action->isSeparator()) continue;
+    const int id = action->data().toInt();
+    shown.push_back(id);
+    auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(action));
+    ASSERT_NE(button, nullptr) << id;
+    EXPECT_EQ(button->toolButtonStyle(), Qt::ToolButtonIconOnly) << id;
+    ASSERT_FALSE(button->icon().isNull()) << "command " << id << " has no icon";
+    // The icon paints a figure, not a blank square or a single letter.
+    const QImage pixels = button->icon().pixmap(button->iconSize()).toImage();
+    int painted = 0;
+    for (int y = 0; y < pixels.height(); ++y)
+      for (int x = 0; x < pixels.width(); ++x) painted += qAlpha(pixels.pixel(x, y)) > 64 ? 1 : 0;
+    EXPECT_GT(painted, pixels.width() * pixels.height() / 10) << id;
+    // Themed where the theme has the name.
+    const QString themeName = QString::fromLatin1(CommandIconThemeName(id));
+    if (!themeName.isEmpty() && QIcon::hasThemeIcon(themeName)) {
+      EXPECT_EQ(button->icon().name(), themeName) << id;
+    }
+    EXPECT_FALSE(action->toolTip().isEmpty()) << id;
+  }
+  EXPECT_EQ(shown, expected);
+  EXPECT_TRUE(QIcon::hasThemeIcon("document-open")) << "no icon theme found: run scripts/setup.sh";
+  EXPECT_FALSE(Main()->windowIcon().isNull());
 }
 
 class WorkFolder : public AppFixture {};
