@@ -5,6 +5,8 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QCloseEvent>
 #include <QDialog>
 #include <QLabel>
@@ -47,6 +49,22 @@ CMainFrame::~CMainFrame() {
   m_hWnd = nullptr;
 }
 
+void CMainFrame::FitToLiveMonitor() {
+  // Large enough for the live monitor at 1/1 (1024 x 768 and its frame, with
+  // the cascade margin), where the screen allows; never below 1024 x 768.
+  const CFrameMetrics m = DocumentFrameMetrics();
+  const int bars = menuBar()->sizeHint().height() + (m_pToolBar ? m_pToolBar->sizeHint().height() : 0) +
+                   statusBar()->sizeHint().height();
+  QSize wanted(1024 + 2 * m.frameWidth + 20, 768 + m.captionHeight + m.frameWidth + 20 + bars);
+  wanted = wanted.expandedTo(QSize(1024, 768));
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    // Room for the window manager's frame around the main window.
+    const QSize room = screen->availableGeometry().size() - QSize(16, 48);
+    wanted = wanted.boundedTo(room.expandedTo(QSize(640, 480)));
+  }
+  resize(wanted);
+}
+
 CDeviceInterface* CMainFrame::GetDevice() const { return m_pApp ? m_pApp->GetDevice() : nullptr; }
 
 BOOL CMainFrame::LoadFrame() {
@@ -70,6 +88,7 @@ BOOL CMainFrame::LoadFrame() {
   m_pStatusPane = new QLabel(this);
   m_pStatusPane->setFrameShape(QFrame::NoFrame);
   statusBar()->addWidget(m_pStatusPane, 1);
+  FitToLiveMonitor();
 
   PostMessage(m_hWnd, WM_SETFIRSTVIEWDATA, 0, 0);
   if (CDeviceInterface* device = GetDevice()) device->bSetNotifyWindow(m_hWnd);

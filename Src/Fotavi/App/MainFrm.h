@@ -162,6 +162,8 @@ class CMainFrame : public QMainWindow {
   void CreateActions();
   void CreateMenus();
   void CreateToolBar();
+  // Sizes the window for the live monitor at 1/1 where the screen allows.
+  void FitToLiveMonitor();
   QAction* AddAction(int id, const QString& text, const QString& tip = {});
   void UpdateOneCommand(CCmdUI* ui);
   // The caption: the program's title, with the active document's.
