@@ -357,25 +357,15 @@ EDITTOOLSTATE CEditViewTool::GetState() const {
   return state;
 }
 
-void CEditViewTool::SetColor(COLORREF color) {
-  if (m_pHost) m_pHost->SetPenColor(color);
-  else m_NoHostSettings.penColor = color;
-}
+CDrawSettings& CEditViewTool::WritableSettings() { return m_pHost ? m_pHost->WritableSettings() : m_NoHostSettings; }
 
-void CEditViewTool::SetLineWidth(int width) {
-  if (m_pHost) m_pHost->SetPenWidth(width);
-  else m_NoHostSettings.nPenWidth = width;
-}
+void CEditViewTool::SetColor(COLORREF color) { WritableSettings().penColor = color; }
 
-void CEditViewTool::SetLineType(BYTE type) {
-  if (m_pHost) m_pHost->SetDotLine(type);
-  else m_NoHostSettings.bDotLine = type;
-}
+void CEditViewTool::SetLineWidth(int width) { WritableSettings().nPenWidth = width; }
 
-void CEditViewTool::SetEraserSize(int size) {
-  if (m_pHost) m_pHost->SetEraserSize(size);
-  else m_NoHostSettings.nEraserSize = size;
-}
+void CEditViewTool::SetLineType(BYTE type) { WritableSettings().bDotLine = type; }
+
+void CEditViewTool::SetEraserSize(int size) { WritableSettings().nEraserSize = size; }
 
 QAbstractButton* CEditViewTool::GetButton(int id) const {
   const auto it = m_Buttons.find(id);

@@ -189,6 +189,7 @@ class CEditViewTool : public QDialog {
   void OnClosing();
   // The host's drawing settings (settings of the palette's own without a host).
   const CDrawSettings& Settings() const { return m_pHost ? m_pHost->Settings() : m_NoHostSettings; }
+  CDrawSettings& WritableSettings();
 
   CImageHost* m_pHost;
   CDrawSettings m_NoHostSettings;

@@ -27,6 +27,9 @@ class CImageHost {
 
   // ---- drawing settings
   const CDrawSettings& Settings() const { return *m_pSettings; }
+  // Pen and eraser settings are written in place; the tool goes through
+  // SetCurrentTool, which tells the main frame.
+  CDrawSettings& WritableSettings() { return *m_pSettings; }
   int GetCurrentTool() const { return m_pSettings->nCurrentTool; }
   // Also tells the main frame (its hand and selection buttons).
   void SetCurrentTool(int tool) {
