@@ -10,9 +10,11 @@
 
 namespace {
 std::atomic<bool> g_bFailNextCreate{false};
+std::atomic<DWORD> g_dwDelayNextCreate{0};
 }  // namespace
 
 void CViewJpeg::FailNextCreateForTest() { g_bFailNextCreate.store(true); }
+void CViewJpeg::DelayNextCreateForTest(DWORD ms) { g_dwDelayNextCreate.store(ms); }
 
 CViewJpeg::~CViewJpeg() {
   Destroy();
@@ -32,7 +34,10 @@ void CViewJpeg::Destroy() {
 }
 
 LRESULT CViewJpeg::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_CREATE && g_bFailNextCreate.exchange(false)) return -1;
+  if (msg == WM_CREATE) {
+    if (const DWORD delay = g_dwDelayNextCreate.exchange(0)) Sleep(delay);
+    if (g_bFailNextCreate.exchange(false)) return -1;
+  }
   if (msg == WM_FOTAVI_REQUEST) return OnRequestComp(wParam, lParam);
   return 0;
 }

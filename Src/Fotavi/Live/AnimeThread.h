@@ -67,8 +67,10 @@ class CViewJpeg {
   // Cuts the window off from the view and the frame: replies that still come
   // are handed back and go no further (the view is about to be destroyed).
   void Detach();
-  // Test hook: the next Create fails as a failed window creation does.
+  // Test hooks: the next Create fails as a failed window creation does, or
+  // takes `ms` longer (a view thread that answers the start late).
   static void FailNextCreateForTest();
+  static void DelayNextCreateForTest(DWORD ms);
 
  private:
   LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam);

@@ -274,6 +274,24 @@ TEST_F(Live, AReceivingWindowThatCannotBeMadeFailsTheStartWithAMessage) {
   EXPECT_TRUE(WaitPainted(2));
 }
 
+// The view thread answers the start only after the start gave up waiting:
+// the start fails with a message, the late answer finds its handshake event
+// alive, the thread ends, and the next start works.
+TEST_F(Live, AViewThreadThatAnswersLateFailsTheStartCleanly) {
+  ASSERT_TRUE(Start());
+  CViewJpeg::DelayNextCreateForTest(LIVE_HANDSHAKE_WAIT_MS + 1500);
+  QElapsedTimer t;
+  t.start();
+  Main()->OnCommand(ID_LIVE_START);
+  EXPECT_LT(t.elapsed(), qint64(LIVE_HANDSHAKE_WAIT_MS + LIVE_VIEW_END_WAIT_MS + 3000));
+  EXPECT_EQ(Frame(), nullptr);
+  EXPECT_FALSE(Main()->IsLiveRunning());
+  EXPECT_EQ(ui.Texts(), std::vector<std::string>{"An internal error had occurred."});
+  EXPECT_EQ(device->asyncCalls.load(), 0);
+  Main()->OnCommand(ID_LIVE_START);
+  EXPECT_TRUE(WaitPainted(2));
+}
+
 // A request stuck in the device library when the monitor closes: the close
 // gives up within its limit, and the reply that comes after the view is gone
 // finds no receiving window that would still hand it to that view.
