@@ -146,7 +146,12 @@ BOOL CAnimeFrame::PlaySemiAnimation() {
                          m_pDrawnEvent.get());
   m_pRequestThread->SetRun(true);
   m_pRequestThread->Resume();
-  PostThreadMessage(m_pRequestThread->GetThreadId(), WM_ANIME_REQUEST, 0, 0);
+  if (!PostToLiveThread(m_pRequestThread->GetThreadId(), WM_ANIME_REQUEST, LIVE_HANDSHAKE_WAIT_MS)) {
+    TraceLog(TRC_PRE, kLog, "Initialization error of data demand thread.");
+    StopThreads();
+    FotaviMessageBox(IDS_INTERNAL_ERROR);
+    return FALSE;
+  }
   if (m_pMainFrame) m_pMainFrame->SetLiveRunning(TRUE);
   return TRUE;
 }

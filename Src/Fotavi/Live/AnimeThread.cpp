@@ -6,6 +6,14 @@
 #include "Platform/Time.h"
 #include "App/Resource.h"
 
+BOOL PostToLiveThread(DWORD threadId, UINT msg, DWORD timeoutMs) {
+  for (DWORD waited = 0;; waited += 5) {
+    if (PostThreadMessage(threadId, msg, 0, 0)) return TRUE;
+    if (waited >= timeoutMs) return FALSE;
+    Sleep(5);
+  }
+}
+
 // ============================================================ CViewJpeg
 
 namespace {
@@ -179,7 +187,7 @@ void CAnimeViewThread::Run() {
 
 bool CAnimeViewThread::MakeWindow(DWORD timeoutMs) {
   m_Handshake.Reset();
-  if (!PostThreadMessage(m_Thread.id(), WM_ANIME_INITVIEW, 0, 0)) return false;
+  if (!PostToLiveThread(m_Thread.id(), WM_ANIME_INITVIEW, timeoutMs)) return false;
   m_Handshake.Wait(timeoutMs);
   return m_bWndMade.load();
 }

@@ -40,6 +40,11 @@ constexpr DWORD LIVE_STOP_LIMIT_MS = 15000;
 // How long a stop waits for the view thread.
 constexpr DWORD LIVE_VIEW_END_WAIT_MS = 5000;
 
+// Posts to a live thread that was just resumed: a thread whose queue does
+// not take messages yet is asked again, for at most `timeoutMs`. FALSE when
+// the post never went through.
+BOOL PostToLiveThread(DWORD threadId, UINT msg, DWORD timeoutMs);
+
 class CViewJpeg {
  public:
   CViewJpeg() = default;
