@@ -118,10 +118,7 @@ BOOL CAnimeFrame::PlaySemiAnimation() {
   try {
     m_pViewThread = std::make_unique<CAnimeViewThread>();
   } catch (const std::exception&) {
-    m_pRequestThread->Resume();
-    PostThreadMessage(m_pRequestThread->GetThreadId(), WM_QUIT, 0, 0);
-    m_pRequestThread->Join(5000);
-    m_pRequestThread.reset();
+    EndIdleRequestThread();
     m_pDrawnEvent.reset();
     TraceLog(TRC_PRE, kLog, "The error occurred with the [AfxBeginThread()(2)] function.");
     FotaviMessageBox(IDS_INTERNAL_ERROR);
@@ -131,11 +128,7 @@ BOOL CAnimeFrame::PlaySemiAnimation() {
   m_pView->SetSizeStep(m_pMainFrame ? m_pMainFrame->GetLiveSizeStep() : 2);
   m_pViewThread->Resume();
   if (!m_pViewThread->MakeWindow(LIVE_HANDSHAKE_WAIT_MS)) {
-    // The request thread never ran a request: it ends at once.
-    m_pRequestThread->Resume();
-    PostThreadMessage(m_pRequestThread->GetThreadId(), WM_QUIT, 0, 0);
-    m_pRequestThread->Join(LIVE_VIEW_END_WAIT_MS);
-    m_pRequestThread.reset();
+    EndIdleRequestThread();
     EndViewThread();
     m_pDrawnEvent.reset();
     TraceLog(TRC_PRE, kLog, "Initialization error of data demand thread.");
@@ -154,6 +147,18 @@ BOOL CAnimeFrame::PlaySemiAnimation() {
   }
   if (m_pMainFrame) m_pMainFrame->SetLiveRunning(TRUE);
   return TRUE;
+}
+
+void CAnimeFrame::EndIdleRequestThread() {
+  // The request thread never ran a request: it ends at its WM_QUIT.
+  m_pRequestThread->Resume();
+  if (PostToLiveThread(m_pRequestThread->GetThreadId(), WM_QUIT, LIVE_VIEW_END_WAIT_MS) &&
+      m_pRequestThread->Join(LIVE_VIEW_END_WAIT_MS)) {
+    m_pRequestThread.reset();
+    return;
+  }
+  TraceLog(TRC_PRE, "CAnimeFrame::PlaySemiAnimation", "The request thread did not end in time.");
+  (void)m_pRequestThread.release();  // it holds nothing of this frame yet
 }
 
 bool CAnimeFrame::EndViewThread() {

@@ -66,6 +66,8 @@ class CAnimeFrame : public CChildFrame {
   // Ends the view thread, cut off from the view first; false when it did
   // not end in time (its object is then left to it).
   bool EndViewThread();
+  // Ends a request thread that was never given a request (a failed start).
+  void EndIdleRequestThread();
 
   CAnimeView* m_pView = nullptr;
   std::unique_ptr<CViewAnimeThread> m_pRequestThread;
