@@ -14,6 +14,8 @@ PACKAGES=(
   gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
   xdg-utils
   libreoffice-impress-nogui libpoppler-qt6-dev exiv2
+  adwaita-icon-theme
+  xvfb
 )
 
 missing=()

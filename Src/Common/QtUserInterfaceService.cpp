@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QTreeView>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
@@ -69,6 +71,21 @@ int CQtUserInterfaceService::MessageBox(HWND, const std::string& text, const std
   });
 }
 
+namespace {
+// The detail view's size, type and date columns follow their contents (no
+// "38....KiB"); the name column takes the rest.
+void FitColumnsToContents(QFileDialog& dialog) {
+  dialog.setViewMode(QFileDialog::Detail);
+  for (QTreeView* tree : dialog.findChildren<QTreeView*>()) {
+    QHeaderView* header = tree->header();
+    header->setStretchLastSection(false);
+    for (int column = 1; column < header->count(); ++column)
+      header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    if (header->count() > 0) header->setSectionResizeMode(0, QHeaderView::Stretch);
+  }
+}
+}  // namespace
+
 FileChooserResult CQtUserInterfaceService::ChooseFile(HWND, const FileChooserRequest& request) {
   return OnGuiThread([&]() -> FileChooserResult {
     QFileDialog dialog(ParentWidget(), QString::fromStdString(request.title), QString::fromStdString(request.folder));
@@ -100,6 +117,7 @@ FileChooserResult CQtUserInterfaceService::ChooseFile(HWND, const FileChooserReq
         dialog.selectFile(start.filePath());
       }
     }
+    FitColumnsToContents(dialog);
     FileChooserResult result;
     if (dialog.exec() != QDialog::Accepted) return result;
     for (const QString& file : dialog.selectedFiles()) result.paths.push_back(file.toStdString());

@@ -2,6 +2,8 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QFontInfo>
+#include <QFontMetricsF>
 #include <QPainterPath>
 
 #include "Platform/GlobalMemory.h"
@@ -102,6 +104,43 @@ void CTiryxButton::mouseDoubleClickEvent(QMouseEvent* event) {
   mousePressEvent(event);
 }
 
+namespace {
+bool IsArrow(const QString& label) {
+  return label == "UP" || label == "DOWN" || label == "LEFT" || label == "RIGHT";
+}
+constexpr int kMinLabelPixels = 6;
+}  // namespace
+
+QString CTiryxButton::Label() const {
+  QString label = m_strCaption;
+  if (label.startsWith("BTN")) label = label.mid(3);
+  return IsArrow(label) ? QString() : label;
+}
+
+QRectF CTiryxButton::LabelRect() const { return QRectF(rect()).adjusted(2, 2, -2, -2); }
+
+QFont CTiryxButton::LabelFont() const {
+  QFont f = font();
+  f.setBold(true);
+  const QString label = Label();
+  const QRectF box = LabelRect();
+  auto fits = [&] {
+    const QFontMetricsF fm(f);
+    return fm.horizontalAdvance(label) <= box.width() && fm.height() <= box.height();
+  };
+  // Number keys read large; the others start at the widget's own size and
+  // shrink, with the letters a little closer before the size goes down.
+  const int base = QFontInfo(f).pixelSize();
+  for (int px = m_wCommand == 0 ? std::max(14, base * 7 / 5) : base; px >= kMinLabelPixels; --px) {
+    f.setPixelSize(px);
+    for (qreal spacing : {100.0, 90.0}) {
+      f.setLetterSpacing(QFont::PercentageSpacing, spacing);
+      if (fits()) return f;
+    }
+  }
+  return f;
+}
+
 void CTiryxButton::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
@@ -119,25 +158,23 @@ void CTiryxButton::paintEvent(QPaintEvent*) {
   p.drawPath(path);
 
   const QColor ink = number ? QColor(240, 240, 240) : QColor(25, 25, 30);
-  QString label = m_strCaption;
-  if (label.startsWith("BTN")) label = label.mid(3);
-  const QPointF c = r.center() + (down ? QPointF(1, 1) : QPointF(0, 0));
-  const qreal s = std::min(r.width(), r.height()) * 0.28;
-  QPolygonF arrow;
-  if (label == "UP") arrow << c + QPointF(0, -s) << c + QPointF(s, s * 0.7) << c + QPointF(-s, s * 0.7);
-  if (label == "DOWN") arrow << c + QPointF(0, s) << c + QPointF(s, -s * 0.7) << c + QPointF(-s, -s * 0.7);
-  if (label == "LEFT") arrow << c + QPointF(-s, 0) << c + QPointF(s * 0.7, s) << c + QPointF(s * 0.7, -s);
-  if (label == "RIGHT") arrow << c + QPointF(s, 0) << c + QPointF(-s * 0.7, s) << c + QPointF(-s * 0.7, -s);
-  if (!arrow.isEmpty()) {
+  const QString label = Label();
+  const QPointF shift = down ? QPointF(1, 1) : QPointF(0, 0);
+  if (label.isEmpty()) {
+    QString arrowName = m_strCaption.mid(3);
+    const QPointF c = r.center() + shift;
+    const qreal s = std::min(r.width(), r.height()) * 0.28;
+    QPolygonF arrow;
+    if (arrowName == "UP") arrow << c + QPointF(0, -s) << c + QPointF(s, s * 0.7) << c + QPointF(-s, s * 0.7);
+    if (arrowName == "DOWN") arrow << c + QPointF(0, s) << c + QPointF(s, -s * 0.7) << c + QPointF(-s, -s * 0.7);
+    if (arrowName == "LEFT") arrow << c + QPointF(-s, 0) << c + QPointF(s * 0.7, s) << c + QPointF(s * 0.7, -s);
+    if (arrowName == "RIGHT") arrow << c + QPointF(s, 0) << c + QPointF(-s * 0.7, s) << c + QPointF(-s * 0.7, -s);
     p.setBrush(ink);
     p.setPen(Qt::NoPen);
     p.drawPolygon(arrow);
     return;
   }
-  QFont font = p.font();
-  font.setPixelSize(number ? 14 : std::max(7, std::min(10, static_cast<int>(r.width() / (label.size() * 0.62)))));
-  font.setBold(true);
-  p.setFont(font);
+  p.setFont(LabelFont());
   p.setPen(ink);
-  p.drawText(r.translated(down ? 1 : 0, down ? 1 : 0), Qt::AlignCenter, label);
+  p.drawText(LabelRect().translated(shift), Qt::AlignCenter, label);
 }

@@ -35,6 +35,12 @@ class CTiryxButton : public QAbstractButton {
   WORD GetCommand() const { return m_wCommand; }
   HWND GetReplyWindow() const { return m_hReplyWnd; }
   QString GetCaption() const { return m_strCaption; }
+  // The text the key shows (its caption without "BTN"; empty for the four
+  // arrow keys, which show an arrow), where it goes, and the font that makes
+  // it fit there whole: the widget's bold font, made smaller as needed.
+  QString Label() const;
+  QRectF LabelRect() const;
+  QFont LabelFont() const;
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;

@@ -104,6 +104,11 @@ void CTiryxDialog::SetTopMost(BOOL topMost) {
   }
 }
 
+void CTiryxDialog::setVisible(bool visible) {
+  if (visible && (!m_pDevice || !m_pDevice->bIsConnected())) return;
+  QDialog::setVisible(visible);
+}
+
 CTiryxButton* CTiryxDialog::Button(int index) const {
   if (index < 0 || index >= TIRYX_BUTTON_COUNT) return nullptr;
   return m_Buttons[static_cast<size_t>(index)];

@@ -57,6 +57,10 @@ class CTiryxDialog : public QDialog {
 
   void SetTopMost(BOOL topMost);
 
+  // The panel shows only while the device reports the camera connected; a
+  // show without a camera leaves it hidden.
+  void setVisible(bool visible) override;
+
   CTiryxButton* Button(int index) const;
   CTiryxButton* ButtonByCaption(const QString& caption) const;
   HWND GetOwnerWindow() const { return m_hOwner; }

@@ -23,13 +23,13 @@
 #include <string>
 #include <vector>
 
-#include "AnimeFrame.h"
-#include "AnimeView.h"
+#include "Live/AnimeFrame.h"
+#include "Live/AnimeView.h"
 #include "EmulatorProcess.h"
-#include "FotaviApp.h"
-#include "MainFrm.h"
+#include "App/FotaviApp.h"
+#include "App/MainFrm.h"
 #include "Platform/GlobalMemory.h"
-#include "Resource.h"
+#include "App/Resource.h"
 
 namespace {
 

@@ -3,6 +3,8 @@
 // user-interface service, the Qt message box service.
 #include <QAbstractButton>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QTreeView>
 #include <QApplication>
 #include <QMessageBox>
 #include <QScrollArea>
@@ -264,6 +266,66 @@ class CommonUiTest : public QObject {
     QCOMPARE(closedNotices_, 2);
   }
 
+  void showFollowsTheCamerasPresence_data() {
+    QTest::addColumn<DWORD>("connected");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("camera connected") << DWORD(1) << true;
+    QTest::newRow("camera missing") << DWORD(0) << false;
+  }
+
+  void showFollowsTheCamerasPresence() {
+    QFETCH(DWORD, connected);
+    QFETCH(bool, shown);
+    panel_->hide();
+    device_.connected = connected;
+    panel_->show();
+    const bool visible = panel_->isVisible();
+    device_.connected = 1;
+    QCOMPARE(visible, shown);
+    // Hiding works whatever the camera does.
+    panel_->show();
+    QVERIFY(panel_->isVisible());
+    device_.connected = 0;
+    panel_->hide();
+    device_.connected = 1;
+    QVERIFY(!panel_->isVisible());
+  }
+
+  // ---------------------------------------------------------- labels
+
+  void everyLabelFitsItsKey_data() {
+    QTest::addColumn<double>("fontScale");
+    QTest::newRow("default font") << 1.0;
+    QTest::newRow("font scaled 1.5x") << 1.5;
+  }
+
+  void everyLabelFitsItsKey() {
+    QFETCH(double, fontScale);
+    const QFont original = QApplication::font();
+    QFont scaled = original;
+    if (scaled.pointSizeF() > 0) scaled.setPointSizeF(scaled.pointSizeF() * fontScale);
+    else scaled.setPixelSize(qRound(scaled.pixelSize() * fontScale));
+    QApplication::setFont(scaled);
+    panel_->grab();  // render the panel with the font in effect
+    int labelled = 0;
+    for (int i = 0; i < TIRYX_BUTTON_COUNT; ++i) {
+      CTiryxButton* button = panel_->Button(i);
+      const QString label = button->Label();
+      if (label.isEmpty()) continue;  // the arrow keys show arrows
+      ++labelled;
+      const QFont font = button->LabelFont();
+      const QFontMetricsF fm(font);
+      const QRectF box = button->LabelRect();
+      QVERIFY2(fm.horizontalAdvance(label) <= box.width(),
+               qPrintable(QString("%1: %2 px wide in %3").arg(label).arg(fm.horizontalAdvance(label)).arg(box.width())));
+      QVERIFY2(fm.height() <= box.height(), qPrintable(label));
+      QVERIFY2(QFontInfo(font).pixelSize() >= 6, qPrintable(label));
+      QVERIFY(box.width() > 0 && QRectF(button->rect()).contains(box));
+    }
+    QApplication::setFont(original);
+    QCOMPARE(labelled, TIRYX_BUTTON_COUNT - 4);
+  }
+
   // ---------------------------------------------------------- completions
 
   void completionFreesTheBlockAndHandsTheRecordBack() {
@@ -449,6 +511,60 @@ class CommonUiTest : public QObject {
     worker.join();
     answerer.stop();
     QCOMPARE(boxThread, qApp->thread());
+  }
+
+
+  void chooserColumnsFitTheirContents() {
+    // A file whose size, type and date texts must read whole.
+    const QString folder = QString::fromStdString(root_);
+    {
+      QFile file(folder + "/a-picture-with-a-rather-long-name.jpg");
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      file.write(QByteArray(38 * 1024 + 123, 'x'));
+    }
+    // At 1.5x font scaling, where fixed column widths give way first.
+    const QFont original = QApplication::font();
+    QFont scaled = original;
+    if (scaled.pointSizeF() > 0) scaled.setPointSizeF(scaled.pointSizeF() * 1.5);
+    QApplication::setFont(scaled);
+    QTimer inspector;
+    inspector.setInterval(20);
+    int tries = 0;
+    bool checked = false;
+    QStringList cut;
+    connect(&inspector, &QTimer::timeout, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      auto* tree = dialog->findChild<QTreeView*>();
+      if (++tries < 100 && (!tree || !tree->model() || tree->model()->rowCount(tree->rootIndex()) == 0)) return;
+      if (tree && tree->model() && tree->model()->rowCount(tree->rootIndex()) > 0) {
+        dialog->resize(520, 380);  // a small dialog: the name column gives way, the others do not
+        QApplication::processEvents();
+        checked = true;
+        for (int column = 1; column < tree->header()->count(); ++column) {
+          if (tree->isColumnHidden(column)) continue;
+          int wanted = 0;
+          const QAbstractItemModel* model = tree->model();
+          for (int row = 0; row < model->rowCount(tree->rootIndex()); ++row) {
+            const QString text = model->index(row, column, tree->rootIndex()).data().toString();
+            wanted = std::max(wanted, tree->fontMetrics().horizontalAdvance(text) + 4);
+          }
+          if (tree->header()->sectionSize(column) < wanted)
+            cut << QString("%1: %2 < %3").arg(column).arg(tree->header()->sectionSize(column)).arg(wanted);
+        }
+      }
+      QMetaObject::invokeMethod(dialog, "reject");
+    });
+    inspector.start();
+    CQtUserInterfaceService service;
+    FileChooserRequest request;
+    request.title = "Open";
+    request.folder = root_;
+    request.filters = {{"JPEG", "*.jpg"}};
+    service.ChooseFile(nullptr, request);
+    QApplication::setFont(original);
+    QVERIFY(checked);
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(", ")));
   }
 
   void qtFileChooserMapsFiltersAndAnswers() {

@@ -95,6 +95,11 @@ BOOL FakeDevice::bClose(DWORD* pdwError) {
 BOOL FakeDevice::bRequestAsync(HWND hTarget, const DEVICE_CMD* pCommand, WORD* pwSequence, DWORD* pdwError) {
   ++asyncCalls;
   if (pdwError) *pdwError = 0;
+  if (holdAsync.load()) {
+    ++asyncHeld;
+    while (holdAsync.load() && !quitting_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    --asyncHeld;
+  }
   if (asyncFailures.load() > 0) {
     --asyncFailures;
     if (pdwError) *pdwError = ERR_FOTAVI_NOOPEN;

@@ -40,6 +40,10 @@ class FakeDevice : public CDeviceInterface {
   std::atomic<DWORD> openError{0};
   std::atomic<int> asyncFailures{0};       // next n bRequestAsync calls fail
   std::atomic<int> replyDelayMs{5};
+  // While set, bRequestAsync does not return (a request stuck in the
+  // library); asyncHeld counts the calls held so.
+  std::atomic<bool> holdAsync{false};
+  std::atomic<int> asyncHeld{0};
   void PushReplies(Reply kind, int count = 1);
   void SetDefaultReply(Reply kind) { defaultReply_ = kind; }
   // Synchronous requests (still capture): results in order, then success.

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "FakeDevice.h"
-#include "FotaviApp.h"
-#include "MainFrm.h"
+#include "App/FotaviApp.h"
+#include "App/MainFrm.h"
 #include "Platform/UiService.h"
 
 namespace fotavi::test {

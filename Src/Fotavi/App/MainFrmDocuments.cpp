@@ -1,0 +1,129 @@
+// Documents: templates by name, opening files and pictures in memory.
+#include "App/MainFrm.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+
+#include <mutex>
+#include <new>
+
+#include "App/FotaviApp.h"
+#include "App/Resource.h"
+#include "Common/CommonFunc.h"
+#include "Common/FilePath.h"
+#include "Common/FileSelDlg.h"
+#include "Common/StringTable.h"
+#include "Common/TiryxDialog.h"
+#include "Common/TraceLog.h"
+#include "Image/ImageHost.h"
+#include "Live/AnimeFrame.h"
+#include "Live/FullScreenWnd.h"
+#include "Platform/GlobalMemory.h"
+#include "Platform/Paths.h"
+#include "Platform/Time.h"
+
+CChildFrame* CMainFrame::OpenDocument(const std::string& name) {
+  if (!m_pApp) return nullptr;
+  CDocTemplate* t = m_pApp->FindTemplate(name);
+  return t ? t->OpenDocument(this) : nullptr;
+}
+
+void CMainFrame::OnChildFrameDestroyed(CChildFrame* frame) {
+  if (m_pLiveFrame && frame == static_cast<CChildFrame*>(m_pLiveFrame)) ClearLiveFrame();
+  if (!m_bDestroyed) QMetaObject::invokeMethod(this, [this] { UpdateCommandUI(); }, Qt::QueuedConnection);
+}
+
+BOOL CMainFrame::FileOpen(const std::string& path) {
+  static const char* const kLog = "CMainFrame::FileOpen";
+  const std::string ext = QString::fromStdString(CFilePath(path).GetExt()).toUpper().toStdString();
+  if (ext != ".JPG" && ext != ".BMP") {
+    TraceLog(TRC_PRE, kLog, "Open Invalid Extension File.");
+    FotaviMessageBox(IDS_OPEN_ERROR);
+    return FALSE;
+  }
+  CChildFrame* frame = OpenDocument(DOCTEMPLATE_IMAGE);
+  if (!frame || !frame->LoadFile(path, ext == ".BMP")) {
+    TraceLog(TRC_PRE, kLog, "Open inaccurate file.");
+    if (frame) {
+      if (frame->GetDocument()) frame->GetDocument()->SetModifiedFlag(false);
+      delete frame;
+    }
+    FotaviMessageBox(IDS_OPEN_ERROR);
+    return FALSE;
+  }
+  SendMessage(frame->GetSafeHwnd(), WM_UPDATE_TITLE, 0, 0);
+  frame->show();
+  return TRUE;
+}
+
+BOOL CMainFrame::FileOpen(const std::string& name, const BYTE* data, DWORD size) {
+  CChildFrame* frame = OpenDocument(DOCTEMPLATE_IMAGE);
+  if (!frame) {
+    TraceLog(TRC_PRE, "CMainFrame::FileOpen", "The error occurred with the [LoadPicture()] function.");
+    FotaviMessageBox(IDS_OPEN_ERROR);
+    return FALSE;
+  }
+  if (!frame->LoadFromMemory(data, size)) {
+    if (frame->GetDocument()) frame->GetDocument()->SetModifiedFlag(false);
+    TraceLog(TRC_PRE, "CMainFrame::FileOpen", "The error occurred with the [LoadPicture()] function.");
+    FotaviMessageBox(IDS_OPEN_ERROR);
+    PostMessage(frame->GetSafeHwnd(), WM_CLOSE, 0, 0);
+    return FALSE;
+  }
+  if (CFotaviDoc* doc = frame->GetDocument()) {
+    doc->SetName(name);
+    doc->SetTitle(name);
+  }
+  SendMessage(frame->GetSafeHwnd(), WM_UPDATE_TITLE, 0, 0);
+  frame->show();
+  m_pMdiArea->setActiveSubWindow(frame);
+  return TRUE;
+}
+
+void CMainFrame::OnFileOpen() {
+  static const char* const kLog = "CMainFrame::OnFileOpen";
+  CRegOperation reg;
+  std::string folder = reg.GetProfileString(HKEY_CURRENT_USER, REG_KEY_PRESENTATION, REG_SECTION_IMAGE,
+                                            "InputFolder", "");
+  if (folder.empty() || !IsPathExist(folder)) folder = GetMyDocumentsPath();
+  CFileSelDlg dialog(true, "", "", OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
+                     "JPEG (*.jpg)|*.jpg|BMP (*.bmp)|*.bmp||", m_hWnd);
+  std::string path;
+  CControlDialog* counter = m_pApp ? m_pApp->GetControlDialog() : nullptr;
+  if (counter) counter->BeginModal();
+  const int result = dialog.DoModal(nullptr, folder.c_str(), &path, 256);
+  if (counter) counter->EndModal();
+  if (result == IDCANCEL) return;
+  if (result != IDOK) {
+    TraceLog(TRC_PRE, kLog, "The error occurred with the [DoModal()] function. Return Code[%d]", result);
+    FotaviMessageBox(IDS_INTERNAL_ERROR);
+    return;
+  }
+  if (FileOpen(path)) {
+    reg.WriteProfileString(HKEY_CURRENT_USER, REG_KEY_PRESENTATION, REG_SECTION_IMAGE, "InputFolder",
+                           CFilePath(path).GetFolder());
+  } else {
+    TraceLog(TRC_PRE, kLog, "The error occurred with the [FileOpen()] function.");
+  }
+}
+
+void CMainFrame::OnFileAllClose() {
+  // Closes the active document window, then the next active one, front to back.
+  const int count = static_cast<int>(m_pMdiArea->subWindowList().size());
+  for (int i = 0; i < count; ++i) {
+    QMdiSubWindow* active = m_pMdiArea->currentSubWindow();
+    if (!active) active = m_pMdiArea->activeSubWindow();
+    if (!active || !active->close()) break;
+  }
+}

@@ -1,0 +1,9 @@
+#include "App/ProgramParts.h"
+
+#include "Image/ImageFrame.h"
+#include "Live/AnimeFrame.h"
+
+void RegisterProgramParts() {
+  RegisterLiveParts();   // "Anime": the live monitor
+  RegisterImageParts();  // "Image": still pictures; the draw palette
+}

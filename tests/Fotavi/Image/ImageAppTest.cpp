@@ -1,0 +1,180 @@
+// Still pictures behind the main frame's commands: capture, open, palette, save.
+#include <QAbstractButton>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QTest>
+
+#include <filesystem>
+
+#include "Common/Bmp.h"
+#include "Image/DrawToolDlg.h"
+#include "Image/ImageFrame.h"
+#include "Image/ImageView.h"
+#include "App/Resource.h"
+#include "TestSupport.h"
+
+using namespace fotavi::test;
+
+namespace {
+
+class ImageApp : public AppFixture {
+ protected:
+  CImageFrame* ActiveImage() { return qobject_cast<CImageFrame*>(Main()->GetActiveChild()); }
+  std::vector<CImageFrame*> ImageFrames() {
+    std::vector<CImageFrame*> frames;
+    for (QMdiSubWindow* w : Main()->GetMdiArea()->subWindowList())
+      if (auto* f = qobject_cast<CImageFrame*>(w)) frames.push_back(f);
+    return frames;
+  }
+};
+
+}  // namespace
+
+TEST_F(ImageApp, StillCapturesOpenNumberedModifiedWindows) {
+  ASSERT_TRUE(Start());
+  Main()->OnCommand(ID_TOOL_STILLCAPTURE);
+  Pump(30);
+  Main()->OnCommand(ID_TOOL_STILLCAPTURE);
+  Pump(30);
+  const auto frames = ImageFrames();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_TRUE(frames[0]->windowTitle().startsWith("Untitled-1 "));
+  EXPECT_TRUE(frames[1]->windowTitle().startsWith("Untitled-2 "));
+  EXPECT_TRUE(frames[0]->GetDocument()->IsModified());
+  EXPECT_EQ(frames[0]->GetImageView()->GetPictureLayer().size(), QSize(1024, 768));
+  // The second window cascades from the first.
+  EXPECT_NE(frames[0]->pos(), frames[1]->pos());
+  for (CImageFrame* f : frames) f->GetDocument()->SetModifiedFlag(false);
+}
+
+TEST_F(ImageApp, FailedCaptureLeavesNoWindow) {
+  ASSERT_TRUE(Start());
+  device->PushSyncResults({FALSE, FALSE, FALSE});
+  Main()->OnCommand(ID_TOOL_STILLCAPTURE);
+  Pump(30);
+  EXPECT_TRUE(ImageFrames().empty());
+  EXPECT_EQ(Main()->GetUntitledCount(), 0);
+}
+
+TEST_F(ImageApp, OpenedFileIsUnmodifiedAndNamedByItsFile) {
+  ASSERT_TRUE(Start());
+  const std::string path = env->dir() + "/scan.bmp";
+  CBitmap24 picture = CreateBitmap24(64, 48);
+  picture.fill(Qt::blue);
+  ASSERT_TRUE(CBmp().Save(path, picture));
+  ASSERT_TRUE(Main()->FileOpen(path));
+  Pump(20);
+  CImageFrame* frame = ActiveImage();
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->windowTitle().toStdString(), "scan.bmp 100%");
+  EXPECT_FALSE(frame->GetDocument()->IsModified());
+  EXPECT_FALSE(Main()->IsCommandEnabled(ID_FILE_SAVEFILE));
+  EXPECT_TRUE(Main()->IsCommandEnabled(ID_FILE_SAVEAS));
+  // The client area takes the picture's size at zoom 1.
+  EXPECT_EQ(frame->GetImageView()->GetClientSize(), QSize(64, 48));
+}
+
+TEST_F(ImageApp, SaveCommandOfACaptureAsksForAName) {
+  ASSERT_TRUE(Start());
+  Main()->OnCommand(ID_TOOL_STILLCAPTURE);
+  Pump(20);
+  ASSERT_NE(ActiveImage(), nullptr);
+  EXPECT_TRUE(Main()->IsCommandEnabled(ID_FILE_SAVEFILE));
+  ui.chooserAnswer = env->dir() + "/capture.jpg";
+  Main()->OnCommand(ID_FILE_SAVEFILE);
+  EXPECT_TRUE(std::filesystem::exists(env->dir() + "/capture.jpg"));
+  EXPECT_TRUE(ActiveImage()->windowTitle().startsWith("capture.jpg "));
+  EXPECT_FALSE(Main()->IsCommandEnabled(ID_FILE_SAVEFILE));
+}
+
+TEST_F(ImageApp, PaletteSetsTheMainFramesToolAndClosingItLeavesTheHand) {
+  ASSERT_TRUE(Start());
+  Main()->OnCommand(ID_TOOL_DRAW);
+  auto* palette = qobject_cast<CEditViewTool*>(Main()->GetDrawPalette());
+  ASSERT_NE(palette, nullptr);
+  EXPECT_TRUE(Main()->IsCommandChecked(ID_TOOL_DRAW));
+  QTest::mouseClick(palette->GetButton(IDC_ERASER), Qt::LeftButton);
+  EXPECT_EQ(Main()->GetCurrentTool(), ID_DRAW_ERASER);
+  QTest::mouseClick(palette->GetEraseForm()->GetChoice(IDC_SIZE_SMALL), Qt::LeftButton);
+  EXPECT_EQ(Main()->GetEraserSize(), 6);
+  Main()->OnCommand(ID_TOOL_DRAW);
+  Pump(20);
+  EXPECT_EQ(Main()->GetCurrentTool(), ID_TOOL_HAND);
+  EXPECT_FALSE(Main()->IsCommandChecked(ID_TOOL_DRAW));
+}
+
+TEST_F(ImageApp, HandToolButtonOfAPictureReleasesThePalette) {
+  ASSERT_TRUE(Start());
+  Main()->OnCommand(ID_TOOL_STILLCAPTURE);
+  Main()->OnCommand(ID_TOOL_DRAW);
+  auto* palette = qobject_cast<CEditViewTool*>(Main()->GetDrawPalette());
+  ASSERT_NE(palette, nullptr);
+  QTest::mouseClick(palette->GetButton(IDC_LINE), Qt::LeftButton);
+  Main()->GetMdiArea()->setActiveSubWindow(ImageFrames().front());
+  Main()->OnCommand(ID_TOOL_SELECT);
+  EXPECT_EQ(Main()->GetCurrentTool(), ID_TOOL_SELECT);
+  EXPECT_FALSE(palette->GetButton(IDC_LINE)->isChecked());
+  EXPECT_TRUE(Main()->IsCommandChecked(ID_TOOL_SELECT));
+  for (CImageFrame* f : ImageFrames()) f->GetDocument()->SetModifiedFlag(false);
+}
+
+TEST_F(ImageApp, PaletteEraseAllClearsTheActivePicturesDrawing) {
+  ASSERT_TRUE(Start());
+  Main()->OnCommand(ID_TOOL_STILLCAPTURE);
+  Pump(20);
+  CImageFrame* frame = ActiveImage();
+  ASSERT_NE(frame, nullptr);
+  Main()->OnCommand(ID_TOOL_DRAW);
+  auto* palette = qobject_cast<CEditViewTool*>(Main()->GetDrawPalette());
+  ASSERT_NE(palette, nullptr);
+  QTest::mouseClick(palette->GetButton(IDC_HORIZON), Qt::LeftButton);
+  CImageView* view = frame->GetImageView();
+  QTest::mousePress(view->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
+  QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, QPoint(100, 10));
+  const QPoint onLine = view->ClientToPicture(QPoint(50, 10));
+  ASSERT_NE(qAlpha(view->GetDrawingLayer().pixel(onLine)), 0);
+  QTest::mouseClick(palette->GetButton(IDC_ERASEALL), Qt::LeftButton);
+  EXPECT_EQ(qAlpha(view->GetDrawingLayer().pixel(onLine)), 0);
+  EXPECT_TRUE(palette->GetButton(IDC_HORIZON)->isChecked());
+  frame->GetDocument()->SetModifiedFlag(false);
+}
+
+// "All Close" closes the active window, then the one that became active, until none is left.
+class ImageAppAllClose : public ImageApp, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ImageAppAllClose, ClosesEveryPictureWindow) {
+  ASSERT_TRUE(Start());
+  for (int i = 0; i < GetParam(); ++i) {
+    Main()->OnCommand(ID_TOOL_STILLCAPTURE);
+    Pump(20);
+  }
+  ASSERT_EQ(ImageFrames().size(), static_cast<size_t>(GetParam()));
+  for (CImageFrame* f : ImageFrames()) f->GetDocument()->SetModifiedFlag(false);
+  Main()->OnCommand(ID_FILE_ALLCLOSE);
+  Pump(50);
+  EXPECT_TRUE(ImageFrames().empty());
+  EXPECT_TRUE(ui.Texts().empty());
+}
+INSTANTIATE_TEST_SUITE_P(Windows, ImageAppAllClose, ::testing::Values(1, 2, 3));
+
+TEST_F(ImageApp, AllCloseStopsAtAPictureThatIsNotSaved) {
+  ASSERT_TRUE(Start());
+  Main()->OnCommand(ID_TOOL_STILLCAPTURE);
+  Pump(20);
+  CImageFrame* back = ActiveImage();
+  Main()->OnCommand(ID_TOOL_STILLCAPTURE);
+  Pump(20);
+  ASSERT_EQ(ImageFrames().size(), 2u);
+  ASSERT_NE(back, nullptr);
+  ASSERT_NE(ActiveImage(), back);
+  // The front window closes; the back one keeps its changes: the save
+  // question is answered Yes but no name is chosen, so it stays open.
+  ActiveImage()->GetDocument()->SetModifiedFlag(false);
+  Main()->OnCommand(ID_FILE_ALLCLOSE);
+  Pump(50);
+  const auto left = ImageFrames();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left.front(), back);
+  EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Save changes to the document Untitled-1 before closing?"});
+  back->GetDocument()->SetModifiedFlag(false);
+}

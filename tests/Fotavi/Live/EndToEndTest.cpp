@@ -1,0 +1,151 @@
+// The presentation program on the real device library and the camera
+// emulator: live monitor, unplug and replug, still capture.
+#include <QElapsedTimer>
+#include <QMdiArea>
+#include <QThread>
+
+#include "Live/AnimeFrame.h"
+#include "Live/AnimeView.h"
+#include "EmulatorProcess.h"
+#include "Live/FullScreenWnd.h"
+#include "Platform/GlobalMemory.h"
+#include "App/Resource.h"
+#include "TestSupport.h"
+
+using namespace fotavi::test;
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    env = std::make_unique<IsolatedEnv>();
+    root = env->dir() + "/devices";
+    setenv("FOTAVI_DEVICE_ROOT", root.c_str(), 1);
+    EmulatorOptions options;
+    options.deviceRoot = root;
+    emulator = std::make_unique<EmulatorProcess>(options);
+    ASSERT_TRUE(emulator->Start());
+    SetUserInterfaceService(&ui);
+    app = std::make_unique<CFotaviApp>();
+    ASSERT_TRUE(app->InitInstance());
+    Pump(20);
+  }
+  void TearDown() override {
+    if (app) app->ExitInstance();
+    app.reset();
+    emulator.reset();
+    SetUserInterfaceService(nullptr);
+    unsetenv("FOTAVI_DEVICE_ROOT");
+    env.reset();
+  }
+  CMainFrame* Main() { return app->GetMainFrame(); }
+  CAnimeFrame* Frame() { return Main()->GetLiveFrame(); }
+  uint64_t Painted() {
+    return Frame() && Frame()->GetAnimeView() ? Frame()->GetAnimeView()->GetStats().framesPainted.load() : 0;
+  }
+
+  std::unique_ptr<IsolatedEnv> env;
+  std::string root;
+  std::unique_ptr<EmulatorProcess> emulator;
+  RecordingUi ui;
+  std::unique_ptr<CFotaviApp> app;
+};
+
+class EndToEndSizes : public EndToEnd, public ::testing::WithParamInterface<std::pair<int, int>> {};
+
+TEST_P(EndToEndSizes, TheCamerasPictureMovesAtEachStep) {
+  ASSERT_TRUE(Main()->IsDeviceOpen());
+  Main()->OnCommand(GetParam().first);
+  Main()->OnCommand(ID_LIVE_START);
+  ASSERT_NE(Frame(), nullptr);
+  ASSERT_TRUE(WaitFor([&] { return Painted() >= 10; }, 10000));
+  const int step = GetParam().second;
+  EXPECT_EQ(Frame()->GetDocument()->GetPictureWidth(), 1024 / step);
+  EXPECT_EQ(Frame()->windowTitle().toStdString(),
+            "Live Monitor " + std::to_string(1024 / step) + "x" + std::to_string(768 / step) + " 100%");
+  EXPECT_TRUE(ui.Texts().empty());
+}
+INSTANTIATE_TEST_SUITE_P(Steps, EndToEndSizes,
+                         ::testing::Values(std::make_pair(ID_LIVE_SIZE25, 4), std::make_pair(ID_LIVE_SIZE50, 2),
+                                           std::make_pair(ID_LIVE_SIZE100, 1)));
+
+TEST_F(EndToEnd, UnplugClosesTheMonitorAndReplugBringsStartBack) {
+  Main()->OnCommand(ID_LIVE_START);
+  ASSERT_TRUE(WaitFor([&] { return Painted() >= 3; }, 10000));
+  ASSERT_TRUE(emulator->Unplug());
+  ASSERT_TRUE(WaitFor([&] { return Frame() == nullptr; }, 10000));
+  EXPECT_TRUE(WaitFor([&] { return Main()->GetStatusText() == "Unable to use the main unit."; }, 5000));
+  EXPECT_FALSE(Main()->IsCommandEnabled(ID_LIVE_START));
+  ASSERT_TRUE(emulator->Replug());
+  ASSERT_TRUE(WaitFor([&] { return Main()->IsCommandEnabled(ID_LIVE_START); }, 10000));
+  EXPECT_EQ(Main()->GetStatusText(), "Ready");
+  Main()->OnCommand(ID_LIVE_START);
+  EXPECT_TRUE(WaitFor([&] { return Painted() >= 3; }, 10000));
+}
+
+TEST_F(EndToEnd, StillCaptureBringsAFullSizePicture) {
+  Main()->OnCommand(ID_TOOL_STILLCAPTURE);
+  EXPECT_TRUE(ui.Texts().empty());
+  EXPECT_EQ(Main()->GetUntitledCount(), 1);
+}
+
+TEST_F(EndToEnd, StopAndCloseLeaveNoDataBlockBehind) {
+  const size_t blocks = GlobalBlockCount();
+  Main()->OnCommand(ID_LIVE_START);
+  ASSERT_TRUE(WaitFor([&] { return Painted() >= 5; }, 10000));
+  Main()->OnCommand(ID_LIVE_STOP);
+  Pump(300);
+  Frame()->close();
+  Pump(100);
+  EXPECT_EQ(Frame(), nullptr);
+  EXPECT_EQ(GlobalBlockCount(), blocks);
+}
+
+// The camera sends one broken frame while the GUI thread is busy and the
+// paint of the frame before it is still queued. The live view keeps the last
+// good picture: the window does not go black, full screen does not end.
+class EndToEndBadFrame : public EndToEnd, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(EndToEndBadFrame, KeepsTheLastGoodPicture) {
+  const bool fullScreen = GetParam();
+  Main()->OnCommand(ID_LIVE_START);
+  ASSERT_TRUE(WaitFor([&] { return Painted() >= 3; }, 10000));
+  CAnimeView* view = Frame()->GetAnimeView();
+  if (fullScreen) {
+    Main()->GetMdiArea()->setActiveSubWindow(Frame());
+    Main()->OnCommand(ID_VIEW_FULLSCREEN);
+    ASSERT_NE(view->GetFullScreenWnd(), nullptr);
+    const uint64_t painted = Painted();
+    ASSERT_TRUE(WaitFor([&] { return Painted() >= painted + 3; }, 10000));
+  }
+  const CLiveStats& stats = view->GetStats();
+  ASSERT_EQ(stats.decodeFailures.load(), 0u);
+
+  // The GUI thread is busy from here on: its event loop does not run.
+  QThread::msleep(300);  // good frames meanwhile: a paint is queued
+  ASSERT_TRUE(emulator->Command("bad-frame 1"));
+  // Every frame after the broken one comes late, so the broken one is the
+  // last decoded when the GUI thread gets to its queue.
+  ASSERT_TRUE(emulator->Command("delay 0x808E 4000 3"));
+  QElapsedTimer busy;
+  busy.start();
+  while (stats.decodeFailures.load() == 0 && busy.elapsed() < 20000) QThread::msleep(10);
+  ASSERT_EQ(stats.decodeFailures.load(), 1u);
+
+  Pump(300);  // the queued paint runs now
+  ASSERT_NE(Frame(), nullptr);
+  EXPECT_TRUE(ui.Texts().empty());
+  EXPECT_FALSE(view->GetPicture().isNull());
+  EXPECT_EQ(view->GetPicture().width(), fullScreen ? 1024 : 512);
+  if (fullScreen) {
+    ASSERT_NE(view->GetFullScreenWnd(), nullptr);
+    EXPECT_NE(view->GetFullScreenWnd()->GetMemoryImage().pixelColor(640, 500), QColor(Qt::black));
+  }
+  EXPECT_TRUE(emulator->Command("clear"));
+  const uint64_t painted = Painted();
+  EXPECT_TRUE(WaitFor([&] { return Painted() > painted; }, 15000));  // the monitor goes on
+  EXPECT_TRUE(ui.Texts().empty());
+}
+INSTANTIATE_TEST_SUITE_P(Modes, EndToEndBadFrame, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? std::string("FullScreen") : std::string("Window");
+                         });
