@@ -108,6 +108,21 @@ TEST_F(AccessTest, APathTooLongOrNotEncodableIsNeverSent) {
   EXPECT_EQ(CommandsIn("0x106"), 0u);
 }
 
+TEST_F(AccessTest, CardTextIsWindows1252OnTheWireAndUtf8InTheProgram) {
+  MakeCardFolder("DCIM/100\xC3\x89T\xC3\x89_");   // "100ÉTÉ_": a host name in UTF-8
+  MakeCardFolder("DCIM/101\xE6\x97\xA5\xE6\x9C\xAC");  // CJK: no card name for it
+  ASSERT_TRUE(StartCamera());
+  CSDAccess access(device_);
+  const auto* folders = access.SD_GetFolderList();
+  ASSERT_NE(folders, nullptr);
+  EXPECT_EQ(*folders, (std::vector<std::string>{"C:\\DCIM", "C:\\DCIM\\100\xC3\x89T\xC3\x89_"}));
+  access.FreeAll();
+  EXPECT_TRUE(access.SD_CreateFolder("C:\\DCIM\\102\xE2\x82\xAC"));  // the euro sign is 0x80 on the wire
+  EXPECT_TRUE(CardFileExists("DCIM/102\xE2\x82\xAC"));
+  EXPECT_FALSE(access.SD_CreateFolder("C:\\DCIM\\103\xE6\x97\xA5"));  // refused, never replaced
+  EXPECT_FALSE(CardFileExists("DCIM/103?"));
+}
+
 // ------------------------------------------------------------ transfer
 
 class TransferTest : public CardFixture {
