@@ -9,3 +9,4 @@ export QT_QPA_PLATFORM=offscreen
 echo "== JPEG wrapper";      "$bin/CommonJpegBench" 200
 echo "== device library";    "$bin/fotavi_driver_bench"
 echo "== live monitor";      "$bin/fotavi_live_bench" "${1:-60}"
+echo "== card tools";        "$bin/fotavi_card_bench"

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTest>
 #include <QTreeWidget>
 
 #include <mutex>
@@ -99,24 +100,35 @@ class CardUiTest : public CardFixture {
 // ------------------------------------------------------------ small dialogs
 
 TEST_F(CardUiTest, ProgressDialogClampsDisablesItsOwnerAndCancelClearsTheFlag) {
-  QWidget owner;
+  QDialog owner;
+  auto* ownerButton = new QPushButton("Transfer", &owner);
+  // The owner runs modal, as the transfer dialog does: its progress window
+  // must still take the Cancel click.
+  owner.setWindowModality(Qt::ApplicationModal);
   owner.show();
   int running = 1;
   CCnvPlogressDlg none(nullptr, &running);
   EXPECT_EQ(none.ShowDialog(), 0);
   CCnvPlogressDlg progress(&owner, &running);
   ASSERT_EQ(progress.ShowDialog(), 1);
-  EXPECT_FALSE(owner.isEnabled());
+  EXPECT_FALSE(ownerButton->isEnabled());
   EXPECT_TRUE(progress.CancelButton()->isEnabled());
+  EXPECT_FALSE(QApplication::activeModalWidget() && QApplication::activeModalWidget() != &owner);
+  // A real click through the window system's path, which modality filters.
+  QWidget* window = progress.CancelButton()->window();
+  ASSERT_EQ(window, &progress);
+  ASSERT_TRUE(progress.windowHandle());
   for (auto [given, shown] : {std::pair{-5, 0}, {0, 0}, {50, 50}, {100, 100}, {150, 100}}) {
     progress.SetPos(given);
     EXPECT_EQ(progress.Position(), shown) << given;
   }
   progress.SetText("3 / 10");
   EXPECT_EQ(progress.CountText(), "3 / 10");
-  progress.CancelButton()->click();
+  const QPoint at = progress.CancelButton()->mapTo(&progress, progress.CancelButton()->rect().center());
+  QTest::mouseClick(progress.windowHandle(), Qt::LeftButton, {}, at);
+  QCoreApplication::processEvents();
   EXPECT_EQ(running, 0);
-  EXPECT_TRUE(owner.isEnabled());
+  EXPECT_TRUE(ownerButton->isEnabled());
   EXPECT_FALSE(progress.isVisible());
 }
 

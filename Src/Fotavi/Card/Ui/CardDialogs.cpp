@@ -21,10 +21,9 @@
 // ------------------------------------------------------------ CCnvPlogressDlg
 
 CCnvPlogressDlg::CCnvPlogressDlg(QWidget* owner, int* running)
-    : QDialog(nullptr), m_pRunning(running), m_pOwner(owner) {
-  // A window of its own, kept above its owner: disabling the owner must not
-  // disable the Cancel button.
-  setWindowFlag(Qt::Tool, true);
+    : QDialog(owner), m_pRunning(running), m_pOwner(owner) {
+  // A window of its owner's (so a modal owner does not block it), modeless.
+  setModal(false);
   setWindowTitle(tr("File Conversion"));
   m_pFirst = new QLabel(tr("Converting File..."), this);
   m_pProgress = new QProgressBar(this);
@@ -54,7 +53,13 @@ int CCnvPlogressDlg::ShowDialog() {
     TraceLog(TRC_PRE, "CCnvPlogressDlg::ShowDialog", "Internal error.");
     return 0;
   }
-  m_pOwner->setEnabled(false);
+  // The owner's controls are disabled, not the owner itself: its windows,
+  // this one included, must stay usable.
+  for (QWidget* child : m_pOwner->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (child == this || child->isWindow() || !child->isEnabled()) continue;
+    child->setEnabled(false);
+    m_Disabled.emplace_back(child);
+  }
   m_bShown = true;
   show();
   // Centred over the owner.
@@ -88,7 +93,9 @@ int CCnvPlogressDlg::Pump() {
 void CCnvPlogressDlg::Close() {
   if (!m_bShown) return;
   m_bShown = false;
-  if (m_pOwner) m_pOwner->setEnabled(true);
+  for (const QPointer<QWidget>& child : m_Disabled)
+    if (child) child->setEnabled(true);
+  m_Disabled.clear();
   hide();
 }
 

@@ -6,6 +6,7 @@
 #include <QPointer>
 
 #include <string>
+#include <vector>
 
 #include "ErrorEntry.h"
 #include "Platform/Types.h"
@@ -24,7 +25,7 @@ class CCnvPlogressDlg : public QDialog {
   CCnvPlogressDlg(QWidget* owner, int* running);
   ~CCnvPlogressDlg() override;
 
-  // Disables the owner and shows the window; 0 without owner.
+  // Disables the owner's controls and shows the window; 0 without owner.
   int ShowDialog();
   void SetText(const std::string& text);  // the count, "3 / 10"
   void SetPos(int position);              // clamped to 0..100
@@ -45,6 +46,7 @@ class CCnvPlogressDlg : public QDialog {
  private:
   int* m_pRunning;
   QPointer<QWidget> m_pOwner;
+  std::vector<QPointer<QWidget>> m_Disabled;  // the owner's controls this window disabled
   bool m_bShown = false;
   QLabel* m_pFirst;
   QLabel* m_pSecond;

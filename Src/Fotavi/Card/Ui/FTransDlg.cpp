@@ -1,6 +1,7 @@
 #include "FTransDlg.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -138,7 +139,16 @@ BOOL CFTransDlg::CheckInput() {
   return TRUE;
 }
 
+void CFTransDlg::closeEvent(QCloseEvent* event) {
+  if (m_bTransferring) {
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
 void CFTransDlg::reject() {
+  if (m_bTransferring) return;
   UpdateData(true);
   CRegOperation().WriteProfileString(HKEY_CURRENT_USER, REG_KEY_PRESENTATION, REG_SECTION_IMAGE, kSrcValue,
                                      m_strSrcFolder);
@@ -169,6 +179,7 @@ int CFTransDlg::TransFiles() {
   }
 
   EnableControls(false);
+  m_bTransferring = true;
   int running = 1;
   CardBeginModal();
   const size_t total = transfer.Names().size();
@@ -205,6 +216,7 @@ int CFTransDlg::TransFiles() {
     CardRunModal(&dialog);
   }
   CardEndModal();
+  m_bTransferring = false;
   EnableControls(true);
   FreeErrorList(&errors);
   return 1;

@@ -42,6 +42,7 @@ class CFTransDlg : public QDialog {
   void reject() override;  // "Close": saves the source folder
 
  private:
+  void closeEvent(QCloseEvent* event) override;
   void UpdateData(bool fromControls);
   void EnableControls(bool enable);
 
@@ -52,4 +53,5 @@ class CFTransDlg : public QDialog {
   QPushButton* m_pTransfer;
   QPushButton* m_pClose;
   class CCnvPlogressDlg* m_pProgress = nullptr;
+  bool m_bTransferring = false;  // the dialog does not close under a running transfer
 };
