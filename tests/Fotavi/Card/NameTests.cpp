@@ -2,12 +2,14 @@
 // buffer: no device needed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "AnsiText.h"
 #include "DcfNameCheck.h"
 #include "ErrorEntry.h"
 #include "Platform/GlobalMemory.h"
+#include "Platform/Messages.h"
 #include "SDAccess.h"
 
 namespace {
@@ -153,3 +155,141 @@ TEST(SDAccessTest, WithoutDeviceEveryOperationFailsWithNoReply) {
 }
 
 }  // namespace
+
+// ------------------------------------------------------------ reply decoding
+
+namespace {
+
+// A device that answers every synchronous request with a scripted reply
+// block and counts the records handed back.
+class ScriptedDevice : public CDeviceInterface {
+ public:
+  BOOL bSetNotifyWindow(HWND) override { return TRUE; }
+  DWORD bIsConnected() override { return 1; }
+  BOOL bOpen(HWND, DWORD* e) override { return No(e); }
+  BOOL bClose(DWORD* e) override { return No(e); }
+  BOOL bIoctlAsync(HWND, DWORD, const void*, DWORD, WORD*, DWORD* e) override { return No(e); }
+  BOOL bIoctl(DWORD, void*, DWORD, DWORD*, WORD*, DWORD* e) override { return No(e); }
+  BOOL bReadAsync(HWND, void*, DWORD, WORD*, DWORD* e) override { return No(e); }
+  BOOL bRead(void*, DWORD, DWORD*, WORD*, DWORD* e) override { return No(e); }
+  BOOL bWriteAsync(HWND, const void*, DWORD, WORD*, DWORD* e) override { return No(e); }
+  BOOL bWrite(const void*, DWORD, DWORD*, WORD*, DWORD* e) override { return No(e); }
+  BOOL bRequestAsync(HWND, CRequestParam*, WORD*, DWORD* e) override { return No(e); }
+  BOOL bRequestAsync(HWND, const DEVICE_CMD*, WORD*, DWORD* e) override { return No(e); }
+  BOOL bRequest(const DEVICE_CMD*, HGLOBAL*, DWORD*, DWORD* e) override { return No(e); }
+  BOOL bRequest(CRequestParam* p, DWORD* e) override {
+    *e = 0;
+    HGLOBAL block = nullptr;
+    if (!bytes.empty() || emptyBlock) {
+      block = GlobalAlloc(GHND, bytes.size());
+      std::memcpy(GlobalLock(block), bytes.data(), bytes.size());
+      GlobalUnlock(block);
+    }
+    auto* rsp = new DEVICE_RSP{};
+    rsp->bResult = TRUE;
+    rsp->wCommand = static_cast<WORD>(p->m_dwCommand);
+    rsp->dwStatus = status;
+    rsp->dwLength = static_cast<DWORD>(bytes.size());
+    rsp->pData = block;
+    p->m_dwStatus = status;
+    p->m_hReplyData = block;
+    p->m_pReply = rsp;
+    p->m_dwReleaseThread = GetCurrentThreadId();
+    lent.push_back(rsp);
+    return TRUE;
+  }
+  // Takes the handed-back records off the calling thread's queue.
+  size_t TakeBack() {
+    size_t n = 0;
+    MSG msg;
+    while (PeekMessage(&msg)) {
+      if (msg.message != WM_FOTAVI_RELASERSP) continue;
+      auto* rsp = reinterpret_cast<DEVICE_RSP*>(msg.lParam);
+      auto it = std::find(lent.begin(), lent.end(), rsp);
+      if (it == lent.end()) continue;
+      lent.erase(it);
+      delete rsp;
+      ++n;
+    }
+    return n;
+  }
+  std::string bytes;
+  bool emptyBlock = false;
+  DWORD status = 0;
+  std::vector<DEVICE_RSP*> lent;
+
+ private:
+  static BOOL No(DWORD* e) {
+    if (e) *e = ERR_FOTAVI_REQUEST;
+    return FALSE;
+  }
+};
+
+std::string Entry(const std::string& text, char fill = '\0') {
+  std::string e = text;
+  e.resize(36, fill);
+  return e;
+}
+
+}  // namespace
+
+TEST(ReplyDecodingTest, RootListTakesOnlyWholeEntriesEachWithinItsBytes) {
+  const size_t before = GlobalBlockCount();
+  ScriptedDevice device;
+  // Two whole entries, the second without any zero, then 20 stray bytes.
+  device.bytes = Entry("C:\\DCIM") + Entry("C:\\DCIM\\100ABCDE", 'X') + std::string(20, 'Z');
+  {
+    CSDAccess access(&device);
+    const auto* list = access.SD_GetFolderList();
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->size(), 2u);
+    EXPECT_EQ((*list)[0], "C:\\DCIM");
+    EXPECT_EQ((*list)[1], "C:\\DCIM\\100ABCDE" + std::string(36 - 16, 'X'));
+  }
+  EXPECT_EQ(device.TakeBack(), 1u);
+  EXPECT_EQ(GlobalBlockCount(), before);  // the reply's block is gone
+}
+
+TEST(ReplyDecodingTest, FileListCountNeverReadsPastTheBlock) {
+  const size_t before = GlobalBlockCount();
+  ScriptedDevice device;
+  DWORD header[2] = {0, 1000};  // claims 1000 entries
+  device.bytes.assign(reinterpret_cast<const char*>(header), sizeof header);
+  device.bytes += Entry("C:\\DCIM\\100ABCDE\\ABCD0001.JPG") + std::string(10, 'Z');
+  {
+    CSDAccess access(&device);
+    const auto* list = access.SD_GetFileList("C:\\DCIM\\100ABCDE");
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(*list, std::vector<std::string>{"C:\\DCIM\\100ABCDE\\ABCD0001.JPG"});
+  }
+  EXPECT_EQ(device.TakeBack(), 1u);
+  EXPECT_EQ(GlobalBlockCount(), before);
+}
+
+TEST(ReplyDecodingTest, EveryReplyBlockIsFreedWhateverTheStatus) {
+  const size_t before = GlobalBlockCount();
+  ScriptedDevice device;
+  device.bytes = "file bytes that come with a refusal";
+  device.status = 4;
+  {
+    CSDAccess access(&device);
+    EXPECT_EQ(access.SD_GetJpegFile("C:\\DCIM\\100ABCDE\\ABCD0001.JPG"), nullptr);
+    EXPECT_EQ(access.GetLastStatus(), 4u);
+    EXPECT_EQ(access.SD_GetFolderList(), nullptr);
+    EXPECT_EQ(access.SD_GetPlayList(), nullptr);
+  }
+  EXPECT_EQ(device.TakeBack(), 3u);
+  EXPECT_EQ(GlobalBlockCount(), before);
+  // A status-0 read of length 0 is an empty file, not a failure.
+  device.bytes.clear();
+  device.emptyBlock = true;
+  device.status = 0;
+  {
+    CSDAccess access(&device);
+    const SD_DATA* data = access.SD_GetJpegFile("C:\\DCIM\\100ABCDE\\ABCD0001.JPG");
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data->dwLength, 0u);
+  }
+  EXPECT_EQ(device.TakeBack(), 1u);
+  EXPECT_EQ(GlobalBlockCount(), before);
+}

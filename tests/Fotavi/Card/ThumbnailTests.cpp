@@ -189,6 +189,13 @@ TEST_F(ThumbnailTest, OnlyBadNamesShowTheErrorListWithoutLoading) {
   EXPECT_TRUE(view_.events.empty());
   ASSERT_EQ(view_.errorDialogs.size(), 1u);
   EXPECT_EQ(CommandsIn("0x8104"), 0u);
+  // A folder without pictures and without errors: nothing at all.
+  CardFixture::MakeCardFolder("DCIM/102EMPTY");
+  folder_ = "C:\\DCIM\\102EMPTY";
+  loader_->OnLoadThumbnails(false);
+  EXPECT_TRUE(view_.events.empty());
+  EXPECT_EQ(view_.errorDialogs.size(), 1u);
+  EXPECT_TRUE(view_.messages.empty());
 }
 
 TEST_F(ThumbnailTest, ANullReplyEndsTheReadAndTheLateRealReplyGoesBack) {

@@ -402,6 +402,12 @@ TEST_F(ViewerTest, ShowsTheFirstFolderAndOpensAPictureOnDoubleClick) {
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0].first, "ABCD0002.JPG");
   EXPECT_EQ(opened[0].second, CardFile("DCIM/100ABCDE/ABCD0002.JPG").size());
+  // A path without a backslash, and a read without a card.
+  viewer_->OpenFile("ABCD0002.JPG");
+  Command("card off");
+  viewer_->OpenFile("C:\\DCIM\\100ABCDE\\ABCD0002.JPG");
+  EXPECT_EQ(ui_.texts, (std::vector<std::string>{"Invalid file name in SD memory.", "SD memory card is not inserted."}));
+  EXPECT_EQ(opened.size(), 1u);
 }
 
 TEST_F(ViewerTest, CloseWhileReadingOnlyStopsTheReadingAndNoContextMenuMeanwhile) {
