@@ -239,10 +239,20 @@ int main(int argc, char** argv) {
       }
       return Ms(t);
     };
-    const double b1 = bare("103BARE_"), p1 = program("104SEND_"), b2 = bare("105BARE_"), p2 = program("106SEND_");
-    std::printf("transfer: %zu sent, %zu MiB read back (bare %zu MiB); runs %.0f/%.0f ms, bare %.0f/%.0f ms\n", sent,
-                readBack >> 20, bareBack >> 20, p1, p2, b1, b2);
-    Row("transfer 50 x 1 MB and read back", std::min(p1, p2), std::min(b1, b2), "target within 1.2x");
+    double bestProgram = 1e9, bestBare = 1e9;
+    std::string runs;
+    for (int round = 0; round < 4; ++round) {
+      const double b = bare("1" + std::to_string(10 + round) + "BARE_");
+      const double p = program("1" + std::to_string(20 + round) + "SEND_");
+      bestBare = std::min(bestBare, b);
+      bestProgram = std::min(bestProgram, p);
+      char text[64];
+      std::snprintf(text, sizeof text, " %.0f/%.0f", p, b);
+      runs += text;
+    }
+    std::printf("transfer: %zu sent, %zu MiB read back (bare %zu MiB); program/bare per round:%s ms\n", sent,
+                readBack >> 20, bareBack >> 20, runs.c_str());
+    Row("transfer 50 x 1 MB and read back (best of 4)", bestProgram, bestBare, "target within 1.2x");
   }
 
   // ---- thumbnails: the engine alone (no window), then the SD viewer
@@ -276,7 +286,7 @@ int main(int argc, char** argv) {
   }
   {
     CViewerFrame viewer;
-    viewer.show();
+    if (!std::getenv("FOTAVI_BENCH_HIDDEN")) viewer.show();
     CViewerTree* tree = viewer.GetTreePane();
     CViewerThumbnail* list = viewer.GetThumbnailPane();
     Pump([&] { return tree->topLevelItemCount() >= 2 && !list->IsLoading(); });

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QPixmap>
+#include <QTimer>
 
 #include "CardDialogs.h"
 #include "CardHost.h"
@@ -24,9 +25,17 @@ CThumbnailList::CThumbnailList(QWidget* parent) : QListWidget(parent) {
   setUniformItemSizes(true);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   m_pLoader = std::make_unique<CThumbnailLoader>(CardHost().device, this, CardHost().codec);
+  m_pPaintTimer = new QTimer(this);
+  m_pPaintTimer->setInterval(50);
+  connect(m_pPaintTimer, &QTimer::timeout, this, [this] {
+    viewport()->setUpdatesEnabled(true);
+    viewport()->repaint();
+    viewport()->setUpdatesEnabled(false);
+  });
 }
 
 CThumbnailList::~CThumbnailList() {
+  m_pPaintTimer->stop();
   OnDestroy();
   // Nothing may reach this list once it is gone.
   m_pLoader.reset();
@@ -97,7 +106,18 @@ void CThumbnailList::AfterReply(int index) {
 
 void CThumbnailList::SetAutoArrange(bool on) {
   setResizeMode(on ? QListView::Adjust : QListView::Fixed);
+  ThrottlePainting(!on);
   if (on) doItemsLayout();
+}
+
+void CThumbnailList::ThrottlePainting(bool on) {
+  if (on) {
+    viewport()->setUpdatesEnabled(false);
+    m_pPaintTimer->start();
+  } else {
+    m_pPaintTimer->stop();
+    viewport()->setUpdatesEnabled(true);  // also repaints
+  }
 }
 
 void CThumbnailList::ShowMessage(UINT stringId, UINT type) { CardMessageBox(stringId, type); }

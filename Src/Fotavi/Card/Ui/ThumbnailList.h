@@ -59,8 +59,13 @@ class CThumbnailList : public QListWidget, public IThumbnailView {
  protected:
   void keyReleaseEvent(QKeyEvent* event) override;
 
+  // While loading, the pictures are drawn at most every 50 ms (each reply
+  // would otherwise repaint the whole list).
+  void ThrottlePainting(bool on);
+
   CSDTree* m_pTree = nullptr;
   IThumbnailFrame* m_pFrame = nullptr;
+  class QTimer* m_pPaintTimer = nullptr;
   std::unique_ptr<CThumbnailLoader> m_pLoader;
   bool m_bDestroyed = false;
 };
