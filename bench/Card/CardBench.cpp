@@ -293,25 +293,40 @@ int main(int argc, char** argv) {
     QTreeWidgetItem* thumbs = nullptr;
     for (int i = 0; i < tree->topLevelItemCount(); ++i)
       if (tree->topLevelItem(i)->text(0) == "101THUMB") thumbs = tree->topLevelItem(i);
-    auto t = Clock::now();
-    tree->SelectItem(thumbs);
-    Pump([&] { return !list->IsLoading(); });
-    const double cold = Ms(t);
-    const int coldItems = list->count();
-    // The bare client: read each picture and decode it at thumbnail scale.
-    t = Clock::now();
-    int decoded = 0;
-    for (int i = 1; i <= 200; ++i) {
-      char name[48];
-      std::snprintf(name, sizeof name, "C:\\DCIM\\101THUMB\\THMB%04d.JPG", i);
-      std::vector<BYTE> data;
-      if (!Bare(dev, FOTAVI_CMD_SD_READFILE, name, nullptr, 0, &data)) continue;
-      CBitmap24 image;
-      if (CJpeg::DecodeBuiltIn(nullptr, data.data(), static_cast<DWORD>(data.size()), &image, 100, 0)) ++decoded;
+    // Three rounds each way, alternating; the best of each.
+    double cold = 1e9, bare = 1e9;
+    int coldItems = 0, decoded = 0;
+    std::string runs;
+    for (int round = 0; round < 3; ++round) {
+      tree->SelectItem(tree->topLevelItem(0));
+      Pump([&] { return !list->IsLoading(); });
+      list->Loader()->OnDestroy();  // empties the cache root: a cold start
+      auto t = Clock::now();
+      tree->SelectItem(thumbs);
+      Pump([&] { return !list->IsLoading(); });
+      const double c = Ms(t);
+      coldItems = list->count();
+      // The bare client: read each picture and decode it at thumbnail scale.
+      t = Clock::now();
+      decoded = 0;
+      for (int i = 1; i <= 200; ++i) {
+        char name[48];
+        std::snprintf(name, sizeof name, "C:\\DCIM\\101THUMB\\THMB%04d.JPG", i);
+        std::vector<BYTE> data;
+        if (!Bare(dev, FOTAVI_CMD_SD_READFILE, name, nullptr, 0, &data)) continue;
+        CBitmap24 image;
+        if (CJpeg::DecodeBuiltIn(nullptr, data.data(), static_cast<DWORD>(data.size()), &image, 100, 0)) ++decoded;
+      }
+      const double b = Ms(t);
+      cold = std::min(cold, c);
+      bare = std::min(bare, b);
+      char text[64];
+      std::snprintf(text, sizeof text, " %.0f/%.0f", c, b);
+      runs += text;
     }
-    const double bare = Ms(t);
-    std::printf("thumbnails: %d shown cold, %d decoded by the bare client\n", coldItems, decoded);
-    Row("thumbnails of 200 pictures, cold", cold, bare, "target within 1.5x of read + decode");
+    std::printf("thumbnails: %d shown cold, %d decoded by the bare client; viewer/bare per round:%s ms\n", coldItems,
+                decoded, runs.c_str());
+    Row("thumbnails of 200 pictures, cold (best of 3)", cold, bare, "target within 1.5x of read + decode");
     // For profiling: more cold loads of the same folder.
     for (int i = 0; onlyThumbnails && std::getenv("FOTAVI_BENCH_REPEAT") && i < 10; ++i) {
       tree->SelectItem(tree->topLevelItem(0));
@@ -323,7 +338,7 @@ int main(int argc, char** argv) {
     // Away and back: the folder now comes from the cache.
     tree->SelectItem(tree->topLevelItem(0));
     Pump([&] { return !list->IsLoading(); });
-    t = Clock::now();
+    auto t = Clock::now();
     tree->SelectItem(thumbs);
     Pump([&] { return !list->IsLoading(); });
     QCoreApplication::processEvents();

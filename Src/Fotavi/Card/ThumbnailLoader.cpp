@@ -86,6 +86,13 @@ void CThumbnailLoader::OnDestroy() {
 }
 
 void CThumbnailLoader::LoadFolder(const std::string& sdFolder) {
+  if (m_bLoading) {
+    // A caller that did not wait for the cancelled loading: it ends here,
+    // and the read still in flight goes back unused when it comes.
+    m_bPending = false;
+    m_bCancel = true;
+    FinishLoading();
+  }
   m_bCancel = false;
   m_pView->DeleteAllItems();
   const std::string cacheName = CacheNameOf(sdFolder);
@@ -196,6 +203,10 @@ void CThumbnailLoader::OnRequestComp(WPARAM thread, DEVICE_RSP* reply) {
     return;
   }
   m_bPending = false;
+  if (m_nIndex < 0 || m_nIndex >= static_cast<int>(m_Names.size())) {
+    HandBack(reply, replyThread);
+    return;
+  }
 
   bool showCached = m_bFromCache;
   if (!m_bFromCache) {

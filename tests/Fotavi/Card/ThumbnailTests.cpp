@@ -219,6 +219,25 @@ TEST_F(ThumbnailTest, ANullReplyEndsTheReadAndTheLateRealReplyGoesBack) {
   EXPECT_EQ(GlobalBlockCount(), blocksAtStart_);
 }
 
+TEST_F(ThumbnailTest, ANewFolderWithoutWaitingEndsTheOldLoadingAndDropsItsLateReply) {
+  CardFixture::MakeCardFolder("DCIM/101OTHER");
+  PutCardFile("DCIM/101OTHER/ABCD0009.JPG", MakeJpeg(320, 240, 9));
+  ASSERT_TRUE(StartCamera());
+  MakeLoader();
+  Command("delay 0x8104 300");
+  loader_->OnLoadThumbnails(false);
+  ASSERT_TRUE(loader_->IsLoading());
+  loader_->LoadFolder("C:\\DCIM\\101OTHER");  // the first read is still in flight
+  ASSERT_TRUE(PumpUntil([&] { return !loader_->IsLoading(); }));
+  EXPECT_EQ(view_.items, std::vector<std::string>{"ABCD0009.JPG"});
+  EXPECT_EQ(std::count(view_.events.begin(), view_.events.end(), "end"), 2);
+  // The old folder's cache was not left half made.
+  EXPECT_TRUE(CacheFiles().empty());
+  loader_.reset();
+  CloseCamera();
+  EXPECT_EQ(GlobalBlockCount(), blocksAtStart_);
+}
+
 TEST_F(ThumbnailTest, EveryReplyBlockGoesBackAndTheCacheRootIsEmptiedOnDestroy) {
   ASSERT_TRUE(StartCamera());
   MakeLoader();
