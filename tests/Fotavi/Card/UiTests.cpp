@@ -317,6 +317,29 @@ TEST_F(TransferDialogTest, CancelInTheProgressWindowAfterTheFirstOfFive) {
   EXPECT_EQ(dialog.Progress(), nullptr);
 }
 
+TEST_F(TransferDialogTest, BrowseTakesTheChosenCardFolder) {
+  MakeCardFolder("DCIM/101FOTAV");
+  ASSERT_TRUE(Start());
+  CFTransDlg dialog;
+  onModal = [](QDialog* modal) {
+    auto* browse = qobject_cast<CFTransTreeDlg*>(modal);
+    if (!browse) return int(QDialog::Rejected);
+    browse->Tree()->OnInitTree();
+    browse->Tree()->SelectItem(browse->Tree()->topLevelItem(1));
+    browse->accept();
+    return browse->result();
+  };
+  dialog.OnBnClickedBtnTo();
+  EXPECT_EQ(dialog.m_strSDFolder, "C:\\DCIM\\101FOTAV");
+  EXPECT_EQ(dialog.DestinationEdit()->text().toStdString(), "C:\\DCIM\\101FOTAV");
+  EXPECT_EQ(modalTitles_, std::vector<std::string>{"Browse SD Memory"});
+  // Cancel leaves the destination as it was.
+  onModal = nullptr;
+  dialog.OnBnClickedBtnTo();
+  EXPECT_EQ(dialog.m_strSDFolder, "C:\\DCIM\\101FOTAV");
+  EXPECT_EQ(counter_.GetModalCount(), 0);
+}
+
 TEST_F(TransferDialogTest, DuplicateAndNoCardMessages) {
   WriteBytes(src_ + "/ABCD0001.JPG", "picture");
   PutCardFile("DCIM/100ABCDE/abcd0001.jpg", "old");
@@ -427,6 +450,24 @@ TEST_F(ViewerTest, CloseWhileReadingOnlyStopsTheReadingAndNoContextMenuMeanwhile
   EXPECT_FALSE(viewer_->IsReadingMode());
   EXPECT_TRUE(viewer_->GetTreePane()->ShowContextMenu(QPoint(), false));
   EXPECT_TRUE(viewer_->close());  // the second close closes
+}
+
+TEST_F(ViewerTest, EscapeStopsTheReadingKeepsWhatWasReadAndCachesNothing) {
+  PutPictures("100ABCDE", 6);
+  ASSERT_TRUE(Start());
+  Command("delay 0x8104 150 always");
+  viewer_ = std::make_unique<CViewerFrame>();
+  viewer_->show();
+  CViewerThumbnail* list = viewer_->GetThumbnailPane();
+  ASSERT_TRUE(WaitFor([&] { return list->count() >= 1; }));
+  QTest::keyClick(list, Qt::Key_Escape);
+  ASSERT_TRUE(WaitFor([&] { return !list->IsLoading(); }));
+  const int kept = list->count();
+  EXPECT_GE(kept, 1);
+  EXPECT_LT(kept, 6);
+  EXPECT_FALSE(viewer_->IsReadingMode());
+  EXPECT_FALSE(CardPathExists(list->Loader()->GetFolderCache()));
+  EXPECT_TRUE(ui_.texts.empty());
 }
 
 TEST_F(ViewerTest, AnotherFolderCancelsTheFirstAndRefreshReadsTheCardAgain) {
