@@ -185,7 +185,8 @@ BOOL CThumbnailLoader::RequestThumbnail() {
 
 void CThumbnailLoader::HandBack(DEVICE_RSP* reply, DWORD thread) {
   if (!reply) return;
-  if (reply->bResult && reply->pData) GlobalFree(static_cast<HGLOBAL>(reply->pData));
+  // The block goes whatever the result (a handle already freed is only refused).
+  if (reply->pData) GlobalFree(static_cast<HGLOBAL>(reply->pData));
   reply->pData = nullptr;
   PostThreadMessage(thread, WM_FOTAVI_RELASERSP, 0, reinterpret_cast<LPARAM>(reply));
 }

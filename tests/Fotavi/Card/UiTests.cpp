@@ -191,7 +191,7 @@ TEST_F(CardUiTest, TreeShowsOnlyDcfFoldersDirectlyUnderTheRoot) {
 
 TEST_F(CardUiTest, NewFoldersGoUnderTheCardsRootInCapitals) {
   MakeCardFolder("dcim/100ABCDE");
-  IniWriteString(CardHost().iniPath, "VIEWER", "ROOTPATH", "C:\\DCIM");
+  IniWriteString(CardHost().iniPath, "VIEWER", "ROOTPATH", "C:\\DCIM\\");
   ASSERT_TRUE(Start());
   CFTransTreeCtrl tree;
   tree.InitTree(nullptr);

@@ -51,6 +51,8 @@ void CSDTree::PostInitTree() {
 void CSDTree::OnInitTree() {
   std::string root = IniReadString(CardIniPath(), "VIEWER", "ROOTPATH", "C:\\DCIM");
   m_pSDAccess->SD_GetRootFolder(&root);
+  // "C:\DCIM\" names the same folder as "C:\DCIM"; paths are built with one backslash.
+  while (root.size() > 3 && root.back() == '\\') root.pop_back();
   m_strRootPath = root;
   FillTree();
   if (topLevelItemCount() > 0) SelectItem(topLevelItem(0));

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QKeyEvent>
 #include <QPixmap>
 #include <QTimer>
@@ -36,6 +37,11 @@ CThumbnailList::CThumbnailList(QWidget* parent) : QListWidget(parent) {
 
 CThumbnailList::~CThumbnailList() {
   m_pPaintTimer->stop();
+  // The read in flight comes back to this list's window: wait for it.
+  if (IsLoading()) {
+    SetCancel();
+    WaitUntilIdle();
+  }
   OnDestroy();
   // Nothing may reach this list once it is gone.
   m_pLoader.reset();
@@ -61,9 +67,16 @@ void CThumbnailList::OnCancelThumbnails() { m_pLoader->OnCancelThumbnails(); }
 void CThumbnailList::SetCancel() { m_pLoader->SetCancel(); }
 
 bool CThumbnailList::WaitUntilIdle(DWORD timeoutMs) {
-  return m_pLoader->WaitUntilIdle(timeoutMs, [] {
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-  });
+  if (!IsLoading()) return true;
+  QEventLoop loop;
+  QTimer limit;
+  limit.setSingleShot(true);
+  connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+  // Queued: the loop ends once the handler that ended the loading is done.
+  connect(this, &CThumbnailList::LoadingEnded, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+  limit.start(static_cast<int>(timeoutMs));
+  while (IsLoading() && limit.isActive()) loop.exec();
+  return !IsLoading();
 }
 
 void CThumbnailList::OnDestroy() {
@@ -82,6 +95,7 @@ void CThumbnailList::ThumbProgress(int count, int done) {
 
 void CThumbnailList::ThumbEnd() {
   if (m_pFrame) m_pFrame->OnThumbEnd();
+  emit LoadingEnded();
 }
 
 void CThumbnailList::DeleteAllItems() { clear(); }

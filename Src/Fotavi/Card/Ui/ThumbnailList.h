@@ -38,7 +38,8 @@ class CThumbnailList : public QListWidget, public IThumbnailView {
   bool IsLoading() const { return m_pLoader && m_pLoader->IsLoading(); }
   bool IsCancel() const { return m_pLoader && m_pLoader->IsCancel(); }
   void SetCancel();
-  // Serves events until the loading has ended (with a time limit).
+  // A local event loop that ends when the loading has ended, or when the
+  // time is up; true when idle.
   bool WaitUntilIdle(DWORD timeoutMs = 30000);
   CThumbnailLoader* Loader() const { return m_pLoader.get(); }
   // WM_DESTROY: cancel, no items, cache root removed.
@@ -55,6 +56,10 @@ class CThumbnailList : public QListWidget, public IThumbnailView {
   void SetAutoArrange(bool on) override;
   void ShowMessage(UINT stringId, UINT type) override;
   void ShowErrors(const CErrorList& errors) override;
+
+ signals:
+  // The loading of a folder has ended (completed, cancelled or failed).
+  void LoadingEnded();
 
  protected:
   void keyReleaseEvent(QKeyEvent* event) override;
