@@ -212,7 +212,7 @@ int main(int argc, char** argv) {
         if (const SD_DATA* d = access.SD_GetJpegFile(sd + "\\" + name)) readBack += d->dwLength;
         access.FreeAll();
       }
-      FreeErrorList(&errors);
+      FreeTransErrList(&errors);
       return Ms(t);
     };
     auto bare = [&](const std::string& folder) {

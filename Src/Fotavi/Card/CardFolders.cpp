@@ -24,7 +24,7 @@ bool CardPathExists(const std::string& path) {
   return !path.empty() && lstat(path.c_str(), &st) == 0;
 }
 
-bool IsFolder(const std::string& path) {
+bool IsLocalFolder(const std::string& path) {
   struct stat st;
   return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
@@ -37,7 +37,7 @@ int RemoveCardFolder(const std::string& path) {
 bool CreateCacheFolder(const std::string& root, const std::string& cacheName) {
   if (root.empty() || cacheName.empty()) return false;
   const std::string folder = root + "/" + cacheName;
-  if (IsFolder(folder)) return true;
-  if (!IsFolder(root) && mkdir(root.c_str(), 0700) != 0 && !IsFolder(root)) return false;
-  return mkdir(folder.c_str(), 0700) == 0 || IsFolder(folder);
+  if (IsLocalFolder(folder)) return true;
+  if (!IsLocalFolder(root) && mkdir(root.c_str(), 0700) != 0 && !IsLocalFolder(root)) return false;
+  return mkdir(folder.c_str(), 0700) == 0 || IsLocalFolder(folder);
 }

@@ -15,7 +15,7 @@ std::string GetCardWorkFolder();
 std::string CacheNameOf(const std::string& sdFolder);
 // True when a file or folder exists at `path`.
 bool CardPathExists(const std::string& path);
-bool IsFolder(const std::string& path);
+bool IsLocalFolder(const std::string& path);
 // Removes the folder with everything in it (links removed, never followed); 1.
 int RemoveCardFolder(const std::string& path);
 // Makes the folder (and its parent, the work folder) when missing, private

@@ -130,7 +130,7 @@ CFileTransfer::FileResult CFileTransfer::TransferFile(size_t index, bool running
   const std::string cardPath = m_strSDFolder + "\\" + name;
   const std::string localPath = m_strSrcFolder + "/" + name;
   auto fail = [&](UINT id) {
-    AddErrorEntry(CardString(id), name, errors);
+    AddTransErrEntry(CardString(id), name, errors);
     return FILE_FAILED;
   };
   if (!running) return fail(IDS_CARD_CANCELED);

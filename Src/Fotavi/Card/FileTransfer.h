@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ErrorEntry.h"
+#include "TransErrEntry.h"
 #include "SDAccess.h"
 
 class CFileTransfer {

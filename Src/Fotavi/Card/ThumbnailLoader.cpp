@@ -47,7 +47,7 @@ CThumbnailLoader::CThumbnailLoader(CDeviceInterface* device, IThumbnailView* vie
 CThumbnailLoader::~CThumbnailLoader() {
   if (m_pKeptReply) HandBack(m_pKeptReply, m_dwReplyThread);
   m_pKeptReply = nullptr;
-  FreeErrorList(&m_Errors);
+  FreeTransErrList(&m_Errors);
   if (m_hWnd) DestroyWindow(m_hWnd);
   m_hWnd = nullptr;
 }
@@ -96,13 +96,13 @@ void CThumbnailLoader::LoadFolder(const std::string& sdFolder) {
   m_bCancel = false;
   m_pView->DeleteAllItems();
   const std::string cacheName = CacheNameOf(sdFolder);
-  const bool fromCache = !cacheName.empty() && !m_strCacheRoot.empty() && IsFolder(m_strCacheRoot + "/" + cacheName);
+  const bool fromCache = !cacheName.empty() && !m_strCacheRoot.empty() && IsLocalFolder(m_strCacheRoot + "/" + cacheName);
   LoadThumbnails(sdFolder, fromCache);
 }
 
 void CThumbnailLoader::AddEntry(UINT stringId) {
   const std::string& name = m_nIndex >= 0 && m_nIndex < static_cast<int>(m_Names.size()) ? m_Names[m_nIndex] : "";
-  AddErrorEntry(CardString(stringId), name, &m_Errors);
+  AddTransErrEntry(CardString(stringId), name, &m_Errors);
 }
 
 BOOL CThumbnailLoader::LoadThumbnails(const std::string& sdFolder, bool fromCache) {
@@ -116,7 +116,7 @@ BOOL CThumbnailLoader::LoadThumbnails(const std::string& sdFolder, bool fromCach
     return FALSE;
   }
   const std::string folderCache = m_strCacheRoot + "/" + cacheName;
-  FreeErrorList(&m_Errors);
+  FreeTransErrList(&m_Errors);
 
   std::vector<std::string> candidates;
   if (fromCache) {
@@ -144,7 +144,7 @@ BOOL CThumbnailLoader::LoadThumbnails(const std::string& sdFolder, bool fromCach
     if (check.IsFileName(name)) {
       names.push_back(name);
     } else {
-      AddErrorEntry(CardString(IDS_CARD_BAD_FILE_NAME), name, &m_Errors);
+      AddTransErrEntry(CardString(IDS_CARD_BAD_FILE_NAME), name, &m_Errors);
     }
   }
 
@@ -165,7 +165,7 @@ BOOL CThumbnailLoader::LoadThumbnails(const std::string& sdFolder, bool fromCach
     return TRUE;
   }
   if (!m_Errors.empty()) m_pView->ShowErrors(m_Errors);
-  FreeErrorList(&m_Errors);
+  FreeTransErrList(&m_Errors);
   return TRUE;
 }
 
@@ -275,7 +275,7 @@ void CThumbnailLoader::FinishLoading() {
   }
   m_bLoading = false;
   m_bCancel = false;
-  FreeErrorList(&m_Errors);
+  FreeTransErrList(&m_Errors);
   m_pView->SetAutoArrange(true);
 }
 

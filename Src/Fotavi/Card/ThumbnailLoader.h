@@ -12,7 +12,7 @@
 
 #include "Common/Bitmap.h"
 #include "Common/Jpeg.h"
-#include "ErrorEntry.h"
+#include "TransErrEntry.h"
 #include "Platform/Messages.h"
 #include "SDAccess.h"
 

@@ -135,11 +135,11 @@ class TransferTest : public CardFixture {
   void PutSource(const std::string& name, const std::string& data) { WriteBytes(src_ + "/" + name, data); }
   std::vector<std::string> Messages() const {
     std::vector<std::string> out;
-    for (HGLOBAL e : errors_) out.push_back(ErrorEntryFileName(e) + ": " + ErrorEntryMessage(e));
+    for (HGLOBAL e : errors_) out.push_back(TransErrFileName(e) + ": " + TransErrMessage(e));
     return out;
   }
   void TearDown() override {
-    FreeErrorList(&errors_);
+    FreeTransErrList(&errors_);
     CardFixture::TearDown();
   }
   std::string src_;
@@ -247,8 +247,8 @@ TEST_F(TransferTest, CancelAfterTheFirstOfFiveListsTheRestAndEndsTheBatch) {
   EXPECT_EQ(transfer.Run(hooks, &errors_), 1u);
   EXPECT_EQ(positions, (std::vector<int>{20, 40, 60, 80, 100}));
   ASSERT_EQ(errors_.size(), 4u);
-  for (HGLOBAL e : errors_) EXPECT_EQ(ErrorEntryMessage(e), "Operation was canceled.");
-  EXPECT_EQ(ErrorEntryFileName(errors_[0]), "ABCD0002.JPG");
+  for (HGLOBAL e : errors_) EXPECT_EQ(TransErrMessage(e), "Operation was canceled.");
+  EXPECT_EQ(TransErrFileName(errors_[0]), "ABCD0002.JPG");
   EXPECT_EQ(CommandsIn("0x104"), 1u);
   EXPECT_EQ(CommandsIn("0x108"), 1u);
 }
@@ -348,7 +348,7 @@ TEST_F(TransferTest, UnplugDuringATransferFailsEveryRemainingFileWithoutHanging)
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
   if (unplugger.joinable()) unplugger.join();
   ASSERT_EQ(errors_.size(), 4u);
-  for (HGLOBAL e : errors_) EXPECT_EQ(ErrorEntryMessage(e), "Unable to transfer file to SD memory.");
+  for (HGLOBAL e : errors_) EXPECT_EQ(TransErrMessage(e), "Unable to transfer file to SD memory.");
   // Four failures bounded by the library's own limits, never a hang.
   EXPECT_LT(seconds, 60);
   EXPECT_TRUE(CardFileExists("DCIM/100ABCDE/ABCD0001.JPG"));

@@ -7,7 +7,7 @@
 
 #include "AnsiText.h"
 #include "DcfNameCheck.h"
-#include "ErrorEntry.h"
+#include "TransErrEntry.h"
 #include "Platform/GlobalMemory.h"
 #include "Platform/Messages.h"
 #include "SDAccess.h"
@@ -105,23 +105,23 @@ TEST(RequestPathTest, CommandBlockHoldsOnlyTheCode) {
   EXPECT_EQ(request.GetData(), nullptr);
 }
 
-TEST(ErrorEntryTest, EntriesKeepOrderAndCutTextsAt259Characters) {
+TEST(TransErrEntryTest, EntriesKeepOrderAndCutTextsAt259Characters) {
   const size_t before = GlobalBlockCount();
   CErrorList list;
-  ASSERT_TRUE(AddErrorEntry("Operation was canceled.", "ABCD0001.JPG", &list));
-  ASSERT_TRUE(AddErrorEntry("Unable to open file. ", "ABCD0001.JPG", &list));
-  ASSERT_TRUE(AddErrorEntry(std::string(300, 'm'), "\xC3\xA9t\xC3\xA9.jpg", &list));
+  ASSERT_TRUE(AddTransErrEntry("Operation was canceled.", "ABCD0001.JPG", &list));
+  ASSERT_TRUE(AddTransErrEntry("Unable to open file. ", "ABCD0001.JPG", &list));
+  ASSERT_TRUE(AddTransErrEntry(std::string(300, 'm'), "\xC3\xA9t\xC3\xA9.jpg", &list));
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(GlobalSize(list[0]), 1040u);
-  EXPECT_EQ(ErrorEntryFileName(list[1]), "ABCD0001.JPG");
-  EXPECT_EQ(ErrorEntryMessage(list[1]), "Unable to open file. ");
-  EXPECT_EQ(ErrorEntryMessage(list[2]), std::string(259, 'm'));
-  EXPECT_EQ(ErrorEntryFileName(list[2]), "\xC3\xA9t\xC3\xA9.jpg");
+  EXPECT_EQ(TransErrFileName(list[1]), "ABCD0001.JPG");
+  EXPECT_EQ(TransErrMessage(list[1]), "Unable to open file. ");
+  EXPECT_EQ(TransErrMessage(list[2]), std::string(259, 'm'));
+  EXPECT_EQ(TransErrFileName(list[2]), "\xC3\xA9t\xC3\xA9.jpg");
   // The message field starts at byte 520.
   const auto* raw = static_cast<const char16_t*>(GlobalLock(list[0]));
   EXPECT_EQ(raw[260], u'O');
   GlobalUnlock(list[0]);
-  FreeErrorList(&list);
+  FreeTransErrList(&list);
   EXPECT_TRUE(list.empty());
   EXPECT_EQ(GlobalBlockCount(), before);
 }

@@ -32,7 +32,7 @@ class RecordingView : public IThumbnailView {
   void ShowMessage(UINT stringId, UINT) override { messages.push_back(stringId); }
   void ShowErrors(const CErrorList& errors) override {
     std::vector<std::string> shown;
-    for (HGLOBAL e : errors) shown.push_back(ErrorEntryFileName(e) + ": " + ErrorEntryMessage(e));
+    for (HGLOBAL e : errors) shown.push_back(TransErrFileName(e) + ": " + TransErrMessage(e));
     errorDialogs.push_back(shown);
   }
   std::vector<std::string> events, items, sdFiles;
@@ -244,9 +244,9 @@ TEST_F(ThumbnailTest, EveryReplyBlockGoesBackAndTheCacheRootIsEmptiedOnDestroy) 
   Load();
   Load(true);
   const std::string root = loader_->GetCacheRoot();
-  EXPECT_TRUE(IsFolder(root));
+  EXPECT_TRUE(IsLocalFolder(root));
   loader_->OnDestroy();
-  EXPECT_FALSE(IsFolder(root));
+  EXPECT_FALSE(IsLocalFolder(root));
   loader_.reset();
   CloseCamera();
   EXPECT_EQ(GlobalBlockCount(), blocksAtStart_);

@@ -152,7 +152,7 @@ TEST_F(CardUiTest, ErrorListKeepsItsDefaultsAndShowsEveryEntryInOrder) {
   titled.OnInitDialog();
   EXPECT_EQ(titled.windowTitle(), "Transfer Error");
   EXPECT_EQ(titled.LabelText(), "Error list");
-  FreeErrorList(&list);
+  FreeTransErrList(&list);
 }
 
 TEST_F(CardUiTest, CreateFolderDialogTakesOnlyAFolderNameAndHandsItBackUnchanged) {

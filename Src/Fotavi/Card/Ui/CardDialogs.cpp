@@ -149,8 +149,8 @@ void CTransErrDlg::FillList() {
   if (!m_pList) return;
   for (HGLOBAL entry : *m_pList) {
     auto* row = new QTreeWidgetItem(m_pTable);
-    row->setText(0, QString::fromStdString(ErrorEntryFileName(entry)));
-    row->setText(1, QString::fromStdString(ErrorEntryMessage(entry)));
+    row->setText(0, QString::fromStdString(TransErrFileName(entry)));
+    row->setText(1, QString::fromStdString(TransErrMessage(entry)));
   }
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ErrorEntry.h"
+#include "TransErrEntry.h"
 #include "Platform/Types.h"
 
 class QLabel;
@@ -62,7 +62,7 @@ class CTransErrDlg : public QDialog {
   explicit CTransErrDlg(QWidget* parent = nullptr);
 
   static BOOL AddError(const std::string& message, const std::string& fileName, CErrorList* list) {
-    return AddErrorEntry(message, fileName, list);
+    return AddTransErrEntry(message, fileName, list);
   }
   void SetTitle(const std::string& title) { m_strTitle = title; }
   void SetLabel(const std::string& label) { m_strLabel = label; }

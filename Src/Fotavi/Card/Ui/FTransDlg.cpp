@@ -218,6 +218,6 @@ int CFTransDlg::TransFiles() {
   CardEndModal();
   m_bTransferring = false;
   EnableControls(true);
-  FreeErrorList(&errors);
+  FreeTransErrList(&errors);
   return 1;
 }

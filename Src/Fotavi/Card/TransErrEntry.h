@@ -9,15 +9,15 @@
 
 #include "Platform/Types.h"
 
-constexpr size_t ERROR_ENTRY_FIELD_CHARS = 260;
-constexpr size_t ERROR_ENTRY_SIZE = 2 * ERROR_ENTRY_FIELD_CHARS * sizeof(char16_t);  // 1040
+constexpr size_t TRANSERR_FIELD_CHARS = 260;
+constexpr size_t TRANSERR_ENTRY_SIZE = 2 * TRANSERR_FIELD_CHARS * sizeof(char16_t);  // 1040
 
 using CErrorList = std::vector<HGLOBAL>;
 
 // Makes an entry and appends it. FALSE (nothing appended) when the block
 // cannot be made. Each text is cut to 259 characters.
-BOOL AddErrorEntry(const std::string& message, const std::string& fileName, CErrorList* list);
-std::string ErrorEntryFileName(HGLOBAL entry);
-std::string ErrorEntryMessage(HGLOBAL entry);
+BOOL AddTransErrEntry(const std::string& message, const std::string& fileName, CErrorList* list);
+std::string TransErrFileName(HGLOBAL entry);
+std::string TransErrMessage(HGLOBAL entry);
 // Frees every entry and empties the list.
-void FreeErrorList(CErrorList* list);
+void FreeTransErrList(CErrorList* list);
