@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the project and runs the benchmarks; each prints its figures.
-#   scripts/bench.sh [live-seconds-per-step]
+#   scripts/bench.sh [live-seconds-per-step] [twain-repetitions]
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 bash "$here/scripts/build.sh"
@@ -9,4 +9,6 @@ export QT_QPA_PLATFORM=offscreen
 echo "== JPEG wrapper";      "$bin/CommonJpegBench" 200
 echo "== device library";    "$bin/fotavi_driver_bench"
 echo "== live monitor";      "$bin/fotavi_live_bench" "${1:-60}"
+echo "== conversion";        "$bin/fotavi_convert_bench" 3
+echo "== TWAIN data source"; "$bin/TiryxK27Bench" "${2:-20}"
 echo "== card tools";        "$bin/fotavi_card_bench"

@@ -11,6 +11,7 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   ffmpeg libimage-exiftool-perl
   xdg-utils
+  libreoffice-impress-nogui libpoppler-qt6-dev exiv2
 )
 
 missing=()

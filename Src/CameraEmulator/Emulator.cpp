@@ -28,6 +28,9 @@ const char* const kCommandHelp =
     "(default 1; \"always\" until cleared; 0 clears).\n"
     "  unplug | replug | quit | ping | clear (all faults) | card on|off\n"
     "  delay CMD MS [N]          wait MS before the response to CMD (MS 0 clears)\n"
+    "  late CMD MS [N]           like delay, but the answer is still sent after the host gave up\n"
+    "                            (a reset or a new command does not stop it; a closed pipe does)\n"
+    "  late-control CODE MS [N]  answer the control code CODE MS late (on its connection)\n"
     "  drop CMD [N]              answer nothing to CMD\n"
     "  zero-packet CMD K [N]     send an empty packet as the K-th camera packet of the exchange\n"
     "                            (0 = the response, 1 = the first packet after it); nothing follows it\n"
@@ -78,6 +81,17 @@ bool MakeDirs(const std::string& path, mode_t mode) {
   auto slash = path.find_last_of('/');
   if (slash != std::string::npos && slash > 0 && !MakeDirs(path.substr(0, slash), mode)) return false;
   return mkdir(path.c_str(), mode) == 0 || errno == EEXIST;
+}
+
+// A folder the camera may put its sockets in: a real folder (not a link) of
+// this user that nobody else can write to. Empty when it is, else why not.
+std::string FolderRefusal(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return std::string("it cannot be read: ") + strerror(errno);
+  if (!S_ISDIR(st.st_mode)) return S_ISLNK(st.st_mode) ? "it is a symbolic link" : "it is not a folder";
+  if (st.st_uid != geteuid()) return "it belongs to user " + std::to_string(st.st_uid);
+  if ((st.st_mode & 022) != 0) return "other users can write to it";
+  return {};
 }
 
 bool FillAddress(const std::string& path, sockaddr_un* addr) {
@@ -172,7 +186,7 @@ std::string JsonEscape(const std::string& text) {
 std::string DefaultDeviceRoot() {
   if (const char* r = getenv("FOTAVI_DEVICE_ROOT"); r && *r) return r;
   if (const char* x = getenv("XDG_RUNTIME_DIR"); x && *x) return std::string(x) + "/fotavi-devices";
-  return "/tmp/fotavi-devices-" + std::to_string(getuid());
+  return "/tmp/fotavi-devices-" + std::to_string(geteuid());
 }
 
 std::string ClassFolder(const std::string& root) { return root + "/" + FOTAVI_DEVICE_CLASS_GUID; }
@@ -288,8 +302,18 @@ bool Emulator::Plug(std::string* error) {
     *error = "cannot create device root " + root_;
     return false;
   }
+  // Another user's folder (or one others can write to) would hand the
+  // host's traffic, card files included, to whoever controls it.
+  if (std::string why = FolderRefusal(root_); !why.empty()) {
+    *error = "device root " + root_ + " refused: " + why;
+    return false;
+  }
   if (!MakeDirs(classDir, 0700)) {
     *error = "cannot create class folder " + classDir;
+    return false;
+  }
+  if (std::string why = FolderRefusal(classDir); !why.empty()) {
+    *error = "class folder " + classDir + " refused: " + why;
     return false;
   }
   const std::string member = MemberPath();
@@ -341,6 +365,7 @@ void Emulator::Unplug(const char* why) {
   close(controlListen_);
   for (int fd : controlConns_) close(fd);
   controlConns_.clear();
+  lateControl_.clear();
   pipeListen_ = controlListen_ = -1;
   plugged_ = false;
   ++generation_;
@@ -443,11 +468,18 @@ void Emulator::Queue(std::vector<uint8_t> packet, std::string extra) {
   OutPacket p;
   p.bytes = std::move(packet);
   p.log = std::move(fields);
+  p.late = ex_.late;
   if (ex_.delayMs > 0) {
     p.notBeforeMs = NowMs() + ex_.delayMs;
     ex_.delayMs = 0;
   }
   out_.push_back(std::move(p));
+}
+
+size_t Emulator::DropUnsent() {
+  size_t before = out_.size();
+  out_.erase(std::remove_if(out_.begin(), out_.end(), [](const OutPacket& p) { return !p.late; }), out_.end());
+  return before - out_.size();
 }
 
 void Emulator::SendResponse(uint32_t word0, uint32_t word1, uint32_t word2, const std::string& extra) {
@@ -529,9 +561,12 @@ void Emulator::OnPipePacket(const uint8_t* p, size_t n) {
 }
 
 void Emulator::OnCommand(uint16_t cmd, uint16_t seq, uint32_t param) {
-  if (!out_.empty()) {
-    Log("\"event\":\"discard\",\"packets\":" + std::to_string(out_.size()));
-    out_.clear();  // replies of an exchange the host has given up
+  const size_t unsent = out_.size();
+  if (unsent > 0) {
+    // Replies of an exchange the host has given up (late ones still go).
+    size_t dropped = DropUnsent();
+    Log("\"event\":\"discard\",\"packets\":" + std::to_string(dropped) +
+        (dropped < unsent ? ",\"late\":" + std::to_string(unsent - dropped) : std::string()));
   }
   if (ex_.stage != Stage::Idle) Log("\"event\":\"abandon\",\"cmd\":" + HexField(ex_.cmd));
   ex_ = Exchange{};
@@ -546,6 +581,11 @@ void Emulator::OnCommand(uint16_t cmd, uint16_t seq, uint32_t param) {
     return;
   }
   ex_.delayMs = faults_.TakeDelay(cmd);
+  if (uint32_t late = faults_.TakeLate(cmd)) {
+    ex_.delayMs = late;
+    ex_.late = true;
+    Log("\"event\":\"fault\",\"kind\":\"late\",\"cmd\":" + HexField(cmd) + ",\"ms\":" + std::to_string(late));
+  }
   ex_.zeroAt = faults_.TakeZeroPacket(cmd);
 
   switch (cmd) {
@@ -735,6 +775,9 @@ void Emulator::OnControl(int fd) {
   if (n <= 0) {
     close(fd);
     controlConns_.erase(std::remove(controlConns_.begin(), controlConns_.end(), fd), controlConns_.end());
+    lateControl_.erase(std::remove_if(lateControl_.begin(), lateControl_.end(),
+                                      [fd](const LateControlReply& r) { return r.fd == fd; }),
+                       lateControl_.end());
     ++generation_;
     return;
   }
@@ -748,7 +791,7 @@ void Emulator::OnControl(int fd) {
     if (ex_.stage != Stage::Idle || !out_.empty())
       Log("\"event\":\"reset\",\"abandoned\":" + HexField(ex_.cmd) + ",\"packets\":" + std::to_string(out_.size()));
     ex_ = Exchange{};
-    out_.clear();
+    DropUnsent();
   } else if (code == kControlDriverText) {
     std::string text = config_.driverText;
     data.assign(text.begin(), text.end());
@@ -770,7 +813,27 @@ void Emulator::OnControl(int fd) {
   if (!data.empty()) memcpy(reply.data() + 8, data.data(), data.size());
   Log("\"dir\":\"control\",\"code\":" + HexField(code) + ",\"outlen\":" + std::to_string(outLen) +
       ",\"ok\":" + std::to_string(ok) + ",\"bytes\":" + std::to_string(data.size()));
+  if (uint32_t late = faults_.TakeLateControl(code)) {
+    Log("\"event\":\"fault\",\"kind\":\"late-control\",\"code\":" + HexField(code) + ",\"ms\":" +
+        std::to_string(late));
+    lateControl_.push_back({fd, std::move(reply), NowMs() + late});
+    return;
+  }
   send(fd, reply.data(), reply.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+}
+
+void Emulator::FlushLateControl() {
+  const int64_t now = NowMs();
+  for (auto it = lateControl_.begin(); it != lateControl_.end();) {
+    if (it->dueMs > now) {
+      ++it;
+      continue;
+    }
+    if (std::find(controlConns_.begin(), controlConns_.end(), it->fd) != controlConns_.end()) {
+      send(it->fd, it->bytes.data(), it->bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    }
+    it = lateControl_.erase(it);
+  }
 }
 
 std::string Emulator::Execute(const std::string& line) {
@@ -820,6 +883,18 @@ std::string Emulator::ExecuteTokens(const std::vector<std::string>& t) {
   if (verb == "delay" && (argc == 2 || argc == 3) && ParseCode(t[1], &cmd) && ParseNumber(t[2], &value) &&
       value <= 600000 && optionalCount(3)) {
     faults_.SetDelay(cmd, static_cast<uint32_t>(value), count);
+    return "ok";
+  }
+  if (verb == "late" && (argc == 2 || argc == 3) && ParseCode(t[1], &cmd) && ParseNumber(t[2], &value) &&
+      value <= 600000 && optionalCount(3)) {
+    faults_.SetLate(cmd, static_cast<uint32_t>(value), count);
+    return "ok";
+  }
+  if (verb == "late-control" && (argc == 2 || argc == 3) && ParseNumber(t[1], &value) && value < 0x100000000ull &&
+      optionalCount(3)) {
+    const uint32_t code = static_cast<uint32_t>(value);
+    if (!ParseNumber(t[2], &value) || value > 600000) return "error bad argument: " + t[2];
+    faults_.SetLateControl(code, static_cast<uint32_t>(value), count);
     return "ok";
   }
   if (verb == "drop" && (argc == 1 || argc == 2) && ParseCode(t[1], &cmd) && optionalCount(2)) {
@@ -957,6 +1032,7 @@ int Emulator::Run() {
     if (!out_.empty() && pipeConn_ >= 0) wake = std::min(wake, std::max(now, out_.front().notBeforeMs));
     if (unplugAtMs_ >= 0) wake = std::min(wake, unplugAtMs_);
     if (replugAtMs_ >= 0) wake = std::min(wake, replugAtMs_);
+    for (const LateControlReply& r : lateControl_) wake = std::min(wake, std::max(now, r.dueMs));
     std::vector<pollfd> fds;
     for (auto& w : watches) fds.push_back({w.fd, w.events, 0});
     int r = poll(fds.data(), fds.size(), static_cast<int>(std::max<int64_t>(0, wake - now)));
@@ -987,6 +1063,7 @@ int Emulator::Run() {
     }
     if (config_.exitWithParent && getppid() != parentPid_) quit_ = true;
     FlushPipe();
+    FlushLateControl();
   }
   Unplug("quit");
   return 0;

@@ -84,6 +84,7 @@ class Emulator {
     uint32_t outIndex = 0;           // camera packets queued so far (0 = response)
     bool cut = false;                // the rest of the exchange is not sent
     uint32_t delayMs = 0;            // delay before the next queued packet
+    bool late = false;               // its packets outlive the exchange (late fault)
     std::string path;                // write: card path
     bool gotSubHeader = false;
     uint64_t expected = 0;
@@ -95,6 +96,12 @@ class Emulator {
     std::vector<uint8_t> bytes;
     int64_t notBeforeMs = 0;
     std::string log;
+    bool late = false;  // sent even when its exchange is given up
+  };
+  struct LateControlReply {
+    int fd = -1;
+    std::vector<uint8_t> bytes;
+    int64_t dueMs = 0;
   };
   struct CommandConn {
     int fd = -1;
@@ -116,9 +123,12 @@ class Emulator {
   void SendStatusReply(uint32_t status, const char* kind);
   void SendStream(const std::vector<uint8_t>& prefix, const uint8_t* body, size_t bodySize);
   void Queue(std::vector<uint8_t> packet, std::string extra);
+  // Drops the replies not yet sent, except late ones; returns how many went.
+  size_t DropUnsent();
   uint32_t CardStatus() const { return card_ && cardIn_ ? 0u : 1u; }
   uint32_t Forced(uint16_t cmd, StatusStage stage, uint32_t status);
   void OnControl(int fd);
+  void FlushLateControl();
   void OnCommandConn(CommandConn& conn);
   void OnStdin();
   void OnSignal();
@@ -143,6 +153,7 @@ class Emulator {
   int pipeConn_ = -1;
   int controlListen_ = -1;
   std::vector<int> controlConns_;
+  std::vector<LateControlReply> lateControl_;  // answers held back by the late-control fault
   int commandListen_ = -1;
   std::vector<CommandConn> commandConns_;
   bool stdinOpen_ = false;

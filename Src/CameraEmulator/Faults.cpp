@@ -50,6 +50,16 @@ void FaultSet::SetDelay(uint16_t cmd, uint32_t ms, int count) {
   else delay_[cmd] = {ms, count};
 }
 
+void FaultSet::SetLate(uint16_t cmd, uint32_t ms, int count) {
+  if (ms == 0 || count == 0) late_.erase(cmd);
+  else late_[cmd] = {ms, count};
+}
+
+void FaultSet::SetLateControl(uint32_t code, uint32_t ms, int count) {
+  if (ms == 0 || count == 0) lateControl_.erase(code);
+  else lateControl_[code] = {ms, count};
+}
+
 void FaultSet::SetDrop(uint16_t cmd, int count) {
   if (count == 0) drop_.erase(cmd);
   else drop_[cmd] = {0, count};
@@ -73,7 +83,9 @@ bool FaultSet::Take(int& remaining) {
 }
 
 uint32_t FaultSet::TakeDelay(uint16_t cmd) { return TakeFrom(delay_, cmd).value_or(0); }
+uint32_t FaultSet::TakeLate(uint16_t cmd) { return TakeFrom(late_, cmd).value_or(0); }
 bool FaultSet::TakeDrop(uint16_t cmd) { return TakeFrom(drop_, cmd).has_value(); }
+uint32_t FaultSet::TakeLateControl(uint32_t code) { return TakeFrom(lateControl_, code).value_or(0); }
 std::optional<uint32_t> FaultSet::TakeZeroPacket(uint16_t cmd) { return TakeFrom(zeroPacket_, cmd); }
 
 std::optional<uint32_t> FaultSet::TakeStatus(uint16_t cmd, StatusStage stage) {

@@ -29,7 +29,12 @@ class FaultSet {
   void Clear();
 
   void SetDelay(uint16_t cmd, uint32_t ms, int count);          // ms 0 clears
+  // A delayed answer that is sent even after the host gave up on it (a reset
+  // or its next command does not stop it); only a closed pipe connection does.
+  void SetLate(uint16_t cmd, uint32_t ms, int count);           // ms 0 clears
   void SetDrop(uint16_t cmd, int count);                        // count 0 clears
+  // The answer to control code `code` is sent `ms` later on its connection.
+  void SetLateControl(uint32_t code, uint32_t ms, int count);   // ms 0 clears
   void SetZeroPacket(uint16_t cmd, uint32_t index, int count);  // count 0 clears
   void SetStatus(uint16_t cmd, StatusStage stage, uint32_t status, int count);  // count 0 clears
   void SetBadFrame(int count) { badFrame_ = count; }
@@ -38,7 +43,9 @@ class FaultSet {
 
   // Each Take* consumes one use of the fault when it applies.
   uint32_t TakeDelay(uint16_t cmd);
+  uint32_t TakeLate(uint16_t cmd);
   bool TakeDrop(uint16_t cmd);
+  uint32_t TakeLateControl(uint32_t code);
   std::optional<uint32_t> TakeZeroPacket(uint16_t cmd);
   std::optional<uint32_t> TakeStatus(uint16_t cmd, StatusStage stage);
   bool TakeBadFrame() { return Take(badFrame_); }
@@ -61,6 +68,8 @@ class FaultSet {
   }
 
   std::map<uint16_t, Counted> delay_;
+  std::map<uint16_t, Counted> late_;
+  std::map<uint32_t, Counted> lateControl_;
   std::map<uint16_t, Counted> drop_;
   std::map<uint16_t, Counted> zeroPacket_;
   std::map<std::pair<uint16_t, int>, Counted> status_;

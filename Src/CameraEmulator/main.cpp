@@ -31,7 +31,7 @@ void Usage(FILE* out) {
           "  --command-socket PATH  stream socket for command lines\n"
           "  --exit-with-parent     quit when the parent process ends\n"
           "  --fault LINE           run a command line at start-up (repeatable), e.g. --fault \"drop 0x808E 1\"\n"
-          "  --delay CMD:MS  --drop CMD:N  --zero-packet CMD:K  --status CMD:VALUE[:STAGE]\n"
+          "  --delay CMD:MS  --late CMD:MS  --drop CMD:N  --zero-packet CMD:K  --status CMD:VALUE[:STAGE]\n"
           "  --bad-frame N  --frame-length-zero N  --short-frame N   shorthands for --fault\n"
           "Signals: SIGUSR1 unplugs, SIGUSR2 replugs, SIGTERM/SIGINT quit (the member folder is removed).\n\n%s",
           fotavi::emu::kMinPacketSize, fotavi::emu::kMaxPacketSize, fotavi::emu::kCommandHelp);
@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
     else if (a == "--exit-with-parent") config.exitWithParent = true;
     else if (a == "--fault") config.faultLines.push_back(value());
     else if (a == "--delay") config.faultLines.push_back("delay " + Spaced(value()));
+    else if (a == "--late") config.faultLines.push_back("late " + Spaced(value()));
     else if (a == "--drop") config.faultLines.push_back("drop " + Spaced(value()));
     else if (a == "--zero-packet") config.faultLines.push_back("zero-packet " + Spaced(value()));
     else if (a == "--status") config.faultLines.push_back("status " + Spaced(value()));

@@ -15,6 +15,8 @@
 
 #include <jpeglib.h>
 
+#include <QImageReader>
+
 #include "Platform/GlobalMemory.h"
 
 namespace {
@@ -109,6 +111,21 @@ bool ReadWholeFile(const char* path, std::vector<BYTE>* data) {
   return !in.bad();
 }
 
+// The bytes to decode: the whole file at `path` (so a truncated file fails
+// just as a truncated frame does), or the caller's buffer. False when there
+// are none.
+bool InputBytes(const char* path, const BYTE* buffer, DWORD size, std::vector<BYTE>* file, const BYTE** data,
+                size_t* dataSize) {
+  *data = buffer;
+  *dataSize = size;
+  if (path) {
+    if (!*path || !ReadWholeFile(path, file)) return false;
+    *data = file->data();
+    *dataSize = file->size();
+  }
+  return *data != nullptr && *dataSize != 0;
+}
+
 // The decode proper. Everything that must survive a longjmp lives in the
 // caller's frame; nothing here is touched after the jump.
 struct DecodeState {
@@ -119,10 +136,27 @@ struct DecodeState {
   CBitmap24 image;
 };
 
+// The bound on a decoded picture: Qt's image allocation limit, so that a JPEG
+// is refused where Qt would refuse a BMP of the same size.
+uint64_t DecodedBytesLimit() {
+  const int mb = QImageReader::allocationLimit();
+  return mb > 0 ? static_cast<uint64_t>(mb) * 1024 * 1024 : JPEG_MAX_DECODED_BYTES;
+}
+
+// True when the picture the header announces, reduced as asked, may be
+// decoded.
+bool HeaderSizeAllowed(const jpeg_decompress_struct& cinfo, int width, int scale) {
+  const int denom = CJpeg::ReductionFor(static_cast<int>(cinfo.image_width), width, scale);
+  return JpegDecodedSizeAllowed(JpegReducedSide(cinfo.image_width, denom), JpegReducedSide(cinfo.image_height, denom),
+                                DecodedBytesLimit());
+}
+
 bool RunDecode(DecodeState* s, const BYTE* data, size_t size, int width, int scale) {
   j_decompress_ptr cinfo = &s->cinfo;
   InstallMemorySource(cinfo, &s->src, data, size);
   if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return false;
+  // Refused from the header, before libjpeg or the picture allocates anything.
+  if (!HeaderSizeAllowed(*cinfo, width, scale)) return false;
 
   cinfo->scale_num = 1;
   cinfo->scale_denom = static_cast<unsigned>(CJpeg::ReductionFor(static_cast<int>(cinfo->image_width), width, scale));
@@ -203,6 +237,13 @@ bool GuardedDecode(DecodeState* s, const BYTE* data, size_t size, int width, int
   return RunDecode(s, data, size, width, scale);
 }
 
+bool GuardedHeaderCheck(DecodeState* s, const BYTE* data, size_t size, int width, int scale) {
+  if (setjmp(s->err.jump) != 0) return false;
+  InstallMemorySource(&s->cinfo, &s->src, data, size);
+  if (jpeg_read_header(&s->cinfo, TRUE) != JPEG_HEADER_OK) return false;
+  return HeaderSizeAllowed(s->cinfo, width, scale);
+}
+
 bool GuardedEncode(EncodeState* s, const CBitmap24* image, int quality) {
   if (setjmp(s->err.jump) != 0) return false;
   return RunEncode(s, *image, quality);
@@ -220,17 +261,9 @@ int CJpeg::ReductionFor(int imageWidth, int width, int scale) { return JpegReduc
 BOOL CJpeg::DecodeBuiltIn(const char* path, const BYTE* buffer, DWORD size, CBitmap24* out, int width, int scale) {
   if (!out) return FALSE;
   std::vector<BYTE> file;
-  const BYTE* data = buffer;
-  size_t dataSize = size;
-  if (path) {
-    // A file is read whole and decoded from memory, so a truncated file fails
-    // just as a truncated frame does.
-    if (!*path) return FALSE;
-    if (!ReadWholeFile(path, &file)) return FALSE;
-    data = file.data();
-    dataSize = file.size();
-  }
-  if (!data || dataSize == 0) return FALSE;
+  const BYTE* data = nullptr;
+  size_t dataSize = 0;
+  if (!InputBytes(path, buffer, size, &file, &data, &dataSize)) return FALSE;
 
   auto state = std::make_unique<DecodeState>();
   InitErrorManager(&state->err);
@@ -247,9 +280,26 @@ BOOL CJpeg::DecodeBuiltIn(const char* path, const BYTE* buffer, DWORD size, CBit
   return TRUE;
 }
 
+bool CJpeg::HeaderWithinLimit(const char* path, const BYTE* buffer, DWORD size, int width, int scale) {
+  std::vector<BYTE> file;
+  const BYTE* data = nullptr;
+  size_t dataSize = 0;
+  if (!InputBytes(path, buffer, size, &file, &data, &dataSize)) return false;
+  auto state = std::make_unique<DecodeState>();
+  InitErrorManager(&state->err);
+  state->cinfo.err = &state->err.pub;
+  jpeg_create_decompress(&state->cinfo);
+  const bool ok = GuardedHeaderCheck(state.get(), data, dataSize, width, scale);
+  jpeg_destroy_decompress(&state->cinfo);
+  return ok;
+}
+
 BOOL CJpeg::Decode(const char* path, const BYTE* buffer, DWORD size, CBitmap24* out, int width, int scale) const {
   if (!out) return FALSE;
   if (!m_pLoad) return DecodeBuiltIn(path, buffer, size, out, width, scale);
+  // Whatever the outside library does with it, a header that claims a
+  // picture beyond the bound never reaches it.
+  if (!HeaderWithinLimit(path, buffer, size, width, scale)) return FALSE;
   HGLOBAL dib = nullptr;
   const BOOL result = m_pLoad(path, buffer, size, &dib, width, scale, 0);
   if (!result) {

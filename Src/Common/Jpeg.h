@@ -18,7 +18,10 @@ class CJpeg {
   // NULL. Reduction at decode time: 1/scale when `scale` is non-zero, else
   // 1/(picture width / width) when `width` is non-zero, else none, taken as
   // the nearest of 1/8, 1/4, 1/2 or 1 not above it. Data that ends early or
-  // is not a JPEG fails. *out changes only on success.
+  // is not a JPEG fails. So does a picture whose decoded 24-bit size would
+  // pass Qt's image allocation limit (JPEG_MAX_DECODED_BYTES by default):
+  // it is refused from its header, before anything is allocated, on both
+  // paths. *out changes only on success.
   BOOL Decode(const char* path, const BYTE* buffer, DWORD size, CBitmap24* out, int width, int scale) const;
 
   // A new picture of exactly width x height with `source` fitted in, aspect
@@ -41,6 +44,10 @@ class CJpeg {
   // The built-in paths, whatever outside library is bound.
   static BOOL DecodeBuiltIn(const char* path, const BYTE* buffer, DWORD size, CBitmap24* out, int width, int scale);
   static BOOL EncodeBuiltIn(const QImage& bitmap, int quality, std::string* jpeg);
+
+  // True when the data is a JPEG whose header announces a picture that,
+  // reduced as asked, stays within the decoded-size bound.
+  static bool HeaderWithinLimit(const char* path, const BYTE* buffer, DWORD size, int width, int scale);
 
  private:
   PFN_FNCLOADJPEGW m_pLoad;

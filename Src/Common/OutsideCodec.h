@@ -11,6 +11,8 @@
 // Results: non-zero on success.
 #pragma once
 
+#include <cstdint>
+
 #include "Platform/Types.h"
 
 extern "C" {
@@ -43,6 +45,25 @@ inline int JpegReductionFor(int imageWidth, int width, int scale) {
   if (denom >= 4) return 4;
   if (denom >= 2) return 2;
   return 1;
+}
+
+// The largest picture a JPEG decoder of the system makes: the bytes of the
+// decoded 24-bit picture (rows padded to 4 bytes, after the decode-time
+// reduction) may not pass the bound that Qt's image reader puts on any
+// picture it reads (256 MiB unless the program changes it). A header is
+// checked against it before anything is allocated: a file of a few hundred
+// bytes can claim 65500 x 65500 pixels, 12 GB once decoded.
+constexpr uint64_t JPEG_MAX_DECODED_BYTES = 256ull * 1024 * 1024;
+
+inline bool JpegDecodedSizeAllowed(uint64_t width, uint64_t height, uint64_t limitBytes = JPEG_MAX_DECODED_BYTES) {
+  const uint64_t stride = (width * 3 + 3) & ~static_cast<uint64_t>(3);
+  return width > 0 && height > 0 && stride * height <= limitBytes;
+}
+
+// The size libjpeg (and TurboJPEG) decode a side of `size` pixels to at a
+// reduction of 1/denom: rounded up.
+inline uint64_t JpegReducedSide(uint64_t size, int denom) {
+  return (size + static_cast<uint64_t>(denom) - 1) / static_cast<uint64_t>(denom);
 }
 
 constexpr const char* FNC_LOADJPEGW = "FncLoadJpegW";

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -83,7 +84,27 @@ std::string DeviceRootFolder() {
 
 std::string DeviceClassFolder(const std::string& classGuid) { return DeviceRootFolder() + "/" + classGuid; }
 
-std::unique_ptr<CDeviceInfoSet> CDeviceInfoSet::GetPresent(const std::string& classGuid) {
+std::string DeviceRootRefusal(const std::string& classGuid) {
+  // Members are trusted with the user's pictures and files, so the folders
+  // they live in must be the user's own: a root that another user made (or
+  // can write to) would let that user's camera stand in for the user's.
+  struct stat st;
+  for (const std::string& folder : {DeviceRootFolder(), DeviceClassFolder(classGuid)}) {
+    if (lstat(folder.c_str(), &st) != 0 && errno == ENOENT) return {};  // nothing arrived yet
+    std::string why;
+    if (!IsTrustedFolder(folder, &why)) return "device folder " + folder + " refused: " + why;
+  }
+  return {};
+}
+
+std::unique_ptr<CDeviceInfoSet> CDeviceInfoSet::GetPresent(const std::string& classGuid, std::string* refusal) {
+  if (refusal) refusal->clear();
+  std::string problem = DeviceRootRefusal(classGuid);
+  if (!problem.empty()) {
+    if (refusal) *refusal = problem;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
   std::unique_ptr<CDeviceInfoSet> set(new CDeviceInfoSet);
   std::string folder = DeviceClassFolder(classGuid);
   DIR* dir = opendir(folder.c_str());
@@ -96,9 +117,13 @@ std::unique_ptr<CDeviceInfoSet> CDeviceInfoSet::GetPresent(const std::string& cl
   while (dirent* e = readdir(dir)) {
     if (e->d_name[0] == '.') continue;
     std::string path = folder + "/" + e->d_name;
-    if (isSocket(path + "/" + DEVICE_PIPE_SOCKET) && isSocket(path + "/" + DEVICE_CONTROL_SOCKET)) {
-      names.push_back(e->d_name);
-    }
+    if (!isSocket(path + "/" + DEVICE_PIPE_SOCKET) || !isSocket(path + "/" + DEVICE_CONTROL_SOCKET)) continue;
+    // A folder left behind by a camera that died has sockets nobody listens
+    // on: it is not a present member.
+    int probe = connectSeqPacket(path + "/" + DEVICE_CONTROL_SOCKET);
+    if (probe < 0) continue;
+    close(probe);
+    names.push_back(e->d_name);
   }
   closedir(dir);
   std::sort(names.begin(), names.end());
@@ -137,6 +162,13 @@ CDeviceHandle::~CDeviceHandle() {
 }
 
 bool CDeviceHandle::ConnectPipe() {
+  std::lock_guard<std::mutex> lock(pipeLock_);
+  if (dropPipe_.exchange(false) && pipeFd_ >= 0) {
+    // The camera drops what it still had to send on this connection; what
+    // already arrived goes with the socket.
+    close(pipeFd_);
+    pipeFd_ = -1;
+  }
   if (pipeFd_ >= 0) return true;
   pipeFd_ = connectSeqPacket(pipePath_);
   if (pipeFd_ < 0) {
@@ -146,12 +178,19 @@ bool CDeviceHandle::ConnectPipe() {
   return true;
 }
 
+void CDeviceHandle::DropPipeAfterTimeout(DeviceIoResult r) {
+  // Closed at the next transfer's start, on the thread that makes it, so no
+  // other transfer can be using the descriptor when it goes.
+  if (r == DeviceIoResult::Timeout) dropPipe_.store(true);
+}
+
 DeviceIoResult CDeviceHandle::Read(void* buffer, DWORD size, DWORD* bytesRead, DWORD timeoutMs) {
   ActiveTransfer active(*this);
   *bytesRead = 0;
   if (!ConnectPipe()) return DeviceIoResult::Failed;
   short revents = 0;
   DeviceIoResult r = waitReady(pipeFd_, POLLIN, cancelFd_, timeoutMs, &revents);
+  DropPipeAfterTimeout(r);
   if (r != DeviceIoResult::Ok) return r;
   iovec iov{buffer, size};
   msghdr msg{};
@@ -180,6 +219,7 @@ DeviceIoResult CDeviceHandle::Write(const void* data, DWORD size, DWORD* bytesWr
   if (!ConnectPipe()) return DeviceIoResult::Failed;
   short revents = 0;
   DeviceIoResult r = waitReady(pipeFd_, POLLOUT, cancelFd_, timeoutMs, &revents);
+  DropPipeAfterTimeout(r);
   if (r != DeviceIoResult::Ok) return r;
   if (revents & (POLLHUP | POLLERR)) {
     SetLastError(ERROR_DEVICE_NOT_CONNECTED);
@@ -194,10 +234,24 @@ DeviceIoResult CDeviceHandle::Write(const void* data, DWORD size, DWORD* bytesWr
   return DeviceIoResult::Ok;
 }
 
+bool CDeviceHandle::ConnectControl() {
+  std::lock_guard<std::mutex> lock(controlLock_);
+  if (dropControl_.exchange(false) && controlFd_ >= 0) {
+    close(controlFd_);
+    controlFd_ = connectSeqPacket(controlPath_);
+  }
+  if (controlFd_ < 0) {
+    SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+    return false;
+  }
+  return true;
+}
+
 DeviceIoResult CDeviceHandle::IoControl(DWORD code, void* outBuffer, DWORD outSize, DWORD* bytesReturned,
                                         DWORD timeoutMs) {
   ActiveTransfer active(*this);
   *bytesReturned = 0;
+  if (!ConnectControl()) return DeviceIoResult::Failed;
   uint8_t request[8];
   std::memcpy(request, &code, 4);
   std::memcpy(request + 4, &outSize, 4);
@@ -207,6 +261,7 @@ DeviceIoResult CDeviceHandle::IoControl(DWORD code, void* outBuffer, DWORD outSi
   }
   short revents = 0;
   DeviceIoResult r = waitReady(controlFd_, POLLIN, cancelFd_, timeoutMs, &revents);
+  if (r == DeviceIoResult::Timeout) dropControl_.store(true);  // made again at the next control
   if (r != DeviceIoResult::Ok) return r;
   std::vector<uint8_t> reply(8 + static_cast<size_t>(outSize) + 64);
   ssize_t n = recv(controlFd_, reply.data(), reply.size(), MSG_DONTWAIT);
@@ -247,12 +302,70 @@ CDeviceHandle::ActiveTransfer::~ActiveTransfer() { h_.active_.fetch_sub(1); }
 
 namespace {
 
+// Control connections the watcher keeps to the present members: a camera
+// that dies closes its sockets without removing its folder, which the folder
+// watch cannot see; its connection's end can.
+class CMemberWatch {
+ public:
+  ~CMemberWatch() { Clear(); }
+  void Clear() {
+    for (auto& [name, fd] : fds_) close(fd);
+    fds_.clear();
+  }
+  // Connects to members that are new and forgets those that went.
+  void Rescan(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+      while (dirent* e = readdir(dir)) {
+        if (e->d_name[0] != '.') names.push_back(e->d_name);
+      }
+      closedir(dir);
+    }
+    for (auto it = fds_.begin(); it != fds_.end();) {
+      if (std::find(names.begin(), names.end(), it->first) == names.end()) {
+        close(it->second);
+        it = fds_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    for (const std::string& n : names) {
+      if (fds_.count(n)) continue;
+      int fd = connectSeqPacket(folder + "/" + n + "/" + DEVICE_CONTROL_SOCKET);
+      if (fd >= 0) fds_[n] = fd;
+    }
+  }
+  void AddTo(std::vector<pollfd>* fds) const {
+    for (auto& [name, fd] : fds_) fds->push_back(pollfd{fd, POLLIN | POLLRDHUP, 0});
+  }
+  // After a poll: a connection with anything to read has ended (nothing is
+  // ever asked on it). True when a member died.
+  bool CheckEnded(const std::vector<pollfd>& fds, size_t first) {
+    bool ended = false;
+    for (size_t i = first; i < fds.size(); ++i) {
+      if (fds[i].revents == 0) continue;
+      for (auto it = fds_.begin(); it != fds_.end(); ++it) {
+        if (it->second != fds[i].fd) continue;
+        close(it->second);
+        fds_.erase(it);
+        ended = true;
+        break;
+      }
+    }
+    return ended;
+  }
+
+ private:
+  std::map<std::string, int> fds_;
+};
+
 void watchLoop() {
   int fd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
   if (fd < 0) return;
   std::string watched;
   int wd = -1;
   bool first = true;
+  CMemberWatch members;
   alignas(inotify_event) char buf[4096];
   for (;;) {
     // The device root can change (tests give each case its own): follow it.
@@ -265,12 +378,16 @@ void watchLoop() {
                              IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF);
       // A member may have come or gone while nothing was watched.
       if (wd >= 0 && !first) BroadcastSystemMessage(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+      members.Clear();
+      if (wd >= 0) members.Rescan(folder);
       watched = wd >= 0 ? folder : std::string();
       first = false;
     }
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, wd >= 0 ? 250 : 100) <= 0) continue;
-    bool changed = false;
+    std::vector<pollfd> fds{{fd, POLLIN, 0}};
+    members.AddTo(&fds);
+    if (poll(fds.data(), fds.size(), wd >= 0 ? 250 : 100) <= 0) continue;
+    bool changed = members.CheckEnded(fds, 1);
+    bool rescan = false;
     ssize_t n;
     while ((n = read(fd, buf, sizeof buf)) > 0) {
       for (char* ptr = buf; ptr < buf + n;) {
@@ -280,10 +397,12 @@ void watchLoop() {
           changed = true;
         } else if (ev->len > 0 && ev->name[0] != '.') {
           changed = true;
+          rescan = true;
         }
         ptr += sizeof(inotify_event) + ev->len;
       }
     }
+    if (rescan && wd >= 0) members.Rescan(folder);
     if (changed) BroadcastSystemMessage(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
   }
 }

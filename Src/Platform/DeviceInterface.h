@@ -6,8 +6,10 @@
 //   device root:  $FOTAVI_DEVICE_ROOT, else $XDG_RUNTIME_DIR/fotavi-devices,
 //                 else /tmp/fotavi-devices-<uid>
 //   class folder: <root>/{CLASS-GUID}
+//   both folders must be the user's own and writable by nobody else;
 //   a present member is a sub-folder of the class folder holding two
-//   SOCK_SEQPACKET Unix sockets, the pipe ("FotaviZ5") and "control".
+//   SOCK_SEQPACKET Unix sockets, the pipe ("FotaviZ5") and "control", whose
+//   control socket accepts connections.
 //   Members are enumerated in name order; the device path is the sub-folder.
 //   Pipe: one datagram is one protocol packet, both directions; the camera
 //   serves one pipe connection at a time.
@@ -19,6 +21,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -38,10 +41,18 @@ FOTAVI_PLATFORM_API std::string DeviceRootFolder();
 FOTAVI_PLATFORM_API std::string DeviceClassFolder(const std::string& classGuid);
 
 // Snapshot of the present members of a class (the "device list").
+// Empty when the device root and the class folder may be used (or do not
+// exist yet); otherwise why they are refused: a folder that is not the
+// user's own, or that other users can write to.
+FOTAVI_PLATFORM_API std::string DeviceRootRefusal(const std::string& classGuid);
+
 class FOTAVI_PLATFORM_API CDeviceInfoSet {
  public:
-  // NULL (GetLastError set) when the list cannot be made.
-  static std::unique_ptr<CDeviceInfoSet> GetPresent(const std::string& classGuid);
+  // NULL (GetLastError set) when the list cannot be made; ERROR_ACCESS_DENIED
+  // with `refusal` set when the folders are refused (DeviceRootRefusal). A
+  // member whose control socket refuses connections (its camera died
+  // without removing it) is not present.
+  static std::unique_ptr<CDeviceInfoSet> GetPresent(const std::string& classGuid, std::string* refusal = nullptr);
   // ERROR_SUCCESS with the member's device path, ERROR_NO_MORE_ITEMS past the
   // last member.
   DWORD EnumMember(DWORD index, std::string* devicePath) const;
@@ -68,10 +79,16 @@ class FOTAVI_PLATFORM_API CDeviceHandle {
 
   // Reads one packet into `buffer`. A packet larger than `size` is a failure
   // (the packet is consumed). Waits at most `timeoutMs`.
+  // A read or write that runs out of time is cancelled the way the driver
+  // cancels a pipe transfer: the pipe connection is dropped (and made again
+  // by the next read or write), so that an answer the camera sends after the
+  // time-out can never be read as the reply of a later exchange.
   DeviceIoResult Read(void* buffer, DWORD size, DWORD* bytesRead, DWORD timeoutMs);
   // Writes one packet.
   DeviceIoResult Write(const void* data, DWORD size, DWORD* bytesWritten, DWORD timeoutMs);
   // I/O control: no input buffer; the driver fills at most `outSize` bytes.
+  // One that runs out of time drops the control connection in the same way,
+  // so that its late answer is never taken as the next control's.
   DeviceIoResult IoControl(DWORD code, void* outBuffer, DWORD outSize, DWORD* bytesReturned, DWORD timeoutMs);
   // Abandons transfers in progress on other threads (they fail at once).
   void Cancel();
@@ -79,6 +96,12 @@ class FOTAVI_PLATFORM_API CDeviceHandle {
  private:
   CDeviceHandle() = default;
   bool ConnectPipe();
+  void DropPipeAfterTimeout(DeviceIoResult r);
+  bool ConnectControl();
+  std::mutex pipeLock_;  // connecting and dropping the pipe connection
+  std::atomic<bool> dropPipe_{false};
+  std::mutex controlLock_;  // the same for the control connection
+  std::atomic<bool> dropControl_{false};
   std::string pipePath_;
   std::string controlPath_;
   int pipeFd_ = -1;

@@ -3,6 +3,8 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <strings.h>
+
 #include <cctype>
 #include <cstdlib>
 
@@ -44,7 +46,26 @@ std::string ResolveModulePath(const std::string& name) {
   return file;  // left to the system's search path
 }
 
+namespace {
+// The TWAIN manager of Windows programs. Here a source is loaded by a manager
+// already in the process: the working group's manager (loaded privately by
+// the application, so only a load by its name finds it), else the program
+// itself when it provides DSM_Entry as the manager.
+bool IsTwainManagerName(const std::string& name) { return strcasecmp(name.c_str(), "TWAIN_32.DLL") == 0; }
+
+HMODULE LoadTwainManager() {
+  void* handle = dlopen("libtwaindsm.so.2", RTLD_NOW | RTLD_NOLOAD);
+  if (!handle) handle = dlopen(nullptr, RTLD_NOW);
+  if (!handle) {
+    t_loadError = "TWAIN_32.DLL: no manager in the process";
+    SetLastError(ERROR_MOD_NOT_FOUND);
+  }
+  return reinterpret_cast<HMODULE>(handle);
+}
+}  // namespace
+
 HMODULE LoadLibrary(const std::string& name) {
+  if (IsTwainManagerName(name)) return LoadTwainManager();
   std::string path = ResolveModulePath(name);
   if (path.empty()) {
     t_loadError = name + ": no such file";

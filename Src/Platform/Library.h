@@ -1,7 +1,9 @@
 // Loading modules by name at run time. "X.dll" names the module "X.so": it is
 // looked for in the calling program's folder, then in the folders of
 // FOTAVI_MODULE_PATH (colon-separated), then on the system's search path.
-// A name with a '/' is used as a path.
+// A name with a '/' is used as a path. "TWAIN_32.DLL" names the TWAIN data
+// source manager already loaded in the process (libtwaindsm.so.2), else the
+// program itself (a host that exports its own DSM_Entry).
 #pragma once
 
 #include <string>

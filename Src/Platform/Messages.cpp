@@ -47,6 +47,7 @@ Registry& registry() {
 struct ThreadSlot {
   DWORD id = 0;
   std::shared_ptr<Queue> queue;
+  bool platformThread = false;  // started through CPlatformThread
   ~ThreadSlot() {
     if (id != 0) {
       Registry& r = registry();
@@ -237,6 +238,13 @@ int RunMessageLoop(const std::function<void(const MSG&)>& onThreadMessage) {
       onThreadMessage(msg);
     }
   }
+  if (t_slot.platformThread) {
+    // The thread's loop is over: from now on a post to it fails instead of
+    // waiting in a queue that nobody reads. What came before stays queued for
+    // the thread's own drain.
+    std::lock_guard<std::mutex> lock(t_slot.queue->m);
+    t_slot.queue->closed = true;
+  }
   return static_cast<int>(msg.wParam);
 }
 
@@ -290,6 +298,7 @@ bool CPlatformThread::Resume() {
   st->thread = std::thread([st] {
     t_slot.id = st->id;
     t_slot.queue = st->queue;
+    t_slot.platformThread = true;
     st->body();
     // Unregister before signalling the end, so posts after Join() fail.
     {
@@ -302,6 +311,7 @@ bool CPlatformThread::Resume() {
     }
     t_slot.id = 0;
     t_slot.queue.reset();
+    t_slot.platformThread = false;
     {
       std::lock_guard<std::mutex> lock(st->m);
       st->ended = true;

@@ -7,7 +7,10 @@
 // runs, so early posts are kept) or, for threads the platform did not start,
 // on its first call to GetCurrentThreadId(), CreateWindowTarget() or a message
 // function. A known thread's queue is removed when the thread ends; later
-// posts to it fail.
+// posts to it fail. A CPlatformThread stops taking messages as soon as its
+// RunMessageLoop has taken WM_QUIT: from then on posts to it fail, so a post
+// is either handled (by the loop or the drain that follows it) or refused,
+// never accepted and lost.
 //
 // A window handle (HWND) names a message target owned by the thread that
 // created it. PostMessage appends to the owner's queue; the owner's message
@@ -107,7 +110,10 @@ class FOTAVI_PLATFORM_API CPlatformThread {
 
 // The standard loop for a thread body: waits for messages until WM_QUIT;
 // window messages are dispatched, thread messages go to `onThreadMessage`.
-// Returns WM_QUIT's exit code.
+// Returns WM_QUIT's exit code. In a CPlatformThread the queue is closed when
+// the loop ends: later posts fail, and the messages already queued stay for
+// the body to drain (DrainMessages) before it returns; whatever is left when
+// the body returns is discarded.
 FOTAVI_PLATFORM_API int RunMessageLoop(const std::function<void(const MSG&)>& onThreadMessage);
 
 // ---------------------------------------------------------------- windows

@@ -52,6 +52,22 @@ std::string GetProgramFolder() {
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
+bool IsTrustedFolder(const std::string& path, std::string* why) {
+  std::string reason;
+  struct stat st;
+  if (path.empty() || lstat(path.c_str(), &st) != 0) {
+    reason = "it does not exist";
+  } else if (!S_ISDIR(st.st_mode)) {
+    reason = S_ISLNK(st.st_mode) ? "it is a symbolic link" : "it is not a folder";
+  } else if (st.st_uid != geteuid()) {
+    reason = "it belongs to user " + std::to_string(st.st_uid);
+  } else if ((st.st_mode & 022) != 0) {
+    reason = "other users can write to it";
+  }
+  if (why) *why = reason;
+  return reason.empty();
+}
+
 bool MakeFolders(const std::string& path, unsigned mode) {
   if (path.empty()) return false;
   std::string current;

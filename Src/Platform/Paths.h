@@ -20,5 +20,10 @@ FOTAVI_PLATFORM_API std::string GetDocumentsFolder();
 // "C:": $FOTAVI_FALLBACK_ROOT, else ~/.local/state/fotavi/ (created when
 // missing). Always ends with '/', so names can follow it directly.
 FOTAVI_PLATFORM_API std::string GetFallbackRoot();
+// A folder the program may trust with its files or sockets: a real folder
+// (not a link) of the user that nobody else can write to. `why` receives the
+// reason when it is not (missing, a link or file, another user's, writable
+// by others), for the caller's trace line.
+FOTAVI_PLATFORM_API bool IsTrustedFolder(const std::string& path, std::string* why = nullptr);
 // Creates a folder and its parents (mode 0755 unless given); true when it exists afterwards.
 FOTAVI_PLATFORM_API bool MakeFolders(const std::string& path, unsigned mode = 0755);

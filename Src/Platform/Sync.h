@@ -42,14 +42,24 @@ class FOTAVI_PLATFORM_API CCriticalSection {
 
 // A named mutex shared between processes. A name with the prefix "Global\"
 // is machine-wide; any other name is private to the user. The mutex exists as
-// long as some handle to it is open in some process; a process that dies
-// releases its handles and its ownership.
+// long as the handle that created it is open; a process that dies releases
+// its handles and its ownership.
+//
+// Machine-wide mutexes need no folder: they are Linux abstract-namespace
+// Unix sockets, which no user can remove or pre-create with other rights,
+// which vanish with the process that holds them, and whose holder's user the
+// kernel reports (SO_PEERCRED), so "held by me" and "held by another user"
+// are told apart. Mutexes private to the user are lock files in a folder
+// only the user can write to ($XDG_RUNTIME_DIR/fotavi-mutex, else
+// ~/.cache/fotavi/mutex; never a shared folder). No step waits without a
+// limit.
 class FOTAVI_PLATFORM_API CNamedMutex {
  public:
   enum class Outcome {
     Created,        // no handle to it existed
-    AlreadyExists,  // a handle existed (in this or another process); this one is valid too
-    AccessDenied,   // it exists and belongs to another user; no handle is made
+    AlreadyExists,  // it exists and belongs to this user; this handle is valid too
+    AccessDenied,   // it exists and another user holds it (or its holder
+                    // cannot be shown to be this user); no handle is made
     Failed,         // the name or the lock folder cannot be used; no handle is made
   };
 
@@ -71,12 +81,17 @@ class FOTAVI_PLATFORM_API CNamedMutex {
  private:
   CNamedMutex() = default;
   std::string name_;
-  int handleFd_ = -1;
-  int ownerFd_ = -1;
-  std::string ownerPath_;
+  bool global_ = false;
+  int existFd_ = -1;       // machine-wide: the creating handle's listening socket
+  std::string ownerName_;  // machine-wide: abstract address of the ownership
+  int handleFd_ = -1;      // private: shared lock on the handle file
+  std::string ownerPath_;  // private: the ownership lock file
+  int ownerFd_ = -1;       // the owning socket or lock file, -1 when not owned
   std::mutex m_;
 };
 
-// Folder that holds the lock files of named mutexes: machine-wide ("Global\")
-// or per user. Overridable with FOTAVI_MUTEX_ROOT (tests).
-FOTAVI_PLATFORM_API std::string NamedMutexFolder(bool global);
+// Folder of the lock files of the user's private named mutexes:
+// $FOTAVI_MUTEX_ROOT/user-<uid> (tests), else $XDG_RUNTIME_DIR/fotavi-mutex,
+// else ~/.cache/fotavi/mutex. $FOTAVI_MUTEX_ROOT also gives the machine-wide
+// names a scope of their own, so that tests running at once never meet.
+FOTAVI_PLATFORM_API std::string NamedMutexFolder();

@@ -39,3 +39,5 @@ IUserInterfaceService* SetUserInterfaceService(IUserInterfaceService* service) {
   IUserInterfaceService* previous = g_service.exchange(service);
   return previous ? previous : &g_plain;
 }
+
+bool IsUserInterfaceServiceInstalled() { return g_service.load() != nullptr; }

@@ -70,5 +70,7 @@ class IUserInterfaceService {
 // boxes to standard error and answers with the first button, and choosers
 // answer "cancelled".
 FOTAVI_PLATFORM_API IUserInterfaceService* GetUserInterfaceService();
+// True when a program installed a service (not the plain one).
+FOTAVI_PLATFORM_API bool IsUserInterfaceServiceInstalled();
 // Installs a service (NULL restores the plain one). Returns the previous one.
 FOTAVI_PLATFORM_API IUserInterfaceService* SetUserInterfaceService(IUserInterfaceService* service);

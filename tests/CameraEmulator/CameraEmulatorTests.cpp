@@ -779,6 +779,34 @@ TEST_F(EmulatorTest, DelayedReplyComesLate) {
   EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 400);
 }
 
+// A late answer still goes out after a reset and after the host's next
+// command (ahead of that command's reply); a closed pipe connection drops it.
+TEST_F(EmulatorTest, LateReplyOutlivesResetAndNextCommandButNotAClosedPipe) {
+  PipeClient c;
+  ASSERT_NO_FATAL_FAILURE(Open(c, Options(), {"late 0x8101 400"}));
+  ASSERT_TRUE(c.SendCommand(0x8101, 1));
+  Bytes r;
+  EXPECT_EQ(c.Read(&r, 100), ReadResult::Timeout);
+  uint32_t ok = 0;
+  Bytes data;
+  ASSERT_TRUE(ControlCall(ControlPath(), 0x222000, 0, &ok, &data));
+  ASSERT_TRUE(c.SendCommand(0x8101, 2));
+  ASSERT_EQ(c.Read(&r, 3000), ReadResult::Packet);
+  EXPECT_EQ(U16(r.data() + 2), 1) << "the late answer comes first";
+  ASSERT_EQ(c.Read(&r, 3000), ReadResult::Packet);
+  EXPECT_EQ(U16(r.data() + 2), 2);
+
+  ASSERT_TRUE(emulator_->Command("late 0x8101 400"));
+  ASSERT_TRUE(c.SendCommand(0x8101, 3));
+  c.Close();
+  PipeClient d;
+  ASSERT_TRUE(d.Connect(PipePath()));
+  ASSERT_TRUE(d.SendCommand(0x8101, 4));
+  ASSERT_EQ(d.Read(&r, 3000), ReadResult::Packet);
+  EXPECT_EQ(U16(r.data() + 2), 4) << "nothing of the closed connection's exchange arrives";
+  EXPECT_EQ(d.Read(&r, 700), ReadResult::Timeout);
+}
+
 struct ZeroCase {
   uint32_t index;       // camera packet of the exchange that is empty
   size_t fullPackets;   // packets that arrive whole before it
@@ -1011,6 +1039,32 @@ TEST_F(EmulatorTest, StartWithoutADeviceRootIsRefused) {
   o.deviceRoot.clear();
   EmulatorProcess p(o);
   EXPECT_FALSE(p.Start(2000));
+}
+
+// A device root that another user made, or that others can write to, is not
+// where the camera puts its sockets: the start fails and says why.
+TEST_F(EmulatorTest, DeviceRootOthersControlIsRefused) {
+  struct Case {
+    const char* what;
+    uid_t owner;
+    mode_t mode;
+  };
+  const bool root = geteuid() == 0;
+  for (const Case& c : {Case{"another user's", 65534, 0755}, Case{"writable by all", geteuid(), 0777}}) {
+    if (c.owner != geteuid() && !root) continue;  // only root can hand a folder to someone else
+    EmulatorOptions o = Options();
+    o.deviceRoot = base_ + "/shared-" + std::to_string(c.mode);
+    ASSERT_EQ(mkdir(o.deviceRoot.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(o.deviceRoot.c_str(), c.mode), 0);
+    ASSERT_EQ(chown(o.deviceRoot.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+    EmulatorProcess p(o);
+    EXPECT_FALSE(p.Start(2000)) << c.what;
+    EXPECT_FALSE(Exists(o.deviceRoot + "/{30091DC9-1A0E-41F1-BC70-C7C3A9142BC6}")) << c.what;
+    std::string out;
+    Shell("'" + EmulatorProcess::BinaryPath() + "' --root '" + o.deviceRoot + "' --stdin-commands </dev/null 2>&1",
+          &out);
+    EXPECT_NE(out.find("refused"), std::string::npos) << c.what << ": " << out;
+  }
 }
 
 // Command lines on standard input, answers on standard output; the end of

@@ -94,56 +94,64 @@ TEST_F(HelpersTest, AppMutexExcludesAnotherProcess) {
   EXPECT_EQ(APPMUTEX_CREATED, RunProbe());
 }
 
-TEST_F(HelpersTest, AppMutexHeldByAnotherProcessIsSeenHereAndFreedWhenItEnds) {
-  FILE* child = ::popen(("'" + ProbePath() + "' hold").c_str(), "w");
-  ASSERT_NE(nullptr, child);
-  // The probe's stdout is ours; wait until it holds the mutex by polling.
-  std::unique_ptr<CNamedMutex> mine;
-  int result = APPMUTEX_CREATED;
-  for (int i = 0; i < 200; ++i) {
-    result = CreateAppMutex(APP_MUTEX_NAME, true, &mine);
-    if (result == APPMUTEX_EXISTS) break;
-    mine.reset();
-    ::usleep(10000);
+// Starts the probe (behind `runAs`, a command prefix) holding the mutex and
+// waits for its "ready N" line; returns the running probe, whose standard
+// input ends it, and N in `result` (-1 when it never got ready).
+FILE* StartHoldingProbe(const std::string& runAs, const std::string& folder, int* result) {
+  const std::string ready = folder + "/probe-ready";
+  ::unlink(ready.c_str());
+  FILE* child = ::popen((runAs + "'" + ProbePath() + "' hold >'" + ready + "'").c_str(), "w");
+  *result = -1;
+  for (int i = 0; child && i < 1000 && *result < 0; ++i) {
+    if (std::sscanf(fotavi_test::ReadFile(ready).c_str(), "ready %d", result) != 1) {
+      *result = -1;
+      ::usleep(10000);
+    }
   }
+  return child;
+}
+
+TEST_F(HelpersTest, AppMutexHeldByAnotherProcessIsSeenHereAndFreedWhenItEnds) {
+  int held = -1;
+  FILE* child = StartHoldingProbe("", root_, &held);
+  ASSERT_NE(nullptr, child);
+  ASSERT_EQ(APPMUTEX_CREATED, held) << "the probe holds the mutex";
+  std::unique_ptr<CNamedMutex> mine;
+  const int result = CreateAppMutex(APP_MUTEX_NAME, true, &mine);
   EXPECT_EQ(APPMUTEX_EXISTS, result);
   ::pclose(child);  // closes its input: the probe ends and its handle goes
   EXPECT_EQ(APPMUTEX_CREATED, CreateAppMutex(APP_MUTEX_NAME, true, &mine));
 }
 
 TEST_F(HelpersTest, AppMutexThatCannotBeMadeIsFailureWithNoHandle) {
-  // The mutexes' folder lies below a plain file: no mutex can be made there.
+  // The user's lock folder lies below a plain file: no private mutex can be
+  // made there.
   fotavi_test::WriteFile(root_ + "/not-a-folder", "x");
   const char* saved = std::getenv("FOTAVI_MUTEX_ROOT");
   const std::string previous = saved ? saved : "";
   ::setenv("FOTAVI_MUTEX_ROOT", (root_ + "/not-a-folder").c_str(), 1);
   std::unique_ptr<CNamedMutex> mine;
-  EXPECT_EQ(APPMUTEX_FAILED, CreateAppMutex(APP_MUTEX_NAME, true, &mine));
+  EXPECT_EQ(APPMUTEX_FAILED, CreateAppMutex(APP_MUTEX_NAME, false, &mine));
+  EXPECT_EQ(nullptr, mine);
+  // A name with nothing behind the prefix cannot be made either.
+  EXPECT_EQ(APPMUTEX_FAILED, CreateAppMutex("", true, &mine));
   EXPECT_EQ(nullptr, mine);
   ::setenv("FOTAVI_MUTEX_ROOT", previous.c_str(), 1);
 }
 
+// The probe run as another user (uid 65534) holds the mutex.
 TEST_F(HelpersTest, AppMutexOfAnotherUserIsAccessDenied) {
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the mutex to another user";
-  FILE* child = ::popen(("'" + ProbePath() + "' hold").c_str(), "w");
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to start the probe as another user";
+  if (::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv is missing: cannot run as another user";
+  int held = -1;
+  FILE* child = StartHoldingProbe("/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups ", root_, &held);
   ASSERT_NE(nullptr, child);
-  // Wait until the probe holds it, then hand its lock file to another user.
+  ASSERT_EQ(APPMUTEX_CREATED, held) << "the other user's probe holds the mutex";
   std::unique_ptr<CNamedMutex> mine;
-  int result = APPMUTEX_CREATED;
-  for (int i = 0; i < 200 && result != APPMUTEX_EXISTS; ++i) {
-    result = CreateAppMutex(APP_MUTEX_NAME, true, &mine);
-    mine.reset();
-    if (result != APPMUTEX_EXISTS) ::usleep(10000);
-  }
-  ASSERT_EQ(APPMUTEX_EXISTS, result);
-  int changed = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(NamedMutexFolder(true))) {
-    if (entry.path().extension() == ".handle" && ::chown(entry.path().c_str(), 65534, 65534) == 0) ++changed;
-  }
-  ASSERT_EQ(1, changed);
   EXPECT_EQ(APPMUTEX_ACCESSDENIED, CreateAppMutex(APP_MUTEX_NAME, true, &mine));
   EXPECT_EQ(nullptr, mine);
-  ::pclose(child);
+  ::pclose(child);  // the probe ends and its hold goes with it
+  EXPECT_EQ(APPMUTEX_CREATED, CreateAppMutex(APP_MUTEX_NAME, true, &mine));
 }
 
 // ------------------------------------------------------------ folders and paths

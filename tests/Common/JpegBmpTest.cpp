@@ -2,6 +2,7 @@
 // truncated and corrupt data, save round trips checked with djpeg, the
 // outside codec module, BMP headers and padding.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <turbojpeg.h>
 
 #include <QImageReader>
@@ -116,6 +117,7 @@ class JpegTest : public ::testing::TestWithParam<CodecPath> {
 };
 
 const CodecPath kPaths[] = {{"libjpeg", false}, {"outside", true}};
+void PrintTo(const CodecPath& p, std::ostream* os) { *os << p.name; }
 std::string PathName(const ::testing::TestParamInfo<CodecPath>& info) { return info.param.name; }
 
 // ------------------------------------------------------------ decode sizes
@@ -272,6 +274,103 @@ TEST_P(JpegBroken, TruncatedFileFails) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, JpegBroken, ::testing::ValuesIn(kPaths), PathName);
+
+// ------------------------------------------------------------ decompression bomb
+
+// A valid JPEG of 334 bytes whose header claims 60000 x 60000 pixels: 10 GB
+// once decoded.
+std::string BombPath() { return std::string(FOTAVI_COMMON_TEST_DATA) + "/decompression-bomb-60000x60000.jpg"; }
+
+long PeakMemoryKb() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+struct BombCase {
+  const char* name;
+  int width, height;  // what the header claims
+  std::string (*make)();
+};
+
+const BombCase kBombs[] = {
+    // The committed file: a header of 60000 x 60000 with almost no data.
+    {"Claims60000x60000", 60000, 60000, [] { return ReadFile(BombPath()); }},
+    // A whole, valid picture just past the bound (9500 x 9500 x 3 bytes =
+    // 271 MB > 256 MiB), which any decoder would finish if it were let.
+    {"WholePictureJustPastTheBound", 9500, 9500,
+     [] {
+       std::vector<unsigned char> grey(static_cast<size_t>(9500) * 9500, 128);
+       return EncodeWithTurbo(grey, 9500, 9500, TJPF_GRAY, TJSAMP_GRAY, 50);
+     }},
+};
+
+class JpegBomb : public JpegTest {};
+
+TEST_P(JpegBomb, HeaderClaimingAPictureBeyondTheBoundIsRefusedBeforeAllocating) {
+  const std::string fixture = ReadFile(BombPath());
+  ASSERT_GT(fixture.size(), 100u);
+  ASSERT_LT(fixture.size(), 1000u);
+  const CJpeg jpeg = Jpeg();
+  for (const BombCase& c : kBombs) {
+    const std::string data = c.make();
+    const std::string path = root_ + "/" + c.name + ".jpg";
+    fotavi_test::WriteFile(path, data);
+    // An independent reader sees the claimed size: the file is a JPEG header
+    // as any decoder would start on it.
+    tjhandle tj = tjInitDecompress();
+    int w = 0, h = 0, subsamp = 0, colorspace = 0;
+    ASSERT_EQ(0, tjDecompressHeader3(tj, Bytes(data), static_cast<unsigned long>(data.size()), &w, &h, &subsamp,
+                                     &colorspace));
+    tjDestroy(tj);
+    ASSERT_EQ(c.width, w);
+    ASSERT_EQ(c.height, h);
+
+    const long before = PeakMemoryKb();
+    const size_t blocks = GlobalBlockCount();
+    CBitmap24 image = CreateBitmap24(2, 2);
+    EXPECT_FALSE(jpeg.Load(&image, path, false, 0, 0)) << c.name;
+    EXPECT_FALSE(jpeg.Load(&image, Bytes(data), static_cast<DWORD>(data.size()), false, 0, 0, 0)) << c.name;
+    EXPECT_FALSE(jpeg.Load(&image, Bytes(data), static_cast<DWORD>(data.size()), true, 1024, 768, 1)) << c.name;
+    EXPECT_EQ(QSize(2, 2), image.size()) << c.name << ": the out picture changed";
+    EXPECT_LT(PeakMemoryKb() - before, 64 * 1024) << c.name << ": memory for the picture was taken";
+    EXPECT_EQ(blocks, GlobalBlockCount()) << c.name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, JpegBomb, ::testing::ValuesIn(kPaths), PathName);
+
+// The outside module refuses such a header by itself, for the callers that
+// bind it directly (the TWAIN data source).
+TEST(OutsideCodec, HeaderClaimingAPictureBeyondTheBoundIsRefused) {
+  Codec codec(true);
+  ASSERT_TRUE(codec.Bound(true)) << GetLoadErrorText();
+  HGLOBAL dib = reinterpret_cast<HGLOBAL>(1);
+  EXPECT_FALSE(codec.load_(BombPath().c_str(), nullptr, 0, &dib, 0, 0, 0));
+  EXPECT_EQ(nullptr, dib);
+  for (const BombCase& c : kBombs) {
+    const std::string data = c.make();
+    const long before = PeakMemoryKb();
+    DWORD info[3] = {7, 7, 7};
+    dib = reinterpret_cast<HGLOBAL>(1);
+    EXPECT_FALSE(codec.loadA_(nullptr, Bytes(data), static_cast<DWORD>(data.size()), &dib, 0, 0, info)) << c.name;
+    if (dib && dib != reinterpret_cast<HGLOBAL>(1)) GlobalFree(dib);
+    EXPECT_EQ(nullptr, dib) << c.name;
+    EXPECT_EQ(7u, info[0]) << c.name << ": no size is reported for a refused picture";
+    EXPECT_LT(PeakMemoryKb() - before, 64 * 1024) << c.name;
+  }
+}
+
+// The bound: 256 MiB of decoded 24-bit rows, each padded to 4 bytes.
+TEST(JpegBound, DecodedSizeIsCheckedWithPaddedRows) {
+  EXPECT_TRUE(JpegDecodedSizeAllowed(16384, 5461));   // 49152 x 5461 = 268,419,072 bytes
+  EXPECT_FALSE(JpegDecodedSizeAllowed(16384, 5462));  // 268,468,224 > 268,435,456
+  EXPECT_FALSE(JpegDecodedSizeAllowed(65500, 65500));
+  EXPECT_FALSE(JpegDecodedSizeAllowed(0, 10));
+  EXPECT_TRUE(JpegDecodedSizeAllowed(JpegReducedSide(60000, 8), JpegReducedSide(60000, 8)));  // 7500 x 7500
+  EXPECT_EQ(JpegReducedSide(1001, 8), 126u);
+  EXPECT_EQ(JpegReducedSide(1000, 8), 125u);
+}
 
 // ------------------------------------------------------------ fitting
 

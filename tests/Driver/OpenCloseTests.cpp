@@ -5,6 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <set>
+#include <thread>
+
 #include "DriverFixture.h"
 
 extern char** environ;
@@ -266,6 +273,10 @@ class SequenceWrapTest : public OpenedDriverTest {
   void SetUp() override {
     logLevel_ = 0;  // 65535 operations: keep them cheap
     OpenedDriverTest::SetUp();
+    // The device watcher announces this test's new device root with one
+    // device change, whose status query takes a sequence number: let it pass
+    // before counting.
+    PumpFor(600);
   }
 };
 
@@ -288,6 +299,71 @@ TEST_F(SequenceWrapTest, RequestAfterTheCounterWrapsGetsANonZeroSequenceAndSucce
   HandBack(r);
   ASSERT_TRUE(device_->bIoctl(IOCTL_FOTAVI_GET_STATUS, &status, sizeof status, &n, &seq, &err));
   EXPECT_EQ(seq, static_cast<WORD>(requestSeq + 1)) << "the counter goes on after the skipped 0";
+}
+
+}  // namespace
+}  // namespace fotavi::test
+
+namespace fotavi::test {
+namespace {
+
+// Open and close again and again while two other threads send requests. A
+// request that reaches the library while the open runs must fail with the
+// not-open code or wait for the open, and one that meets the close must be
+// answered: nothing may block the open, the close or a caller. A hang ends
+// the program through the watchdog, naming the cycle.
+TEST_F(OpenCloseTest, OpenAndCloseWhileOtherThreadsRequestNeverHang) {
+  ASSERT_TRUE(StartEmulator());
+  ASSERT_TRUE(CreateInterface());
+  constexpr int kCycles = 30;
+  std::atomic<int> cycle{0};
+  std::atomic<bool> finished{false};
+  std::thread watchdog([&] {
+    const DWORD start = GetTickCount();
+    while (!finished.load()) {
+      if (GetTickCount() - start > 120000) {
+        std::fprintf(stderr, "hung in cycle %d of the open/close loop\n", cycle.load());
+        std::fflush(stderr);
+        std::_Exit(1);
+      }
+      Sleep(50);
+    }
+  });
+  std::atomic<bool> stop{false};
+  std::mutex errorsLock;
+  std::set<DWORD> errors;
+  std::atomic<int> answered{0};
+  auto requester = [&] {
+    while (!stop.load()) {
+      DEVICE_CMD cmd = FotaviMakeCommand(FOTAVI_CMD_SD_STATUS);
+      HGLOBAL h = nullptr;
+      DWORD size = 0, err = 0;
+      if (!device_->bRequest(&cmd, &h, &size, &err)) {
+        std::lock_guard<std::mutex> lock(errorsLock);
+        errors.insert(err);
+      }
+      if (h) GlobalFree(h);
+      ++answered;
+    }
+  };
+  std::thread a(requester), b(requester);
+  int opened = 0;
+  for (int i = 0; i < kCycles; ++i) {
+    cycle = i + 1;
+    DWORD err = 0;
+    if (device_->bOpen(client_, &err)) ++opened;
+    EXPECT_EQ(err, 0u) << "cycle " << i + 1;
+    Sleep(5);
+    EXPECT_TRUE(device_->bClose(&err)) << "cycle " << i + 1 << " " << std::hex << err;
+  }
+  stop = true;
+  a.join();
+  b.join();
+  finished = true;
+  watchdog.join();
+  EXPECT_EQ(opened, kCycles);
+  EXPECT_GT(answered.load(), 0);
+  for (DWORD e : errors) EXPECT_EQ(e, ERR_FOTAVI_NOOPEN) << std::hex << e;
 }
 
 }  // namespace

@@ -1,4 +1,7 @@
 // The presence window: device arrival and removal, suspend and resume.
+#include <signal.h>
+#include <sys/stat.h>
+
 #include "DriverFixture.h"
 
 namespace fotavi::test {
@@ -97,6 +100,45 @@ TEST_F(PresenceTest, SuspendClosesAndTellsGoneResumeTellsPresent) {
   ASSERT_TRUE(PumpUntil([&] { return States().size() == 3; }));
   EXPECT_EQ(States()[2], FOTAVI_DEVICE_PRESENT);
   EXPECT_TRUE(Open()) << "the client decides to open again";
+}
+
+// A camera whose process died leaves its folder behind with sockets that
+// refuse connections. It is gone: the open interface closes itself and tells
+// so once, the presence is 0, and a new open finds no camera.
+TEST_F(PresenceTest, CameraThatDiedWithoutRemovingItsFolderIsGone) {
+  ASSERT_TRUE(StartEmulator());
+  ASSERT_TRUE(CreateInterface());
+  ASSERT_TRUE(Open());
+  LetTheWatcherFollow();
+  const std::string pipe = emulator_->DevicePath() + "/FotaviZ5";
+  ASSERT_EQ(kill(emulator_->pid(), SIGKILL), 0);
+  ASSERT_TRUE(PumpUntil([&] { return !States().empty(); }));
+  PumpFor(500);
+  EXPECT_TRUE(FileExists(pipe)) << "the folder stays behind";
+  EXPECT_EQ(States(), std::vector<WPARAM>({FOTAVI_DEVICE_GONE}));
+  EXPECT_EQ(device_->bIsConnected(), 0u);
+  DWORD err = 0;
+  EXPECT_FALSE(device_->bOpen(client_, &err));
+  EXPECT_EQ(err, ERR_FOTAVI_NODEVICE) << std::hex << err;
+  emulator_.reset();
+}
+
+// A device root that another user can write to is refused with a device-log
+// line that names it, and the camera in it is never reached.
+TEST_F(PresenceTest, DeviceRootOthersCanWriteToIsRefusedWithALogLine) {
+  ASSERT_TRUE(StartEmulator());
+  ASSERT_EQ(chmod(deviceRoot_.c_str(), 0777), 0);
+  ASSERT_TRUE(CreateInterface());
+  EXPECT_EQ(device_->bIsConnected(), 0u);
+  DWORD err = 0;
+  EXPECT_FALSE(device_->bOpen(client_, &err));
+  EXPECT_EQ(err, ERR_FOTAVI_INITDEVICE) << std::hex << err;
+  EXPECT_TRUE(LogLines({"\"dir\":\"in\""}).empty()) << "nothing was sent to the camera";
+  ReleaseInterface();  // ends the log thread: every line is written
+  const std::string log = ReadFileText(installDir_ + "/Logs/Device0.log");
+  EXPECT_NE(log.find("device folder " + deviceRoot_ + " refused: other users can write to it"), std::string::npos)
+      << log;
+  ASSERT_EQ(chmod(deviceRoot_.c_str(), 0700), 0);
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 // The device-interface layer against the camera emulator.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -97,6 +101,44 @@ TEST_F(DeviceInterfaceTest, ReadTimesOutWhenNothingComes) {
   EXPECT_EQ(h->Read(buf.data(), 65536, &n, 200), DeviceIoResult::Timeout);
   EXPECT_GE(GetTickCount() - start, 150u);
   EXPECT_EQ(n, 0u);
+}
+
+// The camera answers after the read gave up. That answer must not be the
+// next read's packet: the next command's own response is.
+TEST_F(DeviceInterfaceTest, AnswerAfterAReadTimedOutIsNotReadLater) {
+  StartEmulator();
+  ASSERT_TRUE(emulator_->Command("late 0x8101 600"));
+  auto h = CDeviceHandle::Open(PipePath());
+  ASSERT_TRUE(h);
+  auto first = CommandPacket(0x8101, 5);
+  DWORD n = 0;
+  ASSERT_EQ(h->Write(first.data(), 32, &n, 1000), DeviceIoResult::Ok);
+  std::vector<uint8_t> buf(65536);
+  EXPECT_EQ(h->Read(buf.data(), 65536, &n, 200), DeviceIoResult::Timeout);
+  Sleep(700);  // the late answer has been sent by now
+  auto second = CommandPacket(0x8101, 6);
+  ASSERT_EQ(h->Write(second.data(), 32, &n, 1000), DeviceIoResult::Ok);
+  ASSERT_EQ(h->Read(buf.data(), 65536, &n, 5000), DeviceIoResult::Ok);
+  EXPECT_EQ(buf[2] | (buf[3] << 8), 6) << "the packet read is the late answer to the first command";
+}
+
+// The same for the control connection: a control that ran out of time never
+// hands its late answer to the next control.
+TEST_F(DeviceInterfaceTest, AnswerAfterAControlTimedOutIsNotTakenByTheNextControl) {
+  StartEmulator();
+  ASSERT_TRUE(emulator_->Command("late-control 0x222004 400"));
+  auto h = CDeviceHandle::Open(PipePath());
+  ASSERT_TRUE(h);
+  char text[64] = {};
+  DWORD n = 0;
+  EXPECT_EQ(h->IoControl(IOCTL_FOTAVI_GET_DRIVER_LOG, text, sizeof text - 1, &n, 100), DeviceIoResult::Timeout);
+  Sleep(600);  // the late driver text has been sent by now
+  uint32_t status = 0;
+  ASSERT_EQ(h->IoControl(IOCTL_FOTAVI_GET_STATUS, &status, 4, &n, 1000), DeviceIoResult::Ok);
+  EXPECT_EQ(n, 4u);
+  EXPECT_EQ(status, 1u) << "the status is the late driver text's first bytes";
+  ASSERT_EQ(h->IoControl(IOCTL_FOTAVI_GET_DRIVER_LOG, text, sizeof text - 1, &n, 1000), DeviceIoResult::Ok);
+  EXPECT_EQ(std::string(text), "FotaviZ5 camera emulator");
 }
 
 TEST_F(DeviceInterfaceTest, PacketLargerThanTheBufferFailsTheRead) {
@@ -210,6 +252,82 @@ TEST_F(DeviceInterfaceTest, CancelWithNothingWaitingDoesNotFailTheNextTransfer) 
   ASSERT_EQ(h->Write(cmd.data(), 32, &n, 1000), DeviceIoResult::Ok);
   std::vector<uint8_t> buf(65536);
   EXPECT_EQ(h->Read(buf.data(), 65536, &n, 5000), DeviceIoResult::Ok);
+}
+
+// A device root or class folder that another user controls is never
+// enumerated: that user's camera could stand in for the user's own.
+struct RootCase {
+  const char* name;
+  bool needsRoot;
+  std::function<std::string(const std::string& root, const std::string& classFolder)> spoil;  // the root to use
+};
+
+void PrintTo(const RootCase& c, std::ostream* os) { *os << c.name; }
+
+class DeviceRootTrustTest : public DeviceInterfaceTest, public ::testing::WithParamInterface<RootCase> {};
+
+TEST_P(DeviceRootTrustTest, FolderOthersControlIsRefused) {
+  if (GetParam().needsRoot && geteuid() != 0) GTEST_SKIP() << "needs root to hand a folder to another user";
+  StartEmulator();
+  ASSERT_NE(PipePath(), "");
+  const std::string classFolder = root_ + "/" + FOTAVI_DEVICE_CLASS_GUID;
+  const std::string useRoot = GetParam().spoil(root_, classFolder);
+  setenv("FOTAVI_DEVICE_ROOT", useRoot.c_str(), 1);
+  std::string refusal;
+  SetLastError(0);
+  EXPECT_EQ(CDeviceInfoSet::GetPresent(FOTAVI_DEVICE_CLASS_GUID, &refusal), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_NE(refusal.find("refused"), std::string::npos) << refusal;
+  EXPECT_EQ(DeviceRootRefusal(FOTAVI_DEVICE_CLASS_GUID), refusal);
+  setenv("FOTAVI_DEVICE_ROOT", root_.c_str(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, DeviceRootTrustTest,
+    ::testing::Values(
+        RootCase{"RootOfAnotherUser", true,
+                 [](const std::string& root, const std::string&) {
+                   EXPECT_EQ(chown(root.c_str(), 65534, 65534), 0);
+                   return root;
+                 }},
+        RootCase{"RootWritableByAll", false,
+                 [](const std::string& root, const std::string&) {
+                   EXPECT_EQ(chmod(root.c_str(), 0777), 0);
+                   return root;
+                 }},
+        RootCase{"RootIsALink", false,
+                 [](const std::string& root, const std::string&) {
+                   const std::string link = root + "-link";
+                   EXPECT_EQ(symlink(root.c_str(), link.c_str()), 0);
+                   return link;
+                 }},
+        RootCase{"ClassFolderOfAnotherUser", true,
+                 [](const std::string& root, const std::string& classFolder) {
+                   EXPECT_EQ(chown(classFolder.c_str(), 65534, 65534), 0);
+                   return root;
+                 }}),
+    [](const ::testing::TestParamInfo<RootCase>& info) { return std::string(info.param.name); });
+
+// A camera that died leaves its folder and sockets behind, but nobody answers
+// on them: it is not present, and the watcher tells that it went.
+TEST_F(DeviceInterfaceTest, CameraThatDiedIsNotPresentAndItsEndIsBroadcast) {
+  StartEmulator();
+  const std::string pipe = PipePath();
+  ASSERT_NE(pipe, "");
+  HWND top = CreateWindowTarget([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; }, "watch", WTF_TOPLEVEL);
+  ASSERT_NE(top, nullptr);
+  Sleep(400);  // the watcher picks up this test's device root and its member
+  DrainMessages();
+  ASSERT_EQ(kill(emulator_->pid(), SIGKILL), 0);
+  EXPECT_TRUE(WaitForDeviceChange(3000));
+  struct stat st;
+  ASSERT_EQ(stat(pipe.c_str(), &st), 0) << "the folder stays behind";
+  auto set = CDeviceInfoSet::GetPresent(FOTAVI_DEVICE_CLASS_GUID);
+  ASSERT_TRUE(set);
+  std::string path;
+  EXPECT_EQ(set->EnumMember(0, &path), ERROR_NO_MORE_ITEMS);
+  DestroyWindow(top);
+  emulator_.reset();
 }
 
 }  // namespace

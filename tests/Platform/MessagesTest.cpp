@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -99,6 +100,30 @@ TEST(Messages, PostThreadMessageToAnEndedThreadFails) {
   EXPECT_FALSE(PostThreadMessage(id, WM_TEST, 0, 0));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_THREAD_ID);
   EXPECT_FALSE(PostThreadMessage(0xFFFFFFF0u, WM_TEST, 0, 0));
+}
+
+// A thread that takes WM_QUIT, then drains what is left and ends: every post
+// made while it ends is either handled by that drain or refused. None is
+// accepted and then lost with the thread.
+TEST(Messages, PostToAnEndingThreadIsHandledOrRefused) {
+  for (int round = 0; round < 300; ++round) {
+    std::atomic<int> handled{0};
+    CPlatformThread t([&] {
+      RunMessageLoop([&](const MSG& m) { handled += m.message == WM_TEST; });
+      bool quit = true;
+      while (quit) DrainMessages([&](const MSG& m) { handled += m.message == WM_TEST; }, &quit);
+    });
+    const DWORD id = t.id();
+    std::atomic<int> accepted{0};
+    std::thread poster([&] {
+      while (PostThreadMessage(id, WM_TEST, 0, 0)) ++accepted;
+    });
+    if (round % 3) std::this_thread::sleep_for(std::chrono::microseconds(50 * (round % 7)));
+    ASSERT_TRUE(PostThreadMessage(id, WM_QUIT, 0, 0));
+    poster.join();
+    ASSERT_TRUE(t.Join(5000));
+    ASSERT_EQ(accepted.load(), handled.load()) << "round " << round;
+  }
 }
 
 TEST(Messages, JoinWithTimeLimitGivesUpOnAStuckThread) {

@@ -1,12 +1,19 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <string>
 
 #include "Platform/GlobalMemory.h"
@@ -15,6 +22,7 @@
 #include "Platform/Paths.h"
 #include "Platform/Settings.h"
 #include "Platform/Sync.h"
+#include "Platform/Time.h"
 
 namespace {
 
@@ -171,6 +179,136 @@ TEST_F(NamedMutexTest, WaitExcludesAcrossProcessesAndTimesOut) {
               return c->Wait(1000) == WAIT_OBJECT_0 ? 0 : 1;
             }),
             0);
+}
+
+// Abstract socket addresses in the kernel's table that contain `part`.
+std::set<std::string> abstractAddressesWith(const std::string& part) {
+  std::set<std::string> out;
+  std::ifstream in("/proc/net/unix");
+  std::string line;
+  while (std::getline(in, line)) {
+    auto at = line.rfind(' ');
+    if (at == std::string::npos || at + 1 >= line.size() || line[at + 1] != '@') continue;
+    std::string address = line.substr(at + 2);
+    if (address.find(part) != std::string::npos) out.insert(address);
+  }
+  return out;
+}
+
+// Runs `fn` as user 65534 in a child that reports 'y' or 'n' and then waits to
+// be killed. Returns the child's pid, or -1.
+template <typename Fn>
+pid_t holdAsOtherUser(Fn fn) {
+  int ready[2];
+  if (pipe(ready) != 0) return -1;
+  pid_t pid = fork();
+  if (pid == 0) {
+    bool ok = setgid(65534) == 0 && setuid(65534) == 0 && fn();
+    (void)!write(ready[1], ok ? "y" : "n", 1);
+    pause();
+    _exit(0);
+  }
+  char c = 0;
+  if (read(ready[0], &c, 1) != 1 || c != 'y') {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+  }
+  return pid;
+}
+
+// Another user sits on a machine-wide name with a socket that never answers:
+// the name is taken and its holder cannot be shown to be this user, so the
+// outcome is "access denied", soon, and never a hang or a second "created".
+TEST_F(NamedMutexTest, NameTakenByAForeignSocketThatNeverAnswersIsAccessDenied) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  const std::string name = "TestSquat" + std::to_string(getpid());
+  const std::set<std::string> before = abstractAddressesWith(name);
+  Outcome o;
+  auto mine = CNamedMutex::Create("Global\\" + name, false, &o);
+  ASSERT_EQ(o, Outcome::Created);
+  std::set<std::string> taken;
+  for (const std::string& a : abstractAddressesWith(name)) {
+    if (!before.count(a)) taken.insert(a);
+  }
+  ASSERT_EQ(taken.size(), 1u) << "the mutex is one abstract socket";
+  const std::string address = *taken.begin();
+  mine.reset();
+  pid_t squatter = holdAsOtherUser([&] {
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path + 1, address.data(), address.size());
+    socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + address.size());
+    return fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0;  // bound, never listening
+  });
+  ASSERT_GT(squatter, 0);
+  const DWORD start = GetTickCount();
+  auto again = CNamedMutex::Create("Global\\" + name, false, &o);
+  EXPECT_EQ(again, nullptr);
+  EXPECT_EQ(o, Outcome::AccessDenied);
+  EXPECT_LT(GetTickCount() - start, 3000u);
+  kill(squatter, SIGKILL);
+  waitpid(squatter, nullptr, 0);
+  again = CNamedMutex::Create("Global\\" + name, false, &o);
+  EXPECT_EQ(o, Outcome::Created) << "the name is free once the other process is gone";
+}
+
+// The lock folder of the user's private names is never one another user made
+// or can write to; machine-wide names need no folder at all.
+TEST_F(NamedMutexTest, PrivateNamesRefuseAFolderOthersControlGlobalNamesNeedNone) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to hand a folder to another user";
+  const std::string folder = NamedMutexFolder();
+  ASSERT_TRUE(MakeFolders(folder, 0755));
+  ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+  Outcome o;
+  EXPECT_EQ(CNamedMutex::Create("Wait for Test", false, &o), nullptr);
+  EXPECT_EQ(o, Outcome::Failed);
+  auto global = CNamedMutex::Create("Global\\TestNoFolder", false, &o);
+  EXPECT_EQ(o, Outcome::Created);
+  ASSERT_EQ(chown(folder.c_str(), geteuid(), getegid()), 0);
+  ASSERT_EQ(chmod(folder.c_str(), 0777), 0);  // ours, but anyone may swap its lock files
+  EXPECT_EQ(CNamedMutex::Create("Wait for Test", false, &o), nullptr);
+  EXPECT_EQ(o, Outcome::Failed);
+  ASSERT_EQ(chmod(folder.c_str(), 0700), 0);
+  EXPECT_NE(CNamedMutex::Create("Wait for Test", false, &o), nullptr);
+  EXPECT_EQ(o, Outcome::Created);
+}
+
+// A lock held for ever on a private mutex's guard file (by a stuck process)
+// makes the creation fail after its time limit instead of waiting for ever.
+TEST_F(NamedMutexTest, StuckGuardLockFailsTheCreationInTime) {
+  Outcome o;
+  ASSERT_NE(CNamedMutex::Create("Guarded", false, &o), nullptr);
+  std::string guard;
+  for (DIR* d = opendir(NamedMutexFolder().c_str()); d;) {
+    dirent* e = readdir(d);
+    if (!e) {
+      closedir(d);
+      break;
+    }
+    std::string n = e->d_name;
+    if (n.size() > 6 && n.compare(n.size() - 6, 6, ".guard") == 0) guard = NamedMutexFolder() + "/" + n;
+  }
+  ASSERT_FALSE(guard.empty());
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int fd = open(guard.c_str(), O_RDWR);
+    (void)!write(ready[1], fd >= 0 && flock(fd, LOCK_EX) == 0 ? "y" : "n", 1);
+    pause();
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  ASSERT_EQ(c, 'y');
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(CNamedMutex::Create("Guarded", false, &o), nullptr);
+  EXPECT_EQ(o, Outcome::Failed);
+  EXPECT_LT(GetTickCount() - start, 15000u);
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
 }
 
 // -------------------------------------------------------------- settings

@@ -76,6 +76,9 @@ BOOL LoadJpeg(const char* path, const BYTE* buffer, DWORD size, HGLOBAL* bitmap,
   const tjscalingfactor factor{1, denom};
   const int outW = TJSCALED(w, factor);
   const int outH = TJSCALED(h, factor);
+  // A header that claims a picture beyond the bound is refused before the
+  // bitmap is allocated.
+  if (!JpegDecodedSizeAllowed(static_cast<uint64_t>(outW), static_cast<uint64_t>(outH))) return FALSE;
   const DWORD stride = DibStride24(outW);
   const size_t imageSize = static_cast<size_t>(stride) * static_cast<size_t>(outH);
   // Every row is written by the decoder; only the padding at the row ends

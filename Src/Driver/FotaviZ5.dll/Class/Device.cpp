@@ -29,8 +29,9 @@ BOOL Fail(DWORD dwError, DWORD* pdwError) {
 BOOL TransferResult(DeviceIoResult r, DWORD dwFailure, DWORD dwTimeout, DWORD* pdwError) {
   switch (r) {
     case DeviceIoResult::Ok: return TRUE;
-    // The platform's transfer is not left pending after its wait, so there
-    // is nothing to cancel on a time-out.
+    // The platform's transfer is not left pending after its wait, and a pipe
+    // transfer that ran out of time drops its connection, so that a late
+    // answer never reaches a later read.
     case DeviceIoResult::Timeout: return Fail(dwTimeout, pdwError);
     default: return Fail(dwFailure, pdwError);
   }
@@ -77,8 +78,10 @@ CDevice::~CDevice() = default;
 
 std::unique_ptr<CDeviceHandle> CDevice::bOpenDevice(DWORD dwMember, DWORD* pdwError) {
   *pdwError = 0;
-  auto set = CDeviceInfoSet::GetPresent(FOTAVI_DEVICE_CLASS_GUID);
+  std::string refusal;
+  auto set = CDeviceInfoSet::GetPresent(FOTAVI_DEVICE_CLASS_GUID, &refusal);
   if (!set) {
+    if (!refusal.empty()) theApp.m_Log.WriteLineF("INFO\t\t:%s", refusal.c_str());
     Fail(ERR_FOTAVI_INITDEVICE, pdwError);
     return nullptr;
   }

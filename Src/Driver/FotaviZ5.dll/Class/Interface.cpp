@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <new>
 
 #include "DeviceWnd.h"
@@ -28,6 +29,15 @@ struct COsVersion {
   DWORD dwMinor = 1;
   const char* pszCSDVersion = "Service Pack 3";
 };
+
+// Hands every message left in the calling thread's queue to `onMessage`,
+// past any further WM_QUIT. The worker threads call it after their loop has
+// ended, when the platform already refuses new posts, so each record that
+// reached the queue is answered.
+void DrainAll(const std::function<void(const MSG&)>& onMessage) {
+  bool bQuit = true;
+  while (bQuit) DrainMessages(onMessage, &bQuit);
+}
 
 }  // namespace
 
@@ -251,12 +261,15 @@ BOOL CInterface::bOpen(HWND hNotifyWnd, DWORD* pdwError) {
   m_pOpenItem->m_hTarget = hNotifyWnd;
   if (g_pDeviceWnd) g_pDeviceWnd->SetNotifyWindow(hNotifyWnd);
 
+  // A worker's id is published only after its own open message has been
+  // handled: until then nobody else can post to it, so its first message is
+  // that open message and the handshake below cannot be overtaken by a
+  // request that would wait for the interface lock this open holds.
   m_pDispatchThread = std::make_unique<CPlatformThread>([this] { DispatchThreadProc(); }, true, "FotaviZ5 dispatch");
-  m_dwDispatchThreadId.store(m_pDispatchThread->id());
   m_pDispatchThread->Resume();
   m_pOpenItem->Wait(INFINITE);
+  m_dwDispatchThreadId.store(m_pDispatchThread->id());
   m_pRequestThread = std::make_unique<CPlatformThread>([this] { RequestThreadProc(); }, true, "FotaviZ5 request");
-  m_dwRequestThreadId.store(m_pRequestThread->id());
   m_pRequestThread->Resume();
   m_pOpenItem->Wait(INFINITE);
 
@@ -264,11 +277,15 @@ BOOL CInterface::bOpen(HWND hNotifyWnd, DWORD* pdwError) {
     DWORD dwReturned = 0;
     WORD wSequence = 0;
     DWORD dwError = 0;
-    if (!bIoctl(IOCTL_FOTAVI_RESET, nullptr, 0, &dwReturned, &wSequence, &dwError)) {
+    BOOL bReset = bIoctl(IOCTL_FOTAVI_RESET, nullptr, 0, &dwReturned, &wSequence, &dwError);
+    if (bReset) Sleep(TimeLimits().dwResetPauseMs);
+    // Requests are taken from now on; one made before this point has failed
+    // with ERR_FOTAVI_NOOPEN without waiting.
+    m_dwRequestThreadId.store(m_pRequestThread->id());
+    if (!bReset) {
       // The device stays open; a later bOpen answers ERR_FOTAVI_ALREADYOPEN.
       return bFail("bOpen", ERR_FOTAVI_IOCTLRESET, pdwError);
     }
-    Sleep(TimeLimits().dwResetPauseMs);
     theApp.m_Log.WriteEnd(TRUE, "bOpen");
     return TRUE;
   }
@@ -295,6 +312,8 @@ BOOL CInterface::bCloseSequence(const char* pszName, DWORD* pdwError) {
     m_InterfaceLock.Unlock();
     return bFail(pszName, ERR_FOTAVI_NOOPEN, pdwError);
   }
+  // New requests fail at once from here on; queued ones are answered.
+  m_dwRequestThreadId.store(0);
   BOOL bResult;
   if (bPostToDispatcher(WM_FOTAVI_CLOSE, m_pOpenItem, FOTAVI_MODE_SYNC)) {
     m_pOpenItem->Wait(INFINITE);
@@ -613,7 +632,7 @@ void CInterface::DispatchThreadProc() {
   // Wake every reader and caller still waiting on this thread.
   CRequestItem* pItem = nullptr;
   while (m_Device.bPopPendingRead(&pItem)) bCompleteRequest(WM_FOTAVI_READ, pItem);
-  DrainMessages([this](const MSG& msg) {
+  DrainAll([this](const MSG& msg) {
     if (msg.message == WM_FOTAVI_READ || msg.message == WM_FOTAVI_WRITE || msg.message == WM_FOTAVI_IOCTL ||
         (msg.message == WM_FOTAVI_READEXEC && !(msg.lParam & kReadAgain))) {
       auto* p = reinterpret_cast<CRequestItem*>(msg.wParam);
@@ -699,7 +718,7 @@ void CInterface::OnDispatchMessage(const MSG& msg) {
 void CInterface::RequestThreadProc() {
   theApp.bPostMessage(nullptr, WM_FOTAVI_OPEN, reinterpret_cast<WPARAM>(m_pOpenItem), 0);
   RunMessageLoop([this](const MSG& msg) { OnRequestMessage(msg); });
-  DrainMessages([this](const MSG& msg) {
+  DrainAll([this](const MSG& msg) {
     if (msg.message == WM_FOTAVI_REQUEST) {
       auto* p = reinterpret_cast<CRequestItem*>(msg.lParam);
       p->m_bResult = FALSE;

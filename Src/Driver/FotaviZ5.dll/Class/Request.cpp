@@ -174,6 +174,10 @@ BOOL CRequest::bCommandAndResponse(CRequestItem* pItem, CCommandPacket* pPacket,
   pPacket->SetCommand(pItem->m_wSequence, pItem->m_Command);
   CNamedMutex::Outcome outcome;
   std::unique_ptr<CNamedMutex> pMutex = CNamedMutex::Create(kResponseMutex, false, &outcome);
+  if (!pMutex) {
+    // Its lock folder is missing or not the user's own (never trusted then).
+    theApp.m_Log.WriteTrace("CreateMutex(%s) failed, lock folder [%s]", kResponseMutex, NamedMutexFolder().c_str());
+  }
   // The exchange goes on even when the mutex cannot be had in time.
   bool bOwned = pMutex && pMutex->Wait(TimeLimits().dwMutexWaitMs) == WAIT_OBJECT_0;
   BOOL bResult = bWriteCommand(pItem, pPacket, pdwError);

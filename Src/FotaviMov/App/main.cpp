@@ -1,0 +1,22 @@
+// FotaviMov: the movie-recording program.
+#include <QApplication>
+
+#include "Common/QtUserInterfaceService.h"
+#include "LiveMainWnd.h"
+#include "MovApp.h"
+
+int main(int argc, char* argv[]) {
+  QApplication qapp(argc, argv);
+  qapp.setApplicationName(QStringLiteral("FotaviMov"));
+  CQtUserInterfaceService ui;
+  SetUserInterfaceService(&ui);
+  int rc = 1;
+  {
+    CFotaviMovApp app;
+    app.SetFrameFactory(&CreateMovMainFrame);
+    if (app.InitInstance()) rc = qapp.exec();
+    app.ExitInstance();
+  }
+  SetUserInterfaceService(nullptr);
+  return rc;
+}

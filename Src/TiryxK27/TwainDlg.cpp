@@ -1,0 +1,353 @@
+#include "TwainDlg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QStyle>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include "DsStrings.h"
+#include "Platform/Sync.h"
+
+// ------------------------------------------------------------ GUI thread
+
+namespace {
+
+std::mutex g_GuiLock;
+std::thread g_GuiThread;
+QObject* g_OwnContext = nullptr;  // lives on the thread the data source started
+std::atomic<bool> g_OwnThread{false};
+
+void QuitOwnThread() { StopDsGuiThread(); }
+
+// An object that lives on the GUI thread, NULL when there is none.
+QObject* GuiContext() {
+  std::lock_guard<std::mutex> g(g_GuiLock);
+  if (g_OwnThread.load()) return g_OwnContext;
+  if (QCoreApplication::instance()) return QCoreApplication::instance();
+  // Without a display Qt would end the process: no window then.
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) return nullptr;
+  // The host runs no Qt event loop: run one on a thread of our own.
+  auto ready = std::make_shared<CEvent>(true, false);
+  g_GuiThread = std::thread([ready] {
+    static int argc = 1;
+    static char name[] = "TiryxK27";
+    static char* argv[] = {name, nullptr};
+    auto* app = new QApplication(argc, argv);
+    app->setQuitOnLastWindowClosed(false);
+    g_OwnContext = new QObject;
+    ready->Set();
+    app->exec();
+    delete g_OwnContext;
+    g_OwnContext = nullptr;
+    delete app;
+  });
+  if (ready->Wait(15000) != WAIT_OBJECT_0) {
+    g_GuiThread.detach();
+    return nullptr;
+  }
+  g_OwnThread = true;
+  std::atexit(QuitOwnThread);
+  return g_OwnContext;
+}
+
+}  // namespace
+
+void StopDsGuiThread() {
+  std::lock_guard<std::mutex> g(g_GuiLock);
+  if (!g_OwnThread.load()) return;
+  if (g_OwnContext) QMetaObject::invokeMethod(g_OwnContext, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+  if (g_GuiThread.joinable()) g_GuiThread.join();
+  g_OwnThread = false;
+}
+
+bool RunOnDsGuiThread(std::function<void()> fn, unsigned timeoutMs) {
+  QObject* context = GuiContext();
+  if (!context) return false;
+  if (QThread::currentThread() == context->thread()) {
+    fn();
+    return true;
+  }
+  struct Call {
+    std::function<void()> fn;
+    CEvent done{true, false};
+  };
+  auto call = std::make_shared<Call>();
+  call->fn = std::move(fn);
+  if (!QMetaObject::invokeMethod(context, [call] {
+        call->fn();
+        call->done.Set();
+      }, Qt::QueuedConnection))
+    return false;
+  return call->done.Wait(timeoutMs) == WAIT_OBJECT_0;
+}
+
+// ------------------------------------------------------------ camera button
+
+CButtonCustom::CButtonCustom(int id, const QString& caption, QWidget* parent) : QPushButton(caption, parent), m_nId(id) {
+  setAutoDefault(false);
+  setFocusPolicy(Qt::TabFocus);
+}
+
+void CButtonCustom::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) {
+    m_PreviousFocus = QApplication::focusWidget();
+    if (onPress) onPress(m_nId);
+  }
+  QPushButton::mousePressEvent(event);
+}
+
+void CButtonCustom::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) {
+    if (onRelease) onRelease(m_nId);
+    QPushButton::mouseReleaseEvent(event);
+    if (m_PreviousFocus) m_PreviousFocus->setFocus();
+    return;
+  }
+  QPushButton::mouseReleaseEvent(event);
+}
+
+void CButtonCustom::mouseDoubleClickEvent(QMouseEvent* event) { mousePressEvent(event); }
+
+// ------------------------------------------------------------ dialog
+
+CTwainDlg::CTwainDlg(const TW_IDENTITY& identity, QWidget* parent) : QDialog(parent), m_Identity(identity) {
+  setWindowTitle(QString::fromStdString(DsString(IDS_DS_CAPTION)));
+  setObjectName("TiryxK27CaptureDialog");
+  auto* top = new QHBoxLayout(this);
+
+  auto* previewBox = new QGroupBox(tr("PREVIEW"), this);
+  auto* previewLayout = new QVBoxLayout(previewBox);
+  m_pPreview = new QLabel(previewBox);
+  m_pPreview->setFixedSize(m_nPreviewWidth.load(), m_nPreviewHeight.load());
+  m_pPreview->setAlignment(Qt::AlignCenter);
+  m_pPreview->setStyleSheet("background: black;");
+  m_pPreview->setObjectName("preview");
+  previewLayout->addWidget(m_pPreview);
+  top->addWidget(previewBox);
+
+  auto* right = new QVBoxLayout;
+  auto* controlBox = new QGroupBox(tr("CONTROL"), this);
+  auto* controlLayout = new QGridLayout(controlBox);
+  struct Cmd {
+    int id;
+    const char* caption;
+    const char* icon;
+    QStyle::StandardPixmap fallback;  // drawn by the style when the theme has no icon
+  };
+  const Cmd commands[] = {{IDC_TWAIN_STILL, "ST&ILL", "camera-photo", QStyle::SP_DialogSaveButton},
+                          {IDC_TWAIN_PLAY, "&PLAY", "media-playback-start", QStyle::SP_MediaPlay},
+                          {IDC_TWAIN_STOP, "&STOP", "media-playback-stop", QStyle::SP_MediaStop},
+                          {IDC_TWAIN_TRANSFER, "&TRANSFER", "document-send", QStyle::SP_ArrowRight},
+                          {IDC_TWAIN_CLOSE, "&CLOSE", "window-close", QStyle::SP_DialogCloseButton},
+                          {IDC_TWAIN_ABOUT, "&ABOUT...", "help-about", QStyle::SP_MessageBoxInformation}};
+  int index = 0;
+  for (const auto& c : commands) {
+    const QIcon icon = QIcon::fromTheme(c.icon, style()->standardIcon(c.fallback));
+    auto* button = new QPushButton(icon, QString::fromUtf8(c.caption), controlBox);
+    button->setAutoDefault(false);
+    button->setObjectName(QString("control%1").arg(c.id));
+    controlLayout->addWidget(button, index / 2, index % 2);
+    m_Controls[c.id] = button;
+    const int id = c.id;
+    connect(button, &QPushButton::clicked, this, [this, id] { Command(id); });
+    ++index;
+  }
+  right->addWidget(controlBox);
+
+  struct Group {
+    const char* title;
+    std::initializer_list<int> ids;
+  };
+  const Group groups[] = {{"IRIS", {IDC_IRIS_OPEN, IDC_IRIS_CLOSE, IDC_IRIS_NORMAL}},
+                          {"FOCUS", {IDC_FOCUS_NEAR, IDC_FOCUS_FAR, IDC_FOCUS_AUTO}},
+                          {"ZOOM", {IDC_ZOOM_TELE, IDC_ZOOM_WIDE}}};
+  for (const auto& group : groups) {
+    auto* box = new QGroupBox(tr(group.title), this);
+    auto* layout = new QHBoxLayout(box);
+    for (int id : group.ids) {
+      const CameraButtonInfo* info = FindCameraButton(id);
+      auto* button = new CButtonCustom(id, QString::fromUtf8(info ? info->caption : "?"), box);
+      button->setObjectName(QString("control%1").arg(id));
+      button->onPress = [this](int control) {
+        if (CCaptureCore* core = m_pCore.load()) core->OnCameraButtonPress(control);
+      };
+      button->onRelease = [this](int control) {
+        if (CCaptureCore* core = m_pCore.load()) core->OnCameraButtonRelease(control);
+      };
+      layout->addWidget(button);
+      m_Controls[id] = button;
+    }
+    right->addWidget(box);
+  }
+  right->addStretch(1);
+  top->addLayout(right);
+  m_Controls[IDC_TWAIN_STOP]->setEnabled(false);
+  m_Controls[IDC_TWAIN_TRANSFER]->setEnabled(false);
+}
+
+CTwainDlg::~CTwainDlg() = default;
+
+QPushButton* CTwainDlg::Control(int id) const {
+  auto it = m_Controls.find(id);
+  return it == m_Controls.end() ? nullptr : it->second;
+}
+
+template <typename Fn>
+void CTwainDlg::Queue(Fn fn) {
+  QPointer<CTwainDlg> self(this);
+  QMetaObject::invokeMethod(this, [self, fn] {
+    if (self) fn(self.data());
+  }, Qt::QueuedConnection);
+}
+
+void CTwainDlg::EnableControl(int id, bool enable) {
+  Queue([id, enable](CTwainDlg* d) {
+    if (QPushButton* b = d->Control(id)) b->setEnabled(enable);
+  });
+}
+
+void CTwainDlg::FocusControl(int id) {
+  Queue([id](CTwainDlg* d) {
+    if (QPushButton* b = d->Control(id)) b->setFocus();
+  });
+}
+
+void CTwainDlg::ShowPreview(const CBitmap24& picture) {
+  QImage copy = picture.copy();
+  Queue([copy](CTwainDlg* d) {
+    d->m_Shown = copy;
+    d->m_pPreview->setPixmap(QPixmap::fromImage(copy));
+  });
+}
+
+void CTwainDlg::PreviewSize(int* width, int* height) {
+  if (width) *width = m_nPreviewWidth.load();
+  if (height) *height = m_nPreviewHeight.load();
+}
+
+void CTwainDlg::ShowMessage(const std::string& text) {
+  Queue([text](CTwainDlg*) { DsMessageBox(text); });
+}
+
+void CTwainDlg::OnDeviceArrived() {
+  Queue([](CTwainDlg* d) {
+    if (CCaptureCore* core = d->m_pCore.load()) core->OnDeviceArrived();
+  });
+}
+
+void CTwainDlg::OnDeviceRemoved() {
+  Queue([](CTwainDlg* d) {
+    if (CCaptureCore* core = d->m_pCore.load()) core->OnDeviceRemoved();
+  });
+}
+
+void CTwainDlg::Command(int id) {
+  CCaptureCore* core = m_pCore.load();
+  if (id == IDC_TWAIN_ABOUT) {
+    ShowAbout();
+    return;
+  }
+  if (!core) return;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  switch (id) {
+    case IDC_TWAIN_STILL: core->OnStill(); break;
+    case IDC_TWAIN_PLAY: core->OnPlay(); break;
+    case IDC_TWAIN_STOP: core->OnStop(); break;
+    case IDC_TWAIN_TRANSFER: core->OnTransfer(); break;
+    case IDC_TWAIN_CLOSE: core->OnClose(); break;
+    default: break;
+  }
+  QApplication::restoreOverrideCursor();
+}
+
+void CTwainDlg::ShowAbout() {
+  QDialog box(nullptr);
+  box.setObjectName("TiryxK27VersionBox");
+  box.setWindowTitle(QString::fromStdString(DsString(IDS_DS_CAPTION)));
+  auto* layout = new QVBoxLayout(&box);
+  auto* form = new QFormLayout;
+  form->addRow(tr("Product Name"), new QLabel(QString::fromLatin1(m_Identity.ProductName), &box));
+  form->addRow(tr("Version"), new QLabel(QString::fromLatin1(m_Identity.Version.Info), &box));
+  form->addRow(tr("Company"), new QLabel(QString::fromLatin1(m_Identity.Manufacturer), &box));
+  layout->addLayout(form);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &box);
+  connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+  layout->addWidget(buttons);
+  box.exec();
+}
+
+void CTwainDlg::closeEvent(QCloseEvent* event) {
+  // Closing the window asks the application to close the source, like CLOSE.
+  event->ignore();
+  Command(IDC_TWAIN_CLOSE);
+}
+
+void CTwainDlg::reject() { Command(IDC_TWAIN_CLOSE); }
+
+// ------------------------------------------------------------ the dialog for the state machine
+
+namespace {
+
+class CQtCaptureDialog : public ICaptureDialog {
+ public:
+  ~CQtCaptureDialog() override {
+    CTwainDlg* dlg = m_pDlg;
+    if (dlg) RunOnDsGuiThread([dlg] { dlg->SetCore(nullptr); });
+    // The preview thread ends before the window goes, so it never talks to a
+    // window that is being destroyed.
+    if (m_pCore) m_pCore->StopLiveThread();
+    m_pCore.reset();
+    if (dlg) RunOnDsGuiThread([dlg] { delete dlg; });
+    // Qt makes some of its globals while a window is in use, and they are
+    // destroyed at exit in the reverse order of their making: ending the GUI
+    // thread must come before them, so its exit handler is registered anew.
+    if (g_OwnThread.load()) std::atexit(QuitOwnThread);
+  }
+
+  bool Create(const CaptureDialogParams& p) {
+    TW_IDENTITY identity = *p.identity;
+    bool made = RunOnDsGuiThread([&] {
+      m_pDlg = new CTwainDlg(identity);
+      m_pDlg->setAttribute(Qt::WA_DeleteOnClose, false);
+    });
+    if (!made || !m_pDlg) return false;
+    m_pCore = std::make_unique<CCaptureCore>(p.link, p.image, p.owner, m_pDlg);
+    CTwainDlg* dlg = m_pDlg;
+    CCaptureCore* core = m_pCore.get();
+    if (!core->Start()) return false;
+    return RunOnDsGuiThread([dlg, core] {
+      dlg->SetCore(core);
+      dlg->show();
+      dlg->raise();
+      dlg->activateWindow();
+    });
+  }
+
+  CCaptureCore* Core() override { return m_pCore.get(); }
+  IDeviceLinkTarget* NotifyTarget() override { return m_pDlg; }
+
+ private:
+  CTwainDlg* m_pDlg = nullptr;
+  std::unique_ptr<CCaptureCore> m_pCore;
+};
+
+}  // namespace
+
+std::unique_ptr<ICaptureDialog> MakeQtCaptureDialog(const CaptureDialogParams& params) {
+  auto dialog = std::make_unique<CQtCaptureDialog>();
+  if (!dialog->Create(params)) return nullptr;
+  return dialog;
+}

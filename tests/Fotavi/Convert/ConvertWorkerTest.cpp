@@ -1,0 +1,506 @@
+// The conversion worker with JPEG and BMP sources: sizes, numbering, the
+// order of a folder run, error entries, stops and Cancel.
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <mutex>
+
+#include <gtest/gtest.h>
+
+#include "ConvertStrings.h"
+#include "ConvertTestSupport.h"
+#include "ConvertWorker.h"
+#include "ErrorEntry.h"
+#include "Platform/GlobalMemory.h"
+#include "Platform/UiService.h"
+
+using namespace convert_test;
+
+namespace {
+
+class RecordingHost : public IConvertHost {
+ public:
+  void SetProgressText(const std::string& text) override {
+    std::function<void(const std::string&)> hook;
+    {
+      std::lock_guard<std::mutex> guard(m_Lock);
+      texts.push_back(text);
+      hook = onText;
+    }
+    if (hook) hook(text);
+  }
+  void SetProgressPos(int position) override {
+    std::lock_guard<std::mutex> guard(m_Lock);
+    positions.push_back(position);
+  }
+  void ShowMessage(UINT stringId, UINT type) override {
+    std::lock_guard<std::mutex> guard(m_Lock);
+    messages.emplace_back(stringId, type);
+  }
+  void ConvertEnd(int result) override {
+    std::lock_guard<std::mutex> guard(m_Lock);
+    ends.push_back(result);
+  }
+
+  std::mutex m_Lock;
+  std::vector<std::string> texts;
+  std::vector<int> positions;
+  std::vector<std::pair<UINT, UINT>> messages;
+  std::vector<int> ends;
+  std::function<void(const std::string&)> onText;
+};
+
+class ConvertWorkerTest : public ConvertFixture {
+ protected:
+  RecordingHost m_Host;
+};
+
+// ------------------------------------------------------------ sizes
+
+struct AcceptCase {
+  int width, height;
+  bool accepted;
+};
+
+class ConvertibleSizeTest : public ::testing::TestWithParam<AcceptCase> {};
+
+TEST_P(ConvertibleSizeTest, Accepts) {
+  const AcceptCase c = GetParam();
+  EXPECT_EQ(c.accepted, CConvertWorker::IsConvertibleSize(c.width, c.height)) << c.width << "x" << c.height;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ConvertibleSizeTest,
+                         ::testing::Values(AcceptCase{2592, 1944, true}, AcceptCase{1024, 768, true},
+                                           AcceptCase{16, 8, true}, AcceptCase{2608, 1944, false},
+                                           AcceptCase{2592, 1952, false}, AcceptCase{1000, 704, false},
+                                           AcceptCase{1024, 770, false}, AcceptCase{0, 8, false},
+                                           AcceptCase{16, 0, false}, AcceptCase{-16, 8, false}));
+
+struct FitCase {
+  int width, height;
+  int canvasW, canvasH, x, y, drawnW, drawnH;
+  bool reduced;
+};
+
+class FitGeometryTest : public ::testing::TestWithParam<FitCase> {};
+
+TEST_P(FitGeometryTest, CanvasAndPlacement) {
+  const FitCase c = GetParam();
+  ConvertFitGeometry g;
+  ASSERT_TRUE(CConvertWorker::GetFitGeometry(c.width, c.height, &g));
+  EXPECT_EQ(c.canvasW, g.canvasWidth);
+  EXPECT_EQ(c.canvasH, g.canvasHeight);
+  EXPECT_EQ(c.x, g.x);
+  EXPECT_EQ(c.y, g.y);
+  EXPECT_EQ(c.drawnW, g.width);
+  EXPECT_EQ(c.drawnH, g.height);
+  EXPECT_EQ(c.reduced, g.reduced);
+  EXPECT_TRUE(CConvertWorker::IsConvertibleSize(g.canvasWidth, g.canvasHeight));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FitGeometryTest,
+    ::testing::Values(
+        FitCase{1000, 700, 1008, 712, 4, 6, 1000, 700, false},      // width rounded, height follows, then to 8
+        FitCase{1, 1, 16, 16, 7, 7, 1, 1, false},                   // smallest picture
+        FitCase{5184, 1296, 2592, 1944, 0, 648, 2592, 648, true},   // wide: full width, centred down
+        FitCase{5184, 3888, 2592, 1944, 0, 0, 2592, 1944, true},    // half size, whole canvas
+        FitCase{2592, 1944, 2592, 1944, 0, 0, 2592, 1944, false},   // the largest accepted size
+        FitCase{1024, 700, 1024, 704, 0, 2, 1024, 700, false},      // only the height rounded
+        FitCase{2590, 1944, 2592, 1944, 1, 0, 2590, 1944, false},   // the height would pass 1944
+        FitCase{100, 3000, 2592, 1944, 1264, 0, 64, 1944, true},    // tall: full height, centred across
+        FitCase{3000, 1, 2592, 1944, 0, 971, 2592, 1, true}));      // a drawn height of at least 1
+
+TEST(FitGeometry, RefusesEmptySizes) {
+  ConvertFitGeometry g;
+  EXPECT_FALSE(CConvertWorker::GetFitGeometry(0, 5, &g));
+  EXPECT_FALSE(CConvertWorker::GetFitGeometry(5, 0, &g));
+  CBitmap24 out;
+  EXPECT_FALSE(CConvertWorker::ConvertBmpSize(QImage(), &out));
+}
+
+TEST(ConvertBmpSize, DrawsThePictureOnBlackWhereTheGeometrySays) {
+  QImage source(1000, 700, QImage::Format_BGR888);
+  source.fill(QColor(200, 40, 40));
+  CBitmap24 out;
+  ASSERT_TRUE(CConvertWorker::ConvertBmpSize(source, &out));
+  ASSERT_EQ(QSize(1008, 712), out.size());
+  EXPECT_EQ(qRgb(0, 0, 0), out.pixel(3, 6));
+  EXPECT_EQ(qRgb(0, 0, 0), out.pixel(4, 5));
+  EXPECT_EQ(qRgb(200, 40, 40), out.pixel(4, 6));
+  EXPECT_EQ(qRgb(200, 40, 40), out.pixel(1003, 705));
+  EXPECT_EQ(qRgb(0, 0, 0), out.pixel(1004, 705));
+  EXPECT_EQ(qRgb(0, 0, 0), out.pixel(1003, 706));
+
+  QImage wide(5184, 1296, QImage::Format_BGR888);
+  wide.fill(QColor(20, 200, 90));
+  ASSERT_TRUE(CConvertWorker::ConvertBmpSize(wide, &out));
+  ASSERT_EQ(QSize(2592, 1944), out.size());
+  EXPECT_EQ(qRgb(0, 0, 0), out.pixel(1000, 647));
+  EXPECT_TRUE(Near(out.pixel(0, 648), QColor(20, 200, 90), 2));
+  EXPECT_TRUE(Near(out.pixel(2591, 1295), QColor(20, 200, 90), 2));
+  EXPECT_EQ(qRgb(0, 0, 0), out.pixel(1000, 1296));
+}
+
+// ------------------------------------------------------------ error entries
+
+TEST(ErrorEntry, IsA1040ByteBlockOfTwoUtf16Fields) {
+  const size_t before = GlobalBlockCount();
+  ErrorEntryList list;
+  ASSERT_TRUE(AddErrorEntry(&list, "/pics/Bild \xC3\xBC.jpg", "Unable to convert file."));
+  ASSERT_TRUE(AddErrorEntry(&list, std::string(300, 'n'), std::string(400, 'm')));
+  ASSERT_EQ(2u, list.size());
+  EXPECT_EQ(ERROR_ENTRY_SIZE, GlobalSize(list[0]));
+  const auto* raw = static_cast<const char16_t*>(GlobalLock(list[0]));
+  ASSERT_NE(nullptr, raw);
+  EXPECT_EQ(u'/', raw[0]);
+  EXPECT_EQ(u'\u00FC', raw[11]);
+  EXPECT_EQ(u'.', raw[12]);
+  EXPECT_EQ(0, raw[16]);
+  EXPECT_EQ(u'U', raw[260]);  // the message starts at byte 520
+  GlobalUnlock(list[0]);
+  EXPECT_EQ("/pics/Bild \xC3\xBC.jpg", ErrorEntryFileName(list[0]));
+  EXPECT_EQ("Unable to convert file.", ErrorEntryMessage(list[0]));
+  // Each field keeps 259 characters and its terminating zero.
+  EXPECT_EQ(std::string(259, 'n'), ErrorEntryFileName(list[1]));
+  EXPECT_EQ(std::string(259, 'm'), ErrorEntryMessage(list[1]));
+  FreeErrorEntries(&list);
+  EXPECT_TRUE(list.empty());
+  EXPECT_EQ(before, GlobalBlockCount());
+}
+
+// ------------------------------------------------------------ numbering
+
+struct NumberCase {
+  std::vector<std::string> files;    // present in the output folder
+  std::vector<std::string> folders;  // folders there
+  const char* expected;
+};
+
+class NumberingTest : public ConvertWorkerTest, public ::testing::WithParamInterface<NumberCase> {};
+
+TEST_P(NumberingTest, TheFirstPictureTakesTheNextNumber) {
+  const NumberCase& c = GetParam();
+  for (const std::string& f : c.files) WriteFile(m_Out + "/" + f, "x");
+  for (const std::string& d : c.folders) std::filesystem::create_directories(m_Out + "/" + d);
+  WriteJpeg(m_In + "/p.jpg", 32, 16, Qt::red);
+  CConvertWorker worker(m_Work, &m_Host);
+  CLocalDestination dest(m_Out);
+  EXPECT_EQ(1, RunFile(&worker, m_In + "/p.jpg", &dest));
+  EXPECT_TRUE(worker.GetErrorList().empty());
+  EXPECT_TRUE(Exists(m_Out + "/" + c.expected)) << c.expected;
+  EXPECT_EQ(c.files.size() + c.folders.size() + 1, ListFolder(m_Out).size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, NumberingTest,
+    ::testing::Values(NumberCase{{}, {}, "IMAG0001.jpg"},
+                      NumberCase{{"IMAG0007.JPG", "IMAGABCD.JPG"}, {}, "IMAG0008.jpg"},
+                      NumberCase{{"imag0003.jpg", "IMAG0002.Jpg"}, {"IMAG0050.JPG"}, "IMAG0004.jpg"},
+                      NumberCase{{"IMAG0000.JPG", "IMAG10000.JPG", "IMAG0009.JPEG", "XIMAG0009.JPG"}, {}, "IMAG0001.jpg"},
+                      NumberCase{{"IMAG-001.JPG", "IMAG 12.JPG"}, {}, "IMAG0001.jpg"},
+                      NumberCase{{"IMAG9998.JPG"}, {}, "IMAG9999.jpg"}));
+
+TEST_F(ConvertWorkerTest, NumbersRunOutAt9999AndEveryFileLeftIsListed) {
+  WriteFile(m_Out + "/IMAG9998.JPG", "x");
+  for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) WriteJpeg(m_In + "/" + name, 32, 16, Qt::blue);
+  CConvertWorker worker(m_Work, &m_Host);
+  CLocalDestination dest(m_Out);
+  EXPECT_EQ(1, RunFolder(&worker, &dest));
+  EXPECT_TRUE(Exists(m_Out + "/IMAG9999.jpg"));
+  const auto entries = Entries(worker);
+  ASSERT_EQ(2u, entries.size());
+  EXPECT_EQ(std::make_pair(m_In + "/b.jpg", std::string("File already exists in the output folder.")), entries[0]);
+  EXPECT_EQ(std::make_pair(m_In + "/c.jpg", std::string("File already exists in the output folder.")), entries[1]);
+  EXPECT_EQ(2u, ListFolder(m_Out).size());
+}
+
+TEST_F(ConvertWorkerTest, AnOutputPathTooLongStopsTheRun) {
+  // A folder whose picture paths would pass 260 characters.
+  std::string deep = m_Out;
+  while (deep.size() < 250) deep += "/dddddddddddddddddddd";
+  std::filesystem::create_directories(deep);
+  WriteJpeg(m_In + "/a.jpg", 32, 16, Qt::blue);
+  WriteJpeg(m_In + "/b.jpg", 32, 16, Qt::blue);
+  CConvertWorker worker(m_Work, &m_Host);
+  CLocalDestination dest(deep);
+  RunFolder(&worker, &dest);
+  const auto entries = Entries(worker);
+  ASSERT_EQ(2u, entries.size());
+  EXPECT_EQ("The output folder is not available.", entries[0].second);
+  EXPECT_EQ("The output folder is not available.", entries[1].second);
+  EXPECT_TRUE(ListFolder(deep).empty());
+}
+
+// ------------------------------------------------------------ folder runs
+
+TEST_F(ConvertWorkerTest, EnumFilesTakesJpgThenBmpThenPptThenPptxInNameOrderWithoutCase) {
+  for (const char* name : {"b.JPG", "a.jpg", "C.jpg", "c.bmp", "z.ppt", "d.pptx", "e.PPT", "f.jpeg", "g.pptx.bak",
+                           "h.JPG.bmp", "noext", ".jpg"}) {
+    WriteFile(m_In + "/" + name, "x");
+  }
+  std::filesystem::create_directories(m_In + "/dir.jpg");
+  const std::vector<std::string> files = CConvertWorker::EnumFiles(m_In);
+  std::vector<std::string> names;
+  for (const std::string& f : files) names.push_back(f.substr(m_In.size() + 1));
+  EXPECT_EQ((std::vector<std::string>{".jpg", "a.jpg", "b.JPG", "C.jpg", "c.bmp", "h.JPG.bmp", "e.PPT", "z.ppt",
+                                      "d.pptx"}),
+            names);
+  // Full paths, the folder given with or without its trailing separator.
+  EXPECT_EQ(m_In + "/a.jpg", CConvertWorker::EnumFiles(m_In + "/")[1]);
+}
+
+TEST_F(ConvertWorkerTest, AFolderRunConvertsInKindOrderAtTheQualityAndSampling) {
+  // Widths tell the pictures apart in the output.
+  WriteJpeg(m_In + "/b.jpg", 48, 16, Qt::green);
+  WriteJpeg(m_In + "/a.jpg", 32, 16, Qt::red);
+  WriteBmp(m_In + "/c.bmp", 64, 16, QColor(0, 0, 255));
+  WriteBmp8(m_In + "/d.bmp", 80, 16, QColor(255, 0, 255));
+  WriteJpeg(m_In + "/e.jpg", 1000, 700, QColor(255, 255, 255));  // fitted onto a canvas
+  CConvertWorker worker(m_Work, &m_Host);
+  CLocalDestination dest(m_Out);
+  EXPECT_EQ(1, RunFolder(&worker, &dest));
+  EXPECT_TRUE(worker.GetErrorList().empty());
+  const std::vector<std::pair<int, QColor>> expected = {
+      {32, Qt::red}, {48, Qt::green}, {1008, QColor(255, 255, 255)}, {64, QColor(0, 0, 255)},
+      {80, QColor(255, 0, 255)}};
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const std::string path = m_Out + "/" + ConvertFileName(static_cast<int>(i) + 1);
+    const QImage image = ReadImage(path);
+    ASSERT_FALSE(image.isNull()) << path;
+    EXPECT_EQ(expected[i].first, image.width()) << path;
+    EXPECT_TRUE(Near(image.pixel(image.width() / 2, image.height() / 2), expected[i].second)) << path;
+    const std::string file = ReadFile(path);
+    const ExifSegment seg = FindExifSegment(file);
+    ASSERT_TRUE(seg.found) << path;
+    TiffIfd exif;
+    ASSERT_TRUE(ReadIfd(seg.tiff, 114, &exif));
+    EXPECT_EQ(static_cast<uint32_t>(image.width()), exif.entries[6].valueOrOffset) << path;
+    EXPECT_EQ(static_cast<uint32_t>(image.height()), exif.entries[7].valueOrOffset) << path;
+    // Quality 75: the first luminance and chrominance quantisers of the
+    // standard tables at half scale are 8 and 9.
+    const size_t dqt = file.find("\xFF\xDB", seg.segmentEnd);
+    ASSERT_NE(std::string::npos, dqt);
+    EXPECT_EQ(8, static_cast<uint8_t>(file[dqt + 5])) << path;
+    const size_t second = file.find(std::string("\x01", 1), dqt + 5 + 64);
+    ASSERT_NE(std::string::npos, second);
+    EXPECT_EQ(9, static_cast<uint8_t>(file[second + 1])) << path;
+  }
+  EXPECT_FALSE(Exists(m_Out + "/IMAG0006.jpg"));
+  if (HaveProgram("exiftool")) {
+    EXPECT_EQ("YCbCr4:2:2 (2 1)\n", RunCommand("exiftool -s3 -YCbCrSubSampling " + Quote(m_Out + "/IMAG0001.jpg")));
+  }
+  // The count text before and after every file.
+  EXPECT_EQ((std::vector<std::string>{"0 / 5", "0 / 5", "1 / 5", "1 / 5", "2 / 5", "2 / 5", "3 / 5", "3 / 5",
+                                      "4 / 5", "4 / 5", "5 / 5"}),
+            m_Host.texts);
+  EXPECT_EQ(100, m_Host.positions.back());
+  EXPECT_TRUE(m_Host.messages.empty());
+}
+
+TEST_F(ConvertWorkerTest, UnreadableFilesBecomeEntriesAndTheRunGoesOn) {
+  WriteJpeg(m_In + "/a.jpg", 32, 16, Qt::red);
+  WriteFile(m_In + "/broken.jpg", "no picture at all");
+  const std::string whole = ReadFile(m_In + "/a.jpg");
+  WriteFile(m_In + "/cut.jpg", whole.substr(0, whole.size() / 2));
+  WriteFile(m_In + "/bad.bmp", "BM but nothing else");
+  WriteBmp(m_In + "/good.bmp", 16, 8, Qt::blue);
+  CConvertWorker worker(m_Work, &m_Host);
+  CLocalDestination dest(m_Out);
+  EXPECT_EQ(1, RunFolder(&worker, &dest));
+  const auto entries = Entries(worker);
+  ASSERT_EQ(3u, entries.size());
+  EXPECT_EQ(std::make_pair(m_In + "/broken.jpg", std::string("Unable to convert file.")), entries[0]);
+  EXPECT_EQ(std::make_pair(m_In + "/cut.jpg", std::string("Unable to convert file.")), entries[1]);
+  EXPECT_EQ(std::make_pair(m_In + "/bad.bmp", std::string("Unable to convert file.")), entries[2]);
+  EXPECT_FALSE(worker.IsFatal());
+  // a.jpg took 1; the failed ones used up their numbers, good.bmp has 5.
+  EXPECT_EQ((std::vector<std::string>{"IMAG0001.jpg", "IMAG0005.jpg"}), ListFolder(m_Out));
+}
+
+TEST_F(ConvertWorkerTest, AFileOfAnotherKindIsRefusedInFileMode) {
+  WriteJpeg(m_In + "/p.jpeg", 32, 16, Qt::red);
+  CConvertWorker worker(m_Work, &m_Host);
+  CLocalDestination dest(m_Out);
+  EXPECT_EQ(0, RunFile(&worker, m_In + "/p.jpeg", &dest));
+  ASSERT_EQ(1u, m_Host.messages.size());
+  EXPECT_EQ(IDS_CNV_INVALID_TYPE, m_Host.messages[0].first);
+  EXPECT_EQ(MB_ICONWARNING, m_Host.messages[0].second);
+  EXPECT_TRUE(worker.GetErrorList().empty());
+  EXPECT_TRUE(ListFolder(m_Out).empty());
+}
+
+TEST_F(ConvertWorkerTest, AFolderWithoutConvertibleFilesSaysSo) {
+  WriteFile(m_In + "/readme.txt", "x");
+  CConvertWorker worker(m_Work, &m_Host);
+  CLocalDestination dest(m_Out);
+  EXPECT_EQ(0, RunFolder(&worker, &dest));
+  ASSERT_EQ(1u, m_Host.messages.size());
+  EXPECT_EQ(IDS_CNV_NO_FILES, m_Host.messages[0].first);
+  EXPECT_EQ("There is no file that can be converted.", ConvertText(IDS_CNV_NO_FILES));
+}
+
+TEST_F(ConvertWorkerTest, FileModeReportsOneOfOne) {
+  WriteJpeg(m_In + "/p.JPG", 32, 16, Qt::red);
+  CConvertWorker worker(m_Work, &m_Host);
+  CLocalDestination dest(m_Out);
+  EXPECT_EQ(1, RunFile(&worker, m_In + "/p.JPG", &dest));
+  EXPECT_EQ((std::vector<std::string>{"0 / 1", "1 / 1"}), m_Host.texts);
+  EXPECT_EQ((std::vector<int>{0, 100}), m_Host.positions);
+  EXPECT_EQ((std::vector<std::string>{"IMAG0001.jpg"}), ListFolder(m_Out));
+}
+
+// ------------------------------------------------------------ Cancel and the thread
+
+TEST_F(ConvertWorkerTest, CancelListsEveryFileNotYetConverted) {
+  for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) WriteJpeg(m_In + "/" + name, 32, 16, Qt::red);
+  CConvertWorker worker(m_Work, &m_Host);
+  CLocalDestination dest(m_Out);
+  m_Host.onText = [&](const std::string& text) {
+    if (text == "1 / 4") worker.Cancel();
+  };
+  worker.SetFileMode(false);
+  worker.SetSourceFolder(m_In);
+  worker.SetDestination(&dest);
+  ASSERT_TRUE(worker.Start());
+  worker.Join();
+  EXPECT_EQ((std::vector<int>{1}), m_Host.ends);
+  EXPECT_EQ(0, worker.IsRunning());
+  const auto entries = Entries(worker);
+  ASSERT_EQ(3u, entries.size());
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(m_In + "/" + std::string(1, static_cast<char>('b' + i)) + ".jpg", entries[i].first);
+    EXPECT_EQ("Operation was canceled.", entries[i].second);
+  }
+  EXPECT_EQ((std::vector<std::string>{"IMAG0001.jpg"}), ListFolder(m_Out));
+}
+
+TEST_F(ConvertWorkerTest, ACancelRightAfterTheStartIsNeverUndoneByTheWorker) {
+  for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg"}) {
+    WriteJpeg(m_In + "/" + name, 32, 16, Qt::red);
+  }
+  CConvertWorker worker(m_Work, &m_Host);
+  CLocalDestination dest(m_Out);
+  worker.SetFileMode(false);
+  worker.SetSourceFolder(m_In);
+  worker.SetDestination(&dest);
+  ASSERT_TRUE(worker.Start());
+  EXPECT_FALSE(worker.Start());  // one run at a time
+  worker.Cancel();
+  worker.Join();
+  // At most the file in hand when Cancel came is converted.
+  EXPECT_LE(ListFolder(m_Out).size(), 1u);
+  EXPECT_GE(worker.GetErrorList().size(), 4u);
+  EXPECT_EQ(0, worker.IsRunning());
+  EXPECT_EQ((std::vector<int>{1}), m_Host.ends);
+}
+
+// ------------------------------------------------------------ a card-like destination
+
+// Stages into a folder and answers each delivery with the next card status.
+class ScriptedCard : public IConvertDestination {
+ public:
+  ScriptedCard(std::string staging, std::vector<DWORD> statuses)
+      : m_Staging(std::move(staging)), m_Statuses(std::move(statuses)) {}
+  bool IsCard() const override { return true; }
+  bool GetMaxNumber(int* number, UINT* message) override {
+    if (!listingWorks) {
+      *message = IDS_CNV_SD_TRANSFER;
+      return false;
+    }
+    *number = highest;
+    return true;
+  }
+  NameResult MakeOutputName(int number, std::string* path, UINT*) override {
+    *path = m_Staging + "/" + ConvertFileName(number);
+    return NAME_OK;
+  }
+  int Deliver(const std::string& path) override {
+    delivered.push_back(path.substr(path.rfind('/') + 1));
+    stagedExisted.push_back(Exists(path));
+    const DWORD status = m_Statuses.empty() ? 0 : m_Statuses.front();
+    if (!m_Statuses.empty()) m_Statuses.erase(m_Statuses.begin());
+    return TransferCodeForStatus(status);
+  }
+  void EndOfSeries() override { ++ends; }
+
+  bool listingWorks = true;
+  int highest = 0;
+  std::vector<std::string> delivered;
+  std::vector<bool> stagedExisted;
+  int ends = 0;
+
+ private:
+  std::string m_Staging;
+  std::vector<DWORD> m_Statuses;
+};
+
+struct CardStopCase {
+  DWORD status;
+  const char* text;
+};
+
+class CardStopTest : public ConvertWorkerTest, public ::testing::WithParamInterface<CardStopCase> {};
+
+TEST_P(CardStopTest, AStatusThatEndsTheCardStopsTheRun) {
+  for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) WriteJpeg(m_In + "/" + name, 32, 16, Qt::red);
+  ScriptedCard card(m_Out, {0, GetParam().status});
+  CConvertWorker worker(m_Work, &m_Host);
+  EXPECT_EQ(1, RunFolder(&worker, &card));
+  EXPECT_EQ((std::vector<std::string>{"IMAG0001.jpg", "IMAG0002.jpg"}), card.delivered);
+  EXPECT_EQ((std::vector<bool>{true, true}), card.stagedExisted);
+  const auto entries = Entries(worker);
+  ASSERT_EQ(2u, entries.size());
+  EXPECT_EQ(std::make_pair(m_In + "/b.jpg", std::string(GetParam().text)), entries[0]);
+  EXPECT_EQ(std::make_pair(m_In + "/c.jpg", std::string(GetParam().text)), entries[1]);
+  EXPECT_TRUE(ListFolder(m_Out).empty());  // every staged file deleted
+  EXPECT_EQ(1, card.ends);                 // the folder run itself went through
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CardStopTest,
+    ::testing::Values(
+        CardStopCase{1, "Unable to use the main unit.  Please confirm the power supply or the connection."},
+        CardStopCase{512, "Insufficient capacity of SD memory."},
+        CardStopCase{0x80000000u, "Unable to transfer file to SD memory."}));
+
+TEST_F(ConvertWorkerTest, StatusesThatLeaveTheCardUsableGiveAnEntryAndTheRunGoesOn) {
+  for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) WriteJpeg(m_In + "/" + name, 32, 16, Qt::red);
+  ScriptedCard card(m_Out, {8, 77, 0});
+  CConvertWorker worker(m_Work, &m_Host);
+  EXPECT_EQ(1, RunFolder(&worker, &card));
+  EXPECT_EQ(3u, card.delivered.size());
+  const auto entries = Entries(worker);
+  ASSERT_EQ(2u, entries.size());
+  EXPECT_EQ(std::make_pair(m_In + "/a.jpg", std::string("Unable to read locked image.")), entries[0]);
+  EXPECT_EQ(std::make_pair(m_In + "/b.jpg", std::string("Unable to transfer file to SD memory.")), entries[1]);
+}
+
+TEST_F(ConvertWorkerTest, AFailedCardListingStopsInsteadOfNumberingFromOne) {
+  WriteJpeg(m_In + "/a.jpg", 32, 16, Qt::red);
+  WriteJpeg(m_In + "/b.jpg", 32, 16, Qt::red);
+  ScriptedCard card(m_Out, {});
+  card.listingWorks = false;
+  CConvertWorker worker(m_Work, &m_Host);
+  RunFolder(&worker, &card);
+  EXPECT_TRUE(card.delivered.empty());
+  const auto entries = Entries(worker);
+  ASSERT_EQ(2u, entries.size());
+  EXPECT_EQ("Unable to transfer file to SD memory.", entries[0].second);
+  EXPECT_EQ("Unable to transfer file to SD memory.", entries[1].second);
+}
+
+TEST_F(ConvertWorkerTest, TheEndOfASeriesIsToldOnlyAfterASuccessfulRun) {
+  WriteJpeg(m_In + "/a.jpg", 32, 16, Qt::red);
+  ScriptedCard card(m_Out, {0});
+  card.highest = 41;
+  CConvertWorker worker(m_Work, &m_Host);
+  EXPECT_EQ(1, RunFile(&worker, m_In + "/a.jpg", &card));
+  EXPECT_EQ((std::vector<std::string>{"IMAG0042.jpg"}), card.delivered);
+  EXPECT_EQ(1, card.ends);
+  WriteFile(m_In + "/bad.jpg", "x");
+  EXPECT_EQ(0, RunFile(&worker, m_In + "/bad.jpg", &card));
+  EXPECT_EQ(1, card.ends);
+}
+
+}  // namespace

@@ -1,0 +1,150 @@
+// The capture dialog's window: its controls and captions, labels that fit,
+// the close box asking to close, the version box, and view calls from
+// another thread arriving on the window's thread.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+#include <thread>
+
+#include "CaptureCore.h"
+#include "TwainDSApp.h"
+#include "TwainDlg.h"
+
+namespace {
+
+class RecordingOwner : public ICaptureOwner {
+ public:
+  void OnUserTransfer() override { ++transfers; }
+  void OnUserClose() override { ++closes; }
+  int transfers = 0;
+  int closes = 0;
+};
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+class Dialog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dialog = std::make_unique<CTwainDlg>(CTwainDSApp::MakeIdentity());
+    core = std::make_unique<CCaptureCore>(&link, &image, &owner, dialog.get());
+    dialog->SetCore(core.get());
+    dialog->show();
+    QCoreApplication::processEvents();
+  }
+  void TearDown() override {
+    dialog->SetCore(nullptr);
+    core.reset();
+    dialog.reset();
+  }
+  CDeviceLink link{[](const std::string&) {}};  // never loaded: no camera
+  CDSImage image;
+  RecordingOwner owner;
+  std::unique_ptr<CTwainDlg> dialog;
+  std::unique_ptr<CCaptureCore> core;
+};
+
+struct ControlRow {
+  int id;
+  const char* caption;
+  bool enabledAtStart;
+};
+
+class DialogControls : public Dialog, public ::testing::WithParamInterface<ControlRow> {};
+
+}  // namespace
+
+TEST_P(DialogControls, EachControlHasItsCaptionAndAFittingLabel) {
+  const ControlRow& row = GetParam();
+  QPushButton* b = dialog->Control(row.id);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->text(), QString::fromUtf8(row.caption));
+  EXPECT_EQ(b->isEnabled(), row.enabledAtStart);
+  EXPECT_GE(b->width(), b->sizeHint().width()) << "the caption fits";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    All, DialogControls,
+    ::testing::Values(ControlRow{IDC_TWAIN_STILL, "ST&ILL", true}, ControlRow{IDC_TWAIN_PLAY, "&PLAY", true},
+                      ControlRow{IDC_TWAIN_STOP, "&STOP", false}, ControlRow{IDC_TWAIN_TRANSFER, "&TRANSFER", false},
+                      ControlRow{IDC_TWAIN_CLOSE, "&CLOSE", true}, ControlRow{IDC_TWAIN_ABOUT, "&ABOUT...", true},
+                      ControlRow{IDC_IRIS_OPEN, "OPEN", true}, ControlRow{IDC_IRIS_CLOSE, "CLOSE", true},
+                      ControlRow{IDC_IRIS_NORMAL, "NORMAL", true}, ControlRow{IDC_FOCUS_NEAR, "NEAR", true},
+                      ControlRow{IDC_FOCUS_FAR, "FAR", true}, ControlRow{IDC_FOCUS_AUTO, "AF", true},
+                      ControlRow{IDC_ZOOM_TELE, "TELE", true}, ControlRow{IDC_ZOOM_WIDE, "WIDE", true}));
+
+TEST_F(Dialog, TheCaptionAndThePreviewArea) {
+  EXPECT_EQ(dialog->windowTitle(), "Tiryx TWAIN DS (K27)");
+  int w = 0, h = 0;
+  dialog->PreviewSize(&w, &h);
+  EXPECT_EQ(w, 320);
+  EXPECT_EQ(h, 240);
+  EXPECT_EQ(dialog->Preview()->size(), QSize(320, 240));
+}
+
+TEST_F(Dialog, TheCloseBoxAndEscapeAskTheApplicationToClose) {
+  dialog->close();
+  EXPECT_EQ(owner.closes, 1);
+  EXPECT_TRUE(dialog->isVisible()) << "the application closes the source, not the window";
+  QMetaObject::invokeMethod(dialog.get(), "reject");  // what Escape calls
+  EXPECT_EQ(owner.closes, 2);
+}
+
+TEST_F(Dialog, StillWithoutACameraSaysSoAndOffersNothing) {
+  std::vector<std::string> boxes;
+  SetDsMessageBoxHandler([&](const std::string& text) { boxes.push_back(text); });
+  dialog->Control(IDC_TWAIN_STILL)->click();
+  ASSERT_TRUE(PumpUntil([&] { return !boxes.empty(); }));
+  EXPECT_EQ(boxes, std::vector<std::string>{"Unable to acquire still image."});
+  EXPECT_FALSE(dialog->Control(IDC_TWAIN_TRANSFER)->isEnabled());
+  SetDsMessageBoxHandler({});
+}
+
+TEST_F(Dialog, ViewCallsFromAnotherThreadArriveOnTheWindowsThread) {
+  CBitmap24 picture = CreateBitmap24(320, 240);
+  picture.fill(Qt::red);
+  std::thread worker([&] {
+    dialog->EnableControl(IDC_TWAIN_TRANSFER, true);
+    dialog->ShowPreview(picture);
+  });
+  worker.join();
+  ASSERT_TRUE(PumpUntil([&] { return dialog->Control(IDC_TWAIN_TRANSFER)->isEnabled(); }));
+  ASSERT_TRUE(PumpUntil([&] { return !dialog->ShownPicture().isNull(); }));
+  EXPECT_EQ(dialog->ShownPicture().pixelColor(10, 10), QColor(Qt::red));
+}
+
+TEST_F(Dialog, TheVersionBoxShowsNameVersionAndCompany) {
+  QStringList texts;
+  QString title;
+  QTimer::singleShot(0, [&] {
+    QWidget* box = QApplication::activeModalWidget();
+    ASSERT_NE(box, nullptr);
+    title = box->windowTitle();
+    for (QLabel* label : box->findChildren<QLabel*>()) texts << label->text();
+    qobject_cast<QDialog*>(box)->accept();
+  });
+  dialog->Control(IDC_TWAIN_ABOUT)->click();
+  EXPECT_EQ(title, "Tiryx TWAIN DS (K27)");
+  for (const char* expected : {"Product Name", "Version", "Company", "Tiryx TWAIN DS (K27)", "Version 1.10"})
+    EXPECT_TRUE(texts.contains(expected)) << expected << " in " << texts.join(", ").toStdString();
+}
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
