@@ -101,14 +101,73 @@ int RemoveTree(const std::string& hostPath) {
   return unlink(hostPath.c_str()) == 0 ? 0 : errno;
 }
 
+// The card speaks the camera's ANSI code page, Windows-1252; the host folder
+// holds UTF-8 names. Card text is turned into host text on the way in; a
+// host name the code page cannot carry is not part of the card.
+const char32_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+std::string CardToHost(const std::string& card) {
+  std::string out;
+  for (unsigned char b : card) {
+    char32_t cp = b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : b;
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
+bool HostToCard(const std::string& host, std::string* card) {
+  std::string out;
+  const auto* p = reinterpret_cast<const unsigned char*>(host.data());
+  for (size_t i = 0; i < host.size();) {
+    const unsigned char b = p[i];
+    size_t len = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+    if (len == 0 || i + len > host.size()) return false;
+    char32_t cp = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+    for (size_t k = 1; k < len; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    i += len;
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+      out += static_cast<char>(cp);
+      continue;
+    }
+    int found = -1;
+    for (int k = 0; k < 32; ++k)
+      if (kCp1252High[k] == cp) found = k;
+    if (found < 0) return false;
+    out += static_cast<char>(0x80 + found);
+  }
+  *card = std::move(out);
+  return true;
+}
+
+// A listing entry in the card's code page; false when it cannot be one.
+bool CardEntry(const std::string& hostText, std::string* entry) {
+  return HostToCard(hostText, entry) && entry->size() <= kMaxEntryChars;
+}
+
 }  // namespace
 
 CardFolder::CardFolder(std::string hostRoot) : root_(std::move(hostRoot)) {
   while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
 }
 
-CardFolder::Resolved CardFolder::Resolve(const std::string& text) const {
+CardFolder::Resolved CardFolder::Resolve(const std::string& cardText) const {
   Resolved r;
+  const std::string text = CardToHost(cardText);
   if (text.size() < 2 || (text[0] != 'C' && text[0] != 'c') || text[1] != ':') return r;
   std::vector<std::string> parts;
   std::string rest = text.substr(2);
@@ -163,10 +222,12 @@ std::vector<std::string> CardFolder::RootList() const {
   std::vector<std::string> entries;
   Resolved dcim = Resolve("C:\\DCIM");
   if (!dcim.exists || !dcim.isFolder) return entries;
-  entries.push_back(dcim.cardPath);
+  std::string entry;
+  if (!CardEntry(dcim.cardPath, &entry)) return entries;
+  entries.push_back(entry);
   for (const auto& n : ReadNames(dcim.hostPath)) {
-    std::string card = dcim.cardPath + "\\" + n;
-    if (KindOf(dcim.hostPath + "/" + n) == Kind::Folder && card.size() <= kMaxEntryChars) entries.push_back(card);
+    if (KindOf(dcim.hostPath + "/" + n) == Kind::Folder && CardEntry(dcim.cardPath + "\\" + n, &entry))
+      entries.push_back(entry);
   }
   return entries;
 }
@@ -175,9 +236,10 @@ uint32_t CardFolder::FolderList(const std::string& path, std::vector<std::string
   entries->clear();
   Resolved r = Resolve(path);
   if (!r.exists || !r.isFolder) return kStatusNotFound;
+  std::string entry;
   for (const auto& n : ReadNames(r.hostPath)) {
-    std::string card = r.cardPath + "\\" + n;
-    if (KindOf(r.hostPath + "/" + n) == Kind::File && card.size() <= kMaxEntryChars) entries->push_back(card);
+    if (KindOf(r.hostPath + "/" + n) == Kind::File && CardEntry(r.cardPath + "\\" + n, &entry))
+      entries->push_back(entry);
   }
   return kStatusDone;
 }

@@ -2,7 +2,9 @@
 // "C:\DCIM\100ABCDE\IMAG0001.JPG": "C:" is the folder itself, components are
 // separated by backslashes and matched without regard to letter case (as on
 // the card's file system). Paths that could leave the folder ("..", ".",
-// empty components, "/", symbolic links) are refused.
+// empty components, "/", symbolic links) are refused. Card text is in the
+// camera's code page, Windows-1252; host names are UTF-8, and a host name
+// the code page cannot carry is left out of listings.
 #pragma once
 
 #include <cstdint>
@@ -22,10 +24,11 @@ class CardFolder {
     std::string hostPath;   // path in the host folder
     std::string cardPath;   // "C:\DCIM\100ABCDE", the card's own letter case where the item exists
   };
-  // `text` as the host sends it. A missing last component is fine (valid,
+  // `cardText` as the host sends it (Windows-1252). A missing last component is fine (valid,
   // !exists); a missing folder on the way is not valid.
-  Resolved Resolve(const std::string& text) const;
+  Resolved Resolve(const std::string& cardText) const;
 
+  // Listings give card text (Windows-1252).
   // Root list: the DCIM folder ("C:\DCIM") followed by each folder inside it
   // ("C:\DCIM\100ABCDE"), in name order. Empty when the card has no DCIM folder.
   std::vector<std::string> RootList() const;

@@ -1,9 +1,11 @@
 #include "App/ProgramParts.h"
 
+#include "Card/Ui/CardTools.h"
 #include "Image/ImageFrame.h"
 #include "Live/AnimeFrame.h"
 
 void RegisterProgramParts() {
   RegisterLiveParts();   // "Anime": the live monitor
   RegisterImageParts();  // "Image": still pictures; the draw palette
+  RegisterCardParts();   // the SD viewer and the file transfer
 }

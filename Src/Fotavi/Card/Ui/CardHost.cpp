@@ -1,0 +1,66 @@
+#include "CardHost.h"
+
+#include <QDialog>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
+
+#include "CardText.h"
+#include "Common/StringTable.h"
+#include "Platform/Paths.h"
+#include "Platform/UiService.h"
+
+CCardHost& CardHost() {
+  static CCardHost host;
+  return host;
+}
+
+int CardMessageBoxText(const std::string& text, UINT type) {
+  if (CControlDialog* counter = CardHost().counter) return counter->MessageBox(nullptr, text, GetApplicationTitle(), type);
+  return GetUserInterfaceService()->MessageBox(nullptr, text, GetApplicationTitle(), type);
+}
+
+int CardMessageBox(UINT stringId, UINT type) {
+  return CardMessageBoxText(CardString(stringId), type);
+}
+
+void CardBeginModal() {
+  if (CControlDialog* counter = CardHost().counter) counter->BeginModal();
+}
+
+void CardEndModal() {
+  if (CControlDialog* counter = CardHost().counter) counter->EndModal();
+}
+
+int CardRunModal(QDialog* dialog) {
+  CardBeginModal();
+  const int result = CardHost().runModal ? CardHost().runModal(dialog) : dialog->exec();
+  CardEndModal();
+  return result;
+}
+
+std::string CardIniPath() {
+  if (!CardHost().iniPath.empty()) return CardHost().iniPath;
+  // The executable has no extension here; its settings file sits beside it.
+  return GetProgramFolder() + "/Fotavi.ini";
+}
+
+QIcon CardFolderIcon(bool open) {
+  QIcon icon = QIcon::fromTheme(open ? QStringLiteral("folder-open") : QStringLiteral("folder"));
+  if (!icon.isNull()) return icon;
+  QPixmap pm(16, 16);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QColor(150, 110, 20));
+  p.setBrush(QColor(240, 200, 90));
+  p.drawRect(1, 3, 6, 3);
+  if (open) {
+    QPolygon body({QPoint(1, 6), QPoint(12, 6), QPoint(15, 14), QPoint(3, 14)});
+    p.drawPolygon(body);
+  } else {
+    p.drawRect(1, 5, 13, 9);
+  }
+  p.end();
+  return QIcon(pm);
+}

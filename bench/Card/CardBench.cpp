@@ -1,0 +1,380 @@
+// The card tools against the camera emulator, each beside the same work
+// done by a bare client of the device library in the same run:
+//   listing a folder of 5,000 entries;
+//   transferring 50 pictures of 1 MB to the card and reading them back;
+//   thumbnails of a folder of 200 pictures, cold (beside read + decode at
+//   thumbnail scale) and from the cache;
+//   memory across ten SD viewer open/close cycles.
+#include <QApplication>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPainter>
+#include <QPixmapCache>
+
+#include <malloc.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "CardHost.h"
+#include "Common/CommonFunc.h"
+#include "EmulatorProcess.h"
+#include "FileTransfer.h"
+#include "Platform/Platform.h"
+#include "QtGlue/QtMessagePump.h"
+#include "SDAccess.h"
+#include "ThumbnailList.h"
+#include "ViewerFrame.h"
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double Ms(Clock::time_point since) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
+}
+
+long RssKiB() {
+  std::ifstream in("/proc/self/statm");
+  long pages = 0, resident = 0;
+  in >> pages >> resident;
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+void WriteFile(const std::string& path, const std::string& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << data;
+}
+
+std::string Picture(int seed) {
+  QImage image(1024, 768, QImage::Format_RGB888);
+  QPainter p(&image);
+  for (int y = 0; y < 768; y += 32)
+    p.fillRect(0, y, 1024, 32, QColor::fromHsv((seed * 37 + y) % 360, 180, 200));
+  p.setPen(Qt::black);
+  p.drawText(100, 100, QString::number(seed));
+  p.end();
+  std::string jpeg;
+  CJpeg::EncodeBuiltIn(image, 85, &jpeg);
+  return jpeg;
+}
+
+void Pump(const std::function<bool()>& done, int limitMs = 120000) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < limitMs)
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+}
+
+// A bare synchronous request through the request-object form.
+BOOL Bare(CDeviceInterface* dev, WORD code, const std::string& path, const void* data, DWORD length,
+          std::vector<BYTE>* reply) {
+  CRequestParam p;
+  p.m_dwCommand = code;
+  p.m_pCommand = new DEVICE_CMD(FotaviMakeCommand(code));
+  p.m_pPath = new char[FOTAVI_PATH_BUFFER_SIZE]();
+  std::memcpy(p.m_pPath, path.data(), std::min(path.size(), FOTAVI_PATH_MAX_CHARS));
+  p.m_pData = data;
+  p.m_dwDataLength = length;
+  DWORD err = 0;
+  const BOOL ok = dev->bRequest(&p, &err);
+  if (p.m_pReply) {
+    if (reply && p.m_hReplyData) {
+      const auto* b = static_cast<const BYTE*>(GlobalLock(p.m_hReplyData));
+      reply->assign(b, b + GlobalSize(p.m_hReplyData));
+      GlobalUnlock(p.m_hReplyData);
+    }
+    if (p.m_hReplyData) GlobalFree(p.m_hReplyData);
+    PostThreadMessage(p.m_dwReleaseThread, WM_FOTAVI_RELASERSP, 0, reinterpret_cast<LPARAM>(p.m_pReply));
+  }
+  return ok && p.m_dwStatus == 0;
+}
+
+void Row(const char* what, double program, double bare, const char* target) {
+  std::printf("%-44s %9.1f ms   bare %9.1f ms   ratio %5.2f   (%s)\n", what, program, bare,
+              bare > 0 ? program / bare : 0.0, target);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  QtMessagePump pump;
+  const std::string root = fotavi::test::MakeTempDir("fotavi-cardbench");
+  const std::string card = root + "/card";
+  MakeFolders(card + "/DCIM/100EMPTY");
+  MakeFolders(card + "/DCIM/102LIST_");
+  MakeFolders(card + "/DCIM/101THUMB");
+  MakeFolders(root + "/devices");
+  // The work folder sits where the program puts it on a desktop: under
+  // $XDG_RUNTIME_DIR, a tmpfs. FOTAVI_BENCH_WORK_DIR chooses another (a
+  // private folder of the caller) to see the cost of a disk file system.
+  std::string work = root + "/work";
+  if (const char* shm = std::getenv("FOTAVI_BENCH_WORK_DIR")) {
+    work = shm;
+  } else if (IsPathExist("/dev/shm")) {
+    char pattern[] = "/dev/shm/fotavi-cardbench-work-XXXXXX";
+    if (mkdtemp(pattern)) work = pattern;  // 0700, ours
+  }
+  MakeFolders(work, 0700);
+  std::printf("work folder: %s\n", work.c_str());
+  MakeFolders(root + "/src");
+  setenv("FOTAVI_DEVICE_ROOT", (root + "/devices").c_str(), 1);
+  setenv("FOTAVI_MACHINE_SETTINGS", (root + "/machine.conf").c_str(), 1);
+  setenv("FOTAVI_USER_SETTINGS", (root + "/user.conf").c_str(), 1);
+  setenv("FOTAVI_MUTEX_ROOT", (root + "/mutex").c_str(), 1);
+  setenv("FOTAVI_FALLBACK_ROOT", (root + "/fallback/").c_str(), 1);
+  setenv("FOTAVI_WORK_DIR", work.c_str(), 1);
+  SettingsWriteDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tiryx\\Z5\\Device Parameters", "MaxTransferSize", 64);
+  SettingsWriteDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tiryx\\Z5\\Device Parameters", "LogLevel", 0);
+
+  std::printf("preparing the card (5,000 entries, 200 pictures) and 50 files of 1 MB...\n");
+  for (int i = 1; i <= 5000; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/LIST%04d.JPG", i);
+    WriteFile(card + "/DCIM/102LIST_" + name, "x");
+  }
+  for (int i = 1; i <= 200; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/THMB%04d.JPG", i);
+    WriteFile(card + "/DCIM/101THUMB" + name, Picture(i));
+  }
+  std::string megabyte(1 << 20, '\0');
+  for (size_t i = 0; i < megabyte.size(); ++i) megabyte[i] = static_cast<char>((i * 2654435761u) >> 13);
+  for (int i = 1; i <= 50; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/SEND%04d.JPG", i);
+    WriteFile(root + "/src" + name, megabyte);
+  }
+
+  fotavi::test::EmulatorOptions o;
+  o.deviceRoot = root + "/devices";
+  o.cardDir = card;
+  fotavi::test::EmulatorProcess emu(o);
+  if (!emu.Start()) {
+    std::printf("the emulator did not start\n");
+    return 1;
+  }
+  HMODULE module = LoadLibrary(FOTAVI_DRIVER_MODULE);
+  auto create = GetProcAddressAs<PFN_CREATEINSTANCE>(module, FOTAVI_CREATEINSTANCE);
+  auto release = GetProcAddressAs<PFN_RELEASEINSTANCE>(module, FOTAVI_RELEASEINSTANCE);
+  CDeviceInterface* dev = nullptr;
+  HWND client = CreateWindowTarget([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; }, "bench");
+  DWORD err = 0;
+  if (!create || !create(&dev) || !dev->bOpen(client, &err)) {
+    std::printf("the device did not open (0x%08X)\n", err);
+    return 1;
+  }
+  CardHost().device = dev;
+  CardHost().iniPath = root + "/Fotavi.ini";
+  CardHost().runModal = [](QDialog*) { return 1; };  // no error list is expected; never block
+  const CJpeg codec;
+  // "thumbnails" runs only the thumbnail part (for profiling).
+  const bool onlyThumbnails = argc > 1 && std::strcmp(argv[1], "thumbnails") == 0;
+
+  // ---- listing (bare first, then the service; five rounds each)
+  if (!onlyThumbnails) {
+    const int rounds = 5;
+    auto t = Clock::now();
+    for (int r = 0; r < rounds; ++r) Bare(dev, FOTAVI_CMD_SD_FOLDERLIST, "C:\\DCIM\\102LIST_", nullptr, 0, nullptr);
+    const double bare = Ms(t) / rounds;
+    t = Clock::now();
+    size_t n = 0;
+    for (int r = 0; r < rounds; ++r) {
+      CSDAccess access(dev);
+      if (const auto* list = access.SD_GetFileList("C:\\DCIM\\102LIST_")) n = list->size();
+    }
+    const double program = Ms(t) / rounds;
+    std::printf("listing: %zu entries\n", n);
+    Row("list a folder of 5,000 entries", program, bare, "target within 1.2x");
+  }
+
+  // ---- transfer 50 x 1 MB and read back (each way twice, alternating; the best of each)
+  if (!onlyThumbnails) {
+    size_t sent = 0, readBack = 0, bareBack = 0;
+    auto program = [&](const std::string& folder) {
+      MakeFolders(card + "/DCIM/" + folder);
+      const std::string sd = "C:\\DCIM\\" + folder;
+      auto t = Clock::now();
+      CFileTransfer transfer(dev);
+      CErrorList errors;
+      if (transfer.Prepare(root + "/src", sd) == CFileTransfer::PREPARE_READY) sent = transfer.Run({}, &errors);
+      CSDAccess access(dev);
+      readBack = 0;
+      for (const std::string& name : transfer.Names()) {
+        if (const SD_DATA* d = access.SD_GetJpegFile(sd + "\\" + name)) readBack += d->dwLength;
+        access.FreeAll();
+      }
+      FreeTransErrList(&errors);
+      return Ms(t);
+    };
+    auto bare = [&](const std::string& folder) {
+      MakeFolders(card + "/DCIM/" + folder);
+      const std::string sd = "C:\\DCIM\\" + folder + "\\";
+      auto t = Clock::now();
+      for (int i = 1; i <= 50; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "SEND%04d.JPG", i);
+        std::ifstream in(root + "/src/" + name, std::ios::binary | std::ios::ate);
+        std::string data(static_cast<size_t>(in.tellg()), '\0');
+        in.seekg(0);
+        in.read(data.data(), static_cast<std::streamsize>(data.size()));
+        Bare(dev, FOTAVI_CMD_SD_WRITEFILE, sd + name, data.data(), static_cast<DWORD>(data.size()), nullptr);
+      }
+      Bare(dev, FOTAVI_CMD_SD_END, "", nullptr, 0, nullptr);
+      bareBack = 0;
+      for (int i = 1; i <= 50; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "SEND%04d.JPG", i);
+        std::vector<BYTE> back;
+        Bare(dev, FOTAVI_CMD_SD_READFILE, sd + name, nullptr, 0, &back);
+        bareBack += back.size();
+      }
+      return Ms(t);
+    };
+    double bestProgram = 1e9, bestBare = 1e9;
+    std::string runs;
+    for (int round = 0; round < 4; ++round) {
+      const double b = bare("1" + std::to_string(10 + round) + "BARE_");
+      const double p = program("1" + std::to_string(20 + round) + "SEND_");
+      bestBare = std::min(bestBare, b);
+      bestProgram = std::min(bestProgram, p);
+      char text[64];
+      std::snprintf(text, sizeof text, " %.0f/%.0f", p, b);
+      runs += text;
+    }
+    std::printf("transfer: %zu sent, %zu MiB read back (bare %zu MiB); program/bare per round:%s ms\n", sent,
+                readBack >> 20, bareBack >> 20, runs.c_str());
+    Row("transfer 50 x 1 MB and read back (best of 4)", bestProgram, bestBare, "target within 1.2x");
+  }
+
+  // ---- thumbnails: the engine alone (no window), then the SD viewer
+  {
+    struct CountingView : IThumbnailView {
+      int added = 0;
+      void ThumbBegin(int) override {}
+      void ThumbProgress(int, int) override {}
+      void ThumbEnd() override {}
+      void DeleteAllItems() override { added = 0; }
+      AddResult AddThumbnail(const std::string&, const CBitmap24&, const std::string&, const std::string&) override {
+        ++added;
+        return ADD_OK;
+      }
+      void ShowMessage(UINT, UINT) override {}
+      void ShowErrors(const CErrorList&) override {}
+    } view;
+    CThumbnailLoader loader(dev, &view, &codec);
+    loader.Init();
+    auto t = Clock::now();
+    loader.LoadFolder("C:\\DCIM\\101THUMB");
+    loader.WaitUntilIdle(120000);
+    const double engine = Ms(t);
+    t = Clock::now();
+    loader.LoadFolder("C:\\DCIM\\101THUMB");
+    loader.WaitUntilIdle(120000);
+    const double cachedEngine = Ms(t);
+    std::printf("%-44s %9.1f ms   (%d items; cached %.1f ms)\n", "thumbnail engine alone, cold, no window", engine,
+                view.added, cachedEngine);
+    loader.OnDestroy();
+  }
+  {
+    CViewerFrame viewer;
+    if (!std::getenv("FOTAVI_BENCH_HIDDEN")) viewer.show();
+    CViewerTree* tree = viewer.GetTreePane();
+    CViewerThumbnail* list = viewer.GetThumbnailPane();
+    Pump([&] { return tree->topLevelItemCount() >= 2 && !list->IsLoading(); });
+    QTreeWidgetItem* thumbs = nullptr;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+      if (tree->topLevelItem(i)->text(0) == "101THUMB") thumbs = tree->topLevelItem(i);
+    // Three rounds each way, alternating; the best of each.
+    double cold = 1e9, bare = 1e9;
+    int coldItems = 0, decoded = 0;
+    std::string runs;
+    for (int round = 0; round < 3; ++round) {
+      tree->SelectItem(tree->topLevelItem(0));
+      Pump([&] { return !list->IsLoading(); });
+      list->Loader()->OnDestroy();  // empties the cache root: a cold start
+      auto t = Clock::now();
+      tree->SelectItem(thumbs);
+      Pump([&] { return !list->IsLoading(); });
+      const double c = Ms(t);
+      coldItems = list->count();
+      // The bare client: read each picture and decode it at thumbnail scale.
+      t = Clock::now();
+      decoded = 0;
+      for (int i = 1; i <= 200; ++i) {
+        char name[48];
+        std::snprintf(name, sizeof name, "C:\\DCIM\\101THUMB\\THMB%04d.JPG", i);
+        std::vector<BYTE> data;
+        if (!Bare(dev, FOTAVI_CMD_SD_READFILE, name, nullptr, 0, &data)) continue;
+        CBitmap24 image;
+        if (CJpeg::DecodeBuiltIn(nullptr, data.data(), static_cast<DWORD>(data.size()), &image, 100, 0)) ++decoded;
+      }
+      const double b = Ms(t);
+      cold = std::min(cold, c);
+      bare = std::min(bare, b);
+      char text[64];
+      std::snprintf(text, sizeof text, " %.0f/%.0f", c, b);
+      runs += text;
+    }
+    std::printf("thumbnails: %d shown cold, %d decoded by the bare client; viewer/bare per round:%s ms\n", coldItems,
+                decoded, runs.c_str());
+    Row("thumbnails of 200 pictures, cold (best of 3)", cold, bare, "target within 1.5x of read + decode");
+    // For profiling: more cold loads of the same folder.
+    for (int i = 0; onlyThumbnails && std::getenv("FOTAVI_BENCH_REPEAT") && i < 10; ++i) {
+      tree->SelectItem(tree->topLevelItem(0));
+      Pump([&] { return !list->IsLoading(); });
+      list->Loader()->OnDestroy();  // empties the cache root
+      tree->SelectItem(thumbs);
+      Pump([&] { return !list->IsLoading(); });
+    }
+    // Away and back: the folder now comes from the cache.
+    tree->SelectItem(tree->topLevelItem(0));
+    Pump([&] { return !list->IsLoading(); });
+    auto t = Clock::now();
+    tree->SelectItem(thumbs);
+    Pump([&] { return !list->IsLoading(); });
+    QCoreApplication::processEvents();
+    const double cached = Ms(t);
+    std::printf("%-44s %9.1f ms   (%d items; target under 150 ms)\n", "thumbnails of 200 pictures, from the cache",
+                cached, list->count());
+  }
+
+  // ---- memory across viewer cycles
+  if (!onlyThumbnails) {
+    std::printf("viewer open/close cycles (first folder 100EMPTY is empty; 101THUMB shown each time):\n");
+    for (int cycle = 1; cycle <= 10; ++cycle) {
+      auto viewer = std::make_unique<CViewerFrame>();
+      viewer->show();
+      CViewerTree* tree = viewer->GetTreePane();
+      Pump([&] { return tree->topLevelItemCount() >= 2 && !viewer->GetThumbnailPane()->IsLoading(); });
+      for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        if (tree->topLevelItem(i)->text(0) == "101THUMB") tree->SelectItem(tree->topLevelItem(i));
+      Pump([&] { return !viewer->GetThumbnailPane()->IsLoading(); });
+      viewer.reset();
+      QCoreApplication::processEvents();
+      const long rss = RssKiB();
+      // Qt keeps drawn icon pixmaps in its pixmap cache (10 MiB at most);
+      // without it and after giving freed heap back, what the cycles keep.
+      QPixmapCache::clear();
+      malloc_trim(0);
+      std::printf("  cycle %2d: RSS %6ld KiB, without Qt's pixmap cache and trimmed %6ld KiB, global blocks %zu\n",
+                  cycle, rss, RssKiB(), GlobalBlockCount());
+    }
+  }
+
+  dev->bClose(&err);
+  release(&dev);
+  DestroyWindow(client);
+  emu.Stop();
+  fotavi::test::RemoveTree(root);
+  if (work != root + "/work") fotavi::test::RemoveTree(work);
+  return 0;
+}
