@@ -15,6 +15,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "Platform/GlobalMemory.h"
 #include "Platform/Ini.h"
@@ -252,6 +253,42 @@ TEST_F(NamedMutexTest, NameTakenByAForeignSocketThatNeverAnswersIsAccessDenied) 
   waitpid(squatter, nullptr, 0);
   again = CNamedMutex::Create("Global\\" + name, false, &o);
   EXPECT_EQ(o, Outcome::Created) << "the name is free once the other process is gone";
+}
+
+// Two processes of one user create a machine-wide mutex at once: the first
+// has bound its name but is not listening yet when the second asks who holds
+// it. However long the first is held up on a loaded machine (here 400 ms),
+// the second must see "already exists", not "held by another user".
+TEST_F(NamedMutexTest, HolderOfThisUserSlowToListenIsAlreadyExistsNotAccessDenied) {
+  const std::string name = "TestSlowHolder" + std::to_string(getpid());
+  const std::set<std::string> before = abstractAddressesWith(name);
+  Outcome o;
+  auto mine = CNamedMutex::Create("Global\\" + name, false, &o);
+  ASSERT_EQ(o, Outcome::Created);
+  std::set<std::string> taken;
+  for (const std::string& a : abstractAddressesWith(name)) {
+    if (!before.count(a)) taken.insert(a);
+  }
+  ASSERT_EQ(taken.size(), 1u);
+  const std::string address = *taken.begin();
+  mine.reset();
+  // The slow first creator: bound now, listening only 400 ms later.
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path + 1, address.data(), address.size());
+  const socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + address.size());
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), len), 0);
+  std::thread first([fd] {
+    Sleep(400);
+    listen(fd, 16);
+  });
+  auto second = CNamedMutex::Create("Global\\" + name, false, &o);
+  first.join();
+  EXPECT_EQ(o, Outcome::AlreadyExists);
+  EXPECT_NE(second, nullptr);
+  close(fd);
 }
 
 // The lock folder of the user's private names is never one another user made
