@@ -178,10 +178,20 @@ bool CDeviceHandle::ConnectPipe() {
   return true;
 }
 
-void CDeviceHandle::DropPipeAfterTimeout(DeviceIoResult r) {
+namespace {
+
+// A transfer that ran out of time or was abandoned through Cancel(): the
+// camera may still answer it, so its connection must not be read again.
+bool abandoned(DeviceIoResult r) {
+  return r == DeviceIoResult::Timeout || (r == DeviceIoResult::Failed && GetLastError() == ERROR_OPERATION_ABORTED);
+}
+
+}  // namespace
+
+void CDeviceHandle::DropPipeIfAbandoned(DeviceIoResult r) {
   // Closed at the next transfer's start, on the thread that makes it, so no
   // other transfer can be using the descriptor when it goes.
-  if (r == DeviceIoResult::Timeout) dropPipe_.store(true);
+  if (abandoned(r)) dropPipe_.store(true);
 }
 
 DeviceIoResult CDeviceHandle::Read(void* buffer, DWORD size, DWORD* bytesRead, DWORD timeoutMs) {
@@ -190,7 +200,7 @@ DeviceIoResult CDeviceHandle::Read(void* buffer, DWORD size, DWORD* bytesRead, D
   if (!ConnectPipe()) return DeviceIoResult::Failed;
   short revents = 0;
   DeviceIoResult r = waitReady(pipeFd_, POLLIN, cancelFd_, timeoutMs, &revents);
-  DropPipeAfterTimeout(r);
+  DropPipeIfAbandoned(r);
   if (r != DeviceIoResult::Ok) return r;
   iovec iov{buffer, size};
   msghdr msg{};
@@ -219,7 +229,7 @@ DeviceIoResult CDeviceHandle::Write(const void* data, DWORD size, DWORD* bytesWr
   if (!ConnectPipe()) return DeviceIoResult::Failed;
   short revents = 0;
   DeviceIoResult r = waitReady(pipeFd_, POLLOUT, cancelFd_, timeoutMs, &revents);
-  DropPipeAfterTimeout(r);
+  DropPipeIfAbandoned(r);
   if (r != DeviceIoResult::Ok) return r;
   if (revents & (POLLHUP | POLLERR)) {
     SetLastError(ERROR_DEVICE_NOT_CONNECTED);
@@ -261,7 +271,7 @@ DeviceIoResult CDeviceHandle::IoControl(DWORD code, void* outBuffer, DWORD outSi
   }
   short revents = 0;
   DeviceIoResult r = waitReady(controlFd_, POLLIN, cancelFd_, timeoutMs, &revents);
-  if (r == DeviceIoResult::Timeout) dropControl_.store(true);  // made again at the next control
+  if (abandoned(r)) dropControl_.store(true);  // made again at the next control
   if (r != DeviceIoResult::Ok) return r;
   std::vector<uint8_t> reply(8 + static_cast<size_t>(outSize) + 64);
   ssize_t n = recv(controlFd_, reply.data(), reply.size(), MSG_DONTWAIT);

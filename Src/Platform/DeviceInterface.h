@@ -90,13 +90,15 @@ class FOTAVI_PLATFORM_API CDeviceHandle {
   // One that runs out of time drops the control connection in the same way,
   // so that its late answer is never taken as the next control's.
   DeviceIoResult IoControl(DWORD code, void* outBuffer, DWORD outSize, DWORD* bytesReturned, DWORD timeoutMs);
-  // Abandons transfers in progress on other threads (they fail at once).
+  // Abandons transfers in progress on other threads (they fail at once, with
+  // ERROR_OPERATION_ABORTED); like a time-out, this drops their connection,
+  // so that the camera's answer to them is never read later.
   void Cancel();
 
  private:
   CDeviceHandle() = default;
   bool ConnectPipe();
-  void DropPipeAfterTimeout(DeviceIoResult r);
+  void DropPipeIfAbandoned(DeviceIoResult r);
   bool ConnectControl();
   std::mutex pipeLock_;  // connecting and dropping the pipe connection
   std::atomic<bool> dropPipe_{false};

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -115,6 +116,37 @@ TEST_F(DeviceInterfaceTest, AnswerAfterAReadTimedOutIsNotReadLater) {
   ASSERT_EQ(h->Write(first.data(), 32, &n, 1000), DeviceIoResult::Ok);
   std::vector<uint8_t> buf(65536);
   EXPECT_EQ(h->Read(buf.data(), 65536, &n, 200), DeviceIoResult::Timeout);
+  Sleep(700);  // the late answer has been sent by now
+  auto second = CommandPacket(0x8101, 6);
+  ASSERT_EQ(h->Write(second.data(), 32, &n, 1000), DeviceIoResult::Ok);
+  ASSERT_EQ(h->Read(buf.data(), 65536, &n, 5000), DeviceIoResult::Ok);
+  EXPECT_EQ(buf[2] | (buf[3] << 8), 6) << "the packet read is the late answer to the first command";
+}
+
+// A read abandoned through Cancel() is a cancelled pipe transfer too: the
+// answer the camera sends after it must not become the next read's packet.
+TEST_F(DeviceInterfaceTest, AnswerAfterACancelledReadIsNotReadLater) {
+  StartEmulator();
+  ASSERT_TRUE(emulator_->Command("late 0x8101 600"));
+  auto h = CDeviceHandle::Open(PipePath());
+  ASSERT_TRUE(h);
+  auto first = CommandPacket(0x8101, 5);
+  DWORD n = 0;
+  ASSERT_EQ(h->Write(first.data(), 32, &n, 1000), DeviceIoResult::Ok);
+  std::vector<uint8_t> buf(65536);
+  std::atomic<bool> done{false};
+  DeviceIoResult cancelled = DeviceIoResult::Ok;
+  std::thread reader([&] {
+    DWORD got = 0;
+    cancelled = h->Read(buf.data(), 65536, &got, 20000);
+    done = true;
+  });
+  while (!done.load()) {  // until the read has started and been abandoned
+    h->Cancel();
+    Sleep(10);
+  }
+  reader.join();
+  EXPECT_EQ(cancelled, DeviceIoResult::Failed);
   Sleep(700);  // the late answer has been sent by now
   auto second = CommandPacket(0x8101, 6);
   ASSERT_EQ(h->Write(second.data(), 32, &n, 1000), DeviceIoResult::Ok);
