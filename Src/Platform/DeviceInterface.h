@@ -51,7 +51,8 @@ class FOTAVI_PLATFORM_API CDeviceInfoSet {
   // NULL (GetLastError set) when the list cannot be made; ERROR_ACCESS_DENIED
   // with `refusal` set when the folders are refused (DeviceRootRefusal). A
   // member whose control socket refuses connections (its camera died
-  // without removing it) is not present.
+  // without removing it) is not present; one whose camera listens but takes
+  // no connection (it hangs) is, and connecting to it gives up after 1 s.
   static std::unique_ptr<CDeviceInfoSet> GetPresent(const std::string& classGuid, std::string* refusal = nullptr);
   // ERROR_SUCCESS with the member's device path, ERROR_NO_MORE_ITEMS past the
   // last member.

@@ -363,3 +363,41 @@ TEST_F(DeviceInterfaceTest, CameraThatDiedIsNotPresentAndItsEndIsBroadcast) {
 }
 
 }  // namespace
+
+namespace {
+
+// A camera process that hangs with its sockets open accepts no connection
+// any more: once its queue of pending connections is full, a blocking
+// connect would wait for ever. Enumeration and opening must give up in time
+// however often they are tried (the device watcher and the presence window
+// try again at every device change).
+TEST_F(DeviceInterfaceTest, AHungCameraNeverBlocksEnumerationOrOpening) {
+  StartEmulator();
+  const std::string pipe = PipePath();
+  ASSERT_FALSE(pipe.empty());
+  const pid_t camera = emulator_->pid();
+  ASSERT_EQ(kill(camera, SIGSTOP), 0);
+  std::atomic<bool> finished{false};
+  std::atomic<int> present{0};
+  std::atomic<int> opened{0};
+  std::thread worker([&] {
+    // More probes than the camera's queue of pending connections holds.
+    for (int i = 0; i < 40; ++i) {
+      auto set = CDeviceInfoSet::GetPresent(FOTAVI_DEVICE_CLASS_GUID);
+      if (set && set->size() == 1) ++present;
+    }
+    for (int i = 0; i < 3; ++i) opened += CDeviceHandle::Open(pipe) != nullptr;
+    finished = true;
+  });
+  const DWORD start = GetTickCount();
+  while (!finished.load() && GetTickCount() - start < 90000) Sleep(20);
+  const bool ended = finished.load();
+  if (!ended) kill(camera, SIGKILL);  // wakes a connect that blocks
+  kill(camera, SIGCONT);
+  worker.join();
+  EXPECT_TRUE(ended) << "a connect to the hung camera blocked";
+  EXPECT_EQ(present.load(), 40) << "a hung camera is still there: its sockets are listening";
+  EXPECT_EQ(opened.load(), 0) << "a camera that takes no connection cannot be opened";
+}
+
+}  // namespace
