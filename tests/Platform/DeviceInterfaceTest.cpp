@@ -104,54 +104,54 @@ TEST_F(DeviceInterfaceTest, ReadTimesOutWhenNothingComes) {
   EXPECT_EQ(n, 0u);
 }
 
-// The camera answers after the read gave up. That answer must not be the
-// next read's packet: the next command's own response is.
-TEST_F(DeviceInterfaceTest, AnswerAfterAReadTimedOutIsNotReadLater) {
+// The camera answers after the read gave up, because it ran out of time or
+// was abandoned through Cancel(). That answer must not be the next read's
+// packet: the next command's own response is.
+TEST_F(DeviceInterfaceTest, AnswerAfterAnAbandonedReadIsNotReadLater) {
+  struct Row {
+    const char* how;
+    DeviceIoResult result;  // of the abandoned read
+    std::function<DeviceIoResult(CDeviceHandle&, std::vector<uint8_t>&)> abandon;
+  };
+  const std::vector<Row> rows = {
+      {"timed out", DeviceIoResult::Timeout,
+       [](CDeviceHandle& h, std::vector<uint8_t>& buf) {
+         DWORD got = 0;
+         return h.Read(buf.data(), 65536, &got, 200);
+       }},
+      {"cancelled", DeviceIoResult::Failed,
+       [](CDeviceHandle& h, std::vector<uint8_t>& buf) {
+         std::atomic<bool> done{false};
+         DeviceIoResult r = DeviceIoResult::Ok;
+         std::thread reader([&] {
+           DWORD got = 0;
+           r = h.Read(buf.data(), 65536, &got, 20000);
+           done = true;
+         });
+         while (!done.load()) {  // until the read has started and been abandoned
+           h.Cancel();
+           Sleep(10);
+         }
+         reader.join();
+         return r;
+       }},
+  };
   StartEmulator();
-  ASSERT_TRUE(emulator_->Command("late 0x8101 600"));
-  auto h = CDeviceHandle::Open(PipePath());
-  ASSERT_TRUE(h);
-  auto first = CommandPacket(0x8101, 5);
-  DWORD n = 0;
-  ASSERT_EQ(h->Write(first.data(), 32, &n, 1000), DeviceIoResult::Ok);
-  std::vector<uint8_t> buf(65536);
-  EXPECT_EQ(h->Read(buf.data(), 65536, &n, 200), DeviceIoResult::Timeout);
-  Sleep(700);  // the late answer has been sent by now
-  auto second = CommandPacket(0x8101, 6);
-  ASSERT_EQ(h->Write(second.data(), 32, &n, 1000), DeviceIoResult::Ok);
-  ASSERT_EQ(h->Read(buf.data(), 65536, &n, 5000), DeviceIoResult::Ok);
-  EXPECT_EQ(buf[2] | (buf[3] << 8), 6) << "the packet read is the late answer to the first command";
-}
-
-// A read abandoned through Cancel() is a cancelled pipe transfer too: the
-// answer the camera sends after it must not become the next read's packet.
-TEST_F(DeviceInterfaceTest, AnswerAfterACancelledReadIsNotReadLater) {
-  StartEmulator();
-  ASSERT_TRUE(emulator_->Command("late 0x8101 600"));
-  auto h = CDeviceHandle::Open(PipePath());
-  ASSERT_TRUE(h);
-  auto first = CommandPacket(0x8101, 5);
-  DWORD n = 0;
-  ASSERT_EQ(h->Write(first.data(), 32, &n, 1000), DeviceIoResult::Ok);
-  std::vector<uint8_t> buf(65536);
-  std::atomic<bool> done{false};
-  DeviceIoResult cancelled = DeviceIoResult::Ok;
-  std::thread reader([&] {
-    DWORD got = 0;
-    cancelled = h->Read(buf.data(), 65536, &got, 20000);
-    done = true;
-  });
-  while (!done.load()) {  // until the read has started and been abandoned
-    h->Cancel();
-    Sleep(10);
+  for (const Row& row : rows) {
+    ASSERT_TRUE(emulator_->Command("late 0x8101 600")) << row.how;
+    auto h = CDeviceHandle::Open(PipePath());
+    ASSERT_TRUE(h) << row.how;
+    auto first = CommandPacket(0x8101, 5);
+    DWORD n = 0;
+    ASSERT_EQ(h->Write(first.data(), 32, &n, 1000), DeviceIoResult::Ok) << row.how;
+    std::vector<uint8_t> buf(65536);
+    EXPECT_EQ(row.abandon(*h, buf), row.result) << row.how;
+    Sleep(700);  // the late answer has been sent by now
+    auto second = CommandPacket(0x8101, 6);
+    ASSERT_EQ(h->Write(second.data(), 32, &n, 1000), DeviceIoResult::Ok) << row.how;
+    ASSERT_EQ(h->Read(buf.data(), 65536, &n, 5000), DeviceIoResult::Ok) << row.how;
+    EXPECT_EQ(buf[2] | (buf[3] << 8), 6) << row.how << ": the packet read is the late answer to the first command";
   }
-  reader.join();
-  EXPECT_EQ(cancelled, DeviceIoResult::Failed);
-  Sleep(700);  // the late answer has been sent by now
-  auto second = CommandPacket(0x8101, 6);
-  ASSERT_EQ(h->Write(second.data(), 32, &n, 1000), DeviceIoResult::Ok);
-  ASSERT_EQ(h->Read(buf.data(), 65536, &n, 5000), DeviceIoResult::Ok);
-  EXPECT_EQ(buf[2] | (buf[3] << 8), 6) << "the packet read is the late answer to the first command";
 }
 
 // The same for the control connection: a control that ran out of time never

@@ -196,6 +196,20 @@ std::set<std::string> abstractAddressesWith(const std::string& part) {
   return out;
 }
 
+// The abstract address a machine-wide mutex of this name is made on: the
+// one that appears while a handle to it exists. Empty when not exactly one.
+std::string AbstractAddressOf(const std::string& name) {
+  const std::set<std::string> before = abstractAddressesWith(name);
+  Outcome o;
+  auto mine = CNamedMutex::Create("Global\\" + name, false, &o);
+  if (o != Outcome::Created) return {};
+  std::set<std::string> taken;
+  for (const std::string& a : abstractAddressesWith(name)) {
+    if (!before.count(a)) taken.insert(a);
+  }
+  return taken.size() == 1 ? *taken.begin() : std::string();
+}
+
 // Runs `fn` as user 65534 in a child that reports 'y' or 'n' and then waits to
 // be killed. Returns the child's pid, or -1.
 template <typename Fn>
@@ -224,17 +238,9 @@ pid_t holdAsOtherUser(Fn fn) {
 TEST_F(NamedMutexTest, NameTakenByAForeignSocketThatNeverAnswersIsAccessDenied) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
   const std::string name = "TestSquat" + std::to_string(getpid());
-  const std::set<std::string> before = abstractAddressesWith(name);
+  const std::string address = AbstractAddressOf(name);
+  ASSERT_FALSE(address.empty()) << "the mutex is one abstract socket, made when it is created";
   Outcome o;
-  auto mine = CNamedMutex::Create("Global\\" + name, false, &o);
-  ASSERT_EQ(o, Outcome::Created);
-  std::set<std::string> taken;
-  for (const std::string& a : abstractAddressesWith(name)) {
-    if (!before.count(a)) taken.insert(a);
-  }
-  ASSERT_EQ(taken.size(), 1u) << "the mutex is one abstract socket";
-  const std::string address = *taken.begin();
-  mine.reset();
   pid_t squatter = holdAsOtherUser([&] {
     int fd = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un addr{};
@@ -261,17 +267,9 @@ TEST_F(NamedMutexTest, NameTakenByAForeignSocketThatNeverAnswersIsAccessDenied) 
 // the second must see "already exists", not "held by another user".
 TEST_F(NamedMutexTest, HolderOfThisUserSlowToListenIsAlreadyExistsNotAccessDenied) {
   const std::string name = "TestSlowHolder" + std::to_string(getpid());
-  const std::set<std::string> before = abstractAddressesWith(name);
+  const std::string address = AbstractAddressOf(name);
+  ASSERT_FALSE(address.empty()) << "the mutex is one abstract socket";
   Outcome o;
-  auto mine = CNamedMutex::Create("Global\\" + name, false, &o);
-  ASSERT_EQ(o, Outcome::Created);
-  std::set<std::string> taken;
-  for (const std::string& a : abstractAddressesWith(name)) {
-    if (!before.count(a)) taken.insert(a);
-  }
-  ASSERT_EQ(taken.size(), 1u);
-  const std::string address = *taken.begin();
-  mine.reset();
   // The slow first creator: bound now, listening only 400 ms later.
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   ASSERT_GE(fd, 0);
