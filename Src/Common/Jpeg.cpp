@@ -144,11 +144,24 @@ uint64_t DecodedBytesLimit() {
 }
 
 // True when the picture the header announces, reduced as asked, may be
-// decoded.
-bool HeaderSizeAllowed(const jpeg_decompress_struct& cinfo, int width, int scale) {
+// decoded. A picture of several scans (progressive, or one scan per
+// component) is decoded through the coefficients of the whole picture, 128
+// bytes for each 8 x 8 block of each component, whatever the reduction: they
+// are held to the same bound.
+bool HeaderSizeAllowed(jpeg_decompress_struct& cinfo, int width, int scale) {
+  const uint64_t limit = DecodedBytesLimit();
   const int denom = CJpeg::ReductionFor(static_cast<int>(cinfo.image_width), width, scale);
-  return JpegDecodedSizeAllowed(JpegReducedSide(cinfo.image_width, denom), JpegReducedSide(cinfo.image_height, denom),
-                                DecodedBytesLimit());
+  if (!JpegDecodedSizeAllowed(JpegReducedSide(cinfo.image_width, denom), JpegReducedSide(cinfo.image_height, denom),
+                              limit)) {
+    return false;
+  }
+  if (!jpeg_has_multiple_scans(&cinfo)) return true;
+  uint64_t coefficients = 0;
+  for (int c = 0; c < cinfo.num_components; ++c) {
+    const jpeg_component_info& comp = cinfo.comp_info[c];
+    coefficients += static_cast<uint64_t>(comp.width_in_blocks) * comp.height_in_blocks * sizeof(JBLOCK);
+  }
+  return coefficients <= limit;
 }
 
 bool RunDecode(DecodeState* s, const BYTE* data, size_t size, int width, int scale) {

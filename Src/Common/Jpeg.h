@@ -21,7 +21,9 @@ class CJpeg {
   // is not a JPEG fails. So does a picture whose decoded 24-bit size would
   // pass Qt's image allocation limit (JPEG_MAX_DECODED_BYTES by default):
   // it is refused from its header, before anything is allocated, on both
-  // paths. *out changes only on success.
+  // paths; so is a picture of several scans (progressive) whose whole-picture
+  // coefficients, which the decoder keeps at any reduction, pass it. *out
+  // changes only on success.
   BOOL Decode(const char* path, const BYTE* buffer, DWORD size, CBitmap24* out, int width, int scale) const;
 
   // A new picture of exactly width x height with `source` fitted in, aspect

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,7 @@
 
 #include "Messages.h"
 #include "Paths.h"
+#include "Time.h"
 
 namespace {
 
@@ -28,27 +30,45 @@ bool isSocket(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
 }
 
-int connectSeqPacket(const std::string& path) {
+// How long a connect waits for a camera whose queue of pending connections
+// is full (a camera that hangs with its sockets open): a blocking connect
+// would wait for ever.
+constexpr DWORD kConnectWaitMs = 1000;
+
+// A connected SOCK_SEQPACKET socket (blocking), or -1 with errno. `busy` is
+// set when the camera listens but took no connection within `waitMs`.
+int connectSeqPacket(const std::string& path, DWORD waitMs = kConnectWaitMs, bool* busy = nullptr) {
+  if (busy) *busy = false;
   sockaddr_un addr{};
   if (path.size() >= sizeof addr.sun_path) {
     errno = ENAMETOOLONG;
     return -1;
   }
-  int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  // Packets of up to several hundred KiB must fit in one datagram.
-  int size = 4 * 1024 * 1024;
-  setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size);
-  setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
   addr.sun_family = AF_UNIX;
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    int e = errno;
+  const DWORD start = GetTickCount();
+  for (;;) {
+    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return -1;
+    // Packets of up to several hundred KiB must fit in one datagram.
+    int size = 4 * 1024 * 1024;
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size);
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
+    // Not blocking: a Unix socket whose listener's queue is full answers
+    // EAGAIN at once instead of waiting until the listener accepts.
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      return fd;
+    }
+    const int e = errno;
     close(fd);
-    errno = e;
-    return -1;
+    if (e != EAGAIN || GetTickCount() - start >= waitMs) {
+      if (busy) *busy = e == EAGAIN;
+      errno = e;
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  return fd;
 }
 
 // Waits until `fd` is ready for `events`, the handle is cancelled, or the time
@@ -120,9 +140,11 @@ std::unique_ptr<CDeviceInfoSet> CDeviceInfoSet::GetPresent(const std::string& cl
     if (!isSocket(path + "/" + DEVICE_PIPE_SOCKET) || !isSocket(path + "/" + DEVICE_CONTROL_SOCKET)) continue;
     // A folder left behind by a camera that died has sockets nobody listens
     // on: it is not a present member.
-    int probe = connectSeqPacket(path + "/" + DEVICE_CONTROL_SOCKET);
-    if (probe < 0) continue;
-    close(probe);
+    // One whose camera listens but takes no connection (it hangs) is there.
+    bool busy = false;
+    int probe = connectSeqPacket(path + "/" + DEVICE_CONTROL_SOCKET, 0, &busy);
+    if (probe < 0 && !busy) continue;
+    if (probe >= 0) close(probe);
     names.push_back(e->d_name);
   }
   closedir(dir);
@@ -178,10 +200,20 @@ bool CDeviceHandle::ConnectPipe() {
   return true;
 }
 
-void CDeviceHandle::DropPipeAfterTimeout(DeviceIoResult r) {
+namespace {
+
+// A transfer that ran out of time or was abandoned through Cancel(): the
+// camera may still answer it, so its connection must not be read again.
+bool abandoned(DeviceIoResult r) {
+  return r == DeviceIoResult::Timeout || (r == DeviceIoResult::Failed && GetLastError() == ERROR_OPERATION_ABORTED);
+}
+
+}  // namespace
+
+void CDeviceHandle::DropPipeIfAbandoned(DeviceIoResult r) {
   // Closed at the next transfer's start, on the thread that makes it, so no
   // other transfer can be using the descriptor when it goes.
-  if (r == DeviceIoResult::Timeout) dropPipe_.store(true);
+  if (abandoned(r)) dropPipe_.store(true);
 }
 
 DeviceIoResult CDeviceHandle::Read(void* buffer, DWORD size, DWORD* bytesRead, DWORD timeoutMs) {
@@ -190,7 +222,7 @@ DeviceIoResult CDeviceHandle::Read(void* buffer, DWORD size, DWORD* bytesRead, D
   if (!ConnectPipe()) return DeviceIoResult::Failed;
   short revents = 0;
   DeviceIoResult r = waitReady(pipeFd_, POLLIN, cancelFd_, timeoutMs, &revents);
-  DropPipeAfterTimeout(r);
+  DropPipeIfAbandoned(r);
   if (r != DeviceIoResult::Ok) return r;
   iovec iov{buffer, size};
   msghdr msg{};
@@ -219,7 +251,7 @@ DeviceIoResult CDeviceHandle::Write(const void* data, DWORD size, DWORD* bytesWr
   if (!ConnectPipe()) return DeviceIoResult::Failed;
   short revents = 0;
   DeviceIoResult r = waitReady(pipeFd_, POLLOUT, cancelFd_, timeoutMs, &revents);
-  DropPipeAfterTimeout(r);
+  DropPipeIfAbandoned(r);
   if (r != DeviceIoResult::Ok) return r;
   if (revents & (POLLHUP | POLLERR)) {
     SetLastError(ERROR_DEVICE_NOT_CONNECTED);
@@ -261,7 +293,7 @@ DeviceIoResult CDeviceHandle::IoControl(DWORD code, void* outBuffer, DWORD outSi
   }
   short revents = 0;
   DeviceIoResult r = waitReady(controlFd_, POLLIN, cancelFd_, timeoutMs, &revents);
-  if (r == DeviceIoResult::Timeout) dropControl_.store(true);  // made again at the next control
+  if (abandoned(r)) dropControl_.store(true);  // made again at the next control
   if (r != DeviceIoResult::Ok) return r;
   std::vector<uint8_t> reply(8 + static_cast<size_t>(outSize) + 64);
   ssize_t n = recv(controlFd_, reply.data(), reply.size(), MSG_DONTWAIT);
@@ -331,7 +363,8 @@ class CMemberWatch {
     }
     for (const std::string& n : names) {
       if (fds_.count(n)) continue;
-      int fd = connectSeqPacket(folder + "/" + n + "/" + DEVICE_CONTROL_SOCKET);
+      // A camera that takes no connection now is tried at the next change.
+      int fd = connectSeqPacket(folder + "/" + n + "/" + DEVICE_CONTROL_SOCKET, 0);
       if (fd >= 0) fds_[n] = fd;
     }
   }

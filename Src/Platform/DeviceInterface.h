@@ -51,7 +51,8 @@ class FOTAVI_PLATFORM_API CDeviceInfoSet {
   // NULL (GetLastError set) when the list cannot be made; ERROR_ACCESS_DENIED
   // with `refusal` set when the folders are refused (DeviceRootRefusal). A
   // member whose control socket refuses connections (its camera died
-  // without removing it) is not present.
+  // without removing it) is not present; one whose camera listens but takes
+  // no connection (it hangs) is, and connecting to it gives up after 1 s.
   static std::unique_ptr<CDeviceInfoSet> GetPresent(const std::string& classGuid, std::string* refusal = nullptr);
   // ERROR_SUCCESS with the member's device path, ERROR_NO_MORE_ITEMS past the
   // last member.
@@ -90,13 +91,15 @@ class FOTAVI_PLATFORM_API CDeviceHandle {
   // One that runs out of time drops the control connection in the same way,
   // so that its late answer is never taken as the next control's.
   DeviceIoResult IoControl(DWORD code, void* outBuffer, DWORD outSize, DWORD* bytesReturned, DWORD timeoutMs);
-  // Abandons transfers in progress on other threads (they fail at once).
+  // Abandons transfers in progress on other threads (they fail at once, with
+  // ERROR_OPERATION_ABORTED); like a time-out, this drops their connection,
+  // so that the camera's answer to them is never read later.
   void Cancel();
 
  private:
   CDeviceHandle() = default;
   bool ConnectPipe();
-  void DropPipeAfterTimeout(DeviceIoResult r);
+  void DropPipeIfAbandoned(DeviceIoResult r);
   bool ConnectControl();
   std::mutex pipeLock_;  // connecting and dropping the pipe connection
   std::atomic<bool> dropPipe_{false};

@@ -168,6 +168,11 @@ DWORD GetMessageTimeout(MSG* msg, DWORD timeoutMs) {
   }
   *msg = q.messages.front();
   q.messages.pop_front();
+  // A platform thread's loop ends with the WM_QUIT it takes, whichever loop
+  // it runs: from now on a post to it fails instead of waiting in a queue
+  // that nobody reads. What came before stays queued for the thread's own
+  // drain.
+  if (msg->message == WM_QUIT && t_slot.platformThread) q.closed = true;
   return WAIT_OBJECT_0;
 }
 
@@ -238,13 +243,7 @@ int RunMessageLoop(const std::function<void(const MSG&)>& onThreadMessage) {
       onThreadMessage(msg);
     }
   }
-  if (t_slot.platformThread) {
-    // The thread's loop is over: from now on a post to it fails instead of
-    // waiting in a queue that nobody reads. What came before stays queued for
-    // the thread's own drain.
-    std::lock_guard<std::mutex> lock(t_slot.queue->m);
-    t_slot.queue->closed = true;
-  }
+  // In a platform thread GetMessage has closed the queue with the WM_QUIT.
   return static_cast<int>(msg.wParam);
 }
 

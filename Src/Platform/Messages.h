@@ -8,7 +8,8 @@
 // on its first call to GetCurrentThreadId(), CreateWindowTarget() or a message
 // function. A known thread's queue is removed when the thread ends; later
 // posts to it fail. A CPlatformThread stops taking messages as soon as its
-// RunMessageLoop has taken WM_QUIT: from then on posts to it fail, so a post
+// loop (RunMessageLoop, GetMessage or GetMessageTimeout) has taken WM_QUIT:
+// from then on posts to it fail, so a post
 // is either handled (by the loop or the drain that follows it) or refused,
 // never accepted and lost.
 //
@@ -55,7 +56,9 @@ FOTAVI_PLATFORM_API void PostQuitMessage(int exitCode);
 FOTAVI_PLATFORM_API LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 // Waits for the next message of the calling thread's queue. Returns FALSE when
-// the message is WM_QUIT, TRUE otherwise.
+// the message is WM_QUIT, TRUE otherwise. In a CPlatformThread, taking WM_QUIT
+// (here or in GetMessageTimeout) closes the queue: later posts fail, and the
+// messages already queued stay for the thread to drain.
 FOTAVI_PLATFORM_API BOOL GetMessage(MSG* msg);
 
 // Like GetMessage but waits at most `timeoutMs`; returns WAIT_OBJECT_0 with the

@@ -98,8 +98,10 @@ bool CEvent::IsSet() const {
 namespace {
 
 constexpr DWORD kGuardWaitMs = 5000;     // the private guard lock, held only for a check-and-open
-constexpr int kProbeAttempts = 50;       // reaching a machine-wide holder that has not listened yet
-constexpr int kProbePauseMs = 2;
+// How long a machine-wide name whose holder cannot be asked yet (bound, not
+// listening: another process of this user may be between the two calls on a
+// loaded machine) is tried again before it counts as held by another user.
+constexpr DWORD kProbeLimitMs = 1500;
 
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
@@ -348,7 +350,9 @@ std::unique_ptr<CNamedMutex> CNamedMutex::Create(const std::string& name, bool i
   } else if (global) {
     const std::string existName = abstractName('e', base);
     bool busy = false;  // the name was taken but its holder could not be asked
-    for (int attempt = 0; attempt < kProbeAttempts && *outcome == Outcome::Failed; ++attempt) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kProbeLimitMs);
+    int pause = 1;
+    while (*outcome == Outcome::Failed) {
       int fd = bindAbstract(existName);
       if (fd >= 0) {
         if (listen(fd, SOMAXCONN) != 0 || !CProbeService::Get().Add(fd)) {
@@ -376,9 +380,12 @@ std::unique_ptr<CNamedMutex> CNamedMutex::Create(const std::string& name, bool i
         case Holder::Gone:
         case Holder::Unknown:
           // Try again: the name may be free now, or its holder about to listen.
-          std::this_thread::sleep_for(std::chrono::milliseconds(kProbePauseMs));
-          break;
+          if (std::chrono::steady_clock::now() >= deadline) break;
+          std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+          if (pause < 8) pause *= 2;
+          continue;
       }
+      if (*outcome == Outcome::Failed) break;  // the time for asking is over
     }
     // Held all along by a socket that nobody can show to be this user's.
     if (*outcome == Outcome::Failed && busy) *outcome = Outcome::AccessDenied;

@@ -43,6 +43,9 @@ BOOL CDSImage::JpegSize(const BYTE* jpeg, DWORD length, int* width, int* height)
 BOOL CDSImage::DecodeLocked(const BYTE* jpeg, DWORD length, int width, CBitmap24* out) const {
   if (!jpeg || length == 0 || !out) return FALSE;
   if (m_pLoadJpegA) {
+    // Whatever the outside library does with it, a header that claims a
+    // picture beyond the decoded-size bound never reaches it.
+    if (!CJpeg::HeaderWithinLimit(nullptr, jpeg, length, width, 0)) return FALSE;
     HGLOBAL dib = nullptr;
     DWORD info[3] = {0, 0, 0};
     const BOOL ok = m_pLoadJpegA(nullptr, jpeg, length, &dib, width, 0, info);

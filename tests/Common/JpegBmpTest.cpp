@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <string>
@@ -339,6 +340,65 @@ TEST_P(JpegBomb, HeaderClaimingAPictureBeyondTheBoundIsRefusedBeforeAllocating) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, JpegBomb, ::testing::ValuesIn(kPaths), PathName);
+
+// A valid progressive grey JPEG of only a DC scan, every block 0 (mid grey):
+// one bit per 8 x 8 block, so 12000 x 12000 pixels take 281 KB. A decoder
+// of a progressive picture keeps the coefficients of the whole picture
+// (128 bytes a block) however much it reduces: 288 MB here.
+std::string MakeDcOnlyProgressiveGrey(int side) {
+  auto u16 = [](std::string* out, int v) {
+    out->push_back(static_cast<char>(v >> 8));
+    out->push_back(static_cast<char>(v & 0xFF));
+  };
+  std::string j = "\xFF\xD8";
+  j += "\xFF\xDB";
+  u16(&j, 67);
+  j.push_back('\0');
+  j.append(64, '\x01');
+  j += "\xFF\xC2";  // progressive frame: 8 bits, one component, 1 x 1
+  u16(&j, 11);
+  j.push_back('\x08');
+  u16(&j, side);
+  u16(&j, side);
+  j += std::string("\x01\x01\x11\x00", 4);
+  j += "\xFF\xC4";  // DC table 0: symbol 0 (difference 0) coded as '0'
+  u16(&j, 20);
+  j.push_back('\0');
+  j.push_back('\x01');
+  j.append(15, '\0');
+  j.push_back('\0');
+  j += "\xFF\xDA";  // the DC scan of component 1
+  u16(&j, 8);
+  j += std::string("\x01\x01\x00\x00\x00\x00", 6);
+  const size_t blocks = static_cast<size_t>((side + 7) / 8) * static_cast<size_t>((side + 7) / 8);
+  j.append(blocks / 8, '\0');
+  if (blocks % 8) j.push_back(static_cast<char>(0xFF >> (blocks % 8)));  // padded with 1 bits
+  j += "\xFF\xD9";
+  return j;
+}
+
+// Reduced to 1/8 the 12000 x 12000 picture is only 1500 x 1500, but the
+// decoder's working memory is the whole picture's: the header is refused
+// when that passes the bound, before anything is allocated. A small one of
+// the same kind decodes (djpeg agrees it is a JPEG of mid grey).
+TEST_P(JpegBomb, ProgressivePictureWhoseCoefficientsPassTheBoundIsRefusedEvenReduced) {
+  const std::string small = MakeDcOnlyProgressiveGrey(64);
+  const std::string smallPath = root_ + "/small-progressive.jpg";
+  fotavi_test::WriteFile(smallPath, small);
+  ASSERT_EQ(0, std::system(("djpeg -outfile /dev/null '" + smallPath + "' 2>/dev/null").c_str()));
+  const CJpeg jpeg = Jpeg();
+  CBitmap24 picture;
+  ASSERT_TRUE(jpeg.Decode(nullptr, Bytes(small), static_cast<DWORD>(small.size()), &picture, 8, 0));
+  EXPECT_EQ(QSize(8, 8), picture.size());
+
+  const std::string big = MakeDcOnlyProgressiveGrey(12000);
+  EXPECT_LT(big.size(), 300u * 1024);
+  const long before = PeakMemoryKb();
+  CBitmap24 image = CreateBitmap24(2, 2);
+  EXPECT_FALSE(jpeg.Decode(nullptr, Bytes(big), static_cast<DWORD>(big.size()), &image, 1500, 0));
+  EXPECT_EQ(QSize(2, 2), image.size());
+  EXPECT_LT(PeakMemoryKb() - before, 64 * 1024) << "the coefficients were allocated";
+}
 
 // The outside module refuses such a header by itself, for the callers that
 // bind it directly (the TWAIN data source).

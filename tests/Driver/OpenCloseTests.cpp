@@ -368,3 +368,47 @@ TEST_F(OpenCloseTest, OpenAndCloseWhileOtherThreadsRequestNeverHang) {
 
 }  // namespace
 }  // namespace fotavi::test
+
+namespace fotavi::test {
+namespace {
+
+// An open made on another thread while a close runs must wait for that close
+// and then succeed: the close is not finished until the open-check mutex is
+// released, so an open that slips in between finds the camera "in use" by
+// its own process. Each round the other thread tries to open in a tight loop
+// from before the close starts.
+TEST_F(OpenCloseTest, OpenOnAnotherThreadDuringACloseWaitsForItAndSucceeds) {
+  ASSERT_TRUE(StartEmulator());
+  ASSERT_TRUE(CreateInterface());
+  for (int round = 1; round <= 5; ++round) {
+    DWORD err = 0;
+    ASSERT_TRUE(device_->bOpen(client_, &err)) << "round " << round << " " << std::hex << err;
+    std::atomic<bool> trying{false};
+    DWORD opener = 0;
+    bool opened = false;
+    std::thread other([&] {
+      const DWORD start = GetTickCount();
+      trying = true;
+      while (GetTickCount() - start < 20000) {
+        DWORD e = 0;
+        if (device_->bOpen(client_, &e)) {
+          opened = true;
+          return;
+        }
+        if (e != ERR_FOTAVI_ALREADYOPEN) {
+          opener = e;
+          return;
+        }
+      }
+    });
+    while (!trying.load()) Sleep(1);
+    Sleep(20);
+    EXPECT_TRUE(device_->bClose(&err)) << "round " << round << " " << std::hex << err;
+    other.join();
+    EXPECT_TRUE(opened) << "round " << round << ": the open on the other thread failed with " << std::hex << opener;
+    if (opened) EXPECT_TRUE(device_->bClose(&err)) << "round " << round;
+  }
+}
+
+}  // namespace
+}  // namespace fotavi::test

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -103,23 +104,54 @@ TEST_F(DeviceInterfaceTest, ReadTimesOutWhenNothingComes) {
   EXPECT_EQ(n, 0u);
 }
 
-// The camera answers after the read gave up. That answer must not be the
-// next read's packet: the next command's own response is.
-TEST_F(DeviceInterfaceTest, AnswerAfterAReadTimedOutIsNotReadLater) {
+// The camera answers after the read gave up, because it ran out of time or
+// was abandoned through Cancel(). That answer must not be the next read's
+// packet: the next command's own response is.
+TEST_F(DeviceInterfaceTest, AnswerAfterAnAbandonedReadIsNotReadLater) {
+  struct Row {
+    const char* how;
+    DeviceIoResult result;  // of the abandoned read
+    std::function<DeviceIoResult(CDeviceHandle&, std::vector<uint8_t>&)> abandon;
+  };
+  const std::vector<Row> rows = {
+      {"timed out", DeviceIoResult::Timeout,
+       [](CDeviceHandle& h, std::vector<uint8_t>& buf) {
+         DWORD got = 0;
+         return h.Read(buf.data(), 65536, &got, 200);
+       }},
+      {"cancelled", DeviceIoResult::Failed,
+       [](CDeviceHandle& h, std::vector<uint8_t>& buf) {
+         std::atomic<bool> done{false};
+         DeviceIoResult r = DeviceIoResult::Ok;
+         std::thread reader([&] {
+           DWORD got = 0;
+           r = h.Read(buf.data(), 65536, &got, 20000);
+           done = true;
+         });
+         while (!done.load()) {  // until the read has started and been abandoned
+           h.Cancel();
+           Sleep(10);
+         }
+         reader.join();
+         return r;
+       }},
+  };
   StartEmulator();
-  ASSERT_TRUE(emulator_->Command("late 0x8101 600"));
-  auto h = CDeviceHandle::Open(PipePath());
-  ASSERT_TRUE(h);
-  auto first = CommandPacket(0x8101, 5);
-  DWORD n = 0;
-  ASSERT_EQ(h->Write(first.data(), 32, &n, 1000), DeviceIoResult::Ok);
-  std::vector<uint8_t> buf(65536);
-  EXPECT_EQ(h->Read(buf.data(), 65536, &n, 200), DeviceIoResult::Timeout);
-  Sleep(700);  // the late answer has been sent by now
-  auto second = CommandPacket(0x8101, 6);
-  ASSERT_EQ(h->Write(second.data(), 32, &n, 1000), DeviceIoResult::Ok);
-  ASSERT_EQ(h->Read(buf.data(), 65536, &n, 5000), DeviceIoResult::Ok);
-  EXPECT_EQ(buf[2] | (buf[3] << 8), 6) << "the packet read is the late answer to the first command";
+  for (const Row& row : rows) {
+    ASSERT_TRUE(emulator_->Command("late 0x8101 600")) << row.how;
+    auto h = CDeviceHandle::Open(PipePath());
+    ASSERT_TRUE(h) << row.how;
+    auto first = CommandPacket(0x8101, 5);
+    DWORD n = 0;
+    ASSERT_EQ(h->Write(first.data(), 32, &n, 1000), DeviceIoResult::Ok) << row.how;
+    std::vector<uint8_t> buf(65536);
+    EXPECT_EQ(row.abandon(*h, buf), row.result) << row.how;
+    Sleep(700);  // the late answer has been sent by now
+    auto second = CommandPacket(0x8101, 6);
+    ASSERT_EQ(h->Write(second.data(), 32, &n, 1000), DeviceIoResult::Ok) << row.how;
+    ASSERT_EQ(h->Read(buf.data(), 65536, &n, 5000), DeviceIoResult::Ok) << row.how;
+    EXPECT_EQ(buf[2] | (buf[3] << 8), 6) << row.how << ": the packet read is the late answer to the first command";
+  }
 }
 
 // The same for the control connection: a control that ran out of time never
@@ -328,6 +360,44 @@ TEST_F(DeviceInterfaceTest, CameraThatDiedIsNotPresentAndItsEndIsBroadcast) {
   EXPECT_EQ(set->EnumMember(0, &path), ERROR_NO_MORE_ITEMS);
   DestroyWindow(top);
   emulator_.reset();
+}
+
+}  // namespace
+
+namespace {
+
+// A camera process that hangs with its sockets open accepts no connection
+// any more: once its queue of pending connections is full, a blocking
+// connect would wait for ever. Enumeration and opening must give up in time
+// however often they are tried (the device watcher and the presence window
+// try again at every device change).
+TEST_F(DeviceInterfaceTest, AHungCameraNeverBlocksEnumerationOrOpening) {
+  StartEmulator();
+  const std::string pipe = PipePath();
+  ASSERT_FALSE(pipe.empty());
+  const pid_t camera = emulator_->pid();
+  ASSERT_EQ(kill(camera, SIGSTOP), 0);
+  std::atomic<bool> finished{false};
+  std::atomic<int> present{0};
+  std::atomic<int> opened{0};
+  std::thread worker([&] {
+    // More probes than the camera's queue of pending connections holds.
+    for (int i = 0; i < 40; ++i) {
+      auto set = CDeviceInfoSet::GetPresent(FOTAVI_DEVICE_CLASS_GUID);
+      if (set && set->size() == 1) ++present;
+    }
+    for (int i = 0; i < 3; ++i) opened += CDeviceHandle::Open(pipe) != nullptr;
+    finished = true;
+  });
+  const DWORD start = GetTickCount();
+  while (!finished.load() && GetTickCount() - start < 90000) Sleep(20);
+  const bool ended = finished.load();
+  if (!ended) kill(camera, SIGKILL);  // wakes a connect that blocks
+  kill(camera, SIGCONT);
+  worker.join();
+  EXPECT_TRUE(ended) << "a connect to the hung camera blocked";
+  EXPECT_EQ(present.load(), 40) << "a hung camera is still there: its sockets are listening";
+  EXPECT_EQ(opened.load(), 0) << "a camera that takes no connection cannot be opened";
 }
 
 }  // namespace

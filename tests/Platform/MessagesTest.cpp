@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -123,6 +124,46 @@ TEST(Messages, PostToAnEndingThreadIsHandledOrRefused) {
     poster.join();
     ASSERT_TRUE(t.Join(5000));
     ASSERT_EQ(accepted.load(), handled.load()) << "round " << round;
+  }
+}
+
+// However a platform thread's loop takes WM_QUIT (the standard loop, its own
+// GetMessage loop, or one with a time limit), nobody will take a message
+// from it afterwards: a later post must fail, not wait in the queue until the
+// thread ends and drops it.
+TEST(Messages, PostAfterAnyLoopTookQuitIsRefused) {
+  struct Row {
+    const char* loop;
+    std::function<void()> run;
+  };
+  const std::vector<Row> rows = {
+      {"RunMessageLoop", [] { RunMessageLoop({}); }},
+      {"GetMessage", [] {
+         MSG m;
+         while (GetMessage(&m)) {
+         }
+       }},
+      {"GetMessageTimeout", [] {
+         MSG m;
+         for (;;) {
+           if (GetMessageTimeout(&m, 20) == WAIT_TIMEOUT) continue;
+           if (m.message == WM_QUIT) break;
+         }
+       }},
+  };
+  for (const Row& row : rows) {
+    CEvent loopOver(true, false), posted(true, false);
+    CPlatformThread t([&] {
+      row.run();
+      loopOver.Set();
+      posted.Wait(10000);
+    });
+    ASSERT_TRUE(PostThreadMessage(t.id(), WM_TEST, 0, 0)) << row.loop;
+    ASSERT_TRUE(PostThreadMessage(t.id(), WM_QUIT, 0, 0)) << row.loop;
+    ASSERT_EQ(loopOver.Wait(10000), WAIT_OBJECT_0) << row.loop;
+    EXPECT_FALSE(PostThreadMessage(t.id(), WM_TEST, 0, 0)) << row.loop;
+    posted.Set();
+    ASSERT_TRUE(t.Join(10000)) << row.loop;
   }
 }
 

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "Platform/GlobalMemory.h"
 #include "Platform/Ini.h"
@@ -195,6 +196,20 @@ std::set<std::string> abstractAddressesWith(const std::string& part) {
   return out;
 }
 
+// The abstract address a machine-wide mutex of this name is made on: the
+// one that appears while a handle to it exists. Empty when not exactly one.
+std::string AbstractAddressOf(const std::string& name) {
+  const std::set<std::string> before = abstractAddressesWith(name);
+  Outcome o;
+  auto mine = CNamedMutex::Create("Global\\" + name, false, &o);
+  if (o != Outcome::Created) return {};
+  std::set<std::string> taken;
+  for (const std::string& a : abstractAddressesWith(name)) {
+    if (!before.count(a)) taken.insert(a);
+  }
+  return taken.size() == 1 ? *taken.begin() : std::string();
+}
+
 // Runs `fn` as user 65534 in a child that reports 'y' or 'n' and then waits to
 // be killed. Returns the child's pid, or -1.
 template <typename Fn>
@@ -223,17 +238,9 @@ pid_t holdAsOtherUser(Fn fn) {
 TEST_F(NamedMutexTest, NameTakenByAForeignSocketThatNeverAnswersIsAccessDenied) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
   const std::string name = "TestSquat" + std::to_string(getpid());
-  const std::set<std::string> before = abstractAddressesWith(name);
+  const std::string address = AbstractAddressOf(name);
+  ASSERT_FALSE(address.empty()) << "the mutex is one abstract socket, made when it is created";
   Outcome o;
-  auto mine = CNamedMutex::Create("Global\\" + name, false, &o);
-  ASSERT_EQ(o, Outcome::Created);
-  std::set<std::string> taken;
-  for (const std::string& a : abstractAddressesWith(name)) {
-    if (!before.count(a)) taken.insert(a);
-  }
-  ASSERT_EQ(taken.size(), 1u) << "the mutex is one abstract socket";
-  const std::string address = *taken.begin();
-  mine.reset();
   pid_t squatter = holdAsOtherUser([&] {
     int fd = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un addr{};
@@ -252,6 +259,34 @@ TEST_F(NamedMutexTest, NameTakenByAForeignSocketThatNeverAnswersIsAccessDenied) 
   waitpid(squatter, nullptr, 0);
   again = CNamedMutex::Create("Global\\" + name, false, &o);
   EXPECT_EQ(o, Outcome::Created) << "the name is free once the other process is gone";
+}
+
+// Two processes of one user create a machine-wide mutex at once: the first
+// has bound its name but is not listening yet when the second asks who holds
+// it. However long the first is held up on a loaded machine (here 400 ms),
+// the second must see "already exists", not "held by another user".
+TEST_F(NamedMutexTest, HolderOfThisUserSlowToListenIsAlreadyExistsNotAccessDenied) {
+  const std::string name = "TestSlowHolder" + std::to_string(getpid());
+  const std::string address = AbstractAddressOf(name);
+  ASSERT_FALSE(address.empty()) << "the mutex is one abstract socket";
+  Outcome o;
+  // The slow first creator: bound now, listening only 400 ms later.
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path + 1, address.data(), address.size());
+  const socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + address.size());
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), len), 0);
+  std::thread first([fd] {
+    Sleep(400);
+    listen(fd, 16);
+  });
+  auto second = CNamedMutex::Create("Global\\" + name, false, &o);
+  first.join();
+  EXPECT_EQ(o, Outcome::AlreadyExists);
+  EXPECT_NE(second, nullptr);
+  close(fd);
 }
 
 // The lock folder of the user's private names is never one another user made

@@ -239,3 +239,43 @@ TEST(DSImage, AFullSizeDecodeHeldWithThePictureIsTransferredWithoutDecodingAgain
   EXPECT_EQ(image.DibWidth(), 64);
   EXPECT_EQ(image.DibHeight(), 48);
 }
+
+namespace {
+
+// Stands in for the outside codec: counts the calls and fails each.
+int g_outsideCalls = 0;
+BOOL CountingLoadJpegA(const char*, const BYTE*, DWORD, HGLOBAL* bitmap, int, int, DWORD*) {
+  ++g_outsideCalls;
+  if (bitmap) *bitmap = nullptr;
+  return FALSE;
+}
+
+std::string ReadFixture(const char* name) {
+  std::ifstream in(std::string(FOTAVI_COMMON_TEST_DATA) + "/" + name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+// A few hundred bytes whose header claims 60000 x 60000 pixels are refused
+// before the outside codec sees them, whatever that codec would allocate;
+// a picture of ordinary size still goes to it.
+TEST(DSImage, AHeaderClaimingAPictureBeyondTheBoundNeverReachesTheOutsideCodec) {
+  const std::string bomb = ReadFixture("decompression-bomb-60000x60000.jpg");
+  ASSERT_FALSE(bomb.empty());
+  const std::string ordinary = MakePictureJpeg(64, 48);
+  CDSImage image;
+  image.SetCodec(&CountingLoadJpegA);
+  struct Row {
+    const std::string* jpeg;
+    int width;
+    int calls;
+  };
+  for (const Row& row : {Row{&bomb, 0, 0}, Row{&ordinary, 0, 1}, Row{&ordinary, 32, 1}}) {
+    g_outsideCalls = 0;
+    CBitmap24 out;
+    EXPECT_FALSE(image.Decode(reinterpret_cast<const BYTE*>(row.jpeg->data()), static_cast<DWORD>(row.jpeg->size()),
+                              row.width, &out));
+    EXPECT_EQ(g_outsideCalls, row.calls) << "size " << row.jpeg->size() << ", width " << row.width;
+  }
+}

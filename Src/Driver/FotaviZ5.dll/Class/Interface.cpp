@@ -248,6 +248,7 @@ BOOL CInterface::bOpen(HWND hNotifyWnd, DWORD* pdwError) {
   if (pdwError == nullptr) pdwError = &dwLocal;
   *pdwError = 0;
   theApp.m_Log.WriteStart("bOpen");
+  std::lock_guard<CCriticalSection> sequence(m_OpenCloseLock);
   std::lock_guard<CCriticalSection> lock(m_InterfaceLock);
   if (IsOpened()) return bFail("bOpen", ERR_FOTAVI_ALREADYOPEN, pdwError);
   if (!bCheckOpenMutex(pdwError)) return bFail("bOpen", *pdwError, pdwError);
@@ -306,6 +307,7 @@ BOOL CInterface::bCloseSequence(const char* pszName, DWORD* pdwError) {
   *pdwError = 0;
   theApp.m_Log.WriteStart(pszName);
   if (!IsOpened()) return bFail(pszName, ERR_FOTAVI_NOOPEN, pdwError);
+  std::lock_guard<CCriticalSection> sequence(m_OpenCloseLock);
   m_InterfaceLock.Lock();
   if (!IsOpened() || m_pOpenItem == nullptr) {
     // Another close got here first.

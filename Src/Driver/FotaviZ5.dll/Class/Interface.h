@@ -111,6 +111,11 @@ class CInterface : public CDeviceInterface {
   CRequestItem* m_pOpenItem = nullptr;
   CDevice m_Device;
   CCriticalSection m_InterfaceLock;
+  // Held by bOpen and the close sequence from start to end (the worker
+  // threads never take it): the close releases the interface lock before it
+  // stops the request thread and closes the open-check mutex, and an open on
+  // another thread must not start in between.
+  CCriticalSection m_OpenCloseLock;
   CCriticalSection m_OutstandingLock;
   std::vector<DEVICE_RSP*> m_Outstanding;
   // Records taken back by a close: kept until the object goes, so that their
