@@ -135,6 +135,7 @@ LRESULT CDeviceLink::WndProc(HWND, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_FOTAVI_DEVICESTATE: {
+      if (wParam == FOTAVI_DEVICE_GONE) m_bGone = true;
       std::lock_guard<std::mutex> g(m_TargetLock);
       if (m_pTarget) {
         if (wParam == FOTAVI_DEVICE_PRESENT) m_pTarget->OnDeviceArrived();
@@ -177,6 +178,7 @@ BOOL CDeviceLink::Open() {
   DWORD error = 0;
   if (m_pDevice->bOpen(m_hWnd, &error)) {
     m_bOpened = true;
+    m_bGone = false;
     return TRUE;
   }
   DestroyHiddenWindow();
@@ -230,6 +232,8 @@ BOOL CDeviceLink::IsConnected() { return m_pDevice && m_pDevice->bIsConnected() 
 BOOL CDeviceLink::RequestPicture(std::vector<BYTE>* jpeg, bool* noData) {
   if (noData) *noData = false;
   if (!m_pDevice || !jpeg) return FALSE;
+  // Back after a removal that no dialog saw: open the device again first.
+  if (m_bGone.load() && !Recheck()) return FALSE;
   const DEVICE_CMD cmd = FotaviMakeCommand(FOTAVI_CMD_GET_JPEG);
   HGLOBAL data = nullptr;
   DWORD size = 0;
@@ -274,6 +278,7 @@ BOOL CDeviceLink::Recheck() {
   BOOL opened = m_bOpened.load() ? TRUE : FALSE;
   const BOOL result = RecheckResult(connected, openOk, error, &opened);
   m_bOpened = opened != FALSE;
+  if (result) m_bGone = false;
   return result;
 }
 

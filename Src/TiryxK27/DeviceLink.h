@@ -96,6 +96,10 @@ class CDeviceLink {
   HMODULE m_hLibrary = nullptr;
   HWND m_hWnd = nullptr;
   std::atomic<bool> m_bOpened{false};
+  // The camera went away since the device was last opened: it must be
+  // opened again before the next request (a dialog does so at the arrival;
+  // without one the next request does).
+  std::atomic<bool> m_bGone{false};
   std::mutex m_TargetLock;
   IDeviceLinkTarget* m_pTarget = nullptr;
   std::unique_ptr<CPlatformThread> m_Thread;

@@ -466,3 +466,16 @@ TEST_F(StateMachine, WithoutTheUserInterfaceAnUnpluggedCameraFailsAtOnce) {
   EXPECT_TRUE(ui->Texts().empty());
   ASSERT_TRUE(emulator->Replug());
 }
+
+TEST_F(StateMachine, WithoutTheDialogACameraPluggedBackInIsOpenedAgainForThePicture) {
+  Reach(400);
+  ASSERT_TRUE(emulator->Unplug());
+  ASSERT_TRUE(WaitUntil([&] { return !ds->Link().IsConnected(); }));
+  ASSERT_TRUE(emulator->Replug());
+  ASSERT_TRUE(WaitUntil([&] { return ds->Link().IsConnected(); }));
+  EXPECT_EQ(EnableDS(false), TWRC_SUCCESS) << Status();
+  EXPECT_EQ(ds->GetState(), 600);
+  TW_HANDLE dib = nullptr;
+  EXPECT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib), TWRC_XFERDONE);
+  std::free(dib);
+}
