@@ -36,7 +36,12 @@ void QuitOwnThread() { StopDsGuiThread(); }
 QObject* GuiContext() {
   std::lock_guard<std::mutex> g(g_GuiLock);
   if (g_OwnThread.load()) return g_OwnContext;
-  if (QCoreApplication::instance()) return QCoreApplication::instance();
+  if (QCoreApplication* host = QCoreApplication::instance()) {
+    // Widgets need a QApplication; a host with a plain Qt core or GUI
+    // application would be ended by the first one. There can be no second
+    // application object, so such a host gets no windows.
+    return qobject_cast<QApplication*>(host) ? host : nullptr;
+  }
   // Without a display Qt would end the process: no window then.
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) return nullptr;
   // The host runs no Qt event loop: run one on a thread of our own.
