@@ -29,6 +29,7 @@ std::mutex g_GuiLock;
 std::thread g_GuiThread;
 QObject* g_OwnContext = nullptr;  // lives on the thread the data source started
 std::atomic<bool> g_OwnThread{false};
+std::atomic<unsigned> g_GuiCallLimitMs{30000};
 
 void QuitOwnThread() { StopDsGuiThread(); }
 
@@ -69,6 +70,8 @@ QObject* GuiContext() {
 }
 
 }  // namespace
+
+void SetDsGuiCallLimit(unsigned timeoutMs) { g_GuiCallLimitMs = timeoutMs; }
 
 void StopDsGuiThread() {
   std::lock_guard<std::mutex> g(g_GuiLock);
@@ -310,12 +313,25 @@ class CQtCaptureDialog : public ICaptureDialog {
  public:
   ~CQtCaptureDialog() override {
     CTwainDlg* dlg = m_pDlg;
-    if (dlg) RunOnDsGuiThread([dlg] { dlg->SetCore(nullptr); });
+    const unsigned limit = g_GuiCallLimitMs.load();
+    const bool detached = !dlg || RunOnDsGuiThread([dlg] { dlg->SetCore(nullptr); }, limit);
     // The preview thread ends before the window goes, so it never talks to a
     // window that is being destroyed.
     if (m_pCore) m_pCore->StopLiveThread();
-    m_pCore.reset();
-    if (dlg) RunOnDsGuiThread([dlg] { delete dlg; });
+    CCaptureCore* core = m_pCore.release();
+    if (detached) {
+      delete core;
+      // Captured by value: a late run still finds what it deletes.
+      if (dlg) RunOnDsGuiThread([dlg] { delete dlg; }, limit);
+    } else {
+      // The GUI thread did not answer in time: it may be inside a command of
+      // this dialog that uses the core, with more queued behind it. Both go
+      // when it gets to them, after what it already has to do.
+      RunOnDsGuiThread([dlg, core] {
+        delete dlg;
+        delete core;
+      }, 0);
+    }
     // Qt makes some of its globals while a window is in use, and they are
     // destroyed at exit in the reverse order of their making: ending the GUI
     // thread must come before them, so its exit handler is registered anew.
@@ -323,12 +339,34 @@ class CQtCaptureDialog : public ICaptureDialog {
   }
 
   bool Create(const CaptureDialogParams& p) {
-    TW_IDENTITY identity = *p.identity;
-    bool made = RunOnDsGuiThread([&] {
-      m_pDlg = new CTwainDlg(identity);
-      m_pDlg->setAttribute(Qt::WA_DeleteOnClose, false);
-    });
-    if (!made || !m_pDlg) return false;
+    // The window is made on the GUI thread; when that does not answer in
+    // time the late call finds the request given up and deletes its window.
+    struct Made {
+      std::mutex lock;
+      CTwainDlg* dlg = nullptr;
+      bool abandoned = false;
+    };
+    auto made = std::make_shared<Made>();
+    const TW_IDENTITY identity = *p.identity;
+    const unsigned limit = g_GuiCallLimitMs.load();
+    RunOnDsGuiThread([made, identity] {
+      auto* dlg = new CTwainDlg(identity);
+      dlg->setAttribute(Qt::WA_DeleteOnClose, false);
+      std::lock_guard<std::mutex> g(made->lock);
+      if (made->abandoned) {
+        delete dlg;
+        return;
+      }
+      made->dlg = dlg;
+    }, limit);
+    {
+      std::lock_guard<std::mutex> g(made->lock);
+      m_pDlg = made->dlg;
+      if (!m_pDlg) {
+        made->abandoned = true;
+        return false;
+      }
+    }
     m_pCore = std::make_unique<CCaptureCore>(p.link, p.image, p.owner, m_pDlg);
     CTwainDlg* dlg = m_pDlg;
     CCaptureCore* core = m_pCore.get();
@@ -338,7 +376,7 @@ class CQtCaptureDialog : public ICaptureDialog {
       dlg->show();
       dlg->raise();
       dlg->activateWindow();
-    });
+    }, limit);
   }
 
   CCaptureCore* Core() override { return m_pCore.get(); }
