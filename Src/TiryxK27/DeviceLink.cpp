@@ -24,6 +24,8 @@ struct LinkTask {
 
 void Anchor() {}
 
+std::atomic<DWORD> g_LinkCallLimitMs{30000};
+
 }  // namespace
 
 CDeviceLink::CDeviceLink(DsBoxFunction box) : m_Box(std::move(box)) {}
@@ -77,7 +79,10 @@ void CDeviceLink::StopThread() {
   m_Thread.reset();
 }
 
-bool CDeviceLink::RunOnLinkThread(std::function<void()> task, DWORD timeoutMs) {
+void CDeviceLink::SetLinkCallLimit(DWORD timeoutMs) { g_LinkCallLimitMs = timeoutMs; }
+
+bool CDeviceLink::RunOnLinkThread(std::function<void()> task) {
+  const DWORD timeoutMs = g_LinkCallLimitMs.load();
   if (!StartThread()) return false;
   if (GetCurrentThreadId() == m_Thread->id()) {
     task();
@@ -102,11 +107,43 @@ BOOL CDeviceLink::Load() {
     return FALSE;
   }
   auto create = GetProcAddressAs<PFN_CREATEINSTANCE>(module, FOTAVI_CREATEINSTANCE);
-  CDeviceInterface* device = nullptr;
-  BOOL created = FALSE;
+  auto release = GetProcAddressAs<PFN_RELEASEINSTANCE>(module, FOTAVI_RELEASEINSTANCE);
+  if (!create) {
+    FreeLibrary(module);
+    return FALSE;
+  }
   // The library's presence window belongs to the thread that creates the
-  // interface: the link thread, which pumps its messages.
-  if (!create || !RunOnLinkThread([&] { created = create(&device); }) || !created || !device) {
+  // interface: the link thread, which pumps its messages. When that thread
+  // is late, the creation runs after this call has given up: it then
+  // releases what it made, and the library stays loaded for it.
+  struct Creation {
+    std::mutex lock;
+    bool done = false;
+    bool abandoned = false;
+    CDeviceInterface* device = nullptr;
+  };
+  auto creation = std::make_shared<Creation>();
+  RunOnLinkThread([creation, create, release] {
+    CDeviceInterface* device = nullptr;
+    if (!create(&device)) device = nullptr;
+    std::lock_guard<std::mutex> g(creation->lock);
+    if (creation->abandoned) {
+      if (device && release) release(&device);
+      return;
+    }
+    creation->done = true;
+    creation->device = device;
+  });
+  CDeviceInterface* device = nullptr;
+  {
+    std::lock_guard<std::mutex> g(creation->lock);
+    if (!creation->done) {
+      creation->abandoned = true;
+      return FALSE;
+    }
+    device = creation->device;
+  }
+  if (!device) {
     FreeLibrary(module);
     return FALSE;
   }
@@ -212,14 +249,20 @@ BOOL CDeviceLink::Unload() {
   if (m_hLibrary) {
     DestroyHiddenWindow();
     auto release = GetProcAddressAs<PFN_RELEASEINSTANCE>(m_hLibrary, FOTAVI_RELEASEINSTANCE);
+    bool keepLibrary = false;
     if (release) {
       CDeviceInterface* device = m_pDevice;
-      if (!RunOnLinkThread([&] { release(&device); })) ok = FALSE;
+      if (!RunOnLinkThread([release, device]() mutable { release(&device); })) {
+        // The link thread is late: the release still runs there, in the
+        // library's code, so the library stays loaded.
+        keepLibrary = true;
+        ok = FALSE;
+      }
     } else {
       ok = FALSE;
     }
     m_pDevice = nullptr;
-    if (!FreeLibrary(m_hLibrary)) ok = FALSE;
+    if (!keepLibrary && !FreeLibrary(m_hLibrary)) ok = FALSE;
     m_hLibrary = nullptr;
   }
   m_bOpened = false;
