@@ -14,8 +14,11 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include <dlfcn.h>
+
 #include <cstdlib>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "DsStrings.h"
@@ -33,6 +36,54 @@ std::atomic<unsigned> g_GuiCallLimitMs{30000};
 
 void QuitOwnThread() { StopDsGuiThread(); }
 
+// Whether Qt's platform plugin will find a display: Qt ends the process
+// when it cannot open one, and this process is the host's. A plugin named
+// in QT_QPA_PLATFORM that needs no display server is trusted; X11 and
+// Wayland are tried with their client libraries, loaded only for the probe.
+bool DisplayReachable() {
+  const char* named = std::getenv("QT_QPA_PLATFORM");
+  const std::string platform = named ? named : "";
+  const bool wayland = platform.rfind("wayland", 0) == 0;
+  if (!platform.empty() && platform.rfind("xcb", 0) != 0 && !wayland) return true;
+  if (wayland) {
+    void* lib = dlopen("libwayland-client.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (!lib) return false;
+    using Connect = void* (*)(const char*);
+    using Disconnect = void (*)(void*);
+    auto connect = reinterpret_cast<Connect>(dlsym(lib, "wl_display_connect"));
+    auto disconnect = reinterpret_cast<Disconnect>(dlsym(lib, "wl_display_disconnect"));
+    bool ok = false;
+    if (connect && disconnect) {
+      if (void* display = connect(nullptr)) {  // WAYLAND_DISPLAY, else the default socket
+        ok = true;
+        disconnect(display);
+      }
+    }
+    dlclose(lib);
+    return ok;
+  }
+  const char* x = std::getenv("DISPLAY");
+  if (!x || !*x) return false;
+  void* lib = dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+  if (!lib) return false;
+  using Connect = void* (*)(const char*, int*);
+  using HasError = int (*)(void*);
+  using Disconnect = void (*)(void*);
+  auto connect = reinterpret_cast<Connect>(dlsym(lib, "xcb_connect"));
+  auto hasError = reinterpret_cast<HasError>(dlsym(lib, "xcb_connection_has_error"));
+  auto disconnect = reinterpret_cast<Disconnect>(dlsym(lib, "xcb_disconnect"));
+  bool ok = false;
+  if (connect && hasError && disconnect) {
+    void* connection = connect(x, nullptr);  // never NULL: an error connection instead
+    if (connection) {
+      ok = hasError(connection) == 0;
+      disconnect(connection);
+    }
+  }
+  dlclose(lib);
+  return ok;
+}
+
 // An object that lives on the GUI thread, NULL when there is none.
 QObject* GuiContext() {
   std::lock_guard<std::mutex> g(g_GuiLock);
@@ -44,7 +95,7 @@ QObject* GuiContext() {
     return qobject_cast<QApplication*>(host) ? host : nullptr;
   }
   // Without a display Qt would end the process: no window then.
-  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) return nullptr;
+  if (!DisplayReachable()) return nullptr;
   // The host runs no Qt event loop: run one on a thread of our own.
   auto ready = std::make_shared<CEvent>(true, false);
   g_GuiThread = std::thread([ready] {
