@@ -118,18 +118,23 @@ void CCaptureCore::Message(UINT id) {
 }
 
 void CCaptureCore::StopPreview(bool wait) {
-  if (m_bLive.exchange(false)) {
+  const bool wasLive = m_bLive.exchange(false);
+  if (wasLive) {
     Enable(IDC_TWAIN_PLAY, !m_bDeviceRemoved.load());
     if (m_pView && !m_bDeviceRemoved.load()) m_pView->FocusControl(IDC_TWAIN_PLAY);
     Enable(IDC_TWAIN_STOP, false);
-    m_bTransferAllowed = m_pImage->HasHeldJpeg();
-    Enable(IDC_TWAIN_TRANSFER, m_bTransferAllowed.load());
     Enable(IDC_TWAIN_STILL, !m_bDeviceRemoved.load());
   }
   m_Wake.Set();
   // The preview thread never waits for the caller, so waiting for it to be
   // idle cannot lock up; it is bounded all the same.
   if (wait && m_Thread && GetCurrentThreadId() != m_Thread->id()) m_Idle.Wait(kStopWaitMs);
+  if (wasLive) {
+    // Only now: a picture on its way when the preview stopped is held too,
+    // and the preview step has made its last change to the flag.
+    m_bTransferAllowed = m_pImage->HasHeldJpeg();
+    Enable(IDC_TWAIN_TRANSFER, m_bTransferAllowed.load());
+  }
 }
 
 void CCaptureCore::OnStill() {

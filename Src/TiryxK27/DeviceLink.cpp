@@ -24,6 +24,8 @@ struct LinkTask {
 
 void Anchor() {}
 
+std::atomic<DWORD> g_LinkCallLimitMs{30000};
+
 }  // namespace
 
 CDeviceLink::CDeviceLink(DsBoxFunction box) : m_Box(std::move(box)) {}
@@ -77,7 +79,10 @@ void CDeviceLink::StopThread() {
   m_Thread.reset();
 }
 
-bool CDeviceLink::RunOnLinkThread(std::function<void()> task, DWORD timeoutMs) {
+void CDeviceLink::SetLinkCallLimit(DWORD timeoutMs) { g_LinkCallLimitMs = timeoutMs; }
+
+bool CDeviceLink::RunOnLinkThread(std::function<void()> task) {
+  const DWORD timeoutMs = g_LinkCallLimitMs.load();
   if (!StartThread()) return false;
   if (GetCurrentThreadId() == m_Thread->id()) {
     task();
@@ -102,11 +107,43 @@ BOOL CDeviceLink::Load() {
     return FALSE;
   }
   auto create = GetProcAddressAs<PFN_CREATEINSTANCE>(module, FOTAVI_CREATEINSTANCE);
-  CDeviceInterface* device = nullptr;
-  BOOL created = FALSE;
+  auto release = GetProcAddressAs<PFN_RELEASEINSTANCE>(module, FOTAVI_RELEASEINSTANCE);
+  if (!create) {
+    FreeLibrary(module);
+    return FALSE;
+  }
   // The library's presence window belongs to the thread that creates the
-  // interface: the link thread, which pumps its messages.
-  if (!create || !RunOnLinkThread([&] { created = create(&device); }) || !created || !device) {
+  // interface: the link thread, which pumps its messages. When that thread
+  // is late, the creation runs after this call has given up: it then
+  // releases what it made, and the library stays loaded for it.
+  struct Creation {
+    std::mutex lock;
+    bool done = false;
+    bool abandoned = false;
+    CDeviceInterface* device = nullptr;
+  };
+  auto creation = std::make_shared<Creation>();
+  RunOnLinkThread([creation, create, release] {
+    CDeviceInterface* device = nullptr;
+    if (!create(&device)) device = nullptr;
+    std::lock_guard<std::mutex> g(creation->lock);
+    if (creation->abandoned) {
+      if (device && release) release(&device);
+      return;
+    }
+    creation->done = true;
+    creation->device = device;
+  });
+  CDeviceInterface* device = nullptr;
+  {
+    std::lock_guard<std::mutex> g(creation->lock);
+    if (!creation->done) {
+      creation->abandoned = true;
+      return FALSE;
+    }
+    device = creation->device;
+  }
+  if (!device) {
     FreeLibrary(module);
     return FALSE;
   }
@@ -135,6 +172,7 @@ LRESULT CDeviceLink::WndProc(HWND, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_FOTAVI_DEVICESTATE: {
+      if (wParam == FOTAVI_DEVICE_GONE) m_bGone = true;
       std::lock_guard<std::mutex> g(m_TargetLock);
       if (m_pTarget) {
         if (wParam == FOTAVI_DEVICE_PRESENT) m_pTarget->OnDeviceArrived();
@@ -177,6 +215,7 @@ BOOL CDeviceLink::Open() {
   DWORD error = 0;
   if (m_pDevice->bOpen(m_hWnd, &error)) {
     m_bOpened = true;
+    m_bGone = false;
     return TRUE;
   }
   DestroyHiddenWindow();
@@ -210,14 +249,20 @@ BOOL CDeviceLink::Unload() {
   if (m_hLibrary) {
     DestroyHiddenWindow();
     auto release = GetProcAddressAs<PFN_RELEASEINSTANCE>(m_hLibrary, FOTAVI_RELEASEINSTANCE);
+    bool keepLibrary = false;
     if (release) {
       CDeviceInterface* device = m_pDevice;
-      if (!RunOnLinkThread([&] { release(&device); })) ok = FALSE;
+      if (!RunOnLinkThread([release, device]() mutable { release(&device); })) {
+        // The link thread is late: the release still runs there, in the
+        // library's code, so the library stays loaded.
+        keepLibrary = true;
+        ok = FALSE;
+      }
     } else {
       ok = FALSE;
     }
     m_pDevice = nullptr;
-    if (!FreeLibrary(m_hLibrary)) ok = FALSE;
+    if (!keepLibrary && !FreeLibrary(m_hLibrary)) ok = FALSE;
     m_hLibrary = nullptr;
   }
   m_bOpened = false;
@@ -230,6 +275,8 @@ BOOL CDeviceLink::IsConnected() { return m_pDevice && m_pDevice->bIsConnected() 
 BOOL CDeviceLink::RequestPicture(std::vector<BYTE>* jpeg, bool* noData) {
   if (noData) *noData = false;
   if (!m_pDevice || !jpeg) return FALSE;
+  // Back after a removal that no dialog saw: open the device again first.
+  if (m_bGone.load() && !Recheck()) return FALSE;
   const DEVICE_CMD cmd = FotaviMakeCommand(FOTAVI_CMD_GET_JPEG);
   HGLOBAL data = nullptr;
   DWORD size = 0;
@@ -274,6 +321,7 @@ BOOL CDeviceLink::Recheck() {
   BOOL opened = m_bOpened.load() ? TRUE : FALSE;
   const BOOL result = RecheckResult(connected, openOk, error, &opened);
   m_bOpened = opened != FALSE;
+  if (result) m_bGone = false;
   return result;
 }
 

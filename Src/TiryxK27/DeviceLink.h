@@ -79,11 +79,13 @@ class CDeviceLink {
   HWND HiddenWindow() const { return m_hWnd; }
   // The device library's name ("FotaviZ5.dll"); tests name a missing one.
   void SetLibraryName(const std::string& name) { m_LibraryName = name; }
+  // How long a call waits for the link thread (30 s; tests shorten it).
+  static void SetLinkCallLimit(DWORD timeoutMs);
 
  private:
   // Runs `task` on the link thread and waits at most `timeoutMs`. FALSE when
   // it could not be posted or did not finish in time.
-  bool RunOnLinkThread(std::function<void()> task, DWORD timeoutMs = 30000);
+  bool RunOnLinkThread(std::function<void()> task);
   bool StartThread();
   void StopThread();
   LRESULT WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -96,6 +98,10 @@ class CDeviceLink {
   HMODULE m_hLibrary = nullptr;
   HWND m_hWnd = nullptr;
   std::atomic<bool> m_bOpened{false};
+  // The camera went away since the device was last opened: it must be
+  // opened again before the next request (a dialog does so at the arrival;
+  // without one the next request does).
+  std::atomic<bool> m_bGone{false};
   std::mutex m_TargetLock;
   IDeviceLinkTarget* m_pTarget = nullptr;
   std::unique_ptr<CPlatformThread> m_Thread;

@@ -14,8 +14,11 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include <dlfcn.h>
+
 #include <cstdlib>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "DsStrings.h"
@@ -29,16 +32,70 @@ std::mutex g_GuiLock;
 std::thread g_GuiThread;
 QObject* g_OwnContext = nullptr;  // lives on the thread the data source started
 std::atomic<bool> g_OwnThread{false};
+std::atomic<unsigned> g_GuiCallLimitMs{30000};
 
 void QuitOwnThread() { StopDsGuiThread(); }
+
+// Whether Qt's platform plugin will find a display: Qt ends the process
+// when it cannot open one, and this process is the host's. A plugin named
+// in QT_QPA_PLATFORM that needs no display server is trusted; X11 and
+// Wayland are tried with their client libraries, loaded only for the probe.
+bool DisplayReachable() {
+  const char* named = std::getenv("QT_QPA_PLATFORM");
+  const std::string platform = named ? named : "";
+  const bool wayland = platform.rfind("wayland", 0) == 0;
+  if (!platform.empty() && platform.rfind("xcb", 0) != 0 && !wayland) return true;
+  if (wayland) {
+    void* lib = dlopen("libwayland-client.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (!lib) return false;
+    using Connect = void* (*)(const char*);
+    using Disconnect = void (*)(void*);
+    auto connect = reinterpret_cast<Connect>(dlsym(lib, "wl_display_connect"));
+    auto disconnect = reinterpret_cast<Disconnect>(dlsym(lib, "wl_display_disconnect"));
+    bool ok = false;
+    if (connect && disconnect) {
+      if (void* display = connect(nullptr)) {  // WAYLAND_DISPLAY, else the default socket
+        ok = true;
+        disconnect(display);
+      }
+    }
+    dlclose(lib);
+    return ok;
+  }
+  const char* x = std::getenv("DISPLAY");
+  if (!x || !*x) return false;
+  void* lib = dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+  if (!lib) return false;
+  using Connect = void* (*)(const char*, int*);
+  using HasError = int (*)(void*);
+  using Disconnect = void (*)(void*);
+  auto connect = reinterpret_cast<Connect>(dlsym(lib, "xcb_connect"));
+  auto hasError = reinterpret_cast<HasError>(dlsym(lib, "xcb_connection_has_error"));
+  auto disconnect = reinterpret_cast<Disconnect>(dlsym(lib, "xcb_disconnect"));
+  bool ok = false;
+  if (connect && hasError && disconnect) {
+    void* connection = connect(x, nullptr);  // never NULL: an error connection instead
+    if (connection) {
+      ok = hasError(connection) == 0;
+      disconnect(connection);
+    }
+  }
+  dlclose(lib);
+  return ok;
+}
 
 // An object that lives on the GUI thread, NULL when there is none.
 QObject* GuiContext() {
   std::lock_guard<std::mutex> g(g_GuiLock);
   if (g_OwnThread.load()) return g_OwnContext;
-  if (QCoreApplication::instance()) return QCoreApplication::instance();
+  if (QCoreApplication* host = QCoreApplication::instance()) {
+    // Widgets need a QApplication; a host with a plain Qt core or GUI
+    // application would be ended by the first one. There can be no second
+    // application object, so such a host gets no windows.
+    return qobject_cast<QApplication*>(host) ? host : nullptr;
+  }
   // Without a display Qt would end the process: no window then.
-  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) return nullptr;
+  if (!DisplayReachable()) return nullptr;
   // The host runs no Qt event loop: run one on a thread of our own.
   auto ready = std::make_shared<CEvent>(true, false);
   g_GuiThread = std::thread([ready] {
@@ -64,6 +121,8 @@ QObject* GuiContext() {
 }
 
 }  // namespace
+
+void SetDsGuiCallLimit(unsigned timeoutMs) { g_GuiCallLimitMs = timeoutMs; }
 
 void StopDsGuiThread() {
   std::lock_guard<std::mutex> g(g_GuiLock);
@@ -305,12 +364,25 @@ class CQtCaptureDialog : public ICaptureDialog {
  public:
   ~CQtCaptureDialog() override {
     CTwainDlg* dlg = m_pDlg;
-    if (dlg) RunOnDsGuiThread([dlg] { dlg->SetCore(nullptr); });
+    const unsigned limit = g_GuiCallLimitMs.load();
+    const bool detached = !dlg || RunOnDsGuiThread([dlg] { dlg->SetCore(nullptr); }, limit);
     // The preview thread ends before the window goes, so it never talks to a
     // window that is being destroyed.
     if (m_pCore) m_pCore->StopLiveThread();
-    m_pCore.reset();
-    if (dlg) RunOnDsGuiThread([dlg] { delete dlg; });
+    CCaptureCore* core = m_pCore.release();
+    if (detached) {
+      delete core;
+      // Captured by value: a late run still finds what it deletes.
+      if (dlg) RunOnDsGuiThread([dlg] { delete dlg; }, limit);
+    } else {
+      // The GUI thread did not answer in time: it may be inside a command of
+      // this dialog that uses the core, with more queued behind it. Both go
+      // when it gets to them, after what it already has to do.
+      RunOnDsGuiThread([dlg, core] {
+        delete dlg;
+        delete core;
+      }, 0);
+    }
     // Qt makes some of its globals while a window is in use, and they are
     // destroyed at exit in the reverse order of their making: ending the GUI
     // thread must come before them, so its exit handler is registered anew.
@@ -318,12 +390,34 @@ class CQtCaptureDialog : public ICaptureDialog {
   }
 
   bool Create(const CaptureDialogParams& p) {
-    TW_IDENTITY identity = *p.identity;
-    bool made = RunOnDsGuiThread([&] {
-      m_pDlg = new CTwainDlg(identity);
-      m_pDlg->setAttribute(Qt::WA_DeleteOnClose, false);
-    });
-    if (!made || !m_pDlg) return false;
+    // The window is made on the GUI thread; when that does not answer in
+    // time the late call finds the request given up and deletes its window.
+    struct Made {
+      std::mutex lock;
+      CTwainDlg* dlg = nullptr;
+      bool abandoned = false;
+    };
+    auto made = std::make_shared<Made>();
+    const TW_IDENTITY identity = *p.identity;
+    const unsigned limit = g_GuiCallLimitMs.load();
+    RunOnDsGuiThread([made, identity] {
+      auto* dlg = new CTwainDlg(identity);
+      dlg->setAttribute(Qt::WA_DeleteOnClose, false);
+      std::lock_guard<std::mutex> g(made->lock);
+      if (made->abandoned) {
+        delete dlg;
+        return;
+      }
+      made->dlg = dlg;
+    }, limit);
+    {
+      std::lock_guard<std::mutex> g(made->lock);
+      m_pDlg = made->dlg;
+      if (!m_pDlg) {
+        made->abandoned = true;
+        return false;
+      }
+    }
     m_pCore = std::make_unique<CCaptureCore>(p.link, p.image, p.owner, m_pDlg);
     CTwainDlg* dlg = m_pDlg;
     CCaptureCore* core = m_pCore.get();
@@ -333,7 +427,7 @@ class CQtCaptureDialog : public ICaptureDialog {
       dlg->show();
       dlg->raise();
       dlg->activateWindow();
-    });
+    }, limit);
   }
 
   CCaptureCore* Core() override { return m_pCore.get(); }

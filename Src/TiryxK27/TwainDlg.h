@@ -25,6 +25,9 @@ class QLabel;
 bool RunOnDsGuiThread(std::function<void()> fn, unsigned timeoutMs = 30000);
 // Ends the GUI thread the data source started (at process exit).
 void StopDsGuiThread();
+// How long the source waits for the GUI thread when it makes or tears down
+// its dialog (30 s; tests shorten it).
+void SetDsGuiCallLimit(unsigned timeoutMs);
 
 // A camera button: press and release send the camera's commands.
 class CButtonCustom : public QPushButton {

@@ -139,3 +139,16 @@ TEST_F(CaptureCore, CloseAsksTheApplicationToCloseTheSource) {
   EXPECT_TRUE(Notices().WaitFor(MSG_CLOSEDSREQ, 1, 5000));
   EXPECT_EQ(ds->GetState(), 500);
 }
+
+TEST_F(CaptureCore, StopDuringTheFirstPreviewPictureOffersThatPicture) {
+  // The first frame is slow: STOP comes while it is on its way, and the
+  // picture it brings is the one held when the preview has stopped.
+  ASSERT_TRUE(emulator->Command("delay 0x808E 1500 1"));
+  core->OnPlay();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  core->OnStop();
+  EXPECT_FALSE(core->IsLive());
+  EXPECT_TRUE(ds->Image().HasHeldJpeg());
+  EXPECT_TRUE(core->TransferAllowed()) << "a picture is held once the preview has stopped";
+  EXPECT_TRUE(WaitUntil([&] { return dialog->view.Enabled(IDC_TWAIN_TRANSFER); }, 3000));
+}

@@ -7,9 +7,11 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 
+#include <atomic>
 #include <thread>
 
 #include "CaptureCore.h"
@@ -140,6 +142,38 @@ TEST_F(Dialog, TheVersionBoxShowsNameVersionAndCompany) {
   EXPECT_EQ(title, "Tiryx TWAIN DS (K27)");
   for (const char* expected : {"Product Name", "Version", "Company", "Tiryx TWAIN DS (K27)", "Version 1.10"})
     EXPECT_TRUE(texts.contains(expected)) << expected << " in " << texts.join(", ").toStdString();
+}
+
+TEST(DialogTeardown, WhenTheWindowsThreadIsLateItsQueuedCommandsStillReachALiveCore) {
+  SetDsGuiCallLimit(300);
+  CDeviceLink link{[](const std::string&) {}};
+  CDSImage image;
+  RecordingOwner owner;
+  const TW_IDENTITY identity = CTwainDSApp::MakeIdentity();
+  const CaptureDialogParams params{nullptr, &link, &image, &owner, &identity};
+  std::unique_ptr<ICaptureDialog> made;
+  std::atomic<bool> done{false};
+  std::thread maker([&] {
+    made = MakeQtCaptureDialog(params);
+    done = true;
+  });
+  EXPECT_TRUE(PumpUntil([&] { return done.load(); }));
+  maker.join();
+  ASSERT_NE(made, nullptr);
+  QPointer<CTwainDlg> dlg;
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w->objectName() == "TiryxK27CaptureDialog") dlg = qobject_cast<CTwainDlg*>(w);
+  }
+  ASSERT_FALSE(dlg.isNull());
+  // A CLOSE click waits in the window's queue while the source tears the
+  // dialog down from another thread, and this thread pumps nothing
+  // meanwhile: every call to it runs out of time.
+  QMetaObject::invokeMethod(dlg, [d = dlg.data()] { d->Control(IDC_TWAIN_CLOSE)->click(); }, Qt::QueuedConnection);
+  std::thread closer([&] { made.reset(); });
+  closer.join();
+  EXPECT_TRUE(PumpUntil([&] { return dlg.isNull(); }));
+  EXPECT_EQ(owner.closes, 1) << "the click reached the core";
+  SetDsGuiCallLimit(30000);
 }
 
 int main(int argc, char** argv) {

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 
@@ -132,6 +133,23 @@ TEST_F(QtHost, ThePreviewRunsInTheHostsEventLoop) {
   QTest::mouseClick(Button(IDC_TWAIN_STOP), Qt::LeftButton);
   ASSERT_TRUE(PumpUntil([&] { return Button(IDC_TWAIN_PLAY)->isEnabled(); }));
   EXPECT_FALSE(Button(IDC_TWAIN_STOP)->isEnabled());
+}
+
+TEST_F(QtHost, AnApplicationThatClosesInsideTheCloseNoticeDoesNotCrash) {
+  // The application answers the request at once, inside the notice, while
+  // the dialog's CLOSE click is still being handled.
+  int handled = 0;
+  host.onNotice = [&](TW_UINT16 msg) {
+    if (msg != MSG_CLOSEDSREQ) return;
+    ++handled;
+    EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+  };
+  QPointer<QPushButton> close = Button(IDC_TWAIN_CLOSE);
+  QTest::mouseClick(close, Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return handled == 1; }));
+  PumpUntil([&] { return close.isNull(); }, 3000);
+  EXPECT_TRUE(close.isNull()) << "the dialog went with DISABLEDS";
+  host.onNotice = nullptr;
 }
 
 int main(int argc, char** argv) {

@@ -466,3 +466,49 @@ TEST_F(StateMachine, WithoutTheUserInterfaceAnUnpluggedCameraFailsAtOnce) {
   EXPECT_TRUE(ui->Texts().empty());
   ASSERT_TRUE(emulator->Replug());
 }
+
+TEST_F(StateMachine, WithoutTheDialogACameraPluggedBackInIsOpenedAgainForThePicture) {
+  Reach(400);
+  ASSERT_TRUE(emulator->Unplug());
+  ASSERT_TRUE(WaitUntil([&] { return !ds->Link().IsConnected(); }));
+  ASSERT_TRUE(emulator->Replug());
+  ASSERT_TRUE(WaitUntil([&] { return ds->Link().IsConnected(); }));
+  EXPECT_EQ(EnableDS(false), TWRC_SUCCESS) << Status();
+  EXPECT_EQ(ds->GetState(), 600);
+  TW_HANDLE dib = nullptr;
+  EXPECT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib), TWRC_XFERDONE);
+  std::free(dib);
+}
+
+namespace {
+// A receiver of device notices that keeps the link thread busy.
+struct SlowTarget : IDeviceLinkTarget {
+  void OnDeviceArrived() override {}
+  void OnDeviceRemoved() override {
+    entered = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    left = true;
+  }
+  std::atomic<bool> entered{false};
+  std::atomic<bool> left{false};
+};
+}  // namespace
+
+TEST_F(StateMachine, UnloadingWhileTheLinkThreadIsLateLetsItsReleaseFinishSafely) {
+  Reach(400);
+  static SlowTarget target;  // outlives the late calls
+  ds->Link().SetNotifyTarget(&target);
+  CDeviceLink::SetLinkCallLimit(100);
+  ASSERT_TRUE(emulator->Unplug());
+  ASSERT_TRUE(WaitUntil([&] { return target.entered.load(); }));
+  ds->Link().CloseDevice();
+  EXPECT_FALSE(ds->Link().Unload()) << "the release did not finish in time";
+  CDeviceLink::SetLinkCallLimit(30000);
+  ASSERT_TRUE(WaitUntil([&] { return target.left.load(); }));
+  // The late release runs now, in a library that must still be there.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ds->Link().SetNotifyTarget(nullptr);
+  ASSERT_TRUE(emulator->Replug());
+  EXPECT_EQ(OpenDS(), TWRC_FAILURE) << "state 400 still";
+  EXPECT_EQ(Status(), TWCC_SEQERROR);
+}

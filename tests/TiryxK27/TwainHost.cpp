@@ -222,6 +222,7 @@ void NoticeLog::Clear() {
 void CTwainHost::OnNotice(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT16 msg) {
   if (!origin || !dest || origin->Id != source_.Id || dest->Id != app_.Id) badAddress_ = true;
   notices_.Add(msg);
+  if (onNotice) onNotice(msg);
 }
 
 bool CTwainHost::WaitNotice(TW_UINT16 msg, int count, int timeoutMs) { return notices_.WaitFor(msg, count, timeoutMs); }

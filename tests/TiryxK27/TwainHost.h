@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -60,6 +61,9 @@ class CTwainHost {
   TW_UINT16 EndTransfer(TW_UINT16* count);
   TW_UINT16 SetOneValue(TW_UINT16 cap, TW_UINT16 value);
 
+  // Called inside the source's notice, on the thread that sent it, as an
+  // application's callback is.
+  std::function<void(TW_UINT16 msg)> onNotice;
   // Notices the source sent.
   void OnNotice(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT16 msg);
   bool WaitNotice(TW_UINT16 msg, int count, int timeoutMs);
