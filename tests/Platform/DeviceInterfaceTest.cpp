@@ -343,12 +343,17 @@ INSTANTIATE_TEST_SUITE_P(
 // A camera that died leaves its folder and sockets behind, but nobody answers
 // on them: it is not present, and the watcher tells that it went.
 TEST_F(DeviceInterfaceTest, CameraThatDiedIsNotPresentAndItsEndIsBroadcast) {
-  StartEmulator();
-  const std::string pipe = PipePath();
-  ASSERT_NE(pipe, "");
+  // The camera arrives while the watcher runs, so the watcher has connected
+  // to it when the arrival is broadcast (a fixed pause was too short on a
+  // loaded machine). Should the watcher start only after the arrival, its
+  // first scan connects, and the wait below leaves it ample time for that.
+  StartEmulator(/*unplugged=*/true);
   HWND top = CreateWindowTarget([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; }, "watch", WTF_TOPLEVEL);
   ASSERT_NE(top, nullptr);
-  Sleep(400);  // the watcher picks up this test's device root and its member
+  ASSERT_TRUE(emulator_->Replug());
+  WaitForDeviceChange(3000);
+  const std::string pipe = PipePath();
+  ASSERT_NE(pipe, "");
   DrainMessages();
   ASSERT_EQ(kill(emulator_->pid(), SIGKILL), 0);
   EXPECT_TRUE(WaitForDeviceChange(3000));
