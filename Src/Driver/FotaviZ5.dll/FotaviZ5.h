@@ -173,18 +173,6 @@ constexpr DWORD FOTAVI_SD_LOCKED = 8;
 constexpr DWORD FOTAVI_SD_PLAYLIST_PENDING = 32;
 constexpr DWORD FOTAVI_SD_FULL = 512;
 
-// True for every command code of the command table.
-inline bool FotaviIsKnownCommand(WORD code) {
-  switch (code) {
-    case 0x808E: case 0x8101: case 0x8102: case 0x8104: case 0x8105: case 0x8107:
-    case 0x104: case 0x105: case 0x106: case 0x107: case 0x108:
-    case 0xE0: case 0xE1: case 0xE2: case 0xEA: case 0xFA:
-      return true;
-    default:
-      return code >= FOTAVI_CMD_KEY_FIRST && code <= FOTAVI_CMD_KEY_LAST;
-  }
-}
-
 inline DEVICE_CMD FotaviMakeCommand(WORD code, DWORD param = 0) {
   DEVICE_CMD cmd;
   std::memset(&cmd, 0, sizeof cmd);

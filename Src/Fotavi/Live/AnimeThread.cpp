@@ -126,8 +126,10 @@ LRESULT CViewJpeg::OnRequestComp(WPARAM wParam, LPARAM lParam) {
 
   const BYTE* bytes = static_cast<const BYTE*>(GlobalLock(data));
   const DWORD size = static_cast<DWORD>(std::min<size_t>(length, GlobalSize(data)));
+  bool decoded = true;
   if (m_pView && bytes && !m_bStop.load()) {
     const int code = m_pView->LoadPicture(bytes, size);
+    decoded = code != LOADPICT_DECODEFAILED;
     if (code == LOADPICT_OK) {
       m_nDecodeErrorCount = 0;
     } else {
@@ -145,6 +147,12 @@ LRESULT CViewJpeg::OnRequestComp(WPARAM wParam, LPARAM lParam) {
     }
   }
   GlobalUnlock(data);
+  if (!decoded) {
+    // Redraws show the last good frame again: a frame that cannot be
+    // decoded is never kept in its place.
+    GlobalFree(data);
+    return 0;
+  }
   // Keep this frame for redraws; the older one goes.
   FreeKept();
   m_hKeptData = data;

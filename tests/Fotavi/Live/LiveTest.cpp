@@ -262,6 +262,42 @@ TEST_F(Live, FullScreenWhileStoppedShowsTheLastFrame) {
   EXPECT_EQ(Frame()->GetDocument()->GetPictureWidth(), 512);
 }
 
+// A frame that cannot be decoded is not kept for redraws: a redraw after it
+// (a size-step change, full screen begun while stopped) shows the last good
+// frame again instead of ending the monitor with "Unable to display".
+enum class RedrawAfterBadFrame { SizeStep, FullScreenWhileStopped };
+class LiveKeptAfterBadFrame : public Live, public ::testing::WithParamInterface<RedrawAfterBadFrame> {};
+
+TEST_P(LiveKeptAfterBadFrame, RedrawShowsTheLastGoodFrame) {
+  device->PushReplies(Reply::Good, 3);
+  device->PushReplies(Reply::Corrupt);
+  device->PushReplies(Reply::Never);  // the stream stops after the bad frame
+  ASSERT_TRUE(StartLive());
+  ASSERT_TRUE(WaitFor([&] { return View()->GetStats().decodeFailures.load() == 1; }));
+  Pump(100);
+  ASSERT_EQ(Frame()->GetDocument()->GetPictureWidth(), 512);
+  if (GetParam() == RedrawAfterBadFrame::SizeStep) {
+    Main()->OnCommand(ID_LIVE_SIZE25);
+    EXPECT_TRUE(WaitFor([&] { return Frame() && Frame()->GetDocument()->GetPictureWidth() == 256; }));
+  } else {
+    Main()->OnCommand(ID_LIVE_STOP);
+    Main()->GetMdiArea()->setActiveSubWindow(Frame());
+    Main()->OnCommand(ID_VIEW_FULLSCREEN);
+    CFullScreenWnd* full = View()->GetFullScreenWnd();
+    ASSERT_NE(full, nullptr);
+    EXPECT_EQ(Frame()->GetDocument()->GetPictureWidth(), 1024);
+    EXPECT_NE(full->GetMemoryImage().pixelColor(640, 500), QColor(Qt::black));
+    PostMessage(View()->GetSafeHwnd(), WM_FULLSCREEN_END, 0, 0);
+    EXPECT_TRUE(WaitFor([&] { return Frame() && View()->GetFullScreenWnd() == nullptr; }));
+  }
+  Pump(200);
+  ASSERT_NE(Frame(), nullptr);
+  EXPECT_TRUE(ui.Texts().empty());
+  EXPECT_FALSE(View()->GetPicture().isNull());
+}
+INSTANTIATE_TEST_SUITE_P(Table, LiveKeptAfterBadFrame,
+                         ::testing::Values(RedrawAfterBadFrame::SizeStep, RedrawAfterBadFrame::FullScreenWhileStopped));
+
 TEST_F(Live, AReceivingWindowThatCannotBeMadeFailsTheStartWithAMessage) {
   ASSERT_TRUE(Start());
   CViewJpeg::FailNextCreateForTest();
