@@ -188,8 +188,22 @@ void CAnimeViewThread::Run() {
       m_Wnd.DrawView();
     }
   });
-  // The window goes with the thread; replies still on their way find no
-  // target and stay with the library, which deletes them when it closes.
+  // Replies queued behind the quit are lent records: each is handed back and
+  // its block freed (the receiver takes no more frames), and a start still
+  // waiting for the window hears that none was made. Only then does the
+  // window go; replies still on their way find no target and stay with the
+  // library, which deletes them when it closes.
+  m_Wnd.StopTaking();
+  bool quit = false;
+  size_t handled = 0;
+  do {
+    quit = false;
+    handled = DrainMessages(
+        [this](const MSG& msg) {
+          if (msg.message == WM_ANIME_INITVIEW) m_Handshake.Set();
+        },
+        &quit);
+  } while (handled > 0 || quit);
   m_Wnd.Destroy();
 }
 

@@ -72,6 +72,9 @@ class CViewJpeg {
   // Cuts the window off from the view and the frame: replies that still come
   // are handed back and go no further (the view is about to be destroyed).
   void Detach();
+  // The thread is ending: replies that still come are only handed back, and
+  // the view and frame stay attached for redraws of the kept frame.
+  void StopTaking() { m_bStop.store(true); }
   // Test hooks: the next Create fails as a failed window creation does, or
   // takes `ms` longer (a view thread that answers the start late).
   static void FailNextCreateForTest();

@@ -7,9 +7,12 @@
 #include <QThread>
 
 #include "Live/AnimeFrame.h"
+#include "Live/AnimeThread.h"
 #include "Live/AnimeView.h"
 #include "Live/FullScreenWnd.h"
 #include "Platform/GlobalMemory.h"
+#include "Platform/Messages.h"
+#include "Platform/Time.h"
 #include "App/Resource.h"
 #include "TestSupport.h"
 
@@ -354,6 +357,8 @@ TEST_F(Live, ExitWhileRunningStopsEverything) {
   ASSERT_TRUE(StartLive());
   ASSERT_TRUE(WaitPainted(3));
   app->ExitInstance();
+  // The last hand-back may still be on its way to the device's thread.
+  WaitFor([&] { return device->Outstanding() == 0; });
   EXPECT_EQ(device->Outstanding(), 0u);
   EXPECT_EQ(device->closeCalls.load(), 1);
 }
@@ -449,3 +454,44 @@ TEST_P(LivePanelHold, PanelKeysFollowTheHold) {
 INSTANTIATE_TEST_SUITE_P(Table, LivePanelHold,
                          ::testing::Values(PanelHoldCase{true, false}, PanelHoldCase{false, true},
                                            PanelHoldCase{false, false}, PanelHoldCase{true, true}));
+
+namespace fotavi::test {
+namespace {
+
+// A reply that the library posted to the receiving window after the view
+// thread was told to quit, but before it took the quit, is still a lent
+// record: it comes back to the library and its block is freed.
+TEST(LiveViewThread, AReplyQueuedBehindTheQuitIsHandedBack) {
+  CAnimeViewThread thread;
+  CEvent drawn(false, false);
+  thread.Init(nullptr, nullptr, &drawn);
+  ASSERT_TRUE(thread.Resume());
+  ASSERT_TRUE(thread.MakeWindow(5000));
+  // Keep the thread busy on a second window creation while the quit and the
+  // reply queue up behind it.
+  CViewJpeg::DelayNextCreateForTest(300);
+  ASSERT_TRUE(PostThreadMessage(thread.GetThreadId(), WM_ANIME_INITVIEW, 0, 0));
+  Sleep(50);
+  const HWND receiver = thread.GetReceiver().GetSafeHwnd();
+  ASSERT_NE(receiver, nullptr);
+  ASSERT_TRUE(PostThreadMessage(thread.GetThreadId(), WM_QUIT, 0, 0));
+
+  const size_t blocksBefore = GlobalBlockCount();
+  DEVICE_RSP rsp{};
+  rsp.bResult = TRUE;
+  rsp.dwLength = 16;
+  rsp.pData = GlobalAlloc(GMEM_MOVEABLE, 16);
+  ASSERT_TRUE(PostMessage(receiver, WM_FOTAVI_REQUEST, GetCurrentThreadId(), reinterpret_cast<LPARAM>(&rsp)));
+  ASSERT_TRUE(thread.Join(10000));
+
+  MSG msg{};
+  bool handedBack = false;
+  while (PeekMessage(&msg)) {
+    if (msg.message == WM_FOTAVI_RELASERSP && msg.lParam == reinterpret_cast<LPARAM>(&rsp)) handedBack = true;
+  }
+  EXPECT_TRUE(handedBack);
+  EXPECT_EQ(GlobalBlockCount(), blocksBefore) << "the reply's block is freed";
+}
+
+}  // namespace
+}  // namespace fotavi::test
