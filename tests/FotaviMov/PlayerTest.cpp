@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "AviFileOperation.h"
@@ -255,6 +256,39 @@ TEST_F(PlayerFixture, ADecodeErrorAbortsAndReleasesThePlayer) {
   EXPECT_LT(player_->Play(), 0);
   EXPECT_EQ(completes_, 0);
 }
+
+// A picture the source cannot hold (its decoder runs out of memory, as with
+// a huge picture size) throws std::bad_alloc on the presenter thread; the
+// player aborts the movie instead of ending the program.
+class CRunsOutOfMemorySource : public CFakeSource {
+ public:
+  explicit CRunsOutOfMemorySource(int failAt) : CFakeSource(20, 50), failAt_(failAt) {}
+  int ReadFrame(CVideoFrame* f) override {
+    if (reads_++ == failAt_) throw std::bad_alloc();
+    return CFakeSource::ReadFrame(f);
+  }
+
+ private:
+  int failAt_;
+  int reads_ = 0;
+};
+
+class PlayerOutOfMemory : public PlayerFixture, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PlayerOutOfMemory, APictureThatCannotBeHeldAbortsThePlayer) {
+  Open(std::make_unique<CRunsOutOfMemorySource>(GetParam()));
+  if (GetParam() > 0) {
+    ASSERT_TRUE(Showing(0));
+    player_->Play();
+  }
+  ASSERT_TRUE(PumpUntil([&] { return aborts_ == 1; }));
+  EXPECT_EQ(player_->GetState(), CMoviePlay::Stopped);
+  EXPECT_LT(player_->Play(), 0);
+  EXPECT_EQ(completes_, 0);
+}
+
+// The first picture (while opening) and one while playing.
+INSTANTIATE_TEST_SUITE_P(Reads, PlayerOutOfMemory, ::testing::Values(0, 4));
 
 TEST_F(PlayerFixture, AMovieWithoutVideoStillOpensAndPlaysItsLength) {
   Open(std::make_unique<CFakeSource>(0, 10, -1, false, kSecond / 5));
