@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -28,6 +29,7 @@ struct WriterLog {
   int closed = 0;
   bool gateOpen = true;     // AddFrame blocks while the gate is shut
   int failAt = -1;          // AddFrame number that fails
+  int throwAt = -1;         // AddFrame number that runs out of memory (throws)
   int delayMs = 0;
   std::atomic<int> entered{0};  // AddFrame calls begun
 
@@ -56,6 +58,7 @@ class CFakeAvi : public IAviWriter {
     if (log_->delayMs) std::this_thread::sleep_for(std::chrono::milliseconds(log_->delayMs));
     std::unique_lock<std::mutex> g(log_->lock);
     log_->changed.wait(g, [&] { return log_->gateOpen; });
+    if (static_cast<int>(log_->frames.size()) == log_->throwAt) throw std::bad_alloc();
     if (static_cast<int>(log_->frames.size()) == log_->failAt) {
       error_ = "Unable to save file.";
       return AVI_ADD_ERROR;
@@ -207,6 +210,23 @@ TEST_F(RecordingThread, AfterAWriteErrorComesTheErrorAndNoEndAndLaterFramesAreDr
   EXPECT_EQ(view.Count(WM_MAKEMOVIE_ERROR), 1);
   EXPECT_EQ(thread.GetFrameCount(), 2u);
   EXPECT_EQ(counter.outstanding.load(), 0);  // dropped records gave their units back too
+}
+
+// A writer that runs out of memory in the middle of a frame (std::bad_alloc
+// from deep inside it) ends the recording with the resources text, like any
+// other failure, instead of ending the program; the file is completed.
+TEST_F(RecordingThread, AWriterRunningOutOfMemoryEndsWithTheResourcesText) {
+  log.throwAt = 2;
+  ASSERT_TRUE(thread.Start());
+  for (int i = 0; i < 4; ++i) thread.PostFrame(Record(&counter, view.hwnd(), i));
+  ASSERT_TRUE(view.WaitFor(WM_MAKEMOVIE_ERROR));
+  ASSERT_TRUE(thread.Join(10000));
+  view.Pump(50);
+  EXPECT_EQ(thread.GetErrorMessage(),
+            "Insufficient system resources for execution.\nPlease close other applications and try again.");
+  EXPECT_EQ(view.Count(WM_MOVIE_REC_END), 0);
+  EXPECT_EQ(thread.GetFrameCount(), 2u);
+  EXPECT_EQ(log.closed, 1);
 }
 
 TEST_F(RecordingThread, FramesAfterAcceptingEndsAreDroppedAndGiveTheirUnitsBack) {

@@ -186,9 +186,19 @@ void CMakeMovieThread::OnFrame(std::unique_ptr<RECINFO> record) {
     return;  // dropped: the recording has ended or takes no more frames
   }
   int result;
-  {
+  // An exception out of a writer (no memory deep inside it) ends the
+  // recording like any other failure; it never leaves the thread.
+  try {
     std::lock_guard<CCriticalSection> g(m_Section);
     result = MovieAdd(m_hHeld.get());
+  } catch (const std::bad_alloc&) {
+    TraceLogMemory(TRC_MOV, "CMakeMovieThread::MovieAdd", "MovieAdd");
+    SetError(MovString(IDS_MOV_NO_RESOURCES));
+    result = MOVIEADD_ERROR;
+  } catch (...) {
+    TraceLogText(TRC_MOV, "CMakeMovieThread::MovieAdd", "catch ...");
+    SetError(MovString(IDS_MOV_INTERNAL_ERROR));
+    result = MOVIEADD_ERROR;
   }
   if (record->bEmpty && result == MOVIEADD_WRITTEN) ++m_nRepeated;
   record.reset();
