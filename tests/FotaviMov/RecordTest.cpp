@@ -422,20 +422,33 @@ TEST(MovieTimer, ACallbackMayKillItsOwnTimer) {
 TEST(MovieTimer, SteadyClockKeepsToAbsoluteDeadlines) {
   CMovieTimer timer;
   timer.KeepLateness(true);
-  std::atomic<int> calls{0};
+  std::mutex lock;
+  std::vector<std::chrono::steady_clock::time_point> starts;
+  constexpr int kTicks = 50;
   const auto t0 = std::chrono::steady_clock::now();
   ASSERT_TRUE(timer.Start(10, [&] {
+    {
+      std::lock_guard<std::mutex> g(lock);
+      if (starts.size() < static_cast<size_t>(kTicks)) starts.push_back(std::chrono::steady_clock::now());
+    }
     // A callback that takes most of a period does not push later ticks.
-    std::this_thread::sleep_for(std::chrono::milliseconds(6));
-    ++calls;
+    std::this_thread::sleep_for(std::chrono::milliseconds(8));
   }));
-  ASSERT_TRUE(WaitUntil([&] { return calls.load() >= 30; }));
+  ASSERT_TRUE(WaitUntil([&] {
+    std::lock_guard<std::mutex> g(lock);
+    return starts.size() >= static_cast<size_t>(kTicks);
+  }));
   timer.Kill();
-  const auto elapsed = std::chrono::steady_clock::now() - t0;
-  // 30 ticks of 10 ms: not much more than 300 ms, even on a loaded machine
-  // the count follows the clock, not the callback's time.
-  EXPECT_LT(elapsed, std::chrono::milliseconds(300 + 2000));
-  EXPECT_GE(timer.TakeLateness().size(), 30u);
+  // Tick k is due at k x 10 ms after the start. Sleeping a period after
+  // each callback would put the last tick at least 49 x 8 ms = 392 ms behind
+  // its deadline; deadlines on the clock keep it within a loaded machine's
+  // delays of it.
+  for (int k = 0; k < kTicks; ++k) {
+    EXPECT_GE(starts[k] - t0, std::chrono::milliseconds(10 * (k + 1))) << "tick " << k << " came early";
+  }
+  const auto drift = starts.back() - t0 - std::chrono::milliseconds(10 * kTicks);
+  EXPECT_LT(drift, std::chrono::milliseconds(250));
+  EXPECT_GE(timer.TakeLateness().size(), static_cast<size_t>(kTicks));
 }
 
 // Through the real AVI writer: a capacity of exactly five frames gives five
