@@ -99,6 +99,22 @@ TEST(WmvProfileReader, ReadsEveryEncodingTheSame) {
   }
 }
 
+// Profile text ends at its first zero character, as a wide string does:
+// files saved with their terminating zero (and whatever follows it) read
+// like the same text without it.
+TEST(WmvProfileReader, TextEndsAtItsFirstZeroCharacter) {
+  const std::string text = ProfileText(320, 240);
+  const std::string zero16("\0\0", 2);
+  for (const std::string& bytes : {text + '\0', text + '\0' + "junk", Utf16le(text, true) + zero16,
+                                   Utf16le(text, false) + zero16 + Utf16le("<x", false)}) {
+    CWmvProfile p;
+    std::string detail;
+    ASSERT_EQ(ParseWmvProfile(bytes, &p, &detail), ProfileResult::Ok) << detail;
+    ASSERT_EQ(p.video.size(), 1u);
+    EXPECT_EQ(p.video[0].width, 320);
+  }
+}
+
 TEST(WmvProfileReader, ShippedProfilesHaveOneVideoStreamOfTheirSize) {
   const struct {
     const char* name;
