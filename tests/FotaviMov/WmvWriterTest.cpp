@@ -380,6 +380,20 @@ TEST(WmvWriter, AFullDiskEndsWithTheSaveTextAndAPlayableFile) {
   if (HaveTool("gst-launch-1.0")) EXPECT_EQ(GstAsfVideo(path).ptsMs.size(), static_cast<size_t>(written));
 }
 
+// A disk without room for the first frame: the recording ends with the save
+// text and leaves no file that holds only a header.
+TEST(WmvWriter, NoRoomForTheFirstFrameLeavesNoFile) {
+  SmallDisk disk("1m");
+  if (!disk.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+  const std::string path = disk.dir() + "first.wmv";
+  CWmvFileOperation wmv;
+  ASSERT_EQ(wmv.Initialize(10, 0, path, ShippedProfile("512-384")), 1);
+  EXPECT_EQ(wmv.AddFrame(MakeFrame(512, 384, 0).get()), 0);
+  EXPECT_EQ(wmv.GetErrorMessage(), "Unable to save file.");
+  wmv.EndWriting();
+  EXPECT_FALSE(Exists(path));
+}
+
 TEST(WmvWriter, AWriteErrorSurfacesAsAnError) {
   CWmvFileOperation wmv;
   ASSERT_EQ(wmv.Initialize(10, 0, "/dev/full", ShippedProfile("256-192")), 1);

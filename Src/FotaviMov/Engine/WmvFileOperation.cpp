@@ -304,8 +304,9 @@ bool CWmvFileOperation::ReleaseMemory() {
       if (m_strError.empty()) m_strError = MovString(TextFor(ret));
       ok = false;
     }
-    // A file that never got its first frame holds nothing playable.
-    if (!m_bStarted) RemoveEmptyOutput(m_strPath);
+    // A file that never got its first frame holds nothing playable (at
+    // most a header, when the first frame itself failed).
+    if (!m_bStarted || m_nFramesWritten == 0) RemoveEmptyOutput(m_strPath);
   }
   if (m_pFormat) avformat_free_context(m_pFormat);
   m_pFormat = nullptr;
