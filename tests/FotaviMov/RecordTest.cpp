@@ -1,11 +1,16 @@
 // The recording thread, its frame clock and the timer, with a fake clock and
 // writers of the tests' own; then once through the real AVI writer.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -262,6 +267,72 @@ TEST_F(RecordingThread, AStopEndsWithinOneFrameWhateverIsQueued) {
 }
 
 // The first live picture never comes: the stop still ends the thread.
+// An address-space limit just above what the process uses leaves no room
+// for a new thread's stack, so the thread cannot be made.
+class NoRoomForAThread {
+ public:
+  NoRoomForAThread() {
+    getrlimit(RLIMIT_AS, &old_);
+    long pages = 0;
+    if (FILE* f = fopen("/proc/self/statm", "r")) {
+      if (fscanf(f, "%ld", &pages) != 1) pages = 0;
+      fclose(f);
+    }
+    struct rlimit limit = old_;
+    limit.rlim_cur = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + 2 * 1024 * 1024;
+    set_ = pages > 0 && setrlimit(RLIMIT_AS, &limit) == 0;
+  }
+  ~NoRoomForAThread() { setrlimit(RLIMIT_AS, &old_); }
+  bool set() const { return set_; }
+  // FALSE when a thread can still be made (a stack kept from a thread that
+  // ended earlier in this process is used again without new room).
+  static bool ThreadsFail() {
+    try {
+      std::thread([] {}).join();
+      return false;
+    } catch (const std::system_error&) {
+      return true;
+    }
+  }
+
+ private:
+  struct rlimit old_ {};
+  bool set_ = false;
+};
+
+// A recording thread that cannot be made: Start fails (it throws nothing),
+// the records posted before it give their units back, and the object goes
+// away without waiting for a thread that never ran.
+TEST(MakeMovieThread, AThreadThatCannotBeMadeFailsToStartAndGivesItsRecordsBack) {
+  ViewWindow view;
+  CountingView counter;
+  auto thread = std::make_unique<CMakeMovieThread>();
+  thread->SetCountRequests(TRUE);
+  thread->SetNotifyWnd(view.hwnd());
+  ++counter.outstanding;
+  ASSERT_TRUE(thread->PostFrame(Record(&counter, view.hwnd(), 0)));
+  bool started = true;
+  bool threw = false;
+  {
+    NoRoomForAThread limit;
+    ASSERT_TRUE(limit.set());
+    if (!NoRoomForAThread::ThreadsFail()) GTEST_SKIP() << "threads can still be made in this process";
+    try {
+      started = thread->Start();
+    } catch (...) {
+      threw = true;
+    }
+  }
+  EXPECT_FALSE(threw);
+  EXPECT_FALSE(started);
+  EXPECT_EQ(counter.outstanding.load(), 0);
+  EXPECT_FALSE(thread->PostFrame(Record(&counter, view.hwnd(), 1)));
+  EXPECT_FALSE(thread->Start());
+  const auto t0 = std::chrono::steady_clock::now();
+  thread.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+}
+
 TEST(MakeMovieThread, AStopEndsAWaitForAPictureThatNeverComes) {
   WriterLog log;
   ViewWindow view;

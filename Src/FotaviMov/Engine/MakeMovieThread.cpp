@@ -65,13 +65,31 @@ void CMakeMovieThread::SetError(const std::string& text) {
 }
 
 bool CMakeMovieThread::Start() {
-  if (m_pThread) return false;
+  if (m_pThread || m_bEnded.load()) return false;
+  bool started = false;
   try {
     m_pThread = std::make_unique<CPlatformThread>([this] { Run(); }, true, "MakeMovie");
+    started = m_pThread->Resume();
   } catch (...) {
-    return false;
+    // No thread (std::system_error from a thread that cannot be made).
   }
-  return m_pThread->Resume();
+  if (started) return true;
+  TraceLogText(TRC_MOV, "CMakeMovieThread::Start", "The recording thread cannot be made.");
+  m_pThread.reset();
+  // Nothing will take the queued messages: close the queue, so that later
+  // posts fail, and give back the units of the records in it.
+  std::deque<Message> rest;
+  {
+    std::lock_guard<std::mutex> g(m_QueueLock);
+    m_bClosed = true;
+    rest.swap(m_Queue);
+  }
+  for (auto& m : rest) {
+    if (m.record) DropRecord(std::move(m.record));
+  }
+  m_bEnded = true;
+  m_EndedEvent.Set();
+  return false;
 }
 
 bool CMakeMovieThread::Post(Message message, bool front) {
