@@ -317,7 +317,9 @@ void CMoviePlay::Present() {
       lock.unlock();
       const int result = ReadPicture(m_pSource.get(), &frame);
       lock.lock();
-      if (m_bReposition || m_Graph != Graph::Running) continue;  // a command came meanwhile
+      // A new position came meanwhile: the picture read is not wanted. A
+      // pause keeps it for the run that follows.
+      if (m_bReposition) continue;
       if (result == SOURCE_FRAME) {
         m_pPending = std::move(frame);
       } else if (result == SOURCE_END) {
