@@ -76,17 +76,8 @@ bool CMakeMovieThread::Start() {
   if (started) return true;
   TraceLogText(TRC_MOV, "CMakeMovieThread::Start", "The recording thread cannot be made.");
   m_pThread.reset();
-  // Nothing will take the queued messages: close the queue, so that later
-  // posts fail, and give back the units of the records in it.
-  std::deque<Message> rest;
-  {
-    std::lock_guard<std::mutex> g(m_QueueLock);
-    m_bClosed = true;
-    rest.swap(m_Queue);
-  }
-  for (auto& m : rest) {
-    if (m.record) DropRecord(std::move(m.record));
-  }
+  // Nothing will take the queued messages.
+  CloseQueue();
   m_bEnded = true;
   m_EndedEvent.Set();
   return false;
@@ -160,8 +151,17 @@ void CMakeMovieThread::Run() {
         break;
     }
   }
-  // Close the queue; records still in it are freed (each real one gives its
-  // unit of the request counter back).
+  CloseQueue();
+  m_bRunning = false;
+  m_bInitialized = false;
+  m_hHeld.reset();
+  m_bEnded = true;
+  m_EndedEvent.Set();
+}
+
+void CMakeMovieThread::CloseQueue() {
+  // Posts fail from now on; records still queued are freed, each real one
+  // giving its unit of the request counter back.
   std::deque<Message> rest;
   {
     std::lock_guard<std::mutex> g(m_QueueLock);
@@ -171,11 +171,6 @@ void CMakeMovieThread::Run() {
   for (auto& m : rest) {
     if (m.record) DropRecord(std::move(m.record));
   }
-  m_bRunning = false;
-  m_bInitialized = false;
-  m_hHeld.reset();
-  m_bEnded = true;
-  m_EndedEvent.Set();
 }
 
 void CMakeMovieThread::DropRecord(std::unique_ptr<RECINFO> record) {
