@@ -333,6 +333,23 @@ TEST(MakeMovieThread, AThreadThatCannotBeMadeFailsToStartAndGivesItsRecordsBack)
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
 }
 
+// A thread object that is deleted without ever being started (the view gave
+// up before resuming it) gives back the units of the records posted to it.
+TEST(MakeMovieThread, RecordsPostedToAThreadNeverStartedGiveTheirUnitsBack) {
+  ViewWindow view;
+  CountingView counter;
+  {
+    CMakeMovieThread thread;
+    thread.SetCountRequests(TRUE);
+    for (int i = 0; i < 3; ++i) {
+      ++counter.outstanding;
+      ASSERT_TRUE(thread.PostFrame(Record(&counter, view.hwnd(), i)));
+    }
+    ASSERT_TRUE(thread.PostFrame(Record(&counter, view.hwnd(), -1)));  // an empty one holds no unit
+  }
+  EXPECT_EQ(counter.outstanding.load(), 0);
+}
+
 TEST(MakeMovieThread, AStopEndsAWaitForAPictureThatNeverComes) {
   WriterLog log;
   ViewWindow view;

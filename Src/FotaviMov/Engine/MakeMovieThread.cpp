@@ -40,6 +40,8 @@ void ApplyMakeMovieParam(CMakeMovieThread* thread, const MAKEMOVIEPARAM& param, 
 CMakeMovieThread::CMakeMovieThread(CMovieWriterFactory factory) : m_Factory(std::move(factory)) {}
 
 CMakeMovieThread::~CMakeMovieThread() {
+  // Never started: nothing took the records posted to it.
+  if (!m_pThread) CloseQueue();
   if (m_pThread && !m_bEnded.load()) {
     PostStop();
     if (!Join(kDestructorWaitMs)) {
