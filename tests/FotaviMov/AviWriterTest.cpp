@@ -1,7 +1,10 @@
 // The AVI writer against files read back by our own RIFF reader and by
 // mediainfo and gst-discoverer-1.0 (neither uses FFmpeg).
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <string>
 
@@ -213,6 +216,46 @@ TEST(AviWriter, AWriteErrorSurfacesAsTheSaveText) {
   EXPECT_EQ(avi.AddFrame(frame.get()), AVI_ADD_ERROR);
   EXPECT_EQ(avi.GetErrorMessage(), "Unable to save file.");
   EXPECT_TRUE(Exists("/dev/full"));  // a device is never removed as an empty output
+}
+
+// A file-size limit of the process (RLIMIT_FSIZE) that the header fits in
+// but the first frame does not: its write fails (EFBIG) after the header was
+// written. The recording ends with the save text and leaves no file that
+// holds only a header.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    old_signal_ = signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &old_);
+    struct rlimit limit = old_;
+    limit.rlim_cur = bytes;
+    set_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old_);
+    signal(SIGXFSZ, old_signal_);
+  }
+  bool set() const { return set_; }
+
+ private:
+  struct rlimit old_ {};
+  void (*old_signal_)(int) = nullptr;
+  bool set_ = false;
+};
+
+TEST(AviWriter, AFirstFrameThatCannotBeWrittenLeavesNoFile) {
+  const std::string dir = MakeFolder("firstfail");
+  const std::string path = dir + "first.avi";
+  CAviFileOperation avi;
+  {
+    FileSizeLimit limit(64 * 1024);
+    ASSERT_TRUE(limit.set());
+    ASSERT_EQ(avi.Initialize(path, 10), 0);
+    HDIBSECTION frame = MakeFrame(256, 192, 0);
+    EXPECT_EQ(avi.AddFrame(frame.get()), AVI_ADD_ERROR);
+  }
+  EXPECT_EQ(avi.GetErrorMessage(), "Unable to save file.");
+  EXPECT_FALSE(Exists(path));
 }
 
 // A small file system of its own: the recording ends with the save text

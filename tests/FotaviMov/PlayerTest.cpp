@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "AviFileOperation.h"
@@ -189,6 +191,58 @@ TEST_F(PlayerFixture, TheEndCompletesOnceAndRewindsToTheFirstPicture) {
   ASSERT_TRUE(PumpUntil([&] { return completes_ == 2; }));
 }
 
+// A source whose fourth picture takes until the test lets it go, so that a
+// pause arrives while that picture is being decoded.
+class CGatedSource : public CFakeSource {
+ public:
+  CGatedSource() : CFakeSource(10, 50) {}
+  int ReadFrame(CVideoFrame* f) override {
+    if (reads_++ == 3) {
+      std::unique_lock<std::mutex> g(lock_);
+      entered_ = true;
+      changed_.notify_all();
+      changed_.wait_for(g, std::chrono::seconds(20), [&] { return open_; });
+    }
+    return CFakeSource::ReadFrame(f);
+  }
+  bool WaitEntered() {
+    std::unique_lock<std::mutex> g(lock_);
+    return changed_.wait_for(g, std::chrono::seconds(20), [&] { return entered_; });
+  }
+  void Open() {
+    std::lock_guard<std::mutex> g(lock_);
+    open_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  int reads_ = 0;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool entered_ = false, open_ = false;
+};
+
+// A pause that comes while a picture is being decoded keeps that picture:
+// playing on shows it, and no picture of the movie is left out.
+TEST_F(PlayerFixture, APauseDuringADecodeKeepsThatPicture) {
+  auto source = std::make_unique<CGatedSource>();
+  CGatedSource* gate = source.get();
+  Open(std::move(source));
+  ASSERT_TRUE(Showing(0));
+  player_->Play();
+  ASSERT_TRUE(gate->WaitEntered());
+  player_->Pause();
+  gate->Open();
+  Pump(100);
+  player_->Pause();  // plays on
+  ASSERT_TRUE(PumpUntil([&] { return completes_ == 1; }));
+  ASSERT_TRUE(Showing(0));
+  std::vector<int> expected;
+  for (int i = 0; i < 10; ++i) expected.push_back(i);
+  expected.push_back(0);  // the rewind
+  EXPECT_EQ(host_.Numbers(), expected);
+}
+
 TEST_F(PlayerFixture, StopOfAStoppedPlayerReturns1000AndPauseToggles) {
   Open(std::make_unique<CFakeSource>(100, 10));
   EXPECT_EQ(player_->Stop(), MOVIE_STOPPED_ALREADY);
@@ -255,6 +309,39 @@ TEST_F(PlayerFixture, ADecodeErrorAbortsAndReleasesThePlayer) {
   EXPECT_LT(player_->Play(), 0);
   EXPECT_EQ(completes_, 0);
 }
+
+// A picture the source cannot hold (its decoder runs out of memory, as with
+// a huge picture size) throws std::bad_alloc on the presenter thread; the
+// player aborts the movie instead of ending the program.
+class CRunsOutOfMemorySource : public CFakeSource {
+ public:
+  explicit CRunsOutOfMemorySource(int failAt) : CFakeSource(20, 50), failAt_(failAt) {}
+  int ReadFrame(CVideoFrame* f) override {
+    if (reads_++ == failAt_) throw std::bad_alloc();
+    return CFakeSource::ReadFrame(f);
+  }
+
+ private:
+  int failAt_;
+  int reads_ = 0;
+};
+
+class PlayerOutOfMemory : public PlayerFixture, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PlayerOutOfMemory, APictureThatCannotBeHeldAbortsThePlayer) {
+  Open(std::make_unique<CRunsOutOfMemorySource>(GetParam()));
+  if (GetParam() > 0) {
+    ASSERT_TRUE(Showing(0));
+    player_->Play();
+  }
+  ASSERT_TRUE(PumpUntil([&] { return aborts_ == 1; }));
+  EXPECT_EQ(player_->GetState(), CMoviePlay::Stopped);
+  EXPECT_LT(player_->Play(), 0);
+  EXPECT_EQ(completes_, 0);
+}
+
+// The first picture (while opening) and one while playing.
+INSTANTIATE_TEST_SUITE_P(Reads, PlayerOutOfMemory, ::testing::Values(0, 4));
 
 TEST_F(PlayerFixture, AMovieWithoutVideoStillOpensAndPlaysItsLength) {
   Open(std::make_unique<CFakeSource>(0, 10, -1, false, kSecond / 5));

@@ -1,10 +1,16 @@
 // The recording thread, its frame clock and the timer, with a fake clock and
 // writers of the tests' own; then once through the real AVI writer.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -28,6 +34,7 @@ struct WriterLog {
   int closed = 0;
   bool gateOpen = true;     // AddFrame blocks while the gate is shut
   int failAt = -1;          // AddFrame number that fails
+  int throwAt = -1;         // AddFrame number that runs out of memory (throws)
   int delayMs = 0;
   std::atomic<int> entered{0};  // AddFrame calls begun
 
@@ -56,6 +63,7 @@ class CFakeAvi : public IAviWriter {
     if (log_->delayMs) std::this_thread::sleep_for(std::chrono::milliseconds(log_->delayMs));
     std::unique_lock<std::mutex> g(log_->lock);
     log_->changed.wait(g, [&] { return log_->gateOpen; });
+    if (static_cast<int>(log_->frames.size()) == log_->throwAt) throw std::bad_alloc();
     if (static_cast<int>(log_->frames.size()) == log_->failAt) {
       error_ = "Unable to save file.";
       return AVI_ADD_ERROR;
@@ -209,6 +217,23 @@ TEST_F(RecordingThread, AfterAWriteErrorComesTheErrorAndNoEndAndLaterFramesAreDr
   EXPECT_EQ(counter.outstanding.load(), 0);  // dropped records gave their units back too
 }
 
+// A writer that runs out of memory in the middle of a frame (std::bad_alloc
+// from deep inside it) ends the recording with the resources text, like any
+// other failure, instead of ending the program; the file is completed.
+TEST_F(RecordingThread, AWriterRunningOutOfMemoryEndsWithTheResourcesText) {
+  log.throwAt = 2;
+  ASSERT_TRUE(thread.Start());
+  for (int i = 0; i < 4; ++i) thread.PostFrame(Record(&counter, view.hwnd(), i));
+  ASSERT_TRUE(view.WaitFor(WM_MAKEMOVIE_ERROR));
+  ASSERT_TRUE(thread.Join(10000));
+  view.Pump(50);
+  EXPECT_EQ(thread.GetErrorMessage(),
+            "Insufficient system resources for execution.\nPlease close other applications and try again.");
+  EXPECT_EQ(view.Count(WM_MOVIE_REC_END), 0);
+  EXPECT_EQ(thread.GetFrameCount(), 2u);
+  EXPECT_EQ(log.closed, 1);
+}
+
 TEST_F(RecordingThread, FramesAfterAcceptingEndsAreDroppedAndGiveTheirUnitsBack) {
   thread.SetCountRequests(TRUE);
   ASSERT_TRUE(thread.Start());
@@ -242,6 +267,89 @@ TEST_F(RecordingThread, AStopEndsWithinOneFrameWhateverIsQueued) {
 }
 
 // The first live picture never comes: the stop still ends the thread.
+// An address-space limit just above what the process uses leaves no room
+// for a new thread's stack, so the thread cannot be made.
+class NoRoomForAThread {
+ public:
+  NoRoomForAThread() {
+    getrlimit(RLIMIT_AS, &old_);
+    long pages = 0;
+    if (FILE* f = fopen("/proc/self/statm", "r")) {
+      if (fscanf(f, "%ld", &pages) != 1) pages = 0;
+      fclose(f);
+    }
+    struct rlimit limit = old_;
+    limit.rlim_cur = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + 2 * 1024 * 1024;
+    set_ = pages > 0 && setrlimit(RLIMIT_AS, &limit) == 0;
+  }
+  ~NoRoomForAThread() { setrlimit(RLIMIT_AS, &old_); }
+  bool set() const { return set_; }
+  // FALSE when a thread can still be made (a stack kept from a thread that
+  // ended earlier in this process is used again without new room).
+  static bool ThreadsFail() {
+    try {
+      std::thread([] {}).join();
+      return false;
+    } catch (const std::system_error&) {
+      return true;
+    }
+  }
+
+ private:
+  struct rlimit old_ {};
+  bool set_ = false;
+};
+
+// A recording thread that cannot be made: Start fails (it throws nothing),
+// the records posted before it give their units back, and the object goes
+// away without waiting for a thread that never ran.
+TEST(MakeMovieThread, AThreadThatCannotBeMadeFailsToStartAndGivesItsRecordsBack) {
+  ViewWindow view;
+  CountingView counter;
+  auto thread = std::make_unique<CMakeMovieThread>();
+  thread->SetCountRequests(TRUE);
+  thread->SetNotifyWnd(view.hwnd());
+  ++counter.outstanding;
+  ASSERT_TRUE(thread->PostFrame(Record(&counter, view.hwnd(), 0)));
+  bool started = true;
+  bool threw = false;
+  {
+    NoRoomForAThread limit;
+    ASSERT_TRUE(limit.set());
+    if (!NoRoomForAThread::ThreadsFail()) GTEST_SKIP() << "threads can still be made in this process";
+    try {
+      started = thread->Start();
+    } catch (...) {
+      threw = true;
+    }
+  }
+  EXPECT_FALSE(threw);
+  EXPECT_FALSE(started);
+  EXPECT_EQ(counter.outstanding.load(), 0);
+  EXPECT_FALSE(thread->PostFrame(Record(&counter, view.hwnd(), 1)));
+  EXPECT_FALSE(thread->Start());
+  const auto t0 = std::chrono::steady_clock::now();
+  thread.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+}
+
+// A thread object that is deleted without ever being started (the view gave
+// up before resuming it) gives back the units of the records posted to it.
+TEST(MakeMovieThread, RecordsPostedToAThreadNeverStartedGiveTheirUnitsBack) {
+  ViewWindow view;
+  CountingView counter;
+  {
+    CMakeMovieThread thread;
+    thread.SetCountRequests(TRUE);
+    for (int i = 0; i < 3; ++i) {
+      ++counter.outstanding;
+      ASSERT_TRUE(thread.PostFrame(Record(&counter, view.hwnd(), i)));
+    }
+    ASSERT_TRUE(thread.PostFrame(Record(&counter, view.hwnd(), -1)));  // an empty one holds no unit
+  }
+  EXPECT_EQ(counter.outstanding.load(), 0);
+}
+
 TEST(MakeMovieThread, AStopEndsAWaitForAPictureThatNeverComes) {
   WriterLog log;
   ViewWindow view;
@@ -402,20 +510,33 @@ TEST(MovieTimer, ACallbackMayKillItsOwnTimer) {
 TEST(MovieTimer, SteadyClockKeepsToAbsoluteDeadlines) {
   CMovieTimer timer;
   timer.KeepLateness(true);
-  std::atomic<int> calls{0};
+  std::mutex lock;
+  std::vector<std::chrono::steady_clock::time_point> starts;
+  constexpr int kTicks = 50;
   const auto t0 = std::chrono::steady_clock::now();
   ASSERT_TRUE(timer.Start(10, [&] {
+    {
+      std::lock_guard<std::mutex> g(lock);
+      if (starts.size() < static_cast<size_t>(kTicks)) starts.push_back(std::chrono::steady_clock::now());
+    }
     // A callback that takes most of a period does not push later ticks.
-    std::this_thread::sleep_for(std::chrono::milliseconds(6));
-    ++calls;
+    std::this_thread::sleep_for(std::chrono::milliseconds(8));
   }));
-  ASSERT_TRUE(WaitUntil([&] { return calls.load() >= 30; }));
+  ASSERT_TRUE(WaitUntil([&] {
+    std::lock_guard<std::mutex> g(lock);
+    return starts.size() >= static_cast<size_t>(kTicks);
+  }));
   timer.Kill();
-  const auto elapsed = std::chrono::steady_clock::now() - t0;
-  // 30 ticks of 10 ms: not much more than 300 ms, even on a loaded machine
-  // the count follows the clock, not the callback's time.
-  EXPECT_LT(elapsed, std::chrono::milliseconds(300 + 2000));
-  EXPECT_GE(timer.TakeLateness().size(), 30u);
+  // Tick k is due at k x 10 ms after the start. Sleeping a period after
+  // each callback would put the last tick at least 49 x 8 ms = 392 ms behind
+  // its deadline; deadlines on the clock keep it within a loaded machine's
+  // delays of it.
+  for (int k = 0; k < kTicks; ++k) {
+    EXPECT_GE(starts[k] - t0, std::chrono::milliseconds(10 * (k + 1))) << "tick " << k << " came early";
+  }
+  const auto drift = starts.back() - t0 - std::chrono::milliseconds(10 * kTicks);
+  EXPECT_LT(drift, std::chrono::milliseconds(250));
+  EXPECT_GE(timer.TakeLateness().size(), static_cast<size_t>(kTicks));
 }
 
 // Through the real AVI writer: a capacity of exactly five frames gives five

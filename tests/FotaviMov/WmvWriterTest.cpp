@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <regex>
 #include <sstream>
@@ -95,6 +96,22 @@ TEST(WmvProfileReader, ReadsEveryEncodingTheSame) {
     EXPECT_EQ(p.video[0].bitrate, 500000);
     EXPECT_EQ(p.video[0].maxKeyFrameSpacing, 20000000);
     EXPECT_EQ(p.otherStreams, 1);
+  }
+}
+
+// Profile text ends at its first zero character, as a wide string does:
+// files saved with their terminating zero (and whatever follows it) read
+// like the same text without it.
+TEST(WmvProfileReader, TextEndsAtItsFirstZeroCharacter) {
+  const std::string text = ProfileText(320, 240);
+  const std::string zero16("\0\0", 2);
+  for (const std::string& bytes : {text + '\0', text + '\0' + "junk", Utf16le(text, true) + zero16,
+                                   Utf16le(text, false) + zero16 + Utf16le("<x", false)}) {
+    CWmvProfile p;
+    std::string detail;
+    ASSERT_EQ(ParseWmvProfile(bytes, &p, &detail), ProfileResult::Ok) << detail;
+    ASSERT_EQ(p.video.size(), 1u);
+    EXPECT_EQ(p.video[0].width, 320);
   }
 }
 
@@ -273,6 +290,62 @@ TEST(WmvWriter, AFrameOfAnotherSizeEndsWithAPlayableFile) {
   EXPECT_NE(Probe(path, "stream=nb_read_frames").find("nb_read_frames=4"), std::string::npos);
 }
 
+// The encoder takes only even picture sizes: a profile (or, without a size
+// in the profile, a first frame) of odd size records at the even size just
+// below it (at least 2 x 2) instead of failing with a file-open text.
+struct OddSizeCase {
+  const char* name;
+  int profileWidth, profileHeight;
+  LONG frameWidth, frameHeight;
+  int codedWidth, codedHeight;
+};
+
+class WmvOddSize : public ::testing::TestWithParam<OddSizeCase> {};
+
+TEST_P(WmvOddSize, RecordsAtTheEvenSizeBelow) {
+  const auto& c = GetParam();
+  const std::string dir = MakeFolder("oddsize");
+  WriteText(dir + "p.prx", ProfileText(c.profileWidth, c.profileHeight));
+  const std::string path = dir + "o.wmv";
+  {
+    CWmvFileOperation wmv;
+    ASSERT_EQ(wmv.Initialize(10, 0, path, dir + "p.prx"), 1) << wmv.GetErrorMessage();
+    EXPECT_EQ(Record(wmv, c.frameWidth, c.frameHeight, 6), 6) << wmv.GetErrorMessage();
+    EXPECT_TRUE(wmv.EndWriting());
+  }
+  const std::string probe = Probe(path, "stream=codec_name,width,height,nb_read_frames");
+  EXPECT_NE(probe.find("width=" + std::to_string(c.codedWidth) + "\n"), std::string::npos) << probe;
+  EXPECT_NE(probe.find("height=" + std::to_string(c.codedHeight) + "\n"), std::string::npos) << probe;
+  EXPECT_NE(probe.find("nb_read_frames=6"), std::string::npos) << probe;
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, WmvOddSize,
+                         ::testing::Values(OddSizeCase{"OddProfileSize", 255, 191, 256, 192, 254, 190},
+                                           OddSizeCase{"OddFrameWithoutProfileSize", 0, 0, 255, 191, 254, 190},
+                                           OddSizeCase{"OnePixelProfile", 1, 1, 64, 48, 2, 2}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A key-frame spacing far beyond any recording (here the largest 64-bit
+// value) means key frames as rarely as the writer allows, not one on every
+// frame through an overflow of the arithmetic.
+TEST(WmvWriter, AHugeKeyFrameSpacingKeepsOnlyTheFirstFrameKey) {
+  const std::string dir = MakeFolder("keyspacing");
+  std::string text = ProfileText(256, 192);
+  const std::string spacing = "maxkeyframespacing=\"20000000\"";
+  text.replace(text.find(spacing), spacing.size(), "maxkeyframespacing=\"9223372036854775807\"");
+  WriteText(dir + "p.prx", text);
+  const std::string path = dir + "k.wmv";
+  {
+    CWmvFileOperation wmv;
+    ASSERT_EQ(wmv.Initialize(20, 0, path, dir + "p.prx"), 1) << wmv.GetErrorMessage();
+    ASSERT_EQ(Record(wmv, 256, 192, 12), 12);
+    EXPECT_TRUE(wmv.EndWriting());
+  }
+  const std::string flags =
+      movtest::Run("ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 " + Quote(path));
+  EXPECT_EQ(std::count(flags.begin(), flags.end(), 'K'), 1) << flags;
+}
+
 TEST(WmvWriter, AWriterEndedBeforeAnyFrameLeavesNoFile) {
   const std::string dir = MakeFolder("noframe");
   {
@@ -305,6 +378,20 @@ TEST(WmvWriter, AFullDiskEndsWithTheSaveTextAndAPlayableFile) {
   EXPECT_LT(written, 200);
   EXPECT_NE(Probe(path, "stream=nb_read_frames").find("nb_read_frames=" + std::to_string(written)), std::string::npos);
   if (HaveTool("gst-launch-1.0")) EXPECT_EQ(GstAsfVideo(path).ptsMs.size(), static_cast<size_t>(written));
+}
+
+// A disk without room for the first frame: the recording ends with the save
+// text and leaves no file that holds only a header.
+TEST(WmvWriter, NoRoomForTheFirstFrameLeavesNoFile) {
+  SmallDisk disk("1m");
+  if (!disk.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+  const std::string path = disk.dir() + "first.wmv";
+  CWmvFileOperation wmv;
+  ASSERT_EQ(wmv.Initialize(10, 0, path, ShippedProfile("512-384")), 1);
+  EXPECT_EQ(wmv.AddFrame(MakeFrame(512, 384, 0).get()), 0);
+  EXPECT_EQ(wmv.GetErrorMessage(), "Unable to save file.");
+  wmv.EndWriting();
+  EXPECT_FALSE(Exists(path));
 }
 
 TEST(WmvWriter, AWriteErrorSurfacesAsAnError) {

@@ -229,7 +229,8 @@ void CAviFileOperation::Release(bool complete, bool* ok) {
       *ok = false;
     }
   }
-  const bool hadFrames = m_bHeaderWritten;
+  // A part whose first frame failed holds a header at most: nothing to keep.
+  const bool hadFrames = m_bHeaderWritten && m_nFramesInFile > 0;
   if (m_pFile) {
     avio_flush(m_pFile);
     int ret = m_pFile->error;

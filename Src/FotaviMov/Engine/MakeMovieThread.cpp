@@ -40,6 +40,8 @@ void ApplyMakeMovieParam(CMakeMovieThread* thread, const MAKEMOVIEPARAM& param, 
 CMakeMovieThread::CMakeMovieThread(CMovieWriterFactory factory) : m_Factory(std::move(factory)) {}
 
 CMakeMovieThread::~CMakeMovieThread() {
+  // Never started: nothing took the records posted to it.
+  if (!m_pThread) CloseQueue();
   if (m_pThread && !m_bEnded.load()) {
     PostStop();
     if (!Join(kDestructorWaitMs)) {
@@ -65,13 +67,22 @@ void CMakeMovieThread::SetError(const std::string& text) {
 }
 
 bool CMakeMovieThread::Start() {
-  if (m_pThread) return false;
+  if (m_pThread || m_bEnded.load()) return false;
+  bool started = false;
   try {
     m_pThread = std::make_unique<CPlatformThread>([this] { Run(); }, true, "MakeMovie");
+    started = m_pThread->Resume();
   } catch (...) {
-    return false;
+    // No thread (std::system_error from a thread that cannot be made).
   }
-  return m_pThread->Resume();
+  if (started) return true;
+  TraceLogText(TRC_MOV, "CMakeMovieThread::Start", "The recording thread cannot be made.");
+  m_pThread.reset();
+  // Nothing will take the queued messages.
+  CloseQueue();
+  m_bEnded = true;
+  m_EndedEvent.Set();
+  return false;
 }
 
 bool CMakeMovieThread::Post(Message message, bool front) {
@@ -142,8 +153,17 @@ void CMakeMovieThread::Run() {
         break;
     }
   }
-  // Close the queue; records still in it are freed (each real one gives its
-  // unit of the request counter back).
+  CloseQueue();
+  m_bRunning = false;
+  m_bInitialized = false;
+  m_hHeld.reset();
+  m_bEnded = true;
+  m_EndedEvent.Set();
+}
+
+void CMakeMovieThread::CloseQueue() {
+  // Posts fail from now on; records still queued are freed, each real one
+  // giving its unit of the request counter back.
   std::deque<Message> rest;
   {
     std::lock_guard<std::mutex> g(m_QueueLock);
@@ -153,11 +173,6 @@ void CMakeMovieThread::Run() {
   for (auto& m : rest) {
     if (m.record) DropRecord(std::move(m.record));
   }
-  m_bRunning = false;
-  m_bInitialized = false;
-  m_hHeld.reset();
-  m_bEnded = true;
-  m_EndedEvent.Set();
 }
 
 void CMakeMovieThread::DropRecord(std::unique_ptr<RECINFO> record) {
@@ -186,9 +201,19 @@ void CMakeMovieThread::OnFrame(std::unique_ptr<RECINFO> record) {
     return;  // dropped: the recording has ended or takes no more frames
   }
   int result;
-  {
+  // An exception out of a writer (no memory deep inside it) ends the
+  // recording like any other failure; it never leaves the thread.
+  try {
     std::lock_guard<CCriticalSection> g(m_Section);
     result = MovieAdd(m_hHeld.get());
+  } catch (const std::bad_alloc&) {
+    TraceLogMemory(TRC_MOV, "CMakeMovieThread::MovieAdd", "MovieAdd");
+    SetError(MovString(IDS_MOV_NO_RESOURCES));
+    result = MOVIEADD_ERROR;
+  } catch (...) {
+    TraceLogText(TRC_MOV, "CMakeMovieThread::MovieAdd", "catch ...");
+    SetError(MovString(IDS_MOV_INTERNAL_ERROR));
+    result = MOVIEADD_ERROR;
   }
   if (record->bEmpty && result == MOVIEADD_WRITTEN) ++m_nRepeated;
   record.reset();

@@ -117,6 +117,7 @@ class CMakeMovieThread {
   void Run();
   void OnFrame(std::unique_ptr<RECINFO> record);
   void OnWait(const std::shared_ptr<CEvent>& event);
+  void CloseQueue();
   void DropRecord(std::unique_ptr<RECINFO> record);
   int MovieAdd(const CDibSection* bitmap);
   int AVIInitialize();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
 
 #include "Common/TraceLog.h"
 #include "MovieDefs.h"
@@ -13,6 +14,23 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kIdleSlice = std::chrono::milliseconds(100);
 
 int64_t Units(Clock::duration d) { return std::chrono::duration_cast<std::chrono::nanoseconds>(d).count() / 100; }
+
+// The next picture of the source. A picture that cannot be held (no memory
+// for a huge picture) or any other exception of the source is a decode
+// error, so that nothing is thrown out of the presenter thread.
+int ReadPicture(IMovieSource* source, std::shared_ptr<CVideoFrame>* frame) {
+  constexpr const char* kName = "CMoviePlay::Present";
+  try {
+    *frame = std::make_shared<CVideoFrame>();
+    return source->ReadFrame(frame->get());
+  } catch (const std::bad_alloc&) {
+    TraceLogMemory(TRC_MOV, kName, "CVideoFrame");
+  } catch (...) {
+    TraceLogText(TRC_MOV, kName, "catch ...");
+  }
+  frame->reset();
+  return SOURCE_ERROR;
+}
 }  // namespace
 
 int SliderXForPercent(int clientWidth, int percent) { return (clientWidth - 20) * percent / 100 + 5; }
@@ -260,8 +278,8 @@ bool CMoviePlay::ShowAt(int64_t position, std::unique_lock<std::mutex>& lock) {
   std::shared_ptr<CVideoFrame> shown, next;
   int result = SOURCE_FRAME;
   for (;;) {
-    auto frame = std::make_shared<CVideoFrame>();
-    result = m_pSource->ReadFrame(frame.get());
+    std::shared_ptr<CVideoFrame> frame;
+    result = ReadPicture(m_pSource.get(), &frame);
     if (result != SOURCE_FRAME) break;
     if (frame->pts > position && shown) {
       next = std::move(frame);
@@ -295,11 +313,13 @@ void CMoviePlay::Present() {
       continue;
     }
     if (!m_pPending && !ended) {
-      auto frame = std::make_shared<CVideoFrame>();
+      std::shared_ptr<CVideoFrame> frame;
       lock.unlock();
-      const int result = m_pSource->ReadFrame(frame.get());
+      const int result = ReadPicture(m_pSource.get(), &frame);
       lock.lock();
-      if (m_bReposition || m_Graph != Graph::Running) continue;  // a command came meanwhile
+      // A new position came meanwhile: the picture read is not wanted. A
+      // pause keeps it for the run that follows.
+      if (m_bReposition) continue;
       if (result == SOURCE_FRAME) {
         m_pPending = std::move(frame);
       } else if (result == SOURCE_END) {

@@ -121,8 +121,12 @@ int CWmvFileOperation::AddFrameFirst(const CDibSection* bitmap) {
   const CWmvVideoStream& video = m_Profile.video.front();
   m_nInputWidth = bitmap->Width();
   m_nInputHeight = bitmap->Height();
-  const int width = video.width > 0 ? video.width : m_nInputWidth;
-  const int height = video.height > 0 ? video.height : m_nInputHeight;
+  // The encoder takes even picture sizes only: an odd size (of the profile,
+  // or of the first frame when the profile names none) becomes the even size
+  // just below it, at least 2.
+  auto even = [](int size) { return std::max(2, size & ~1); };
+  const int width = even(video.width > 0 ? video.width : static_cast<int>(m_nInputWidth));
+  const int height = even(video.height > 0 ? video.height : static_cast<int>(m_nInputHeight));
 
   const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMV2);
   m_pCodec = codec ? avcodec_alloc_context3(codec) : nullptr;
@@ -141,7 +145,10 @@ int CWmvFileOperation::AddFrameFirst(const CDibSection* bitmap) {
   av_reduce(&m_pCodec->time_base.num, &m_pCodec->time_base.den, 1000, m_dwTimeBase, INT_MAX);
   m_pCodec->framerate = AVRational{m_pCodec->time_base.den, m_pCodec->time_base.num};
   const int64_t spacing = video.maxKeyFrameSpacing > 0 ? video.maxKeyFrameSpacing : kDefaultKeySpacing100ns;
-  m_pCodec->gop_size = static_cast<int>(std::clamp<int64_t>(spacing * m_dwTimeBase / 10000000 / 1000, 1, 600));
+  // Frames per key frame: the spacing's whole seconds times the frames a
+  // second, in floating point so that a huge spacing cannot overflow.
+  const double frames = static_cast<double>(spacing) / 10000000.0 * m_dwTimeBase / 1000.0;
+  m_pCodec->gop_size = static_cast<int>(std::clamp(frames, 1.0, 600.0));
   m_pCodec->max_b_frames = 0;
   if (m_dwQuality == 0) {
     m_pCodec->bit_rate = video.bitrate > 0 ? video.bitrate : 1000000;
@@ -297,8 +304,9 @@ bool CWmvFileOperation::ReleaseMemory() {
       if (m_strError.empty()) m_strError = MovString(TextFor(ret));
       ok = false;
     }
-    // A file that never got its first frame holds nothing playable.
-    if (!m_bStarted) RemoveEmptyOutput(m_strPath);
+    // A file that never got its first frame holds nothing playable (at
+    // most a header, when the first frame itself failed).
+    if (!m_bStarted || m_nFramesWritten == 0) RemoveEmptyOutput(m_strPath);
   }
   if (m_pFormat) avformat_free_context(m_pFormat);
   m_pFormat = nullptr;

@@ -14,21 +14,30 @@ namespace {
 // Major type of video streams: "vids" as a media-type GUID.
 constexpr const char* kVideoMajorType = "{73646976-0000-0010-8000-00AA00389B71}";
 
+// The profile text ends at its first zero character, as a wide string
+// does: files saved with their terminating zero read like those without.
+QString UpToZero(QString text) {
+  const qsizetype zero = text.indexOf(QChar(u'\0'));
+  if (zero >= 0) text.truncate(zero);
+  return text;
+}
+
 QString DecodeProfileText(const std::string& bytes) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const size_t n = bytes.size();
   if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
-    return QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.data() + 2), static_cast<qsizetype>((n - 2) / 2));
+    return UpToZero(
+        QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.data() + 2), static_cast<qsizetype>((n - 2) / 2)));
   }
   // UTF-16LE without a mark: the first character is ASCII ('<' or a blank),
   // so its second byte is zero.
   if (n >= 2 && p[0] != 0 && p[1] == 0) {
-    return QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.data()), static_cast<qsizetype>(n / 2));
+    return UpToZero(QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.data()), static_cast<qsizetype>(n / 2)));
   }
   if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
-    return QString::fromUtf8(bytes.data() + 3, static_cast<qsizetype>(n - 3));
+    return UpToZero(QString::fromUtf8(bytes.data() + 3, static_cast<qsizetype>(n - 3)));
   }
-  return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(n));
+  return UpToZero(QString::fromUtf8(bytes.data(), static_cast<qsizetype>(n)));
 }
 
 // Attribute by name without regard to case (profiles are written in lower
