@@ -5,9 +5,11 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <mutex>
@@ -538,6 +540,28 @@ TEST_F(ViewerTest, DestroyingTheViewerWhileReadingWaitsAndGivesEveryBlockBack) {
   const std::string cacheRoot = viewer_->GetThumbnailPane()->Loader()->GetCacheRoot();
   viewer_.reset();  // as the main frame does when it goes
   EXPECT_FALSE(CardPathExists(cacheRoot));
+  CloseCamera();
+  EXPECT_EQ(GlobalBlockCount(), blocksAtStart_);
+}
+
+// The main frame destroys the viewer with a deferred delete (its closed
+// message, the camera gone); one that comes while the tree waits for a
+// cancelled reading must not take the window from under the wait.
+TEST_F(ViewerTest, DeferredDestroyDuringTheFolderChangeWaitComesAfterIt) {
+  PutPictures("100ABCDE", 5);
+  PutPictures("101FOTAV", 2);
+  ASSERT_TRUE(Start());
+  Command("delay 0x8104 300 always");
+  auto* viewer = new CViewerFrame();
+  viewer->show();
+  QPointer<CViewerFrame> alive(viewer);
+  ASSERT_TRUE(WaitFor([&] { return viewer->GetThumbnailPane()->IsLoading(); }));
+  QTimer::singleShot(50, viewer, [viewer] { viewer->deleteLater(); });
+  CViewerTree* tree = viewer->GetTreePane();
+  tree->SelectItem(tree->topLevelItem(1));  // waits for the reading in flight
+  ASSERT_FALSE(alive.isNull());
+  EXPECT_EQ(tree->GetSelectedPath(), "C:\\DCIM\\101FOTAV");
+  EXPECT_TRUE(WaitFor([&] { return alive.isNull(); }));
   CloseCamera();
   EXPECT_EQ(GlobalBlockCount(), blocksAtStart_);
 }
