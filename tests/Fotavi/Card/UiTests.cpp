@@ -566,5 +566,32 @@ TEST_F(ViewerTest, DeferredDestroyDuringTheFolderChangeWaitComesAfterIt) {
   EXPECT_EQ(GlobalBlockCount(), blocksAtStart_);
 }
 
+// A folder deleted and made again in the viewer is empty: the thumbnails
+// cached for the old one are not shown for it.
+TEST_F(ViewerTest, AFolderDeletedAndMadeAgainShowsNoStaleThumbnails) {
+  PutPictures("100ABCDE", 2);
+  PutPictures("101FOTAV", 1);
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(OpenViewer());
+  CViewerThumbnail* list = viewer_->GetThumbnailPane();
+  CViewerTree* tree = viewer_->GetTreePane();
+  ASSERT_EQ(list->count(), 2);  // 100ABCDE, now cached
+  ui_.answerYesNo = IDYES;
+  tree->OnDeleteFolder();
+  ASSERT_FALSE(CardFileExists("DCIM/100ABCDE"));
+  ASSERT_TRUE(WaitFor([&] { return !list->IsLoading(); }));
+  onModal = [](QDialog* dialog) {
+    auto* create = qobject_cast<CCreateSDDialog*>(dialog);
+    if (!create) return int(QDialog::Rejected);
+    create->Edit()->setText("100ABCDE");
+    create->accept();
+    return create->result();
+  };
+  tree->OnCreateFolder();
+  ASSERT_EQ(tree->GetSelectedPath(), "C:\\DCIM\\100ABCDE");
+  ASSERT_TRUE(WaitFor([&] { return !list->IsLoading(); }));
+  EXPECT_EQ(list->count(), 0);
+}
+
 }  // namespace
 }  // namespace fotavi::test
