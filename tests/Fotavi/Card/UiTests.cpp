@@ -593,5 +593,40 @@ TEST_F(ViewerTest, AFolderDeletedAndMadeAgainShowsNoStaleThumbnails) {
   EXPECT_EQ(list->count(), 0);
 }
 
+// A folder chosen while the tree still waits for a cancelled reading is
+// loaded once: when the waiting change resumes it does not load that folder
+// again (which would undo an Escape pressed meanwhile).
+TEST_F(ViewerTest, AFolderChosenDuringTheWaitIsNotLoadedAgainAfterIt) {
+  PutPictures("100ABCDE", 5);
+  PutPictures("101FOTAV", 2);
+  PutPictures("102THIRD", 3);
+  ASSERT_TRUE(Start());
+  Command("delay 0x8104 300 always");
+  viewer_ = std::make_unique<CViewerFrame>();
+  viewer_->show();
+  CViewerThumbnail* list = viewer_->GetThumbnailPane();
+  CViewerTree* tree = viewer_->GetTreePane();
+  ASSERT_TRUE(WaitFor([&] { return list->IsLoading(); }));
+  // During the wait: the third folder is chosen, and its reading stopped
+  // with Escape as soon as it runs.
+  QTimer::singleShot(50, tree, [tree] { tree->SelectItem(tree->topLevelItem(2)); });
+  QTimer poll;
+  poll.setInterval(10);
+  bool escaped = false;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (!escaped && list->IsLoading() && list->Loader()->GetFolderCache().find("102THIRD") != std::string::npos) {
+      escaped = true;
+      QTest::keyClick(list, Qt::Key_Escape);
+    }
+  });
+  poll.start();
+  tree->SelectItem(tree->topLevelItem(1));
+  ASSERT_TRUE(WaitFor([&] { return escaped && !list->IsLoading(); }));
+  poll.stop();
+  EXPECT_EQ(tree->GetSelectedPath(), "C:\\DCIM\\102THIRD");
+  EXPECT_LT(list->count(), 3);
+  EXPECT_FALSE(CardPathExists(list->Loader()->GetFolderCache()));
+}
+
 }  // namespace
 }  // namespace fotavi::test

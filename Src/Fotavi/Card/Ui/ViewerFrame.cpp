@@ -33,10 +33,14 @@ void CViewerTree::OnSelChanged() {
   CThumbnailList* list = GetThumbnailList();
   if (!list) return;
   const CViewerFrame::LocalLoopScope scope(this);
+  const unsigned change = ++m_nSelChanges;
   if (list->IsLoading()) {
     list->SetCancel();
     list->OnCancelThumbnails();
     list->WaitUntilIdle();
+    // Another folder was chosen during the wait and has been loaded by
+    // then: loading it again would undo an Escape pressed since.
+    if (change != m_nSelChanges) return;
   }
   list->OnLoadThumbnails(m_bRefreshed);
   m_bRefreshed = false;

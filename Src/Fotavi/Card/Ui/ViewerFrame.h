@@ -30,6 +30,9 @@ class CViewerTree : public CSDTree {
  protected:
   void OnSelChanged() override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  unsigned m_nSelChanges = 0;  // selection changes handled so far
 };
 
 class CViewerThumbnail : public CThumbnailList {
