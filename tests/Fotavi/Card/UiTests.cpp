@@ -401,6 +401,16 @@ class ViewerTest : public CardUiTest {
     viewer_.reset();
     CardUiTest::TearDown();
   }
+  // "Create New Folder" is answered with `name` and OK.
+  void AnswerCreateFolderWith(const char* name) {
+    onModal = [name](QDialog* dialog) {
+      auto* create = qobject_cast<CCreateSDDialog*>(dialog);
+      if (!create) return int(QDialog::Rejected);
+      create->Edit()->setText(name);
+      create->accept();
+      return create->result();
+    };
+  }
   std::unique_ptr<CViewerFrame> viewer_;
 };
 
@@ -509,13 +519,7 @@ TEST_F(ViewerTest, ContextMenuCommandsCreateAndDeleteFolders) {
   ASSERT_TRUE(Start());
   ASSERT_TRUE(OpenViewer());
   CViewerTree* tree = viewer_->GetTreePane();
-  onModal = [](QDialog* dialog) {
-    auto* create = qobject_cast<CCreateSDDialog*>(dialog);
-    if (!create) return int(QDialog::Rejected);
-    create->Edit()->setText("105newer");
-    create->accept();
-    return create->result();
-  };
+  AnswerCreateFolderWith("105newer");
   tree->OnCreateFolder();
   EXPECT_TRUE(CardFileExists("DCIM/105NEWER"));
   EXPECT_EQ(tree->GetSelectedPath(), "C:\\DCIM\\105NEWER");
@@ -580,13 +584,7 @@ TEST_F(ViewerTest, AFolderDeletedAndMadeAgainShowsNoStaleThumbnails) {
   tree->OnDeleteFolder();
   ASSERT_FALSE(CardFileExists("DCIM/100ABCDE"));
   ASSERT_TRUE(WaitFor([&] { return !list->IsLoading(); }));
-  onModal = [](QDialog* dialog) {
-    auto* create = qobject_cast<CCreateSDDialog*>(dialog);
-    if (!create) return int(QDialog::Rejected);
-    create->Edit()->setText("100ABCDE");
-    create->accept();
-    return create->result();
-  };
+  AnswerCreateFolderWith("100ABCDE");
   tree->OnCreateFolder();
   ASSERT_EQ(tree->GetSelectedPath(), "C:\\DCIM\\100ABCDE");
   ASSERT_TRUE(WaitFor([&] { return !list->IsLoading(); }));
