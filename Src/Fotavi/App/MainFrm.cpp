@@ -186,9 +186,13 @@ void CMainFrame::OnDestroy() {
   if (m_pMdiArea) {
     for (QMdiSubWindow* w : m_pMdiArea->subWindowList()) delete w;
   }
-  for (auto& [id, tool] : m_ModalTools)
-    if (tool) delete tool.data();
-  m_ModalTools.clear();
+  // A tool's destruction may pump events (the SD viewer waits for its read
+  // in flight), and handlers run then may change m_ModalTools: the tools are
+  // taken out of it first, each checked again just before it goes.
+  std::map<int, QPointer<QWidget>> tools;
+  tools.swap(m_ModalTools);
+  for (auto& entry : tools)
+    if (QWidget* tool = entry.second.data()) delete tool;
   if (m_pRemoteCtrl) delete m_pRemoteCtrl.data();
   if (m_pDrawPalette) delete m_pDrawPalette.data();
   bDeviceClose();

@@ -88,7 +88,17 @@ void CMainFrame::DeviceGoneCheck() {
   // No box stands in front of the tools any more: close them.
   for (int id : kToolWindowIds) {
     const auto it = m_ModalTools.find(id);
-    if (it != m_ModalTools.end() && it->second) it->second->close();
+    if (it == m_ModalTools.end() || !it->second) continue;
+    if (id == ID_TOOL_VIEWER) {
+      // Destroyed and forgotten: a viewer that reads would only stop its
+      // reading on a close and stay. Its destruction waits for the read in
+      // flight.
+      QWidget* viewer = it->second.data();
+      m_ModalTools.erase(it);
+      viewer->deleteLater();
+    } else {
+      it->second->close();
+    }
   }
   if (m_pRemoteCtrl && m_pRemoteCtrl->isVisible()) {
     if (auto* panel = qobject_cast<CTiryxDialog*>(m_pRemoteCtrl.data())) panel->SetTopMost(FALSE);

@@ -25,7 +25,9 @@ bool EndsWithJpg(const std::string& name) {
 enum class ReadResult { Ok, OpenFailed, TooLarge, NoMemory, ShortRead };
 
 ReadResult ReadLocalFile(const std::string& path, HGLOBAL* block, DWORD* size) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking: a pipe or device named like a picture would hold the
+  // opening until a writer comes. Only a regular file is read.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return ReadResult::OpenFailed;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -325,6 +325,20 @@ TEST_F(TransferTest, AFileThatCannotBeReadBecomesAnEntryNotACardFile) {
   EXPECT_EQ(CardFile("DCIM/100ABCDE/ABCD0002.JPG"), "ok");
 }
 
+// A pipe named like a picture would block its opening for as long as no
+// writer comes: it is a file that cannot be opened, never a hang.
+TEST_F(TransferTest, APipeNamedLikeAPictureIsAnEntryNotAHang) {
+  ASSERT_EQ(mkfifo((src_ + "/ABCD0001.JPG").c_str(), 0600), 0);
+  PutSource("ABCD0002.JPG", "ok");
+  ASSERT_TRUE(StartCamera());
+  CFileTransfer transfer(device_);
+  ASSERT_EQ(transfer.Prepare(src_, "C:\\DCIM\\100ABCDE"), CFileTransfer::PREPARE_READY);
+  EXPECT_EQ(transfer.Run({}, &errors_), 1u);
+  EXPECT_EQ(Messages(), std::vector<std::string>{"ABCD0001.JPG: Unable to open file. "});
+  EXPECT_FALSE(CardFileExists("DCIM/100ABCDE/ABCD0001.JPG"));
+  EXPECT_EQ(CardFile("DCIM/100ABCDE/ABCD0002.JPG"), "ok");
+}
+
 TEST_F(TransferTest, UnplugDuringATransferFailsEveryRemainingFileWithoutHanging) {
   for (int i = 1; i <= 5; ++i) PutSource("ABCD000" + std::to_string(i) + ".JPG", std::string(200000, 'a' + i));
   ASSERT_TRUE(StartCamera());

@@ -1,8 +1,12 @@
 // The card tools wired into the main frame (on the scripted device of the
 // program's tests): the commands are enabled and run the card check.
+#include <QCloseEvent>
+#include <QWidget>
+
 #include "CardHost.h"
 #include "CardTools.h"
 #include "Resource.h"
+#include "Platform/Messages.h"
 #include "TestSupport.h"
 
 namespace fotavi::test {
@@ -28,6 +32,62 @@ TEST_F(CardToolsWiring, CommandsAreEnabledAndACardCheckFailureOpensNoTool) {
     EXPECT_EQ(CardHost().mainWnd, Main()->GetSafeHwnd()) << id;
   }
   CardHost() = CCardHost{};
+}
+
+// A viewer reading thumbnails: it refuses to close (closing only stops the
+// reading) and its destruction pumps events until its read in flight is in.
+class ReadingViewer : public QWidget {
+ public:
+  explicit ReadingViewer(bool* destroyed) : m_pDestroyed(destroyed) {}
+  ~ReadingViewer() override {
+    Pump(200);
+    *m_pDestroyed = true;
+  }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override { event->ignore(); }
+
+ private:
+  bool* m_pDestroyed;
+};
+
+class CardToolsTeardown : public AppFixture {
+ protected:
+  void TearDown() override {
+    CardHost() = CCardHost{};
+    RegisterCardParts();
+    AppFixture::TearDown();
+  }
+  // Opens a reading viewer through the main frame's viewer command.
+  void OpenReadingViewer() {
+    CMainFrame::RegisterToolFactory(ID_TOOL_VIEWER, [this](CMainFrame*) -> QWidget* {
+      return new ReadingViewer(&destroyed);
+    });
+    Main()->OnCommand(ID_TOOL_VIEWER);
+  }
+  bool destroyed = false;
+};
+
+TEST_F(CardToolsTeardown, UnplugDestroysAViewerThatIsReading) {
+  ASSERT_TRUE(Start());
+  OpenReadingViewer();
+  ASSERT_TRUE(Main()->IsToolWindowOpen());
+  device->connected = false;
+  PostMessage(Main()->GetSafeHwnd(), WM_FOTAVI_DEVICESTATE, FOTAVI_DEVICE_GONE, 0);
+  EXPECT_TRUE(WaitFor([&] { return destroyed; }, 5000));
+  EXPECT_FALSE(Main()->IsToolWindowOpen());
+}
+
+TEST_F(CardToolsTeardown, DestroyWhileTheViewerPumpsSurvivesItsClosedMessage) {
+  ASSERT_TRUE(Start());
+  OpenReadingViewer();
+  ASSERT_TRUE(Main()->IsToolWindowOpen());
+  // The viewer's own close request is still queued when the program ends;
+  // it arrives while the viewer's destructor pumps.
+  PostMessage(Main()->GetSafeHwnd(), WM_VIEWER_CLOSED, 0, 0);
+  Main()->close();
+  EXPECT_TRUE(destroyed);
+  EXPECT_FALSE(Main()->IsToolWindowOpen());
 }
 
 }  // namespace

@@ -5,9 +5,11 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <mutex>
@@ -399,6 +401,16 @@ class ViewerTest : public CardUiTest {
     viewer_.reset();
     CardUiTest::TearDown();
   }
+  // "Create New Folder" is answered with `name` and OK.
+  void AnswerCreateFolderWith(const char* name) {
+    onModal = [name](QDialog* dialog) {
+      auto* create = qobject_cast<CCreateSDDialog*>(dialog);
+      if (!create) return int(QDialog::Rejected);
+      create->Edit()->setText(name);
+      create->accept();
+      return create->result();
+    };
+  }
   std::unique_ptr<CViewerFrame> viewer_;
 };
 
@@ -507,13 +519,7 @@ TEST_F(ViewerTest, ContextMenuCommandsCreateAndDeleteFolders) {
   ASSERT_TRUE(Start());
   ASSERT_TRUE(OpenViewer());
   CViewerTree* tree = viewer_->GetTreePane();
-  onModal = [](QDialog* dialog) {
-    auto* create = qobject_cast<CCreateSDDialog*>(dialog);
-    if (!create) return int(QDialog::Rejected);
-    create->Edit()->setText("105newer");
-    create->accept();
-    return create->result();
-  };
+  AnswerCreateFolderWith("105newer");
   tree->OnCreateFolder();
   EXPECT_TRUE(CardFileExists("DCIM/105NEWER"));
   EXPECT_EQ(tree->GetSelectedPath(), "C:\\DCIM\\105NEWER");
@@ -540,6 +546,84 @@ TEST_F(ViewerTest, DestroyingTheViewerWhileReadingWaitsAndGivesEveryBlockBack) {
   EXPECT_FALSE(CardPathExists(cacheRoot));
   CloseCamera();
   EXPECT_EQ(GlobalBlockCount(), blocksAtStart_);
+}
+
+// The main frame destroys the viewer with a deferred delete (its closed
+// message, the camera gone); one that comes while the tree waits for a
+// cancelled reading must not take the window from under the wait.
+TEST_F(ViewerTest, DeferredDestroyDuringTheFolderChangeWaitComesAfterIt) {
+  PutPictures("100ABCDE", 5);
+  PutPictures("101FOTAV", 2);
+  ASSERT_TRUE(Start());
+  Command("delay 0x8104 300 always");
+  auto* viewer = new CViewerFrame();
+  viewer->show();
+  QPointer<CViewerFrame> alive(viewer);
+  ASSERT_TRUE(WaitFor([&] { return viewer->GetThumbnailPane()->IsLoading(); }));
+  QTimer::singleShot(50, viewer, [viewer] { viewer->deleteLater(); });
+  CViewerTree* tree = viewer->GetTreePane();
+  tree->SelectItem(tree->topLevelItem(1));  // waits for the reading in flight
+  ASSERT_FALSE(alive.isNull());
+  EXPECT_EQ(tree->GetSelectedPath(), "C:\\DCIM\\101FOTAV");
+  EXPECT_TRUE(WaitFor([&] { return alive.isNull(); }));
+  CloseCamera();
+  EXPECT_EQ(GlobalBlockCount(), blocksAtStart_);
+}
+
+// A folder deleted and made again in the viewer is empty: the thumbnails
+// cached for the old one are not shown for it.
+TEST_F(ViewerTest, AFolderDeletedAndMadeAgainShowsNoStaleThumbnails) {
+  PutPictures("100ABCDE", 2);
+  PutPictures("101FOTAV", 1);
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(OpenViewer());
+  CViewerThumbnail* list = viewer_->GetThumbnailPane();
+  CViewerTree* tree = viewer_->GetTreePane();
+  ASSERT_EQ(list->count(), 2);  // 100ABCDE, now cached
+  ui_.answerYesNo = IDYES;
+  tree->OnDeleteFolder();
+  ASSERT_FALSE(CardFileExists("DCIM/100ABCDE"));
+  ASSERT_TRUE(WaitFor([&] { return !list->IsLoading(); }));
+  AnswerCreateFolderWith("100ABCDE");
+  tree->OnCreateFolder();
+  ASSERT_EQ(tree->GetSelectedPath(), "C:\\DCIM\\100ABCDE");
+  ASSERT_TRUE(WaitFor([&] { return !list->IsLoading(); }));
+  EXPECT_EQ(list->count(), 0);
+}
+
+// A folder chosen while the tree still waits for a cancelled reading is
+// loaded once: when the waiting change resumes it does not load that folder
+// again (which would undo an Escape pressed meanwhile).
+TEST_F(ViewerTest, AFolderChosenDuringTheWaitIsNotLoadedAgainAfterIt) {
+  PutPictures("100ABCDE", 5);
+  PutPictures("101FOTAV", 2);
+  PutPictures("102THIRD", 3);
+  ASSERT_TRUE(Start());
+  Command("delay 0x8104 300 always");
+  viewer_ = std::make_unique<CViewerFrame>();
+  viewer_->show();
+  CViewerThumbnail* list = viewer_->GetThumbnailPane();
+  CViewerTree* tree = viewer_->GetTreePane();
+  ASSERT_TRUE(WaitFor([&] { return list->IsLoading(); }));
+  // During the wait: the third folder is chosen, and its reading stopped
+  // with Escape as soon as it runs.
+  QTimer::singleShot(50, tree, [tree] { tree->SelectItem(tree->topLevelItem(2)); });
+  QTimer poll;
+  poll.setInterval(10);
+  bool escaped = false;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (!escaped && list->IsLoading() && list->Loader()->GetFolderCache().find("102THIRD") != std::string::npos) {
+      escaped = true;
+      QTest::keyClick(list, Qt::Key_Escape);
+    }
+  });
+  poll.start();
+  tree->SelectItem(tree->topLevelItem(1));
+  ASSERT_TRUE(WaitFor([&] { return escaped && !list->IsLoading(); }));
+  poll.stop();
+  EXPECT_EQ(tree->GetSelectedPath(), "C:\\DCIM\\102THIRD");
+  EXPECT_LT(list->count(), 3);
+  EXPECT_FALSE(CardPathExists(list->Loader()->GetFolderCache()));
 }
 
 }  // namespace

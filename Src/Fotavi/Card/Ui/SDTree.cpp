@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QVBoxLayout>
 
+#include "CardFolders.h"
 #include "CardHost.h"
 #include "CardText.h"
 #include "DcfNameCheck.h"
@@ -175,6 +176,7 @@ void CSDTree::CreateFolder(const std::string& name) {
   }
   const std::string path = m_strRootPath + "\\" + upper;
   if (m_pSDAccess->SD_CreateFolder(path.c_str())) {
+    DropFolderCache(path);
     if (QTreeWidgetItem* item = InsertFolderItem(path, nullptr)) SelectItem(item);
   } else {
     CardMessageBox(IDS_CARD_CREATE_FAILED, MB_OK | MB_ICONERROR);
@@ -185,10 +187,20 @@ void CSDTree::DeleteFolder(const std::string& name, QTreeWidgetItem* item) {
   const std::string path = GetSelectedPath();
   if (path.empty()) return;
   if (m_pSDAccess->SD_DeleteFolder(path.c_str())) {
+    DropFolderCache(path);
     delete item;
   } else {
     CardMessageBox(IDS_CARD_DELETE_FAILED, MB_OK | MB_ICONERROR);
   }
+}
+
+// The thumbnails cached for a card folder that was just deleted or made
+// belong to pictures that are no longer there.
+void CSDTree::DropFolderCache(const std::string& path) {
+  if (!m_pThumbnailList) return;
+  const std::string& root = m_pThumbnailList->Loader()->GetCacheRoot();
+  const std::string name = CacheNameOf(path);
+  if (!root.empty() && !name.empty()) RemoveCardFolder(root + "/" + name);
 }
 
 void CSDTree::mousePressEvent(QMouseEvent* event) {

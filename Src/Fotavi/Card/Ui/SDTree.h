@@ -32,6 +32,8 @@ class CSDTree : public QTreeWidget {
   std::string GetSelectedPath() const;
   void CreateFolder(const std::string& name);
   void DeleteFolder(const std::string& name, QTreeWidgetItem* item);
+  // Removes the thumbnail cache of a card folder (when there is a list).
+  void DropFolderCache(const std::string& path);
 
   const std::string& GetRootPath() const { return m_strRootPath; }
   CThumbnailList* GetThumbnailList() const { return m_pThumbnailList; }

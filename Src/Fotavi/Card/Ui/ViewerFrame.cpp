@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTimer>
 
 #include "CardDialogs.h"
 #include "CardHost.h"
@@ -31,10 +32,15 @@ constexpr DWORD kIdleWaitMs = 30000;
 void CViewerTree::OnSelChanged() {
   CThumbnailList* list = GetThumbnailList();
   if (!list) return;
+  const CViewerFrame::LocalLoopScope scope(this);
+  const unsigned change = ++m_nSelChanges;
   if (list->IsLoading()) {
     list->SetCancel();
     list->OnCancelThumbnails();
     list->WaitUntilIdle();
+    // Another folder was chosen during the wait and has been loaded by
+    // then: loading it again would undo an Escape pressed since.
+    if (change != m_nSelChanges) return;
   }
   list->OnLoadThumbnails(m_bRefreshed);
   m_bRefreshed = false;
@@ -47,6 +53,7 @@ bool CViewerTree::ShowContextMenu(const QPoint& globalPos, bool exec) {
   QAction* remove = menu.addAction(tr("&Delete Folder"));
   QAction* refresh = menu.addAction(tr("&Refresh"));
   if (!exec) return true;
+  const CViewerFrame::LocalLoopScope scope(this);
   QAction* chosen = menu.exec(globalPos);
   if (chosen == create) OnCreateFolder();
   if (chosen == remove) OnDeleteFolder();
@@ -138,6 +145,37 @@ CViewerFrame::~CViewerFrame() {
   }
   m_pThumbnail->OnDestroy();
   if (CardHost().mainWnd) PostMessage(CardHost().mainWnd, kResumeLive, 0, 0);
+}
+
+CViewerFrame::LocalLoopScope::LocalLoopScope(QWidget* inside)
+    : m_pFrame(qobject_cast<CViewerFrame*>(inside ? inside->window() : nullptr)) {
+  if (m_pFrame) ++m_pFrame->m_nLocalLoops;
+}
+
+CViewerFrame::LocalLoopScope::~LocalLoopScope() {
+  if (!m_pFrame) return;
+  if (--m_pFrame->m_nLocalLoops == 0 && m_pFrame->m_bDeleteHeld) {
+    m_pFrame->m_bDeleteHeld = false;
+    // A second deleteLater of the same object posts nothing: the held
+    // delete comes back as a call of its own.
+    CViewerFrame* frame = m_pFrame.data();
+    QTimer::singleShot(0, frame, [frame] {
+      if (frame->m_nLocalLoops > 0) {
+        frame->m_bDeleteHeld = true;
+        return;
+      }
+      delete frame;
+    });
+  }
+}
+
+bool CViewerFrame::event(QEvent* event) {
+  if (event->type() == QEvent::DeferredDelete && m_nLocalLoops > 0) {
+    // Deleted once the handler that runs the local loop has returned.
+    m_bDeleteHeld = true;
+    return true;
+  }
+  return QMainWindow::event(event);
 }
 
 void CViewerFrame::SetReadingMode(bool reading) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <string>
 
@@ -29,6 +30,9 @@ class CViewerTree : public CSDTree {
  protected:
   void OnSelChanged() override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  unsigned m_nSelChanges = 0;  // selection changes handled so far
 };
 
 class CViewerThumbnail : public CThumbnailList {
@@ -60,12 +64,27 @@ class CViewerFrame : public QMainWindow, public IThumbnailFrame {
   QString CountText() const;
   int ProgressPosition() const;
 
+  // Local event loops run by the viewer's own handlers (the wait for a
+  // cancelled reading, the context menu): a deferred delete that comes
+  // meanwhile is held until the outermost one has returned.
+  class LocalLoopScope {
+   public:
+    explicit LocalLoopScope(QWidget* inside);
+    ~LocalLoopScope();
+    LocalLoopScope(const LocalLoopScope&) = delete;
+    LocalLoopScope& operator=(const LocalLoopScope&) = delete;
+
+   private:
+    QPointer<CViewerFrame> m_pFrame;
+  };
+
   // IThumbnailFrame
   void OnThumbBegin(int count, int done) override;
   void OnThumbProgress(int count, int done) override;
   void OnThumbEnd() override;
 
  protected:
+  bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void keyReleaseEvent(QKeyEvent* event) override;
 
@@ -81,4 +100,6 @@ class CViewerFrame : public QMainWindow, public IThumbnailFrame {
   QLabel* m_pCountLabel;
   QProgressBar* m_pProgress;
   bool m_bReading = false;
+  int m_nLocalLoops = 0;
+  bool m_bDeleteHeld = false;
 };
