@@ -37,8 +37,13 @@ class AnsweringUi : public IUserInterfaceService {
     return (type & MB_TYPEMASK) == MB_OKCANCEL ? answerOkCancel : IDOK;
   }
   FileChooserResult ChooseFile(HWND, const FileChooserRequest&) override { return {}; }
-  std::string ChooseFolder(HWND, const std::string&, const std::string&) override { return {}; }
+  std::string ChooseFolder(HWND, const std::string&, const std::string& initial) override {
+    initialFolders.push_back(initial);
+    return folder;
+  }
   std::vector<std::string> texts;
+  std::vector<std::string> initialFolders;
+  std::string folder;
   int answerOkCancel = IDOK;
 };
 
@@ -71,6 +76,12 @@ class ConvertUiTest : public CardFixture {
           errorRows_.push_back({errors->List()->topLevelItem(i)->text(0).toStdString(),
                                 errors->List()->topLevelItem(i)->text(1).toStdString()});
         return int(QDialog::Accepted);
+      }
+      if (auto* browse = qobject_cast<CFTransTreeDlg*>(dialog); browse && browseItem >= 0) {
+        browse->Tree()->OnInitTree();
+        browse->Tree()->SelectItem(browse->Tree()->topLevelItem(browseItem));
+        browse->accept();
+        return browse->result();
       }
       return int(QDialog::Rejected);
     };
@@ -130,6 +141,7 @@ class ConvertUiTest : public CardFixture {
   AnsweringUi ui_;
   IUserInterfaceService* previous_ = nullptr;
   CControlDialog counter_;
+  int browseItem = -1;  // the card folder the browse dialog picks; -1: Cancel
   std::string errorTitle_, errorLabel_;
   std::vector<std::pair<std::string, std::string>> errorRows_;
 };
@@ -372,6 +384,38 @@ TEST_F(ConvertUiTest, ACardDestinationWithoutACardIsRefusedBeforeTheProgressDial
   EXPECT_FALSE(opened);
   EXPECT_EQ(ui_.texts, std::vector<std::string>{"SD memory card is not inserted."});
   EXPECT_EQ(CommandsIn("0x8105"), 0u);
+}
+
+TEST_F(ConvertUiTest, TheBrowseDialogChoosesTheCardFolderAndTheFolderChoosersTheirOwnValues) {
+  ASSERT_TRUE(Start());
+  MakeCardFolder("DCIM/100ABCDE");
+  MakeCardFolder("DCIM/101FOTAV");
+  CPptDlg dialog;
+  dialog.OnInitDialog();
+  browseItem = 1;
+  dialog.OnBnClickedBtnRefOutsd();
+  EXPECT_EQ(dialog.m_strSDFolder, "C:\\DCIM\\101FOTAV");
+  EXPECT_EQ(dialog.SDEdit()->text().toStdString(), "C:\\DCIM\\101FOTAV");
+  // Cancel keeps the choice.
+  browseItem = -1;
+  dialog.OnBnClickedBtnRefOutsd();
+  EXPECT_EQ(dialog.m_strSDFolder, "C:\\DCIM\\101FOTAV");
+  // Without a card the browse does not open.
+  Command("card off");
+  dialog.OnBnClickedBtnRefOutsd();
+  EXPECT_EQ(ui_.texts, std::vector<std::string>{"SD memory card is not inserted."});
+  Command("card on");
+  // The two folder choosers start at, and fill, their own value.
+  dialog.SourceFolderEdit()->setText("/from/here");
+  dialog.OutputEdit()->setText("/to/there");
+  ui_.folder = root_ + "/chosen-out";
+  dialog.OnBtnRefOut();
+  ui_.folder = root_ + "/chosen-in";
+  dialog.OnBtnRefInFolder();
+  EXPECT_EQ(ui_.initialFolders, (std::vector<std::string>{"/to/there", "/from/here"}));
+  EXPECT_EQ(dialog.OutputEdit()->text().toStdString(), root_ + "/chosen-out");
+  EXPECT_EQ(dialog.SourceFolderEdit()->text().toStdString(), root_ + "/chosen-in");
+  EXPECT_EQ(counter_.GetModalCount(), 0);
 }
 
 // ------------------------------------------------------------ Cancel

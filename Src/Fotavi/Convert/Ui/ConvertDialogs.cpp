@@ -351,29 +351,20 @@ void CPptDlg::OnBtnRefIn() {
   }
 }
 
-void CPptDlg::OnBtnRefInFolder() {
+void CPptDlg::ChooseFolderInto(std::string CPptDlg::*value) {
   UpdateData(true);
   std::string folder;
   CardBeginModal();
-  const int result = SelectFolder(nullptr, m_strSourceFolder, &folder);
+  const int result = SelectFolder(nullptr, this->*value, &folder);
   CardEndModal();
   if (result == 1) {
-    m_strSourceFolder = folder;
+    this->*value = folder;
     UpdateData(false);
   }
 }
 
-void CPptDlg::OnBtnRefOut() {
-  UpdateData(true);
-  std::string folder;
-  CardBeginModal();
-  const int result = SelectFolder(nullptr, m_strOutputFolder, &folder);
-  CardEndModal();
-  if (result == 1) {
-    m_strOutputFolder = folder;
-    UpdateData(false);
-  }
-}
+void CPptDlg::OnBtnRefInFolder() { ChooseFolderInto(&CPptDlg::m_strSourceFolder); }
+void CPptDlg::OnBtnRefOut() { ChooseFolderInto(&CPptDlg::m_strOutputFolder); }
 
 void CPptDlg::OnBnClickedBtnRefOutsd() {
   UpdateData(true);

@@ -148,6 +148,8 @@ class CPptDlg : public QDialog {
 
  private:
   void UpdateData(bool fromControls);
+  // The folder chooser (a counted box) over one of the folder values.
+  void ChooseFolderInto(std::string CPptDlg::*value);
   void EnableSourceControls();
   void EnableOutputControls();
   void Warn(UINT stringId, QWidget* focus);
