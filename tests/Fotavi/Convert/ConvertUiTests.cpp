@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <cstdlib>
 #include <fstream>
 
 #include "CardDialogs.h"
@@ -240,6 +241,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ConvertDialog, CloseStoresTheThreeFoldersAndTheNextShowingReadsThem) {
   const std::string root = MakeTempDir("fotavi-cnvreg");
+  const char* previous = std::getenv("FOTAVI_USER_SETTINGS");
+  const std::string before = previous ? previous : "";
   setenv("FOTAVI_USER_SETTINGS", (root + "/user.conf").c_str(), 1);
   {
     CPptDlg dialog;
@@ -262,6 +265,8 @@ TEST(ConvertDialog, CloseStoresTheThreeFoldersAndTheNextShowingReadsThem) {
   EXPECT_EQ(again.OutputEdit()->text(), "/out");
   // The card folder is not remembered.
   EXPECT_TRUE(again.SDEdit()->text().isEmpty());
+  if (previous) setenv("FOTAVI_USER_SETTINGS", before.c_str(), 1);
+  else unsetenv("FOTAVI_USER_SETTINGS");
   RemoveTree(root);
 }
 
@@ -371,6 +376,21 @@ TEST_F(ConvertUiTest, AFailedListingStopsBeforeAnyWriteInsteadOfNumberingFromOne
   for (const auto& row : errorRows_) EXPECT_EQ(row.second, "Unable to transfer file to SD memory.");
   EXPECT_EQ(CommandsIn("0x104"), 0u);
   EXPECT_EQ(CardFile("DCIM/100ABCDE/IMAG0001.JPG"), "the card's own picture");
+}
+
+TEST_F(ConvertUiTest, AStagingFolderThatCannotBeMadeShowsItsMessageOnceAndNoErrorList) {
+  ASSERT_TRUE(Start());
+  MakeCardFolder("DCIM/100ABCDE");
+  const std::string source = Pictures("src", 2);
+  // A plain file where the staging folder belongs.
+  MakeFolders(GetCardWorkFolder(), 0700);
+  WriteBytes(GetCardWorkFolder() + "/TRANS", "not a folder");
+  CPptDlg dialog;
+  ConvertToCard(&dialog, source, false, "C:\\DCIM\\100ABCDE");
+  EXPECT_EQ(ui_.texts, std::vector<std::string>{"An internal error had occurred."});
+  EXPECT_TRUE(errorTitle_.empty());
+  EXPECT_TRUE(errorRows_.empty());
+  EXPECT_EQ(CommandsIn("0x104"), 0u);
 }
 
 TEST_F(ConvertUiTest, ACardDestinationWithoutACardIsRefusedBeforeTheProgressDialog) {
