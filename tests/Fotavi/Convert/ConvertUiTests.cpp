@@ -37,7 +37,15 @@ class AnsweringUi : public IUserInterfaceService {
     texts.push_back(text);
     return (type & MB_TYPEMASK) == MB_OKCANCEL ? answerOkCancel : IDOK;
   }
-  FileChooserResult ChooseFile(HWND, const FileChooserRequest&) override { return {}; }
+  FileChooserResult ChooseFile(HWND, const FileChooserRequest& request) override {
+    chooser = request;
+    FileChooserResult result;
+    result.accepted = !fileAnswer.empty();
+    if (result.accepted) result.paths.push_back(fileAnswer);
+    return result;
+  }
+  FileChooserRequest chooser;
+  std::string fileAnswer;
   std::string ChooseFolder(HWND, const std::string&, const std::string& initial) override {
     initialFolders.push_back(initial);
     return folder;
@@ -269,6 +277,44 @@ TEST(ConvertDialog, CloseStoresTheThreeFoldersAndTheNextShowingReadsThem) {
   else unsetenv("FOTAVI_USER_SETTINGS");
   RemoveTree(root);
 }
+
+struct StartCase {
+  const char* name;
+  const char* current;  // relative to the test folder; "" none
+  int filter;           // 0-based: PPT, JPEG, BMP
+  bool startsInFolder;  // the chooser starts in that folder (else on that file)
+};
+
+class SourceChooserTest : public ::testing::TestWithParam<StartCase> {};
+
+TEST_P(SourceChooserTest, StartsOnTheCurrentSourceWithTheFilterOfItsKind) {
+  const StartCase& c = GetParam();
+  const std::string root = MakeTempDir("fotavi-cnvpick");
+  AnsweringUi ui;
+  IUserInterfaceService* previous = SetUserInterfaceService(&ui);
+  for (const char* name : {"/talk.PPTX", "/photo.JPG", "/scan.bmp", "/notes.txt"}) std::ofstream(root + name) << "x";
+  CPptDlg dialog;
+  const std::string current = *c.current ? root + c.current : "";
+  dialog.SourceFileEdit()->setText(QString::fromStdString(current));
+  ui.fileAnswer = root + "/photo.JPG";
+  dialog.OnBtnRefIn();
+  EXPECT_EQ(ui.chooser.filterIndex, c.filter);
+  EXPECT_EQ(ui.chooser.filters.size(), 3u);
+  if (c.startsInFolder) EXPECT_EQ(ui.chooser.folder, current.empty() ? GetMyDocumentsPath() : root);
+  else EXPECT_EQ(ui.chooser.fileName, current.substr(0, current.rfind('.')));
+  EXPECT_EQ(dialog.SourceFileEdit()->text().toStdString(), root + "/photo.JPG");
+  SetUserInterfaceService(previous);
+  RemoveTree(root);
+}
+
+INSTANTIATE_TEST_SUITE_P(Starts, SourceChooserTest,
+                         ::testing::Values(StartCase{"Presentation", "/talk.PPTX", 0, false},
+                                           StartCase{"Jpeg", "/photo.JPG", 1, false},
+                                           StartCase{"Bmp", "/scan.bmp", 2, false},
+                                           StartCase{"OtherKind", "/notes.txt", 0, false},
+                                           StartCase{"AFolder", "/", 0, true},
+                                           StartCase{"Nothing", "", 0, true}),
+                         [](const ::testing::TestParamInfo<StartCase>& info) { return std::string(info.param.name); });
 
 // ------------------------------------------------------------ runs to the card
 

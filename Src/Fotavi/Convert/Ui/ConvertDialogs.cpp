@@ -339,6 +339,11 @@ void CPptDlg::OnBtnRefIn() {
     initialFolder = GetMyDocumentsPath();
   }
   CFileSelDlg dialog(true, "PPT", {}, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, kSourceFilter, nullptr);
+  // A start file picks the filter of its kind (presentations for any other).
+  if (!buffer.empty()) {
+    const CConvertWorker::SourceKind kind = CConvertWorker::KindOf(buffer);
+    dialog.SetFilterIndex(kind == CConvertWorker::KIND_JPEG ? 1 : kind == CConvertWorker::KIND_BMP ? 2 : 0);
+  }
   CardBeginModal();
   const int result = dialog.DoModal(nullptr, initialFolder.empty() ? nullptr : initialFolder.c_str(), &buffer, 261);
   CardEndModal();
