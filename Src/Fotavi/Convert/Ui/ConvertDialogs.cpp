@@ -46,6 +46,16 @@ std::string StripSlash(std::string path) {
 
 bool Stat(const std::string& path, struct stat* st) { return ::stat(path.c_str(), st) == 0; }
 
+// The card check (0x8101) of the card destination; without a card its
+// message (warning icon) and false.
+bool CardReady() {
+  CSDAccess access(CardHost().device);
+  if (access.SD_GetStatus()) return true;
+  CardMessageBox(access.GetLastStatus() == FOTAVI_SD_NOCARD ? IDS_CARD_NOT_INSERTED : IDS_CARD_ACCESS,
+                 MB_OK | MB_ICONWARNING);
+  return false;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------ CPlogressDlg
@@ -373,14 +383,7 @@ void CPptDlg::OnBtnRefOut() { ChooseFolderInto(&CPptDlg::m_strOutputFolder); }
 
 void CPptDlg::OnBnClickedBtnRefOutsd() {
   UpdateData(true);
-  {
-    CSDAccess access(CardHost().device);
-    if (!access.SD_GetStatus()) {
-      CardMessageBox(access.GetLastStatus() == FOTAVI_SD_NOCARD ? IDS_CARD_NOT_INSERTED : IDS_CARD_ACCESS,
-                     MB_OK | MB_ICONWARNING);
-      return;
-    }
-  }
+  if (!CardReady()) return;
   CFTransTreeDlg dialog(this);
   const int result = CardRunModal(&dialog);
   if (result == QDialog::Accepted) {
@@ -499,12 +502,7 @@ void CPptDlg::OnOK() {
   if (m_bLocalOutput) {
     destination = std::make_unique<CLocalDestination>(m_strOutputFolder);
   } else {
-    CSDAccess access(CardHost().device);
-    if (!access.SD_GetStatus()) {
-      CardMessageBox(access.GetLastStatus() == FOTAVI_SD_NOCARD ? IDS_CARD_NOT_INSERTED : IDS_CARD_ACCESS,
-                     MB_OK | MB_ICONWARNING);
-      return;
-    }
+    if (!CardReady()) return;
     card = std::make_unique<CSDCardFileService>(CardHost().device);
     destination = std::make_unique<CCardDestination>(card.get(), m_strSDFolder, GetCardWorkFolder());
   }
