@@ -355,6 +355,28 @@ TEST_F(ConvertUiTest, NumbersFromTheCardsListingSendsEveryPictureAndEndsTheSerie
   EXPECT_TRUE(StagedFiles().empty());
 }
 
+TEST_F(ConvertUiTest, APcFolderRunNumbersFromTheFolderAndSendsNothingToTheCamera) {
+  ASSERT_TRUE(Start());
+  const std::string source = Pictures("src", 2);
+  const std::string out = MakeSourceFolder("out");
+  WriteBytes(out + "/IMAG0007.JPG", MakeJpeg(64, 48));
+  WriteBytes(out + "/IMAGABCD.JPG", MakeJpeg(64, 48));
+  CPptDlg dialog;
+  dialog.SourceFolderEdit()->setText(QString::fromStdString(source));
+  dialog.OnBnClickedRadioFolder();
+  dialog.OutputEdit()->setText(QString::fromStdString(out));
+  dialog.OnBnClickedRadioLocal();
+  dialog.OnOK();
+  EXPECT_TRUE(ui_.texts.empty());
+  EXPECT_TRUE(errorRows_.empty());
+  EXPECT_TRUE(FileExists(out + "/IMAG0008.jpg"));
+  EXPECT_TRUE(FileExists(out + "/IMAG0009.jpg"));
+  EXPECT_FALSE(FileExists(out + "/IMAG0010.jpg"));
+  EXPECT_EQ(CommandsIn("0x8105"), 0u);
+  EXPECT_EQ(CommandsIn("0x104"), 0u);
+  EXPECT_EQ(CommandsIn("0x108"), 0u);
+}
+
 struct StopCase {
   const char* name;
   const char* fault;
