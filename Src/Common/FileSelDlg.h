@@ -33,6 +33,7 @@ class CFileSelDlg {
   virtual int DoModal(const char* title, const char* initialFolder, std::string* fileBuffer, size_t bufferLength);
 
   int GetFilterIndex() const { return m_nFilterIndex; }
+  void SetFilterIndex(int index) { m_nFilterIndex = index; }  // the filter a start file opens with (0-based)
   const CFilePath& GetFilePath() const { return m_FilePath; }
 
   static std::vector<std::pair<std::string, std::string>> ParseFilter(const std::string& filter);

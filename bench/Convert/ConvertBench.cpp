@@ -1,6 +1,8 @@
 // Conversion figures: a 10-slide presentation and a folder of 50 JPEG and
 // 50 BMP pictures of mixed sizes, converted by the worker to a PC folder and
-// to a card service held in memory, beside the bare steps in the same run:
+// to a card service held in memory and (when the device library and the
+// camera emulator are built) to the emulator's card through the program's
+// card service, beside the bare steps in the same run:
 // the soffice PDF export alone, the Poppler render, and TurboJPEG decode +
 // scale + encode at quality 75 (4:2:2).
 //
@@ -23,6 +25,11 @@
 #include "Common/Bmp.h"
 #include "Common/Jpeg.h"
 #include "ConvertWorker.h"
+#ifdef CONVERT_BENCH_EMULATOR
+#include "CardFileService.h"
+#include "EmulatorProcess.h"
+#include "Platform/Platform.h"
+#endif
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -159,6 +166,53 @@ double RunWorker(const std::string& work, bool fileMode, const std::string& sour
   return seconds;
 }
 
+#ifdef CONVERT_BENCH_EMULATOR
+// The camera emulator with a card, and the device library opened on it.
+class EmulatorCard {
+ public:
+  bool Start(const std::string& root) {
+    card_ = root + "/card";
+    fs::create_directories(card_ + "/DCIM/100ABCDE");
+    fs::create_directories(root + "/devices");
+    setenv("FOTAVI_DEVICE_ROOT", (root + "/devices").c_str(), 1);
+    setenv("FOTAVI_MACHINE_SETTINGS", (root + "/machine.conf").c_str(), 1);
+    setenv("FOTAVI_USER_SETTINGS", (root + "/user.conf").c_str(), 1);
+    setenv("FOTAVI_MUTEX_ROOT", (root + "/devices").c_str(), 1);
+    SettingsWriteDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tiryx\\Z5\\Device Parameters", "LogLevel", 0);
+    fotavi::test::EmulatorOptions o;
+    o.deviceRoot = root + "/devices";
+    o.cardDir = card_;
+    emulator_ = std::make_unique<fotavi::test::EmulatorProcess>(o);
+    if (!emulator_->Start()) return false;
+    HMODULE module = LoadLibrary(FOTAVI_DRIVER_MODULE);
+    create_ = GetProcAddressAs<PFN_CREATEINSTANCE>(module, FOTAVI_CREATEINSTANCE);
+    release_ = GetProcAddressAs<PFN_RELEASEINSTANCE>(module, FOTAVI_RELEASEINSTANCE);
+    client_ = CreateWindowTarget([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; }, "convert bench");
+    DWORD err = 0;
+    return create_ && release_ && create_(&device_) && device_ && device_->bOpen(client_, &err);
+  }
+  // The card keeps below its capacity: each run starts on an empty folder.
+  void Empty() {
+    fs::remove_all(card_ + "/DCIM/100ABCDE");
+    fs::create_directories(card_ + "/DCIM/100ABCDE");
+  }
+  ~EmulatorCard() {
+    DWORD err = 0;
+    if (device_) device_->bClose(&err);
+    if (device_ && release_) release_(&device_);
+    if (client_) DestroyWindow(client_);
+  }
+  CDeviceInterface* device_ = nullptr;
+
+ private:
+  std::string card_;
+  std::unique_ptr<fotavi::test::EmulatorProcess> emulator_;
+  PFN_CREATEINSTANCE create_ = nullptr;
+  PFN_RELEASEINSTANCE release_ = nullptr;
+  HWND client_ = nullptr;
+};
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -196,6 +250,13 @@ int main(int argc, char** argv) {
   std::printf("conversion benchmark: %d rounds, best round of each figure\n", rounds);
   double bestJpeg = 1e9, bestBmp = 1e9, bestBareJpeg = 1e9, bestBareBmp = 1e9;
   double bestJpegCard = 1e9, bestBmpCard = 1e9;
+  double bestJpegEmu = 1e9, bestBmpEmu = 1e9, bestSlidesEmu = 1e9;
+  bool emulated = false;
+#ifdef CONVERT_BENCH_EMULATOR
+  EmulatorCard emulator;
+  emulated = emulator.Start(root);
+  if (!emulated) std::printf("the camera emulator or the device did not start: no emulator figures\n");
+#endif
   double bestSlides = 1e9, bestSlidesCard = 1e9, bestExport = 1e9, bestRender = 1e9, bestBareEncode = 1e9;
   int errors = 0;
   tjhandle dec = tjInitDecompress();
@@ -228,6 +289,21 @@ int main(int argc, char** argv) {
       }
       fs::remove_all(out);
     }
+#ifdef CONVERT_BENCH_EMULATOR
+    // ---- the program to the emulator's card, through the card service
+    if (emulated) {
+      CSDCardFileService service(emulator.device_);
+      CCardDestination sd(&service, "C:\\DCIM\\100ABCDE", work);
+      emulator.Empty();
+      bestJpegEmu = std::min(bestJpegEmu, RunWorker(work, false, jpegs, &sd, &errors) / 50);
+      emulator.Empty();
+      bestBmpEmu = std::min(bestBmpEmu, RunWorker(work, false, bmps, &sd, &errors) / 50);
+      if (!pptx.empty()) {
+        emulator.Empty();
+        bestSlidesEmu = std::min(bestSlidesEmu, RunWorker(work, true, pptx, &sd, &errors) / 10);
+      }
+    }
+#endif
 
     // ---- bare presentation steps
     if (!pptx.empty()) {
@@ -263,16 +339,17 @@ int main(int argc, char** argv) {
   tjDestroy(dec);
   tjDestroy(enc);
 
-  std::printf("%-34s %12s %12s %12s %8s\n", "source (s per picture or slide)", "bare steps", "to PC folder",
-              "to card svc", "ratio");
-  std::printf("%-34s %12.4f %12.4f %12.4f %8.2f\n", "JPEG (mixed sizes)", bestBareJpeg, bestJpeg, bestJpegCard,
-              bestJpeg / bestBareJpeg);
-  std::printf("%-34s %12.4f %12.4f %12.4f %8.2f\n", "BMP (mixed sizes)", bestBareBmp, bestBmp, bestBmpCard,
-              bestBmp / bestBareBmp);
+  if (!emulated) bestJpegEmu = bestBmpEmu = bestSlidesEmu = 0;
+  std::printf("%-34s %12s %12s %12s %12s %8s\n", "source (s per picture or slide)", "bare steps", "to PC folder",
+              "to card svc", "to emu card", "ratio");
+  std::printf("%-34s %12.4f %12.4f %12.4f %12.4f %8.2f\n", "JPEG (mixed sizes)", bestBareJpeg, bestJpeg, bestJpegCard,
+              bestJpegEmu, bestJpeg / bestBareJpeg);
+  std::printf("%-34s %12.4f %12.4f %12.4f %12.4f %8.2f\n", "BMP (mixed sizes)", bestBareBmp, bestBmp, bestBmpCard,
+              bestBmpEmu, bestBmp / bestBareBmp);
   if (!pptx.empty()) {
     const double bareSlide = bestExport / 10 + bestRender + bestBareEncode;
-    std::printf("%-34s %12.4f %12.4f %12.4f %8.2f\n", "presentation slide (10 slides)", bareSlide, bestSlides,
-                bestSlidesCard, bestSlides / bareSlide);
+    std::printf("%-34s %12.4f %12.4f %12.4f %12.4f %8.2f\n", "presentation slide (10 slides)", bareSlide,
+                bestSlides, bestSlidesCard, bestSlidesEmu, bestSlides / bareSlide);
     std::printf("  bare: soffice PDF export %.3f s per file, Poppler render %.4f s, encode %.4f s per slide\n",
                 bestExport, bestRender, bestBareEncode);
   } else {

@@ -48,7 +48,7 @@ CConvertWorker::CConvertWorker(std::string workFolder, IConvertHost* host, const
 CConvertWorker::~CConvertWorker() {
   Cancel();
   Join();
-  FreeErrorEntries(&m_ErrorList);
+  FreeTransErrList(&m_ErrorList);
 }
 
 std::string CConvertWorker::GetSlideFile() const { return m_strWorkFolder + "/" + SLIDE_FILE_NAME; }
@@ -58,7 +58,7 @@ void CConvertWorker::ShowMessage(UINT stringId, UINT type) {
 }
 
 void CConvertWorker::AddError(UINT stringId, const std::string& source) {
-  if (!AddErrorEntry(&m_ErrorList, source, ConvertText(stringId))) {
+  if (!AddTransErrEntry(ConvertText(stringId), source, &m_ErrorList)) {
     TraceLogMemory(TRC_PRE, "CPptDlg::AddError", "GlobalAlloc()");
   }
 }
@@ -98,7 +98,7 @@ void CConvertWorker::SetProgress(int done, int count) {
 }
 
 int CConvertWorker::ConvertThread() {
-  FreeErrorEntries(&m_ErrorList);
+  FreeTransErrList(&m_ErrorList);
   m_nCurrentNumber = 1;
   m_nFilesDone = 0;
   m_bNumberKnown = false;

@@ -25,7 +25,7 @@
 #include "Common/Bitmap.h"
 #include "Common/Jpeg.h"
 #include "ConvertDestination.h"
-#include "ErrorEntry.h"
+#include "TransErrEntry.h"
 #include "PresentationExport.h"
 #include "Platform/Types.h"
 
@@ -104,8 +104,8 @@ class CConvertWorker {
   int ConvertThread();
 
   // ---- results of the last run
-  const ErrorEntryList& GetErrorList() const { return m_ErrorList; }
-  void FreeErrorList() { FreeErrorEntries(&m_ErrorList); }
+  const CErrorList& GetErrorList() const { return m_ErrorList; }
+  void FreeErrorList() { FreeTransErrList(&m_ErrorList); }
   bool IsFatal() const { return m_bFatal; }
   bool IsStopped() const { return m_bStopped; }
   UINT GetStopMessage() const { return m_nStopMessage; }
@@ -171,7 +171,7 @@ class CConvertWorker {
   bool m_bStopped = false;
   UINT m_nStopMessage = 0;
   bool m_bFatal = false;
-  ErrorEntryList m_ErrorList;
+  CErrorList m_ErrorList;
   std::vector<std::string> m_Files;
   std::thread m_Thread;
 };

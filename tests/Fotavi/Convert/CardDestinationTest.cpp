@@ -9,7 +9,7 @@
 #include "ConvertStrings.h"
 #include "ConvertTestSupport.h"
 #include "ConvertWorker.h"
-#include "ErrorEntry.h"
+#include "TransErrEntry.h"
 #include "Platform/GlobalMemory.h"
 
 using namespace convert_test;

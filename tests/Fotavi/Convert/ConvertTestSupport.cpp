@@ -11,7 +11,7 @@
 
 #include "Common/Bmp.h"
 #include "Common/Jpeg.h"
-#include "ErrorEntry.h"
+#include "TransErrEntry.h"
 
 namespace fs = std::filesystem;
 
@@ -177,7 +177,7 @@ bool ReadIfd(const std::string& tiff, uint32_t offset, TiffIfd* ifd) {
 
 std::vector<std::pair<std::string, std::string>> Entries(const CConvertWorker& worker) {
   std::vector<std::pair<std::string, std::string>> out;
-  for (HGLOBAL e : worker.GetErrorList()) out.emplace_back(ErrorEntryFileName(e), ErrorEntryMessage(e));
+  for (HGLOBAL e : worker.GetErrorList()) out.emplace_back(TransErrFileName(e), TransErrMessage(e));
   return out;
 }
 

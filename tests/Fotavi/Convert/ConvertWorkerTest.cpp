@@ -10,7 +10,7 @@
 #include "ConvertStrings.h"
 #include "ConvertTestSupport.h"
 #include "ConvertWorker.h"
-#include "ErrorEntry.h"
+#include "TransErrEntry.h"
 #include "Platform/GlobalMemory.h"
 #include "Platform/UiService.h"
 
@@ -144,13 +144,13 @@ TEST(ConvertBmpSize, DrawsThePictureOnBlackWhereTheGeometrySays) {
 
 // ------------------------------------------------------------ error entries
 
-TEST(ErrorEntry, IsA1040ByteBlockOfTwoUtf16Fields) {
+TEST(ErrorEntry, TheConversionsEntryIsA1040ByteBlockOfTwoUtf16Fields) {
   const size_t before = GlobalBlockCount();
-  ErrorEntryList list;
-  ASSERT_TRUE(AddErrorEntry(&list, "/pics/Bild \xC3\xBC.jpg", "Unable to convert file."));
-  ASSERT_TRUE(AddErrorEntry(&list, std::string(300, 'n'), std::string(400, 'm')));
+  CErrorList list;
+  ASSERT_TRUE(AddTransErrEntry("Unable to convert file.", "/pics/Bild \xC3\xBC.jpg", &list));
+  ASSERT_TRUE(AddTransErrEntry(std::string(400, 'm'), std::string(300, 'n'), &list));
   ASSERT_EQ(2u, list.size());
-  EXPECT_EQ(ERROR_ENTRY_SIZE, GlobalSize(list[0]));
+  EXPECT_EQ(TRANSERR_ENTRY_SIZE, GlobalSize(list[0]));
   const auto* raw = static_cast<const char16_t*>(GlobalLock(list[0]));
   ASSERT_NE(nullptr, raw);
   EXPECT_EQ(u'/', raw[0]);
@@ -159,12 +159,12 @@ TEST(ErrorEntry, IsA1040ByteBlockOfTwoUtf16Fields) {
   EXPECT_EQ(0, raw[16]);
   EXPECT_EQ(u'U', raw[260]);  // the message starts at byte 520
   GlobalUnlock(list[0]);
-  EXPECT_EQ("/pics/Bild \xC3\xBC.jpg", ErrorEntryFileName(list[0]));
-  EXPECT_EQ("Unable to convert file.", ErrorEntryMessage(list[0]));
+  EXPECT_EQ("/pics/Bild \xC3\xBC.jpg", TransErrFileName(list[0]));
+  EXPECT_EQ("Unable to convert file.", TransErrMessage(list[0]));
   // Each field keeps 259 characters and its terminating zero.
-  EXPECT_EQ(std::string(259, 'n'), ErrorEntryFileName(list[1]));
-  EXPECT_EQ(std::string(259, 'm'), ErrorEntryMessage(list[1]));
-  FreeErrorEntries(&list);
+  EXPECT_EQ(std::string(259, 'n'), TransErrFileName(list[1]));
+  EXPECT_EQ(std::string(259, 'm'), TransErrMessage(list[1]));
+  FreeTransErrList(&list);
   EXPECT_TRUE(list.empty());
   EXPECT_EQ(before, GlobalBlockCount());
 }

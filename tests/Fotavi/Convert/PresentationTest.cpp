@@ -15,7 +15,7 @@
 
 #include "ConvertTestSupport.h"
 #include "ConvertWorker.h"
-#include "ErrorEntry.h"
+#include "TransErrEntry.h"
 
 using namespace convert_test;
 
@@ -118,7 +118,7 @@ TEST_P(PresentationFormatTest, EverySlideHiddenOrNotBecomesOnePictureInSlideOrde
   CConvertWorker worker(m_Work, &m_Host);
   CLocalDestination dest(m_Out);
   EXPECT_EQ(1, RunFile(&worker, source, &dest));
-  EXPECT_TRUE(worker.GetErrorList().empty()) << ErrorEntryMessage(worker.GetErrorList().front());
+  EXPECT_TRUE(worker.GetErrorList().empty()) << TransErrMessage(worker.GetErrorList().front());
   EXPECT_EQ((std::vector<std::string>{"IMAG0001.jpg", "IMAG0002.jpg", "IMAG0003.jpg"}), ListFolder(m_Out));
   ExpectSlide(m_Out + "/IMAG0001.jpg", kRed, 0);
   ExpectSlide(m_Out + "/IMAG0002.jpg", kGreen, 1);

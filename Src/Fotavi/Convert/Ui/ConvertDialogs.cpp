@@ -1,0 +1,544 @@
+#include "ConvertDialogs.h"
+
+#include <sys/stat.h>
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include <cerrno>
+
+#include "CardDestination.h"
+#include "CardDialogs.h"
+#include "CardFileService.h"
+#include "CardFolders.h"
+#include "CardHost.h"
+#include "CardText.h"
+#include "Common/CommonFunc.h"
+#include "Common/FileSelDlg.h"
+#include "Common/TraceLog.h"
+#include "ConvertStrings.h"
+#include "Platform/Messages.h"
+#include "SDAccess.h"
+#include "SDTree.h"
+
+namespace {
+
+constexpr UINT kResumeLive = 0x469;
+constexpr const char* kInputFileValue = "CnvInputFileFolder";
+constexpr const char* kInputFolderValue = "CnvInputFolder";
+constexpr const char* kOutputValue = "CnvOutputFileFolder";
+constexpr const char* kSourceFilter = "PPT (*.ppt; *.pptx)|*.ppt; *.pptx|JPEG (*.jpg)|*.jpg|BMP (*.bmp)|*.bmp||";
+
+std::string StripSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+bool Stat(const std::string& path, struct stat* st) { return ::stat(path.c_str(), st) == 0; }
+
+// The card check (0x8101) of the card destination; without a card its
+// message (warning icon) and false.
+bool CardReady() {
+  CSDAccess access(CardHost().device);
+  if (access.SD_GetStatus()) return true;
+  CardMessageBox(access.GetLastStatus() == FOTAVI_SD_NOCARD ? IDS_CARD_NOT_INSERTED : IDS_CARD_ACCESS,
+                 MB_OK | MB_ICONWARNING);
+  return false;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ CPlogressDlg
+
+CPlogressDlg::CPlogressDlg(QWidget* parent, CConvertWorker* worker) : QDialog(parent), m_pWorker(worker) {
+  setWindowTitle(tr("File Conversion"));
+  m_pFirst = new QLabel(tr("Converting File..."), this);
+  m_pProgress = new QProgressBar(this);
+  m_pProgress->setRange(0, 100);
+  m_pProgress->setTextVisible(false);
+  m_pSecond = new QLabel(tr("Number of converted files:"), this);
+  m_pCount = new QLabel(QStringLiteral("0 / 0"), this);
+  m_pCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  m_pCancel = new QPushButton(tr("Cancel"), this);
+  connect(m_pCancel, &QPushButton::clicked, this, &CPlogressDlg::OnBnClickedCancel);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(m_pFirst);
+  layout->addWidget(m_pProgress);
+  auto* row = new QHBoxLayout;
+  row->addWidget(m_pSecond);
+  row->addStretch(1);
+  row->addWidget(m_pCount);
+  layout->addLayout(row);
+  layout->addWidget(m_pCancel, 0, Qt::AlignHCenter);
+  setMinimumWidth(340);
+  // The end of the run comes as a platform message from the worker's host.
+  m_hWnd = CreateWindowTarget(
+      [this](HWND, UINT msg, WPARAM wParam, LPARAM) -> LRESULT {
+        if (msg == WM_CONVERT_END) {
+          done(static_cast<int>(wParam));
+          return 0;
+        }
+        return 0;
+      },
+      "CPlogressDlg");
+}
+
+CPlogressDlg::~CPlogressDlg() {
+  if (m_hWnd) DestroyWindow(m_hWnd);
+}
+
+void CPlogressDlg::SetTexts(const std::string& title, const std::string& first, const std::string& second) {
+  if (!title.empty()) setWindowTitle(QString::fromStdString(title));
+  if (!first.empty()) m_pFirst->setText(QString::fromStdString(first));
+  if (!second.empty()) m_pSecond->setText(QString::fromStdString(second));
+}
+
+void CPlogressDlg::SetText(const std::string& text) {
+  if (isVisible() && m_pWorker && m_pWorker->IsRunning() == 1) m_pCount->setText(QString::fromStdString(text));
+}
+
+void CPlogressDlg::SetPos(int position) {
+  if (isVisible() && m_pWorker && m_pWorker->IsRunning() == 1) m_pProgress->setValue(std::clamp(position, 0, 100));
+}
+
+void CPlogressDlg::OnBnClickedCancel() {
+  if (m_pWorker) m_pWorker->Cancel();
+}
+
+void CPlogressDlg::reject() { OnBnClickedCancel(); }
+
+void CPlogressDlg::closeEvent(QCloseEvent* event) {
+  // The dialog goes only when the worker has ended.
+  OnBnClickedCancel();
+  event->ignore();
+}
+
+void CPlogressDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!m_bStarted) OnInitDialog();
+}
+
+void CPlogressDlg::hideEvent(QHideEvent* event) {
+  QDialog::hideEvent(event);
+  m_bStarted = false;  // the next showing starts the next run
+}
+
+void CPlogressDlg::OnInitDialog() {
+  m_bStarted = true;
+  if (QWidget* owner = parentWidget()) move(owner->window()->frameGeometry().center() - rect().center());
+  if (!m_hWnd || !m_pWorker || !m_pWorker->Start()) {
+    TraceLog(TRC_PRE, "CPlogressDlg::OnInitDialog", "The error occurred with the [AfxBeginThread()] function.");
+    QMetaObject::invokeMethod(this, [this] { done(3); }, Qt::QueuedConnection);
+  }
+}
+
+QString CPlogressDlg::CountText() const { return m_pCount->text(); }
+int CPlogressDlg::Position() const { return m_pProgress->value(); }
+
+// ------------------------------------------------------------ CConvertUiHost
+
+void CConvertUiHost::SetProgressText(const std::string& text) {
+  m_pDialog->PostToGui([dialog = m_pDialog, text] {
+    if (CPlogressDlg* progress = dialog->Progress()) progress->SetText(text);
+  });
+}
+
+void CConvertUiHost::SetProgressPos(int position) {
+  m_pDialog->PostToGui([dialog = m_pDialog, position] {
+    if (CPlogressDlg* progress = dialog->Progress()) progress->SetPos(position);
+  });
+}
+
+void CConvertUiHost::ShowMessage(UINT stringId, UINT type) {
+  m_pDialog->PostToGui([stringId, type] { CardMessageBoxText(ConvertText(stringId), MB_OK | type); });
+}
+
+void CConvertUiHost::ConvertEnd(int result) {
+  CPlogressDlg* progress = m_pDialog->Progress();
+  if (progress && PostMessage(progress->GetSafeHwnd(), WM_CONVERT_END, static_cast<WPARAM>(result), 0)) return;
+  // Without its target the dialog is ended through the GUI thread's Qt queue.
+  TraceLog(TRC_PRE, "CPptDlg::ConvertThreadProc", "The error occurred with the [PostMessage()] function.");
+  m_pDialog->PostToGui([dialog = m_pDialog, result] {
+    if (CPlogressDlg* p = dialog->Progress()) p->done(result);
+  });
+}
+
+// ------------------------------------------------------------ CPptDlg
+
+CPptDlg::CPptDlg(QWidget* parent) : QDialog(parent), m_Host(this) {
+  setWindowTitle(tr("File Conversion"));
+  m_pRadioFile = new QRadioButton(tr("&File select:"), this);
+  m_pSourceFileEdit = new QLineEdit(this);
+  m_pSourceFileEdit->setMaxLength(260);
+  m_pBrowseFile = new QPushButton(tr("&Browse..."), this);
+  m_pRadioFolder = new QRadioButton(tr("Folder se&lect:"), this);
+  m_pSourceFolderEdit = new QLineEdit(this);
+  m_pSourceFolderEdit->setMaxLength(256);
+  m_pBrowseFolder = new QPushButton(tr("B&rowse..."), this);
+  m_pRadioLocal = new QRadioButton(tr("Loc&al Folder:"), this);
+  m_pOutputEdit = new QLineEdit(this);
+  m_pOutputEdit->setMaxLength(256);
+  m_pBrowseOut = new QPushButton(tr("Bro&wse..."), this);
+  m_pRadioSD = new QRadioButton(tr("S&D:"), this);
+  m_pSDEdit = new QLineEdit(this);
+  m_pSDEdit->setReadOnly(true);
+  m_pSDEdit->setMaxLength(260);
+  m_pBrowseSD = new QPushButton(tr("Brows&e..."), this);
+  m_pConvert = new QPushButton(tr("Con&vert"), this);
+  m_pConvert->setDefault(true);
+  m_pClose = new QPushButton(tr("Close"), this);
+
+  auto* source = new QGroupBox(tr("&Source"), this);
+  auto* sourceGrid = new QGridLayout(source);
+  sourceGrid->addWidget(m_pRadioFile, 0, 0);
+  sourceGrid->addWidget(m_pSourceFileEdit, 0, 1);
+  sourceGrid->addWidget(m_pBrowseFile, 0, 2);
+  sourceGrid->addWidget(m_pRadioFolder, 1, 0);
+  sourceGrid->addWidget(m_pSourceFolderEdit, 1, 1);
+  sourceGrid->addWidget(m_pBrowseFolder, 1, 2);
+  sourceGrid->setColumnStretch(1, 1);
+  auto* destination = new QGroupBox(tr("Des&tination"), this);
+  auto* destinationGrid = new QGridLayout(destination);
+  destinationGrid->addWidget(m_pRadioLocal, 0, 0);
+  destinationGrid->addWidget(m_pOutputEdit, 0, 1);
+  destinationGrid->addWidget(m_pBrowseOut, 0, 2);
+  destinationGrid->addWidget(m_pRadioSD, 1, 0);
+  destinationGrid->addWidget(m_pSDEdit, 1, 1);
+  destinationGrid->addWidget(m_pBrowseSD, 1, 2);
+  destinationGrid->setColumnStretch(1, 1);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(m_pConvert);
+  buttons->addWidget(m_pClose);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(source);
+  layout->addWidget(destination);
+  layout->addLayout(buttons);
+  setMinimumWidth(520);
+
+  connect(m_pRadioFile, &QRadioButton::clicked, this, &CPptDlg::OnBnClickedRadioFile);
+  connect(m_pRadioFolder, &QRadioButton::clicked, this, &CPptDlg::OnBnClickedRadioFolder);
+  connect(m_pRadioLocal, &QRadioButton::clicked, this, &CPptDlg::OnBnClickedRadioLocal);
+  connect(m_pRadioSD, &QRadioButton::clicked, this, &CPptDlg::OnBnClickedRadioSD);
+  connect(m_pBrowseFile, &QPushButton::clicked, this, &CPptDlg::OnBtnRefIn);
+  connect(m_pBrowseFolder, &QPushButton::clicked, this, &CPptDlg::OnBtnRefInFolder);
+  connect(m_pBrowseOut, &QPushButton::clicked, this, &CPptDlg::OnBtnRefOut);
+  connect(m_pBrowseSD, &QPushButton::clicked, this, &CPptDlg::OnBnClickedBtnRefOutsd);
+  connect(m_pConvert, &QPushButton::clicked, this, &CPptDlg::OnOK);
+  connect(m_pClose, &QPushButton::clicked, this, &CPptDlg::OnBnClickedCancel);
+
+  const CJpeg codec = CardHost().codec ? *CardHost().codec : CJpeg();
+  m_pWorker = std::make_unique<CConvertWorker>(GetCardWorkFolder(), &m_Host, codec);
+  m_pProgress = new CPlogressDlg(this, m_pWorker.get());
+  m_pProgress->SetTexts("File Conversion", "Converting File...", "Number of converted files:");
+}
+
+CPptDlg::~CPptDlg() {
+  // A worker still running ends before anything it reports to goes.
+  m_pWorker->Cancel();
+  m_pWorker->Join();
+  m_pWorker->FreeErrorList();
+  if (CardHost().mainWnd) PostMessage(CardHost().mainWnd, kResumeLive, 0, 0);
+}
+
+void CPptDlg::PostToGui(std::function<void()> call) {
+  QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+}
+
+void CPptDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!m_bInitialised) OnInitDialog();
+}
+
+void CPptDlg::OnInitDialog() {
+  m_bInitialised = true;
+  m_pWorker->FreeErrorList();
+  m_strSourceFile.clear();
+  m_strOutputFolder.clear();
+  m_strSourceFolder.clear();
+  m_strSDFolder.clear();
+  m_strSDFolderText.clear();
+  const CRegOperation reg;
+  m_strSourceFile = reg.GetProfileString(HKEY_CURRENT_USER, REG_KEY_PRESENTATION, REG_SECTION_IMAGE, kInputFileValue, "");
+  m_strSourceFolder =
+      reg.GetProfileString(HKEY_CURRENT_USER, REG_KEY_PRESENTATION, REG_SECTION_IMAGE, kInputFolderValue, "");
+  m_strOutputFolder = reg.GetProfileString(HKEY_CURRENT_USER, REG_KEY_PRESENTATION, REG_SECTION_IMAGE, kOutputValue, "");
+  UpdateData(false);
+}
+
+void CPptDlg::UpdateData(bool fromControls) {
+  if (fromControls) {
+    m_strSourceFile = m_pSourceFileEdit->text().toStdString();
+    m_strSourceFolder = m_pSourceFolderEdit->text().toStdString();
+    m_strOutputFolder = m_pOutputEdit->text().toStdString();
+    m_strSDFolderText = m_pSDEdit->text().toStdString();
+    m_bFileMode = m_pRadioFile->isChecked();
+    m_bLocalOutput = m_pRadioLocal->isChecked();
+  } else {
+    m_pSourceFileEdit->setText(QString::fromStdString(m_strSourceFile));
+    m_pSourceFolderEdit->setText(QString::fromStdString(m_strSourceFolder));
+    m_pOutputEdit->setText(QString::fromStdString(m_strOutputFolder));
+    m_pSDEdit->setText(QString::fromStdString(m_strSDFolderText));
+    m_pRadioFile->setChecked(m_bFileMode);
+    m_pRadioFolder->setChecked(!m_bFileMode);
+    m_pRadioLocal->setChecked(m_bLocalOutput);
+    m_pRadioSD->setChecked(!m_bLocalOutput);
+    EnableSourceControls();
+    EnableOutputControls();
+  }
+}
+
+void CPptDlg::EnableSourceControls() {
+  m_pSourceFileEdit->setEnabled(m_bFileMode);
+  m_pBrowseFile->setEnabled(m_bFileMode);
+  m_pSourceFolderEdit->setEnabled(!m_bFileMode);
+  m_pBrowseFolder->setEnabled(!m_bFileMode);
+}
+
+void CPptDlg::EnableOutputControls() {
+  m_pOutputEdit->setEnabled(m_bLocalOutput);
+  m_pBrowseOut->setEnabled(m_bLocalOutput);
+  m_pSDEdit->setEnabled(!m_bLocalOutput);
+  m_pBrowseSD->setEnabled(!m_bLocalOutput);
+}
+
+void CPptDlg::OnBnClickedRadioFile() {
+  m_bFileMode = true;
+  m_pRadioFile->setChecked(true);
+  EnableSourceControls();
+}
+
+void CPptDlg::OnBnClickedRadioFolder() {
+  m_bFileMode = false;
+  m_pRadioFolder->setChecked(true);
+  EnableSourceControls();
+}
+
+void CPptDlg::OnBnClickedRadioLocal() {
+  m_bLocalOutput = true;
+  m_pRadioLocal->setChecked(true);
+  EnableOutputControls();
+}
+
+void CPptDlg::OnBnClickedRadioSD() {
+  m_bLocalOutput = false;
+  m_pRadioSD->setChecked(true);
+  EnableOutputControls();
+}
+
+void CPptDlg::OnBtnRefIn() {
+  UpdateData(true);
+  std::string initialFolder;
+  std::string buffer;
+  const std::string current = StripSlash(m_strSourceFile);
+  struct stat st;
+  if (!current.empty() && Stat(current, &st)) {
+    if (S_ISDIR(st.st_mode)) initialFolder = current;
+    else buffer = current;
+  } else {
+    initialFolder = GetMyDocumentsPath();
+  }
+  CFileSelDlg dialog(true, "PPT", {}, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, kSourceFilter, nullptr);
+  // A start file picks the filter of its kind (presentations for any other).
+  if (!buffer.empty()) {
+    const CConvertWorker::SourceKind kind = CConvertWorker::KindOf(buffer);
+    dialog.SetFilterIndex(kind == CConvertWorker::KIND_JPEG ? 1 : kind == CConvertWorker::KIND_BMP ? 2 : 0);
+  }
+  CardBeginModal();
+  const int result = dialog.DoModal(nullptr, initialFolder.empty() ? nullptr : initialFolder.c_str(), &buffer, 261);
+  CardEndModal();
+  if (result == IDOK) {
+    m_strSourceFile = buffer;
+    UpdateData(false);
+  } else if (result != IDCANCEL) {
+    TraceLog(TRC_PRE, "CPptDlg::OnBtnRefIn", "The error occurred with the [DoModal()] function. Return Code[%d]", result);
+    done(3);
+  }
+}
+
+void CPptDlg::ChooseFolderInto(std::string CPptDlg::*value) {
+  UpdateData(true);
+  std::string folder;
+  CardBeginModal();
+  const int result = SelectFolder(nullptr, this->*value, &folder);
+  CardEndModal();
+  if (result == 1) {
+    this->*value = folder;
+    UpdateData(false);
+  }
+}
+
+void CPptDlg::OnBtnRefInFolder() { ChooseFolderInto(&CPptDlg::m_strSourceFolder); }
+void CPptDlg::OnBtnRefOut() { ChooseFolderInto(&CPptDlg::m_strOutputFolder); }
+
+void CPptDlg::OnBnClickedBtnRefOutsd() {
+  UpdateData(true);
+  if (!CardReady()) return;
+  CFTransTreeDlg dialog(this);
+  const int result = CardRunModal(&dialog);
+  if (result == QDialog::Accepted) {
+    m_strSDFolder = dialog.GetSelectedPath();
+    // No drive of this computer is named like the card's: the path is shown whole.
+    m_strSDFolderText = m_strSDFolder;
+    UpdateData(false);
+  } else if (result != QDialog::Rejected) {
+    TraceLog(TRC_PRE, "CPptDlg::OnBnClickedBtnRefOutsd",
+             "The error occurred with the [DoModal()] function. Return Code[%d]", result);
+    done(3);
+  }
+}
+
+void CPptDlg::OnBnClickedCancel() {
+  if (m_bRunning) return;
+  UpdateData(true);
+  const CRegOperation reg;
+  reg.WriteProfileString(HKEY_CURRENT_USER, REG_KEY_PRESENTATION, REG_SECTION_IMAGE, kInputFileValue, m_strSourceFile);
+  reg.WriteProfileString(HKEY_CURRENT_USER, REG_KEY_PRESENTATION, REG_SECTION_IMAGE, kInputFolderValue,
+                         m_strSourceFolder);
+  reg.WriteProfileString(HKEY_CURRENT_USER, REG_KEY_PRESENTATION, REG_SECTION_IMAGE, kOutputValue, m_strOutputFolder);
+  QDialog::reject();
+}
+
+void CPptDlg::reject() { OnBnClickedCancel(); }
+void CPptDlg::accept() { OnOK(); }
+
+void CPptDlg::Warn(UINT stringId, QWidget* focus) {
+  if (focus) focus->setFocus();
+  CardMessageBoxText(ConvertText(stringId), MB_OK | MB_ICONWARNING);
+}
+
+int CPptDlg::CheckSourcePath(const std::string& path, bool fileMode) {
+  if (path.empty()) return PATH_EMPTY;
+  // Paths here have no drive part: the source must be an absolute path.
+  const std::string p = StripSlash(path);
+  if (p.front() != '/') return PATH_NOT_AVAILABLE;
+  struct stat st;
+  if (!Stat(p, &st)) return PATH_NOT_AVAILABLE;
+  if (fileMode ? !S_ISREG(st.st_mode) : !S_ISDIR(st.st_mode)) return PATH_NOT_AVAILABLE;
+  return PATH_OK;
+}
+
+int CPptDlg::CheckDirPath(std::string* path) {
+  if (path->empty()) return PATH_EMPTY;
+  if (path->size() >= 257) return PATH_NOT_AVAILABLE;
+  *path = AddBackslash(*path);
+  if (path->front() != '/') return PATH_NOT_AVAILABLE;
+  // Walk from the root one level at a time; ask once at the first one missing.
+  bool asked = false;
+  for (size_t at = path->find('/', 1); at != std::string::npos; at = path->find('/', at + 1)) {
+    const std::string level = path->substr(0, at);
+    struct stat st;
+    if (Stat(level, &st)) {
+      if (!S_ISDIR(st.st_mode)) return PATH_NOT_AVAILABLE;
+      continue;
+    }
+    if (!asked) {
+      asked = true;
+      if (CardMessageBoxText(ConvertText(IDS_CNV_CREATE_QUESTION), MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
+        return PATH_DECLINED;
+    }
+    if (::mkdir(level.c_str(), 0755) != 0) {
+      TraceLog(TRC_PRE, "CPptDlg::CheckDirPath",
+               "The error occurred with the [CreateDirectory()] function. GetLastError=[0x%08X]",
+               static_cast<unsigned>(errno));
+      return PATH_CREATE_FAILED;
+    }
+  }
+  return PATH_OK;
+}
+
+int CPptDlg::CheckInput() {
+  const std::string& source = m_bFileMode ? m_strSourceFile : m_strSourceFolder;
+  QWidget* sourceEdit = m_bFileMode ? m_pSourceFileEdit : m_pSourceFolderEdit;
+  switch (CheckSourcePath(source, m_bFileMode)) {
+    case PATH_OK: break;
+    case PATH_EMPTY: Warn(IDS_CNV_NO_SOURCE, sourceEdit); return 0;
+    default: Warn(IDS_CNV_BAD_SOURCE, sourceEdit); return 0;
+  }
+  int destination = PATH_OK;
+  QWidget* destinationEdit = m_pOutputEdit;
+  if (m_bLocalOutput) {
+    destination = CheckDirPath(&m_strOutputFolder);
+  } else {
+    destinationEdit = m_pSDEdit;
+    if (m_strSDFolder.empty()) destination = PATH_EMPTY;
+  }
+  switch (destination) {
+    case PATH_OK: break;
+    case PATH_EMPTY: Warn(IDS_CNV_NO_DESTINATION, destinationEdit); return 0;
+    case PATH_NOT_AVAILABLE: Warn(IDS_CNV_OUTPUT_NA, destinationEdit); return 0;
+    case PATH_DECLINED: return 0;
+    case PATH_CREATE_FAILED:
+    default: Warn(IDS_CNV_CREATE_FAILED, destinationEdit); return 0;
+  }
+  if (!m_bFileMode && m_bLocalOutput) {
+    const QString in = QString::fromStdString(AddBackslash(m_strSourceFolder));
+    const QString out = QString::fromStdString(AddBackslash(m_strOutputFolder));
+    if (in.compare(out, Qt::CaseInsensitive) == 0) {
+      Warn(IDS_CNV_SAME_FOLDER, m_pSourceFolderEdit);
+      return 0;
+    }
+  }
+  return 1;
+}
+
+void CPptDlg::OnOK() {
+  if (m_bRunning) return;
+  UpdateData(true);
+  if (!CheckInput()) return;
+  UpdateData(false);
+  std::unique_ptr<CSDCardFileService> card;
+  std::unique_ptr<IConvertDestination> destination;
+  if (m_bLocalOutput) {
+    destination = std::make_unique<CLocalDestination>(m_strOutputFolder);
+  } else {
+    if (!CardReady()) return;
+    card = std::make_unique<CSDCardFileService>(CardHost().device);
+    destination = std::make_unique<CCardDestination>(card.get(), m_strSDFolder, GetCardWorkFolder());
+  }
+  CConvertWorker& worker = *m_pWorker;
+  worker.FreeErrorList();
+  worker.SetFileMode(m_bFileMode);
+  worker.SetSourceFile(m_strSourceFile);
+  worker.SetSourceFolder(m_strSourceFolder);
+  worker.SetDestination(destination.get());
+
+  m_bRunning = true;
+  if (onProgressOpen) onProgressOpen(m_pProgress);
+  CardBeginModal();
+  const int result = m_pProgress->exec();
+  CardEndModal();
+  // The worker's last act was to post the end: it is ending or has ended.
+  worker.Join();
+  worker.SetDestination(nullptr);
+  m_bRunning = false;
+  if (result == 1 || result == 2) {
+    ShowErrorList();
+  } else {
+    TraceLog(TRC_PRE, "CPptDlg::OnOK", "The error occurred with the [DoModal()] function. Return Code[%d]", result);
+    CardMessageBoxText(ConvertText(IDS_CNV_INTERNAL_ERROR), MB_OK | MB_ICONERROR);
+    worker.FreeErrorList();
+  }
+}
+
+void CPptDlg::ShowErrorList() {
+  CConvertWorker& worker = *m_pWorker;
+  if (!worker.IsFatal() && !worker.GetErrorList().empty()) {
+    CTransErrDlg dialog(this);
+    dialog.SetTitle("File Conversion");
+    dialog.SetLabel("Error list");
+    dialog.SetErrorList(&worker.GetErrorList());
+    CardRunModal(&dialog);
+  }
+  worker.FreeErrorList();
+}
