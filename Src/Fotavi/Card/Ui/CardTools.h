@@ -4,7 +4,14 @@
 // the card windows what they need from the program.
 #pragma once
 
+class CMainFrame;
+
 void RegisterCardParts();
+
+// Hands the card windows what they take from the program (device, modal-box
+// counter, codec, main window, picture opening); run by each tool that uses
+// card windows as it opens, so they always see the main frame that opens them.
+void BindCardHost(CMainFrame* mainFrame);
 
 // The card check before a card tool opens: TRUE with a card; otherwise the
 // message ("SD memory card is not inserted." for status 1, "Unable to

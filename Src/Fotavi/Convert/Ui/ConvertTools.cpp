@@ -6,6 +6,7 @@
 #include "App/MainFrm.h"
 #include "App/Resource.h"
 #include "CardHost.h"
+#include "CardTools.h"
 #include "ConvertDialogs.h"
 #include "ConvertStrings.h"
 
@@ -14,12 +15,7 @@ void RegisterConvertParts() {
   CMainFrame::RegisterToolFactory(ID_TOOL_CONVERT, [](CMainFrame* mf) -> QWidget* {
     // The conversion's windows reach the device, the counter and the codec
     // as the card windows do.
-    CCardHost& host = CardHost();
-    host.device = mf->GetDevice();
-    CFotaviApp* app = mf->GetApp();
-    host.counter = app ? app->GetControlDialog() : nullptr;
-    host.codec = app ? &app->GetJpeg() : nullptr;
-    host.mainWnd = mf->GetSafeHwnd();
+    BindCardHost(mf);
     return new CPptDlg(mf);
   });
 }
