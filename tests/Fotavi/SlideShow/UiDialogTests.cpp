@@ -7,7 +7,9 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QLabel>
+#include <QTest>
 
 #include "CardFixture.h"
 #include "CardFolders.h"
@@ -274,6 +276,18 @@ TEST_F(SlideShowTest, DropDownSetsTheEffectAndIntervalAndRegisterWritesTheExactB
   SelectThumbs({0, 1});
   dialog_->OnBnClickedAdd();
   ASSERT_EQ(List()->topLevelItemCount(), 2);
+  // A click on an Effect cell opens the drop-down there; one on a file name
+  // closes it and opens nothing.
+  const int rowY = List()->visualItemRect(List()->topLevelItem(1)).center().y();
+  const int effectX = List()->header()->sectionViewportPosition(CSlidePlayList::ColumnEffect) + 4;
+  QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, QPoint(effectX, rowY));
+  EXPECT_EQ(List()->EditRow(), 1);
+  EXPECT_EQ(List()->EditColumn(), CSlidePlayList::ColumnEffect);
+  EXPECT_TRUE(List()->Editor()->isVisible());
+  EXPECT_EQ(List()->Editor()->x(), effectX - 4);
+  QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, QPoint(4, rowY));
+  EXPECT_FALSE(List()->Editor()->isVisible());
+  EXPECT_EQ(List()->EditRow(), -1);
   EXPECT_FALSE(List()->BeginEdit(0, 0));  // the file name is not edited
   ASSERT_TRUE(List()->BeginEdit(0, CSlidePlayList::ColumnEffect));
   QComboBox* combo = List()->Editor();

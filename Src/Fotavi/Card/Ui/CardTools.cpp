@@ -21,8 +21,6 @@ int CheckCardPresent() {
   return FALSE;
 }
 
-namespace {
-
 // Hands the card windows what they take from the program; run by each tool
 // factory, so the windows always see the main frame that opens them.
 void BindCardHost(CMainFrame* mainFrame) {
@@ -36,8 +34,6 @@ void BindCardHost(CMainFrame* mainFrame) {
     return mainFrame->FileOpen(name, data, size);
   };
 }
-
-}  // namespace
 
 void RegisterCardParts() {
   LoadCardStrings();

@@ -10,3 +10,8 @@ void RegisterCardParts();
 // message ("SD memory card is not inserted." for status 1, "Unable to
 // access to SD memory." else) is shown and FALSE returned.
 int CheckCardPresent();
+
+// Fills the card host from the main frame that opens a tool (also used by
+// the slide show's tool factory).
+class CMainFrame;
+void BindCardHost(CMainFrame* mainFrame);

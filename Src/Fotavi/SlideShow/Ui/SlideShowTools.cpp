@@ -4,7 +4,6 @@
 
 #include "CardHost.h"
 #include "CardTools.h"
-#include "FotaviApp.h"
 #include "MainFrm.h"
 #include "Resource.h"
 #include "SlideShowDlg.h"
@@ -12,12 +11,7 @@
 void RegisterSlideShowParts() {
   CMainFrame::RegisterToolFactory(ID_TOOL_SLIDESHOW, [](CMainFrame* mainFrame) -> QWidget* {
     // The dialog's windows reach the program through the card host.
-    CCardHost& host = CardHost();
-    host.device = mainFrame->GetDevice();
-    CFotaviApp* app = mainFrame->GetApp();
-    host.counter = app ? app->GetControlDialog() : nullptr;
-    host.codec = app ? &app->GetJpeg() : nullptr;
-    host.mainWnd = mainFrame->GetSafeHwnd();
+    BindCardHost(mainFrame);
     if (!CheckCardPresent()) return nullptr;
     return new CSlideShow(mainFrame);
   });
