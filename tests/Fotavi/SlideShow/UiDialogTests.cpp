@@ -382,6 +382,34 @@ TEST_F(SlideShowTest, PreviewComesFromTheCacheCopyOrTheCardAndSaysNoSuchFile) {
   EXPECT_EQ(GlobalBlockCount(), blocksAtStart_);
 }
 
+TEST_F(SlideShowTest, UpdateReadsTheCardAgainAndAnotherFolderCancelsTheReadingFirst) {
+  PutPictures("100ABCDE", 3);
+  PutPictures("101FOTAV", 2);
+  ASSERT_TRUE(Open());
+  ASSERT_EQ(Thumbs()->count(), 3);
+  const size_t reads = CommandsIn("0x8104");
+  // Back to a folder already read: from the cache, no card read.
+  Tree()->SelectItem(Tree()->topLevelItem(1));
+  ASSERT_TRUE(WaitFor([&] { return !Thumbs()->IsLoading() && Thumbs()->count() == 2; }));
+  Tree()->SelectItem(Tree()->topLevelItem(0));
+  ASSERT_TRUE(WaitFor([&] { return !Thumbs()->IsLoading() && Thumbs()->count() == 3; }));
+  EXPECT_EQ(CommandsIn("0x8104"), reads + 2);
+  // "Update" refreshes the tree, and the folder is read from the card again.
+  dialog_->OnBnClickedUpdate();
+  ASSERT_TRUE(WaitFor([&] { return CommandsIn("0x8104") == reads + 5 && !Thumbs()->IsLoading(); }));
+  EXPECT_EQ(Thumbs()->count(), 3);
+  // A folder change in the middle of a reading stops it and reads the new one.
+  Command("delay 0x8104 150 always");
+  dialog_->OnBnClickedUpdate();
+  ASSERT_TRUE(WaitFor([&] { return Thumbs()->IsLoading(); }));
+  Tree()->SelectItem(Tree()->topLevelItem(1));
+  ASSERT_TRUE(WaitFor([&] { return !Thumbs()->IsLoading(); }));
+  std::vector<std::string> names;
+  for (int i = 0; i < Thumbs()->count(); ++i) names.push_back(Thumbs()->item(i)->text().toStdString());
+  EXPECT_EQ(names, (std::vector<std::string>{"ABCD0001.JPG", "ABCD0002.JPG"}));
+  EXPECT_TRUE(ui_.texts.empty());
+}
+
 enum class Button { Register, Cancel, Update };
 
 class ButtonsWhileReading : public SlideShowTest, public ::testing::WithParamInterface<Button> {};
