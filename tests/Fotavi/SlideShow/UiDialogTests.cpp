@@ -1,0 +1,498 @@
+// The "Slide Show Settings" dialog offscreen against the camera emulator:
+// loading from the card, the row commands, the preview, registering, and
+// the buttons while thumbnails are read.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTest>
+
+#include "CardFixture.h"
+#include "CardFolders.h"
+#include "CardHost.h"
+#include "Common/ControlDialog.h"
+#include "Platform/GlobalMemory.h"
+#include "Platform/Messages.h"
+#include "Platform/UiService.h"
+#include "SlideShowDlg.h"
+
+namespace fotavi::test {
+namespace {
+
+class RecordingUi : public IUserInterfaceService {
+ public:
+  int MessageBox(HWND, const std::string& text, const std::string&, UINT type) override {
+    texts.push_back(text);
+    types.push_back(type);
+    return IDOK;
+  }
+  FileChooserResult ChooseFile(HWND, const FileChooserRequest&) override { return {}; }
+  std::string ChooseFolder(HWND, const std::string&, const std::string&) override { return {}; }
+  std::vector<std::string> texts;
+  std::vector<UINT> types;
+};
+
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = 20000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+  }
+  return true;
+}
+
+std::string CardPath(const std::string& folder, int n) {
+  return "C:\\DCIM\\" + folder + "\\ABCD000" + std::to_string(n) + ".JPG";
+}
+
+class SlideShowTest : public CardFixture {
+ protected:
+  void SetUp() override {
+    CardFixture::SetUp();
+    previous_ = SetUserInterfaceService(&ui_);
+    CardHost() = CCardHost{};
+    CardHost().counter = &counter_;
+    CardHost().iniPath = root_ + "/Fotavi.ini";
+  }
+  void TearDown() override {
+    dialog_.reset();
+    CardHost() = CCardHost{};
+    SetUserInterfaceService(previous_);
+    CardFixture::TearDown();
+  }
+  void PutPictures(const std::string& folder, int n) {
+    MakeCardFolder("DCIM/" + folder);
+    for (int i = 1; i <= n; ++i)
+      PutCardFile("DCIM/" + folder + "/ABCD000" + std::to_string(i) + ".JPG", MakeJpeg(320, 240, i));
+  }
+  // Starts the camera, opens the dialog and waits for the tree, the
+  // playlist and (unless `waitIdle` is false) the thumbnails.
+  bool Open(bool waitIdle = true) {
+    if (!StartCamera()) return false;
+    CardHost().device = device_;
+    dialog_ = std::make_unique<CSlideShow>();
+    dialog_->show();
+    const size_t playlistReads = 1;
+    return WaitFor([&] { return Tree()->topLevelItemCount() > 0 && CommandsIn("0x8107") >= playlistReads; }) &&
+           (!waitIdle || WaitFor([&] { return !Thumbs()->IsLoading(); }));
+  }
+  CSlideTree* Tree() const { return dialog_->Frame()->GetTree(); }
+  CSlideThumbnail* Thumbs() const { return dialog_->Frame()->GetThumbnail(); }
+  CSlidePlayList* List() const { return dialog_->PlayList(); }
+  std::vector<std::string> Rows() const {
+    std::vector<std::string> out;
+    for (const PlayListEntry& e : List()->Entries()) out.push_back(e.displayName);
+    return out;
+  }
+  void SelectRows(std::initializer_list<int> rows) {
+    List()->clearSelection();
+    for (int r : rows) List()->topLevelItem(r)->setSelected(true);
+  }
+  void SelectThumbs(std::initializer_list<int> items) {
+    Thumbs()->clearSelection();
+    for (int i : items) Thumbs()->item(i)->setSelected(true);
+  }
+
+  RecordingUi ui_;
+  IUserInterfaceService* previous_ = nullptr;
+  CControlDialog counter_;
+  std::unique_ptr<CSlideShow> dialog_;
+};
+
+TEST_F(SlideShowTest, OpensWithTheCardsFoldersThumbnailsAndPlaylistAndAFourByThreePreview) {
+  PutPictures("100ABCDE", 3);
+  PutCardFile("PLAYLIST.TXT", CardPath("100ABCDE", 2) + ",SE11,SI4\r\n" + CardPath("100ABCDE", 1) + ",SE,SI");
+  ASSERT_TRUE(StartCamera());
+  CardHost().device = device_;
+  dialog_ = std::make_unique<CSlideShow>();
+  EXPECT_EQ(dialog_->windowTitle(), "Slide Show Settings");
+  EXPECT_EQ(dialog_->Preview()->size(), QSize(200, 160));
+  const int widthBefore = dialog_->width();
+  dialog_->show();
+  EXPECT_EQ(dialog_->Preview()->size(), QSize(212, 159));
+  EXPECT_EQ(dialog_->width(), widthBefore + 12);
+  ASSERT_TRUE(WaitFor([&] { return List()->topLevelItemCount() == 2; }));
+  ASSERT_TRUE(WaitFor([&] { return Thumbs()->count() == 3 && !Thumbs()->IsLoading(); }));
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"100ABCDE\\ABCD0002.JPG", "100ABCDE\\ABCD0001.JPG"}));
+  const QTreeWidgetItem* first = List()->topLevelItem(0);
+  EXPECT_EQ(first->text(1), "Fade in/out");
+  EXPECT_EQ(first->text(2), "30");
+  EXPECT_EQ(List()->topLevelItem(1)->text(1), "ALL");
+  EXPECT_EQ(List()->topLevelItem(1)->text(2), "3");
+  EXPECT_EQ(List()->headerItem()->text(0), "FileName");
+  EXPECT_FALSE(dialog_->IsProgressShown());
+  EXPECT_TRUE(ui_.texts.empty());
+  // A second show (the dialog hidden and shown again) reads nothing again.
+  dialog_->hide();
+  dialog_->show();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(CommandsIn("0x8107"), 1u);
+  EXPECT_EQ(dialog_->Preview()->size(), QSize(212, 159));
+}
+
+struct MalformedCase {
+  const char* name;
+  std::string playlist;
+  size_t rows;
+  bool warned;
+};
+
+class MalformedPlaylist : public SlideShowTest, public ::testing::WithParamInterface<MalformedCase> {};
+
+TEST_P(MalformedPlaylist, NeverCrashesKeepsTheValidLinesAndWarnsOnce) {
+  PutPictures("100ABCDE", 1);
+  PutCardFile("PLAYLIST.TXT", GetParam().playlist);
+  ASSERT_TRUE(Open());
+  ASSERT_TRUE(WaitFor([&] { return CommandsIn("0x8107") == 1; }));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(static_cast<size_t>(List()->topLevelItemCount()), GetParam().rows);
+  const std::vector<std::string> warning{"Some lines of the playlist in SD memory are not valid and were skipped."};
+  EXPECT_EQ(ui_.texts, GetParam().warned ? warning : std::vector<std::string>{});
+  if (GetParam().warned) {
+    EXPECT_EQ(ui_.types[0] & MB_ICONMASK, MB_ICONEXCLAMATION);
+  }
+  // The thumbnails keep their last reply while open; nothing stays after.
+  dialog_.reset();
+  EXPECT_EQ(GlobalBlockCount(), blocksAtStart_);
+}
+
+const std::string kGood = "C:\\DCIM\\100ABCDE\\ABCD0001.JPG,SE1,SI1";
+
+INSTANTIATE_TEST_SUITE_P(
+    Playlists, MalformedPlaylist,
+    ::testing::Values(
+        MalformedCase{"empty", "", 0, false}, MalformedCase{"onlyCrLf", "\r\n\r\n\r\n", 0, true},
+        MalformedCase{"zeroBytes", std::string("\0\0\0\r\n", 5) + kGood + "\r\n", 1, true},
+        MalformedCase{"binary", std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\r\x0a\x81\x8d\x8f\x90\x9d", 17), 0, true},
+        MalformedCase{"longLine", std::string(70000, 'A') + "\r\n" + kGood, 1, true},
+        MalformedCase{"path33", "C:\\XYZ\\DCIM\\100ABCDE\\ABCD0001.JPG,SE1,SI1\r\n" + kGood + "\r\n", 1, true},
+        MalformedCase{"manyCommas", kGood + ",,,,,,\r\n,,,,\r\n", 1, true},
+        MalformedCase{"hugeTokens", "C:\\DCIM\\100ABCDE\\ABCD0001.JPG,SE99999999999999999999,SI-2147483648\r\n", 1,
+                      false},
+        MalformedCase{"badLastLineOnly", kGood + "\r\nnot a line", 1, false},
+        MalformedCase{"loneCr", kGood + "\r" + kGood + "\r", 1, false}),
+    [](const ::testing::TestParamInfo<MalformedCase>& info) { return std::string(info.param.name); });
+
+TEST_F(SlideShowTest, AddInsertsAtTheSelectedRowAndARefusedPictureLeavesNoGap) {
+  PutPictures("100ABCDE", 4);
+  ASSERT_TRUE(Open());
+  ASSERT_EQ(Thumbs()->count(), 4);
+  // Nothing selected among the thumbnails: nothing happens.
+  dialog_->OnBnClickedAdd();
+  EXPECT_EQ(List()->topLevelItemCount(), 0);
+  SelectThumbs({0, 1, 2});
+  dialog_->OnBnClickedAdd();  // appended
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"100ABCDE\\ABCD0001.JPG", "100ABCDE\\ABCD0002.JPG",
+                                              "100ABCDE\\ABCD0003.JPG"}));
+  EXPECT_EQ(List()->topLevelItem(0)->text(1), "None");
+  EXPECT_EQ(List()->topLevelItem(0)->text(2), "3");
+  // Three pictures at row 1, the middle one a path the camera cannot play.
+  Thumbs()->item(1)->setData(CThumbnailList::RoleSDFile, QString("C:\\DCIM\\100ABCDE\\NOTADCF.JPG"));
+  SelectRows({1});
+  SelectThumbs({3, 1, 0});
+  dialog_->OnBnClickedAdd();
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"100ABCDE\\ABCD0001.JPG", "100ABCDE\\ABCD0001.JPG",
+                                              "100ABCDE\\ABCD0004.JPG", "100ABCDE\\ABCD0002.JPG",
+                                              "100ABCDE\\ABCD0003.JPG"}));
+  // Two positions selected: the warning and nothing added.
+  SelectRows({0, 2});
+  dialog_->OnBnClickedAdd();
+  EXPECT_EQ(List()->topLevelItemCount(), 5);
+  EXPECT_EQ(ui_.texts, std::vector<std::string>{"Two or more positions are selected."});
+  EXPECT_EQ(ui_.types[0] & MB_ICONMASK, MB_ICONWARNING);
+}
+
+struct MoveCase {
+  const char* name;
+  std::vector<int> selected;
+  char command;  // 'U' up, 'D' down, 'X' delete
+  std::vector<std::string> rows;
+  int selectedAfter;  // -1: none / not checked
+  bool error;
+};
+
+const std::vector<std::string> kUnmoved{"ABCD0001/1", "ABCD0002/2", "ABCD0003/3"};
+
+class RowCommands : public SlideShowTest, public ::testing::WithParamInterface<MoveCase> {};
+
+TEST_P(RowCommands, MoveAndDeleteAtTheEndsOfTheList) {
+  PutPictures("100ABCDE", 1);
+  ASSERT_TRUE(Open());
+  for (const char* path : {"C:\\DCIM\\100ABCDE\\ABCD0001.JPG", "C:\\DCIM\\100ABCDE\\ABCD0002.JPG",
+                           "C:\\DCIM\\100ABCDE\\ABCD0003.JPG"}) {
+    const std::string p = path, effect = "SE" + std::string(1, p[p.size() - 5]), interval = "SI2";
+    ASSERT_GE(List()->AddEntry(&p, &effect, &interval, -1), 0);
+  }
+  List()->clearSelection();
+  for (int r : GetParam().selected) List()->topLevelItem(r)->setSelected(true);
+  switch (GetParam().command) {
+    case 'U': dialog_->OnBnClickedUp(); break;
+    case 'D': dialog_->OnBnClickedDown(); break;
+    default: dialog_->OnBnClickedDelete(); break;
+  }
+  std::vector<std::string> rows;
+  for (const PlayListEntry& e : List()->Entries())
+    rows.push_back(e.displayName.substr(9, 8) + "/" + std::to_string(e.effect));
+  EXPECT_EQ(rows, GetParam().rows);
+  // The texts moved with the entries.
+  for (int r = 0; r < List()->topLevelItemCount(); ++r)
+    EXPECT_EQ(List()->topLevelItem(r)->text(1).toStdString(), PlayListEffectName(List()->Entry(r).effect));
+  if (GetParam().selectedAfter >= 0) {
+    EXPECT_EQ(List()->SelectedRows(), std::vector<int>{GetParam().selectedAfter});
+    // The moved entry's row becomes the current one.
+    if (GetParam().rows != kUnmoved) EXPECT_EQ(List()->currentItem(), List()->topLevelItem(GetParam().selectedAfter));
+  }
+  const std::vector<std::string> error{"Unable to execute the commands when two or more lines are selected."};
+  EXPECT_EQ(ui_.texts, GetParam().error ? error : std::vector<std::string>{});
+  if (GetParam().error) {
+    EXPECT_EQ(ui_.types[0] & MB_ICONMASK, MB_ICONERROR);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, RowCommands,
+    ::testing::Values(MoveCase{"upFirst", {0}, 'U', kUnmoved, 0, false},
+                      MoveCase{"downLast", {2}, 'D', kUnmoved, 2, false},
+                      MoveCase{"upLast", {2}, 'U', {"ABCD0001/1", "ABCD0003/3", "ABCD0002/2"}, 1, false},
+                      MoveCase{"downFirst", {0}, 'D', {"ABCD0002/2", "ABCD0001/1", "ABCD0003/3"}, 1, false},
+                      MoveCase{"upNone", {}, 'U', kUnmoved, -1, false},
+                      MoveCase{"downTwo", {0, 1}, 'D', kUnmoved, -1, true},
+                      MoveCase{"upTwo", {1, 2}, 'U', kUnmoved, -1, true},
+                      MoveCase{"deleteFirst", {0}, 'X', {"ABCD0002/2", "ABCD0003/3"}, -1, false},
+                      MoveCase{"deleteLast", {2}, 'X', {"ABCD0001/1", "ABCD0002/2"}, -1, false},
+                      MoveCase{"deleteEnds", {0, 2}, 'X', {"ABCD0002/2"}, -1, false},
+                      MoveCase{"deleteAll", {0, 1, 2}, 'X', {}, -1, false},
+                      MoveCase{"deleteNone", {}, 'X', kUnmoved, -1, false}),
+    [](const ::testing::TestParamInfo<MoveCase>& info) { return std::string(info.param.name); });
+
+TEST_F(SlideShowTest, DropDownSetsTheEffectAndIntervalAndRegisterWritesTheExactBytes) {
+  PutPictures("100ABCDE", 2);
+  ASSERT_TRUE(Open());
+  SelectThumbs({0, 1});
+  dialog_->OnBnClickedAdd();
+  ASSERT_EQ(List()->topLevelItemCount(), 2);
+  // A click on an Effect cell opens the drop-down there; one on a file name
+  // closes it and opens nothing.
+  const int rowY = List()->visualItemRect(List()->topLevelItem(1)).center().y();
+  const int effectX = List()->header()->sectionViewportPosition(CSlidePlayList::ColumnEffect) + 4;
+  QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, QPoint(effectX, rowY));
+  EXPECT_EQ(List()->EditRow(), 1);
+  EXPECT_EQ(List()->EditColumn(), CSlidePlayList::ColumnEffect);
+  EXPECT_TRUE(List()->Editor()->isVisible());
+  EXPECT_EQ(List()->Editor()->x(), effectX - 4);
+  QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, QPoint(4, rowY));
+  EXPECT_FALSE(List()->Editor()->isVisible());
+  EXPECT_EQ(List()->EditRow(), -1);
+  EXPECT_FALSE(List()->BeginEdit(0, 0));  // the file name is not edited
+  ASSERT_TRUE(List()->BeginEdit(0, CSlidePlayList::ColumnEffect));
+  QComboBox* combo = List()->Editor();
+  EXPECT_TRUE(combo->isVisible());
+  ASSERT_EQ(combo->count(), 21);
+  EXPECT_EQ(combo->currentText(), "None");
+  combo->setCurrentIndex(14);
+  emit combo->activated(14);
+  EXPECT_EQ(List()->topLevelItem(0)->text(1), "Door");
+  ASSERT_TRUE(List()->BeginEdit(1, CSlidePlayList::ColumnInterval));
+  ASSERT_EQ(combo->count(), 5);
+  combo->setCurrentIndex(4);
+  emit combo->activated(4);
+  List()->EndEdit();
+  EXPECT_FALSE(combo->isVisible());
+  EXPECT_EQ(List()->topLevelItem(1)->text(2), "30");
+  dialog_->OnBnClickedOk();
+  EXPECT_FALSE(dialog_->isVisible());
+  EXPECT_EQ(dialog_->result(), QDialog::Accepted);
+  EXPECT_EQ(CardFile("PLAYLIST.TXT"), CardPath("100ABCDE", 1) + ",SE14,SI0\r\n" + CardPath("100ABCDE", 2) +
+                                          ",SE20,SI4\r\n");
+  EXPECT_TRUE(ui_.texts.empty());
+}
+
+TEST_F(SlideShowTest, CancelWritesNothingAndAFailedRegisterIsShownAndStillCloses) {
+  PutPictures("100ABCDE", 1);
+  const std::string before = CardPath("100ABCDE", 1) + ",SE1,SI1\r\n";
+  PutCardFile("PLAYLIST.TXT", before);
+  ASSERT_TRUE(Open());
+  ASSERT_TRUE(WaitFor([&] { return List()->topLevelItemCount() == 1; }));
+  SelectThumbs({0});
+  dialog_->OnBnClickedAdd();
+  dialog_->OnBnClickedCancel();
+  EXPECT_EQ(dialog_->result(), QDialog::Rejected);
+  EXPECT_EQ(CommandsIn("0x107"), 0u);
+  EXPECT_EQ(CardFile("PLAYLIST.TXT"), before);
+
+  dialog_->show();
+  Command("status 0x107 4");
+  dialog_->OnBnClickedOk();
+  EXPECT_EQ(dialog_->result(), QDialog::Accepted);
+  EXPECT_EQ(ui_.texts, std::vector<std::string>{"Unable to register playlist in SD memory."});
+  EXPECT_EQ(ui_.types[0] & MB_ICONMASK, MB_ICONERROR);
+  EXPECT_EQ(CardFile("PLAYLIST.TXT"), before);
+  // An empty list registers nothing: the card's playlist stays.
+  dialog_->show();
+  SelectRows({0, 1});
+  dialog_->OnBnClickedDelete();
+  const size_t writes = CommandsIn("0x107");
+  dialog_->OnBnClickedOk();
+  EXPECT_EQ(CommandsIn("0x107"), writes);
+  EXPECT_EQ(CardFile("PLAYLIST.TXT"), before);
+}
+
+TEST_F(SlideShowTest, PreviewComesFromTheCacheCopyOrTheCardAndSaysNoSuchFile) {
+  PutPictures("100ABCDE", 2);
+  ASSERT_TRUE(Open());
+  SelectThumbs({0, 1});
+  dialog_->OnBnClickedAdd();
+  // The thumbnails' cache holds copies of both pictures: no card read.
+  ASSERT_TRUE(CardPathExists(PlayListCacheFile(List()->WorkFolder(), CardPath("100ABCDE", 1))));
+  const size_t reads = CommandsIn("0x8104");
+  SelectRows({0});
+  EXPECT_TRUE(dialog_->PreviewShowsPicture());
+  EXPECT_EQ(CommandsIn("0x8104"), reads);
+  const QPixmap shown = dialog_->Preview()->pixmap();
+  EXPECT_EQ(shown.size(), dialog_->Preview()->contentsRect().size());
+  // Two rows: cleared.
+  SelectRows({0, 1});
+  EXPECT_FALSE(dialog_->PreviewShowsPicture());
+  EXPECT_EQ(dialog_->PreviewText(), "");
+  // Without the cache: from the card.
+  List()->SetWorkFolder(root_ + "/nothing-here");
+  SelectRows({1});
+  EXPECT_TRUE(dialog_->PreviewShowsPicture());
+  EXPECT_EQ(CommandsIn("0x8104"), reads + 1);
+  // A picture gone from the card, a path too long to ask for, a file that is no JPEG.
+  PutCardFile("DCIM/100ABCDE/ABCD0002.JPG", "not a picture");
+  SelectRows({0});
+  SelectRows({1});
+  EXPECT_FALSE(dialog_->PreviewShowsPicture());
+  EXPECT_EQ(dialog_->PreviewText(), "No such file");
+  const size_t before = CommandsIn("0x8104");
+  dialog_->ShowPreview("C:\\DCIM\\100ABCDE\\ABCD0001.JPGXXXX", false);
+  EXPECT_EQ(dialog_->PreviewText(), "No such file");
+  EXPECT_EQ(CommandsIn("0x8104"), before);
+  dialog_->ShowPreview("C:\\DCIM\\100ABCDE\\ABCD0009.JPG", false);
+  EXPECT_EQ(dialog_->PreviewText(), "No such file");
+  dialog_->ShowPreview({}, false);
+  EXPECT_EQ(dialog_->PreviewText(), "");
+  dialog_.reset();
+  EXPECT_EQ(GlobalBlockCount(), blocksAtStart_);
+}
+
+TEST_F(SlideShowTest, UpdateReadsTheCardAgainAndAnotherFolderCancelsTheReadingFirst) {
+  PutPictures("100ABCDE", 3);
+  PutPictures("101FOTAV", 2);
+  ASSERT_TRUE(Open());
+  ASSERT_EQ(Thumbs()->count(), 3);
+  const size_t reads = CommandsIn("0x8104");
+  // Back to a folder already read: from the cache, no card read.
+  Tree()->SelectItem(Tree()->topLevelItem(1));
+  ASSERT_TRUE(WaitFor([&] { return !Thumbs()->IsLoading() && Thumbs()->count() == 2; }));
+  Tree()->SelectItem(Tree()->topLevelItem(0));
+  ASSERT_TRUE(WaitFor([&] { return !Thumbs()->IsLoading() && Thumbs()->count() == 3; }));
+  EXPECT_EQ(CommandsIn("0x8104"), reads + 2);
+  // "Update" refreshes the tree, and the folder is read from the card again.
+  dialog_->OnBnClickedUpdate();
+  ASSERT_TRUE(WaitFor([&] { return CommandsIn("0x8104") == reads + 5 && !Thumbs()->IsLoading(); }));
+  EXPECT_EQ(Thumbs()->count(), 3);
+  // A folder change in the middle of a reading stops it and reads the new one.
+  Command("delay 0x8104 150 always");
+  dialog_->OnBnClickedUpdate();
+  ASSERT_TRUE(WaitFor([&] { return Thumbs()->IsLoading(); }));
+  Tree()->SelectItem(Tree()->topLevelItem(1));
+  ASSERT_TRUE(WaitFor([&] { return !Thumbs()->IsLoading(); }));
+  std::vector<std::string> names;
+  for (int i = 0; i < Thumbs()->count(); ++i) names.push_back(Thumbs()->item(i)->text().toStdString());
+  EXPECT_EQ(names, (std::vector<std::string>{"ABCD0001.JPG", "ABCD0002.JPG"}));
+  EXPECT_TRUE(ui_.texts.empty());
+}
+
+enum class Button { Register, Cancel, Update };
+
+class ButtonsWhileReading : public SlideShowTest, public ::testing::WithParamInterface<Button> {};
+
+TEST_P(ButtonsWhileReading, OnlyStopTheReadingAndThenWork) {
+  PutPictures("100ABCDE", 8);
+  PutCardFile("PLAYLIST.TXT", CardPath("100ABCDE", 1) + ",SE1,SI1\r\n");
+  ASSERT_TRUE(StartCamera());
+  CardHost().device = device_;
+  Command("delay 0x8104 150 always");
+  dialog_ = std::make_unique<CSlideShow>();
+  dialog_->show();
+  ASSERT_TRUE(WaitFor([&] { return Thumbs()->IsLoading() && dialog_->IsProgressShown(); }));
+  EXPECT_EQ(dialog_->ToReadCountText(), "8");
+  ASSERT_TRUE(WaitFor([&] { return List()->topLevelItemCount() == 1; }));
+  const size_t listings = CommandsIn("0x8102");
+  auto press = [&] {
+    switch (GetParam()) {
+      case Button::Register: dialog_->OnBnClickedOk(); break;
+      case Button::Cancel: dialog_->OnBnClickedCancel(); break;
+      case Button::Update: dialog_->OnBnClickedUpdate(); break;
+    }
+  };
+  press();
+  EXPECT_TRUE(dialog_->isVisible());
+  EXPECT_TRUE(Thumbs()->IsCancel());
+  ASSERT_TRUE(WaitFor([&] { return !Thumbs()->IsLoading(); }));
+  EXPECT_LT(Thumbs()->count(), 8);
+  EXPECT_FALSE(dialog_->IsProgressShown());
+  EXPECT_EQ(CommandsIn("0x107"), 0u);
+  EXPECT_EQ(CommandsIn("0x8102"), listings);
+  // After the reading has stopped, the button does its work.
+  Command("clear");
+  press();
+  switch (GetParam()) {
+    case Button::Register:
+      EXPECT_FALSE(dialog_->isVisible());
+      EXPECT_EQ(CardFile("PLAYLIST.TXT"), CardPath("100ABCDE", 1) + ",SE1,SI1\r\n");
+      EXPECT_EQ(CommandsIn("0x107"), 1u);
+      break;
+    case Button::Cancel:
+      EXPECT_FALSE(dialog_->isVisible());
+      EXPECT_EQ(dialog_->result(), QDialog::Rejected);
+      break;
+    case Button::Update:
+      EXPECT_TRUE(WaitFor([&] { return CommandsIn("0x8102") > listings; }));
+      EXPECT_TRUE(WaitFor([&] { return Thumbs()->count() == 8 && !Thumbs()->IsLoading(); }));
+      EXPECT_TRUE(dialog_->isVisible());
+      break;
+  }
+  EXPECT_TRUE(ui_.texts.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Buttons, ButtonsWhileReading,
+                         ::testing::Values(Button::Register, Button::Cancel, Button::Update),
+                         [](const ::testing::TestParamInfo<Button>& info) {
+                           return std::string(info.param == Button::Register ? "Register"
+                                              : info.param == Button::Cancel ? "Cancel"
+                                                                             : "Update");
+                         });
+
+TEST_F(SlideShowTest, ClosingTheDialogWhileReadingHandsEveryReplyBackAndAsksForTheLiveMonitor) {
+  PutPictures("100ABCDE", 6);
+  ASSERT_TRUE(StartCamera());
+  CardHost().device = device_;
+  int resumes = 0;
+  HWND mainWnd = CreateWindowTarget(
+      [&](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
+        if (message == 0x469) ++resumes;
+        return 0;
+      },
+      "slide-show test main window");
+  ASSERT_TRUE(mainWnd);
+  CardHost().mainWnd = mainWnd;
+  Command("delay 0x8104 150 always");
+  dialog_ = std::make_unique<CSlideShow>();
+  dialog_->show();
+  ASSERT_TRUE(WaitFor([&] { return Thumbs()->IsLoading(); }));
+  dialog_.reset();
+  EXPECT_TRUE(WaitFor([&] { return resumes == 1; }));
+  EXPECT_TRUE(WaitFor([&] { return GlobalBlockCount() == blocksAtStart_; }));
+  DestroyWindow(mainWnd);
+}
+
+}  // namespace
+}  // namespace fotavi::test
