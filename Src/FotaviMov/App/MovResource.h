@@ -3,17 +3,11 @@
 // the string table's (MovStrings.h).
 #pragma once
 
+#include "MovFrameRules.h"
 #include "MovStrings.h"
 #include "Platform/Types.h"
 
-// ------------------------------------------------------------ commands
-
-constexpr UINT ID_MOV_RECORD = 32773;
-constexpr UINT ID_MOV_SETTING = 32777;
-constexpr UINT ID_MOV_LIVE_START = 32778;
-constexpr UINT ID_MOV_LIVE_STOP = 32779;
-constexpr UINT ID_MOV_APP_EXIT = 57665;
-constexpr UINT ID_MOV_APP_ABOUT = 57664;
+// Commands: MovFrameRules.h.
 
 // ------------------------------------------------------------ settings dialog controls
 
