@@ -10,6 +10,11 @@
 #include <string>
 
 #include "EmulatorProcess.h"
+#include <QTimer>
+
+#include "AutoFrameRateDlg.h"
+#include "FRMDlg.h"
+#include "FotaviMovDoc.h"
 #include "MainFrm.h"
 #include "MovApp.h"
 #include "MovResource.h"
@@ -214,5 +219,60 @@ TEST_F(MovRecording, StopBeforeTheFirstPictureNeverHangs) {
   EXPECT_FALSE(View()->IsRecording());
   EXPECT_EQ(View()->RecordingsEnded(), 1u);
 }
+
+}  // namespace
+
+namespace {
+
+// The frame-rate measurement on the emulated camera: it records at the
+// measurement size, hands a rate the field accepts to the settings dialog,
+// deletes its file and gives the output size back, whether it runs its ten
+// seconds or is cancelled.
+struct MeasureCase {
+  const char* name;
+  int cancelAfterMs;  // 0: runs to its end
+};
+
+class Measurement : public MovRecording, public ::testing::WithParamInterface<MeasureCase> {};
+
+TEST_P(Measurement, LeavesNoFileAndRestoresTheSize) {
+  setenv("FOTAVI_WORK_DIR", (Dir() + "/work").c_str(), 1);
+  WriteSettings(COMPRESS_AVI, RECCOND_NONE, 0, Dir() + "/unused.avi");
+  ASSERT_TRUE(Start());
+  CFotaviMovDoc* doc = Main()->GetDocument();
+  ASSERT_TRUE(doc->SetVideoSize(MOV_CAMERA_WIDTH, MOV_CAMERA_HEIGHT));
+  ASSERT_EQ(doc->GetVideoWidth(), 512u);
+  CFRMDlg* settings = doc->GetSettingDialog();
+  CAutoFrameRateDlg measure(View(), doc, Main());
+  measure.SetParentDlg(settings);
+  measure.SetMeasureSize(256, 192);
+  bool sawFile = false;
+  QTimer probe;
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    if (Exists(MeasurementFilePath())) sawFile = true;
+    if (GetParam().cancelAfterMs && sawFile) measure.OnCancel();
+  });
+  probe.start(GetParam().cancelAfterMs ? GetParam().cancelAfterMs : 200);
+  const int rate = measure.DoModal();
+  probe.stop();
+  EXPECT_TRUE(sawFile);
+  if (GetParam().cancelAfterMs) {
+    EXPECT_EQ(rate, 0);
+  } else {
+    EXPECT_GE(rate, 1);
+    EXPECT_LE(rate, 19);
+    EXPECT_EQ(settings->m_dwCurrentRate, DWORD(rate));
+  }
+  EXPECT_FALSE(View()->IsRecording());
+  EXPECT_EQ(View()->GetMeasureWnd(), nullptr);
+  EXPECT_FALSE(Exists(MeasurementFilePath()));
+  EXPECT_EQ(doc->GetVideoWidth(), 512u);
+  EXPECT_EQ(doc->GetVideoHeight(), 384u);
+  EXPECT_TRUE(ui.Texts().empty()) << ui.Texts().front();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Measurement,
+                         ::testing::Values(MeasureCase{"RunsItsTenSeconds", 0}, MeasureCase{"Cancelled", 1500}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
