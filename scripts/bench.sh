@@ -12,3 +12,4 @@ echo "== live monitor";      "$bin/fotavi_live_bench" "${1:-60}"
 echo "== conversion";        "$bin/fotavi_convert_bench" 3
 echo "== TWAIN data source"; "$bin/TiryxK27Bench" "${2:-20}"
 echo "== movie recording";  "$bin/fotavi_mov_record_bench" 10
+echo "== movie program";    "$bin/fotavi_mov_bench" 20

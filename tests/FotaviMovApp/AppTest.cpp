@@ -12,6 +12,7 @@
 #include "MainFrm.h"
 #include "MovApp.h"
 #include "MovResource.h"
+#include "MovProgramFixture.h"
 #include "MovTestSupport.h"
 #include "Platform/Library.h"
 #include "Platform/Settings.h"
@@ -161,37 +162,7 @@ INSTANTIATE_TEST_SUITE_P(Table, CodecChoice,
 
 // ------------------------------------------------------------ the main window
 
-class MovWindow : public MovFixture {
- protected:
-  void SetUp() override {
-    MovFixture::SetUp();
-    root = Dir() + "/devices";
-    setenv("FOTAVI_DEVICE_ROOT", root.c_str(), 1);
-  }
-  void TearDown() override {
-    if (app) app->ExitInstance();
-    app.reset();
-    emulator.reset();
-    unsetenv("FOTAVI_DEVICE_ROOT");
-    MovFixture::TearDown();
-  }
-  bool StartCamera() {
-    fotavi::test::EmulatorOptions options;
-    options.deviceRoot = root;
-    emulator = std::make_unique<fotavi::test::EmulatorProcess>(options);
-    return emulator->Start();
-  }
-  bool StartApp() {
-    app = std::make_unique<CFotaviMovApp>();
-    app->SetFrameFactory(&CreateMovMainFrame);
-    return app->InitInstance() != FALSE;
-  }
-  CMainFrame* Main() { return dynamic_cast<CMainFrame*>(app->GetMainFrame()); }
-
-  std::string root;
-  std::unique_ptr<fotavi::test::EmulatorProcess> emulator;
-  std::unique_ptr<CFotaviMovApp> app;
-};
+using MovWindow = MovProgramFixture;
 
 TEST_F(MovWindow, WithoutTheCameraTheDeviceCommandsAreGreyed) {
   ASSERT_TRUE(StartApp());

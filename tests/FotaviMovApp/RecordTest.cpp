@@ -18,6 +18,7 @@
 #include "MainFrm.h"
 #include "MovApp.h"
 #include "MovResource.h"
+#include "MovProgramFixture.h"
 #include "MovTestSupport.h"
 #include "RecSettings.h"
 #include "../FotaviMov/MovTestSupport.h"
@@ -39,20 +40,8 @@ long FfprobeFrames(const std::string& path) {
   return std::atol(out.c_str());
 }
 
-class MovRecording : public MovFixture {
+class MovRecording : public MovProgramFixture {
  protected:
-  void SetUp() override {
-    MovFixture::SetUp();
-    root = Dir() + "/devices";
-    setenv("FOTAVI_DEVICE_ROOT", root.c_str(), 1);
-  }
-  void TearDown() override {
-    if (app) app->ExitInstance();
-    app.reset();
-    emulator.reset();
-    unsetenv("FOTAVI_DEVICE_ROOT");
-    MovFixture::TearDown();
-  }
   // Confirmed settings as the settings dialog leaves them: half size, the
   // given writer and limit.
   void WriteSettings(DWORD compress, DWORD limitMode, DWORD seconds, const std::string& output) {
@@ -67,16 +56,7 @@ class MovRecording : public MovFixture {
     WriteRecInt(kVideoQuality, 80);
     WriteRecInt(kIsSetting, 1);
   }
-  bool Start() {
-    fotavi::test::EmulatorOptions options;
-    options.deviceRoot = root;
-    emulator = std::make_unique<fotavi::test::EmulatorProcess>(options);
-    if (!emulator->Start()) return false;
-    app = std::make_unique<CFotaviMovApp>();
-    app->SetFrameFactory(&CreateMovMainFrame);
-    return app->InitInstance() != FALSE && Main() && Main()->IsDeviceOpen();
-  }
-  CMainFrame* Main() { return dynamic_cast<CMainFrame*>(app->GetMainFrame()); }
+  bool Start() { return StartCamera() && StartApp() && Main() && Main()->IsDeviceOpen(); }
   CFotaviMovView* View() { return Main()->GetView(); }
   // Live picture on, its first pictures painted, Record allowed.
   void StartLive() {
@@ -86,10 +66,6 @@ class MovRecording : public MovFixture {
     Main()->UpdateCommands();
     ASSERT_TRUE(Main()->IsCommandEnabled(ID_MOV_RECORD));
   }
-
-  std::string root;
-  std::unique_ptr<fotavi::test::EmulatorProcess> emulator;
-  std::unique_ptr<CFotaviMovApp> app;
 };
 
 struct WriterCase {

@@ -58,6 +58,8 @@ CFotaviMovView::CFotaviMovView(CFotaviMovApp* app, CFotaviMovDoc* doc, IMovFrame
   m_hWnd = CreateWindowTarget([this](HWND, UINT msg, WPARAM w, LPARAM l) { return WindowProc(msg, w, l); },
                               "FotaviMovView");
   m_LimitTimer.setSingleShot(true);
+  // A coarse timer may fire 5 % late: a minute's limit would record 3 s more.
+  m_LimitTimer.setTimerType(Qt::PreciseTimer);
   connect(&m_LimitTimer, &QTimer::timeout, this, [this] {
     // Timer 4: the time limit, counted on the steady clock in 64 bits.
     const qint64 left = m_nLimitDeadlineMs - SteadyMs();
