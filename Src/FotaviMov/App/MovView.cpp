@@ -394,6 +394,9 @@ void CFotaviMovView::StopMakeMovie(BOOL notify) {
   static const char* const kLog = "CFotaviMovView::StopMakeMovie";
   KillClocks();
   if (!m_pRecord) return;
+  // A thread still waiting for the first picture sees the stop between its
+  // wait's slices; setting the event releases it at once.
+  if (m_pWaitEvent) m_pWaitEvent->Set();
   if (m_hMeasureWnd) {
     m_pRecord->SetAcceptFrames(FALSE);
     m_pRecord->PostStop();
@@ -407,9 +410,6 @@ void CFotaviMovView::StopMakeMovie(BOOL notify) {
     if (notify) PostMeasurementResult(true, pictures);
     m_hMeasureWnd = nullptr;
   } else {
-    // A thread still waiting for the first picture sees the stop between
-    // its wait's slices; setting the event releases it at once.
-    if (m_pWaitEvent) m_pWaitEvent->Set();
     m_pRecord->PostStop();
     JoinRecording(kLog);
   }
