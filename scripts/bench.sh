@@ -14,3 +14,4 @@ echo "== conversion";        "$bin/fotavi_convert_bench" 3
 echo "== TWAIN data source"; "$bin/TiryxK27Bench" "${2:-20}"
 echo "== movie recording";  "$bin/fotavi_mov_record_bench" 10
 echo "== card tools";        "$bin/fotavi_card_bench"
+echo "== movie program";    "$bin/fotavi_mov_bench" 20

@@ -26,6 +26,7 @@
 #include "Live/AnimeFrame.h"
 #include "Live/AnimeView.h"
 #include "EmulatorProcess.h"
+#include "ThreadCpu.h"
 #include "App/FotaviApp.h"
 #include "App/MainFrm.h"
 #include "Platform/GlobalMemory.h"
@@ -113,35 +114,6 @@ double BareDecodeMs(const std::vector<std::string>& frames, int step) {
   return decoded ? cpu * 1000.0 / decoded : 0;
 }
 
-// CPU seconds of each thread of the process, by thread name.
-std::vector<std::pair<std::string, double>> ThreadCpu() {
-  std::vector<std::pair<std::string, double>> out;
-  // Name and thread id, so that threads of the same name stay apart.
-  const long tick = sysconf(_SC_CLK_TCK);
-  for (const auto& e : std::filesystem::directory_iterator("/proc/self/task")) {
-    std::string name;
-    if (FILE* f = std::fopen((e.path() / "comm").c_str(), "r")) {
-      char buf[64] = {};
-      if (std::fgets(buf, sizeof buf, f)) name = buf;
-      std::fclose(f);
-    }
-    if (!name.empty() && name.back() == '\n') name.pop_back();
-    name += "/" + e.path().filename().string();
-    if (FILE* f = std::fopen((e.path() / "stat").c_str(), "r")) {
-      char buf[1024] = {};
-      const size_t n = std::fread(buf, 1, sizeof buf - 1, f);
-      std::fclose(f);
-      std::string stat(buf, n);
-      const size_t close = stat.rfind(')');
-      unsigned long utime = 0, stime = 0;
-      if (close != std::string::npos &&
-          std::sscanf(stat.c_str() + close + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime,
-                      &stime) == 2)
-        out.emplace_back(name, double(utime + stime) / tick);
-    }
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -212,7 +184,7 @@ int main(int argc, char** argv) {
       const double elapsed = t.elapsed() / 1000.0;
       if (getenv("FOTAVI_BENCH_THREADS")) {
         std::printf("  CPU seconds by thread since start (step 1/%d):\n", s.step);
-        for (const auto& [name, c] : ThreadCpu())
+        for (const auto& [name, c] : fotavi::test::ThreadCpu())
           if (c > 0.05) std::printf("    %-24s %8.2f\n", name.c_str(), c);
       }
       const double cpu = ProcessCpuSeconds() - cpu0;

@@ -9,9 +9,10 @@
 #include "Common/CommonFunc.h"
 #include "EmulatorProcess.h"
 #include "FRMDlg.h"
-#include "LiveMainWnd.h"
+#include "MainFrm.h"
 #include "MovApp.h"
 #include "MovResource.h"
+#include "MovProgramFixture.h"
 #include "MovTestSupport.h"
 #include "Platform/Library.h"
 #include "Platform/Settings.h"
@@ -161,37 +162,7 @@ INSTANTIATE_TEST_SUITE_P(Table, CodecChoice,
 
 // ------------------------------------------------------------ the main window
 
-class MovWindow : public MovFixture {
- protected:
-  void SetUp() override {
-    MovFixture::SetUp();
-    root = Dir() + "/devices";
-    setenv("FOTAVI_DEVICE_ROOT", root.c_str(), 1);
-  }
-  void TearDown() override {
-    if (app) app->ExitInstance();
-    app.reset();
-    emulator.reset();
-    unsetenv("FOTAVI_DEVICE_ROOT");
-    MovFixture::TearDown();
-  }
-  bool StartCamera() {
-    fotavi::test::EmulatorOptions options;
-    options.deviceRoot = root;
-    emulator = std::make_unique<fotavi::test::EmulatorProcess>(options);
-    return emulator->Start();
-  }
-  bool StartApp() {
-    app = std::make_unique<CFotaviMovApp>();
-    app->SetFrameFactory(&CreateMovMainFrame);
-    return app->InitInstance() != FALSE;
-  }
-  CLiveMainWnd* Main() { return dynamic_cast<CLiveMainWnd*>(app->GetMainFrame()); }
-
-  std::string root;
-  std::unique_ptr<fotavi::test::EmulatorProcess> emulator;
-  std::unique_ptr<CFotaviMovApp> app;
-};
+using MovWindow = MovProgramFixture;
 
 TEST_F(MovWindow, WithoutTheCameraTheDeviceCommandsAreGreyed) {
   ASSERT_TRUE(StartApp());
@@ -208,23 +179,25 @@ TEST_F(MovWindow, LivePictureRunsStopsOnUnplugAndComesBackOnReplug) {
   ASSERT_TRUE(StartApp());
   ASSERT_TRUE(Main()->IsDeviceOpen());
   EXPECT_EQ(Main()->GetStatusText(), "Ready");
-  ASSERT_TRUE(Main()->StartSemiAnimation());
+  Main()->OnSemiAnimation();
+  ASSERT_TRUE(Main()->GetView()->IsSemiAnimation());
   EXPECT_FALSE(Main()->IsCommandEnabled(ID_MOV_LIVE_START));
   EXPECT_TRUE(Main()->IsCommandEnabled(ID_MOV_LIVE_STOP));
-  ASSERT_TRUE(WaitFor([&] { return Main()->GetPictureWidget()->PaintedFrames() >= 3; }, 20000));
+  ASSERT_TRUE(WaitFor([&] { return Main()->GetView()->PaintedFrames() >= 3; }, 20000));
   // The default output size: half the camera picture.
-  EXPECT_EQ(Main()->GetPictureWidget()->size(), QSize(512, 384));
+  EXPECT_EQ(Main()->GetView()->size(), QSize(512, 384));
   ASSERT_TRUE(emulator->Unplug());
-  ASSERT_TRUE(WaitFor([&] { return !Main()->IsSemiAnimation() && !Main()->IsDeviceOpen(); }, 20000));
+  ASSERT_TRUE(WaitFor([&] { return !Main()->GetView()->IsSemiAnimation() && !Main()->IsDeviceOpen(); }, 20000));
   EXPECT_EQ(Main()->GetStatusText(), "Unable to use the main unit.");
   ASSERT_TRUE(emulator->Replug());
   ASSERT_TRUE(WaitFor([&] { return Main()->IsCommandEnabled(ID_MOV_LIVE_START); }, 20000));
   EXPECT_EQ(Main()->GetStatusText(), "Ready");
-  ASSERT_TRUE(Main()->StartSemiAnimation());
-  const auto painted = Main()->GetPictureWidget()->PaintedFrames();
-  EXPECT_TRUE(WaitFor([&] { return Main()->GetPictureWidget()->PaintedFrames() >= painted + 3; }, 20000));
-  Main()->StopSemiAnimation();
-  EXPECT_FALSE(Main()->IsSemiAnimation());
+  Main()->OnSemiAnimation();
+  ASSERT_TRUE(Main()->GetView()->IsSemiAnimation());
+  const auto painted = Main()->GetView()->PaintedFrames();
+  EXPECT_TRUE(WaitFor([&] { return Main()->GetView()->PaintedFrames() >= painted + 3; }, 20000));
+  Main()->OnSemiAnimationStop();
+  EXPECT_FALSE(Main()->GetView()->IsSemiAnimation());
   // An unplug can race the live thread's own failure: at most its one message.
   for (const auto& text : ui.Texts()) EXPECT_EQ(text, "Unable to acquire live-monitor image.");
 }

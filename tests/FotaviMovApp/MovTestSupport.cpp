@@ -8,6 +8,7 @@
 
 #include "Common/StringTable.h"
 #include "MovApp.h"
+#include "MovStrings.h"
 #include "Platform/Messages.h"
 #include "Platform/Settings.h"
 #include "TestEnv.h"
@@ -61,7 +62,7 @@ void MovFixture::SetUp() {
   std::filesystem::create_directories(dir_ + "/Documents");
   setenv("XDG_DOCUMENTS_DIR", (dir_ + "/Documents").c_str(), 1);
   SetUserInterfaceService(&ui);
-  LoadMovStrings();
+  LoadFotaviMovStrings();
 }
 
 void MovFixture::TearDown() {

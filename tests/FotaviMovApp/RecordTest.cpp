@@ -1,3 +1,258 @@
+// Recordings through the whole program on the emulated camera: the main
+// frame's Record with the document's settings, the view's frame clock and
+// time limit, the recording thread and the writers. The files are judged by
+// outside tools (ffprobe, mediainfo, gst-discoverer-1.0).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "EmulatorProcess.h"
+#include <QTimer>
+
+#include "AutoFrameRateDlg.h"
+#include "FRMDlg.h"
+#include "FotaviMovDoc.h"
+#include "MainFrm.h"
+#include "MovApp.h"
+#include "MovResource.h"
+#include "MovProgramFixture.h"
+#include "MovTestSupport.h"
+#include "RecSettings.h"
+#include "SliderDialogBar.h"
+#include "../FotaviMov/MovTestSupport.h"
+
+using namespace movtest;
+using namespace recreg;
+
+namespace {
+
+constexpr DWORD kRate = 10;
+constexpr DWORD kSeconds = 3;
+
+// Frames of the video stream as ffprobe counts them by decoding.
+long FfprobeFrames(const std::string& path) {
+  int status = 0;
+  const std::string out = movtest::Run("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                              "stream=nb_read_frames -of csv=p=0 " + Quote(path), &status);
+  if (status != 0) return -1;
+  return std::atol(out.c_str());
+}
+
+class MovRecording : public MovProgramFixture {
+ protected:
+  // Confirmed settings as the settings dialog leaves them: half size, the
+  // given writer and limit.
+  void WriteSettings(DWORD compress, DWORD limitMode, DWORD seconds, const std::string& output) {
+    WriteRecString(kOutputFileName, output);
+    WriteRecInt(kCompress, compress);
+    WriteRecInt(kVideoSize, VIDEOSIZE_50);
+    WriteRecInt(kCurrentRate, kRate);
+    WriteRecInt(kMaxFileSize, 1024);
+    WriteRecInt(kRecCondition, limitMode);
+    WriteRecInt(kRecMinute, 0);
+    WriteRecInt(kRecSecond, seconds);
+    WriteRecInt(kVideoQuality, 80);
+    WriteRecInt(kIsSetting, 1);
+  }
+  bool Start() { return StartCamera() && StartApp() && Main() && Main()->IsDeviceOpen(); }
+  CFotaviMovView* View() { return Main()->GetView(); }
+  // Live picture on, its first pictures painted, Record allowed.
+  void StartLive() {
+    Main()->OnSemiAnimation();
+    ASSERT_TRUE(View()->IsSemiAnimation());
+    ASSERT_TRUE(WaitFor([&] { return View()->PaintedFrames() >= 2; }, 20000));
+    Main()->UpdateCommands();
+    ASSERT_TRUE(Main()->IsCommandEnabled(ID_MOV_RECORD));
+  }
+};
+
+struct WriterCase {
+  const char* name;
+  DWORD compress;
+  const char* file;
+  const char* mediainfoFormat;
+};
+
+class TimedRecording : public MovRecording, public ::testing::WithParamInterface<WriterCase> {
+ protected:
+  // GStreamer as a third reader: the AVI through gst-discoverer-1.0; the WMV
+  // through GStreamer's own ASF demuxer (its wmv2 decoder is not installed),
+  // every frame a buffer.
+  void ExpectGStreamerReads(const std::string& output, long written) {
+    if (GetParam().compress == COMPRESS_AVI) {
+      if (!HaveTool("gst-discoverer-1.0")) return;
+      const Discovered d = Discover(output);
+      EXPECT_TRUE(d.ok);
+      EXPECT_EQ(d.width, 512);
+      EXPECT_EQ(d.height, 384);
+    } else {
+      if (!HaveTool("gst-launch-1.0")) return;
+      const AsfDemuxed d = GstAsfVideo(output);
+      EXPECT_NE(d.caps.find("video/x-wmv"), std::string::npos) << d.caps;
+      EXPECT_EQ(d.width, 512);
+      EXPECT_EQ(d.height, 384);
+      EXPECT_EQ(long(d.ptsMs.size()), written);
+    }
+  }
+};
+
+// Three seconds at ten frames a second, ended by the time limit: the
+// recording announces itself, ends by itself, and the file holds the frames
+// the clock asked for, readable by three outside readers.
+TEST_P(TimedRecording, EndsAtTheLimitWithTheExpectedFrames) {
+  const std::string output = Dir() + "/" + GetParam().file;
+  WriteSettings(GetParam().compress, RECCOND_TIME, kSeconds, output);
+  ASSERT_TRUE(Start());
+  StartLive();
+  Main()->OnRecord();
+  ASSERT_TRUE(View()->IsRecording());
+  Main()->UpdateCommands();
+  EXPECT_EQ(Main()->GetPaneText(), "Recording ...");
+  EXPECT_TRUE(Main()->IsToolButtonPressed(ID_MOV_RECORD));
+  EXPECT_FALSE(Main()->IsCommandEnabled(ID_MOV_SETTING));
+  // The limit is armed when the first picture is there, not at Record.
+  ASSERT_TRUE(WaitFor([&] { return View()->IsLimitTimerActive() || !View()->IsRecording(); }, 20000));
+  ASSERT_TRUE(WaitFor([&] { return !View()->IsRecording(); }, 60000));
+  Main()->UpdateCommands();
+  EXPECT_EQ(Main()->GetPaneText(), "Ready");
+  EXPECT_TRUE(ui.Texts().empty()) << ui.Texts().front();
+  ASSERT_TRUE(Exists(output));
+
+  const long expected = long(kRate * kSeconds);
+  const long written = long(View()->LastFrameCount());
+  // The clock runs on absolute deadlines; the limit's timer and the clock
+  // may differ by a tick or two on a loaded machine.
+  EXPECT_GE(written, expected - 2);
+  EXPECT_LE(written, expected + 3);
+  if (HaveTool("ffprobe")) EXPECT_EQ(FfprobeFrames(output), written);
+  if (HaveTool("mediainfo")) {
+    const std::string format = movtest::Run("mediainfo --Inform='General;%Format%' " + Quote(output));
+    EXPECT_NE(format.find(GetParam().mediainfoFormat), std::string::npos) << format;
+    const auto video = MediaInfoVideo(output, {"Width", "Height"});
+    EXPECT_EQ(video.at("Width"), "512");
+    EXPECT_EQ(video.at("Height"), "384");
+  }
+  ExpectGStreamerReads(output, written);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, TimedRecording,
+                         ::testing::Values(WriterCase{"Avi", COMPRESS_AVI, "movie.avi", "AVI"},
+                                           WriterCase{"Wmv", COMPRESS_WMV, "movie.wmv", "Windows Media"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Unplugging the camera is a normal end of a recording: no box, the status
+// says the camera is gone, and every frame written is in a complete file.
+TEST_P(TimedRecording, UnplugEndsItWithACompleteFile) {
+  const std::string output = Dir() + "/" + GetParam().file;
+  WriteSettings(GetParam().compress, RECCOND_NONE, 0, output);
+  ASSERT_TRUE(Start());
+  StartLive();
+  Main()->OnRecord();
+  ASSERT_TRUE(View()->IsRecording());
+  ASSERT_TRUE(WaitFor([&] { return FileSize(output) > 200000; }, 30000));
+  ASSERT_TRUE(emulator->Unplug());
+  ASSERT_TRUE(WaitFor([&] { return !View()->IsRecording() && !Main()->IsDeviceOpen(); }, 30000));
+  Main()->UpdateCommands();
+  EXPECT_EQ(Main()->GetPaneText(), "Unable to use the main unit.");
+  // The live thread may see the unplug first: then only its own text.
+  for (const auto& text : ui.Texts()) EXPECT_EQ(text, "Unable to acquire live-monitor image.");
+  const long written = long(View()->LastFrameCount());
+  EXPECT_GT(written, 0);
+  if (HaveTool("ffprobe")) EXPECT_EQ(FfprobeFrames(output), written);
+  ExpectGStreamerReads(output, written);
+}
+
+// Record over an existing file asks first; Cancel records nothing and keeps it.
+TEST_F(MovRecording, CancelledOverwriteKeepsTheFile) {
+  const std::string output = Dir() + "/kept.avi";
+  { std::ofstream(output) << "keep me"; }
+  WriteSettings(COMPRESS_AVI, RECCOND_TIME, kSeconds, output);
+  ASSERT_TRUE(Start());
+  StartLive();
+  ui.answer = IDCANCEL;
+  Main()->OnRecord();
+  EXPECT_FALSE(View()->IsRecording());
+  ASSERT_EQ(ui.Texts().size(), 1u);
+  EXPECT_EQ(ui.Texts()[0], "The specified file already exists. May I overwrite?");
+  EXPECT_EQ(FileSize(output), 7u);
+}
+
+// Stop while the recording still waits for the first picture returns at once.
+TEST_F(MovRecording, StopBeforeTheFirstPictureNeverHangs) {
+  WriteSettings(COMPRESS_AVI, RECCOND_NONE, 0, Dir() + "/early.avi");
+  ASSERT_TRUE(Start());
+  Main()->OnSemiAnimation();
+  ASSERT_TRUE(View()->IsSemiAnimation());
+  MAKEMOVIEPARAM param;
+  param.outputPath = Dir() + "/early.avi";
+  param.frameRate = kRate;
+  param.width = 512;
+  param.height = 384;
+  ASSERT_TRUE(View()->StartMakeMovie(param));
+  View()->StopMakeMovie(TRUE);
+  EXPECT_FALSE(View()->IsRecording());
+  EXPECT_EQ(View()->RecordingsEnded(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// The frame-rate measurement on the emulated camera: it records at the
+// measurement size, hands a rate the field accepts to the settings dialog,
+// deletes its file and gives the output size back, whether it runs its ten
+// seconds or is cancelled.
+struct MeasureCase {
+  const char* name;
+  int cancelAfterMs;  // 0: runs to its end
+};
+
+class Measurement : public MovRecording, public ::testing::WithParamInterface<MeasureCase> {};
+
+TEST_P(Measurement, LeavesNoFileAndRestoresTheSize) {
+  setenv("FOTAVI_WORK_DIR", (Dir() + "/work").c_str(), 1);
+  WriteSettings(COMPRESS_AVI, RECCOND_NONE, 0, Dir() + "/unused.avi");
+  ASSERT_TRUE(Start());
+  CFotaviMovDoc* doc = Main()->GetDocument();
+  ASSERT_TRUE(doc->SetVideoSize(MOV_CAMERA_WIDTH, MOV_CAMERA_HEIGHT));
+  ASSERT_EQ(doc->GetVideoWidth(), 512u);
+  CFRMDlg* settings = doc->GetSettingDialog();
+  CAutoFrameRateDlg measure(View(), doc, Main());
+  measure.SetParentDlg(settings);
+  measure.SetMeasureSize(256, 192);
+  bool sawFile = false;
+  QTimer probe;
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    if (Exists(MeasurementFilePath())) sawFile = true;
+    if (GetParam().cancelAfterMs && sawFile) measure.OnCancel();
+  });
+  probe.start(GetParam().cancelAfterMs ? GetParam().cancelAfterMs : 200);
+  const int rate = measure.DoModal();
+  probe.stop();
+  EXPECT_TRUE(sawFile);
+  if (GetParam().cancelAfterMs) {
+    EXPECT_EQ(rate, 0);
+  } else {
+    EXPECT_GE(rate, 1);
+    EXPECT_LE(rate, 19);
+    EXPECT_EQ(settings->m_dwCurrentRate, DWORD(rate));
+  }
+  EXPECT_FALSE(View()->IsRecording());
+  EXPECT_EQ(View()->GetMeasureWnd(), nullptr);
+  EXPECT_FALSE(Exists(MeasurementFilePath()));
+  EXPECT_EQ(doc->GetVideoWidth(), 512u);
+  EXPECT_EQ(doc->GetVideoHeight(), 384u);
+  EXPECT_TRUE(ui.Texts().empty()) << ui.Texts().front();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Measurement,
+                         ::testing::Values(MeasureCase{"RunsItsTenSeconds", 0}, MeasureCase{"Cancelled", 1500}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
 
 namespace {
 
@@ -20,6 +275,7 @@ TEST_F(MovRecording, RecordNeedsTheLivePictureAndConfirmedSettings) {
   app->ExitInstance();
   app.reset();
   ASSERT_TRUE(StartApp());
+  ASSERT_TRUE(Main()->IsDeviceOpen());
   Main()->OnSemiAnimation();
   Main()->UpdateCommands();
   EXPECT_TRUE(Main()->IsCommandEnabled(ID_MOV_RECORD));
@@ -47,6 +303,7 @@ TEST_F(MovRecording, ARecordingPlaysBackToItsEnd) {
   EXPECT_FALSE(Main()->IsCommandEnabled(ID_MOV_SETTING));
   Main()->OnMoviePlay();
   EXPECT_TRUE(Main()->GetSlider()->IsSliderEnabled());
+  EXPECT_TRUE(Main()->IsToolButtonPressed(ID_MOV_MOVIE_PLAY));
   ASSERT_TRUE(WaitFor([&] { return Main()->IsToolButtonPressed(ID_MOV_MOVIE_STOP); }, 30000));
   EXPECT_TRUE(View()->IsMovieOpen());
   Main()->OnMovieClose();

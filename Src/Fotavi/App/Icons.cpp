@@ -9,29 +9,19 @@
 #include <functional>
 
 #include "App/Resource.h"
+#include "Common/ThemeIcons.h"
 
 namespace {
 
 // Draws on a 32 x 32 canvas, scaled to each size of the icon.
-using Drawing = std::function<void(QPainter&, const QColor& ink)>;
+using Drawing = IconDrawing;
+using IconDrawings::DocumentCamera;
+using IconDrawings::Folder;
+using IconDrawings::Remote;
+using IconDrawings::Start;
+using IconDrawings::Stop;
 
-QIcon DrawnIcon(const Drawing& draw) {
-  QIcon icon;
-  const QColor ink = QApplication::palette().color(QPalette::WindowText);
-  for (int size : {16, 22, 24, 32, 48, 64}) {
-    QPixmap pm(size, size);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.scale(size / 32.0, size / 32.0);
-    draw(p, ink);
-    p.end();
-    icon.addPixmap(pm);
-  }
-  return icon;
-}
-
-QPen Pen(const QColor& c, qreal width) { return QPen(c, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin); }
+QPen Pen(const QColor& c, qreal width) { return IconPen(c, width); }
 
 void Hand(QPainter& p, const QColor& ink) {
   // An open hand: four fingers and a thumb over a palm.
@@ -80,18 +70,6 @@ void Pencil(QPainter& p, const QColor& ink) {
   lead << QPointF(-1.3, 10.4) << QPointF(1.3, 10.4) << QPointF(0, 13);
   p.drawPolygon(lead);
   p.restore();
-}
-
-void Remote(QPainter& p, const QColor& ink) {
-  p.setPen(Pen(ink, 1.8));
-  p.setBrush(QColor(70, 76, 88));
-  p.drawRoundedRect(QRectF(9, 2, 14, 28), 4, 4);
-  p.setPen(Qt::NoPen);
-  p.setBrush(QColor(232, 150, 60));
-  p.drawEllipse(QPointF(16, 8), 2.6, 2.6);
-  p.setBrush(QColor(225, 228, 235));
-  for (int row = 0; row < 3; ++row)
-    for (int col = 0; col < 2; ++col) p.drawEllipse(QPointF(13 + col * 6, 15 + row * 5), 1.7, 1.7);
 }
 
 void Camera(QPainter& p, const QColor& ink) {
@@ -145,28 +123,6 @@ void FullScreen(QPainter& p, const QColor& ink) {
   }
 }
 
-void Stop(QPainter& p, const QColor& ink) {
-  p.setPen(Pen(ink, 1.5));
-  p.setBrush(QColor(200, 60, 50));
-  p.drawRoundedRect(QRectF(7, 7, 18, 18), 2, 2);
-}
-
-void Start(QPainter& p, const QColor& ink) {
-  p.setPen(Pen(ink, 1.5));
-  p.setBrush(QColor(60, 160, 70));
-  QPolygonF play;
-  play << QPointF(9, 6) << QPointF(26, 16) << QPointF(9, 26);
-  p.drawPolygon(play);
-}
-
-void Folder(QPainter& p, const QColor& ink) {
-  p.setPen(Pen(ink, 1.6));
-  p.setBrush(QColor(235, 195, 90));
-  QPolygonF f;
-  f << QPointF(3, 8) << QPointF(12, 8) << QPointF(14, 11) << QPointF(29, 11) << QPointF(29, 26) << QPointF(3, 26);
-  p.drawPolygon(f);
-}
-
 void Disk(QPainter& p, const QColor& ink) {
   p.setPen(Pen(ink, 1.6));
   p.setBrush(QColor(80, 120, 190));
@@ -174,24 +130,6 @@ void Disk(QPainter& p, const QColor& ink) {
   p.setBrush(QColor(240, 240, 245));
   p.drawRect(QRectF(9, 4, 14, 9));
   p.drawRect(QRectF(8, 18, 16, 10));
-}
-
-// The program: a document camera, its head on an arm over a base.
-void DocumentCamera(QPainter& p, const QColor&) {
-  const QColor body(60, 66, 78);
-  p.setPen(QPen(QColor(30, 32, 38), 1.2));
-  p.setBrush(QColor(220, 224, 232));
-  p.drawRoundedRect(QRectF(2, 24, 28, 6), 2, 2);         // base with a sheet on it
-  p.setBrush(QColor(255, 255, 255));
-  p.drawRect(QRectF(12, 25, 12, 3));
-  p.setPen(QPen(body, 3, Qt::SolidLine, Qt::RoundCap));
-  p.drawLine(QPointF(6, 25), QPointF(9, 9));               // arm
-  p.drawLine(QPointF(9, 9), QPointF(18, 6));
-  p.setPen(QPen(QColor(30, 32, 38), 1.2));
-  p.setBrush(body);
-  p.drawRoundedRect(QRectF(15, 3, 13, 8), 2, 2);          // head
-  p.setBrush(QColor(90, 150, 230));
-  p.drawEllipse(QPointF(22, 11.5), 3, 2);                  // lens, looking down
 }
 
 void Picture(QPainter& p, const QColor& ink) {
@@ -241,28 +179,10 @@ const CommandIconDef* FindCommandIcon(int id) {
 
 }  // namespace
 
-void SetUpIconTheme() {
-  QStringList paths = QIcon::themeSearchPaths();
-  QString dataDirs = qEnvironmentVariable("XDG_DATA_DIRS");
-  if (dataDirs.isEmpty()) dataDirs = QStringLiteral("/usr/local/share:/usr/share");
-  QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
-  if (dataHome.isEmpty()) dataHome = QDir::homePath() + QStringLiteral("/.local/share");
-  for (const QString& dir : QStringList{dataHome} + dataDirs.split(':', Qt::SkipEmptyParts)) {
-    const QString icons = dir + QStringLiteral("/icons");
-    if (!paths.contains(icons) && QDir(icons).exists()) paths << icons;
-  }
-  QIcon::setThemeSearchPaths(paths);
-  const QString theme = QIcon::themeName();
-  if (theme.isEmpty() || theme == QLatin1String("hicolor")) QIcon::setThemeName(QStringLiteral("Adwaita"));
-  else QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
-}
-
 QIcon CommandIcon(int commandId) {
   const CommandIconDef* def = FindCommandIcon(commandId);
   if (!def) return {};
-  if (def->themeName && QIcon::hasThemeIcon(QLatin1String(def->themeName)))
-    return QIcon::fromTheme(QLatin1String(def->themeName));
-  return DrawnIcon(def->drawing);
+  return ThemeOrDrawnIcon(def->themeName, def->drawing);
 }
 
 const char* CommandIconThemeName(int commandId) {

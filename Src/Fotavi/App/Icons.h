@@ -6,10 +6,8 @@
 
 #include <QIcon>
 
-// Looks for icon themes in the XDG data folders and, when the desktop names
-// none, uses "Adwaita" (installed by scripts/setup.sh); a theme the desktop
-// names stays, with "Adwaita" as its fallback. Call once before icons are made.
-void SetUpIconTheme();
+// SetUpIconTheme() is the shared one (Common/ThemeIcons.h).
+#include "Common/ThemeIcons.h"
 
 // The icon of a toolbar command (Resource.h ids); null for other commands.
 QIcon CommandIcon(int commandId);

@@ -14,7 +14,7 @@ CFotaviMovDoc::CFotaviMovDoc(QWidget* mainWindow) {
     m_pDialog = std::make_unique<CFRMDlg>(mainWindow);
   } catch (const std::bad_alloc&) {
     TraceLogMemory(TRC_MOV, kLog, "CFRMDlg");
-    MovMessageBox(IDS_MOV_NO_RESOURCE);
+    MovMessageBox(IDS_MOV_NO_RESOURCES);
   }
 }
 

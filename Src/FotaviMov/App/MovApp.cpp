@@ -1,4 +1,5 @@
 #include "MovApp.h"
+#include "MovStrings.h"
 
 #include <cerrno>
 #include <cstring>
@@ -23,7 +24,7 @@ bool MakeGuarded(const char* log, const char* what, Fn&& make) {
     return true;
   } catch (const std::bad_alloc&) {
     TraceLogMemory(TRC_MOV, log, what);
-    MovMessageBox(IDS_MOV_NO_RESOURCE);
+    MovMessageBox(IDS_MOV_NO_RESOURCES);
   } catch (...) {
     TraceLog(TRC_MOV, log, "catch ...");
     MovMessageBox(IDS_MOV_INIT_ERROR);
@@ -62,7 +63,7 @@ CFotaviMovApp::~CFotaviMovApp() {
 
 BOOL CFotaviMovApp::InitInstance() {
   static const char* const kLog = "CFotaviMovApp::InitInstance";
-  LoadMovStrings();
+  LoadFotaviMovStrings();
   // Platform messages of the GUI thread (device state, the live picture's
   // notices) are delivered inside Qt's event loop.
   if (!m_pPump) m_pPump = std::make_unique<QtMessagePump>();

@@ -100,5 +100,3 @@ int MovMessageBox(UINT stringId, UINT type = MB_OK | MB_ICONSTOP);
 int MovMessageBoxText(const std::string& text, UINT type = MB_OK | MB_ICONSTOP);
 // The string-table text `stringId` with `arg` in place of its first "%s".
 std::string MovFormatString(UINT stringId, const std::string& arg);
-// Fills the program's string table and title.
-void LoadMovStrings();

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "MovieDefs.h"
 #include "Platform/Types.h"
 
 // Output sizes (`VideoSize`): a quarter, half or the whole camera picture.
@@ -18,10 +19,8 @@ constexpr int VIDEOSIZE_COUNT = 3;
 // Writer kinds (`Compress`).
 constexpr DWORD COMPRESS_AVI = 0;
 constexpr DWORD COMPRESS_WMV = 1;
-// Limit modes (`RecCondition`).
-constexpr DWORD RECCOND_NONE = 0;
-constexpr DWORD RECCOND_TIME = 1;
-constexpr DWORD RECCOND_CAPACITY = 2;
+// Limit modes (`RecCondition`): RECCOND_NONE, RECCOND_TIME and
+// RECCOND_CAPACITY of MovieDefs.h.
 
 constexpr uint64_t MOV_MEGABYTE = 1048576;
 constexpr int MOV_CAMERA_WIDTH = 1024;

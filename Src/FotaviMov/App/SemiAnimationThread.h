@@ -23,15 +23,16 @@
 #include "Driver/FotaviZ5.dll/FotaviZ5.h"
 #include "Platform/Messages.h"
 #include "Platform/Sync.h"
+#include "MovieDefs.h"
 #include "Platform/Types.h"
 
-// Thread messages of the live-picture thread.
-constexpr UINT WM_JPEG_READ = 0x464;            // ask for the next frame
-constexpr UINT WM_SEMIANIMATION_INIT = 0x466;   // wParam ANIMATIONINITPARAM*: make the hidden window
-constexpr UINT WM_SEMIANIMATION_BEGIN = 0x467;  // wParam dispatcher thread, lParam DEVICE_RSP*: one reply
-constexpr UINT WM_SEMIANIMATION_END = 0x468;    // finish (after the reply in flight)
-// Posted to the view window.
-constexpr UINT WM_SEMIANIMATION_ERROR = 0x469;  // wParam 1 failed (show 141), 2 empty reply (silent)
+// The live-picture thread's messages are the program's (MovieDefs.h):
+// WM_JPEG_READ asks for the next frame; WM_SEMIANIMATION_INIT (wParam
+// ANIMATIONINITPARAM*) makes the hidden window; WM_SEMIANIMATION_BEGIN
+// (wParam dispatcher thread, lParam DEVICE_RSP*) is one reply;
+// WM_SEMIANIMATION_END finishes after the reply in flight; posted to the view
+// window, WM_SEMIANIMATION_ERROR: wParam 1 failed (show 141), 2 empty reply
+// (silent).
 constexpr UINT WM_SEMIANIMATION_DRAW = 0x473;   // a new picture is held; repaint (at most one outstanding)
 
 constexpr WPARAM SEMIANIMATION_FAILED = 1;

@@ -2,7 +2,7 @@
 #include <QApplication>
 
 #include "Common/QtUserInterfaceService.h"
-#include "LiveMainWnd.h"
+#include "MainFrm.h"
 #include "MovApp.h"
 
 int main(int argc, char* argv[]) {

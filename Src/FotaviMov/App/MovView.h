@@ -1,0 +1,153 @@
+// The one view of the movie program. It shows the camera's live picture
+// (drawn from the live-picture thread) or a movie being played (in a video
+// window over it); it starts and stops the live picture, starts and stops a
+// recording with its frame clock and time limit, serves the frame-rate
+// measurement, and carries out the playback commands of the main frame.
+//
+// Each recording gets a notify window of its own: the recording thread and
+// the frame clock post their answers there, and the window is destroyed when
+// the recording ends, so an answer of an ended recording never reaches a
+// newer one.
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "FramePacer.h"
+#include "MakeMovieThread.h"
+#include "MoviePlay.h"
+#include "Platform/Messages.h"
+#include "Platform/Sync.h"
+#include "SemiAnimationThread.h"
+#include "SliderDialogBar.h"
+
+class CFotaviMovApp;
+class CFotaviMovDoc;
+class CMovieVideoWindow;
+
+// The result record of a measurement, posted with WM_AUTOFRAMERATE_RESULT
+// as wParam to the measurement window, which frees it (wParam 0: failed).
+struct MEASUREMENTRESULT {
+  uint64_t framesWritten = 0;
+  DWORD picturesReceived = 0;
+};
+
+// What the view asks of its main frame.
+class IMovFrameHost {
+ public:
+  virtual ~IMovFrameHost() = default;
+  virtual void SetFixedFrame(bool fixed) = 0;
+  virtual int GetBarsHeight() const = 0;
+  virtual void KeepInWorkArea() = 0;
+  virtual void ResetToolButtons() = 0;
+  virtual void SelectToolButton(UINT id) = 0;
+  virtual UINT GetViewSizeId() const = 0;
+  virtual void OnMovieStop() = 0;
+  virtual QWidget* FrameWidget() = 0;
+};
+
+class CFotaviMovView : public QWidget, public IMovieSeekTarget {
+ public:
+  CFotaviMovView(CFotaviMovApp* app, CFotaviMovDoc* doc, IMovFrameHost* frame, CSliderDialogBar* slider,
+                 QWidget* parent = nullptr);
+  ~CFotaviMovView() override;  // OnDestroy
+
+  // Live picture.
+  BOOL StartSemiAnimation();
+  void StopSemiAnimation();
+  void OnDeviceGone();
+  void SetLiveSize();
+  BOOL IsSemiAnimation() const { return m_pLive != nullptr; }
+  CSemiAnimationThread* GetLiveThread() const { return m_pLive.get(); }
+
+  // Recording.
+  BOOL StartMakeMovie(const MAKEMOVIEPARAM& param);
+  void StopMakeMovie(BOOL notify);
+  BOOL IsRecording() const { return m_pRecord != nullptr; }
+  void SetMeasureWnd(HWND window) { m_hMeasureWnd = window; }
+  HWND GetMeasureWnd() const { return m_hMeasureWnd; }
+  // The last recording's figures (tests, the benchmark).
+  uint64_t LastFrameCount() const { return m_nLastFrames; }
+  uint64_t LastRepeatedCount() const { return m_nLastRepeated; }
+  const std::string& LastError() const { return m_strLastError; }
+  // Counts recordings that ended, however they ended.
+  unsigned RecordingsEnded() const { return m_nEnded; }
+  bool IsLimitTimerActive() const { return m_LimitTimer.isActive(); }
+  int LimitTimerInterval() const { return m_LimitTimer.interval(); }
+
+  // Playback.
+  BOOL MovieInitialize();
+  void PlayMovie();
+  void PauseMovie();
+  void StopMovie();
+  void CloseMovie();
+  void SeekMovie(int percent, UINT mouseMessage) override;
+  BOOL IsMoviePaused() const;
+  BOOL IsMovieOpen() const { return m_pPlayer != nullptr; }
+  void SetMovieSize();
+  void ClearView() { update(); }
+  void InvalidateMovie() {
+    if (m_pPlayer) update();
+  }
+
+  HWND GetSafeHwnd() const { return m_hWnd; }
+  unsigned long long PaintedFrames() const { return m_nPainted; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT RecordProc(HWND hwnd, UINT msg);
+  void OnSemiAnimationError(WPARAM code);
+  void OnMovieRecReady();
+  void OnMakeMovieFrameDone();
+  void OnMovieRecEnd();
+  void OnMakeMovieError();
+  void PostMeasurementResult(bool withRecord, DWORD pictures);
+  void EndRecording();  // joins and frees the thread, ends the notify window
+  void KillClocks();
+  bool JoinRecording(const char* function);
+  void RequestMeasureFrame();
+  HDIBSECTION CopyLivePicture(LONG width, LONG height);
+  QSize FitToScreen(QSize size) const;
+  QSize FitToAspect(QSize size) const;
+
+  CFotaviMovApp* m_pApp;
+  CFotaviMovDoc* m_pDoc;
+  IMovFrameHost* m_pFrame;
+  CSliderDialogBar* m_pSlider;
+  HWND m_hWnd = nullptr;
+
+  std::unique_ptr<CMoviePlay> m_pPlayer;
+  CMovieVideoWindow* m_pVideo = nullptr;
+
+  std::shared_ptr<CEvent> m_pWaitEvent;  // "SemiAnimationWaitEvent"
+  std::unique_ptr<CSemiAnimationThread> m_pLive;
+  unsigned long long m_nPainted = 0;
+
+  std::unique_ptr<CMakeMovieThread> m_pRecord;
+  std::unique_ptr<CFramePacer> m_pPacer;
+  HWND m_hRecordWnd = nullptr;  // this recording's notify window
+  LONG m_nRecWidth = 640;
+  LONG m_nRecHeight = 512;
+  DWORD m_dwFrameRate = 10;
+  int m_nLimitMode = RECCOND_NONE;
+  uint64_t m_nLimit = 0;
+  HWND m_hMeasureWnd = nullptr;
+  QTimer m_LimitTimer;  // window timer 4
+  qint64 m_nLimitDeadlineMs = 0;  // steady clock
+
+  uint64_t m_nLastFrames = 0;
+  uint64_t m_nLastRepeated = 0;
+  std::string m_strLastError;
+  unsigned m_nEnded = 0;
+};
+
+// A 24-bit bottom-up bitmap of `image` (null for a null image).
+HDIBSECTION DibFromImage(const QImage& image);

@@ -1,0 +1,102 @@
+// The main frame's enabling rules and the measurement's result rule, as
+// tables.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "MovFrameRules.h"
+
+namespace {
+
+struct RateCase {
+  const char* name;
+  uint64_t frames;
+  DWORD pictures;
+  DWORD rate;
+};
+
+class MeasuredRate : public ::testing::TestWithParam<RateCase> {};
+
+TEST_P(MeasuredRate, IsTheSmallerOfWritingAndCamera) {
+  EXPECT_EQ(MeasuredFrameRate(GetParam().frames, GetParam().pictures), GetParam().rate);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, MeasuredRate,
+    ::testing::Values(RateCase{"WritingAndCameraGiveTheSmaller", 150, 120, 12},
+                      RateCase{"NeverReachesTheFieldMaximum", 250, 400, 19},
+                      RateCase{"FifteenFramesGiveOne", 15, 400, 1},
+                      RateCase{"NoPictureGivesOne", 150, 0, 1},
+                      RateCase{"NoFrameGivesOne", 0, 0, 1},
+                      RateCase{"TwentyPerSecondGivesNineteen", 200, 200, 19},
+                      RateCase{"TwoPerSecondGivesOne", 20, 200, 1},
+                      RateCase{"CameraSlowerThanWriting", 190, 35, 3},
+                      // Only the low 32 bits of the frame count are taken.
+                      RateCase{"HighBitsOfTheFrameCountAreDropped", (uint64_t(1) << 32) + 150, 120, 12}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(MeasurementFile, LiesInThePrivateWorkFolder) {
+  setenv("FOTAVI_WORK_DIR", ::testing::TempDir().c_str(), 1);
+  const std::string path = MeasurementFilePath();
+  ASSERT_FALSE(path.empty());
+  EXPECT_EQ(path.substr(path.size() - 16), "/measurement.avi");
+}
+
+// One state: device open, live picture, recording, movie open, record allowed.
+struct EnableCase {
+  const char* name;
+  MOVFRAMESTATE state;
+  UINT id;
+  bool enabled;
+};
+
+class CommandEnabled : public ::testing::TestWithParam<EnableCase> {};
+
+TEST_P(CommandEnabled, FollowsTheFrameRules) {
+  EXPECT_EQ(MovCommandEnabled(GetParam().id, GetParam().state), GetParam().enabled);
+}
+
+constexpr MOVFRAMESTATE kNoDevice{false, false, false, false, false};
+constexpr MOVFRAMESTATE kIdle{true, false, false, false, false};
+constexpr MOVFRAMESTATE kLive{true, true, false, false, false};
+constexpr MOVFRAMESTATE kLiveAllowed{true, true, false, false, true};
+constexpr MOVFRAMESTATE kRecording{true, true, true, false, true};
+constexpr MOVFRAMESTATE kMovie{true, false, false, true, false};
+constexpr MOVFRAMESTATE kAllowedWithoutLive{true, false, false, false, true};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CommandEnabled,
+    ::testing::Values(
+        EnableCase{"RecordNeedsTheLivePicture", kAllowedWithoutLive, ID_MOV_RECORD, false},
+        EnableCase{"RecordNeedsTheAllowedFlag", kLive, ID_MOV_RECORD, false},
+        EnableCase{"RecordWithLiveAndFlag", kLiveAllowed, ID_MOV_RECORD, true},
+        EnableCase{"StopWhileRecording", kRecording, ID_MOV_MOVIE_STOP, true},
+        EnableCase{"StopWithAMovie", kMovie, ID_MOV_MOVIE_STOP, true},
+        EnableCase{"StopGreyedOtherwise", kLiveAllowed, ID_MOV_MOVIE_STOP, false},
+        EnableCase{"PlayOnlyWithAMovie", kLive, ID_MOV_MOVIE_PLAY, false},
+        EnableCase{"PlayWithAMovie", kMovie, ID_MOV_MOVIE_PLAY, true},
+        EnableCase{"PauseWithAMovie", kMovie, ID_MOV_MOVIE_PAUSE, true},
+        EnableCase{"CloseOnlyWithAMovie", kIdle, ID_MOV_MOVIE_CLOSE, false},
+        EnableCase{"SettingsWithTheCamera", kIdle, ID_MOV_SETTING, true},
+        EnableCase{"SettingsNotWhileRecording", kRecording, ID_MOV_SETTING, false},
+        EnableCase{"SettingsNotWithAMovie", kMovie, ID_MOV_SETTING, false},
+        EnableCase{"SettingsNotWithoutTheCamera", kNoDevice, ID_MOV_SETTING, false},
+        EnableCase{"StartWithTheCamera", kIdle, ID_MOV_LIVE_START, true},
+        EnableCase{"StartGreyedWhileLive", kLive, ID_MOV_LIVE_START, false},
+        EnableCase{"StartNotWithoutTheCamera", kNoDevice, ID_MOV_LIVE_START, false},
+        EnableCase{"LiveStopOnlyWhileLive", kIdle, ID_MOV_LIVE_STOP, false},
+        EnableCase{"LiveStopWhileLive", kLive, ID_MOV_LIVE_STOP, true},
+        EnableCase{"RemoteControlWithTheCamera", kIdle, ID_MOV_REMOTE_CONTROL, true},
+        EnableCase{"RemoteControlNotWithoutTheCamera", kNoDevice, ID_MOV_REMOTE_CONTROL, false},
+        EnableCase{"ViewSizeAlways", kNoDevice, ID_MOV_VIEW_SIZE_50, true},
+        EnableCase{"OpenAlways", kRecording, ID_MOV_MOVIE_OPEN, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ViewSize, PercentOfTheCommand) {
+  EXPECT_EQ(ViewSizePercent(ID_MOV_VIEW_SIZE_200), 200);
+  EXPECT_EQ(ViewSizePercent(ID_MOV_VIEW_SIZE_100), 100);
+  EXPECT_EQ(ViewSizePercent(ID_MOV_VIEW_SIZE_50), 50);
+  EXPECT_EQ(ViewSizePercent(ID_MOV_VIEW_SIZE_FIT), 100);
+}
+
+}  // namespace
