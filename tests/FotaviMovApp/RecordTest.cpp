@@ -4,6 +4,7 @@
 // outside tools (ffprobe, mediainfo, gst-discoverer-1.0).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -163,6 +164,43 @@ TEST_P(TimedRecording, UnplugEndsItWithACompleteFile) {
   EXPECT_GT(written, 0);
   if (HaveTool("ffprobe")) EXPECT_EQ(FfprobeFrames(output), written);
   ExpectGStreamerReads(output, written);
+}
+
+// An AVI writer that takes every frame but cannot complete its file.
+class UncompletableAvi : public IAviWriter {
+ public:
+  explicit UncompletableAvi(std::atomic<int>* added) : m_pAdded(added) {}
+  void SetMaxFileSize(uint64_t) override {}
+  void SetRecCondition(int, uint64_t) override {}
+  long Initialize(const std::string&, DWORD) override { return 0; }
+  int AddFrame(const CDibSection*) override {
+    ++*m_pAdded;
+    return AVI_ADD_WRITTEN;
+  }
+  BOOL Close() override { return FALSE; }
+  std::string GetErrorMessage() const override { return "The file could not be completed."; }
+
+ private:
+  std::atomic<int>* m_pAdded;
+};
+
+// Stop of a recording whose file cannot be completed shows the writer's
+// text: the thread's own notice goes to a window the stop has destroyed.
+TEST_F(MovRecording, StopOfAFileThatCannotBeCompletedShowsItsText) {
+  WriteSettings(COMPRESS_AVI, RECCOND_NONE, 0, Dir() + "/uncompletable.avi");
+  ASSERT_TRUE(Start());
+  StartLive();
+  std::atomic<int> added{0};
+  CMovieWriterFactory factory;
+  factory.makeAvi = [&added] { return std::unique_ptr<IAviWriter>(new UncompletableAvi(&added)); };
+  View()->SetWriterFactory(factory);
+  Main()->OnRecord();
+  ASSERT_TRUE(View()->IsRecording());
+  ASSERT_TRUE(WaitFor([&] { return added.load() >= 2 || !View()->IsRecording(); }, 30000));
+  Main()->OnMovieStop();
+  EXPECT_FALSE(View()->IsRecording());
+  ASSERT_EQ(ui.Texts().size(), 1u);
+  EXPECT_EQ(ui.Texts()[0], "The file could not be completed.");
 }
 
 // Record over an existing file asks first; Cancel records nothing and keeps it.

@@ -281,7 +281,7 @@ BOOL CFotaviMovView::StartMakeMovie(const MAKEMOVIEPARAM& param) {
     MovMessageBox(IDS_MOV_INTERNAL_ERROR);
     return FALSE;
   }
-  m_pRecord = std::make_unique<CMakeMovieThread>();
+  m_pRecord = std::make_unique<CMakeMovieThread>(m_WriterFactory);
   m_nLimitMode = param.recCondition;
   m_nLimit = param.recLimit;
   m_dwFrameRate = param.frameRate;
@@ -397,6 +397,7 @@ void CFotaviMovView::StopMakeMovie(BOOL notify) {
   // A thread still waiting for the first picture sees the stop between its
   // wait's slices; setting the event releases it at once.
   if (m_pWaitEvent) m_pWaitEvent->Set();
+  const bool measuring = m_hMeasureWnd != nullptr;
   if (m_hMeasureWnd) {
     m_pRecord->SetAcceptFrames(FALSE);
     m_pRecord->PostStop();
@@ -415,6 +416,10 @@ void CFotaviMovView::StopMakeMovie(BOOL notify) {
   }
   m_strLastError = m_pRecord->GetErrorMessage();
   EndRecording();
+  // The thread's own error notice went to the recording's window, which is
+  // gone now: a file that could not be completed (or an error not handled
+  // yet) is shown here, so that a failed recording never looks finished.
+  if (notify && !measuring && !m_strLastError.empty()) MovMessageBoxText(m_strLastError);
 }
 
 void CFotaviMovView::OnMovieRecEnd() {

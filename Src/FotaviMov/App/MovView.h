@@ -74,6 +74,8 @@ class CFotaviMovView : public QWidget, public IMovieSeekTarget {
   uint64_t LastFrameCount() const { return m_nLastFrames; }
   uint64_t LastRepeatedCount() const { return m_nLastRepeated; }
   const std::string& LastError() const { return m_strLastError; }
+  // The writers the next recordings use (the real ones unless replaced).
+  void SetWriterFactory(CMovieWriterFactory factory) { m_WriterFactory = std::move(factory); }
   // Counts recordings that ended, however they ended.
   unsigned RecordingsEnded() const { return m_nEnded; }
   bool IsLimitTimerActive() const { return m_LimitTimer.isActive(); }
@@ -132,6 +134,7 @@ class CFotaviMovView : public QWidget, public IMovieSeekTarget {
   unsigned long long m_nPainted = 0;
 
   std::unique_ptr<CMakeMovieThread> m_pRecord;
+  CMovieWriterFactory m_WriterFactory = CMovieWriterFactory::Default();
   std::unique_ptr<CFramePacer> m_pPacer;
   HWND m_hRecordWnd = nullptr;  // this recording's notify window
   LONG m_nRecWidth = 640;
