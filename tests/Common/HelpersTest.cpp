@@ -1,5 +1,6 @@
 // Settings access, installer values, the single-instance mutex across
 // processes, folders and numbers.
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -143,8 +144,15 @@ TEST_F(HelpersTest, AppMutexThatCannotBeMadeIsFailureWithNoHandle) {
 TEST_F(HelpersTest, AppMutexOfAnotherUserIsAccessDenied) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to start the probe as another user";
   if (::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv is missing: cannot run as another user";
+  const std::string runAs = "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  // The probe and the libraries beside it must be reachable for that user
+  // (a build below a folder of mode 0700, such as a private /tmp, is not).
+  const std::string probe = ProbePath();
+  const std::string probeFolder = probe.substr(0, probe.rfind('/'));
+  if (std::system((runAs + "/usr/bin/test -x '" + probe + "' -a -r '" + probeFolder + "/libFotaviPlatform.so'").c_str()) != 0)
+    GTEST_SKIP() << "the build folder " << probeFolder << " is not reachable for uid 65534";
   int held = -1;
-  FILE* child = StartHoldingProbe("/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups ", root_, &held);
+  FILE* child = StartHoldingProbe(runAs, root_, &held);
   ASSERT_NE(nullptr, child);
   ASSERT_EQ(APPMUTEX_CREATED, held) << "the other user's probe holds the mutex";
   std::unique_ptr<CNamedMutex> mine;
