@@ -20,30 +20,41 @@
 
 // ------------------------------------------------------------ CCnvPlogressDlg
 
+CProgressControls BuildProgressControls(QDialog* dialog) {
+  dialog->setWindowTitle(QObject::tr("File Conversion"));
+  CProgressControls c{};
+  c.first = new QLabel(QObject::tr("Converting File..."), dialog);
+  c.progress = new QProgressBar(dialog);
+  c.progress->setRange(0, 100);
+  c.progress->setTextVisible(false);
+  c.second = new QLabel(QObject::tr("Number of converted files:"), dialog);
+  c.count = new QLabel(QStringLiteral("0 / 0"), dialog);
+  c.count->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  c.cancel = new QPushButton(QObject::tr("Cancel"), dialog);
+  auto* layout = new QVBoxLayout(dialog);
+  layout->addWidget(c.first);
+  layout->addWidget(c.progress);
+  auto* row = new QHBoxLayout;
+  row->addWidget(c.second);
+  row->addStretch(1);
+  row->addWidget(c.count);
+  layout->addLayout(row);
+  layout->addWidget(c.cancel, 0, Qt::AlignHCenter);
+  dialog->setMinimumWidth(340);
+  return c;
+}
+
 CCnvPlogressDlg::CCnvPlogressDlg(QWidget* owner, int* running)
     : QDialog(owner), m_pRunning(running), m_pOwner(owner) {
   // A window of its owner's (so a modal owner does not block it), modeless.
   setModal(false);
-  setWindowTitle(tr("File Conversion"));
-  m_pFirst = new QLabel(tr("Converting File..."), this);
-  m_pProgress = new QProgressBar(this);
-  m_pProgress->setRange(0, 100);
-  m_pProgress->setTextVisible(false);
-  m_pSecond = new QLabel(tr("Number of converted files:"), this);
-  m_pCount = new QLabel(QStringLiteral("0 / 0"), this);
-  m_pCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  m_pCancel = new QPushButton(tr("Cancel"), this);
+  const CProgressControls controls = BuildProgressControls(this);
+  m_pFirst = controls.first;
+  m_pProgress = controls.progress;
+  m_pSecond = controls.second;
+  m_pCount = controls.count;
+  m_pCancel = controls.cancel;
   connect(m_pCancel, &QPushButton::clicked, this, &CCnvPlogressDlg::reject);
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(m_pFirst);
-  layout->addWidget(m_pProgress);
-  auto* row = new QHBoxLayout;
-  row->addWidget(m_pSecond);
-  row->addStretch(1);
-  row->addWidget(m_pCount);
-  layout->addLayout(row);
-  layout->addWidget(m_pCancel, 0, Qt::AlignHCenter);
-  setMinimumWidth(340);
 }
 
 CCnvPlogressDlg::~CCnvPlogressDlg() { Close(); }

@@ -17,6 +17,21 @@ class QProgressBar;
 class QPushButton;
 class QTreeWidget;
 
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+// The controls of a batch's progress window, laid out alike for the card
+// transfer and the conversion: the step text, the bar, the count, Cancel.
+struct CProgressControls {
+  QLabel* first;
+  QProgressBar* progress;
+  QLabel* second;
+  QLabel* count;
+  QPushButton* cancel;
+};
+CProgressControls BuildProgressControls(QDialog* dialog);
+
 // The modeless progress window of a job that runs on the GUI thread and
 // pumps it between steps; Cancel clears the caller's running flag.
 class CCnvPlogressDlg : public QDialog {

@@ -61,26 +61,13 @@ bool CardReady() {
 // ------------------------------------------------------------ CPlogressDlg
 
 CPlogressDlg::CPlogressDlg(QWidget* parent, CConvertWorker* worker) : QDialog(parent), m_pWorker(worker) {
-  setWindowTitle(tr("File Conversion"));
-  m_pFirst = new QLabel(tr("Converting File..."), this);
-  m_pProgress = new QProgressBar(this);
-  m_pProgress->setRange(0, 100);
-  m_pProgress->setTextVisible(false);
-  m_pSecond = new QLabel(tr("Number of converted files:"), this);
-  m_pCount = new QLabel(QStringLiteral("0 / 0"), this);
-  m_pCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  m_pCancel = new QPushButton(tr("Cancel"), this);
+  const CProgressControls controls = BuildProgressControls(this);
+  m_pFirst = controls.first;
+  m_pProgress = controls.progress;
+  m_pSecond = controls.second;
+  m_pCount = controls.count;
+  m_pCancel = controls.cancel;
   connect(m_pCancel, &QPushButton::clicked, this, &CPlogressDlg::OnBnClickedCancel);
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(m_pFirst);
-  layout->addWidget(m_pProgress);
-  auto* row = new QHBoxLayout;
-  row->addWidget(m_pSecond);
-  row->addStretch(1);
-  row->addWidget(m_pCount);
-  layout->addLayout(row);
-  layout->addWidget(m_pCancel, 0, Qt::AlignHCenter);
-  setMinimumWidth(340);
   // The end of the run comes as a platform message from the worker's host.
   m_hWnd = CreateWindowTarget(
       [this](HWND, UINT msg, WPARAM wParam, LPARAM) -> LRESULT {
