@@ -235,8 +235,13 @@ void CSlidePlayList::mousePressEvent(QMouseEvent* event) {
 
 bool CSlidePlayList::eventFilter(QObject* watched, QEvent* event) {
   if (watched == m_pCombo && event->type() == QEvent::FocusOut) {
-    // The drop-down's own pop-up takes the focus without ending the editing.
-    if (static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) EndEdit();
+    // The drop-down's own list takes the focus twice as it opens: first as a
+    // pop-up, then its item view is focused with an ordinary reason. Neither
+    // ends the editing; the focus comes back to the box when the list closes.
+    const QWidget* list = m_pCombo->view() ? m_pCombo->view()->window() : nullptr;
+    const QWidget* to = QApplication::focusWidget();
+    const bool toOwnList = list && list != window() && to && (to == list || list->isAncestorOf(to));
+    if (static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason && !toOwnList) EndEdit();
   } else if (watched == header()->viewport() && event->type() == QEvent::MouseButtonPress) {
     setFocus(Qt::MouseFocusReason);
     EndEdit();
