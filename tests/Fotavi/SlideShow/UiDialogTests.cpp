@@ -11,6 +11,7 @@
 #include <QAbstractItemView>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyleOptionComboBox>
 #include <QTest>
 
 #include "CardFixture.h"
@@ -385,6 +386,67 @@ TEST_F(SlideShowTest, TheDropDownOpensItsListOverTheCellAndTheClickedItemIsStore
   EXPECT_EQ(CardFile("PLAYLIST.TXT"), CardPath("100ABCDE", 1) + ",SE20,SI4\r\n" + CardPath("100ABCDE", 2) +
                                           ",SE14,SI0\r\n");
   EXPECT_TRUE(ui_.texts.empty());
+}
+
+// Notes the play order's client width as the dialog's first show begins:
+// the size the layout has given the list, before the preview becomes 4:3.
+class FirstShowWidth : public QObject {
+ public:
+  FirstShowWidth(QWidget* dialog, CSlidePlayList* list) : list_(list) { dialog->installEventFilter(this); }
+  int width = -1;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Show && width < 0) width = list_->viewport()->width();
+    return false;
+  }
+
+ private:
+  CSlidePlayList* list_;
+};
+
+// The columns get their shares of the laid-out list (FileName 48 %, Effect
+// 28 %, Interval 20 %), and in them every text is shown whole: the names,
+// the labels, and the drop-down over a cell with its longest item.
+TEST_F(SlideShowTest, TheColumnsTakeTheirSharesOfTheLaidOutListAndShowTheirTexts) {
+  PutPictures("100ABCDE", 3);
+  PutCardFile("PLAYLIST.TXT", CardPath("100ABCDE", 1) + ",SE17,SI4\r\n" + CardPath("100ABCDE", 2) + ",SE10,SI2\r\n" +
+                                  CardPath("100ABCDE", 3) + ",SE3,SI0\r\n");
+  ASSERT_TRUE(StartCamera());
+  CardHost().device = device_;
+  dialog_ = std::make_unique<CSlideShow>();
+  FirstShowWidth laidOut(dialog_.get(), List());
+  dialog_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(dialog_.get()));
+  ASSERT_TRUE(WaitFor([&] { return List()->topLevelItemCount() == 3 && !Thumbs()->IsLoading(); }));
+  ASSERT_GT(laidOut.width, 0);
+  const int share[] = {48, 28, 20};
+  QHeaderView* header = List()->header();
+  for (int column = 0; column < 3; ++column) {
+    SCOPED_TRACE(column);
+    EXPECT_EQ(header->sectionSize(column), laidOut.width * share[column] / 100);
+    EXPECT_LE(header->sectionSizeHint(column), header->sectionSize(column));
+    EXPECT_LE(static_cast<QAbstractItemView*>(List())->sizeHintForColumn(column), header->sectionSize(column));
+  }
+  // The drop-down over each Effect and Interval cell shows its current text
+  // and its longest item whole.
+  for (int row = 0; row < 3; ++row) {
+    for (int column : {CSlidePlayList::ColumnEffect, CSlidePlayList::ColumnInterval}) {
+      SCOPED_TRACE(row * 10 + column);
+      QComboBox* box = ClickCell(row, column);
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(box->currentText(), List()->topLevelItem(row)->text(column));
+      QStyleOptionComboBox option;
+      option.initFrom(box);
+      option.editable = false;
+      const int field =
+          box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box).width();
+      int longest = 0;
+      for (int i = 0; i < box->count(); ++i)
+        longest = std::max(longest, box->fontMetrics().horizontalAdvance(box->itemText(i)));
+      EXPECT_GE(field, longest);
+    }
+  }
 }
 
 TEST_F(SlideShowTest, CancelWritesNothingAndAFailedRegisterIsShownAndStillCloses) {
