@@ -241,4 +241,6 @@ INSTANTIATE_TEST_SUITE_P(Tools, EndToEndCardTools,
                                            CardToolCase{"ViewerWithCard", ID_TOOL_VIEWER, true},
                                            CardToolCase{"TransferWithCard", ID_TOOL_TRANSFER, true},
                                            CardToolCase{"SlideShowWithCard", ID_TOOL_SLIDESHOW, true}),
-                         [](const ::testing::TestParamInfo<CardToolCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<CardToolCase>& info) {
+                           return std::string(info.param.name);
+                         });
