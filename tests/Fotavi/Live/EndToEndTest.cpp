@@ -172,6 +172,7 @@ struct CardToolCase {
   int id;
   bool card;
 };
+void PrintTo(const CardToolCase& c, std::ostream* os) { *os << c.name; }
 
 class EndToEndCardTools : public EndToEnd, public ::testing::WithParamInterface<CardToolCase> {
  protected:

@@ -194,6 +194,8 @@ struct MalformedCase {
   size_t rows;
   bool warned;
 };
+// Named by the case: gtest would print the bytes, padding included.
+void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.name; }
 
 class MalformedPlaylist : public SlideShowTest, public ::testing::WithParamInterface<MalformedCase> {};
 
@@ -268,6 +270,7 @@ struct MoveCase {
   int selectedAfter;  // -1: none / not checked
   bool error;
 };
+void PrintTo(const MoveCase& c, std::ostream* os) { *os << c.name; }
 
 const std::vector<std::string> kUnmoved{"ABCD0001/1", "ABCD0002/2", "ABCD0003/3"};
 
