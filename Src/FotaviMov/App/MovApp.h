@@ -13,7 +13,7 @@
 
 #include "Common/ControlDialog.h"
 #include "Common/Jpeg.h"
-#include "Common/OutsideCodec.h"
+#include "Common/ProgramStartup.h"
 #include "Driver/FotaviZ5.dll/FotaviZ5.h"
 #include "Platform/Sync.h"
 #include "Platform/Types.h"
@@ -56,41 +56,37 @@ class CFotaviMovApp {
   void SetDeviceLibraryName(const std::string& name) { m_strDeviceLibrary = name; }
   void SetMutexName(const std::string& name) { m_strMutexName = name; }
 
-  CDeviceInterface* GetDevice() const { return m_pDevice; }
+  CDeviceInterface* GetDevice() const { return m_DeviceLibrary.Device(); }
   CControlDialog* GetControlDialog() const { return m_pControlDialog.get(); }
   IMovMainFrame* GetMainFrame() const { return m_pMainFrame.get(); }
-  const CJpeg& GetJpeg() const { return m_Jpeg; }
+  const CJpeg& GetJpeg() const { return m_Codec.Jpeg(); }
   const std::string& GetHelpPath() const { return m_strHelpPath; }
-  HMODULE GetDeviceModule() const { return m_hDeviceDll; }
-  HMODULE GetCodecModule() const { return m_hJpegDll; }
-  PFN_FNCLOADJPEGW GetLoadJpegEntry() const { return m_pfnLoadJpeg; }
-  PFN_FNCGETJPEGINFOW GetJpegInfoEntry() const { return m_pfnGetJpegInfo; }
+  HMODULE GetDeviceModule() const { return m_DeviceLibrary.Module(); }
+  HMODULE GetCodecModule() const { return m_Codec.Module(); }
+  PFN_FNCLOADJPEGW GetLoadJpegEntry() const { return m_Codec.LoadEntry(); }
+  PFN_FNCGETJPEGINFOW GetJpegInfoEntry() const { return m_Codec.InfoEntry(); }
   bool HoldsAppMutex() const { return m_pAppMutex != nullptr; }
 
   static CFotaviMovApp* Instance();
 
  private:
-  void ForgetJpegEntryPoints();
-  // Frees the device library after a failed bind and forgets it.
-  void DropDeviceLibrary();
-
-  PFN_FNCLOADJPEGW m_pfnLoadJpeg = nullptr;
-  PFN_FNCGETJPEGINFOW m_pfnGetJpegInfo = nullptr;
-  CDeviceInterface* m_pDevice = nullptr;
-  HMODULE m_hDeviceDll = nullptr;
+  // The device library and the outside codec, this program's way: it never
+  // writes JPEG files, so no save entry of the codec is bound.
+  CDeviceLibrary m_DeviceLibrary;
   std::unique_ptr<CControlDialog> m_pControlDialog;
-  HMODULE m_hJpegDll = nullptr;
+  COutsideCodecLibrary m_Codec;
 
-  PFN_RELEASEINSTANCE m_pfnReleaseInstance = nullptr;
   std::unique_ptr<CNamedMutex> m_pAppMutex;
   std::unique_ptr<IMovMainFrame> m_pMainFrame;
   std::unique_ptr<QtMessagePump> m_pPump;
-  CJpeg m_Jpeg;
   std::string m_strHelpPath;
   std::string m_strDeviceLibrary = FOTAVI_DEVICE_LIBRARY;
   std::string m_strMutexName;
   FrameFactory m_FrameFactory;
 };
+
+// How this program words its start-up failures.
+extern const StartupWords kMovStartupWords;
 
 // The codec of the running application (the built-in one without an application).
 const CJpeg& MovJpeg();
