@@ -15,7 +15,7 @@ namespace fotavi::test {
 
 class FakeDevice : public ScriptedDevice {
  public:
-  FakeDevice() : ScriptedDevice(5) {}
+  FakeDevice() : ScriptedDevice(5, DataOnReturn::TakenByTheClient) {}
   ~FakeDevice() override { quitting_.store(true); }
 
   // ---- script

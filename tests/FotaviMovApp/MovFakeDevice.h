@@ -15,7 +15,7 @@ using fotavi::test::Reply;
 
 class MovFakeDevice : public fotavi::test::ScriptedDevice {
  public:
-  MovFakeDevice() : ScriptedDevice(2) {}
+  MovFakeDevice() : ScriptedDevice(2, DataOnReturn::FreedByTheClient) {}
 
   // ---- script
   void Script(std::initializer_list<Reply> replies) {

@@ -29,7 +29,8 @@ HGLOBAL CopyToGlobal(const std::string& bytes) {
   return h;
 }
 
-ScriptedDevice::ScriptedDevice(int delayMs) : replyDelayMs(delayMs), frame(MakeJpeg(1024, 768)) {
+ScriptedDevice::ScriptedDevice(int delayMs, DataOnReturn dataOnReturn)
+    : replyDelayMs(delayMs), frame(MakeJpeg(1024, 768)), dataOnReturn_(dataOnReturn) {
   dispatcher_ = std::make_unique<CPlatformThread>(
       [this] { RunMessageLoop([this](const MSG& m) { Dispatch(m); }); }, false, "FakeDispatcher");
   worker_ = std::thread([this] { Worker(); });
@@ -56,8 +57,7 @@ void ScriptedDevice::Dispatch(const MSG& m) {
   auto* r = reinterpret_cast<DEVICE_RSP*>(m.lParam);
   std::lock_guard<std::mutex> g(lock_);
   if (!outstanding_.erase(r)) return;
-  // The client frees the data block; a block still attached is a leak.
-  if (r->pData) {
+  if (r->pData && dataOnReturn_ == DataOnReturn::FreedByTheClient) {
     GlobalFree(static_cast<HGLOBAL>(r->pData));
     ++returnedWithData;
   }

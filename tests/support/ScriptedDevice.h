@@ -37,6 +37,12 @@ enum class Reply {
 
 class ScriptedDevice : public CDeviceInterface {
  public:
+  // Who holds a reply's data block once the client has the record: the
+  // library deletes only the record. A client may take the block and hand the
+  // record back with it still named, or free it and hand the record back
+  // clean, when a block still named is a leak.
+  enum class DataOnReturn { TakenByTheClient, FreedByTheClient };
+
   ~ScriptedDevice() override;
 
   // ---- script
@@ -48,7 +54,9 @@ class ScriptedDevice : public CDeviceInterface {
   // ---- observations
   std::atomic<int> repliesPosted{0};
   std::atomic<int> handedBack{0};
-  std::atomic<int> returnedWithData{0};  // records handed back with their data block still attached
+  // Records handed back with their data block still attached, where the
+  // client must have freed it (the block is freed then, and counted).
+  std::atomic<int> returnedWithData{0};
   size_t Outstanding() const;            // lent and not yet back
   std::string frame;                     // the JPEG of Good replies
 
@@ -64,7 +72,7 @@ class ScriptedDevice : public CDeviceInterface {
   BOOL bRequest(CRequestParam*, DWORD* e) override { return Unused(e); }
 
  protected:
-  explicit ScriptedDevice(int delayMs);
+  ScriptedDevice(int delayMs, DataOnReturn dataOnReturn);
 
   static BOOL Unused(DWORD* e) {
     if (e) *e = ERR_FOTAVI_REQUEST;
@@ -85,6 +93,7 @@ class ScriptedDevice : public CDeviceInterface {
   void Worker();
   void Dispatch(const MSG& m);
 
+  const DataOnReturn dataOnReturn_;
   mutable std::mutex lock_;
   std::condition_variable cv_;
   std::deque<Reply> script_;
