@@ -21,20 +21,6 @@ namespace {
 CFotaviApp* g_pApp = nullptr;
 }  // namespace
 
-const StartupWords kFotaviStartupWords = {
-    TRC_PRE,
-    "CFotaviApp::InitInstance",
-    "CFotaviApp::LoadDll",
-    "CFotaviApp::UnloadDll",
-    "CFotaviApp::LoadJpegDll",
-    "CFotaviApp::UnloadJpegDll",
-    LibraryLogWording::ErrorCode,
-    IDS_ALREADY_LAUNCHED,
-    IDS_OTHER_USER,
-    IDS_INIT_ERROR,
-    IDS_LOADLIB_ERROR,
-};
-
 CFotaviApp* CFotaviApp::Instance() { return g_pApp; }
 
 const CJpeg& FotaviJpeg() {

@@ -30,20 +30,6 @@ bool MakeGuarded(const char* log, const char* what, Fn&& make) {
 }
 }  // namespace
 
-const StartupWords kMovStartupWords = {
-    TRC_MOV,
-    "CFotaviMovApp::InitInstance",
-    "CFotaviMovApp::LoadDll",
-    "CFotaviMovApp::UnloadDll",
-    "CFotaviMovApp::LoadJpegDll",
-    "CFotaviMovApp::UnloadJpegDll",
-    LibraryLogWording::SystemText,
-    IDS_MOV_ALREADY_LAUNCHED,
-    IDS_MOV_OTHER_USER,
-    IDS_MOV_INIT_ERROR,
-    IDS_MOV_LOADLIB_ERROR,
-};
-
 CFotaviMovApp* CFotaviMovApp::Instance() { return g_pApp; }
 
 const CJpeg& MovJpeg() {
