@@ -23,20 +23,13 @@ CFotaviApp* g_pApp = nullptr;
 
 CFotaviApp* CFotaviApp::Instance() { return g_pApp; }
 
-const CJpeg& FotaviJpeg() {
-  static const CJpeg builtIn;
-  return g_pApp ? g_pApp->GetJpeg() : builtIn;
-}
+const CJpeg& FotaviJpeg() { return CProgramApp::CurrentJpeg(); }
 
-int FotaviMessageBoxText(const std::string& text, UINT type) {
-  return ProgramMessageBox(g_pApp ? g_pApp->GetControlDialog() : nullptr, text, type);
-}
+int FotaviMessageBoxText(const std::string& text, UINT type) { return CProgramApp::CurrentMessageBox(text, type); }
 
 int FotaviMessageBox(UINT stringId, UINT type) { return FotaviMessageBoxText(LoadStringText(stringId), type); }
 
-CFotaviApp::CFotaviApp()
-    : m_DeviceLibrary(kFotaviStartupWords),
-      m_Codec(kFotaviStartupWords, COutsideCodecLibrary::Entries::LoadSaveInfo) {
+CFotaviApp::CFotaviApp() : CProgramApp(kFotaviStartupWords, COutsideCodecLibrary::Entries::LoadSaveInfo) {
   g_pApp = this;
 }
 
@@ -52,7 +45,7 @@ CDocTemplate* CFotaviApp::FindTemplate(const std::string& name) const {
 }
 
 BOOL CFotaviApp::InitInstance() {
-  const char* const kLog = kFotaviStartupWords.initLog;
+  const char* const kLog = m_Words.initLog;
   LoadFotaviStrings();
   // Icons: the desktop's theme (or the installed one) and the program's own.
   SetUpIconTheme();
@@ -61,7 +54,7 @@ BOOL CFotaviApp::InitInstance() {
   if (!m_pPump) m_pPump = std::make_unique<QtMessagePump>();
 
   // Single instance, shared with the movie program and the TWAIN source.
-  if (!TakeProgramMutex(kFotaviStartupWords, m_strMutexName, m_pControlDialog.get(), &m_pAppMutex)) return FALSE;
+  if (!TakeAppMutex()) return FALSE;
 
   try {
     m_pControlDialog = std::make_unique<CControlDialog>();
@@ -83,13 +76,13 @@ BOOL CFotaviApp::InitInstance() {
     return FALSE;
   }
 
-  if (!LoadDll(m_strDeviceLibrary)) {
+  if (!LoadDeviceLibrary()) {
     TraceLog(TRC_PRE, kLog, "The error occurred with the [LoadDll] function.");
     return FALSE;
   }
   // Without an outside codec the built-in one (libjpeg) is used.
   LoadJpegDll();
-  m_strHelpPath = GetHelpFilePath();
+  ReadHelpPath();
 
   try {
     m_pMainFrame = new CMainFrame(this);
@@ -117,22 +110,11 @@ int CFotaviApp::ExitInstance() {
     m_pMainFrame = nullptr;
     delete frame;
   }
-  UnloadDll();
-  UnloadJpegDll();
-  m_pAppMutex.reset();
-  m_pControlDialog.reset();
+  EndStartup();
   m_Templates.clear();
   m_pPump.reset();
   return 0;
 }
-
-BOOL CFotaviApp::LoadDll(const std::string& name) { return m_DeviceLibrary.Load(name, m_pControlDialog.get()); }
-
-BOOL CFotaviApp::UnloadDll() { return m_DeviceLibrary.Unload(); }
-
-BOOL CFotaviApp::LoadJpegDll() { return m_Codec.Load(); }
-
-BOOL CFotaviApp::UnloadJpegDll() { return m_Codec.Unload(); }
 
 void CFotaviApp::OnAppAbout() {
   if (m_pControlDialog) m_pControlDialog->BeginModal();
@@ -144,11 +126,12 @@ void CFotaviApp::OnAppAbout() {
 
 void CFotaviApp::OnHelp() {
   // No help viewer of its own: the help file goes to the desktop's handler.
-  if (!m_strHelpPath.empty() && QFileInfo::exists(QString::fromStdString(m_strHelpPath)) &&
-      QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(m_strHelpPath))))
+  const std::string& help = GetHelpPath();
+  if (!help.empty() && QFileInfo::exists(QString::fromStdString(help)) &&
+      QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(help))))
     return;
-  TraceLog(TRC_PRE, "CMainFrame::HtmlHelp", "The help file is not available. [%s]", m_strHelpPath.c_str());
-  FotaviMessageBoxText(m_strHelpPath.empty() ? std::string("The help file is not available.")
-                                             : "The help file is not available.\n" + m_strHelpPath,
+  TraceLog(TRC_PRE, "CMainFrame::HtmlHelp", "The help file is not available. [%s]", help.c_str());
+  FotaviMessageBoxText(help.empty() ? std::string("The help file is not available.")
+                                    : "The help file is not available.\n" + help,
                        MB_OK | MB_ICONINFORMATION);
 }

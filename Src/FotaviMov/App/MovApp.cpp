@@ -32,23 +32,15 @@ bool MakeGuarded(const char* log, const char* what, Fn&& make) {
 
 CFotaviMovApp* CFotaviMovApp::Instance() { return g_pApp; }
 
-const CJpeg& MovJpeg() {
-  static const CJpeg builtIn;
-  return g_pApp ? g_pApp->GetJpeg() : builtIn;
-}
+const CJpeg& MovJpeg() { return CProgramApp::CurrentJpeg(); }
 
-int MovMessageBoxText(const std::string& text, UINT type) {
-  return ProgramMessageBox(g_pApp ? g_pApp->GetControlDialog() : nullptr, text, type);
-}
+int MovMessageBoxText(const std::string& text, UINT type) { return CProgramApp::CurrentMessageBox(text, type); }
 
 int MovMessageBox(UINT stringId, UINT type) { return MovMessageBoxText(LoadStringText(stringId), type); }
 
 std::string MovFormatString(UINT stringId, const std::string& arg) { return FormatStringText(stringId, arg); }
 
-CFotaviMovApp::CFotaviMovApp()
-    : m_DeviceLibrary(kMovStartupWords),
-      m_Codec(kMovStartupWords, COutsideCodecLibrary::Entries::LoadInfo),
-      m_strMutexName(APP_MUTEX_NAME) {
+CFotaviMovApp::CFotaviMovApp() : CProgramApp(kMovStartupWords, COutsideCodecLibrary::Entries::LoadInfo) {
   g_pApp = this;
 }
 
@@ -58,18 +50,18 @@ CFotaviMovApp::~CFotaviMovApp() {
 }
 
 BOOL CFotaviMovApp::InitInstance() {
-  const char* const kLog = kMovStartupWords.initLog;
+  const char* const kLog = m_Words.initLog;
   LoadFotaviMovStrings();
   // Platform messages of the GUI thread (device state, the live picture's
   // notices) are delivered inside Qt's event loop.
   if (!m_pPump) m_pPump = std::make_unique<QtMessagePump>();
 
-  if (!TakeProgramMutex(kMovStartupWords, m_strMutexName, m_pControlDialog.get(), &m_pAppMutex)) return FALSE;
+  if (!TakeAppMutex()) return FALSE;
 
-  if (!LoadDll(m_strDeviceLibrary)) return FALSE;
+  if (!LoadDeviceLibrary()) return FALSE;
   // Without an outside codec the live picture is decoded with libjpeg.
   LoadJpegDll();
-  m_strHelpPath = GetHelpFilePath();
+  ReadHelpPath();
 
   if (!MakeGuarded(kLog, "CControlDialog", [this] { m_pControlDialog = std::make_unique<CControlDialog>(); }))
     return FALSE;
@@ -87,18 +79,7 @@ BOOL CFotaviMovApp::InitInstance() {
 int CFotaviMovApp::ExitInstance() {
   // The main window goes first: its destruction closes the device.
   m_pMainFrame.reset();
-  UnloadDll();
-  UnloadJpegDll();
-  m_pAppMutex.reset();
-  m_pControlDialog.reset();
+  EndStartup();
   m_pPump.reset();
   return 0;
 }
-
-BOOL CFotaviMovApp::LoadDll(const std::string& name) { return m_DeviceLibrary.Load(name, m_pControlDialog.get()); }
-
-BOOL CFotaviMovApp::UnloadDll() { return m_DeviceLibrary.Unload(); }
-
-BOOL CFotaviMovApp::LoadJpegDll() { return m_Codec.Load(); }
-
-BOOL CFotaviMovApp::UnloadJpegDll() { return m_Codec.Unload(); }
