@@ -134,8 +134,8 @@ BOOL CDeviceLibrary::Unload() {
     // The library destroys the object and clears the pointer.
     if (m_bBound) {
       if (m_Binding.release) m_Binding.release(&m_pDevice);
-    } else {
-      m_pfnRelease(&m_pDevice);  // Load keeps no device without it
+    } else if (m_pfnRelease) {  // always set: Load keeps no device without it
+      m_pfnRelease(&m_pDevice);
     }
     m_pDevice = nullptr;
   }

@@ -95,6 +95,9 @@ struct RefusalCase {
   const char* traceStart;  // the trace message begins so (error codes and texts follow)
 };
 
+// gtest prints a row by its name (not by its bytes).
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+
 class Refusal : public StartupPieces, public ::testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(Refusal, ShowsTheProgramsTextOnceAndLogsItsLine) {
@@ -171,6 +174,8 @@ struct CodecCase {
   bool bound;
   bool saveBound;
 };
+
+void PrintTo(const CodecCase& c, std::ostream* os) { *os << c.name; }
 
 class CodecEntries : public StartupPieces, public ::testing::WithParamInterface<CodecCase> {};
 
