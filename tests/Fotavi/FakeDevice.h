@@ -15,6 +15,8 @@ namespace fotavi::test {
 
 class FakeDevice : public ScriptedDevice {
  public:
+  // The live thread keeps a reply's data block and hands the record back
+  // still naming it.
   FakeDevice() : ScriptedDevice(5, DataOnReturn::TakenByTheClient) {}
   ~FakeDevice() override { quitting_.store(true); }
 

@@ -15,6 +15,8 @@ using fotavi::test::Reply;
 
 class MovFakeDevice : public fotavi::test::ScriptedDevice {
  public:
+  // The live thread frees a reply's data block before it hands the record
+  // back: a block still named then is a leak (counted in returnedWithData).
   MovFakeDevice() : ScriptedDevice(2, DataOnReturn::FreedByTheClient) {}
 
   // ---- script
