@@ -134,8 +134,12 @@ BOOL CDeviceLibrary::Unload() {
     // The library destroys the object and clears the pointer.
     if (m_bBound) {
       if (m_Binding.release) m_Binding.release(&m_pDevice);
-    } else if (m_pfnRelease) {  // always set: Load keeps no device without it
+    } else if (m_pfnRelease) {
       m_pfnRelease(&m_pDevice);
+    } else {
+      // Never reached: Load keeps no device without ReleaseInstance. The
+      // library stays, since the object may still run its code.
+      return FALSE;
     }
     m_pDevice = nullptr;
   }
