@@ -78,7 +78,8 @@ CSlideSplitFrm::CSlideSplitFrm(CSlideShow* dialog, QWidget* parent)
 }
 
 CSlideSplitFrm::~CSlideSplitFrm() {
-  // The dialog only closes once the reading has stopped (its busy rule).
+  // A read still in flight is handed back by the list's loader when it
+  // comes (the list passes it on when it goes).
   m_pThumbnail->OnDestroy();
 }
 
@@ -202,7 +203,13 @@ void CSlideShow::SizePreviewFourByThree() {
 
 bool CSlideShow::CancelLoadingInstead() {
   CSlideThumbnail* thumbnails = m_pFrame ? m_pFrame->GetThumbnail() : nullptr;
-  if (!thumbnails || !thumbnails->IsLoading()) return false;
+  if (!thumbnails) return false;
+  if (!thumbnails->IsLoading()) {
+    // A folder load posted by a reading that has just ended gives way to
+    // the button.
+    thumbnails->Loader()->DropPendingLoad();
+    return false;
+  }
   thumbnails->SetCancel();
   return true;
 }
