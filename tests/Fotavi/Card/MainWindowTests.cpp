@@ -136,7 +136,7 @@ TEST_F(MainWindowWithViewer, ClosedWhileTheViewerWaitsForACancelledRead) {
   // The close comes from a timer: it must also come while a click has not
   // returned.
   bool closeAsked = false;
-  QTimer::singleShot(150, main_, [&] {
+  QTimer::singleShot(0, main_, [&] {
     closeAsked = true;
     main_->close();
   });

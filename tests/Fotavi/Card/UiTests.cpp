@@ -562,7 +562,7 @@ TEST_F(ViewerTest, DeferredDestroyWhileAFolderWaitsForTheCancelledRead) {
   PutPictures("100ABCDE", 5);
   PutPictures("101FOTAV", 2);
   ASSERT_TRUE(Start());
-  Command("delay 0x8104 300 always");
+  Command("delay 0x8104 600 always");
   auto* viewer = new CViewerFrame();
   viewer->show();
   QPointer<CViewerFrame> alive(viewer);
@@ -573,7 +573,7 @@ TEST_F(ViewerTest, DeferredDestroyWhileAFolderWaitsForTheCancelledRead) {
   // From a handler, as the main frame's are.
   QTimer::singleShot(0, viewer, [viewer] { viewer->deleteLater(); });
   EXPECT_TRUE(WaitFor([&] { return alive.isNull(); }));
-  QTest::qWait(900);  // the reply comes (300 ms late) and goes back
+  QTest::qWait(1500);  // the reply comes (600 ms late) and goes back
   EXPECT_EQ(GlobalBlockCount(), blocksAtStart_);
   for (const std::string& path : PathsIn()) EXPECT_EQ(path.find("101FOTAV\\"), std::string::npos) << path;
   CloseCamera();
