@@ -173,6 +173,10 @@ TEST_P(FolderChangeThenEscape, StopsTheLastFolderAfterTheReadInFlight) {
 
   QTimer::singleShot(150, panes.tree, [&] { ClickFolder(panes.tree, 2); });
   ClickFolder(panes.tree, 1);
+  // The click has returned at once: nothing waited inside it for the
+  // cancelled read, let alone for the third folder's reading.
+  EXPECT_FALSE(escaped);
+  EXPECT_TRUE(panes.thumbs->IsLoading());
   ASSERT_TRUE(WaitFor([&] { return escaped && !panes.thumbs->IsLoading(); }));
   // Nothing starts again afterwards.
   Serve(2500);
