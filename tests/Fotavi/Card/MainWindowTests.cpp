@@ -2,7 +2,6 @@
 // emulator; the main window closed while the viewer is busy.
 #include <QAction>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QMenu>
 #include <QPointer>
 #include <QTest>
@@ -24,27 +23,6 @@
 namespace fotavi::test {
 namespace {
 
-class SilentUi : public IUserInterfaceService {
- public:
-  int MessageBox(HWND, const std::string& text, const std::string&, UINT) override {
-    texts.push_back(text);
-    return IDOK;
-  }
-  FileChooserResult ChooseFile(HWND, const FileChooserRequest&) override { return {}; }
-  std::string ChooseFolder(HWND, const std::string&, const std::string&) override { return {}; }
-  std::vector<std::string> texts;
-};
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 20000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
-  }
-  return true;
-}
-
 CViewerFrame* FindViewer() {
   for (QWidget* w : QApplication::topLevelWidgets())
     if (auto* viewer = qobject_cast<CViewerFrame*>(w)) return viewer;
@@ -65,11 +43,6 @@ class MainWindowWithViewer : public CardFixture {
     SetUserInterfaceService(previous_);
     CardFixture::TearDown();
   }
-  void PutPictures(const std::string& folder, int n) {
-    MakeCardFolder("DCIM/" + folder);
-    for (int i = 1; i <= n; ++i)
-      PutCardFile("DCIM/" + folder + "/ABCD000" + std::to_string(i) + ".JPG", MakeJpeg(320, 240, i));
-  }
   // The program on the emulated camera, with the viewer opened from its menu.
   // With `delayMs`, every picture read is answered that late.
   CViewerFrame* StartWithViewer(int delayMs = 0) {
@@ -83,10 +56,10 @@ class MainWindowWithViewer : public CardFixture {
                             [](CDeviceInterface** p) { *p = nullptr; }});
     if (!app_->InitInstance()) return nullptr;
     main_ = app_->GetMainFrame();
-    if (!WaitFor([&] { return main_->IsDeviceOpen() && main_->IsCommandEnabled(ID_TOOL_VIEWER); })) return nullptr;
+    if (!ServeUntil([&] { return main_->IsDeviceOpen() && main_->IsCommandEnabled(ID_TOOL_VIEWER); })) return nullptr;
     main_->GetAction(ID_TOOL_VIEWER)->trigger();
     CViewerFrame* viewer = FindViewer();
-    if (!viewer || !WaitFor([&] { return viewer->GetTreePane()->topLevelItemCount() > 0; })) return nullptr;
+    if (!viewer || !ServeUntil([&] { return viewer->GetTreePane()->topLevelItemCount() > 0; })) return nullptr;
     return viewer;
   }
   // The card files read (0x8104) from one folder.
@@ -100,7 +73,7 @@ class MainWindowWithViewer : public CardFixture {
   // After the main window has gone: no viewer, the device closed, and once
   // the camera is closed every reply block is back.
   void ExpectEverythingHandedBack() {
-    EXPECT_TRUE(WaitFor([&] { return FindViewer() == nullptr; }));
+    EXPECT_TRUE(ServeUntil([&] { return FindViewer() == nullptr; }));
     EXPECT_FALSE(main_->IsDeviceOpen());
     exchange_ = PathsIn();
     folderLists_ = CommandsIn("0x8102");
@@ -110,7 +83,7 @@ class MainWindowWithViewer : public CardFixture {
     EXPECT_EQ(GlobalBlockCount(), blocksAtStart_);
   }
 
-  SilentUi ui_;
+  AnsweringUi ui_;
   IUserInterfaceService* previous_ = nullptr;
   std::unique_ptr<CFotaviApp> app_;
   CMainFrame* main_ = nullptr;
@@ -131,7 +104,7 @@ TEST_F(MainWindowWithViewer, ClosedWhileTheViewerWaitsForACancelledRead) {
   CViewerThumbnail* list = viewer->GetThumbnailPane();
   // Loading: the first picture's read is in flight (the camera logs it only
   // when it answers).
-  ASSERT_TRUE(WaitFor([&] { return list->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return list->IsLoading(); }));
   ASSERT_EQ(ReadsIn("100AAAAA"), 0u);
   // The close comes from a timer: it must also come while a click has not
   // returned.
@@ -142,7 +115,7 @@ TEST_F(MainWindowWithViewer, ClosedWhileTheViewerWaitsForACancelledRead) {
   });
   QTreeWidgetItem* second = tree->topLevelItem(1);
   QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(second).center());
-  ASSERT_TRUE(WaitFor([&] { return closeAsked; }));
+  ASSERT_TRUE(ServeUntil([&] { return closeAsked; }));
   ExpectEverythingHandedBack();
   EXPECT_EQ(ReadsIn("100AAAAA"), 1u);
   EXPECT_EQ(ReadsIn("101BBBBB"), 0u);
@@ -155,7 +128,7 @@ TEST_F(MainWindowWithViewer, ClosedWhileTheViewersContextMenuIsOpen) {
   CViewerFrame* viewer = StartWithViewer();
   ASSERT_NE(viewer, nullptr);
   CViewerTree* tree = viewer->GetTreePane();
-  ASSERT_TRUE(WaitFor([&] { return !viewer->GetThumbnailPane()->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return !viewer->GetThumbnailPane()->IsLoading(); }));
   viewer->activateWindow();
   const size_t foldersBefore = CommandsIn("0x8102");
   bool menuShown = false;
@@ -170,7 +143,7 @@ TEST_F(MainWindowWithViewer, ClosedWhileTheViewersContextMenuIsOpen) {
   // click (which raises the context menu).
   const QPoint at = tree->viewport()->mapTo(viewer, tree->visualItemRect(tree->topLevelItem(0)).center());
   QTest::mouseClick(viewer->windowHandle(), Qt::RightButton, {}, at);
-  ASSERT_TRUE(WaitFor([&] { return closeAsked; }));
+  ASSERT_TRUE(ServeUntil([&] { return closeAsked; }));
   EXPECT_TRUE(menuShown);
   ExpectEverythingHandedBack();
   EXPECT_EQ(folderLists_, foldersBefore);  // "Refresh" did not run

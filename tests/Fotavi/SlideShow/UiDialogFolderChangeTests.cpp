@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QProgressBar>
 #include <QTest>
 #include <QTimer>
@@ -24,33 +23,6 @@
 
 namespace fotavi::test {
 namespace {
-
-class SilentUi : public IUserInterfaceService {
- public:
-  int MessageBox(HWND, const std::string& text, const std::string&, UINT) override {
-    texts.push_back(text);
-    return IDOK;
-  }
-  FileChooserResult ChooseFile(HWND, const FileChooserRequest&) override { return {}; }
-  std::string ChooseFolder(HWND, const std::string&, const std::string&) override { return {}; }
-  std::vector<std::string> texts;
-};
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 20000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
-  }
-  return true;
-}
-
-void Serve(int ms) {
-  QElapsedTimer timer;
-  timer.start();
-  while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
-}
 
 // The hide and show events of a widget, in order.
 class ShowHideLog : public QObject {
@@ -87,11 +59,6 @@ class FolderChangeThenEscape : public CardFixture, public ::testing::WithParamIn
     SetUserInterfaceService(previous_);
     CardFixture::TearDown();
   }
-  void PutPictures(const std::string& folder, int n) {
-    MakeCardFolder("DCIM/" + folder);
-    for (int i = 1; i <= n; ++i)
-      PutCardFile("DCIM/" + folder + "/ABCD000" + std::to_string(i) + ".JPG", MakeJpeg(320, 240, i));
-  }
   Panes Open() {
     QWidget* window = nullptr;
     Panes panes;
@@ -125,7 +92,7 @@ class FolderChangeThenEscape : public CardFixture, public ::testing::WithParamIn
     return GetParam() == Tool::SlideShow ? slideShow_->IsProgressShown() : viewer_->IsReadingMode();
   }
 
-  SilentUi ui_;
+  AnsweringUi ui_;
   IUserInterfaceService* previous_ = nullptr;
   CControlDialog counter_;
   std::unique_ptr<CSlideShow> slideShow_;
@@ -147,7 +114,7 @@ TEST_P(FolderChangeThenEscape, StopsTheLastFolderAfterTheReadInFlight) {
   const Panes panes = Open();
   // The first folder's first picture shows, the second one's read is in
   // flight (the dialog's playlist, read meanwhile, is in too).
-  ASSERT_TRUE(WaitFor([&] { return panes.tree->topLevelItemCount() == 3 && panes.thumbs->count() == 1; }));
+  ASSERT_TRUE(ServeUntil([&] { return panes.tree->topLevelItemCount() == 3 && panes.thumbs->count() == 1; }));
   ASSERT_TRUE(panes.thumbs->IsLoading());
 
   // The status bar (or the dialog's progress) leaves the reading mode
@@ -177,9 +144,9 @@ TEST_P(FolderChangeThenEscape, StopsTheLastFolderAfterTheReadInFlight) {
   // cancelled read, let alone for the third folder's reading.
   EXPECT_FALSE(escaped);
   EXPECT_TRUE(panes.thumbs->IsLoading());
-  ASSERT_TRUE(WaitFor([&] { return escaped && !panes.thumbs->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return escaped && !panes.thumbs->IsLoading(); }));
   // Nothing starts again afterwards.
-  Serve(2500);
+  ServeFor(2500);
   watch.stop();
   EXPECT_FALSE(panes.thumbs->IsLoading());
   EXPECT_FALSE(ReadingShown());
