@@ -65,7 +65,6 @@ class CThumbnailLoader {
   // ended. Changes meanwhile share that one load (of the folder selected
   // when it runs; `fresh` when any of them asked for it).
   void LoadWhenIdle(bool fresh);
-  bool IsLoadPending() const { return m_bLoadPending; }
   // Forgets a load that waits for the read in flight.
   void DropPendingLoad();
   // WM_THUMB_CANCEL: deletes the items and the cache of the folder in progress.
