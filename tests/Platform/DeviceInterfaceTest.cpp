@@ -246,6 +246,37 @@ TEST_F(DeviceInterfaceTest, CancelEndsAWaitingRead) {
   canceller.join();
 }
 
+// The member folder goes while its camera keeps its sockets open: the member
+// is removed, and so is an open handle's device. Status, reads and writes
+// fail, and a read that was waiting when the folder went ends failed instead
+// of waiting for its time limit (the sockets close much later).
+TEST_F(DeviceInterfaceTest, TransfersFailOnceTheMemberFolderHasGone) {
+  StartEmulator();
+  auto h = CDeviceHandle::Open(PipePath());
+  ASSERT_TRUE(h);
+  auto cmd = CommandPacket(0x8101, 10);
+  DWORD n = 0;
+  ASSERT_EQ(h->Write(cmd.data(), 32, &n, 1000), DeviceIoResult::Ok);
+  std::vector<uint8_t> buf(65536);
+  ASSERT_EQ(h->Read(buf.data(), 65536, &n, 5000), DeviceIoResult::Ok);
+  DeviceIoResult waiting = DeviceIoResult::Ok;
+  std::thread reader([&] {
+    DWORD got = 0;
+    waiting = h->Read(buf.data(), 65536, &got, 8000);
+  });
+  Sleep(200);  // the read waits
+  ASSERT_TRUE(emulator_->Command("unplug folder 30000"));
+  reader.join();
+  EXPECT_EQ(waiting, DeviceIoResult::Failed) << "the waiting read ran to its time limit";
+  uint32_t status = 0;
+  EXPECT_EQ(h->IoControl(IOCTL_FOTAVI_GET_STATUS, &status, 4, &n, 1000), DeviceIoResult::Failed);
+  EXPECT_EQ(h->Write(cmd.data(), 32, &n, 1000), DeviceIoResult::Failed);
+  EXPECT_EQ(h->Read(buf.data(), 65536, &n, 1000), DeviceIoResult::Failed);
+  EXPECT_EQ(PipePath(), "");
+  // The camera's sockets still answer a connection made before the removal.
+  ASSERT_TRUE(emulator_->Command("ping"));
+}
+
 // Waits on the calling thread's queue for a device-change broadcast.
 bool WaitForDeviceChange(DWORD timeoutMs) {
   DWORD start = GetTickCount();
