@@ -103,14 +103,14 @@ class FOTAVI_PLATFORM_API CDeviceHandle {
   // ERROR_OPERATION_ABORTED); like a time-out, this drops their connection,
   // so that the camera's answer to them is never read later.
   void Cancel();
-  // True once the member folder this handle was opened in has gone.
-  bool MemberRemoved();
 
   // How often a waiting transfer looks whether its member folder has gone.
   static constexpr DWORD kRemovalCheckMs = 100;
 
  private:
   CDeviceHandle() = default;
+  // True once the member folder this handle was opened in has gone.
+  bool MemberRemoved();
   // Waits until the connection is ready, the handle is cancelled, the member
   // is removed (Failed, ERROR_DEVICE_NOT_CONNECTED) or the time runs out.
   DeviceIoResult WaitReady(int fd, short events, DWORD timeoutMs, short* revents);
