@@ -356,6 +356,7 @@ bool Emulator::Plug(std::string* error) {
     return false;
   }
   plugged_ = folderIn_ = socketsOpen_ = true;
+  folderFd_ = open(member.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   ++generation_;
   replugAtMs_ = -1;
   Log("\"event\":\"plug\",\"path\":\"" + JsonEscape(member) + "\"");
@@ -389,7 +390,14 @@ void Emulator::FinishRemoval() {
 }
 
 void Emulator::RemoveMemberFolder() {
-  RemoveFolder(MemberPath());
+  // After its sockets closed, another camera may have cleaned the folder up
+  // and taken the name: that one's folder is not ours to remove.
+  struct stat held, there;
+  const bool ours = folderFd_ < 0 || (fstat(folderFd_, &held) == 0 && lstat(MemberPath().c_str(), &there) == 0 &&
+                                      held.st_dev == there.st_dev && held.st_ino == there.st_ino);
+  if (ours) RemoveFolder(MemberPath());
+  if (folderFd_ >= 0) close(folderFd_);
+  folderFd_ = -1;
   folderIn_ = false;
   Log("\"event\":\"folder-removed\"");
 }

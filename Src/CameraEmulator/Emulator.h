@@ -165,6 +165,7 @@ class Emulator {
 
   bool plugged_ = false;  // from the arrival until the last step of the removal
   bool folderIn_ = false;
+  int folderFd_ = -1;  // the member folder this camera made (O_PATH; its inode stays its own)
   bool socketsOpen_ = false;
   int64_t nextStepAtMs_ = -1;  // the removal's second step is due
   Removal removal_;

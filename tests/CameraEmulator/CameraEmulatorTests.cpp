@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -782,6 +783,27 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(StagedRemoval{"FolderThenSockets", "unplug folder 1500 200", true},
                       StagedRemoval{"SocketsThenFolder", "unplug sockets 1500 200", false}),
     [](const ::testing::TestParamInfo<StagedRemoval>& info) { return std::string(info.param.name); });
+
+// While the first camera's sockets are closed and its folder still waits to
+// go, a second camera may clean that folder up and arrive under the same
+// name. The first one's delayed step must leave the second one's folder be.
+TEST_F(EmulatorTest, DelayedFolderStepLeavesANewCameraOfTheSameNameAlone) {
+  ASSERT_TRUE(Launch(Options()));
+  const std::string dev = emulator_->DevicePath();
+  ASSERT_TRUE(emulator_->Command("unplug sockets 1500"));
+  EmulatorOptions o = Options();
+  o.exchangeLog.clear();
+  EmulatorProcess second(o);
+  ASSERT_TRUE(second.Start());
+  EXPECT_TRUE(WaitUntil(10000, [&] {
+    std::vector<std::string> lines = emulator_->ExchangeLog();
+    return std::any_of(lines.begin(), lines.end(),
+                       [](const std::string& l) { return l.find("\"event\":\"unplugged\"") != std::string::npos; });
+  }));
+  uint32_t ok = 0;
+  Bytes data;
+  EXPECT_TRUE(ControlCall(dev + "/control", 0x22200C, 4, &ok, &data)) << "the second camera's folder was removed";
+}
 
 // Quitting in the middle of a staged removal finishes it: nothing stays.
 TEST_F(EmulatorTest, QuitDuringAStagedRemovalFinishesIt) {
