@@ -152,10 +152,13 @@ std::unique_ptr<CDeviceHandle> CDeviceHandle::Open(const std::string& pipePath) 
   // Held open, its inode cannot be handed to a later folder of the same
   // name, so a camera put back is never taken for the one that went.
   h->memberFd_ = open(h->memberPath_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (h->memberFd_ < 0 || !isSocket(pipePath)) {
+  struct stat held;
+  if (h->memberFd_ < 0 || fstat(h->memberFd_, &held) != 0 || !isSocket(pipePath)) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
   }
+  h->memberDev_ = held.st_dev;
+  h->memberIno_ = held.st_ino;
   h->controlFd_ = connectSeqPacket(h->controlPath_);
   if (h->controlFd_ < 0) {
     SetLastError(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
@@ -179,10 +182,10 @@ CDeviceHandle::~CDeviceHandle() {
 bool CDeviceHandle::MemberRemoved() {
   if (removed_.load()) return true;
   // The folder at the member's path must still be the one the handle was
-  // opened in; a removed member never comes back to its old handles.
-  struct stat held, now;
-  if (fstat(memberFd_, &held) != 0 || held.st_nlink == 0 || stat(memberPath_.c_str(), &now) != 0 ||
-      now.st_dev != held.st_dev || now.st_ino != held.st_ino) {
+  // opened in (held open, its inode is not reused); a removed member never
+  // comes back to its old handles.
+  struct stat now;
+  if (stat(memberPath_.c_str(), &now) != 0 || now.st_dev != memberDev_ || now.st_ino != memberIno_) {
     removed_.store(true);
   }
   return removed_.load();
@@ -191,12 +194,13 @@ bool CDeviceHandle::MemberRemoved() {
 DeviceIoResult CDeviceHandle::WaitReady(int fd, short events, DWORD timeoutMs, short* revents) {
   pollfd fds[2] = {{fd, static_cast<short>(events | POLLRDHUP), 0}, {cancelFd_, POLLIN, 0}};
   const DWORD start = GetTickCount();
-  for (;;) {
-    if (MemberRemoved()) {
+  // The transfer looked at the folder as it began (ConnectPipe,
+  // ConnectControl); the wait goes in slices, each followed by another look.
+  for (bool first = true;; first = false) {
+    if (!first && MemberRemoved()) {
       SetLastError(ERROR_DEVICE_NOT_CONNECTED);
       return DeviceIoResult::Failed;
     }
-    // The wait goes in slices, each followed by a look at the folder.
     DWORD slice = kRemovalCheckMs;
     bool last = false;
     if (timeoutMs != INFINITE) {

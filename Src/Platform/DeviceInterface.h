@@ -21,6 +21,8 @@
 //   camera may still answer on its sockets for a while.
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -124,7 +126,9 @@ class FOTAVI_PLATFORM_API CDeviceHandle {
   std::string pipePath_;
   std::string controlPath_;
   std::string memberPath_;
-  int memberFd_ = -1;  // the member folder (O_PATH): keeps its identity while the handle lives
+  int memberFd_ = -1;  // the member folder (O_PATH): keeps its inode its own while the handle lives
+  dev_t memberDev_ = 0;
+  ino_t memberIno_ = 0;
   std::atomic<bool> removed_{false};
   int pipeFd_ = -1;
   int controlFd_ = -1;
