@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -56,6 +57,16 @@ class AnsweringUi : public IUserInterfaceService {
   int answerOkCancel = IDOK;
 };
 
+int CountFiles(const std::string& folder) {
+  int n = 0;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (dirent* e = ::readdir(dir))
+      if (e->d_name[0] != '.') ++n;
+    ::closedir(dir);
+  }
+  return n;
+}
+
 bool FileExists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0;
@@ -66,6 +77,19 @@ void WriteBmp(const std::string& path, int width, int height) {
   QImage image(width, height, QImage::Format_RGB888);
   image.fill(QColor(30, 160, 90));
   ASSERT_TRUE(image.save(QString::fromStdString(path), "BMP"));
+}
+
+// The shown button (push or radio) with this caption, clicked with the mouse.
+QAbstractButton* FindButton(QWidget* window, const char* caption) {
+  for (QAbstractButton* button : window->findChildren<QAbstractButton*>())
+    if (button->text() == QString::fromUtf8(caption) && button->isVisible()) return button;
+  return nullptr;
+}
+
+void ClickButton(QWidget* window, const char* caption) {
+  QAbstractButton* button = FindButton(window, caption);
+  ASSERT_NE(button, nullptr) << caption;
+  QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
 }
 
 class ConvertUiTest : public CardFixture {
@@ -135,6 +159,22 @@ class ConvertUiTest : public CardFixture {
       if (!last) break;
     }
     return found;
+  }
+  // Drives the shown dialog as a user does: the two radio choices and the
+  // two paths typed in, then a click on "Convert" (which returns when the
+  // run and its error list are over).
+  void ConvertByClicks(CPptDlg* dialog, const std::string& sourceFolder, const std::string& outFolder) {
+    ClickButton(dialog, "Folder se&lect:");
+    ClickButton(dialog, "Loc&al Folder:");
+    TypeInto(dialog->SourceFolderEdit(), sourceFolder);
+    TypeInto(dialog->OutputEdit(), outFolder);
+    ClickButton(dialog, "Con&vert");
+  }
+  static void TypeInto(QLineEdit* edit, const std::string& text) {
+    QTest::mouseClick(edit, Qt::LeftButton, {}, edit->rect().center());
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, QString::fromStdString(text));
   }
   std::vector<std::string> StagedFiles() const {
     std::vector<std::string> out;
@@ -554,6 +594,57 @@ TEST_F(ConvertUiTest, CancelLeavesTheDialogOpenUntilTheWorkerEndsAndListsEveryFi
   EXPECT_EQ(sent + canceled, 6u);
   // The run ended normally: no internal-error box.
   EXPECT_TRUE(ui_.texts.empty());
+}
+
+// ------------------------------------------------------------ hiding and showing
+
+TEST_F(ConvertUiTest, MinimisingAndRestoringTheProgressDialogLeavesTheRunToItsEnd) {
+  const std::string source = MakeSourceFolder("src");
+  constexpr int kGood = 24;
+  for (int i = 1; i <= kGood; ++i) {
+    char file[32];
+    std::snprintf(file, sizeof file, "/P%02d.jpg", i);
+    WriteBytes(source + file, MakeJpeg(1600, 1200, i));
+  }
+  WriteBytes(source + "/P05b.jpg", "not a picture at all");
+  const std::string out = MakeSourceFolder("out");
+  CPptDlg dialog;
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  int writtenAtEnd = -1;
+  bool minimised = false, restored = false;
+  dialog.onProgressOpen = [&](CPlogressDlg* progress) {
+    QObject::connect(progress, &QDialog::finished, progress,
+                     [&] { writtenAtEnd = CountFiles(out); }, Qt::SingleShotConnection);
+    auto* timer = new QTimer(progress);
+    QObject::connect(timer, &QTimer::timeout, progress, [&, progress, timer] {
+      if (!progress->isVisible() && !minimised) return;
+      if (!minimised) {
+        if (progress->CountText().startsWith("0 /")) return;  // once the run is under way
+        minimised = true;
+        progress->showMinimized();
+        return;
+      }
+      if (!restored) {
+        restored = true;
+        progress->showNormal();
+        timer->stop();
+      }
+    });
+    timer->start(100);
+  };
+  ConvertByClicks(&dialog, source, out);
+  ASSERT_TRUE(minimised);
+  ASSERT_TRUE(restored);
+  // The progress dialog ended with the run, not at the restore.
+  EXPECT_EQ(writtenAtEnd, kGood);
+  EXPECT_EQ(CountFiles(out), kGood);
+  EXPECT_TRUE(ui_.texts.empty()) << ui_.texts.front();
+  EXPECT_EQ(errorTitle_, "File Conversion");
+  ASSERT_EQ(errorRows_.size(), 1u);
+  EXPECT_EQ(errorRows_[0].first, source + "/P05b.jpg");
+  EXPECT_EQ(errorRows_[0].second, "Unable to convert file.");
+  EXPECT_TRUE(dialog.isVisible());
 }
 
 }  // namespace

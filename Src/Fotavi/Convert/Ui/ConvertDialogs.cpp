@@ -112,12 +112,14 @@ void CPlogressDlg::closeEvent(QCloseEvent* event) {
 
 void CPlogressDlg::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  // Once per modal run: the showing after a minimise or any other hiding
+  // changes nothing.
   if (!m_bStarted) OnInitDialog();
 }
 
-void CPlogressDlg::hideEvent(QHideEvent* event) {
-  QDialog::hideEvent(event);
-  m_bStarted = false;  // the next showing starts the next run
+void CPlogressDlg::done(int result) {
+  m_bStarted = false;
+  QDialog::done(result);
 }
 
 void CPlogressDlg::OnInitDialog() {

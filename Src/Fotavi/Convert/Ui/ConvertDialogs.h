@@ -45,13 +45,15 @@ class CPlogressDlg : public QDialog {
   // The target WM_CONVERT_END is posted to.
   HWND GetSafeHwnd() const { return m_hWnd; }
 
+  // Ends the modal run; the next run starts the next worker.
+  void done(int result) override;
+
   QString CountText() const;
   int Position() const;
   QPushButton* CancelButton() const { return m_pCancel; }
 
  protected:
   void showEvent(QShowEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void reject() override;  // Escape: as Cancel
 
@@ -60,7 +62,7 @@ class CPlogressDlg : public QDialog {
 
   CConvertWorker* m_pWorker;
   HWND m_hWnd = nullptr;
-  bool m_bStarted = false;
+  bool m_bStarted = false;  // the worker of this modal run was started
   QLabel* m_pFirst;
   QLabel* m_pSecond;
   QLabel* m_pCount;
