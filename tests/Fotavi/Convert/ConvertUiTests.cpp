@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -89,7 +90,10 @@ QAbstractButton* FindButton(QWidget* window, const char* caption) {
 void ClickButton(QWidget* window, const char* caption) {
   QAbstractButton* button = FindButton(window, caption);
   ASSERT_NE(button, nullptr) << caption;
-  QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+  // A radio button takes clicks on its mark and text only: it is clicked on
+  // its mark.
+  const QPoint at = qobject_cast<QRadioButton*>(button) ? QPoint(6, button->height() / 2) : button->rect().center();
+  QTest::mouseClick(button, Qt::LeftButton, {}, at);
 }
 
 class ConvertUiTest : public CardFixture {

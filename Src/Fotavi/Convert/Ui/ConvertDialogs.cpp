@@ -17,6 +17,7 @@
 
 #include <cerrno>
 
+#include "App/Resource.h"
 #include "CardDestination.h"
 #include "CardDialogs.h"
 #include "CardFileService.h"
@@ -33,7 +34,6 @@
 
 namespace {
 
-constexpr UINT kResumeLive = 0x469;
 constexpr const char* kInputFileValue = "CnvInputFileFolder";
 constexpr const char* kInputFolderValue = "CnvInputFolder";
 constexpr const char* kOutputValue = "CnvOutputFileFolder";
@@ -237,7 +237,15 @@ CPptDlg::~CPptDlg() {
   m_pWorker->Cancel();
   m_pWorker->Join();
   m_pWorker->FreeErrorList();
-  if (CardHost().mainWnd) PostMessage(CardHost().mainWnd, kResumeLive, 0, 0);
+}
+
+void CPptDlg::done(int result) {
+  // The next modal run reads the paths again; a minimise and restore within
+  // this one does not.
+  m_bInitialised = false;
+  QDialog::done(result);
+  // The window of this run is gone: the main frame resumes the live monitor.
+  if (CardHost().mainWnd) PostMessage(CardHost().mainWnd, WM_RESUME_LIVE, 0, 0);
 }
 
 void CPptDlg::PostToGui(std::function<void()> call) {

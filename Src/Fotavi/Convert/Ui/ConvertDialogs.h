@@ -92,9 +92,12 @@ class CPptDlg : public QDialog {
   explicit CPptDlg(QWidget* parent = nullptr);
   ~CPptDlg() override;
 
-  // Fresh paths from the settings, empty lists, controls set; run once per
-  // showing (also callable by tests).
+  // Fresh paths from the settings, empty lists, controls set from the two
+  // radio choices (which carry over); run once per modal run (also callable
+  // by tests).
   void OnInitDialog();
+  // Ends the modal run and asks the main frame to resume the live monitor.
+  void done(int result) override;
 
   // ---- handlers
   void OnBnClickedRadioFile();
@@ -174,6 +177,6 @@ class CPptDlg : public QDialog {
   CConvertUiHost m_Host;
   std::unique_ptr<CConvertWorker> m_pWorker;
   CPlogressDlg* m_pProgress = nullptr;
-  bool m_bInitialised = false;
+  bool m_bInitialised = false;  // this modal run has read its paths
   bool m_bRunning = false;
 };
