@@ -604,11 +604,11 @@ TEST_F(ConvertUiTest, CancelLeavesTheDialogOpenUntilTheWorkerEndsAndListsEveryFi
 
 TEST_F(ConvertUiTest, MinimisingAndRestoringTheProgressDialogLeavesTheRunToItsEnd) {
   const std::string source = MakeSourceFolder("src");
-  constexpr int kGood = 24;
+  constexpr int kGood = 40;
   for (int i = 1; i <= kGood; ++i) {
     char file[32];
     std::snprintf(file, sizeof file, "/P%02d.jpg", i);
-    WriteBytes(source + file, MakeJpeg(1600, 1200, i));
+    WriteBytes(source + file, MakeJpeg(2048, 1536, i));
   }
   WriteBytes(source + "/P05b.jpg", "not a picture at all");
   const std::string out = MakeSourceFolder("out");
@@ -618,24 +618,25 @@ TEST_F(ConvertUiTest, MinimisingAndRestoringTheProgressDialogLeavesTheRunToItsEn
   int writtenAtEnd = -1;
   bool minimised = false, restored = false;
   dialog.onProgressOpen = [&](CPlogressDlg* progress) {
-    QObject::connect(progress, &QDialog::finished, progress,
-                     [&] { writtenAtEnd = CountFiles(out); }, Qt::SingleShotConnection);
+    QObject::connect(progress, &QDialog::finished, progress, [&] { writtenAtEnd = CountFiles(out); },
+                     Qt::SingleShotConnection);
     auto* timer = new QTimer(progress);
-    QObject::connect(timer, &QTimer::timeout, progress, [&, progress, timer] {
-      if (!progress->isVisible() && !minimised) return;
+    auto* since = new QElapsedTimer;
+    QObject::connect(timer, &QTimer::destroyed, [since] { delete since; });
+    QObject::connect(timer, &QTimer::timeout, progress, [&, progress, timer, since] {
       if (!minimised) {
-        if (progress->CountText().startsWith("0 /")) return;  // once the run is under way
+        // Once the run is under way.
+        if (!progress->isVisible() || progress->CountText().startsWith("0 /")) return;
         minimised = true;
+        since->start();
         progress->showMinimized();
-        return;
-      }
-      if (!restored) {
+      } else if (since->elapsed() >= 100) {
         restored = true;
         progress->showNormal();
         timer->stop();
       }
     });
-    timer->start(100);
+    timer->start(10);
   };
   ConvertByClicks(&dialog, source, out);
   ASSERT_TRUE(minimised);
