@@ -166,7 +166,7 @@ std::vector<std::string> CConvertWorker::EnumFiles(const std::string& folder) {
     for (const std::string& name : names) {
       if (UpperExtension(name) != wanted) continue;
       const std::string path = base + name;
-      if (path.size() > MAX_SOURCE_PATH || IsFolder(path)) continue;
+      if (WideLength(path) > MAX_SOURCE_PATH || IsFolder(path)) continue;
       files.push_back(path);
     }
   }

@@ -37,6 +37,31 @@ void IsolateEnvironment(const std::string& root) {
   ::setenv("FOTAVI_FALLBACK_ROOT", (root + "/fallback/").c_str(), 1);
 }
 
+std::string PathOfLength(const std::string& base, size_t units, const std::string& ch, size_t chUnits,
+                         const std::string& tail) {
+  std::string path = base + "/";
+  size_t have = base.size() + 1 + tail.size();  // ASCII: one unit per byte
+  size_t run = 0;
+  while (have < units) {
+    const size_t left = units - have;
+    if (run == 60 && left > 1) {
+      path += "/";
+      ++have;
+      run = 0;
+      continue;
+    }
+    if (chUnits <= left) {
+      path += ch;
+      have += chUnits;
+    } else {
+      path += "x";
+      ++have;
+    }
+    ++run;
+  }
+  return path;
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

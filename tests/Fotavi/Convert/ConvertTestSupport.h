@@ -22,6 +22,13 @@ void RemoveTree(const std::string& path);
 // Points settings, work folder and fallback root of the platform into `root`.
 void IsolateEnvironment(const std::string& root);
 
+// An ASCII `base`, then "/" and the character `ch` (UTF-8, worth `chUnits`
+// UTF-16 units) repeated, a "/" after every 60 of them and ASCII "x" where a
+// last `ch` would not fit, so that the result followed by the ASCII `tail`
+// is exactly `units` UTF-16 units long. The folders are not made.
+std::string PathOfLength(const std::string& base, size_t units, const std::string& ch, size_t chUnits,
+                         const std::string& tail);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
 bool Exists(const std::string& path);

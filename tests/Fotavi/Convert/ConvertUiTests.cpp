@@ -26,6 +26,7 @@
 #include "Common/CommonFunc.h"
 #include "ConvertDialogs.h"
 #include "ConvertStrings.h"
+#include "ConvertTestSupport.h"
 #include "Platform/UiService.h"
 #include "SDTree.h"
 
@@ -201,7 +202,11 @@ class ConvertUiTest : public CardFixture {
 
 // ------------------------------------------------------------ the checks
 
-enum Place { NONE, EMPTY, RELATIVE, MISSING, MISSING_TWO, A_FILE, A_FOLDER, UNDER_A_FILE, TOO_LONG, SAME_AS_SOURCE };
+enum Place {
+  NONE, EMPTY, RELATIVE, MISSING, MISSING_TWO, A_FILE, A_FOLDER, UNDER_A_FILE, TOO_LONG, SAME_AS_SOURCE,
+  CJK_256,  // an existing folder of 256 characters, most of them CJK (3 bytes each)
+  CJK_257,
+};
 
 struct CheckCase {
   const char* name;
@@ -242,6 +247,13 @@ class CheckInputTest : public ::testing::TestWithParam<CheckCase> {
       case UNDER_A_FILE: std::ofstream(root_ + "/plain") << "x"; return root_ + "/plain/out";
       case TOO_LONG: return "/" + std::string(256, 'd');
       case SAME_AS_SOURCE: return root_ + "/folder/";
+      case CJK_256:
+      case CJK_257: {
+        const std::string path =
+            convert_test::PathOfLength(root_, place == CJK_256 ? 256 : 257, "\xE6\xBC\xA2", 1, "");
+        MakeFolders(path);
+        return path;
+      }
     }
     return {};
   }
@@ -285,6 +297,8 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"CreateDeclined", true, true, A_FILE, MISSING, IDCANCEL, 0, {kCreate}, false},
         CheckCase{"CreateTwoLevels", true, true, A_FILE, MISSING_TWO, IDOK, 1, {kCreate}, true},
         CheckCase{"ExistingOutput", true, true, A_FILE, A_FOLDER, IDOK, 1, {}, false},
+        CheckCase{"Output256CjkCharacters", true, true, A_FILE, CJK_256, IDOK, 1, {}, false},
+        CheckCase{"Output257CjkCharacters", true, true, A_FILE, CJK_257, IDOK, 0, {kOutputNA}, false},
         CheckCase{"SameFolders", false, true, A_FOLDER, SAME_AS_SOURCE, IDOK, 0,
                   {"The input and output folder must not be the same."}, false},
         CheckCase{"NoCardFolder", true, false, A_FILE, NONE, IDOK, 0, {kNoDestination}, false},

@@ -232,6 +232,70 @@ TEST_F(ConvertWorkerTest, AnOutputPathTooLongStopsTheRun) {
   EXPECT_TRUE(ListFolder(deep).empty());
 }
 
+// ------------------------------------------------------------ path limits
+
+// The limits count characters as UTF-16 units (a CJK character is 1, one
+// beyond the basic plane 2), whatever their UTF-8 bytes.
+struct PathLimitCase {
+  const char* name;
+  bool source;  // a source file of a folder run; else a picture of the output folder
+  const char* ch;
+  size_t chUnits;
+  size_t units;  // of the whole path
+  bool taken;
+};
+
+class PathLimitTest : public ConvertWorkerTest, public ::testing::WithParamInterface<PathLimitCase> {};
+
+TEST_P(PathLimitTest, CountsUtf16UnitsNotBytes) {
+  const PathLimitCase& c = GetParam();
+  const std::string tail = c.source ? "/a.jpg" : "/IMAG0001.jpg";
+  const std::string folder = PathOfLength(c.source ? m_In : m_Out, c.units, c.ch, c.chUnits, tail);
+  ASSERT_TRUE(std::filesystem::create_directories(folder));
+  if (c.source) {
+    WriteJpeg(folder + tail, 32, 16, Qt::blue);
+    const std::vector<std::string> files = CConvertWorker::EnumFiles(folder);
+    EXPECT_EQ(files.size(), c.taken ? 1u : 0u);
+    // The run itself converts it (or says there is nothing to convert).
+    CConvertWorker worker(m_Work, &m_Host);
+    CLocalDestination dest(m_Out);
+    worker.SetFileMode(false);
+    worker.SetSourceFolder(folder);
+    worker.SetDestination(&dest);
+    worker.PrepareRun();
+    EXPECT_EQ(worker.ConvertThread(), c.taken ? 1 : 0);
+    EXPECT_EQ(Exists(m_Out + "/IMAG0001.jpg"), c.taken);
+    EXPECT_EQ(m_Host.messages.empty(), c.taken);
+  } else {
+    CLocalDestination dest(folder);
+    std::string name;
+    UINT message = 0;
+    EXPECT_EQ(dest.MakeOutputName(1, &name, &message),
+              c.taken ? IConvertDestination::NAME_OK : IConvertDestination::NAME_STOP);
+    if (c.taken) EXPECT_EQ(name, folder + tail);
+    else EXPECT_EQ(message, static_cast<UINT>(IDS_CNV_OUTPUT_NA));
+  }
+}
+
+const char* const kCjk = "\xE6\xBC\xA2";         // U+6F22: 3 bytes, 1 unit
+const char* const kEmoji = "\xF0\x9F\x98\x80";  // U+1F600: 4 bytes, 2 units
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PathLimitTest,
+    ::testing::Values(PathLimitCase{"SourceAscii259", true, "s", 1, 259, true},
+                      PathLimitCase{"SourceAscii260", true, "s", 1, 260, false},
+                      // 120 characters, 292 bytes: the folder run used to find nothing.
+                      PathLimitCase{"SourceCjk120", true, kCjk, 1, 120, true},
+                      PathLimitCase{"SourceCjk259", true, kCjk, 1, 259, true},
+                      PathLimitCase{"SourceCjk260", true, kCjk, 1, 260, false},
+                      PathLimitCase{"SourceEmoji259", true, kEmoji, 2, 259, true},
+                      PathLimitCase{"SourceEmoji260", true, kEmoji, 2, 260, false},
+                      PathLimitCase{"OutputAscii260", false, "o", 1, 260, true},
+                      PathLimitCase{"OutputAscii261", false, "o", 1, 261, false},
+                      PathLimitCase{"OutputCjk260", false, kCjk, 1, 260, true},
+                      PathLimitCase{"OutputCjk261", false, kCjk, 1, 261, false}),
+    [](const ::testing::TestParamInfo<PathLimitCase>& info) { return std::string(info.param.name); });
+
 // ------------------------------------------------------------ folder runs
 
 TEST_F(ConvertWorkerTest, EnumFilesTakesJpgThenBmpThenPptThenPptxInNameOrderWithoutCase) {
