@@ -120,6 +120,9 @@ class CConvertWorker {
   // The kind chosen by the path's extension (any case).
   static SourceKind KindOf(const std::string& path);
 
+  // One source by its kind: ExportJPEG, ExportBMP or ExportPPT; memory that
+  // runs out gives the file an entry ("Unable to convert file.") and 0.
+  int ConvertOne(const std::string& source);
   int FilePluralConvert();
   int ConvertFile();
   int ExportPPT(const std::string& source);

@@ -20,6 +20,7 @@
 #include <poppler-qt6.h>
 
 #include "Common/CommonFunc.h"
+#include "Common/RegularFile.h"
 #include "Platform/Paths.h"
 
 extern char** environ;
@@ -133,6 +134,11 @@ void CPresentationExport::CleanStaleFiles() const {
 CPresentationExport::OpenResult CPresentationExport::Open(const std::string& path,
                                                           const std::atomic<LONG>* running) {
   Close();
+  // soffice would wait for ever on a FIFO named like a presentation: only a
+  // regular file is handed to it.
+  const int source = OpenRegularFile(path);
+  if (source < 0) return OPEN_FAILED;
+  ::close(source);
   const std::string program = FindProgram(m_strProgram);
   if (program.empty() || m_strWorkFolder.empty()) return OPEN_NOT_STARTED;
   if (!MakeFolders(GetProfileFolder(), 0700) || !MakeFolders(GetTempFolder(), 0700) ||
@@ -144,12 +150,11 @@ CPresentationExport::OpenResult CPresentationExport::Open(const std::string& pat
   CleanStaleFiles();
   EmptyFolder(GetPdfFolder());
 
-  std::string source = path;
-  if (source.empty()) return OPEN_FAILED;
-  if (source.front() != '/') {
+  std::string sourcePath = path;
+  if (sourcePath.front() != '/') {
     char cwd[4096];
     if (!::getcwd(cwd, sizeof cwd)) return OPEN_FAILED;
-    source = std::string(cwd) + "/" + source;
+    sourcePath = std::string(cwd) + "/" + sourcePath;
   }
   const std::string profileUrl =
       QUrl::fromLocalFile(QString::fromStdString(GetProfileFolder())).toString(QUrl::FullyEncoded).toStdString();
@@ -164,7 +169,7 @@ CPresentationExport::OpenResult CPresentationExport::Open(const std::string& pat
                                    PDF_FILTER,
                                    "--outdir",
                                    GetPdfFolder(),
-                                   source};
+                                   sourcePath};
   std::vector<std::string> env;
   for (char** e = environ; e && *e; ++e) {
     if (std::strncmp(*e, "TMPDIR=", 7) == 0 || std::strncmp(*e, "TMP=", 4) == 0 || std::strncmp(*e, "TEMP=", 5) == 0)

@@ -57,7 +57,8 @@ class CPresentationExport {
   // True when the program can be found and run.
   bool IsAvailable() const;
 
-  // Exports `path` to PDF and opens it. `running` is read every few
+  // Exports `path` (a regular file only: anything else fails at once) to
+  // PDF and opens it. `running` is read every few
   // milliseconds while soffice runs; 0 kills it. Any earlier document is
   // closed first.
   OpenResult Open(const std::string& path, const std::atomic<LONG>* running);

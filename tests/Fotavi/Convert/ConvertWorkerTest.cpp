@@ -1,9 +1,16 @@
 // The conversion worker with JPEG and BMP sources: sizes, numbering, the
 // order of a folder run, error entries, stops and Cancel.
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -295,6 +302,140 @@ INSTANTIATE_TEST_SUITE_P(
                       PathLimitCase{"OutputCjk260", false, kCjk, 1, 260, true},
                       PathLimitCase{"OutputCjk261", false, kCjk, 1, 261, false}),
     [](const ::testing::TestParamInfo<PathLimitCase>& info) { return std::string(info.param.name); });
+
+// ------------------------------------------------------------ sources that are no pictures
+
+// A folder run on the worker's own thread, as the program runs it. False
+// when it has not ended within the limit; a FIFO at `fifo` is then opened
+// for writing and closed, so that a worker blocked on it gets free and the
+// test ends either way.
+bool RunOnWorkerThread(CConvertWorker* worker, RecordingHost* host, const std::string& folder,
+                       IConvertDestination* dest, const std::string& fifo, int limitMs) {
+  worker->SetFileMode(false);
+  worker->SetSourceFolder(folder);
+  worker->SetDestination(dest);
+  if (!worker->Start()) return false;
+  const auto ended = [host] {
+    std::lock_guard<std::mutex> guard(host->m_Lock);
+    return !host->ends.empty();
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  while (!ended() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const bool inTime = ended();
+  while (!inTime && !fifo.empty() && !ended()) {
+    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) ::close(fd);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  worker->Join();
+  return inTime;
+}
+
+struct FifoCase {
+  const char* name;
+  std::vector<const char*> pictures;  // written as pictures of their kind
+  const char* fifo;
+  std::vector<std::string> written;  // a picture's number is taken before its source is read
+};
+
+class FifoSourceTest : public ConvertWorkerTest, public ::testing::WithParamInterface<FifoCase> {};
+
+TEST_P(FifoSourceTest, AFifoNamedLikeASourceGetsItsEntryAndTheRunGoesOn) {
+  const FifoCase& c = GetParam();
+  for (const char* name : c.pictures) {
+    const std::string path = m_In + "/" + name;
+    if (CConvertWorker::KindOf(path) == CConvertWorker::KIND_BMP) WriteBmp(path, 32, 16, Qt::red);
+    else WriteJpeg(path, 32, 16, Qt::red);
+  }
+  const std::string fifo = m_In + "/" + c.fifo;
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // In place of soffice, a program that reads the file it is given, as
+  // soffice opens it.
+  const std::string reader = m_Root + "/reader";
+  WriteFile(reader, "#!/bin/sh\nfor last; do :; done\nexec cat -- \"$last\" > /dev/null\n");
+  ASSERT_EQ(::chmod(reader.c_str(), 0755), 0);
+  CConvertWorker worker(m_Work, &m_Host);
+  worker.Presentation().SetProgram(reader);
+  CLocalDestination dest(m_Out);
+  EXPECT_TRUE(RunOnWorkerThread(&worker, &m_Host, m_In, &dest, fifo, 10000));
+  EXPECT_EQ(ListFolder(m_Out), c.written);
+  EXPECT_EQ(Entries(worker), (std::vector<std::pair<std::string, std::string>>{{fifo, "Unable to convert file."}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, FifoSourceTest,
+    ::testing::Values(FifoCase{"Jpeg", {"a.jpg", "c.jpg"}, "b.jpg", {"IMAG0001.jpg", "IMAG0003.jpg"}},
+                      FifoCase{"Bmp", {"a.bmp", "c.bmp"}, "b.bmp", {"IMAG0001.jpg", "IMAG0003.jpg"}},
+                      // Presentations come after the pictures.
+                      FifoCase{"Presentation", {"a.jpg", "c.jpg"}, "b.ppt", {"IMAG0001.jpg", "IMAG0002.jpg"}}),
+    [](const ::testing::TestParamInfo<FifoCase>& info) { return std::string(info.param.name); });
+
+// The address space the child process is held to, and the size of a file
+// that may never be read whole under it (sparse: it takes no disk).
+constexpr rlim_t kAddressSpace = 2560ull * 1024 * 1024;
+constexpr off_t kHugeFile = 3ll * 1024 * 1024 * 1024;
+
+TEST_F(ConvertWorkerTest, AHugeSourceIsReadPieceByPieceUnderAnAddressSpaceLimit) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  WriteJpeg(m_In + "/a.jpg", 32, 16, Qt::red);
+  // A whole small picture, then sparse bytes after its end up to 3 GB.
+  WriteJpeg(m_In + "/big.jpg", 64, 48, Qt::green);
+  ASSERT_EQ(::truncate((m_In + "/big.jpg").c_str(), kHugeFile), 0);
+  WriteJpeg(m_In + "/c.jpg", 32, 16, Qt::blue);
+  // In a child process, so the limit holds nothing else.
+  const auto child = [this] {
+    const rlimit limit{kAddressSpace, kAddressSpace};
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(2);
+    CConvertWorker worker(m_Work, &m_Host);
+    CLocalDestination dest(m_Out);
+    const bool ended = RunOnWorkerThread(&worker, &m_Host, m_In, &dest, "", 60000);
+    const bool all = ListFolder(m_Out).size() == 3 && worker.GetErrorList().empty();
+    std::_Exit(ended && all ? 0 : 3);
+  };
+  EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+}
+
+// Room for the worker and small pictures, not for a 5184 x 3888 picture.
+constexpr size_t kHeadroom = 40u * 1024 * 1024;
+
+size_t AddressSpaceInUse() {
+  std::ifstream statm("/proc/self/statm");
+  size_t pages = 0;
+  statm >> pages;
+  return pages * static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+TEST_F(ConvertWorkerTest, ADecodeThatRunsOutOfMemoryGivesItsEntryAndTheRunGoesOn) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  WriteJpeg(m_In + "/a.jpg", 32, 16, Qt::red);
+  WriteJpeg(m_In + "/b.jpg", 5184, 3888, Qt::green);
+  WriteJpeg(m_In + "/c.jpg", 32, 16, Qt::blue);
+  const auto child = [this] {
+    CConvertWorker worker(m_Work, &m_Host);
+    CLocalDestination dest(m_Out);
+    const rlim_t cap = AddressSpaceInUse() + kHeadroom;
+    const rlimit limit{cap, cap};
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(2);
+    const bool ended = RunOnWorkerThread(&worker, &m_Host, m_In, &dest, "", 60000);
+    const auto entries = Entries(worker);
+    const bool listed = entries.size() == 1 && entries[0].first == m_In + "/b.jpg" &&
+                        entries[0].second == "Unable to convert file.";
+    std::_Exit(!ended ? 3 : !listed ? 4 : ListFolder(m_Out).size() != 2 ? 5 : 0);
+  };
+  EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(ConvertWorkerTest, A5184By3888JpegIsConvertedToTheLargestSize) {
+  WriteJpeg(m_In + "/big.jpg", 5184, 3888, Qt::green);
+  CConvertWorker worker(m_Work, &m_Host);
+  CLocalDestination dest(m_Out);
+  EXPECT_EQ(1, RunFile(&worker, m_In + "/big.jpg", &dest));
+  EXPECT_TRUE(worker.GetErrorList().empty());
+  const QImage out = ReadImage(m_Out + "/IMAG0001.jpg");
+  EXPECT_EQ(out.size(), QSize(2592, 1944));
+  EXPECT_TRUE(Near(out.pixel(1296, 972), Qt::green));
+}
 
 // ------------------------------------------------------------ folder runs
 
