@@ -41,8 +41,12 @@ bool IsFolder(const std::string& path) {
 
 }  // namespace
 
-CConvertWorker::CConvertWorker(std::string workFolder, IConvertHost* host, const CJpeg& jpeg)
-    : m_strWorkFolder(std::move(workFolder)), m_pHost(host), m_Jpeg(jpeg), m_Presentation(m_strWorkFolder) {
+CConvertWorker::CConvertWorker(std::string workFolder, std::string presentationFolder, IConvertHost* host,
+                               const CJpeg& jpeg)
+    : m_strWorkFolder(std::move(workFolder)),
+      m_pHost(host),
+      m_Jpeg(jpeg),
+      m_Presentation(std::move(presentationFolder)) {
   while (m_strWorkFolder.size() > 1 && m_strWorkFolder.back() == '/') m_strWorkFolder.pop_back();
 }
 

@@ -72,8 +72,11 @@ class CConvertWorker {
   static constexpr const char* SLIDE_FILE_NAME = "PTJ_TEMP.tmp";
 
   // `workFolder`: the program's work folder ("FotaviK27_Cache" in its
-  // private work folder); `jpeg`: the program's codec wrapper.
-  CConvertWorker(std::string workFolder, IConvertHost* host, const CJpeg& jpeg = CJpeg());
+  // private work folder); `presentationFolder`: the private folder of the
+  // presentation export (CPresentationExport); `jpeg`: the program's codec
+  // wrapper.
+  CConvertWorker(std::string workFolder, std::string presentationFolder, IConvertHost* host,
+                 const CJpeg& jpeg = CJpeg());
   ~CConvertWorker();
   CConvertWorker(const CConvertWorker&) = delete;
   CConvertWorker& operator=(const CConvertWorker&) = delete;

@@ -113,15 +113,22 @@ void KillGroup(pid_t pid) {
 
 }  // namespace
 
-CPresentationExport::CPresentationExport(std::string workFolder) : m_strWorkFolder(std::move(workFolder)) {
-  while (m_strWorkFolder.size() > 1 && m_strWorkFolder.back() == '/') m_strWorkFolder.pop_back();
+CPresentationExport::CPresentationExport(std::string folder) : m_strFolder(std::move(folder)) {
+  while (m_strFolder.size() > 1 && m_strFolder.back() == '/') m_strFolder.pop_back();
 }
 
-CPresentationExport::~CPresentationExport() { Close(); }
+CPresentationExport::~CPresentationExport() {
+  Close();
+  // The profile is kept for the next program run; nothing else is.
+  if (!m_strFolder.empty()) {
+    DeleteFolder(GetTempFolder());
+    DeleteFolder(GetPdfFolder());
+  }
+}
 
-std::string CPresentationExport::GetProfileFolder() const { return m_strWorkFolder + "/LO_PROFILE"; }
-std::string CPresentationExport::GetTempFolder() const { return m_strWorkFolder + "/LO_TEMP"; }
-std::string CPresentationExport::GetPdfFolder() const { return m_strWorkFolder + "/LO_PDF"; }
+std::string CPresentationExport::GetProfileFolder() const { return m_strFolder + "/LO_PROFILE"; }
+std::string CPresentationExport::GetTempFolder() const { return m_strFolder + "/LO_TEMP"; }
+std::string CPresentationExport::GetPdfFolder() const { return m_strFolder + "/LO_PDF"; }
 
 bool CPresentationExport::IsAvailable() const { return !FindProgram(m_strProgram).empty(); }
 
@@ -140,13 +147,13 @@ CPresentationExport::OpenResult CPresentationExport::Open(const std::string& pat
   if (source < 0) return OPEN_FAILED;
   ::close(source);
   const std::string program = FindProgram(m_strProgram);
-  if (program.empty() || m_strWorkFolder.empty()) return OPEN_NOT_STARTED;
+  if (program.empty() || m_strFolder.empty()) return OPEN_NOT_STARTED;
   if (!MakeFolders(GetProfileFolder(), 0700) || !MakeFolders(GetTempFolder(), 0700) ||
       !MakeFolders(GetPdfFolder(), 0700)) {
     return OPEN_NOT_STARTED;
   }
-  // The work folder belongs to this program alone (one instance at a time),
-  // so a lock left in its profile is always stale.
+  // The folder belongs to this program alone (one instance at a time), so a
+  // lock left in its profile is always stale.
   CleanStaleFiles();
   EmptyFolder(GetPdfFolder());
 

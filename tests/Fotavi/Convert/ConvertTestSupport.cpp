@@ -33,6 +33,7 @@ void IsolateEnvironment(const std::string& root) {
   ::setenv("FOTAVI_USER_SETTINGS", (root + "/user.conf").c_str(), 1);
   fs::create_directories(root + "/work");
   ::setenv("FOTAVI_WORK_DIR", (root + "/work").c_str(), 1);
+  ::setenv("FOTAVI_CACHE_DIR", (root + "/cache").c_str(), 1);
   fs::create_directories(root + "/fallback");
   ::setenv("FOTAVI_FALLBACK_ROOT", (root + "/fallback/").c_str(), 1);
 }
@@ -210,6 +211,7 @@ void ConvertFixture::SetUp() {
   m_Root = MakeTempFolder("test");
   IsolateEnvironment(m_Root);
   m_Work = m_Root + "/work/FotaviK27_Cache";
+  m_Office = m_Root + "/cache/FotaviK27_Office";
   m_In = m_Root + "/in";
   m_Out = m_Root + "/out";
   fs::create_directories(m_In);

@@ -29,6 +29,7 @@
 #include "ConvertTestSupport.h"
 #include "Platform/UiService.h"
 #include "SDTree.h"
+#include "ViewerFrame.h"
 
 namespace fotavi::test {
 namespace {
@@ -168,10 +169,11 @@ class ConvertUiTest : public CardFixture {
   // Drives the shown dialog as a user does: the two radio choices and the
   // two paths typed in, then a click on "Convert" (which returns when the
   // run and its error list are over).
-  void ConvertByClicks(CPptDlg* dialog, const std::string& sourceFolder, const std::string& outFolder) {
-    ClickButton(dialog, "Folder se&lect:");
+  void ConvertByClicks(CPptDlg* dialog, const std::string& sourceFolder, const std::string& outFolder,
+                       bool fileMode = false) {
+    ClickButton(dialog, fileMode ? "&File select:" : "Folder se&lect:");
     ClickButton(dialog, "Loc&al Folder:");
-    TypeInto(dialog->SourceFolderEdit(), sourceFolder);
+    TypeInto(fileMode ? dialog->SourceFileEdit() : dialog->SourceFolderEdit(), sourceFolder);
     TypeInto(dialog->OutputEdit(), outFolder);
     ClickButton(dialog, "Con&vert");
   }
@@ -664,6 +666,48 @@ TEST_F(ConvertUiTest, MinimisingAndRestoringTheProgressDialogLeavesTheRunToItsEn
   EXPECT_EQ(errorRows_[0].first, source + "/P05b.jpg");
   EXPECT_EQ(errorRows_[0].second, "Unable to convert file.");
   EXPECT_TRUE(dialog.isVisible());
+}
+
+// ------------------------------------------------------------ the presentation export's folder
+
+TEST_F(ConvertUiTest, OpeningTheSdViewerLeavesThePresentationProfileToTheNextConversion) {
+  if (!convert_test::HaveProgram("soffice")) GTEST_SKIP() << "soffice (LibreOffice Impress) is not installed";
+  ASSERT_TRUE(Start());
+  MakeCardFolder("DCIM/100ABCDE");
+  PutCardFile("DCIM/100ABCDE/IMAG0001.JPG", MakeJpeg(320, 240));
+  // LibreOffice tells the format from the content.
+  const std::string source = MakeSourceFolder("src") + "/deck.pptx";
+  WriteBytes(source, convert_test::ReadFile(CONVERT_TEST_DATA "/ThreeSlidesMiddleHidden.fodp"));
+  const std::string out = MakeSourceFolder("out");
+  CPptDlg dialog;
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  ConvertByClicks(&dialog, source, out, true);
+  ASSERT_EQ(CountFiles(out), 3) << (ui_.texts.empty() ? std::string() : ui_.texts.front());
+  const CPresentationExport& export_ = dialog.Worker().Presentation();
+  const std::string profile = export_.GetProfileFolder();
+  ASSERT_TRUE(FileExists(profile + "/user"));
+  const std::string mark = profile + "/user/mark";
+  WriteBytes(mark, "made by the first conversion");
+  ClickButton(&dialog, "Close");
+
+  // The SD viewer empties the work folder when its thumbnail list starts.
+  {
+    MakeFolders(GetCardWorkFolder() + "/TRANS");
+    CViewerFrame viewer;
+    viewer.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return viewer.GetTreePane()->topLevelItemCount() > 0; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !viewer.GetThumbnailPane()->IsLoading(); }, 10000));
+  }
+  EXPECT_FALSE(FileExists(GetCardWorkFolder() + "/TRANS"));
+  EXPECT_TRUE(FileExists(mark));
+  // A folder of its own, outside the work folder and the memory-backed
+  // runtime folder; what is left of the run is only the profile.
+  EXPECT_NE(profile.rfind(GetCardWorkFolder(), 0), 0u);
+  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
+    EXPECT_NE(profile.rfind(runtime, 0), 0u);
+  EXPECT_TRUE(convert_test::ListFolder(export_.GetTempFolder()).empty());
+  EXPECT_TRUE(convert_test::ListFolder(export_.GetPdfFolder()).empty());
 }
 
 }  // namespace

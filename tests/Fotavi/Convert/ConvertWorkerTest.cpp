@@ -191,7 +191,7 @@ TEST_P(NumberingTest, TheFirstPictureTakesTheNextNumber) {
   for (const std::string& f : c.files) WriteFile(m_Out + "/" + f, "x");
   for (const std::string& d : c.folders) std::filesystem::create_directories(m_Out + "/" + d);
   WriteJpeg(m_In + "/p.jpg", 32, 16, Qt::red);
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   EXPECT_EQ(1, RunFile(&worker, m_In + "/p.jpg", &dest));
   EXPECT_TRUE(worker.GetErrorList().empty());
@@ -211,7 +211,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ConvertWorkerTest, NumbersRunOutAt9999AndEveryFileLeftIsListed) {
   WriteFile(m_Out + "/IMAG9998.JPG", "x");
   for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) WriteJpeg(m_In + "/" + name, 32, 16, Qt::blue);
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   EXPECT_EQ(1, RunFolder(&worker, &dest));
   EXPECT_TRUE(Exists(m_Out + "/IMAG9999.jpg"));
@@ -229,7 +229,7 @@ TEST_F(ConvertWorkerTest, AnOutputPathTooLongStopsTheRun) {
   std::filesystem::create_directories(deep);
   WriteJpeg(m_In + "/a.jpg", 32, 16, Qt::blue);
   WriteJpeg(m_In + "/b.jpg", 32, 16, Qt::blue);
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(deep);
   RunFolder(&worker, &dest);
   const auto entries = Entries(worker);
@@ -264,7 +264,7 @@ TEST_P(PathLimitTest, CountsUtf16UnitsNotBytes) {
     const std::vector<std::string> files = CConvertWorker::EnumFiles(folder);
     EXPECT_EQ(files.size(), c.taken ? 1u : 0u);
     // The run itself converts it (or says there is nothing to convert).
-    CConvertWorker worker(m_Work, &m_Host);
+    CConvertWorker worker(m_Work, m_Office, &m_Host);
     CLocalDestination dest(m_Out);
     worker.SetFileMode(false);
     worker.SetSourceFolder(folder);
@@ -355,7 +355,7 @@ TEST_P(FifoSourceTest, AFifoNamedLikeASourceGetsItsEntryAndTheRunGoesOn) {
   const std::string reader = m_Root + "/reader";
   WriteFile(reader, "#!/bin/sh\nfor last; do :; done\nexec cat -- \"$last\" > /dev/null\n");
   ASSERT_EQ(::chmod(reader.c_str(), 0755), 0);
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   worker.Presentation().SetProgram(reader);
   CLocalDestination dest(m_Out);
   EXPECT_TRUE(RunOnWorkerThread(&worker, &m_Host, m_In, &dest, fifo, 10000));
@@ -387,7 +387,7 @@ TEST_F(ConvertWorkerTest, AHugeSourceIsReadPieceByPieceUnderAnAddressSpaceLimit)
   const auto child = [this] {
     const rlimit limit{kAddressSpace, kAddressSpace};
     if (::setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(2);
-    CConvertWorker worker(m_Work, &m_Host);
+    CConvertWorker worker(m_Work, m_Office, &m_Host);
     CLocalDestination dest(m_Out);
     const bool ended = RunOnWorkerThread(&worker, &m_Host, m_In, &dest, "", 60000);
     const bool all = ListFolder(m_Out).size() == 3 && worker.GetErrorList().empty();
@@ -412,7 +412,7 @@ TEST_F(ConvertWorkerTest, ADecodeThatRunsOutOfMemoryGivesItsEntryAndTheRunGoesOn
   WriteJpeg(m_In + "/b.jpg", 5184, 3888, Qt::green);
   WriteJpeg(m_In + "/c.jpg", 32, 16, Qt::blue);
   const auto child = [this] {
-    CConvertWorker worker(m_Work, &m_Host);
+    CConvertWorker worker(m_Work, m_Office, &m_Host);
     CLocalDestination dest(m_Out);
     const rlim_t cap = AddressSpaceInUse() + kHeadroom;
     const rlimit limit{cap, cap};
@@ -428,7 +428,7 @@ TEST_F(ConvertWorkerTest, ADecodeThatRunsOutOfMemoryGivesItsEntryAndTheRunGoesOn
 
 TEST_F(ConvertWorkerTest, A5184By3888JpegIsConvertedToTheLargestSize) {
   WriteJpeg(m_In + "/big.jpg", 5184, 3888, Qt::green);
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   EXPECT_EQ(1, RunFile(&worker, m_In + "/big.jpg", &dest));
   EXPECT_TRUE(worker.GetErrorList().empty());
@@ -462,7 +462,7 @@ TEST_F(ConvertWorkerTest, AFolderRunConvertsInKindOrderAtTheQualityAndSampling) 
   WriteBmp(m_In + "/c.bmp", 64, 16, QColor(0, 0, 255));
   WriteBmp8(m_In + "/d.bmp", 80, 16, QColor(255, 0, 255));
   WriteJpeg(m_In + "/e.jpg", 1000, 700, QColor(255, 255, 255));  // fitted onto a canvas
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   EXPECT_EQ(1, RunFolder(&worker, &dest));
   EXPECT_TRUE(worker.GetErrorList().empty());
@@ -510,7 +510,7 @@ TEST_F(ConvertWorkerTest, UnreadableFilesBecomeEntriesAndTheRunGoesOn) {
   WriteFile(m_In + "/cut.jpg", whole.substr(0, whole.size() / 2));
   WriteFile(m_In + "/bad.bmp", "BM but nothing else");
   WriteBmp(m_In + "/good.bmp", 16, 8, Qt::blue);
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   EXPECT_EQ(1, RunFolder(&worker, &dest));
   const auto entries = Entries(worker);
@@ -525,7 +525,7 @@ TEST_F(ConvertWorkerTest, UnreadableFilesBecomeEntriesAndTheRunGoesOn) {
 
 TEST_F(ConvertWorkerTest, AFileOfAnotherKindIsRefusedInFileMode) {
   WriteJpeg(m_In + "/p.jpeg", 32, 16, Qt::red);
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   EXPECT_EQ(0, RunFile(&worker, m_In + "/p.jpeg", &dest));
   ASSERT_EQ(1u, m_Host.messages.size());
@@ -537,7 +537,7 @@ TEST_F(ConvertWorkerTest, AFileOfAnotherKindIsRefusedInFileMode) {
 
 TEST_F(ConvertWorkerTest, AFolderWithoutConvertibleFilesSaysSo) {
   WriteFile(m_In + "/readme.txt", "x");
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   EXPECT_EQ(0, RunFolder(&worker, &dest));
   ASSERT_EQ(1u, m_Host.messages.size());
@@ -547,7 +547,7 @@ TEST_F(ConvertWorkerTest, AFolderWithoutConvertibleFilesSaysSo) {
 
 TEST_F(ConvertWorkerTest, FileModeReportsOneOfOne) {
   WriteJpeg(m_In + "/p.JPG", 32, 16, Qt::red);
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   EXPECT_EQ(1, RunFile(&worker, m_In + "/p.JPG", &dest));
   EXPECT_EQ((std::vector<std::string>{"0 / 1", "1 / 1"}), m_Host.texts);
@@ -559,7 +559,7 @@ TEST_F(ConvertWorkerTest, FileModeReportsOneOfOne) {
 
 TEST_F(ConvertWorkerTest, CancelListsEveryFileNotYetConverted) {
   for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) WriteJpeg(m_In + "/" + name, 32, 16, Qt::red);
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   m_Host.onText = [&](const std::string& text) {
     if (text == "1 / 4") worker.Cancel();
@@ -584,7 +584,7 @@ TEST_F(ConvertWorkerTest, ACancelRightAfterTheStartIsNeverUndoneByTheWorker) {
   for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg"}) {
     WriteJpeg(m_In + "/" + name, 32, 16, Qt::red);
   }
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   worker.SetFileMode(false);
   worker.SetSourceFolder(m_In);
@@ -650,7 +650,7 @@ class CardStopTest : public ConvertWorkerTest, public ::testing::WithParamInterf
 TEST_P(CardStopTest, AStatusThatEndsTheCardStopsTheRun) {
   for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) WriteJpeg(m_In + "/" + name, 32, 16, Qt::red);
   ScriptedCard card(m_Out, {0, GetParam().status});
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   EXPECT_EQ(1, RunFolder(&worker, &card));
   EXPECT_EQ((std::vector<std::string>{"IMAG0001.jpg", "IMAG0002.jpg"}), card.delivered);
   EXPECT_EQ((std::vector<bool>{true, true}), card.stagedExisted);
@@ -672,7 +672,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ConvertWorkerTest, StatusesThatLeaveTheCardUsableGiveAnEntryAndTheRunGoesOn) {
   for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) WriteJpeg(m_In + "/" + name, 32, 16, Qt::red);
   ScriptedCard card(m_Out, {8, 77, 0});
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   EXPECT_EQ(1, RunFolder(&worker, &card));
   EXPECT_EQ(3u, card.delivered.size());
   const auto entries = Entries(worker);
@@ -686,7 +686,7 @@ TEST_F(ConvertWorkerTest, AFailedCardListingStopsInsteadOfNumberingFromOne) {
   WriteJpeg(m_In + "/b.jpg", 32, 16, Qt::red);
   ScriptedCard card(m_Out, {});
   card.listingWorks = false;
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   RunFolder(&worker, &card);
   EXPECT_TRUE(card.delivered.empty());
   const auto entries = Entries(worker);
@@ -699,7 +699,7 @@ TEST_F(ConvertWorkerTest, TheEndOfASeriesIsToldOnlyAfterASuccessfulRun) {
   WriteJpeg(m_In + "/a.jpg", 32, 16, Qt::red);
   ScriptedCard card(m_Out, {0});
   card.highest = 41;
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   EXPECT_EQ(1, RunFile(&worker, m_In + "/a.jpg", &card));
   EXPECT_EQ((std::vector<std::string>{"IMAG0042.jpg"}), card.delivered);
   EXPECT_EQ(1, card.ends);

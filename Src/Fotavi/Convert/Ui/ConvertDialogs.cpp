@@ -29,6 +29,7 @@
 #include "Common/TraceLog.h"
 #include "ConvertStrings.h"
 #include "Platform/Messages.h"
+#include "Platform/Paths.h"
 #include "SDAccess.h"
 #include "SDTree.h"
 
@@ -41,6 +42,13 @@ constexpr const char* kOutputValue = "CnvOutputFileFolder";
 constexpr int kMaxFileChars = 260;
 constexpr int kMaxFolderChars = 256;
 constexpr const char* kSourceFilter = "PPT (*.ppt; *.pptx)|*.ppt; *.pptx|JPEG (*.jpg)|*.jpg|BMP (*.bmp)|*.bmp||";
+
+// The presentation export's own folder, in the private cache folder: kept
+// apart from the work folder, which the card tools empty when they open.
+std::string GetPresentationFolder() {
+  const std::string base = GetPrivateCacheFolder();
+  return base.empty() ? std::string() : base + "FotaviK27_Office";
+}
 
 std::string StripSlash(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -230,7 +238,7 @@ CPptDlg::CPptDlg(QWidget* parent) : QDialog(parent), m_Host(this) {
   connect(m_pClose, &QPushButton::clicked, this, &CPptDlg::OnBnClickedCancel);
 
   const CJpeg codec = CardHost().codec ? *CardHost().codec : CJpeg();
-  m_pWorker = std::make_unique<CConvertWorker>(GetCardWorkFolder(), &m_Host, codec);
+  m_pWorker = std::make_unique<CConvertWorker>(GetCardWorkFolder(), GetPresentationFolder(), &m_Host, codec);
   m_pProgress = new CPlogressDlg(this, m_pWorker.get());
   m_pProgress->SetTexts("File Conversion", "Converting File...", "Number of converted files:");
 }
