@@ -264,20 +264,52 @@ bool RunEncode(EncodeState* s, const CBitmap24& image, int quality) {
 
 // The only frames between setjmp and the jump: nothing in them changes after
 // setjmp, so nothing is lost when libjpeg's error exit jumps back here.
+// The decompressor is created inside the guard: libjpeg reports a failed
+// allocation while it is being created through the same error exit.
 bool GuardedDecode(DecodeState* s, const DecodeInput& in, int width, int scale) {
   if (setjmp(s->err.jump) != 0) return false;
+  jpeg_create_decompress(&s->cinfo);
   return RunDecode(s, in, width, scale);
 }
 
 bool GuardedHeaderCheck(DecodeState* s, const DecodeInput& in, int width, int scale) {
   if (setjmp(s->err.jump) != 0) return false;
+  jpeg_create_decompress(&s->cinfo);
   if (!InstallSource(s, in)) return false;
   if (jpeg_read_header(&s->cinfo, TRUE) != JPEG_HEADER_OK) return false;
   return HeaderSizeAllowed(s->cinfo, width, scale);
 }
 
+using GuardedStep = bool (*)(DecodeState*, const DecodeInput&, int, int);
+
+// One guarded step on a fresh decompressor (*state made here); afterwards
+// the decompressor is destroyed and the file closed, on every way out.
+// False when the step fails, memory running out included.
+bool WithDecompressor(std::unique_ptr<DecodeState>* state, const DecodeInput& in, int width, int scale,
+                      GuardedStep step) {
+  try {
+    *state = std::make_unique<DecodeState>();  // zeroed: destroying a decompressor never made is safe
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  DecodeState* s = state->get();
+  InitErrorManager(&s->err);
+  s->cinfo.err = &s->err.pub;
+  bool ok = false;
+  try {
+    ok = step(s, in, width, scale);
+  } catch (const std::bad_alloc&) {
+    ok = false;
+  }
+  jpeg_destroy_decompress(&s->cinfo);
+  if (s->file) std::fclose(s->file);
+  s->file = nullptr;
+  return ok;
+}
+
 bool GuardedEncode(EncodeState* s, const CBitmap24* image, int quality) {
   if (setjmp(s->err.jump) != 0) return false;
+  jpeg_create_compress(&s->cinfo);
   return RunEncode(s, *image, quality);
 }
 
@@ -294,47 +326,21 @@ BOOL CJpeg::DecodeBuiltIn(const char* path, const BYTE* buffer, DWORD size, CBit
   if (!out) return FALSE;
   const DecodeInput in{path, buffer, size};
   if (!HasInput(in)) return FALSE;
-  // Memory that runs out makes the decode fail; it never ends the caller.
-  try {
-    auto state = std::make_unique<DecodeState>();
-    InitErrorManager(&state->err);
-    state->cinfo.err = &state->err.pub;
-    jpeg_create_decompress(&state->cinfo);
-    bool ok = false;
-    try {
-      ok = GuardedDecode(state.get(), in, width, scale);
-    } catch (const std::bad_alloc&) {
-      ok = false;
-    }
-    jpeg_destroy_decompress(&state->cinfo);
-    if (state->file) std::fclose(state->file);
-    if (!ok) {
-      // The picture is not shared with anyone: keep it for the next decode.
-      if (!state->image.isNull()) t_spare.swap(state->image);
-      return FALSE;
-    }
-    DeliverBitmap(out, &state->image);
-    return TRUE;
-  } catch (const std::bad_alloc&) {
+  std::unique_ptr<DecodeState> state;
+  if (!WithDecompressor(&state, in, width, scale, GuardedDecode)) {
+    // The picture is not shared with anyone: keep it for the next decode.
+    if (state && !state->image.isNull()) t_spare.swap(state->image);
     return FALSE;
   }
+  DeliverBitmap(out, &state->image);
+  return TRUE;
 }
 
 bool CJpeg::HeaderWithinLimit(const char* path, const BYTE* buffer, DWORD size, int width, int scale) {
   const DecodeInput in{path, buffer, size};
   if (!HasInput(in)) return false;
-  try {
-    auto state = std::make_unique<DecodeState>();
-    InitErrorManager(&state->err);
-    state->cinfo.err = &state->err.pub;
-    jpeg_create_decompress(&state->cinfo);
-    const bool ok = GuardedHeaderCheck(state.get(), in, width, scale);
-    jpeg_destroy_decompress(&state->cinfo);
-    if (state->file) std::fclose(state->file);
-    return ok;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+  std::unique_ptr<DecodeState> state;
+  return WithDecompressor(&state, in, width, scale, GuardedHeaderCheck);
 }
 
 BOOL CJpeg::Decode(const char* path, const BYTE* buffer, DWORD size, CBitmap24* out, int width, int scale) const {
@@ -429,7 +435,6 @@ BOOL CJpeg::EncodeBuiltIn(const QImage& bitmap, int quality, std::string* jpeg) 
   auto state = std::make_unique<EncodeState>();
   InitErrorManager(&state->err);
   state->cinfo.err = &state->err.pub;
-  jpeg_create_compress(&state->cinfo);
   const bool ok = GuardedEncode(state.get(), &image, quality);
   jpeg_destroy_compress(&state->cinfo);
   if (ok && state->out && state->outSize > 0) jpeg->assign(reinterpret_cast<const char*>(state->out), state->outSize);
