@@ -252,6 +252,8 @@ struct PathLimitCase {
   bool taken;
 };
 
+void PrintTo(const PathLimitCase& c, std::ostream* os) { *os << c.name; }
+
 class PathLimitTest : public ConvertWorkerTest, public ::testing::WithParamInterface<PathLimitCase> {};
 
 TEST_P(PathLimitTest, CountsUtf16UnitsNotBytes) {
@@ -338,6 +340,8 @@ struct FifoCase {
   const char* fifo;
   std::vector<std::string> written;  // a picture's number is taken before its source is read
 };
+
+void PrintTo(const FifoCase& c, std::ostream* os) { *os << c.name; }
 
 class FifoSourceTest : public ConvertWorkerTest, public ::testing::WithParamInterface<FifoCase> {};
 
