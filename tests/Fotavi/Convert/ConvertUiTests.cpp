@@ -222,6 +222,8 @@ struct CheckCase {
   bool outputMade;  // the missing output folder exists afterwards
 };
 
+void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
+
 class CheckInputTest : public ::testing::TestWithParam<CheckCase> {
  protected:
   void SetUp() override {
