@@ -10,7 +10,10 @@
 #include <QHeaderView>
 #include <QAbstractItemView>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QStyleOptionComboBox>
 #include <QTest>
 
@@ -51,6 +54,25 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs = 20000) {
 
 std::string CardPath(const std::string& folder, int n) {
   return "C:\\DCIM\\" + folder + "\\ABCD000" + std::to_string(n) + ".JPG";
+}
+
+std::string Describe(const QRect& r) {
+  return std::to_string(r.width()) + "x" + std::to_string(r.height()) + "+" + std::to_string(r.x()) + "+" +
+         std::to_string(r.y());
+}
+
+// A button's or a label's text, to name it.
+std::string TextOf(const QWidget* w) {
+  if (const auto* button = qobject_cast<const QPushButton*>(w)) return button->text().toStdString();
+  if (const auto* label = qobject_cast<const QLabel*>(w)) return label->text().toStdString();
+  return {};
+}
+
+// One of the screens the test main gives the application, by name.
+QScreen* ScreenNamed(const QString& name) {
+  for (QScreen* screen : QGuiApplication::screens())
+    if (screen->name() == name) return screen;
+  return nullptr;
 }
 
 class SlideShowTest : public CardFixture {
@@ -128,6 +150,34 @@ class SlideShowTest : public CardFixture {
     EXPECT_LE(box->y(), rowRect.top());
     return box;
   }
+  // Every column is wide enough for its label and its texts, and the
+  // drop-down over each Effect and Interval cell shows its current text and
+  // its longest item whole.
+  void ExpectTextsWhole() {
+    QHeaderView* header = List()->header();
+    for (int column = 0; column < 3; ++column) {
+      SCOPED_TRACE(column);
+      EXPECT_LE(header->sectionSizeHint(column), header->sectionSize(column));
+      EXPECT_LE(static_cast<QAbstractItemView*>(List())->sizeHintForColumn(column), header->sectionSize(column));
+    }
+    for (int row = 0; row < List()->topLevelItemCount(); ++row) {
+      for (int column : {CSlidePlayList::ColumnEffect, CSlidePlayList::ColumnInterval}) {
+        SCOPED_TRACE(row * 10 + column);
+        QComboBox* box = ClickCell(row, column);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->currentText(), List()->topLevelItem(row)->text(column));
+        QStyleOptionComboBox option;
+        option.initFrom(box);
+        option.editable = false;
+        const int field =
+            box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box).width();
+        int longest = 0;
+        for (int i = 0; i < box->count(); ++i)
+          longest = std::max(longest, box->fontMetrics().horizontalAdvance(box->itemText(i)));
+        EXPECT_GE(field, longest);
+      }
+    }
+  }
   // The item list of the pop-up shown now, if any.
   static QAbstractItemView* ShownList() {
     QCoreApplication::processEvents();
@@ -154,6 +204,8 @@ class SlideShowTest : public CardFixture {
   RecordingUi ui_;
   IUserInterfaceService* previous_ = nullptr;
   CControlDialog counter_;
+  // The window a dialog opens over, as the main frame is in the program.
+  std::unique_ptr<QWidget> mainWindow_;
   std::unique_ptr<CSlideShow> dialog_;
 };
 
@@ -423,34 +475,96 @@ TEST_F(SlideShowTest, TheColumnsTakeTheirSharesOfTheLaidOutListAndShowTheirTexts
   ASSERT_TRUE(QTest::qWaitForWindowActive(dialog_.get()));
   ASSERT_TRUE(WaitFor([&] { return List()->topLevelItemCount() == 3 && !Thumbs()->IsLoading(); }));
   ASSERT_GT(laidOut.width, 0);
+  // On a screen of 1024 x 768, inside it.
+  ASSERT_EQ(dialog_->screen()->size(), QSize(1024, 768));
+  EXPECT_TRUE(dialog_->screen()->availableGeometry().contains(dialog_->frameGeometry()))
+      << Describe(dialog_->frameGeometry());
   const int share[] = {48, 28, 20};
-  QHeaderView* header = List()->header();
   for (int column = 0; column < 3; ++column) {
     SCOPED_TRACE(column);
-    EXPECT_EQ(header->sectionSize(column), laidOut.width * share[column] / 100);
-    EXPECT_LE(header->sectionSizeHint(column), header->sectionSize(column));
-    EXPECT_LE(static_cast<QAbstractItemView*>(List())->sizeHintForColumn(column), header->sectionSize(column));
+    EXPECT_EQ(List()->header()->sectionSize(column), laidOut.width * share[column] / 100);
   }
-  // The drop-down over each Effect and Interval cell shows its current text
-  // and its longest item whole.
-  for (int row = 0; row < 3; ++row) {
-    for (int column : {CSlidePlayList::ColumnEffect, CSlidePlayList::ColumnInterval}) {
-      SCOPED_TRACE(row * 10 + column);
-      QComboBox* box = ClickCell(row, column);
-      ASSERT_NE(box, nullptr);
-      EXPECT_EQ(box->currentText(), List()->topLevelItem(row)->text(column));
-      QStyleOptionComboBox option;
-      option.initFrom(box);
-      option.editable = false;
-      const int field =
-          box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box).width();
-      int longest = 0;
-      for (int i = 0; i < box->count(); ++i)
-        longest = std::max(longest, box->fontMetrics().horizontalAdvance(box->itemText(i)));
-      EXPECT_GE(field, longest);
+  ExpectTextsWhole();
+}
+
+struct ScreenCase {
+  const char* name;  // as screens.json names it
+  bool textsWhole;   // wide enough for the play order's texts
+};
+void PrintTo(const ScreenCase& c, std::ostream* os) { *os << c.name; }
+
+class ScreenFit : public SlideShowTest, public ::testing::WithParamInterface<ScreenCase> {
+ protected:
+  // The frame inside the screen's available geometry, and each control
+  // shown whole inside the dialog: never smaller than its least size (a
+  // label's or a button's whole text).
+  void ExpectInsideTheScreen(QScreen* screen) {
+    EXPECT_EQ(dialog_->screen(), screen);
+    EXPECT_TRUE(screen->availableGeometry().contains(dialog_->frameGeometry()))
+        << Describe(dialog_->frameGeometry()) << " on " << Describe(screen->availableGeometry());
+    std::vector<QWidget*> controls{List(), Tree(), Thumbs(), dialog_->Preview()};
+    for (QPushButton* button : dialog_->findChildren<QPushButton*>()) controls.push_back(button);
+    for (QLabel* label : dialog_->findChildren<QLabel*>()) controls.push_back(label);
+    for (QProgressBar* bar : dialog_->findChildren<QProgressBar*>()) controls.push_back(bar);
+    for (QWidget* control : controls) {
+      if (!control->isVisibleTo(dialog_.get())) continue;
+      SCOPED_TRACE(std::string(control->metaObject()->className()) + " " + TextOf(control));
+      const QRect at(control->mapTo(dialog_.get(), QPoint(0, 0)), control->size());
+      EXPECT_TRUE(dialog_->rect().contains(at)) << Describe(at) << " in " << Describe(dialog_->rect());
+      // The least size the layout may give it: its own minimum where set.
+      const QSize set = control->minimumSize(), hint = control->minimumSizeHint();
+      EXPECT_GE(control->width(), set.width() > 0 ? set.width() : hint.width());
+      EXPECT_GE(control->height(), set.height() > 0 ? set.height() : hint.height());
     }
   }
+};
+
+// Over a main window on each screen, the dialog opens inside the screen,
+// every control whole, while the thumbnails are read (the progress row
+// shown) and after. Where the screen is wide enough the play order shows
+// its texts whole, and the folder panes take only the tree's 120 px and one
+// thumbnail column.
+TEST_P(ScreenFit, TheDialogOpensInsideTheScreenWithEveryControlWhole) {
+  QScreen* screen = ScreenNamed(GetParam().name);
+  ASSERT_NE(screen, nullptr) << "the test main gives the screens of screens.json";
+  PutPictures("100ABCDE", 6);
+  PutCardFile("PLAYLIST.TXT", CardPath("100ABCDE", 1) + ",SE17,SI4\r\n" + CardPath("100ABCDE", 2) + ",SE10,SI2\r\n");
+  ASSERT_TRUE(StartCamera());
+  CardHost().device = device_;
+  mainWindow_ = std::make_unique<QWidget>();
+  mainWindow_->setGeometry(screen->availableGeometry().adjusted(8, 32, -8, -8));
+  mainWindow_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(mainWindow_.get()));
+  Command("delay 0x8104 100 always");
+  dialog_ = std::make_unique<CSlideShow>(mainWindow_.get());
+  dialog_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog_.get()));
+  ASSERT_TRUE(WaitFor([&] { return dialog_->IsProgressShown(); }));
+  {
+    SCOPED_TRACE("reading");
+    ExpectInsideTheScreen(screen);
+  }
+  Command("clear");
+  ASSERT_TRUE(WaitFor([&] { return List()->topLevelItemCount() == 2 && !Thumbs()->IsLoading(); }));
+  {
+    SCOPED_TRACE("read");
+    ExpectInsideTheScreen(screen);
+  }
+  if (!GetParam().textsWhole) return;
+  // One column of thumbnails, with no more room to spare than a scroll bar.
+  EXPECT_EQ(Tree()->width(), 120);
+  const int grid = Thumbs()->gridSize().width();
+  EXPECT_GE(Thumbs()->viewport()->width(), grid);
+  EXPECT_LE(Thumbs()->viewport()->width() - grid, Thumbs()->verticalScrollBar()->sizeHint().width());
+  ExpectTextsWhole();
 }
+
+INSTANTIATE_TEST_SUITE_P(Screens, ScreenFit,
+                         ::testing::Values(ScreenCase{"1024x768", true}, ScreenCase{"1920x1080", true},
+                                           ScreenCase{"800x600", false}, ScreenCase{"640x480", false}),
+                         [](const ::testing::TestParamInfo<ScreenCase>& info) {
+                           return "Screen" + std::string(info.param.name);
+                         });
 
 TEST_F(SlideShowTest, CancelWritesNothingAndAFailedRegisterIsShownAndStillCloses) {
   PutPictures("100ABCDE", 1);

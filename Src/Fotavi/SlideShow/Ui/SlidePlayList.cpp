@@ -123,7 +123,14 @@ int CSlidePlayList::DropDownWidth(int textWidth) const {
   return style()->sizeFromContents(QStyle::CT_ComboBox, &option, QSize(textWidth, metrics.height()), this).width();
 }
 
-QSize CSlidePlayList::minimumSizeHint() const {
+int CSlidePlayList::ClientWidthForShares(const int (&need)[3]) {
+  int client = 0;
+  for (int column = 0; column < 3; ++column)
+    client = std::max(client, (need[column] * 100 + kColumnShare[column] - 1) / kColumnShare[column]);
+  return client;
+}
+
+QSize CSlidePlayList::sizeHint() const {
   // The client width whose shares show each column's widest text in full:
   // a DCF name, the drop-down with the widest effect or interval, the labels.
   const QFontMetrics metrics(font());
@@ -133,14 +140,15 @@ QSize CSlidePlayList::minimumSizeHint() const {
       std::max(DropDownWidth(WidestText(metrics, PlayListEffectName, PLAYLIST_EFFECT_COUNT)), HeaderWidth(labels[1])),
       std::max(DropDownWidth(WidestText(metrics, PlayListIntervalText, PLAYLIST_INTERVAL_COUNT)),
                HeaderWidth(labels[2]))};
-  int client = 0;
-  for (int column = 0; column < 3; ++column)
-    client = std::max(client, (need[column] * 100 + kColumnShare[column] - 1) / kColumnShare[column]);
-  return {client + 2 * frameWidth(), QTreeWidget::minimumSizeHint().height()};
+  return {ClientWidthForShares(need) + 2 * frameWidth(), QTreeWidget::sizeHint().height()};
 }
 
-QSize CSlidePlayList::sizeHint() const {
-  return QTreeWidget::sizeHint().expandedTo(minimumSizeHint());
+QSize CSlidePlayList::minimumSizeHint() const {
+  // On a screen too small for the texts they are elided; each share still
+  // holds a drop-down's arrow.
+  const int least = MinimumEditableWidth();
+  const int need[] = {least, least, least};
+  return {ClientWidthForShares(need) + 2 * frameWidth(), QTreeWidget::minimumSizeHint().height()};
 }
 
 void CSlidePlayList::SetRow(QTreeWidgetItem* item, const PlayListEntry& entry) {

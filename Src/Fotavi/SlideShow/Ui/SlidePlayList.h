@@ -59,9 +59,10 @@ class CSlidePlayList : public QTreeWidget {
   void EndEdit();
   int MinimumEditableWidth() const;
 
-  // Wide enough for each column's share to show its widest text.
-  QSize minimumSizeHint() const override;
+  // Wide enough for each column's share to show its widest text; at least
+  // wide enough for each share to hold a drop-down's arrow.
   QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
 
   // Called with (path, local copy) when the preview changes: the cache
   // copy's path, else the card path; an empty path clears the preview.
@@ -78,6 +79,8 @@ class CSlidePlayList : public QTreeWidget {
   void OnEditorChosen(int index);
   void OnSectionResized(int column, int oldSize, int newSize);
   static QStringList HeaderLabels();
+  // The least client width in which each column's share is as wide as asked.
+  static int ClientWidthForShares(const int (&need)[3]);
   // The widths the style gives a cell, a header section and the drop-down
   // showing these texts.
   int CellWidth(const QString& text) const;

@@ -2,14 +2,20 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QVBoxLayout>
+#include <QWindow>
+
+#include <algorithm>
 
 #include "CardHost.h"
 #include "Common/Jpeg.h"
@@ -25,6 +31,8 @@ const char kTwoLines[] = "Unable to execute the commands when two or more lines 
 // The preview's size before it is made 4:3 at the first show.
 constexpr int kPreviewWidth = 200;
 constexpr int kPreviewHeight = 160;
+// The folder tree's width when the dialog opens.
+constexpr int kTreeWidth = 120;
 
 const CJpeg& Codec() {
   static const CJpeg builtIn;
@@ -71,7 +79,7 @@ CSlideSplitFrm::CSlideSplitFrm(CSlideShow* dialog, QWidget* parent)
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(m_pSplitter);
   m_pSplitter->setChildrenCollapsible(false);
-  m_pSplitter->setSizes({120, 300});
+  m_pSplitter->setSizes({kTreeWidth, ThumbnailColumnWidth()});
   m_pSplitter->setStretchFactor(1, 1);
   m_pTree->InitTree(m_pThumbnail);
   m_pThumbnail->Init(m_pTree, this);
@@ -81,6 +89,16 @@ CSlideSplitFrm::~CSlideSplitFrm() {
   // A read still in flight is handed back by the list's loader when it
   // comes (the list passes it on when it goes).
   m_pThumbnail->OnDestroy();
+}
+
+int CSlideSplitFrm::ThumbnailColumnWidth() const {
+  // One grid cell beside the vertical scroll bar, inside the frame.
+  return m_pThumbnail->gridSize().width() + m_pThumbnail->verticalScrollBar()->sizeHint().width() +
+         2 * m_pThumbnail->frameWidth();
+}
+
+QSize CSlideSplitFrm::sizeHint() const {
+  return {kTreeWidth + m_pSplitter->handleWidth() + ThumbnailColumnWidth(), QWidget::sizeHint().height()};
 }
 
 void CSlideSplitFrm::OnThumbBegin(int count, int done) { m_pDialog->OnThumbBegin(count, done); }
@@ -106,6 +124,19 @@ CSlideShow::CSlideShow(QWidget* parent)
   m_pSeparator = new QLabel(QStringLiteral("/"), this);
   m_pToReadCount = new QLabel(QStringLiteral("9999"), this);
   for (QLabel* count : {m_pReadCount, m_pToReadCount}) count->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  // The reading's progress row keeps its room while hidden: showing it
+  // never widens the dialog.
+  for (QWidget* w : ProgressControls()) {
+    QSizePolicy policy = w->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    w->setSizePolicy(policy);
+  }
+  // The bar asks for no width of its own, and keeps a third of the width it
+  // would ask for.
+  m_pProgress->setMinimumWidth(m_pProgress->sizeHint().width() / 3);
+  QSizePolicy barPolicy = m_pProgress->sizePolicy();
+  barPolicy.setHorizontalPolicy(QSizePolicy::Ignored);
+  m_pProgress->setSizePolicy(barPolicy);
 
   auto* orderLabel = new QLabel(tr("P&lay order"), this);
   m_pList = new CSlidePlayList(this);
@@ -126,15 +157,19 @@ CSlideShow::CSlideShow(QWidget* parent)
   auto* left = new QVBoxLayout;
   left->addWidget(contentsLabel);
   left->addWidget(m_pFrame, 1);
+  // The reading's progress under the panes, no wider than they are: the bar
+  // takes what the texts leave; "Update" in a row of its own.
   auto* progressRow = new QHBoxLayout;
   progressRow->addWidget(m_pReadingLabel);
   progressRow->addWidget(m_pProgress, 1);
   progressRow->addWidget(m_pReadCount);
   progressRow->addWidget(m_pSeparator);
   progressRow->addWidget(m_pToReadCount);
-  progressRow->addStretch();
-  progressRow->addWidget(m_pUpdate);
   left->addLayout(progressRow);
+  auto* updateRow = new QHBoxLayout;
+  updateRow->addStretch();
+  updateRow->addWidget(m_pUpdate);
+  left->addLayout(updateRow);
 
   auto* right = new QGridLayout;
   right->addWidget(orderLabel, 0, 0);
@@ -151,13 +186,12 @@ CSlideShow::CSlideShow(QWidget* parent)
   right->addLayout(closeButtons, 3, 0, 1, 2);
   right->setColumnStretch(0, 1);
 
+  // The card's panes take what they need; the play order takes the rest.
   auto* top = new QHBoxLayout(this);
-  top->addLayout(left, 1);
+  top->addLayout(left);
   top->addLayout(right, 1);
-  // At least as wide as the layout needs with the reading's progress row
-  // shown (it is not hidden yet) and the play order wide enough for its
-  // columns, so that neither makes the dialog jump wider once shown.
-  resize(QSize(780, 420).expandedTo(minimumSizeHint()));
+  // Wide enough for the columns' texts; the first show fits it to the screen.
+  resize(QSize(780, 420).expandedTo(sizeHint()));
 
   ShowProgress(false);
   m_pList->SetPreviewHandler([this](const std::string& path, bool local) { ShowPreview(path, local); });
@@ -179,6 +213,15 @@ CSlideShow::~CSlideShow() {
   if (CardHost().mainWnd) PostMessage(CardHost().mainWnd, kResumeLive, 0, 0);
 }
 
+void CSlideShow::setVisible(bool visible) {
+  if (visible && !isVisible()) {
+    // The sizes are final before the layout gives the list its size.
+    if (m_bFirstShow) SizePreviewFourByThree();
+    FitIntoScreen();
+  }
+  QDialog::setVisible(visible);
+}
+
 void CSlideShow::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (!m_bFirstShow) return;
@@ -188,7 +231,33 @@ void CSlideShow::showEvent(QShowEvent* event) {
   m_pList->InitList();
   m_pFrame->GetTree()->PostInitTree();
   m_pList->PostLoadPlayList();
-  SizePreviewFourByThree();
+}
+
+void CSlideShow::FitIntoScreen() {
+  // Over the window it belongs to, on that window's screen; without one on
+  // the screen under the mouse pointer.
+  const QWidget* over = parentWidget() ? parentWidget()->window() : nullptr;
+  QScreen* screen = over ? over->screen() : QGuiApplication::screenAt(QCursor::pos());
+  if (!screen) screen = this->screen();
+  // The frame the window manager puts round it: as round the dialog when it
+  // has been shown, else as round the window it belongs to.
+  QMargins frame;
+  for (const QWidget* w : {static_cast<const QWidget*>(this), over}) {
+    if (!w || !w->windowHandle()) continue;
+    const QMargins m = w->windowHandle()->frameMargins();
+    frame = QMargins(std::max(frame.left(), m.left()), std::max(frame.top(), m.top()),
+                     std::max(frame.right(), m.right()), std::max(frame.bottom(), m.bottom()));
+  }
+  const QRect room = screen->availableGeometry().marginsRemoved(frame);
+  // No smaller than the layout allows: the controls are never cut.
+  resize(size().boundedTo(room.size()).expandedTo(minimumSizeHint()));
+  QRect placed(QPoint(), size());
+  placed.moveCenter(over && over->isVisible() ? over->geometry().center() : room.center());
+  placed.moveLeft(std::max(room.left(), std::min(placed.left(), room.right() + 1 - placed.width())));
+  placed.moveTop(std::max(room.top(), std::min(placed.top(), room.bottom() + 1 - placed.height())));
+  setScreen(screen);
+  // A window's position is its frame's.
+  move(placed.topLeft() - QPoint(frame.left(), frame.top()));
 }
 
 void CSlideShow::changeEvent(QEvent* event) {
@@ -318,10 +387,12 @@ void CSlideShow::SetProgress(int count, int done) {
   m_pProgress->setValue(count > 0 ? static_cast<int>(static_cast<long long>(done) * 100 / count) : 0);
 }
 
+std::vector<QWidget*> CSlideShow::ProgressControls() const {
+  return {m_pReadingLabel, m_pProgress, m_pReadCount, m_pSeparator, m_pToReadCount};
+}
+
 void CSlideShow::ShowProgress(bool on) {
-  for (QWidget* w : std::initializer_list<QWidget*>{m_pReadingLabel, m_pProgress, m_pReadCount, m_pSeparator,
-                                                     m_pToReadCount})
-    w->setVisible(on);
+  for (QWidget* w : ProgressControls()) w->setVisible(on);
 }
 
 void CSlideShow::OnThumbBegin(int count, int done) {

@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "SDTree.h"
 #include "SlidePlayList.h"
@@ -48,12 +49,16 @@ class CSlideSplitFrm : public QWidget, public IThumbnailFrame {
   ~CSlideSplitFrm() override;
   CSlideTree* GetTree() const { return m_pTree; }
   CSlideThumbnail* GetThumbnail() const { return m_pThumbnail; }
+  // The tree at its starting width beside one column of thumbnails.
+  QSize sizeHint() const override;
 
   void OnThumbBegin(int count, int done) override;
   void OnThumbProgress(int count, int done) override;
   void OnThumbEnd() override;
 
  private:
+  int ThumbnailColumnWidth() const;
+
   CSlideShow* m_pDialog;
   QSplitter* m_pSplitter;
   CSlideTree* m_pTree;
@@ -93,6 +98,9 @@ class CSlideShow : public QDialog {
   int ProgressPosition() const;
 
  public slots:
+  // Before a show the dialog is fitted into the available part of its
+  // screen and placed over the window it belongs to.
+  void setVisible(bool visible) override;
   // Enter and Escape and the window's close come here too.
   void accept() override { OnBnClickedOk(); }
   void reject() override { OnBnClickedCancel(); }
@@ -106,7 +114,10 @@ class CSlideShow : public QDialog {
   bool CancelLoadingInstead();
   void MoveSelected(int direction);
   void SizePreviewFourByThree();
+  void FitIntoScreen();
   void SetProgress(int count, int done);
+  // The reading's label, bar and counts, shown only while thumbnails load.
+  std::vector<QWidget*> ProgressControls() const;
   void ShowProgress(bool on);
 
   CSlidePlayList* m_pList;
