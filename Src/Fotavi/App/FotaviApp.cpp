@@ -42,7 +42,7 @@ int FotaviMessageBoxText(const std::string& text, UINT type) {
   return GetUserInterfaceService()->MessageBox(nullptr, text, GetApplicationTitle(), type);
 }
 
-int FotaviMessageBox(UINT stringId, UINT type) { return FotaviMessageBoxText(LoadStringText(stringId), type); }
+int FotaviMessageBox(UINT stringId, UINT type) { return FotaviMessageBoxText(FotaviText(stringId), type); }
 
 CFotaviApp::CFotaviApp() { g_pApp = this; }
 

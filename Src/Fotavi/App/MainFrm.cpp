@@ -24,6 +24,7 @@
 #include "App/FotaviApp.h"
 #include "App/Icons.h"
 #include "App/Resource.h"
+#include "Card/CardFolders.h"
 #include "Common/CommonFunc.h"
 #include "Common/FilePath.h"
 #include "Common/FileSelDlg.h"
@@ -113,11 +114,7 @@ void CMainFrame::SetStatusText(const std::string& text) {
   if (m_pStatusPane) m_pStatusPane->setText(QString::fromStdString(text));
 }
 
-std::string CMainFrame::GetWorkFolder() {
-  const std::string base = GetPrivateWorkFolder();
-  if (base.empty()) return {};
-  return AddBackslash(base) + "FotaviK27_Cache";
-}
+std::string CMainFrame::GetWorkFolder() { return GetCardWorkFolder(); }
 
 LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
@@ -128,9 +125,9 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_ANIME_ERROR: OnAnimeError(wParam); break;
     case WM_REMOTECTRL_CLOSED: OnRemoteCtrlClosed(); break;
     case WM_VIEWER_CLOSED: {
-      auto it = m_ModalTools.find(ID_TOOL_VIEWER);
-      if (it != m_ModalTools.end() && it->second) it->second->deleteLater();
-      m_ModalTools.erase(ID_TOOL_VIEWER);
+      auto it = m_ToolWindows.find(ID_TOOL_VIEWER);
+      if (it != m_ToolWindows.end() && it->second) it->second->deleteLater();
+      m_ToolWindows.erase(ID_TOOL_VIEWER);
       UpdateCommandUI();
       break;
     }
@@ -187,10 +184,10 @@ void CMainFrame::OnDestroy() {
     for (QMdiSubWindow* w : m_pMdiArea->subWindowList()) delete w;
   }
   // A tool's destruction may pump events (the SD viewer waits for its read
-  // in flight), and handlers run then may change m_ModalTools: the tools are
+  // in flight), and handlers run then may change m_ToolWindows: the tools are
   // taken out of it first, each checked again just before it goes.
   std::map<int, QPointer<QWidget>> tools;
-  tools.swap(m_ModalTools);
+  tools.swap(m_ToolWindows);
   for (auto& entry : tools)
     if (QWidget* tool = entry.second.data()) delete tool;
   if (m_pRemoteCtrl) delete m_pRemoteCtrl.data();

@@ -94,14 +94,14 @@ void CMainFrame::OnModalTool(int id) {
     ResumeLive();
     return;
   }
-  m_ModalTools[id] = tool;
+  m_ToolWindows[id] = tool;
   UpdateCommandUI();
   if (auto* dialog = qobject_cast<QDialog*>(tool)) {
     CControlDialog* counter = m_pApp ? m_pApp->GetControlDialog() : nullptr;
     if (counter) counter->BeginModal();
     const int result = dialog->exec();
     if (counter) counter->EndModal();
-    m_ModalTools.erase(id);
+    m_ToolWindows.erase(id);
     dialog->deleteLater();
     if (result != QDialog::Accepted && result != QDialog::Rejected) {
       TraceLog(TRC_PRE, "CMainFrame::OnModalTool", "The error occurred with the [DoModal()] function. Return Code[%d]",

@@ -9,7 +9,7 @@
 
 #include "Common/CommonFunc.h"
 #include "Common/TraceLog.h"
-#include "ConvertStrings.h"
+#include "Text/FotaviStrings.h"
 #include "Platform/GlobalMemory.h"
 #include "Platform/Paths.h"
 
@@ -44,7 +44,7 @@ bool CCardDestination::GetMaxNumber(int* number, UINT* stopMessage) {
   if (status != 0) {
     TraceLog(TRC_PRE, "CPptDlg::GetMaxSDNumber", "The error occurred with the [SD_GetFileList()] function. Status=[0x%08X]",
              static_cast<unsigned>(status));
-    *stopMessage = IDS_CNV_SD_TRANSFER;
+    *stopMessage = IDS_SD_TRANSFER_FAILED;
     return false;
   }
   *number = GetMaxSDNumber(entries);
@@ -56,7 +56,7 @@ IConvertDestination::NameResult CCardDestination::MakeOutputName(int number, std
     TraceLog(TRC_PRE, "CPptDlg::CreateConvFileName",
              "The error occurred with the [CreateDirectory] function. GetLastError=[0x%08X]",
              static_cast<unsigned>(errno));
-    *message = IDS_CNV_INTERNAL_ERROR;
+    *message = IDS_INTERNAL_ERROR;
     return NAME_FATAL;
   }
   *path = GetStagingFolder() + "/" + ConvertFileName(number);

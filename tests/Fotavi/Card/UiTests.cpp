@@ -18,7 +18,6 @@
 #include "CardFolders.h"
 #include "CardFixture.h"
 #include "CardHost.h"
-#include "CardText.h"
 #include "CardTools.h"
 #include "Common/CommonFunc.h"
 #include "FTransDlg.h"
@@ -478,7 +477,7 @@ TEST_F(ViewerTest, EscapeStopsTheReadingKeepsWhatWasReadAndCachesNothing) {
   EXPECT_GE(kept, 1);
   EXPECT_LT(kept, 6);
   EXPECT_FALSE(viewer_->IsReadingMode());
-  EXPECT_FALSE(CardPathExists(list->Loader()->GetFolderCache()));
+  EXPECT_FALSE(LocalPathExists(list->Loader()->GetFolderCache()));
   EXPECT_TRUE(ui_.texts.empty());
 }
 
@@ -543,7 +542,7 @@ TEST_F(ViewerTest, DestroyingTheViewerWhileReadingWaitsAndGivesEveryBlockBack) {
   ASSERT_TRUE(WaitFor([&] { return viewer_->GetThumbnailPane()->IsLoading(); }));
   const std::string cacheRoot = viewer_->GetThumbnailPane()->Loader()->GetCacheRoot();
   viewer_.reset();  // as the main frame does when it goes
-  EXPECT_FALSE(CardPathExists(cacheRoot));
+  EXPECT_FALSE(LocalPathExists(cacheRoot));
   CloseCamera();
   EXPECT_EQ(GlobalBlockCount(), blocksAtStart_);
 }
@@ -623,7 +622,7 @@ TEST_F(ViewerTest, AFolderChosenDuringTheWaitIsNotLoadedAgainAfterIt) {
   poll.stop();
   EXPECT_EQ(tree->GetSelectedPath(), "C:\\DCIM\\102THIRD");
   EXPECT_LT(list->count(), 3);
-  EXPECT_FALSE(CardPathExists(list->Loader()->GetFolderCache()));
+  EXPECT_FALSE(LocalPathExists(list->Loader()->GetFolderCache()));
 }
 
 }  // namespace

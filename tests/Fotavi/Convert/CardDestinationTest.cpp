@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "CardDestination.h"
-#include "ConvertStrings.h"
+#include "Text/FotaviStrings.h"
 #include "ConvertTestSupport.h"
 #include "ConvertWorker.h"
 #include "TransErrEntry.h"
@@ -77,7 +77,7 @@ TEST_F(CardDestinationTest, AFailedListingGivesNoNumberAndAnEmptyOneStartsAtOne)
     m_Card.listStatus = status;
     m_Card.listing = {"C:\\DCIM\\100ABCDE\\IMAG0001.JPG"};
     EXPECT_FALSE(dest.GetMaxNumber(&number, &message)) << status;
-    EXPECT_EQ(IDS_CNV_SD_TRANSFER, message);
+    EXPECT_EQ(IDS_SD_TRANSFER_FAILED, message);
   }
   m_Card.listStatus = 0;
   m_Card.listing.clear();
@@ -186,7 +186,7 @@ TEST_F(CardDestinationTest, AStagingFolderThatCannotBeMadeIsFatalAndShownAtOnce)
   CConvertWorker worker(m_Work, &m_Host);
   EXPECT_EQ(0, RunFolder(&worker, &dest));
   EXPECT_TRUE(worker.IsFatal());
-  EXPECT_EQ((std::vector<UINT>{IDS_CNV_INTERNAL_ERROR}), m_Host.messages);
+  EXPECT_EQ((std::vector<UINT>{IDS_INTERNAL_ERROR}), m_Host.messages);
   EXPECT_TRUE(m_Card.written.empty());
   EXPECT_EQ(0, m_Card.endTransfers);
 }

@@ -23,7 +23,6 @@
 #include "CardHost.h"
 #include "Common/CommonFunc.h"
 #include "ConvertDialogs.h"
-#include "ConvertStrings.h"
 #include "Platform/UiService.h"
 #include "SDTree.h"
 

@@ -9,7 +9,7 @@
 
 #include "CardDialogs.h"
 #include "CardHost.h"
-#include "CardText.h"
+#include "CardLimits.h"
 #include "SDTree.h"
 
 namespace {

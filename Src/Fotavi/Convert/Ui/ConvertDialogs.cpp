@@ -1,3 +1,4 @@
+#include "App/Resource.h"
 #include "ConvertDialogs.h"
 
 #include <sys/stat.h>
@@ -22,18 +23,17 @@
 #include "CardFileService.h"
 #include "CardFolders.h"
 #include "CardHost.h"
-#include "CardText.h"
+#include "Text/FotaviStrings.h"
 #include "Common/CommonFunc.h"
 #include "Common/FileSelDlg.h"
 #include "Common/TraceLog.h"
-#include "ConvertStrings.h"
+#include "Text/FotaviStrings.h"
 #include "Platform/Messages.h"
 #include "SDAccess.h"
 #include "SDTree.h"
 
 namespace {
 
-constexpr UINT kResumeLive = 0x469;
 constexpr const char* kInputFileValue = "CnvInputFileFolder";
 constexpr const char* kInputFolderValue = "CnvInputFolder";
 constexpr const char* kOutputValue = "CnvOutputFileFolder";
@@ -51,7 +51,7 @@ bool Stat(const std::string& path, struct stat* st) { return ::stat(path.c_str()
 bool CardReady() {
   CSDAccess access(CardHost().device);
   if (access.SD_GetStatus()) return true;
-  CardMessageBox(access.GetLastStatus() == FOTAVI_SD_NOCARD ? IDS_CARD_NOT_INSERTED : IDS_CARD_ACCESS,
+  CardMessageBox(access.GetLastStatus() == FOTAVI_SD_NOCARD ? IDS_NO_SDCARD : IDS_SD_ACCESS,
                  MB_OK | MB_ICONWARNING);
   return false;
 }
@@ -147,7 +147,7 @@ void CConvertUiHost::SetProgressPos(int position) {
 }
 
 void CConvertUiHost::ShowMessage(UINT stringId, UINT type) {
-  m_pDialog->PostToGui([stringId, type] { CardMessageBoxText(ConvertText(stringId), MB_OK | type); });
+  m_pDialog->PostToGui([stringId, type] { CardMessageBoxText(FotaviText(stringId), MB_OK | type); });
 }
 
 void CConvertUiHost::ConvertEnd(int result) {
@@ -235,7 +235,7 @@ CPptDlg::~CPptDlg() {
   m_pWorker->Cancel();
   m_pWorker->Join();
   m_pWorker->FreeErrorList();
-  if (CardHost().mainWnd) PostMessage(CardHost().mainWnd, kResumeLive, 0, 0);
+  if (CardHost().mainWnd) PostMessage(CardHost().mainWnd, WM_RESUME_LIVE, 0, 0);
 }
 
 void CPptDlg::PostToGui(std::function<void()> call) {
@@ -401,7 +401,7 @@ void CPptDlg::accept() { OnOK(); }
 
 void CPptDlg::Warn(UINT stringId, QWidget* focus) {
   if (focus) focus->setFocus();
-  CardMessageBoxText(ConvertText(stringId), MB_OK | MB_ICONWARNING);
+  CardMessageBoxText(FotaviText(stringId), MB_OK | MB_ICONWARNING);
 }
 
 int CPptDlg::CheckSourcePath(const std::string& path, bool fileMode) {
@@ -431,7 +431,7 @@ int CPptDlg::CheckDirPath(std::string* path) {
     }
     if (!asked) {
       asked = true;
-      if (CardMessageBoxText(ConvertText(IDS_CNV_CREATE_QUESTION), MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
+      if (CardMessageBoxText(FotaviText(IDS_CREATE_FOLDER_QUESTION), MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
         return PATH_DECLINED;
     }
     if (::mkdir(level.c_str(), 0755) != 0) {
@@ -449,8 +449,8 @@ int CPptDlg::CheckInput() {
   QWidget* sourceEdit = m_bFileMode ? m_pSourceFileEdit : m_pSourceFolderEdit;
   switch (CheckSourcePath(source, m_bFileMode)) {
     case PATH_OK: break;
-    case PATH_EMPTY: Warn(IDS_CNV_NO_SOURCE, sourceEdit); return 0;
-    default: Warn(IDS_CNV_BAD_SOURCE, sourceEdit); return 0;
+    case PATH_EMPTY: Warn(IDS_NO_SOURCE_FILE, sourceEdit); return 0;
+    default: Warn(IDS_BAD_SOURCE_FILE, sourceEdit); return 0;
   }
   int destination = PATH_OK;
   QWidget* destinationEdit = m_pOutputEdit;
@@ -462,17 +462,17 @@ int CPptDlg::CheckInput() {
   }
   switch (destination) {
     case PATH_OK: break;
-    case PATH_EMPTY: Warn(IDS_CNV_NO_DESTINATION, destinationEdit); return 0;
-    case PATH_NOT_AVAILABLE: Warn(IDS_CNV_OUTPUT_NA, destinationEdit); return 0;
+    case PATH_EMPTY: Warn(IDS_NO_DESTINATION, destinationEdit); return 0;
+    case PATH_NOT_AVAILABLE: Warn(IDS_OUTPUT_FOLDER_NA, destinationEdit); return 0;
     case PATH_DECLINED: return 0;
     case PATH_CREATE_FAILED:
-    default: Warn(IDS_CNV_CREATE_FAILED, destinationEdit); return 0;
+    default: Warn(IDS_CREATE_FOLDER_FAILED, destinationEdit); return 0;
   }
   if (!m_bFileMode && m_bLocalOutput) {
     const QString in = QString::fromStdString(AddBackslash(m_strSourceFolder));
     const QString out = QString::fromStdString(AddBackslash(m_strOutputFolder));
     if (in.compare(out, Qt::CaseInsensitive) == 0) {
-      Warn(IDS_CNV_SAME_FOLDER, m_pSourceFolderEdit);
+      Warn(IDS_SAME_FOLDER, m_pSourceFolderEdit);
       return 0;
     }
   }
@@ -513,7 +513,7 @@ void CPptDlg::OnOK() {
     ShowErrorList();
   } else {
     TraceLog(TRC_PRE, "CPptDlg::OnOK", "The error occurred with the [DoModal()] function. Return Code[%d]", result);
-    CardMessageBoxText(ConvertText(IDS_CNV_INTERNAL_ERROR), MB_OK | MB_ICONERROR);
+    CardMessageBoxText(FotaviText(IDS_INTERNAL_ERROR), MB_OK | MB_ICONERROR);
     worker.FreeErrorList();
   }
 }

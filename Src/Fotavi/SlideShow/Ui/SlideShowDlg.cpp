@@ -1,3 +1,4 @@
+#include "App/Resource.h"
 #include "SlideShowDlg.h"
 
 #include <QApplication>
@@ -19,7 +20,6 @@
 #include "SDAccess.h"
 
 namespace {
-constexpr UINT kResumeLive = 0x469;  // to the main window: the tool has gone
 constexpr DWORD kIdleWaitMs = 30000;
 const char kNoSuchFile[] = "No such file";
 const char kTwoPositions[] = "Two or more positions are selected.";
@@ -178,7 +178,7 @@ CSlideShow::~CSlideShow() {
   delete m_pFrame;
   m_pFrame = nullptr;
   if (m_pAccess) m_pAccess->FreeAll();
-  if (CardHost().mainWnd) PostMessage(CardHost().mainWnd, kResumeLive, 0, 0);
+  if (CardHost().mainWnd) PostMessage(CardHost().mainWnd, WM_RESUME_LIVE, 0, 0);
 }
 
 void CSlideShow::showEvent(QShowEvent* event) {
