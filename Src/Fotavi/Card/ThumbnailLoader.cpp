@@ -128,8 +128,7 @@ BOOL CThumbnailLoader::LoadThumbnails(const std::string& sdFolder, bool fromCach
     if (!list) {
       const DWORD status = m_Access.GetLastStatus();
       if (status != FOTAVI_SD_DONE) {
-        m_pView->ShowMessage(status == FOTAVI_SD_NOCARD ? IDS_NO_SDCARD : IDS_SD_ACCESS,
-                             MB_OK | MB_ICONERROR);
+        m_pView->ShowMessage(CardFailureText(status), MB_OK | MB_ICONERROR);
         m_bLoading = false;
         RemoveLocalFolder(folderCache);
         return FALSE;

@@ -7,11 +7,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Card/CardLimits.h"
 #include "Common/CommonFunc.h"
 #include "Common/TraceLog.h"
 #include "Text/FotaviStrings.h"
 #include "Platform/GlobalMemory.h"
 #include "Platform/Paths.h"
+#include "Driver/FotaviZ5.dll/FotaviZ5.h"
 
 CCardDestination::CCardDestination(ICardFileService* card, std::string sdFolder, std::string workFolder)
     : m_pCard(card), m_strSDFolder(std::move(sdFolder)), m_strWorkFolder(std::move(workFolder)) {
@@ -76,7 +78,7 @@ int CCardDestination::TransferToSD(const std::string& stagedPath) {
     TraceLog(TRC_PRE, kFunc, "The error occurred with the [Open()] function.");
     return TRANSFER_UNREADABLE;
   }
-  if (st.st_size >= static_cast<off_t>(MAX_TRANSFER_SIZE)) {
+  if (st.st_size >= static_cast<off_t>(CARD_FILE_SIZE_LIMIT)) {
     std::fclose(file);
     TraceLog(TRC_PRE, kFunc, "File exceeds the size that can be transferred.");
     return TRANSFER_TOO_LARGE;
@@ -94,7 +96,7 @@ int CCardDestination::TransferToSD(const std::string& stagedPath) {
   const size_t slash = stagedPath.rfind('/');
   const std::string cardPath =
       m_strSDFolder + "\\" + (slash == std::string::npos ? stagedPath : stagedPath.substr(slash + 1));
-  if (cardPath.size() > MAX_CARD_PATH) {
+  if (cardPath.size() > FOTAVI_PATH_MAX_CHARS) {
     code = TRANSFER_NAME_TOO_LONG;
   } else if (std::fread(data, 1, size, file) != size) {
     TraceLog(TRC_PRE, kFunc, "The error occurred with the [Read()] function.");

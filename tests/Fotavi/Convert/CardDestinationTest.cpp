@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Card/CardLimits.h"
 #include "CardDestination.h"
 #include "Text/FotaviStrings.h"
 #include "ConvertTestSupport.h"
@@ -91,10 +92,10 @@ TEST_F(CardDestinationTest, FilesFrom2MiBOnAreNotSentAndOneByteLessIs) {
   const std::string staging = dest.GetStagingFolder();
   std::filesystem::create_directories(staging);
   const size_t before = GlobalBlockCount();
-  WriteFile(staging + "/IMAG0001.jpg", std::string(CCardDestination::MAX_TRANSFER_SIZE, 'a'));
+  WriteFile(staging + "/IMAG0001.jpg", std::string(CARD_FILE_SIZE_LIMIT, 'a'));
   EXPECT_EQ(TRANSFER_TOO_LARGE, dest.Deliver(staging + "/IMAG0001.jpg"));
   EXPECT_TRUE(m_Card.written.empty());
-  const std::string data(CCardDestination::MAX_TRANSFER_SIZE - 1, 'b');
+  const std::string data(CARD_FILE_SIZE_LIMIT - 1, 'b');
   WriteFile(staging + "/IMAG0002.jpg", data);
   EXPECT_EQ(TRANSFER_OK, dest.Deliver(staging + "/IMAG0002.jpg"));
   ASSERT_EQ(1u, m_Card.written.size());

@@ -16,8 +16,7 @@
 int CheckCardPresent() {
   CSDAccess access(CardHost().device);
   if (access.SD_GetStatus()) return TRUE;
-  CardMessageBox(access.GetLastStatus() == FOTAVI_SD_NOCARD ? IDS_NO_SDCARD : IDS_SD_ACCESS,
-                 MB_OK | MB_ICONSTOP);
+  CardMessageBox(CardFailureText(access.GetLastStatus()), MB_OK | MB_ICONSTOP);
   return FALSE;
 }
 

@@ -1,5 +1,5 @@
-#include "App/Resource.h"
 #include "FTransDlg.h"
+#include "App/Resource.h"
 
 #include <QApplication>
 #include <QCloseEvent>

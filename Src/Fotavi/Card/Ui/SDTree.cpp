@@ -83,11 +83,7 @@ BOOL CSDTree::FillTree() {
   QApplication::restoreOverrideCursor();
   if (!list) {
     const DWORD status = m_pSDAccess->GetLastStatus();
-    if (status == FOTAVI_SD_NOCARD) {
-      CardMessageBox(IDS_NO_SDCARD, MB_OK | MB_ICONERROR);
-    } else if (status != FOTAVI_SD_DONE) {
-      CardMessageBox(IDS_SD_ACCESS, MB_OK | MB_ICONERROR);
-    }
+    if (status != FOTAVI_SD_DONE) CardMessageBox(CardFailureText(status), MB_OK | MB_ICONERROR);
   }
   return result;
 }

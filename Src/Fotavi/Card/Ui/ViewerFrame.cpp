@@ -1,5 +1,5 @@
-#include "App/Resource.h"
 #include "ViewerFrame.h"
+#include "App/Resource.h"
 
 #include <QAction>
 #include <QApplication>
@@ -244,8 +244,7 @@ void CViewerFrame::OpenFile(const char* cardPath) {
     QApplication::restoreOverrideCursor();
     GlobalUnlock(data->hData);
   } else {
-    CardMessageBox(access.GetLastStatus() == FOTAVI_SD_NOCARD ? IDS_NO_SDCARD : IDS_SD_ACCESS,
-                   MB_OK | MB_ICONERROR);
+    CardMessageBox(CardFailureText(access.GetLastStatus()), MB_OK | MB_ICONERROR);
   }
   access.FreeAll();
 }

@@ -1,5 +1,5 @@
-#include "App/Resource.h"
 #include "ConvertDialogs.h"
+#include "App/Resource.h"
 
 #include <sys/stat.h>
 
@@ -51,8 +51,7 @@ bool Stat(const std::string& path, struct stat* st) { return ::stat(path.c_str()
 bool CardReady() {
   CSDAccess access(CardHost().device);
   if (access.SD_GetStatus()) return true;
-  CardMessageBox(access.GetLastStatus() == FOTAVI_SD_NOCARD ? IDS_NO_SDCARD : IDS_SD_ACCESS,
-                 MB_OK | MB_ICONWARNING);
+  CardMessageBox(CardFailureText(access.GetLastStatus()), MB_OK | MB_ICONWARNING);
   return false;
 }
 

@@ -1,5 +1,5 @@
-#include "App/Resource.h"
 #include "SlideShowDlg.h"
+#include "App/Resource.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -283,7 +283,7 @@ void CSlideShow::ShowPreview(const std::string& path, bool localCopy) {
   BOOL decoded = FALSE;
   if (localCopy) {
     decoded = Codec().Load(&picture, path, true, size.width(), size.height());
-  } else if (QString::fromStdString(path).size() <= static_cast<int>(PLAYLIST_PATH_LIMIT)) {
+  } else if (QString::fromStdString(path).size() <= static_cast<int>(FOTAVI_PATH_MAX_CHARS)) {
     if (const SD_DATA* data = m_pAccess->SD_GetJpegFile(path)) {
       const auto* bytes = static_cast<const BYTE*>(data->hData ? GlobalLock(data->hData) : nullptr);
       if (bytes) {
