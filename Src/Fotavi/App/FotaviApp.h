@@ -12,85 +12,44 @@
 #include <string>
 #include <vector>
 
-#include "Common/CommonFunc.h"
-#include "Common/ControlDialog.h"
-#include "Common/Jpeg.h"
-#include "Common/OutsideCodec.h"
+#include "Common/ProgramApp.h"
 #include "App/Document.h"
-#include "Driver/FotaviZ5.dll/FotaviZ5.h"
-#include "Platform/Sync.h"
-#include "Platform/Types.h"
 
 class CMainFrame;
 class QtMessagePump;
 
-class CFotaviApp {
+// The device library, the codec, the mutex, the counter and the help path
+// are the shared part (CProgramApp); this program writes JPEG files, so it
+// binds the codec's save entry too.
+class CFotaviApp : public CProgramApp {
  public:
   // In place of the library's exports, for tests: a scripted device.
-  struct DeviceBinding {
-    std::function<BOOL(CDeviceInterface**)> create;
-    std::function<void(CDeviceInterface**)> release;
-  };
+  using DeviceBinding = CDeviceLibrary::Binding;
 
   CFotaviApp();
   ~CFotaviApp();
-  CFotaviApp(const CFotaviApp&) = delete;
-  CFotaviApp& operator=(const CFotaviApp&) = delete;
 
   // The start-up road; FALSE ends the program (after exactly one message box).
   BOOL InitInstance();
   // The shut-down road; copes with any member still unset.
   int ExitInstance();
 
-  BOOL LoadDll(const std::string& name);
-  BOOL UnloadDll();
-  BOOL LoadJpegDll();
-  BOOL UnloadJpegDll();
-
   void OnAppAbout();
   void OnHelp();
 
-  // Test hooks: a scripted device instead of the library, another library
-  // name, another single-instance mutex name.
-  void SetDeviceBinding(DeviceBinding binding) { m_Binding = std::move(binding); }
-  void SetDeviceLibraryName(const std::string& name) { m_strDeviceLibrary = name; }
-  void SetMutexName(const std::string& name) { m_strMutexName = name; }
-
-  CDeviceInterface* GetDevice() const { return m_pDevice; }
-  CControlDialog* GetControlDialog() const { return m_pControlDialog.get(); }
   CMainFrame* GetMainFrame() const { return m_pMainFrame; }
-  const CJpeg& GetJpeg() const { return m_Jpeg; }
   CDocTemplate* FindTemplate(const std::string& name) const;
 
   static CFotaviApp* Instance();
 
  private:
-  void ForgetJpegEntryPoints();
-  // A failed bind: frees the device library, shows the start-up failure, FALSE.
-  BOOL DropDeviceLibrary();
-  static BOOL FreeModuleLogged(HMODULE module, const char* logName);
-
-  PFN_CREATEINSTANCE m_pfnCreateInstance = nullptr;
-  PFN_RELEASEINSTANCE m_pfnReleaseInstance = nullptr;
-  PFN_FNCLOADJPEGW m_pfnLoadJpeg = nullptr;
-  PFN_FNCSAVEJPEGW m_pfnSaveJpeg = nullptr;
-  PFN_FNCGETJPEGINFOW m_pfnGetJpegInfo = nullptr;
-  CDeviceInterface* m_pDevice = nullptr;
-  std::unique_ptr<CControlDialog> m_pControlDialog;
-  HMODULE m_hDeviceDll = nullptr;
-  HMODULE m_hJpegDll = nullptr;
-
-  std::unique_ptr<CNamedMutex> m_pAppMutex;
   std::vector<std::unique_ptr<CDocTemplate>> m_Templates;
   CMainFrame* m_pMainFrame = nullptr;
   std::unique_ptr<QtMessagePump> m_pPump;
-  CJpeg m_Jpeg;
-  std::string m_strHelpPath;
-  std::string m_strDeviceLibrary = FOTAVI_DEVICE_LIBRARY;
-  std::string m_strMutexName = APP_MUTEX_NAME;
-  DeviceBinding m_Binding;
-  bool m_bBound = false;  // the device came through m_Binding
 };
+
+// How this program words its start-up failures.
+extern const StartupWords kFotaviStartupWords;
 
 // The codec of the running application (the built-in one without an application).
 const CJpeg& FotaviJpeg();

@@ -88,12 +88,12 @@ void CMainFrame::OnToolRemoteCtrl() {
 void CMainFrame::OnModalTool(int id) {
   ToolFactory make = FindToolFactory(id);
   if (!make) return;
-  HoldLive();
+  // The factory runs the card check where the tool has one; the live monitor
+  // is held only for a tool that has been made, so a missing card never
+  // stops it.
   QWidget* tool = make(this);
-  if (!tool) {
-    ResumeLive();
-    return;
-  }
+  if (!tool) return;
+  HoldLive();
   m_ToolWindows[id] = tool;
   UpdateCommandUI();
   if (auto* dialog = qobject_cast<QDialog*>(tool)) {

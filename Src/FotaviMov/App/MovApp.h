@@ -11,12 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "Common/ControlDialog.h"
-#include "Common/Jpeg.h"
-#include "Common/OutsideCodec.h"
-#include "Driver/FotaviZ5.dll/FotaviZ5.h"
-#include "Platform/Sync.h"
-#include "Platform/Types.h"
+#include "Common/ProgramApp.h"
 
 class QtMessagePump;
 
@@ -29,7 +24,10 @@ class IMovMainFrame {
   virtual void ShowFrame() = 0;
 };
 
-class CFotaviMovApp {
+// The device library, the codec, the mutex, the counter and the help path
+// are the shared part (CProgramApp); this program never writes JPEG files,
+// so no save entry of the codec is bound.
+class CFotaviMovApp : public CProgramApp {
  public:
   // Makes the document, the main window and the view. NULL ends the start-up
   // without a message (the factory has said what went wrong); std::bad_alloc
@@ -38,59 +36,25 @@ class CFotaviMovApp {
 
   CFotaviMovApp();
   ~CFotaviMovApp();
-  CFotaviMovApp(const CFotaviMovApp&) = delete;
-  CFotaviMovApp& operator=(const CFotaviMovApp&) = delete;
 
   // The start-up road; FALSE ends the program after at most one message box.
   BOOL InitInstance();
   // The shut-down road; copes with every member still unset. Safe twice.
   int ExitInstance();
 
-  BOOL LoadDll(const std::string& name);
-  BOOL UnloadDll();
-  BOOL LoadJpegDll();
-  BOOL UnloadJpegDll();
-
   void SetFrameFactory(FrameFactory factory) { m_FrameFactory = std::move(factory); }
-  // Test hooks: another device library and another single-instance mutex.
-  void SetDeviceLibraryName(const std::string& name) { m_strDeviceLibrary = name; }
-  void SetMutexName(const std::string& name) { m_strMutexName = name; }
-
-  CDeviceInterface* GetDevice() const { return m_pDevice; }
-  CControlDialog* GetControlDialog() const { return m_pControlDialog.get(); }
   IMovMainFrame* GetMainFrame() const { return m_pMainFrame.get(); }
-  const CJpeg& GetJpeg() const { return m_Jpeg; }
-  const std::string& GetHelpPath() const { return m_strHelpPath; }
-  HMODULE GetDeviceModule() const { return m_hDeviceDll; }
-  HMODULE GetCodecModule() const { return m_hJpegDll; }
-  PFN_FNCLOADJPEGW GetLoadJpegEntry() const { return m_pfnLoadJpeg; }
-  PFN_FNCGETJPEGINFOW GetJpegInfoEntry() const { return m_pfnGetJpegInfo; }
-  bool HoldsAppMutex() const { return m_pAppMutex != nullptr; }
 
   static CFotaviMovApp* Instance();
 
  private:
-  void ForgetJpegEntryPoints();
-  // Frees the device library after a failed bind and forgets it.
-  void DropDeviceLibrary();
-
-  PFN_FNCLOADJPEGW m_pfnLoadJpeg = nullptr;
-  PFN_FNCGETJPEGINFOW m_pfnGetJpegInfo = nullptr;
-  CDeviceInterface* m_pDevice = nullptr;
-  HMODULE m_hDeviceDll = nullptr;
-  std::unique_ptr<CControlDialog> m_pControlDialog;
-  HMODULE m_hJpegDll = nullptr;
-
-  PFN_RELEASEINSTANCE m_pfnReleaseInstance = nullptr;
-  std::unique_ptr<CNamedMutex> m_pAppMutex;
   std::unique_ptr<IMovMainFrame> m_pMainFrame;
   std::unique_ptr<QtMessagePump> m_pPump;
-  CJpeg m_Jpeg;
-  std::string m_strHelpPath;
-  std::string m_strDeviceLibrary = FOTAVI_DEVICE_LIBRARY;
-  std::string m_strMutexName;
   FrameFactory m_FrameFactory;
 };
+
+// How this program words its start-up failures.
+extern const StartupWords kMovStartupWords;
 
 // The codec of the running application (the built-in one without an application).
 const CJpeg& MovJpeg();

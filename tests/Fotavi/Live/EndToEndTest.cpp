@@ -1,8 +1,16 @@
 // The presentation program on the real device library and the camera
-// emulator: live monitor, unplug and replug, still capture.
+// emulator: live monitor, unplug and replug, still capture, the card tools'
+// hold of the live monitor.
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QMdiArea>
+#include <QPointer>
 #include <QThread>
+#include <QTimer>
+
+#include <filesystem>
 
 #include "Live/AnimeFrame.h"
 #include "Live/AnimeView.h"
@@ -22,6 +30,10 @@ class EndToEnd : public ::testing::Test {
     setenv("FOTAVI_DEVICE_ROOT", root.c_str(), 1);
     EmulatorOptions options;
     options.deviceRoot = root;
+    if (withCard) {
+      options.cardDir = env->dir() + "/card";
+      std::filesystem::create_directories(options.cardDir + "/DCIM/100ABCDE");
+    }
     emulator = std::make_unique<EmulatorProcess>(options);
     ASSERT_TRUE(emulator->Start());
     SetUserInterfaceService(&ui);
@@ -43,6 +55,7 @@ class EndToEnd : public ::testing::Test {
     return Frame() && Frame()->GetAnimeView() ? Frame()->GetAnimeView()->GetStats().framesPainted.load() : 0;
   }
 
+  bool withCard = false;  // set by a fixture's constructor
   std::unique_ptr<IsolatedEnv> env;
   std::string root;
   std::unique_ptr<EmulatorProcess> emulator;
@@ -148,4 +161,87 @@ TEST_P(EndToEndBadFrame, KeepsTheLastGoodPicture) {
 INSTANTIATE_TEST_SUITE_P(Modes, EndToEndBadFrame, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) {
                            return info.param ? std::string("FullScreen") : std::string("Window");
+                         });
+
+// The card tools check the card before they hold the live monitor: without
+// a card the message is shown while the live monitor goes on, and nothing
+// is held; with a card the tool holds it while it is open and resumes it
+// when it closes.
+struct CardToolCase {
+  const char* name;
+  int id;
+  bool card;
+};
+void PrintTo(const CardToolCase& c, std::ostream* os) { *os << c.name; }
+
+class EndToEndCardTools : public EndToEnd, public ::testing::WithParamInterface<CardToolCase> {
+ protected:
+  EndToEndCardTools() { withCard = GetParam().card; }
+};
+
+TEST_P(EndToEndCardTools, TheLiveMonitorIsHeldOnlyForATool) {
+  const CardToolCase c = GetParam();
+  Main()->OnCommand(ID_LIVE_START);
+  ASSERT_TRUE(WaitFor([&] { return Painted() >= 3; }, 10000));
+  QWidget* panel = Main()->GetRemoteCtrl();
+  ASSERT_NE(panel, nullptr);
+  // What the user sees while the message box is up.
+  bool boxShown = false, heldAtBox = true, suspendedAtBox = true, panelOnAtBox = false;
+  ui.onBox = [&](const std::string&) {
+    boxShown = true;
+    heldAtBox = Main()->IsLiveHeld() != FALSE;
+    suspendedAtBox = Frame()->IsSuspended();
+    panelOnAtBox = panel->isEnabled();
+  };
+  // What the user sees while a modal tool is up; then it is closed as the
+  // user closes it (again after a reading it stopped).
+  bool heldWhileOpen = false;
+  QTimer closer;
+  closer.setInterval(50);
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    heldWhileOpen = Main()->IsLiveHeld() && Frame()->IsSuspended() && !panel->isEnabled();
+    dialog->reject();
+  });
+  closer.start();
+  Main()->GetAction(c.id)->trigger();
+  if (!c.card) {
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"SD memory card is not inserted."});
+    EXPECT_TRUE(boxShown);
+    EXPECT_FALSE(heldAtBox);
+    EXPECT_FALSE(suspendedAtBox);
+    EXPECT_TRUE(panelOnAtBox);
+    EXPECT_FALSE(Main()->IsToolWindowOpen());
+  } else {
+    if (c.id == ID_TOOL_VIEWER) {
+      // The viewer is not modal: it is open now, and closed by the user.
+      ASSERT_TRUE(Main()->IsToolWindowOpen());
+      heldWhileOpen = Main()->IsLiveHeld() && Frame()->IsSuspended() && !panel->isEnabled();
+      QPointer<QWidget> viewer;
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->windowTitle() == "Fotavi for Presentation -Viewer-") viewer = w;
+      ASSERT_NE(viewer, nullptr);
+      ASSERT_TRUE(WaitFor([&] {
+        if (viewer && viewer->isVisible()) viewer->close();
+        return !Main()->IsToolWindowOpen();
+      }, 10000));
+    }
+    EXPECT_TRUE(heldWhileOpen);
+    EXPECT_TRUE(ui.Texts().empty());
+  }
+  EXPECT_TRUE(WaitFor([&] { return !Main()->IsLiveHeld() && Main()->IsLiveRunning() && !Frame()->IsSuspended(); }));
+  EXPECT_TRUE(panel->isEnabled());
+  const uint64_t painted = Painted();
+  EXPECT_TRUE(WaitFor([&] { return Painted() >= painted + 2; }, 10000));  // the picture goes on moving
+}
+INSTANTIATE_TEST_SUITE_P(Tools, EndToEndCardTools,
+                         ::testing::Values(CardToolCase{"ViewerWithoutCard", ID_TOOL_VIEWER, false},
+                                           CardToolCase{"TransferWithoutCard", ID_TOOL_TRANSFER, false},
+                                           CardToolCase{"SlideShowWithoutCard", ID_TOOL_SLIDESHOW, false},
+                                           CardToolCase{"ViewerWithCard", ID_TOOL_VIEWER, true},
+                                           CardToolCase{"TransferWithCard", ID_TOOL_TRANSFER, true},
+                                           CardToolCase{"SlideShowWithCard", ID_TOOL_SLIDESHOW, true}),
+                         [](const ::testing::TestParamInfo<CardToolCase>& info) {
+                           return std::string(info.param.name);
                          });

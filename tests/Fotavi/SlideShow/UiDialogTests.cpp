@@ -8,7 +8,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QAbstractItemView>
 #include <QLabel>
+#include <QPushButton>
+#include <QStyleOptionComboBox>
 #include <QTest>
 
 #include "CardFixture.h"
@@ -97,6 +100,56 @@ class SlideShowTest : public CardFixture {
     Thumbs()->clearSelection();
     for (int i : items) Thumbs()->item(i)->setSelected(true);
   }
+  void ClickButton(const QString& text) {
+    for (QPushButton* button : dialog_->findChildren<QPushButton*>())
+      if (button->text() == text && button->isVisible()) {
+        QTest::mouseClick(button, Qt::LeftButton);
+        return;
+      }
+    ADD_FAILURE() << "no button " << text.toStdString();
+  }
+  // The drop-down shown on the play order, if any.
+  QComboBox* ShownDropDown() const {
+    for (QComboBox* box : List()->viewport()->findChildren<QComboBox*>())
+      if (box->isVisible()) return box;
+    return nullptr;
+  }
+  // Clicks a cell as a user does; the drop-down then shown over it, checked
+  // to cover the cell.
+  QComboBox* ClickCell(int row, int column) {
+    const QRect rowRect = List()->visualItemRect(List()->topLevelItem(row));
+    const int left = List()->header()->sectionViewportPosition(column);
+    const int width = List()->header()->sectionSize(column);
+    QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, QPoint(left + width / 2, rowRect.center().y()));
+    QComboBox* box = ShownDropDown();
+    if (!box) return nullptr;
+    EXPECT_EQ(box->x(), left);
+    EXPECT_EQ(box->width(), width);
+    EXPECT_LE(box->y(), rowRect.top());
+    return box;
+  }
+  // The item list of the pop-up shown now, if any.
+  static QAbstractItemView* ShownList() {
+    QCoreApplication::processEvents();
+    QWidget* popup = QApplication::activePopupWidget();
+    if (!popup || !popup->isVisible()) return nullptr;
+    QAbstractItemView* view = popup->findChild<QAbstractItemView*>();
+    return view && view->isVisible() ? view : nullptr;
+  }
+  // Clicks the shown item with that text, after a user's pause (a release
+  // quicker than a double click after the list opened belongs to the click
+  // that opened it); false when the item is not in sight.
+  static bool ClickItem(QAbstractItemView* view, const QString& text) {
+    QTest::qWait(QApplication::doubleClickInterval() + 50);
+    const QModelIndexList found = view->model()->match(view->model()->index(0, 0), Qt::DisplayRole, text, 1,
+                                                       Qt::MatchExactly);
+    if (found.isEmpty()) return false;
+    const QRect rect = view->visualRect(found[0]).intersected(view->viewport()->rect());
+    if (rect.height() < view->visualRect(found[0]).height() || rect.width() < 4) return false;
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rect.center());
+    QCoreApplication::processEvents();
+    return true;
+  }
 
   RecordingUi ui_;
   IUserInterfaceService* previous_ = nullptr;
@@ -141,6 +194,8 @@ struct MalformedCase {
   size_t rows;
   bool warned;
 };
+// Named by the case: gtest would print the bytes, padding included.
+void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.name; }
 
 class MalformedPlaylist : public SlideShowTest, public ::testing::WithParamInterface<MalformedCase> {};
 
@@ -215,6 +270,7 @@ struct MoveCase {
   int selectedAfter;  // -1: none / not checked
   bool error;
 };
+void PrintTo(const MoveCase& c, std::ostream* os) { *os << c.name; }
 
 const std::vector<std::string> kUnmoved{"ABCD0001/1", "ABCD0002/2", "ABCD0003/3"};
 
@@ -270,46 +326,130 @@ INSTANTIATE_TEST_SUITE_P(
                       MoveCase{"deleteNone", {}, 'X', kUnmoved, -1, false}),
     [](const ::testing::TestParamInfo<MoveCase>& info) { return std::string(info.param.name); });
 
-TEST_F(SlideShowTest, DropDownSetsTheEffectAndIntervalAndRegisterWritesTheExactBytes) {
+// The play order's drop-down as a user works it: a click on an Effect or
+// Interval cell shows the box over that cell; a click on the box, or
+// Alt+Down, shows its list; a click on an item stores it; the focus going
+// elsewhere hides the box.
+TEST_F(SlideShowTest, TheDropDownOpensItsListOverTheCellAndTheClickedItemIsStoredAndRegistered) {
   PutPictures("100ABCDE", 2);
   ASSERT_TRUE(Open());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(dialog_.get()));
   SelectThumbs({0, 1});
-  dialog_->OnBnClickedAdd();
+  ClickButton("&Add");
   ASSERT_EQ(List()->topLevelItemCount(), 2);
-  // A click on an Effect cell opens the drop-down there; one on a file name
-  // closes it and opens nothing.
+
+  // An Effect cell: the box over it, with the row's effect.
+  QComboBox* box = ClickCell(1, CSlidePlayList::ColumnEffect);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->currentText(), "None");
+  // A click on the box shows the 21 effects; a click on one picks it.
+  QTest::mouseClick(box, Qt::LeftButton);
+  QAbstractItemView* shown = ShownList();
+  ASSERT_NE(shown, nullptr) << "no list shown after a click on the box";
+  EXPECT_TRUE(box->isVisible());
+  EXPECT_EQ(shown->model()->rowCount(), 21);
+  ASSERT_TRUE(ClickItem(shown, "Door"));
+  EXPECT_EQ(ShownList(), nullptr);
+  EXPECT_TRUE(box->isVisible());
+  EXPECT_EQ(box->currentText(), "Door");
+  EXPECT_EQ(List()->topLevelItem(1)->text(CSlidePlayList::ColumnEffect), "Door");
+  EXPECT_EQ(List()->Entry(1).effect, 14);
+
+  // An Interval cell, its list opened from the keyboard.
+  box = ClickCell(0, CSlidePlayList::ColumnInterval);
+  ASSERT_NE(box, nullptr);
+  ASSERT_EQ(QApplication::focusWidget(), box);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down, Qt::AltModifier);
+  shown = ShownList();
+  ASSERT_NE(shown, nullptr) << "no list shown after Alt+Down";
+  EXPECT_EQ(shown->model()->rowCount(), 5);
+  ASSERT_TRUE(ClickItem(shown, "30"));
+  EXPECT_EQ(List()->topLevelItem(0)->text(CSlidePlayList::ColumnInterval), "30");
+  EXPECT_EQ(List()->Entry(0).interval, 4);
+  // Escape closes the list and changes nothing.
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down, Qt::AltModifier);
+  ASSERT_NE(ShownList(), nullptr);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  EXPECT_EQ(ShownList(), nullptr);
+  EXPECT_TRUE(box->isVisible());
+  EXPECT_EQ(List()->Entry(0).interval, 4);
+
+  // The focus going to the thumbnails hides the box.
+  QTest::mouseClick(Thumbs()->viewport(), Qt::LeftButton, {}, QPoint(2, 2));
+  EXPECT_FALSE(box->isVisible());
+  EXPECT_EQ(ShownDropDown(), nullptr);
+  // A click on a file name opens no box.
   const int rowY = List()->visualItemRect(List()->topLevelItem(1)).center().y();
-  const int effectX = List()->header()->sectionViewportPosition(CSlidePlayList::ColumnEffect) + 4;
-  QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, QPoint(effectX, rowY));
-  EXPECT_EQ(List()->EditRow(), 1);
-  EXPECT_EQ(List()->EditColumn(), CSlidePlayList::ColumnEffect);
-  EXPECT_TRUE(List()->Editor()->isVisible());
-  EXPECT_EQ(List()->Editor()->x(), effectX - 4);
   QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, QPoint(4, rowY));
-  EXPECT_FALSE(List()->Editor()->isVisible());
-  EXPECT_EQ(List()->EditRow(), -1);
-  EXPECT_FALSE(List()->BeginEdit(0, 0));  // the file name is not edited
-  ASSERT_TRUE(List()->BeginEdit(0, CSlidePlayList::ColumnEffect));
-  QComboBox* combo = List()->Editor();
-  EXPECT_TRUE(combo->isVisible());
-  ASSERT_EQ(combo->count(), 21);
-  EXPECT_EQ(combo->currentText(), "None");
-  combo->setCurrentIndex(14);
-  emit combo->activated(14);
-  EXPECT_EQ(List()->topLevelItem(0)->text(1), "Door");
-  ASSERT_TRUE(List()->BeginEdit(1, CSlidePlayList::ColumnInterval));
-  ASSERT_EQ(combo->count(), 5);
-  combo->setCurrentIndex(4);
-  emit combo->activated(4);
-  List()->EndEdit();
-  EXPECT_FALSE(combo->isVisible());
-  EXPECT_EQ(List()->topLevelItem(1)->text(2), "30");
-  dialog_->OnBnClickedOk();
+  EXPECT_EQ(ShownDropDown(), nullptr);
+
+  ClickButton("&Register");
   EXPECT_FALSE(dialog_->isVisible());
   EXPECT_EQ(dialog_->result(), QDialog::Accepted);
-  EXPECT_EQ(CardFile("PLAYLIST.TXT"), CardPath("100ABCDE", 1) + ",SE14,SI0\r\n" + CardPath("100ABCDE", 2) +
-                                          ",SE20,SI4\r\n");
+  EXPECT_EQ(CardFile("PLAYLIST.TXT"), CardPath("100ABCDE", 1) + ",SE20,SI4\r\n" + CardPath("100ABCDE", 2) +
+                                          ",SE14,SI0\r\n");
   EXPECT_TRUE(ui_.texts.empty());
+}
+
+// Notes the play order's client width as the dialog's first show begins:
+// the size the layout has given the list, before the preview becomes 4:3.
+class FirstShowWidth : public QObject {
+ public:
+  FirstShowWidth(QWidget* dialog, CSlidePlayList* list) : list_(list) { dialog->installEventFilter(this); }
+  int width = -1;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Show && width < 0) width = list_->viewport()->width();
+    return false;
+  }
+
+ private:
+  CSlidePlayList* list_;
+};
+
+// The columns get their shares of the laid-out list (FileName 48 %, Effect
+// 28 %, Interval 20 %), and in them every text is shown whole: the names,
+// the labels, and the drop-down over a cell with its longest item.
+TEST_F(SlideShowTest, TheColumnsTakeTheirSharesOfTheLaidOutListAndShowTheirTexts) {
+  PutPictures("100ABCDE", 3);
+  PutCardFile("PLAYLIST.TXT", CardPath("100ABCDE", 1) + ",SE17,SI4\r\n" + CardPath("100ABCDE", 2) + ",SE10,SI2\r\n" +
+                                  CardPath("100ABCDE", 3) + ",SE3,SI0\r\n");
+  ASSERT_TRUE(StartCamera());
+  CardHost().device = device_;
+  dialog_ = std::make_unique<CSlideShow>();
+  FirstShowWidth laidOut(dialog_.get(), List());
+  dialog_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(dialog_.get()));
+  ASSERT_TRUE(WaitFor([&] { return List()->topLevelItemCount() == 3 && !Thumbs()->IsLoading(); }));
+  ASSERT_GT(laidOut.width, 0);
+  const int share[] = {48, 28, 20};
+  QHeaderView* header = List()->header();
+  for (int column = 0; column < 3; ++column) {
+    SCOPED_TRACE(column);
+    EXPECT_EQ(header->sectionSize(column), laidOut.width * share[column] / 100);
+    EXPECT_LE(header->sectionSizeHint(column), header->sectionSize(column));
+    EXPECT_LE(static_cast<QAbstractItemView*>(List())->sizeHintForColumn(column), header->sectionSize(column));
+  }
+  // The drop-down over each Effect and Interval cell shows its current text
+  // and its longest item whole.
+  for (int row = 0; row < 3; ++row) {
+    for (int column : {CSlidePlayList::ColumnEffect, CSlidePlayList::ColumnInterval}) {
+      SCOPED_TRACE(row * 10 + column);
+      QComboBox* box = ClickCell(row, column);
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(box->currentText(), List()->topLevelItem(row)->text(column));
+      QStyleOptionComboBox option;
+      option.initFrom(box);
+      option.editable = false;
+      const int field =
+          box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box).width();
+      int longest = 0;
+      for (int i = 0; i < box->count(); ++i)
+        longest = std::max(longest, box->fontMetrics().horizontalAdvance(box->itemText(i)));
+      EXPECT_GE(field, longest);
+    }
+  }
 }
 
 TEST_F(SlideShowTest, CancelWritesNothingAndAFailedRegisterIsShownAndStillCloses) {

@@ -8,6 +8,9 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleOptionComboBox>
+#include <QStyleOptionHeader>
+#include <QStyleOptionViewItem>
 
 #include "CardFolders.h"
 #include "CardHost.h"
@@ -18,6 +21,31 @@ namespace {
 // Shown once when lines of the card's playlist had to be skipped.
 const char kRejectedLines[] = "Some lines of the playlist in SD memory are not valid and were skipped.";
 const char kRegisterFailed[] = "Unable to register playlist in SD memory.";
+
+// Each column's share of the list's client width, in percent.
+constexpr int kColumnShare[] = {48, 28, 20};
+
+// The widest name a row can show: a DCF folder (three digits, five letters,
+// digits or underscores), a backslash, a DCF file (four such characters,
+// four digits) and ".JPG".
+QString WidestDisplayName(const QFontMetrics& metrics) {
+  auto widest = [&metrics](const QString& chars) {
+    QChar best = chars[0];
+    for (const QChar c : chars)
+      if (metrics.horizontalAdvance(c) > metrics.horizontalAdvance(best)) best = c;
+    return best;
+  };
+  const QChar digit = widest(QStringLiteral("0123456789"));
+  const QChar free = widest(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_"));
+  return QString(3, digit) + QString(5, free) + QLatin1Char('\\') + QString(4, free) + QString(4, digit) +
+         QStringLiteral(".JPG");
+}
+
+int WidestText(const QFontMetrics& metrics, const char* (*text)(int), int count) {
+  int widest = 0;
+  for (int i = 0; i < count; ++i) widest = std::max(widest, metrics.horizontalAdvance(text(i)));
+  return widest;
+}
 
 class WaitCursor {
  public:
@@ -42,13 +70,12 @@ void CSlidePlayList::InitList() {
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setColumnCount(3);
-  setHeaderLabels({tr("FileName"), tr("Effect"), tr("Interval")});
+  setHeaderLabels(HeaderLabels());
   headerItem()->setTextAlignment(ColumnInterval, Qt::AlignRight | Qt::AlignVCenter);
   header()->setStretchLastSection(false);
-  const int width = viewport()->width() > 0 ? viewport()->width() : 300;
-  setColumnWidth(0, width * 48 / 100);
-  setColumnWidth(ColumnEffect, width * 28 / 100);
-  setColumnWidth(ColumnInterval, width * 20 / 100);
+  // The shares of the client width the list has been laid out with.
+  const int width = viewport()->width();
+  for (int column = 0; column < columnCount(); ++column) setColumnWidth(column, width * kColumnShare[column] / 100);
 
   if (!m_pCombo) {
     // The in-place drop-down lives on the viewport, over the cell it edits.
@@ -66,12 +93,54 @@ void CSlidePlayList::InitList() {
   m_pCombo->hide();
   m_pCombo->setEnabled(false);
   const QFontMetrics metrics(font());
-  m_nEffectWidth = m_nIntervalWidth = 0;
-  for (int i = 0; i < PLAYLIST_EFFECT_COUNT; ++i)
-    m_nEffectWidth = std::max(m_nEffectWidth, metrics.horizontalAdvance(PlayListEffectName(i)));
-  for (int i = 0; i < PLAYLIST_INTERVAL_COUNT; ++i)
-    m_nIntervalWidth = std::max(m_nIntervalWidth, metrics.horizontalAdvance(PlayListIntervalText(i)));
+  m_nEffectWidth = WidestText(metrics, PlayListEffectName, PLAYLIST_EFFECT_COUNT);
+  m_nIntervalWidth = WidestText(metrics, PlayListIntervalText, PLAYLIST_INTERVAL_COUNT);
   m_strWorkFolder = GetCardWorkFolder();
+}
+
+QStringList CSlidePlayList::HeaderLabels() { return {tr("FileName"), tr("Effect"), tr("Interval")}; }
+
+int CSlidePlayList::CellWidth(const QString& text) const {
+  QStyleOptionViewItem option;
+  initViewItemOption(&option);
+  option.features |= QStyleOptionViewItem::HasDisplay;
+  option.text = text;
+  return style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this).width();
+}
+
+int CSlidePlayList::HeaderWidth(const QString& text) const {
+  QStyleOptionHeader option;
+  option.initFrom(header());
+  option.text = text;
+  return style()->sizeFromContents(QStyle::CT_HeaderSection, &option, QSize(), header()).width();
+}
+
+int CSlidePlayList::DropDownWidth(int textWidth) const {
+  QStyleOptionComboBox option;
+  option.initFrom(this);
+  option.editable = false;
+  const QFontMetrics metrics(font());
+  return style()->sizeFromContents(QStyle::CT_ComboBox, &option, QSize(textWidth, metrics.height()), this).width();
+}
+
+QSize CSlidePlayList::minimumSizeHint() const {
+  // The client width whose shares show each column's widest text in full:
+  // a DCF name, the drop-down with the widest effect or interval, the labels.
+  const QFontMetrics metrics(font());
+  const QStringList labels = HeaderLabels();
+  const int need[] = {
+      std::max(CellWidth(WidestDisplayName(metrics)), HeaderWidth(labels[0])),
+      std::max(DropDownWidth(WidestText(metrics, PlayListEffectName, PLAYLIST_EFFECT_COUNT)), HeaderWidth(labels[1])),
+      std::max(DropDownWidth(WidestText(metrics, PlayListIntervalText, PLAYLIST_INTERVAL_COUNT)),
+               HeaderWidth(labels[2]))};
+  int client = 0;
+  for (int column = 0; column < 3; ++column)
+    client = std::max(client, (need[column] * 100 + kColumnShare[column] - 1) / kColumnShare[column]);
+  return {client + 2 * frameWidth(), QTreeWidget::minimumSizeHint().height()};
+}
+
+QSize CSlidePlayList::sizeHint() const {
+  return QTreeWidget::sizeHint().expandedTo(minimumSizeHint());
 }
 
 void CSlidePlayList::SetRow(QTreeWidgetItem* item, const PlayListEntry& entry) {
@@ -235,8 +304,13 @@ void CSlidePlayList::mousePressEvent(QMouseEvent* event) {
 
 bool CSlidePlayList::eventFilter(QObject* watched, QEvent* event) {
   if (watched == m_pCombo && event->type() == QEvent::FocusOut) {
-    // The drop-down's own pop-up takes the focus without ending the editing.
-    if (static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) EndEdit();
+    // The drop-down's own list takes the focus twice as it opens: first as a
+    // pop-up, then its item view is focused with an ordinary reason. Neither
+    // ends the editing; the focus comes back to the box when the list closes.
+    const QWidget* list = m_pCombo->view() ? m_pCombo->view()->window() : nullptr;
+    const QWidget* to = QApplication::focusWidget();
+    const bool toOwnList = list && list != window() && to && (to == list || list->isAncestorOf(to));
+    if (static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason && !toOwnList) EndEdit();
   } else if (watched == header()->viewport() && event->type() == QEvent::MouseButtonPress) {
     setFocus(Qt::MouseFocusReason);
     EndEdit();

@@ -29,7 +29,8 @@ class CSlidePlayList : public QTreeWidget {
   explicit CSlidePlayList(QWidget* parent = nullptr);
   ~CSlidePlayList() override;
 
-  // Columns, the drop-down, the measured widths, the work folder.
+  // Columns, the drop-down, the measured widths, the work folder. Run once
+  // the list has its laid-out size: the columns take their shares of it.
   void InitList();
   // Adds one entry at `position` (-1 or past the end appends); the new
   // row's index, -1 when the entry is refused (a null token is absent, an
@@ -58,6 +59,10 @@ class CSlidePlayList : public QTreeWidget {
   void EndEdit();
   int MinimumEditableWidth() const;
 
+  // Wide enough for each column's share to show its widest text.
+  QSize minimumSizeHint() const override;
+  QSize sizeHint() const override;
+
   // Called with (path, local copy) when the preview changes: the cache
   // copy's path, else the card path; an empty path clears the preview.
   void SetPreviewHandler(std::function<void(const std::string&, bool)> handler) { m_Preview = std::move(handler); }
@@ -72,6 +77,12 @@ class CSlidePlayList : public QTreeWidget {
   void OnSelectionChanged();
   void OnEditorChosen(int index);
   void OnSectionResized(int column, int oldSize, int newSize);
+  static QStringList HeaderLabels();
+  // The widths the style gives a cell, a header section and the drop-down
+  // showing these texts.
+  int CellWidth(const QString& text) const;
+  int HeaderWidth(const QString& text) const;
+  int DropDownWidth(int textWidth) const;
   void SetRow(QTreeWidgetItem* item, const PlayListEntry& entry);
   // Inserts a checked entry; the new row's index.
   int InsertRow(const PlayListEntry& entry, int position);

@@ -158,10 +158,12 @@ CSlideShow::CSlideShow(QWidget* parent)
   auto* top = new QHBoxLayout(this);
   top->addLayout(left, 1);
   top->addLayout(right, 1);
-  resize(780, 420);
+  // At least as wide as the layout needs with the reading's progress row
+  // shown (it is not hidden yet) and the play order wide enough for its
+  // columns, so that neither makes the dialog jump wider once shown.
+  resize(QSize(780, 420).expandedTo(minimumSizeHint()));
 
   ShowProgress(false);
-  m_pList->InitList();
   m_pList->SetPreviewHandler([this](const std::string& path, bool local) { ShowPreview(path, local); });
 
   connect(add, &QPushButton::clicked, this, &CSlideShow::OnBnClickedAdd);
@@ -185,6 +187,9 @@ void CSlideShow::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (!m_bFirstShow) return;
   m_bFirstShow = false;
+  // The layout has given the list its size by now: the columns take their
+  // shares of it.
+  m_pList->InitList();
   m_pFrame->GetTree()->PostInitTree();
   m_pList->PostLoadPlayList();
   SizePreviewFourByThree();
