@@ -171,9 +171,27 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
       }
     }
   }
+  // A tool with work under way (a card read in flight) stops it first; the
+  // close comes again when it has.
+  if (StopToolsBeforeClose()) {
+    event->ignore();
+    return;
+  }
   event->accept();
   QMainWindow::closeEvent(event);
   OnDestroy();
+}
+
+bool CMainFrame::StopToolsBeforeClose() {
+  for (auto& entry : m_ToolWindows) {
+    auto* tool = dynamic_cast<IToolWindow*>(entry.second.data());
+    QPointer<CMainFrame> self(this);
+    if (tool && tool->StopBeforeClose([self] {
+          if (self) self->close();
+        }))
+      return true;
+  }
+  return false;
 }
 
 void CMainFrame::OnDestroy() {
@@ -183,9 +201,8 @@ void CMainFrame::OnDestroy() {
   if (m_pMdiArea) {
     for (QMdiSubWindow* w : m_pMdiArea->subWindowList()) delete w;
   }
-  // A tool's destruction may pump events (the SD viewer waits for its read
-  // in flight), and handlers run then may change m_ToolWindows: the tools are
-  // taken out of it first, each checked again just before it goes.
+  // The tools are taken out of m_ToolWindows first, each checked again just
+  // before it goes (a tool's destructor may post to this frame).
   std::map<int, QPointer<QWidget>> tools;
   tools.swap(m_ToolWindows);
   for (auto& entry : tools)

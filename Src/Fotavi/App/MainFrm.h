@@ -20,6 +20,7 @@
 #include "App/ChildFrm.h"
 #include "App/DrawSettings.h"
 #include "App/Resource.h"
+#include "App/ToolWindow.h"
 #include "Platform/Messages.h"
 #include "Platform/Types.h"
 #include "App/ViewData.h"
@@ -170,6 +171,8 @@ class CMainFrame : public QMainWindow {
   void UpdateFrameTitle();
   void SetStatusText(const std::string& text);
   void OnDestroy();
+  // Asks the tool windows to stop their work; true when one must be waited for.
+  bool StopToolsBeforeClose();
   void OnSize();
   void DeviceGoneCheck();
   void CloseLiveFrame();

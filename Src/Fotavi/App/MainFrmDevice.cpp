@@ -91,8 +91,8 @@ void CMainFrame::DeviceGoneCheck() {
     if (it == m_ToolWindows.end() || !it->second) continue;
     if (id == ID_TOOL_VIEWER) {
       // Destroyed and forgotten: a viewer that reads would only stop its
-      // reading on a close and stay. Its destruction waits for the read in
-      // flight.
+      // reading on a close and stay. Its read in flight is handed back when
+      // it comes.
       QWidget* viewer = it->second.data();
       m_ToolWindows.erase(it);
       viewer->deleteLater();

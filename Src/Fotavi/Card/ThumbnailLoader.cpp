@@ -11,10 +11,12 @@
 #include "CardLimits.h"
 #include "DcfNameCheck.h"
 #include "Platform/GlobalMemory.h"
-#include "Platform/Time.h"
 #include "Platform/UiService.h"
 
 namespace {
+
+// Posted by the loader to itself: the load that waited for a cancelled read.
+constexpr UINT kStartPendingLoad = WM_THUMB_LOAD + 0x100;
 
 // The *.jpg files of a folder (any letter case of the extension), in name order.
 std::vector<std::string> CachedNames(const std::string& folder) {
@@ -65,6 +67,7 @@ LRESULT CThumbnailLoader::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_FOTAVI_REQUEST: OnRequestComp(wParam, reinterpret_cast<DEVICE_RSP*>(lParam)); break;
     case WM_THUMB_LOAD: OnLoadThumbnails(wParam != 0); break;
     case WM_THUMB_CANCEL: OnCancelThumbnails(); break;
+    case kStartPendingLoad: StartPendingLoad(); break;
     default: break;
   }
   return 0;
@@ -72,8 +75,32 @@ LRESULT CThumbnailLoader::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void CThumbnailLoader::OnLoadThumbnails(bool fresh) {
   if (!m_FolderSource) return;
+  m_pView->ShowWaitCursor(true);
   if (fresh) RemoveLocalFolder(m_strCacheRoot);
   LoadFolder(m_FolderSource());
+  m_pView->ShowWaitCursor(false);
+}
+
+void CThumbnailLoader::LoadWhenIdle(bool fresh) {
+  if (!m_bLoading && !m_bLoadPending) {
+    OnLoadThumbnails(fresh);
+    return;
+  }
+  m_bLoadPending = true;
+  m_bPendingFresh = m_bPendingFresh || fresh;
+}
+
+void CThumbnailLoader::DropPendingLoad() {
+  m_bLoadPending = false;
+  m_bPendingFresh = false;
+}
+
+void CThumbnailLoader::StartPendingLoad() {
+  m_bLoadPosted = false;
+  if (!m_bLoadPending || m_bLoading) return;
+  const bool fresh = m_bPendingFresh;
+  DropPendingLoad();
+  OnLoadThumbnails(fresh);
 }
 
 void CThumbnailLoader::OnCancelThumbnails() {
@@ -88,6 +115,8 @@ void CThumbnailLoader::OnDestroy() {
 }
 
 void CThumbnailLoader::LoadFolder(const std::string& sdFolder) {
+  // This load replaces one that waited.
+  DropPendingLoad();
   if (m_bLoading) {
     // A caller that did not wait for the cancelled loading: it ends here,
     // and the read still in flight goes back unused when it comes.
@@ -278,6 +307,20 @@ void CThumbnailLoader::FinishLoading() {
   m_bCancel = false;
   FreeTransErrList(&m_Errors);
   m_pView->SetAutoArrange(true);
+  m_pView->LoadingEnded();
+  // The load that waited for this end comes as a message of its own, after
+  // the handler of the reply that ended the loading has returned.
+  if (m_bLoadPending && !m_bLoadPosted) {
+    m_bLoadPosted = PostMessage(m_hWnd, kStartPendingLoad, 0, 0) != FALSE;
+    if (!m_bLoadPosted) StartPendingLoad();
+  }
+}
+
+void CThumbnailLoader::AbandonReadInFlight() {
+  if (!m_bLoading) return;
+  m_bPending = false;
+  m_bCancel = true;
+  FinishLoading();
 }
 
 // A read that cannot be asked for ends the loading: the frame is told, so
@@ -287,18 +330,4 @@ void CThumbnailLoader::StopAfterFailedRequest() {
   m_pView->ShowMessage(IDS_SD_ACCESS, MB_OK | MB_ICONERROR);
   m_bCancel = true;
   FinishLoading();
-}
-
-bool CThumbnailLoader::WaitUntilIdle(DWORD timeoutMs, const std::function<void()>& pumpOnce) {
-  const DWORD start = GetTickCount();
-  while (m_bLoading) {
-    if (GetTickCount() - start >= timeoutMs) return false;
-    if (pumpOnce) {
-      pumpOnce();
-    } else {
-      MSG msg;
-      if (GetMessageTimeout(&msg, 20) == WAIT_OBJECT_0) DispatchMessage(&msg);
-    }
-  }
-  return true;
 }

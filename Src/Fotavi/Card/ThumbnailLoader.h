@@ -32,6 +32,11 @@ class IThumbnailView {
   // After each reply (the list re-sorts when its size changed, and updates).
   virtual void AfterReply(int index) {}
   virtual void SetAutoArrange(bool on) {}
+  // The wait cursor while a folder's loading starts (its listing is read).
+  virtual void ShowWaitCursor(bool on) {}
+  // The loading has ended (completed, cancelled or failed); loading and
+  // cancel are clear again.
+  virtual void LoadingEnded() {}
   // Counted message box owned by the list's parent, with the program's title.
   virtual void ShowMessage(UINT stringId, UINT type) = 0;
   // The error list ("Reading error", "Error List") as a counted modal box.
@@ -47,11 +52,21 @@ class CThumbnailLoader {
 
   // Sets the cache root under the work folder and empties it. 1.
   int Init();
+  // The view that shows the loading (another one when the list has gone).
+  void SetView(IThumbnailView* view) { m_pView = view; }
   // The folder to load on WM_THUMB_LOAD (the tree's selected path).
   void SetFolderSource(std::function<std::string()> source) { m_FolderSource = std::move(source); }
 
   // WM_THUMB_LOAD: `fresh` empties the whole cache root first.
   void OnLoadThumbnails(bool fresh);
+  // WM_THUMB_LOAD for a tree whose folder changed: at once when idle. While
+  // a cancelled loading still has its read in flight, the load waits for
+  // that read: the handler of its reply posts the load once the loading has
+  // ended. Changes meanwhile share that one load (of the folder selected
+  // when it runs; `fresh` when any of them asked for it).
+  void LoadWhenIdle(bool fresh);
+  // Forgets a load that waits for the read in flight.
+  void DropPendingLoad();
   // WM_THUMB_CANCEL: deletes the items and the cache of the folder in progress.
   void OnCancelThumbnails();
   void LoadFolder(const std::string& sdFolder);
@@ -62,9 +77,9 @@ class CThumbnailLoader {
   bool IsCancel() const { return m_bCancel; }
   void SetCancel() { m_bCancel = true; }
   bool IsFromCache() const { return m_bFromCache; }
-  // Runs `pumpOnce` until loading has ended or `timeoutMs` has passed; true
-  // when idle. Without a pump the calling thread's platform queue is served.
-  bool WaitUntilIdle(DWORD timeoutMs, const std::function<void()>& pumpOnce = {});
+  // Ends a loading whose read in flight did not come back in time: the
+  // reply goes back unused if it still comes.
+  void AbandonReadInFlight();
 
   HWND GetSafeHwnd() const { return m_hWnd; }
   const std::string& GetCacheRoot() const { return m_strCacheRoot; }
@@ -75,6 +90,7 @@ class CThumbnailLoader {
   LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam);
   BOOL LoadThumbnails(const std::string& sdFolder, bool fromCache);
   BOOL RequestThumbnail();
+  void StartPendingLoad();
   void OnRequestComp(WPARAM thread, DEVICE_RSP* reply);
   void HandBack(DEVICE_RSP* reply, DWORD thread);
   void FinishLoading();
@@ -105,4 +121,8 @@ class CThumbnailLoader {
   // The read in flight: only its reply is taken (a stray one goes back).
   bool m_bPending = false;
   WORD m_wPendingSequence = 0;
+  // A load asked for while a cancelled loading ends; posted when it has.
+  bool m_bLoadPending = false;
+  bool m_bPendingFresh = false;
+  bool m_bLoadPosted = false;
 };

@@ -3,6 +3,8 @@
 #include <jpeglib.h>
 #include <sys/stat.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QPainter>
 
@@ -155,6 +157,33 @@ std::vector<std::string> CardFixture::PathsIn() const {
 }
 
 void CardFixture::MakeCardFolder(const std::string& rel) { MakeFolders(cardDir_ + "/" + rel); }
+
+void CardFixture::PutPictures(const std::string& folder, int n) {
+  MakeCardFolder("DCIM/" + folder);
+  for (int i = 1; i <= n; ++i)
+    PutCardFile("DCIM/" + folder + "/ABCD000" + std::to_string(i) + ".JPG", MakeJpeg(320, 240, i));
+}
+
+int AnsweringUi::MessageBox(HWND, const std::string& text, const std::string&, UINT type) {
+  texts.push_back(text);
+  return (type & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
+}
+
+bool ServeUntil(const std::function<bool()>& done, int timeoutMs) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+  }
+  return true;
+}
+
+void ServeFor(int ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+}
 
 void CardFixture::WriteBytes(const std::string& path, const std::string& data) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -13,6 +13,7 @@
 #include "Driver/FotaviZ5.dll/FotaviZ5.h"
 #include "EmulatorProcess.h"
 #include "Platform/Platform.h"
+#include "Platform/UiService.h"
 
 namespace fotavi::test {
 
@@ -37,6 +38,8 @@ class CardFixture : public ::testing::Test {
 
   // Files on the card and on the computer.
   void MakeCardFolder(const std::string& rel);
+  // DCIM/<folder> with pictures ABCD0001.JPG ... ABCD000<n>.JPG (n < 10).
+  void PutPictures(const std::string& folder, int n);
   void PutCardFile(const std::string& rel, const std::string& data);
   std::string CardFile(const std::string& rel) const;
   bool CardFileExists(const std::string& rel) const;
@@ -51,6 +54,22 @@ class CardFixture : public ::testing::Test {
   HWND client_ = nullptr;
   size_t blocksAtStart_ = 0;
 };
+
+// Message boxes answered OK (Yes for a question) instead of shown; their
+// texts are kept.
+class AnsweringUi : public IUserInterfaceService {
+ public:
+  int MessageBox(HWND, const std::string& text, const std::string&, UINT type) override;
+  FileChooserResult ChooseFile(HWND, const FileChooserRequest&) override { return {}; }
+  std::string ChooseFolder(HWND, const std::string&, const std::string&) override { return {}; }
+  std::vector<std::string> texts;
+};
+
+// Serves Qt's events (and so, through the message pump, the platform's
+// queue) until `done` or the time is up; returns whether `done` came.
+bool ServeUntil(const std::function<bool()>& done, int timeoutMs = 20000);
+// Serves Qt's events for `ms`.
+void ServeFor(int ms);
 
 // A JPEG picture of width x height with a pattern (the built-in encoder).
 std::string MakeJpeg(int width, int height, int seed = 0);

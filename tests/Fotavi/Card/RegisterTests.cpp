@@ -34,8 +34,8 @@ TEST_F(CardToolsWiring, CommandsAreEnabledAndACardCheckFailureOpensNoTool) {
   CardHost() = CCardHost{};
 }
 
-// A viewer reading thumbnails: it refuses to close (closing only stops the
-// reading) and its destruction pumps events until its read in flight is in.
+// A tool window that refuses to close and whose destruction pumps events:
+// the main frame's destroy must survive what runs meanwhile.
 class ReadingViewer : public QWidget {
  public:
   explicit ReadingViewer(bool* destroyed) : m_pDestroyed(destroyed) {}

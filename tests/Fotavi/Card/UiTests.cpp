@@ -3,7 +3,6 @@
 // dialog and the SD viewer.
 #include <QApplication>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -44,16 +43,6 @@ class RecordingUi : public IUserInterfaceService {
   std::string folder;
 };
 
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 15000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-  }
-  return true;
-}
-
 class CardUiTest : public CardFixture {
  protected:
   void SetUp() override {
@@ -84,11 +73,6 @@ class CardUiTest : public CardFixture {
     if (!StartCamera(withCard)) return false;
     CardHost().device = device_;
     return true;
-  }
-  void PutPictures(const std::string& folder, int n) {
-    MakeCardFolder("DCIM/" + folder);
-    for (int i = 1; i <= n; ++i)
-      PutCardFile("DCIM/" + folder + "/ABCD000" + std::to_string(i) + ".JPG", MakeJpeg(320, 240, i));
   }
   RecordingUi ui_;
   IUserInterfaceService* previous_ = nullptr;
@@ -393,8 +377,8 @@ class ViewerTest : public CardUiTest {
   bool OpenViewer() {
     viewer_ = std::make_unique<CViewerFrame>();
     viewer_->show();
-    return WaitFor([&] { return viewer_->GetTreePane()->topLevelItemCount() > 0; }) &&
-           WaitFor([&] { return !viewer_->GetThumbnailPane()->IsLoading(); });
+    return ServeUntil([&] { return viewer_->GetTreePane()->topLevelItemCount() > 0; }) &&
+           ServeUntil([&] { return !viewer_->GetThumbnailPane()->IsLoading(); });
   }
   void TearDown() override {
     viewer_.reset();
@@ -451,12 +435,12 @@ TEST_F(ViewerTest, CloseWhileReadingOnlyStopsTheReadingAndNoContextMenuMeanwhile
   viewer_ = std::make_unique<CViewerFrame>();
   viewer_->show();
   CViewerThumbnail* list = viewer_->GetThumbnailPane();
-  ASSERT_TRUE(WaitFor([&] { return list->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return list->IsLoading(); }));
   EXPECT_TRUE(viewer_->IsReadingMode());
   EXPECT_FALSE(viewer_->GetTreePane()->ShowContextMenu(QPoint(), false));
   EXPECT_FALSE(viewer_->close());
   EXPECT_TRUE(viewer_->isVisible());
-  ASSERT_TRUE(WaitFor([&] { return !list->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return !list->IsLoading(); }));
   EXPECT_LT(list->count(), 5);
   EXPECT_FALSE(viewer_->IsReadingMode());
   EXPECT_TRUE(viewer_->GetTreePane()->ShowContextMenu(QPoint(), false));
@@ -470,9 +454,9 @@ TEST_F(ViewerTest, EscapeStopsTheReadingKeepsWhatWasReadAndCachesNothing) {
   viewer_ = std::make_unique<CViewerFrame>();
   viewer_->show();
   CViewerThumbnail* list = viewer_->GetThumbnailPane();
-  ASSERT_TRUE(WaitFor([&] { return list->count() >= 1; }));
+  ASSERT_TRUE(ServeUntil([&] { return list->count() >= 1; }));
   QTest::keyClick(list, Qt::Key_Escape);
-  ASSERT_TRUE(WaitFor([&] { return !list->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return !list->IsLoading(); }));
   const int kept = list->count();
   EXPECT_GE(kept, 1);
   EXPECT_LT(kept, 6);
@@ -491,22 +475,22 @@ TEST_F(ViewerTest, AnotherFolderCancelsTheFirstAndRefreshReadsTheCardAgain) {
   ASSERT_EQ(list->count(), 4);
   // Back to the first folder after the second: both now come from the cache.
   tree->SelectItem(tree->topLevelItem(1));
-  ASSERT_TRUE(WaitFor([&] { return !list->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return !list->IsLoading(); }));
   EXPECT_EQ(list->count(), 2);
   const size_t reads = CommandsIn("0x8104");
   tree->SelectItem(tree->topLevelItem(0));
-  ASSERT_TRUE(WaitFor([&] { return !list->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return !list->IsLoading(); }));
   EXPECT_EQ(list->count(), 4);
   EXPECT_EQ(CommandsIn("0x8104"), reads);
   // Changing folders in the middle of a reading.
   tree->OnRefresh();
-  ASSERT_TRUE(WaitFor([&] { return !list->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return !list->IsLoading(); }));
   EXPECT_EQ(CommandsIn("0x8104"), reads + 4);  // after the refresh: the card, not the cache
   Command("delay 0x8104 150 always");
   tree->OnRefresh();
-  ASSERT_TRUE(WaitFor([&] { return list->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return list->IsLoading(); }));
   tree->SelectItem(tree->topLevelItem(1));
-  ASSERT_TRUE(WaitFor([&] { return !list->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return !list->IsLoading(); }));
   EXPECT_EQ(list->count(), 2);
   std::vector<std::string> names;
   for (int i = 0; i < list->count(); ++i) names.push_back(list->item(i)->text().toStdString());
@@ -522,7 +506,7 @@ TEST_F(ViewerTest, ContextMenuCommandsCreateAndDeleteFolders) {
   tree->OnCreateFolder();
   EXPECT_TRUE(CardFileExists("DCIM/105NEWER"));
   EXPECT_EQ(tree->GetSelectedPath(), "C:\\DCIM\\105NEWER");
-  ASSERT_TRUE(WaitFor([&] { return !viewer_->GetThumbnailPane()->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return !viewer_->GetThumbnailPane()->IsLoading(); }));
   ui_.answerYesNo = IDNO;
   tree->OnDeleteFolder();
   EXPECT_TRUE(CardFileExists("DCIM/105NEWER"));
@@ -533,38 +517,48 @@ TEST_F(ViewerTest, ContextMenuCommandsCreateAndDeleteFolders) {
   EXPECT_EQ(Items(*tree), std::vector<std::string>{"100ABCDE"});
 }
 
-TEST_F(ViewerTest, DestroyingTheViewerWhileReadingWaitsAndGivesEveryBlockBack) {
+// The viewer destroyed while it reads goes at once (no local wait); the
+// read in flight is handed back when its reply comes.
+TEST_F(ViewerTest, DestroyingTheViewerWhileReadingHandsTheReadInFlightBackWhenItComes) {
   PutPictures("100ABCDE", 5);
   ASSERT_TRUE(Start());
   Command("delay 0x8104 200 always");
   viewer_ = std::make_unique<CViewerFrame>();
   viewer_->show();
-  ASSERT_TRUE(WaitFor([&] { return viewer_->GetThumbnailPane()->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return viewer_->GetThumbnailPane()->IsLoading(); }));
   const std::string cacheRoot = viewer_->GetThumbnailPane()->Loader()->GetCacheRoot();
-  viewer_.reset();  // as the main frame does when it goes
+  const size_t reads = CommandsIn("0x8104");
+  viewer_.reset();
   EXPECT_FALSE(LocalPathExists(cacheRoot));
+  QTest::qWait(600);  // the reply comes (200 ms late) and goes back
+  EXPECT_EQ(GlobalBlockCount(), blocksAtStart_);
+  EXPECT_EQ(CommandsIn("0x8104"), reads);  // nothing more is read
   CloseCamera();
   EXPECT_EQ(GlobalBlockCount(), blocksAtStart_);
 }
 
 // The main frame destroys the viewer with a deferred delete (its closed
-// message, the camera gone); one that comes while the tree waits for a
-// cancelled reading must not take the window from under the wait.
-TEST_F(ViewerTest, DeferredDestroyDuringTheFolderChangeWaitComesAfterIt) {
+// message, the camera gone); one that comes while a cancelled reading's
+// read is in flight and another folder waits to load: the viewer goes, the
+// other folder is not read, the read in flight is handed back.
+TEST_F(ViewerTest, DeferredDestroyWhileAFolderWaitsForTheCancelledRead) {
   PutPictures("100ABCDE", 5);
   PutPictures("101FOTAV", 2);
   ASSERT_TRUE(Start());
-  Command("delay 0x8104 300 always");
+  Command("delay 0x8104 600 always");
   auto* viewer = new CViewerFrame();
   viewer->show();
   QPointer<CViewerFrame> alive(viewer);
-  ASSERT_TRUE(WaitFor([&] { return viewer->GetThumbnailPane()->IsLoading(); }));
-  QTimer::singleShot(50, viewer, [viewer] { viewer->deleteLater(); });
+  ASSERT_TRUE(ServeUntil([&] { return viewer->GetThumbnailPane()->IsLoading(); }));
   CViewerTree* tree = viewer->GetTreePane();
-  tree->SelectItem(tree->topLevelItem(1));  // waits for the reading in flight
-  ASSERT_FALSE(alive.isNull());
-  EXPECT_EQ(tree->GetSelectedPath(), "C:\\DCIM\\101FOTAV");
-  EXPECT_TRUE(WaitFor([&] { return alive.isNull(); }));
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(tree->topLevelItem(1)).center());
+  ASSERT_EQ(tree->GetSelectedPath(), "C:\\DCIM\\101FOTAV");
+  // From a handler, as the main frame's are.
+  QTimer::singleShot(0, viewer, [viewer] { viewer->deleteLater(); });
+  EXPECT_TRUE(ServeUntil([&] { return alive.isNull(); }));
+  QTest::qWait(1500);  // the reply comes (600 ms late) and goes back
+  EXPECT_EQ(GlobalBlockCount(), blocksAtStart_);
+  for (const std::string& path : PathsIn()) EXPECT_EQ(path.find("101FOTAV\\"), std::string::npos) << path;
   CloseCamera();
   EXPECT_EQ(GlobalBlockCount(), blocksAtStart_);
 }
@@ -582,11 +576,11 @@ TEST_F(ViewerTest, AFolderDeletedAndMadeAgainShowsNoStaleThumbnails) {
   ui_.answerYesNo = IDYES;
   tree->OnDeleteFolder();
   ASSERT_FALSE(CardFileExists("DCIM/100ABCDE"));
-  ASSERT_TRUE(WaitFor([&] { return !list->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return !list->IsLoading(); }));
   AnswerCreateFolderWith("100ABCDE");
   tree->OnCreateFolder();
   ASSERT_EQ(tree->GetSelectedPath(), "C:\\DCIM\\100ABCDE");
-  ASSERT_TRUE(WaitFor([&] { return !list->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return !list->IsLoading(); }));
   EXPECT_EQ(list->count(), 0);
 }
 
@@ -603,7 +597,7 @@ TEST_F(ViewerTest, AFolderChosenDuringTheWaitIsNotLoadedAgainAfterIt) {
   viewer_->show();
   CViewerThumbnail* list = viewer_->GetThumbnailPane();
   CViewerTree* tree = viewer_->GetTreePane();
-  ASSERT_TRUE(WaitFor([&] { return list->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return list->IsLoading(); }));
   // During the wait: the third folder is chosen, and its reading stopped
   // with Escape as soon as it runs.
   QTimer::singleShot(50, tree, [tree] { tree->SelectItem(tree->topLevelItem(2)); });
@@ -618,7 +612,7 @@ TEST_F(ViewerTest, AFolderChosenDuringTheWaitIsNotLoadedAgainAfterIt) {
   });
   poll.start();
   tree->SelectItem(tree->topLevelItem(1));
-  ASSERT_TRUE(WaitFor([&] { return escaped && !list->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return escaped && !list->IsLoading(); }));
   poll.stop();
   EXPECT_EQ(tree->GetSelectedPath(), "C:\\DCIM\\102THIRD");
   EXPECT_LT(list->count(), 3);

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QKeyEvent>
 #include <QPixmap>
 #include <QTimer>
@@ -10,11 +9,43 @@
 #include "CardDialogs.h"
 #include "CardHost.h"
 #include "CardLimits.h"
+#include "Common/TraceLog.h"
 #include "SDTree.h"
 
 namespace {
 // The list's size when the previous reply was handled (one for the program).
 QRect g_LastReplyRect;
+
+// The loader of a list that went while its read was in flight: kept, with
+// nothing to show, until that read is back and handed back, or until the
+// time limit has passed; then it goes (and with it the last reply it kept).
+class CLoaderDrain : public QObject, public IThumbnailView {
+ public:
+  explicit CLoaderDrain(std::unique_ptr<CThumbnailLoader> loader)
+      : QObject(QCoreApplication::instance()), m_pLoader(std::move(loader)) {
+    m_pLoader->SetView(this);
+    m_pLoader->SetFolderSource({});
+    m_pLoader->DropPendingLoad();
+    m_pLoader->SetCancel();
+    QTimer::singleShot(CThumbnailList::kReadInFlightLimitMs, this, [this] {
+      TraceLog(TRC_PRE, "CThumbnailList::~CThumbnailList", "The read in flight did not come back in time.");
+      m_pLoader->AbandonReadInFlight();
+    });
+  }
+  void ThumbBegin(int) override {}
+  void ThumbProgress(int, int) override {}
+  void ThumbEnd() override {}
+  void DeleteAllItems() override {}
+  AddResult AddThumbnail(const std::string&, const CBitmap24&, const std::string&, const std::string&) override {
+    return ADD_OK;
+  }
+  void ShowMessage(UINT, UINT) override {}
+  void ShowErrors(const CErrorList&) override {}
+  void LoadingEnded() override { deleteLater(); }
+
+ private:
+  std::unique_ptr<CThumbnailLoader> m_pLoader;
+};
 }  // namespace
 
 CThumbnailList::CThumbnailList(QWidget* parent) : QListWidget(parent) {
@@ -33,18 +64,27 @@ CThumbnailList::CThumbnailList(QWidget* parent) : QListWidget(parent) {
     viewport()->repaint();
     viewport()->setUpdatesEnabled(false);
   });
+  m_pCancelLimit = new QTimer(this);
+  m_pCancelLimit->setSingleShot(true);
+  m_pCancelLimit->setInterval(kReadInFlightLimitMs);
+  connect(m_pCancelLimit, &QTimer::timeout, this, [this] {
+    if (!IsLoading()) return;
+    TraceLog(TRC_PRE, "CThumbnailList::SetCancel", "The read in flight did not come back in time.");
+    m_pLoader->AbandonReadInFlight();
+  });
 }
 
 CThumbnailList::~CThumbnailList() {
   m_pPaintTimer->stop();
-  // The read in flight comes back to this list's window: wait for it.
-  if (IsLoading()) {
-    SetCancel();
-    WaitUntilIdle();
-  }
+  m_pCancelLimit->stop();
   OnDestroy();
-  // Nothing may reach this list once it is gone.
-  m_pLoader.reset();
+  // Nothing may reach this list once it is gone: a read still in flight
+  // comes back to a loader that no longer shows anything.
+  if (IsLoading()) {
+    new CLoaderDrain(std::move(m_pLoader));
+  } else {
+    m_pLoader.reset();
+  }
 }
 
 int CThumbnailList::Init(CSDTree* tree, IThumbnailFrame* frame) {
@@ -56,27 +96,31 @@ int CThumbnailList::Init(CSDTree* tree, IThumbnailFrame* frame) {
 }
 
 void CThumbnailList::OnLoadThumbnails(bool fresh) {
-  if (!m_pTree) return;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  m_pLoader->OnLoadThumbnails(fresh);
-  QApplication::restoreOverrideCursor();
+  if (m_pTree) m_pLoader->OnLoadThumbnails(fresh);
+}
+
+void CThumbnailList::LoadWhenIdle(bool fresh) {
+  if (m_pTree) m_pLoader->LoadWhenIdle(fresh);
 }
 
 void CThumbnailList::OnCancelThumbnails() { m_pLoader->OnCancelThumbnails(); }
 
-void CThumbnailList::SetCancel() { m_pLoader->SetCancel(); }
+void CThumbnailList::SetCancel() {
+  m_pLoader->SetCancel();
+  if (IsLoading() && !m_pCancelLimit->isActive()) m_pCancelLimit->start();
+}
 
-bool CThumbnailList::WaitUntilIdle(DWORD timeoutMs) {
-  if (!IsLoading()) return true;
-  QEventLoop loop;
-  QTimer limit;
-  limit.setSingleShot(true);
-  connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-  // Queued: the loop ends once the handler that ended the loading is done.
-  connect(this, &CThumbnailList::LoadingEnded, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-  limit.start(static_cast<int>(timeoutMs));
-  while (IsLoading() && limit.isActive()) loop.exec();
-  return !IsLoading();
+void CThumbnailList::ShowWaitCursor(bool on) {
+  if (on) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+}
+
+void CThumbnailList::LoadingEnded() {
+  m_pCancelLimit->stop();
+  emit LoadingStopped();
 }
 
 void CThumbnailList::OnDestroy() {
@@ -95,7 +139,6 @@ void CThumbnailList::ThumbProgress(int count, int done) {
 
 void CThumbnailList::ThumbEnd() {
   if (m_pFrame) m_pFrame->OnThumbEnd();
-  emit LoadingEnded();
 }
 
 void CThumbnailList::DeleteAllItems() { clear(); }

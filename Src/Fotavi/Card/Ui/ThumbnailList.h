@@ -35,12 +35,15 @@ class CThumbnailList : public QListWidget, public IThumbnailView {
   // WM_THUMB_LOAD, WM_THUMB_CANCEL.
   void OnLoadThumbnails(bool fresh);
   void OnCancelThumbnails();
+  // WM_THUMB_LOAD of a tree's folder change: at once, or once the cancelled
+  // loading's read in flight is back (see CThumbnailLoader::LoadWhenIdle).
+  void LoadWhenIdle(bool fresh);
   bool IsLoading() const { return m_pLoader && m_pLoader->IsLoading(); }
   bool IsCancel() const { return m_pLoader && m_pLoader->IsCancel(); }
+  // The loading stops after its read in flight. That read is waited for at
+  // most kReadInFlightLimitMs; then the loading ends without it.
   void SetCancel();
-  // A local event loop that ends when the loading has ended, or when the
-  // time is up; true when idle.
-  bool WaitUntilIdle(DWORD timeoutMs = 30000);
+  static constexpr int kReadInFlightLimitMs = 30000;
   CThumbnailLoader* Loader() const { return m_pLoader.get(); }
   // WM_DESTROY: cancel, no items, cache root removed.
   void OnDestroy();
@@ -54,12 +57,15 @@ class CThumbnailList : public QListWidget, public IThumbnailView {
                          const std::string& cacheFile) override;
   void AfterReply(int index) override;
   void SetAutoArrange(bool on) override;
+  void ShowWaitCursor(bool on) override;
+  void LoadingEnded() override;
   void ShowMessage(UINT stringId, UINT type) override;
   void ShowErrors(const CErrorList& errors) override;
 
  signals:
-  // The loading of a folder has ended (completed, cancelled or failed).
-  void LoadingEnded();
+  // The loading of a folder has ended (completed, cancelled or failed);
+  // IsLoading() is false again.
+  void LoadingStopped();
 
  protected:
   void keyReleaseEvent(QKeyEvent* event) override;
@@ -71,6 +77,7 @@ class CThumbnailList : public QListWidget, public IThumbnailView {
   CSDTree* m_pTree = nullptr;
   IThumbnailFrame* m_pFrame = nullptr;
   class QTimer* m_pPaintTimer = nullptr;
+  class QTimer* m_pCancelLimit = nullptr;
   std::unique_ptr<CThumbnailLoader> m_pLoader;
   bool m_bDestroyed = false;
 };

@@ -17,13 +17,11 @@
 #include "CardDialogs.h"
 #include "CardHost.h"
 #include "Text/FotaviStrings.h"
-#include "Common/TraceLog.h"
 #include "Platform/GlobalMemory.h"
 #include "Platform/Messages.h"
 #include "Platform/UiService.h"
 
 namespace {
-constexpr DWORD kIdleWaitMs = 30000;
 }  // namespace
 
 // ------------------------------------------------------------ CViewerTree
@@ -31,17 +29,13 @@ constexpr DWORD kIdleWaitMs = 30000;
 void CViewerTree::OnSelChanged() {
   CThumbnailList* list = GetThumbnailList();
   if (!list) return;
-  const CViewerFrame::LocalLoopScope scope(this);
-  const unsigned change = ++m_nSelChanges;
+  // The reading in progress stops after its read in flight; the new folder
+  // loads when that read is back. A folder chosen meanwhile joins that load.
   if (list->IsLoading()) {
     list->SetCancel();
     list->OnCancelThumbnails();
-    list->WaitUntilIdle();
-    // Another folder was chosen during the wait and has been loaded by
-    // then: loading it again would undo an Escape pressed since.
-    if (change != m_nSelChanges) return;
   }
-  list->OnLoadThumbnails(m_bRefreshed);
+  list->LoadWhenIdle(m_bRefreshed);
   m_bRefreshed = false;
 }
 
@@ -131,19 +125,61 @@ CViewerFrame::CViewerFrame(QWidget* parent) : QMainWindow(parent) {
 
   m_pTree->InitTree(m_pThumbnail);
   m_pThumbnail->Init(m_pTree, this);
+  connect(m_pThumbnail, &CThumbnailList::LoadingStopped, this, &CViewerFrame::CheckIdle);
   m_pTree->PostInitTree();
 }
 
 CViewerFrame::~CViewerFrame() {
-  // A loading in progress is stopped first: its read in flight still comes
-  // and is handed back before the list goes.
-  if (m_pThumbnail->IsLoading()) {
-    m_pThumbnail->SetCancel();
-    if (!m_pThumbnail->WaitUntilIdle(kIdleWaitMs))
-      TraceLog(TRC_PRE, "CViewerFrame::~CViewerFrame", "The thumbnail loading did not end in time.");
-  }
+  // A read still in flight is handed back by the list's loader when it
+  // comes (the list passes it on when it goes).
   m_pThumbnail->OnDestroy();
+  for (std::function<void()>& call : m_WhenIdle) QMetaObject::invokeMethod(qApp, std::move(call), Qt::QueuedConnection);
+  m_WhenIdle.clear();
   if (CardHost().mainWnd) PostMessage(CardHost().mainWnd, WM_RESUME_LIVE, 0, 0);
+}
+
+bool CViewerFrame::IsBusy() const { return m_nLocalLoops > 0 || m_pThumbnail->IsLoading(); }
+
+void CViewerFrame::StopWork() {
+  if (m_pThumbnail->IsLoading()) m_pThumbnail->SetCancel();
+  m_pThumbnail->Loader()->DropPendingLoad();
+  if (m_nLocalLoops == 0) return;
+  // The context menu is a popup window of the tree's.
+  if (QWidget* popup = QApplication::activePopupWidget()) {
+    for (QObject* o = popup->parent(); o; o = o->parent()) {
+      if (o == this) {
+        popup->close();
+        break;
+      }
+    }
+  }
+}
+
+bool CViewerFrame::StopBeforeClose(std::function<void()> stopped) {
+  if (!IsBusy()) return false;
+  StopWork();
+  m_WhenIdle.push_back(std::move(stopped));
+  return true;
+}
+
+void CViewerFrame::CheckIdle() {
+  if (!IsBusy()) {
+    // Called from the handler that ended the work: what waited runs after it.
+    std::vector<std::function<void()>> calls;
+    calls.swap(m_WhenIdle);
+    for (std::function<void()>& call : calls) QMetaObject::invokeMethod(qApp, std::move(call), Qt::QueuedConnection);
+  }
+  if (m_nLocalLoops > 0 || !m_bDeleteHeld) return;
+  m_bDeleteHeld = false;
+  // A second deleteLater of the same object posts nothing: the held delete
+  // comes back as a call of its own.
+  QTimer::singleShot(0, this, [this] {
+    if (m_nLocalLoops > 0) {
+      m_bDeleteHeld = true;
+      return;
+    }
+    delete this;
+  });
 }
 
 CViewerFrame::LocalLoopScope::LocalLoopScope(QWidget* inside)
@@ -153,19 +189,7 @@ CViewerFrame::LocalLoopScope::LocalLoopScope(QWidget* inside)
 
 CViewerFrame::LocalLoopScope::~LocalLoopScope() {
   if (!m_pFrame) return;
-  if (--m_pFrame->m_nLocalLoops == 0 && m_pFrame->m_bDeleteHeld) {
-    m_pFrame->m_bDeleteHeld = false;
-    // A second deleteLater of the same object posts nothing: the held
-    // delete comes back as a call of its own.
-    CViewerFrame* frame = m_pFrame.data();
-    QTimer::singleShot(0, frame, [frame] {
-      if (frame->m_nLocalLoops > 0) {
-        frame->m_bDeleteHeld = true;
-        return;
-      }
-      delete frame;
-    });
-  }
+  if (--m_pFrame->m_nLocalLoops == 0) m_pFrame->CheckIdle();
 }
 
 bool CViewerFrame::event(QEvent* event) {

@@ -6,8 +6,11 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <functional>
 #include <string>
+#include <vector>
 
+#include "App/ToolWindow.h"
 #include "SDTree.h"
 #include "ThumbnailList.h"
 
@@ -30,9 +33,6 @@ class CViewerTree : public CSDTree {
  protected:
   void OnSelChanged() override;
   void contextMenuEvent(QContextMenuEvent* event) override;
-
- private:
-  unsigned m_nSelChanges = 0;  // selection changes handled so far
 };
 
 class CViewerThumbnail : public CThumbnailList {
@@ -49,7 +49,7 @@ class CViewerThumbnail : public CThumbnailList {
   CViewerFrame* m_pViewer;
 };
 
-class CViewerFrame : public QMainWindow, public IThumbnailFrame {
+class CViewerFrame : public QMainWindow, public IThumbnailFrame, public IToolWindow {
   Q_OBJECT
  public:
   explicit CViewerFrame(QWidget* parent = nullptr);
@@ -64,9 +64,12 @@ class CViewerFrame : public QMainWindow, public IThumbnailFrame {
   QString CountText() const;
   int ProgressPosition() const;
 
-  // Local event loops run by the viewer's own handlers (the wait for a
-  // cancelled reading, the context menu): a deferred delete that comes
-  // meanwhile is held until the outermost one has returned.
+  // Busy: thumbnails are being read (a cancelled reading until its read in
+  // flight is back), or the context menu is open.
+  bool IsBusy() const;
+
+  // The context menu's own event loop (and the commands chosen in it): a
+  // deferred delete that comes meanwhile is held until it has returned.
   class LocalLoopScope {
    public:
     explicit LocalLoopScope(QWidget* inside);
@@ -83,6 +86,10 @@ class CViewerFrame : public QMainWindow, public IThumbnailFrame {
   void OnThumbProgress(int count, int done) override;
   void OnThumbEnd() override;
 
+  // IToolWindow: the reading is cancelled (no folder waits to load after
+  // it), the context menu closed; `stopped` comes once the viewer is idle.
+  bool StopBeforeClose(std::function<void()> stopped) override;
+
  protected:
   bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -91,6 +98,10 @@ class CViewerFrame : public QMainWindow, public IThumbnailFrame {
  private:
   void UpdateProgress(int count, int done);
   void SetReadingMode(bool reading);
+  // Cancels the reading and closes the context menu.
+  void StopWork();
+  // Once idle: the calls that waited for it, then a held delete.
+  void CheckIdle();
 
   QSplitter* m_pSplitter;
   CViewerTree* m_pTree;
@@ -102,4 +113,5 @@ class CViewerFrame : public QMainWindow, public IThumbnailFrame {
   bool m_bReading = false;
   int m_nLocalLoops = 0;
   bool m_bDeleteHeld = false;
+  std::vector<std::function<void()>> m_WhenIdle;
 };

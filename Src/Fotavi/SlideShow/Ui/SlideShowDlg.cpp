@@ -14,13 +14,11 @@
 
 #include "CardHost.h"
 #include "Common/Jpeg.h"
-#include "Common/TraceLog.h"
 #include "Platform/GlobalMemory.h"
 #include "Platform/Messages.h"
 #include "SDAccess.h"
 
 namespace {
-constexpr DWORD kIdleWaitMs = 30000;
 const char kNoSuchFile[] = "No such file";
 const char kTwoPositions[] = "Two or more positions are selected.";
 const char kTwoLines[] = "Unable to execute the commands when two or more lines are selected.";
@@ -33,13 +31,6 @@ const CJpeg& Codec() {
   return CardHost().codec ? *CardHost().codec : builtIn;
 }
 
-// Cancels a loading in progress and serves events until it has stopped.
-void StopLoading(CThumbnailList* list, const char* who) {
-  if (!list || !list->IsLoading()) return;
-  list->OnCancelThumbnails();
-  list->SetCancel();
-  if (!list->WaitUntilIdle(kIdleWaitMs)) TraceLog(TRC_PRE, who, "The thumbnail loading did not end in time.");
-}
 }  // namespace
 
 // ------------------------------------------------------------ CSlideTree
@@ -47,8 +38,13 @@ void StopLoading(CThumbnailList* list, const char* who) {
 void CSlideTree::OnSelChanged() {
   CThumbnailList* list = GetThumbnailList();
   if (!list) return;
-  StopLoading(list, "CSlideTree::OnTvnSelchanged");
-  list->OnLoadThumbnails(m_bRefreshed);
+  // The reading in progress stops after its read in flight; the new folder
+  // loads when that read is back. A folder chosen meanwhile joins that load.
+  if (list->IsLoading()) {
+    list->OnCancelThumbnails();
+    list->SetCancel();
+  }
+  list->LoadWhenIdle(m_bRefreshed);
   m_bRefreshed = false;
 }
 
@@ -82,8 +78,8 @@ CSlideSplitFrm::CSlideSplitFrm(CSlideShow* dialog, QWidget* parent)
 }
 
 CSlideSplitFrm::~CSlideSplitFrm() {
-  // The read in flight comes back and is handed back before the list goes.
-  StopLoading(m_pThumbnail, "CSlideSplitFrm::~CSlideSplitFrm");
+  // A read still in flight is handed back by the list's loader when it
+  // comes (the list passes it on when it goes).
   m_pThumbnail->OnDestroy();
 }
 
@@ -212,7 +208,13 @@ void CSlideShow::SizePreviewFourByThree() {
 
 bool CSlideShow::CancelLoadingInstead() {
   CSlideThumbnail* thumbnails = m_pFrame ? m_pFrame->GetThumbnail() : nullptr;
-  if (!thumbnails || !thumbnails->IsLoading()) return false;
+  if (!thumbnails) return false;
+  if (!thumbnails->IsLoading()) {
+    // A folder load posted by a reading that has just ended gives way to
+    // the button.
+    thumbnails->Loader()->DropPendingLoad();
+    return false;
+  }
   thumbnails->SetCancel();
   return true;
 }
