@@ -26,7 +26,11 @@ const char* const kCommandHelp =
     "Command channel (stdin with --stdin-commands, or the --command-socket; one line in, one line out:\n"
     "\"ok ...\" or \"error ...\"). CMD is a command code such as 0x808E; N is a count of exchanges\n"
     "(default 1; \"always\" until cleared; 0 clears).\n"
-    "  unplug | replug | quit | ping | clear (all faults) | card on|off\n"
+    "  unplug [ORDER [GAP-MS [REPLUG-MS]]]  remove the camera. ORDER folder (the default): the member\n"
+    "                            folder goes, then the sockets close GAP-MS later (default 0, at once);\n"
+    "                            sockets: the sockets close, then the folder goes GAP-MS later. The\n"
+    "                            camera comes back REPLUG-MS after the last step (default: --replug-after)\n"
+    "  replug | quit | ping | clear (all faults) | card on|off\n"
     "  delay CMD MS [N]          wait MS before the response to CMD (MS 0 clears)\n"
     "  late CMD MS [N]           like delay, but the answer is still sent after the host gave up\n"
     "                            (a reset or a new command does not stop it; a closed pipe does)\n"
@@ -199,6 +203,7 @@ Emulator::Emulator(EmulatorConfig config) : config_(std::move(config)) {
 }
 
 Emulator::~Emulator() {
+  if (Removing()) FinishRemoval();
   if (plugged_) Unplug("exit");
   for (auto& c : commandConns_) close(c.fd);
   if (commandListen_ >= 0) {
@@ -295,6 +300,10 @@ bool Emulator::Init(std::string* error) {
 }
 
 bool Emulator::Plug(std::string* error) {
+  if (Removing()) {
+    *error = "the camera is being removed";
+    return false;
+  }
   if (plugged_) return true;
   const std::string classDir = ClassFolder(root_);
   struct stat st;
@@ -346,20 +355,54 @@ bool Emulator::Plug(std::string* error) {
     RemoveFolder(temp);
     return false;
   }
-  plugged_ = true;
+  plugged_ = folderIn_ = socketsOpen_ = true;
+  folderFd_ = open(member.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   ++generation_;
   replugAtMs_ = -1;
   Log("\"event\":\"plug\",\"path\":\"" + JsonEscape(member) + "\"");
   return true;
 }
 
-void Emulator::Unplug(const char* why) {
-  if (!plugged_) return;
-  const std::string member = MemberPath();
-  // The folder goes first, so that nobody finds the camera while it closes.
-  unlink((member + "/" + DEVICE_PIPE_SOCKET).c_str());
-  unlink((member + "/" + DEVICE_CONTROL_SOCKET).c_str());
-  rmdir(member.c_str());
+void Emulator::Unplug(const char* why) { Unplug(why, Removal()); }
+
+void Emulator::Unplug(const char* why, const Removal& how) {
+  if (!plugged_ || Removing()) return;
+  removal_ = how;
+  const bool folderFirst = how.order == RemovalOrder::FolderFirst;
+  Log(std::string("\"event\":\"unplug\",\"why\":\"") + why + "\",\"order\":\"" +
+      (folderFirst ? "folder" : "sockets") + "\",\"gap\":" + std::to_string(how.gapMs));
+  // By default the folder goes first, so that nobody finds the camera while
+  // it closes.
+  if (folderFirst) RemoveMemberFolder();
+  else CloseSockets();
+  if (how.gapMs > 0) {
+    nextStepAtMs_ = NowMs() + how.gapMs;  // the sockets stay served (or the folder stays) until then
+    return;
+  }
+  FinishRemoval();
+}
+
+void Emulator::FinishRemoval() {
+  nextStepAtMs_ = -1;
+  if (folderIn_) RemoveMemberFolder();
+  if (socketsOpen_) CloseSockets();
+  EndRemoval();
+}
+
+void Emulator::RemoveMemberFolder() {
+  // After its sockets closed, another camera may have cleaned the folder up
+  // and taken the name: that one's folder is not ours to remove.
+  struct stat held, there;
+  const bool ours = folderFd_ < 0 || (fstat(folderFd_, &held) == 0 && lstat(MemberPath().c_str(), &there) == 0 &&
+                                      held.st_dev == there.st_dev && held.st_ino == there.st_ino);
+  if (ours) RemoveFolder(MemberPath());
+  if (folderFd_ >= 0) close(folderFd_);
+  folderFd_ = -1;
+  folderIn_ = false;
+  Log("\"event\":\"folder-removed\"");
+}
+
+void Emulator::CloseSockets() {
   ClosePipe("unplug");
   close(pipeListen_);
   close(controlListen_);
@@ -367,10 +410,16 @@ void Emulator::Unplug(const char* why) {
   controlConns_.clear();
   lateControl_.clear();
   pipeListen_ = controlListen_ = -1;
-  plugged_ = false;
+  socketsOpen_ = false;
   ++generation_;
-  Log(std::string("\"event\":\"unplug\",\"why\":\"") + why + "\"");
-  if (config_.replugAfterMs >= 0 && !quit_) replugAtMs_ = NowMs() + config_.replugAfterMs;
+  Log("\"event\":\"sockets-closed\"");
+}
+
+void Emulator::EndRemoval() {
+  plugged_ = false;
+  Log("\"event\":\"unplugged\"");
+  const int64_t replugMs = removal_.replugMs >= 0 ? removal_.replugMs : config_.replugAfterMs;
+  if (replugMs >= 0 && !quit_) replugAtMs_ = NowMs() + replugMs;
 }
 
 void Emulator::ClosePipe(const char* why) {
@@ -858,8 +907,18 @@ std::string Emulator::ExecuteTokens(const std::vector<std::string>& t) {
     quit_ = true;
     return "ok";
   }
-  if (verb == "unplug") {
-    Unplug("command");
+  if (verb == "unplug" && argc <= 3) {
+    Removal how;
+    if (argc >= 1) {
+      if (t[1] == "sockets") how.order = RemovalOrder::SocketsFirst;
+      else if (t[1] != "folder") return "error bad argument: " + t[1];
+    }
+    if (argc >= 2 && (!ParseNumber(t[2], &value) || value > 600000)) return "error bad argument: " + t[2];
+    how.gapMs = argc >= 2 ? static_cast<int64_t>(value) : 0;
+    if (argc >= 3 && (!ParseNumber(t[3], &value) || value > 600000)) return "error bad argument: " + t[3];
+    how.replugMs = argc >= 3 ? static_cast<int64_t>(value) : -1;
+    if (Removing()) return "error the camera is being removed";
+    Unplug("command", how);
     return "ok";
   }
   if (verb == "replug") {
@@ -1031,6 +1090,7 @@ int Emulator::Run() {
     int64_t wake = now + (config_.exitWithParent ? 500 : 5000);
     if (!out_.empty() && pipeConn_ >= 0) wake = std::min(wake, std::max(now, out_.front().notBeforeMs));
     if (unplugAtMs_ >= 0) wake = std::min(wake, unplugAtMs_);
+    if (nextStepAtMs_ >= 0) wake = std::min(wake, std::max(now, nextStepAtMs_));
     if (replugAtMs_ >= 0) wake = std::min(wake, replugAtMs_);
     for (const LateControlReply& r : lateControl_) wake = std::min(wake, std::max(now, r.dueMs));
     std::vector<pollfd> fds;
@@ -1052,6 +1112,7 @@ int Emulator::Run() {
                                        [](const CommandConn& c) { return c.fd < 0; }),
                         commandConns_.end());
     now = NowMs();
+    if (nextStepAtMs_ >= 0 && now >= nextStepAtMs_) FinishRemoval();
     if (unplugAtMs_ >= 0 && now >= unplugAtMs_) {
       unplugAtMs_ = -1;
       Unplug("timer");
@@ -1065,6 +1126,7 @@ int Emulator::Run() {
     FlushPipe();
     FlushLateControl();
   }
+  if (Removing()) FinishRemoval();
   Unplug("quit");
   return 0;
 }

@@ -108,8 +108,25 @@ class Emulator {
     std::string in;
   };
 
+  // How a removal goes: the member folder first (the contract's order) or
+  // the sockets first; the second step follows `gapMs` later.
+  enum class RemovalOrder { FolderFirst, SocketsFirst };
+  struct Removal {
+    RemovalOrder order = RemovalOrder::FolderFirst;
+    int64_t gapMs = 0;
+    int64_t replugMs = -1;  // back this long after the last step; -1: --replug-after
+  };
+
   bool Plug(std::string* error);
-  void Unplug(const char* why);
+  // Starts a removal; a gap of 0 does both steps at once.
+  void Unplug(const char* why, const Removal& how);
+  void Unplug(const char* why);  // folder first, sockets at once
+  // Does the step a removal still owes now (quit, exit).
+  void FinishRemoval();
+  void RemoveMemberFolder();
+  void CloseSockets();
+  void EndRemoval();
+  bool Removing() const { return nextStepAtMs_ >= 0; }
   void ClosePipe(const char* why);
   void AcceptPipe();
   void ReadPipe();
@@ -146,7 +163,12 @@ class Emulator {
   int64_t startNs_ = 0;
   pid_t parentPid_ = 0;
 
-  bool plugged_ = false;
+  bool plugged_ = false;  // from the arrival until the last step of the removal
+  bool folderIn_ = false;
+  int folderFd_ = -1;  // the member folder this camera made (O_PATH; its inode stays its own)
+  bool socketsOpen_ = false;
+  int64_t nextStepAtMs_ = -1;  // the removal's second step is due
+  Removal removal_;
   bool quit_ = false;
   uint64_t generation_ = 0;  // changes when sockets are opened or closed
   int pipeListen_ = -1;

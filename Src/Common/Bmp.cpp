@@ -1,15 +1,26 @@
 #include "Bmp.h"
 
+#include <unistd.h>
+
+#include <QFile>
 #include <QImageReader>
 
 #include <cstring>
 #include <limits>
 
 #include "Jpeg.h"
+#include "RegularFile.h"
 
 BOOL CBmp::Load(QImage* out, const std::string& path) {
   if (!out || path.empty()) return FALSE;
-  QImageReader reader(QString::fromStdString(path), "bmp");
+  const int fd = OpenRegularFile(path);
+  if (fd < 0) return FALSE;
+  QFile file;
+  if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    ::close(fd);
+    return FALSE;
+  }
+  QImageReader reader(&file, "bmp");
   QImage image = reader.read();
   if (image.isNull()) return FALSE;
   m_nWidth = image.width();

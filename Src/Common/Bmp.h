@@ -12,7 +12,8 @@ class CBmp {
   CBmp() = default;
 
   // Loads the file in its own format (an 8-bit file stays indexed), keeps
-  // its size in the object. *out changes only on success.
+  // its size in the object; only a regular file is read (OpenRegularFile).
+  // *out changes only on success.
   BOOL Load(QImage* out, const std::string& path);
   // Writes a 24-bit bottom-up BMP file (54-byte header, rows padded to 4
   // bytes), whatever the picture's own format. An existing file is replaced

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include <QString>
+
 #include "Platform/Paths.h"
 #include "Platform/UiService.h"
 
@@ -82,7 +84,7 @@ int SelectFolder(HWND owner, const std::string& initialFolder, std::string* fold
     if (folder) folder->clear();
     return 0;
   }
-  if (chosen.size() > 256) return 0;
+  if (WideLength(chosen) > 256) return 0;
   if (folder) *folder = chosen;
   return 1;
 }
@@ -92,6 +94,10 @@ std::string GetMyDocumentsPath() { return GetDocumentsFolder(); }
 std::string AddBackslash(const std::string& path) {
   if (path.empty() || path.back() == '/') return path;
   return path + '/';
+}
+
+size_t WideLength(const std::string& path) {
+  return static_cast<size_t>(QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size())).size());
 }
 
 BOOL IsPathExist(const std::string& path) {

@@ -74,12 +74,16 @@ int CreateAppMutex(const std::string& name, bool global, std::unique_ptr<CNamedM
 
 // Shows the folder chooser ("Please select folder") starting at `initialFolder`.
 // 1 with the chosen folder in *folder; 0 on cancel (*folder emptied); 0 with
-// *folder unchanged when the chosen path is longer than 256 characters.
+// *folder unchanged when the chosen path is longer than 256 characters
+// (WideLength).
 int SelectFolder(HWND owner, const std::string& initialFolder, std::string* folder);
 // The user's documents folder.
 std::string GetMyDocumentsPath();
 // Appends one '/' to a non-empty path that does not end with one.
 std::string AddBackslash(const std::string& path);
+// The length of a UTF-8 path in UTF-16 units: what the program's path
+// limits count (its 260-character buffers hold wide characters), not bytes.
+size_t WideLength(const std::string& path);
 // TRUE when the file or folder exists (one trailing '/' is ignored).
 BOOL IsPathExist(const std::string& path);
 // Removes a folder tree. Symbolic links are removed as links, never followed.

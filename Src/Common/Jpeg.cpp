@@ -9,15 +9,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include <QImageReader>
 
 #include "Platform/GlobalMemory.h"
+#include "RegularFile.h"
 
 namespace {
 
@@ -67,9 +69,19 @@ void JpegOutputMessage(j_common_ptr) {
   // libjpeg's warnings and messages are never shown.
 }
 
+// A file that ends before the picture does fails, as data that ends early
+// in memory does, instead of decoding into the grey rows libjpeg's file
+// source makes up after its warning. Other warnings are only counted.
+void JpegEmitMessage(j_common_ptr cinfo, int level) {
+  if (level >= 0) return;
+  if (cinfo->err->msg_code == JWRN_JPEG_EOF) JpegErrorExit(cinfo);
+  ++cinfo->err->num_warnings;
+}
+
 void InitErrorManager(JpegErrorManager* err) {
   jpeg_std_error(&err->pub);
   err->pub.error_exit = JpegErrorExit;
+  err->pub.emit_message = JpegEmitMessage;
   err->pub.output_message = JpegOutputMessage;
 }
 
@@ -104,26 +116,20 @@ void InstallMemorySource(j_decompress_ptr cinfo, jpeg_source_mgr* src, const BYT
   cinfo->src = src;
 }
 
-bool ReadWholeFile(const char* path, std::vector<BYTE>* data) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  data->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
+// Where a decode reads from: the file at `path` through libjpeg's stdio
+// source (read piece by piece, whatever its size; opened as every source
+// file is, so a FIFO or a device fails at once), or the caller's buffer.
+struct DecodeInput {
+  const char* path = nullptr;
+  const BYTE* buffer = nullptr;
+  size_t size = 0;
+};
 
-// The bytes to decode: the whole file at `path` (so a truncated file fails
-// just as a truncated frame does), or the caller's buffer. False when there
-// are none.
-bool InputBytes(const char* path, const BYTE* buffer, DWORD size, std::vector<BYTE>* file, const BYTE** data,
-                size_t* dataSize) {
-  *data = buffer;
-  *dataSize = size;
-  if (path) {
-    if (!*path || !ReadWholeFile(path, file)) return false;
-    *data = file->data();
-    *dataSize = file->size();
-  }
-  return *data != nullptr && *dataSize != 0;
+// True when there is something to read: a non-empty path, or a buffer of
+// at least one byte.
+bool HasInput(const DecodeInput& in) {
+  if (in.path) return *in.path != '\0';
+  return in.buffer != nullptr && in.size != 0;
 }
 
 // The decode proper. Everything that must survive a longjmp lives in the
@@ -132,9 +138,22 @@ struct DecodeState {
   jpeg_decompress_struct cinfo;
   JpegErrorManager err;
   jpeg_source_mgr src;
+  FILE* file = nullptr;  // closed by the caller, after the decompressor is destroyed
   std::vector<BYTE> greyRow;
   CBitmap24 image;
 };
+
+// Installs the source; false when the file cannot be opened.
+bool InstallSource(DecodeState* s, const DecodeInput& in) {
+  if (!in.path) {
+    InstallMemorySource(&s->cinfo, &s->src, in.buffer, in.size);
+    return true;
+  }
+  s->file = OpenRegularFileStream(in.path);
+  if (!s->file) return false;
+  jpeg_stdio_src(&s->cinfo, s->file);
+  return true;
+}
 
 // The bound on a decoded picture: Qt's image allocation limit, so that a JPEG
 // is refused where Qt would refuse a BMP of the same size.
@@ -164,9 +183,9 @@ bool HeaderSizeAllowed(jpeg_decompress_struct& cinfo, int width, int scale) {
   return coefficients <= limit;
 }
 
-bool RunDecode(DecodeState* s, const BYTE* data, size_t size, int width, int scale) {
+bool RunDecode(DecodeState* s, const DecodeInput& in, int width, int scale) {
   j_decompress_ptr cinfo = &s->cinfo;
-  InstallMemorySource(cinfo, &s->src, data, size);
+  if (!InstallSource(s, in)) return false;
   if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return false;
   // Refused from the header, before libjpeg or the picture allocates anything.
   if (!HeaderSizeAllowed(*cinfo, width, scale)) return false;
@@ -245,20 +264,52 @@ bool RunEncode(EncodeState* s, const CBitmap24& image, int quality) {
 
 // The only frames between setjmp and the jump: nothing in them changes after
 // setjmp, so nothing is lost when libjpeg's error exit jumps back here.
-bool GuardedDecode(DecodeState* s, const BYTE* data, size_t size, int width, int scale) {
+// The decompressor is created inside the guard: libjpeg reports a failed
+// allocation while it is being created through the same error exit.
+bool GuardedDecode(DecodeState* s, const DecodeInput& in, int width, int scale) {
   if (setjmp(s->err.jump) != 0) return false;
-  return RunDecode(s, data, size, width, scale);
+  jpeg_create_decompress(&s->cinfo);
+  return RunDecode(s, in, width, scale);
 }
 
-bool GuardedHeaderCheck(DecodeState* s, const BYTE* data, size_t size, int width, int scale) {
+bool GuardedHeaderCheck(DecodeState* s, const DecodeInput& in, int width, int scale) {
   if (setjmp(s->err.jump) != 0) return false;
-  InstallMemorySource(&s->cinfo, &s->src, data, size);
+  jpeg_create_decompress(&s->cinfo);
+  if (!InstallSource(s, in)) return false;
   if (jpeg_read_header(&s->cinfo, TRUE) != JPEG_HEADER_OK) return false;
   return HeaderSizeAllowed(s->cinfo, width, scale);
 }
 
+using GuardedStep = bool (*)(DecodeState*, const DecodeInput&, int, int);
+
+// One guarded step on a fresh decompressor (*state made here); afterwards
+// the decompressor is destroyed and the file closed, on every way out.
+// False when the step fails, memory running out included.
+bool WithDecompressor(std::unique_ptr<DecodeState>* state, const DecodeInput& in, int width, int scale,
+                      GuardedStep step) {
+  try {
+    *state = std::make_unique<DecodeState>();  // zeroed: destroying a decompressor never made is safe
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  DecodeState* s = state->get();
+  InitErrorManager(&s->err);
+  s->cinfo.err = &s->err.pub;
+  bool ok = false;
+  try {
+    ok = step(s, in, width, scale);
+  } catch (const std::bad_alloc&) {
+    ok = false;
+  }
+  jpeg_destroy_decompress(&s->cinfo);
+  if (s->file) std::fclose(s->file);
+  s->file = nullptr;
+  return ok;
+}
+
 bool GuardedEncode(EncodeState* s, const CBitmap24* image, int quality) {
   if (setjmp(s->err.jump) != 0) return false;
+  jpeg_create_compress(&s->cinfo);
   return RunEncode(s, *image, quality);
 }
 
@@ -273,20 +324,12 @@ int CJpeg::ReductionFor(int imageWidth, int width, int scale) { return JpegReduc
 
 BOOL CJpeg::DecodeBuiltIn(const char* path, const BYTE* buffer, DWORD size, CBitmap24* out, int width, int scale) {
   if (!out) return FALSE;
-  std::vector<BYTE> file;
-  const BYTE* data = nullptr;
-  size_t dataSize = 0;
-  if (!InputBytes(path, buffer, size, &file, &data, &dataSize)) return FALSE;
-
-  auto state = std::make_unique<DecodeState>();
-  InitErrorManager(&state->err);
-  state->cinfo.err = &state->err.pub;
-  jpeg_create_decompress(&state->cinfo);
-  const bool ok = GuardedDecode(state.get(), data, dataSize, width, scale);
-  jpeg_destroy_decompress(&state->cinfo);
-  if (!ok) {
+  const DecodeInput in{path, buffer, size};
+  if (!HasInput(in)) return FALSE;
+  std::unique_ptr<DecodeState> state;
+  if (!WithDecompressor(&state, in, width, scale, GuardedDecode)) {
     // The picture is not shared with anyone: keep it for the next decode.
-    if (!state->image.isNull()) t_spare.swap(state->image);
+    if (state && !state->image.isNull()) t_spare.swap(state->image);
     return FALSE;
   }
   DeliverBitmap(out, &state->image);
@@ -294,17 +337,10 @@ BOOL CJpeg::DecodeBuiltIn(const char* path, const BYTE* buffer, DWORD size, CBit
 }
 
 bool CJpeg::HeaderWithinLimit(const char* path, const BYTE* buffer, DWORD size, int width, int scale) {
-  std::vector<BYTE> file;
-  const BYTE* data = nullptr;
-  size_t dataSize = 0;
-  if (!InputBytes(path, buffer, size, &file, &data, &dataSize)) return false;
-  auto state = std::make_unique<DecodeState>();
-  InitErrorManager(&state->err);
-  state->cinfo.err = &state->err.pub;
-  jpeg_create_decompress(&state->cinfo);
-  const bool ok = GuardedHeaderCheck(state.get(), data, dataSize, width, scale);
-  jpeg_destroy_decompress(&state->cinfo);
-  return ok;
+  const DecodeInput in{path, buffer, size};
+  if (!HasInput(in)) return false;
+  std::unique_ptr<DecodeState> state;
+  return WithDecompressor(&state, in, width, scale, GuardedHeaderCheck);
 }
 
 BOOL CJpeg::Decode(const char* path, const BYTE* buffer, DWORD size, CBitmap24* out, int width, int scale) const {
@@ -399,7 +435,6 @@ BOOL CJpeg::EncodeBuiltIn(const QImage& bitmap, int quality, std::string* jpeg) 
   auto state = std::make_unique<EncodeState>();
   InitErrorManager(&state->err);
   state->cinfo.err = &state->err.pub;
-  jpeg_create_compress(&state->cinfo);
   const bool ok = GuardedEncode(state.get(), &image, quality);
   jpeg_destroy_compress(&state->cinfo);
   if (ok && state->out && state->outSize > 0) jpeg->assign(reinterpret_cast<const char*>(state->out), state->outSize);

@@ -71,27 +71,6 @@ int connectSeqPacket(const std::string& path, DWORD waitMs = kConnectWaitMs, boo
   }
 }
 
-// Waits until `fd` is ready for `events`, the handle is cancelled, or the time
-// runs out.
-DeviceIoResult waitReady(int fd, short events, int cancelFd, DWORD timeoutMs, short* revents) {
-  pollfd fds[2] = {{fd, static_cast<short>(events | POLLRDHUP), 0}, {cancelFd, POLLIN, 0}};
-  int timeout = timeoutMs == INFINITE ? -1 : static_cast<int>(std::min<DWORD>(timeoutMs, 0x7FFFFFFF));
-  for (;;) {
-    int n = poll(fds, cancelFd >= 0 ? 2 : 1, timeout);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return DeviceIoResult::Failed;
-    if (n == 0) return DeviceIoResult::Timeout;
-    if (cancelFd >= 0 && (fds[1].revents & POLLIN)) {
-      uint64_t v;
-      (void)!read(cancelFd, &v, sizeof v);
-      SetLastError(ERROR_OPERATION_ABORTED);
-      return DeviceIoResult::Failed;
-    }
-    *revents = fds[0].revents;
-    return DeviceIoResult::Ok;
-  }
-}
-
 }  // namespace
 
 std::string DeviceRootFolder() {
@@ -161,16 +140,32 @@ DWORD CDeviceInfoSet::EnumMember(DWORD index, std::string* devicePath) const {
 
 std::unique_ptr<CDeviceHandle> CDeviceHandle::Open(const std::string& pipePath) {
   auto slash = pipePath.rfind('/');
-  if (slash == std::string::npos || !isSocket(pipePath)) {
+  if (slash == std::string::npos || slash == 0) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
   }
   std::unique_ptr<CDeviceHandle> h(new CDeviceHandle);
   h->pipePath_ = pipePath;
-  h->controlPath_ = pipePath.substr(0, slash + 1) + DEVICE_CONTROL_SOCKET;
+  h->memberPath_ = pipePath.substr(0, slash);
+  h->controlPath_ = h->memberPath_ + "/" + DEVICE_CONTROL_SOCKET;
+  // The folder is held first, so the sockets found next are the ones in it.
+  // Held open, its inode cannot be handed to a later folder of the same
+  // name, so a camera put back is never taken for the one that went.
+  h->memberFd_ = open(h->memberPath_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  struct stat held;
+  if (h->memberFd_ < 0 || fstat(h->memberFd_, &held) != 0 || !isSocket(pipePath)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  h->memberDev_ = held.st_dev;
+  h->memberIno_ = held.st_ino;
   h->controlFd_ = connectSeqPacket(h->controlPath_);
   if (h->controlFd_ < 0) {
     SetLastError(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  if (h->MemberRemoved()) {  // it went while we connected
+    SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
   }
   h->cancelFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -181,9 +176,62 @@ CDeviceHandle::~CDeviceHandle() {
   if (pipeFd_ >= 0) close(pipeFd_);
   if (controlFd_ >= 0) close(controlFd_);
   if (cancelFd_ >= 0) close(cancelFd_);
+  if (memberFd_ >= 0) close(memberFd_);
+}
+
+bool CDeviceHandle::MemberRemoved() {
+  if (removed_.load()) return true;
+  // The folder at the member's path must still be the one the handle was
+  // opened in (held open, its inode is not reused); a removed member never
+  // comes back to its old handles.
+  struct stat now;
+  if (stat(memberPath_.c_str(), &now) != 0 || now.st_dev != memberDev_ || now.st_ino != memberIno_) {
+    removed_.store(true);
+  }
+  return removed_.load();
+}
+
+DeviceIoResult CDeviceHandle::WaitReady(int fd, short events, DWORD timeoutMs, short* revents) {
+  pollfd fds[2] = {{fd, static_cast<short>(events | POLLRDHUP), 0}, {cancelFd_, POLLIN, 0}};
+  const DWORD start = GetTickCount();
+  // The transfer looked at the folder as it began (ConnectPipe,
+  // ConnectControl); the wait goes in slices, each followed by another look.
+  for (bool first = true;; first = false) {
+    if (!first && MemberRemoved()) {
+      SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+      return DeviceIoResult::Failed;
+    }
+    DWORD slice = kRemovalCheckMs;
+    bool last = false;
+    if (timeoutMs != INFINITE) {
+      const DWORD elapsed = GetTickCount() - start;
+      const DWORD left = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+      last = left <= slice;
+      slice = std::min(slice, left);
+    }
+    int n = poll(fds, cancelFd_ >= 0 ? 2 : 1, static_cast<int>(slice));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return DeviceIoResult::Failed;
+    if (n == 0) {
+      if (last) return DeviceIoResult::Timeout;
+      continue;
+    }
+    if (cancelFd_ >= 0 && (fds[1].revents & POLLIN)) {
+      uint64_t v;
+      (void)!read(cancelFd_, &v, sizeof v);
+      SetLastError(ERROR_OPERATION_ABORTED);
+      return DeviceIoResult::Failed;
+    }
+    *revents = fds[0].revents;
+    return DeviceIoResult::Ok;
+  }
 }
 
 bool CDeviceHandle::ConnectPipe() {
+  if (MemberRemoved()) {
+    SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+    return false;
+  }
   std::lock_guard<std::mutex> lock(pipeLock_);
   if (dropPipe_.exchange(false) && pipeFd_ >= 0) {
     // The camera drops what it still had to send on this connection; what
@@ -221,7 +269,7 @@ DeviceIoResult CDeviceHandle::Read(void* buffer, DWORD size, DWORD* bytesRead, D
   *bytesRead = 0;
   if (!ConnectPipe()) return DeviceIoResult::Failed;
   short revents = 0;
-  DeviceIoResult r = waitReady(pipeFd_, POLLIN, cancelFd_, timeoutMs, &revents);
+  DeviceIoResult r = WaitReady(pipeFd_, POLLIN, timeoutMs, &revents);
   DropPipeIfAbandoned(r);
   if (r != DeviceIoResult::Ok) return r;
   iovec iov{buffer, size};
@@ -250,7 +298,7 @@ DeviceIoResult CDeviceHandle::Write(const void* data, DWORD size, DWORD* bytesWr
   *bytesWritten = 0;
   if (!ConnectPipe()) return DeviceIoResult::Failed;
   short revents = 0;
-  DeviceIoResult r = waitReady(pipeFd_, POLLOUT, cancelFd_, timeoutMs, &revents);
+  DeviceIoResult r = WaitReady(pipeFd_, POLLOUT, timeoutMs, &revents);
   DropPipeIfAbandoned(r);
   if (r != DeviceIoResult::Ok) return r;
   if (revents & (POLLHUP | POLLERR)) {
@@ -267,6 +315,10 @@ DeviceIoResult CDeviceHandle::Write(const void* data, DWORD size, DWORD* bytesWr
 }
 
 bool CDeviceHandle::ConnectControl() {
+  if (MemberRemoved()) {
+    SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+    return false;
+  }
   std::lock_guard<std::mutex> lock(controlLock_);
   if (dropControl_.exchange(false) && controlFd_ >= 0) {
     close(controlFd_);
@@ -292,7 +344,7 @@ DeviceIoResult CDeviceHandle::IoControl(DWORD code, void* outBuffer, DWORD outSi
     return DeviceIoResult::Failed;
   }
   short revents = 0;
-  DeviceIoResult r = waitReady(controlFd_, POLLIN, cancelFd_, timeoutMs, &revents);
+  DeviceIoResult r = WaitReady(controlFd_, POLLIN, timeoutMs, &revents);
   if (abandoned(r)) dropControl_.store(true);  // made again at the next control
   if (r != DeviceIoResult::Ok) return r;
   std::vector<uint8_t> reply(8 + static_cast<size_t>(outSize) + 64);
@@ -336,7 +388,9 @@ namespace {
 
 // Control connections the watcher keeps to the present members: a camera
 // that dies closes its sockets without removing its folder, which the folder
-// watch cannot see; its connection's end can.
+// watch cannot see; its connection's end can. A member whose folder went is
+// gone (its handles fail from then on, and the removal has been announced),
+// so its connection is dropped then, however long its sockets stay open.
 class CMemberWatch {
  public:
   ~CMemberWatch() { Clear(); }

@@ -16,8 +16,12 @@
 //   Control: the host sends {u32 code, u32 output length} and receives
 //   {u32 ok, u32 bytes returned, bytes}; any number of control connections.
 //   Arrival: the sub-folder is built under a temporary name and renamed in.
-//   Removal: the sub-folder is removed, then the sockets close.
+//   Removal: the sub-folder is removed, then the sockets close. The member
+//   is gone with its folder: from then on its handles fail, though the
+//   camera may still answer on its sockets for a while.
 #pragma once
+
+#include <sys/types.h>
 
 #include <atomic>
 #include <memory>
@@ -69,6 +73,12 @@ enum class DeviceIoResult { Ok, Failed, Timeout };
 // the pipe socket is connected at the first read or write, so a handle used
 // only for I/O controls (presence queries) never takes the camera's one pipe
 // connection.
+// A handle belongs to the member folder it was opened in. Once that folder
+// has been removed (or replaced by another one of the same name) the device
+// is gone, as a removed device interface is: every later read, write and
+// I/O control fails with ERROR_DEVICE_NOT_CONNECTED, and one waiting at that
+// moment fails within kRemovalCheckMs, whatever the camera still does on its
+// sockets.
 class FOTAVI_PLATFORM_API CDeviceHandle {
  public:
   // `pipePath` is the device path followed by "/" and the pipe name. NULL
@@ -96,8 +106,16 @@ class FOTAVI_PLATFORM_API CDeviceHandle {
   // so that the camera's answer to them is never read later.
   void Cancel();
 
+  // How often a waiting transfer looks whether its member folder has gone.
+  static constexpr DWORD kRemovalCheckMs = 100;
+
  private:
   CDeviceHandle() = default;
+  // True once the member folder this handle was opened in has gone.
+  bool MemberRemoved();
+  // Waits until the connection is ready, the handle is cancelled, the member
+  // is removed (Failed, ERROR_DEVICE_NOT_CONNECTED) or the time runs out.
+  DeviceIoResult WaitReady(int fd, short events, DWORD timeoutMs, short* revents);
   bool ConnectPipe();
   void DropPipeIfAbandoned(DeviceIoResult r);
   bool ConnectControl();
@@ -107,6 +125,11 @@ class FOTAVI_PLATFORM_API CDeviceHandle {
   std::atomic<bool> dropControl_{false};
   std::string pipePath_;
   std::string controlPath_;
+  std::string memberPath_;
+  int memberFd_ = -1;  // the member folder (O_PATH): keeps its inode its own while the handle lives
+  dev_t memberDev_ = 0;
+  ino_t memberIno_ = 0;
+  std::atomic<bool> removed_{false};
   int pipeFd_ = -1;
   int controlFd_ = -1;
   int cancelFd_ = -1;  // eventfd that wakes waits on Cancel()

@@ -92,6 +92,16 @@ std::string GetPrivateWorkFolder() {
   return ensurePrivate(dir) ? withSlash(dir) : std::string();
 }
 
+std::string GetPrivateCacheFolder() {
+  std::string dir = envOr("FOTAVI_CACHE_DIR");
+  if (dir.empty()) {
+    const std::string cache = envOr("XDG_CACHE_HOME");
+    dir = (cache.empty() ? homeFolder() + "/.cache" : cache) + "/fotavi";
+  }
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return ensurePrivate(dir) ? withSlash(dir) : std::string();
+}
+
 std::string GetDocumentsFolder() {
   std::string dir = envOr("XDG_DOCUMENTS_DIR");
   struct stat st;

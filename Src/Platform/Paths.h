@@ -14,6 +14,12 @@ FOTAVI_PLATFORM_API std::string GetProgramPath();
 // ~/.cache/fotavi/tmp. Created when missing; "" when it cannot be made or is
 // not a private folder of the user. Ends with '/'.
 FOTAVI_PLATFORM_API std::string GetPrivateWorkFolder();
+// Per-user private cache folder (mode 0700) for large files kept between
+// runs, which have no place in the memory-backed $XDG_RUNTIME_DIR:
+// $FOTAVI_CACHE_DIR, else $XDG_CACHE_HOME/fotavi, else ~/.cache/fotavi.
+// Created when missing; "" when it cannot be made or is not a private
+// folder of the user. Ends with '/'.
+FOTAVI_PLATFORM_API std::string GetPrivateCacheFolder();
 // The user's documents folder ($XDG_DOCUMENTS_DIR, ~/Documents, else the home folder).
 FOTAVI_PLATFORM_API std::string GetDocumentsFolder();
 // The machine's fallback root, used where a Windows program falls back to

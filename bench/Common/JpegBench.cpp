@@ -9,7 +9,8 @@
 // Paths: CJpeg over libjpeg, bare libjpeg (same settings, reused buffer),
 // CJpeg over the stand-in outside codec module, bare TurboJPEG (reused
 // buffer). Save: CJpeg::Save at quality 75 (file) and a bare libjpeg
-// encode to memory.
+// encode to memory. Files: CJpeg's decode of a file (libjpeg's stdio
+// source) beside the file read whole and decoded from memory.
 #include <turbojpeg.h>
 
 #include <algorithm>
@@ -365,6 +366,40 @@ int main(int argc, char** argv) {
   }
   std::printf("(file sizes: %ju and %ju bytes)\n", static_cast<uintmax_t>(std::filesystem::file_size(folder + "/builtin.jpg")),
               static_cast<uintmax_t>(std::filesystem::file_size(folder + "/outside.jpg")));
+
+  // Decoding a file: CJpeg reads it through libjpeg's stdio source; beside
+  // it, the file read whole into memory first and decoded from there.
+  std::printf("\nJPEG decode from a file, full size, ms per picture (median, p95, median vs read whole)\n");
+  const std::string frameFile = folder + "/frame.jpg";
+  {
+    const std::string frame = FrameNear(450 * 1024);
+    FILE* f = std::fopen(frameFile.c_str(), "wb");
+    if (f) {
+      std::fwrite(frame.data(), 1, frame.size(), f);
+      std::fclose(f);
+    }
+  }
+  const std::string largeFile = folder + "/large.jpg";
+  CBitmap24 large(5184, 3888, BITMAP24_FORMAT);
+  for (int y = 0; y < large.height(); ++y) std::memcpy(large.scanLine(y), &bgr[static_cast<size_t>(y % 768) * 1024 * 3], 1024 * 3);
+  builtIn.Save(largeFile, large, 90);
+  for (const std::string* file : {&frameFile, &largeFile}) {
+    CBitmap24 out;
+    const auto readWhole = [&] {
+      FILE* f = std::fopen(file->c_str(), "rb");
+      if (!f) return false;
+      std::vector<BYTE> bytes(static_cast<size_t>(std::filesystem::file_size(*file)));
+      const bool read = std::fread(bytes.data(), 1, bytes.size(), f) == bytes.size();
+      std::fclose(f);
+      return read && builtIn.Decode(nullptr, bytes.data(), static_cast<DWORD>(bytes.size()), &out, 0, 1) != FALSE;
+    };
+    const int n = file == &largeFile ? std::max(10, iterations / 20) : iterations;
+    const auto d = Measure({readWhole, [&] { return builtIn.Decode(file->c_str(), nullptr, 0, &out, 0, 1) != FALSE; }}, n);
+    const char* what = file == &largeFile ? "5184x3888" : "1024x768";
+    std::printf("%-10s %-22s %8.3f %8.3f\n", what, "read whole + memory", d[0].median, d[0].p95);
+    std::printf("%-10s %-22s %8.3f %8.3f %+9.1f%%\n", what, "CJpeg (stdio source)", d[1].median, d[1].p95,
+                100.0 * (d[1].median / d[0].median - 1.0));
+  }
   std::filesystem::remove_all(folder);
   FreeLibrary(module);
   return 0;

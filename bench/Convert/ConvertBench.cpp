@@ -153,7 +153,7 @@ void BareStep(const std::string& path, bool jpeg, tjhandle dec, tjhandle enc, si
 double RunWorker(const std::string& work, bool fileMode, const std::string& source, IConvertDestination* dest,
                  int* errors) {
   QuietHost host;
-  CConvertWorker worker(work, &host);
+  CConvertWorker worker(work, work + "/office", &host);
   worker.SetFileMode(fileMode);
   if (fileMode) worker.SetSourceFile(source);
   else worker.SetSourceFolder(source);

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -713,6 +714,105 @@ TEST_F(EmulatorTest, TimedUnplugAndReplug) {
   EXPECT_TRUE(WaitUntil(5000, [&] { return count("\"event\":\"unplug\",\"why\":\"timer\"") == 1; }));
   EXPECT_TRUE(WaitUntil(5000, [&] { return count("\"event\":\"plug\"") == 2; }));
   EXPECT_TRUE(Exists(emulator_->DevicePath() + "/control"));
+}
+
+// A removal staged in either order: during the gap the camera is half gone
+// (its folder without sockets that answer, or its open connections without
+// a folder), then wholly gone, then back after the asked delay.
+struct StagedRemoval {
+  const char* name;
+  const char* line;
+  bool folderFirst;
+};
+
+void PrintTo(const StagedRemoval& c, std::ostream* os) { *os << c.name; }
+
+class StagedRemovalTest : public EmulatorTest, public ::testing::WithParamInterface<StagedRemoval> {};
+
+TEST_P(StagedRemovalTest, GoesInTheAskedOrderAndComesBack) {
+  PipeClient pipe;
+  ASSERT_NO_FATAL_FAILURE(Open(pipe, Options()));
+  ExpectInStep(pipe, 1);
+  PipeClient control;  // a control connection made before the removal
+  ASSERT_TRUE(control.Connect(ControlPath()));
+  const std::string dev = emulator_->DevicePath();
+  ASSERT_TRUE(emulator_->Command(GetParam().line));
+  std::string reply;
+  EXPECT_FALSE(emulator_->Command("replug", &reply));
+  EXPECT_EQ(reply, "error the camera is being removed");
+  EXPECT_FALSE(emulator_->Command("unplug", &reply));
+  Bytes query(8);
+  Put32(query, 0, 0x22200C);
+  Put32(query, 4, 4);
+  Bytes r;
+  if (GetParam().folderFirst) {
+    EXPECT_FALSE(Exists(dev));
+    ASSERT_TRUE(control.Send(query));
+    ASSERT_EQ(control.Read(&r, 3000), ReadResult::Packet) << "the open control connection still answers";
+    EXPECT_EQ(U32(r.data()), 1u);
+    ExpectInStep(pipe, 2);
+    EXPECT_EQ(pipe.Read(&r, 10000), ReadResult::Closed) << "then the sockets close";
+  } else {
+    EXPECT_EQ(pipe.Read(&r, 3000), ReadResult::Closed);
+    EXPECT_EQ(control.Read(&r, 3000), ReadResult::Closed);
+    EXPECT_TRUE(Exists(dev + "/control")) << "the folder stays with sockets nobody answers";
+    uint32_t ok = 0;
+    Bytes data;
+    EXPECT_FALSE(ControlCall(ControlPath(), 0x22200C, 4, &ok, &data));
+    EXPECT_TRUE(WaitUntil(10000, [&] { return !Exists(dev); })) << "then the folder goes";
+  }
+  EXPECT_TRUE(WaitUntil(10000, [&] { return Exists(dev + "/control"); })) << "the camera comes back";
+  PipeClient again;
+  ASSERT_TRUE(again.Connect(PipePath()));
+  ExpectInStep(again, 3);
+  std::vector<std::string> events;
+  for (const std::string& line : emulator_->ExchangeLog()) {
+    for (const char* e : {"folder-removed", "sockets-closed", "unplugged", "plug\""}) {
+      if (line.find(std::string("\"event\":\"") + e) != std::string::npos) events.push_back(e);
+    }
+  }
+  const std::vector<std::string> expected =
+      GetParam().folderFirst
+          ? std::vector<std::string>{"plug\"", "folder-removed", "sockets-closed", "unplugged", "plug\""}
+          : std::vector<std::string>{"plug\"", "sockets-closed", "folder-removed", "unplugged", "plug\""};
+  EXPECT_EQ(events, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Orders, StagedRemovalTest,
+    ::testing::Values(StagedRemoval{"FolderThenSockets", "unplug folder 1500 200", true},
+                      StagedRemoval{"SocketsThenFolder", "unplug sockets 1500 200", false}),
+    [](const ::testing::TestParamInfo<StagedRemoval>& info) { return std::string(info.param.name); });
+
+// While the first camera's sockets are closed and its folder still waits to
+// go, a second camera may clean that folder up and arrive under the same
+// name. The first one's delayed step must leave the second one's folder be.
+TEST_F(EmulatorTest, DelayedFolderStepLeavesANewCameraOfTheSameNameAlone) {
+  ASSERT_TRUE(Launch(Options()));
+  const std::string dev = emulator_->DevicePath();
+  ASSERT_TRUE(emulator_->Command("unplug sockets 1500"));
+  EmulatorOptions o = Options();
+  o.exchangeLog.clear();
+  EmulatorProcess second(o);
+  ASSERT_TRUE(second.Start());
+  EXPECT_TRUE(WaitUntil(10000, [&] {
+    std::vector<std::string> lines = emulator_->ExchangeLog();
+    return std::any_of(lines.begin(), lines.end(),
+                       [](const std::string& l) { return l.find("\"event\":\"unplugged\"") != std::string::npos; });
+  }));
+  uint32_t ok = 0;
+  Bytes data;
+  EXPECT_TRUE(ControlCall(dev + "/control", 0x22200C, 4, &ok, &data)) << "the second camera's folder was removed";
+}
+
+// Quitting in the middle of a staged removal finishes it: nothing stays.
+TEST_F(EmulatorTest, QuitDuringAStagedRemovalFinishesIt) {
+  ASSERT_TRUE(Launch(Options()));
+  const std::string dev = emulator_->DevicePath();
+  ASSERT_TRUE(emulator_->Command("unplug sockets 60000"));
+  EXPECT_TRUE(Exists(dev));
+  emulator_->Stop();
+  EXPECT_FALSE(Exists(dev));
 }
 
 TEST_F(EmulatorTest, StartsUnpluggedAndArrivesOnReplug) {

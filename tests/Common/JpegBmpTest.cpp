@@ -1,8 +1,11 @@
 // JPEG and BMP: decode sizes and reductions, fitting geometry, colour order,
 // truncated and corrupt data, save round trips checked with djpeg, the
 // outside codec module, BMP headers and padding.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <turbojpeg.h>
 
 #include <QImageReader>
@@ -272,6 +275,25 @@ TEST_P(JpegBroken, TruncatedFileFails) {
   fotavi_test::WriteFile(path, good.substr(0, good.size() * 2 / 3));
   CBitmap24 image;
   EXPECT_FALSE(Jpeg().Decode(path.c_str(), nullptr, 0, &image, 0, 0));
+}
+
+// A FIFO named like a picture: opening it for reading would wait for a
+// writer. Unblocked by the test (a writer opened and closed) when it hangs.
+TEST_P(JpegBroken, AFifoFailsAtOnce) {
+  const std::string fifo = root_ + "/pipe.jpg";
+  ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+  const CJpeg jpeg = Jpeg();
+  auto result = std::async(std::launch::async, [&] {
+    CBitmap24 image;
+    return jpeg.Decode(fifo.c_str(), nullptr, 0, &image, 0, 0);
+  });
+  const bool prompt = result.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  while (result.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) ::close(fd);
+  }
+  EXPECT_TRUE(prompt) << "the decode waited on the FIFO";
+  EXPECT_FALSE(result.get());
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, JpegBroken, ::testing::ValuesIn(kPaths), PathName);

@@ -123,6 +123,100 @@ TEST_F(PresenceTest, CameraThatDiedWithoutRemovingItsFolderIsGone) {
   emulator_.reset();
 }
 
+// The camera is removed (folder and sockets in a given order and spacing)
+// and put back. Whatever the order, the client hears of each change of
+// presence once: gone, then present; the interface open at the removal
+// closed itself, and the camera put back can be opened and used.
+struct ReplugCase {
+  const char* removal;  // name part
+  const char* how;      // the emulator's unplug order and gap
+  DWORD replugMs;       // back this long after the removal ended
+  bool open;            // the interface is open at the removal
+};
+
+void PrintTo(const ReplugCase& c, std::ostream* os) {
+  *os << c.removal << ", back after " << c.replugMs << " ms, " << (c.open ? "open" : "closed");
+}
+
+std::string ReplugCaseName(const ::testing::TestParamInfo<ReplugCase>& info) {
+  return std::string(info.param.removal) + "_BackAfter" + std::to_string(info.param.replugMs) + "ms_" +
+         (info.param.open ? "Open" : "Closed");
+}
+
+std::vector<ReplugCase> ReplugCases() {
+  struct Removal {
+    const char* name;
+    const char* how;
+  };
+  const Removal removals[] = {{"FolderThenSocketsHalfASecondLater", "folder 500"},
+                              {"SocketsThenFolderHalfASecondLater", "sockets 500"},
+                              {"FolderAndSocketsAtOnce", "folder 0"}};
+  std::vector<ReplugCase> cases;
+  for (const Removal& r : removals) {
+    for (DWORD replugMs : {100u, 500u, 2000u}) {
+      for (bool open : {true, false}) cases.push_back({r.name, r.how, replugMs, open});
+    }
+  }
+  return cases;
+}
+
+class RemovalAndReplugTest : public PresenceTest, public ::testing::WithParamInterface<ReplugCase> {};
+
+TEST_P(RemovalAndReplugTest, EachChangeOfPresenceIsToldOnce) {
+  const ReplugCase& c = GetParam();
+  ASSERT_TRUE(StartEmulator());
+  ASSERT_TRUE(CreateInterface());
+  if (c.open) {
+    ASSERT_TRUE(Open());
+  } else {
+    ASSERT_TRUE(device_->bSetNotifyWindow(client_));
+  }
+  LetTheWatcherFollow();
+  Command(std::string("unplug ") + c.how + " " + std::to_string(c.replugMs));
+  ASSERT_TRUE(PumpUntil([&] { return States().size() >= 2; }, 10000))
+      << "notices: " << ::testing::PrintToString(States());
+  PumpFor(1000);  // a late notice would come now
+  EXPECT_EQ(States(), std::vector<WPARAM>({FOTAVI_DEVICE_GONE, FOTAVI_DEVICE_PRESENT}));
+  EXPECT_NE(device_->bIsConnected(), 0u);
+  DWORD err = 0;
+  if (c.open) {
+    EXPECT_FALSE(device_->bClose(&err));
+    EXPECT_EQ(err, ERR_FOTAVI_NOOPEN) << "the interface closed itself at the removal";
+  }
+  ASSERT_TRUE(Open()) << "the camera put back is there to be opened";
+  DEVICE_CMD cmd = FotaviMakeCommand(FOTAVI_CMD_SD_STATUS);
+  HGLOBAL h = nullptr;
+  DWORD size = 0;
+  EXPECT_TRUE(device_->bRequest(&cmd, &h, &size, &err)) << std::hex << err;
+  if (h) GlobalFree(h);
+}
+
+INSTANTIATE_TEST_SUITE_P(Removals, RemovalAndReplugTest, ::testing::ValuesIn(ReplugCases()), ReplugCaseName);
+
+// Once its folder has gone the camera is gone, although its sockets still
+// answer: a request on the open interface fails, and the removal is told
+// once, before the sockets close.
+TEST_F(PresenceTest, RequestsFailOnceTheFolderHasGone) {
+  ASSERT_TRUE(StartEmulator());
+  ASSERT_TRUE(CreateInterface());
+  ASSERT_TRUE(Open());
+  LetTheWatcherFollow();
+  DEVICE_CMD cmd = FotaviMakeCommand(FOTAVI_CMD_SD_STATUS);
+  HGLOBAL h = nullptr;
+  DWORD size = 0;
+  DWORD err = 0;
+  ASSERT_TRUE(device_->bRequest(&cmd, &h, &size, &err)) << std::hex << err;  // the pipe is connected
+  Command("unplug folder 20000");
+  ASSERT_FALSE(FileExists(emulator_->DevicePath()));
+  EXPECT_FALSE(device_->bRequest(&cmd, &h, &size, &err));
+  if (h) GlobalFree(h);
+  ASSERT_TRUE(PumpUntil([&] { return !States().empty(); }));
+  PumpFor(500);
+  EXPECT_EQ(States(), std::vector<WPARAM>({FOTAVI_DEVICE_GONE}));
+  EXPECT_EQ(device_->bIsConnected(), 0u);
+  EXPECT_TRUE(LogLines({"\"event\":\"sockets-closed\""}).empty()) << "the sockets are still open";
+}
+
 // A device root that another user can write to is refused with a device-log
 // line that names it, and the camera in it is never reached.
 TEST_F(PresenceTest, DeviceRootOthersCanWriteToIsRefusedWithALogLine) {

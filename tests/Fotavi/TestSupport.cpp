@@ -38,6 +38,7 @@ IsolatedEnv::IsolatedEnv() {
   std::filesystem::create_directories(dir_ + "/work");
   chmod((dir_ + "/work").c_str(), 0700);
   setenv("FOTAVI_WORK_DIR", (dir_ + "/work").c_str(), 1);
+  setenv("FOTAVI_CACHE_DIR", (dir_ + "/cache").c_str(), 1);
   setenv("FOTAVI_USER_SETTINGS", (dir_ + "/user.conf").c_str(), 1);
   setenv("FOTAVI_MACHINE_SETTINGS", (dir_ + "/machine.conf").c_str(), 1);
   setenv("FOTAVI_FALLBACK_ROOT", (dir_ + "/fallback/").c_str(), 1);

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -45,6 +47,8 @@ class DeviceInterfaceTest : public ::testing::Test {
     if (!set || set->EnumMember(0, &path) != ERROR_SUCCESS) return {};
     return path + "/" + DEVICE_PIPE_SOCKET;
   }
+  // A handle whose pipe is connected: one exchange has been made on it.
+  std::unique_ptr<CDeviceHandle> OpenAfterAnExchange(uint16_t seq);
   std::string root_;
   std::unique_ptr<EmulatorProcess> emulator_;
 };
@@ -58,6 +62,19 @@ std::vector<uint8_t> CommandPacket(uint16_t code, uint16_t seq) {
   p[8] = code & 0xFF;
   p[9] = code >> 8;
   return p;
+}
+
+std::unique_ptr<CDeviceHandle> DeviceInterfaceTest::OpenAfterAnExchange(uint16_t seq) {
+  auto h = CDeviceHandle::Open(PipePath());
+  if (!h) return nullptr;
+  auto cmd = CommandPacket(0x8101, seq);
+  DWORD n = 0;
+  std::vector<uint8_t> buf(65536);
+  if (h->Write(cmd.data(), 32, &n, 1000) != DeviceIoResult::Ok ||
+      h->Read(buf.data(), 65536, &n, 5000) != DeviceIoResult::Ok) {
+    return nullptr;
+  }
+  return h;
 }
 
 TEST_F(DeviceInterfaceTest, NoCameraEnumeratesNothing) {
@@ -218,14 +235,11 @@ TEST_F(DeviceInterfaceTest, PresenceQueryDoesNotTakeThePipe) {
 
 TEST_F(DeviceInterfaceTest, UnplugFailsTransfersOnTheOldConnection) {
   StartEmulator();
-  auto h = CDeviceHandle::Open(PipePath());
+  auto h = OpenAfterAnExchange(8);
   ASSERT_TRUE(h);
-  auto cmd = CommandPacket(0x8101, 8);
-  DWORD n = 0;
-  ASSERT_EQ(h->Write(cmd.data(), 32, &n, 1000), DeviceIoResult::Ok);
-  std::vector<uint8_t> buf(65536);
-  ASSERT_EQ(h->Read(buf.data(), 65536, &n, 5000), DeviceIoResult::Ok);
   ASSERT_TRUE(emulator_->Unplug());
+  std::vector<uint8_t> buf(65536);
+  DWORD n = 0;
   EXPECT_EQ(h->Read(buf.data(), 65536, &n, 2000), DeviceIoResult::Failed);
   EXPECT_EQ(PipePath(), "");
 }
@@ -244,6 +258,52 @@ TEST_F(DeviceInterfaceTest, CancelEndsAWaitingRead) {
   EXPECT_EQ(h->Read(buf.data(), 65536, &n, 5000), DeviceIoResult::Failed);
   EXPECT_LT(GetTickCount() - start, 4000u);
   canceller.join();
+}
+
+// The member folder goes while its camera keeps its sockets open: the member
+// is removed, and so is an open handle's device. Status, reads and writes
+// fail, and a read that was waiting when the folder went ends failed instead
+// of waiting for its time limit (the sockets close much later).
+TEST_F(DeviceInterfaceTest, TransfersFailOnceTheMemberFolderHasGone) {
+  StartEmulator();
+  auto h = OpenAfterAnExchange(10);
+  ASSERT_TRUE(h);
+  // A control connection of the test's own, to show that the camera still
+  // answers on its sockets while the handle fails.
+  const std::string controlPath = emulator_->DevicePath() + "/" + DEVICE_CONTROL_SOCKET;
+  int control = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  ASSERT_GE(control, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  ASSERT_LT(controlPath.size(), sizeof addr.sun_path);
+  std::memcpy(addr.sun_path, controlPath.c_str(), controlPath.size() + 1);
+  ASSERT_EQ(connect(control, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  timeval limit{5, 0};
+  setsockopt(control, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  std::vector<uint8_t> buf(65536);
+  DeviceIoResult waiting = DeviceIoResult::Ok;
+  std::thread reader([&] {
+    DWORD got = 0;
+    waiting = h->Read(buf.data(), 65536, &got, 8000);
+  });
+  Sleep(200);  // the read waits
+  ASSERT_TRUE(emulator_->Command("unplug folder 30000"));
+  reader.join();
+  EXPECT_EQ(waiting, DeviceIoResult::Failed) << "the waiting read ran to its time limit";
+  uint32_t status = 0;
+  DWORD n = 0;
+  EXPECT_EQ(h->IoControl(IOCTL_FOTAVI_GET_STATUS, &status, 4, &n, 1000), DeviceIoResult::Failed);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+  auto cmd = CommandPacket(0x8101, 11);
+  EXPECT_EQ(h->Write(cmd.data(), 32, &n, 1000), DeviceIoResult::Failed);
+  EXPECT_EQ(h->Read(buf.data(), 65536, &n, 1000), DeviceIoResult::Failed);
+  EXPECT_EQ(PipePath(), "");
+  const uint32_t query[2] = {IOCTL_FOTAVI_GET_STATUS, 4};
+  ASSERT_EQ(send(control, query, sizeof query, MSG_NOSIGNAL), static_cast<ssize_t>(sizeof query));
+  uint32_t reply[3] = {};
+  EXPECT_EQ(recv(control, reply, sizeof reply, 0), static_cast<ssize_t>(sizeof reply)) << "the camera still answers";
+  EXPECT_EQ(reply[0], 1u);
+  close(control);
 }
 
 // Waits on the calling thread's queue for a device-change broadcast.

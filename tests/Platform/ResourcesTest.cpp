@@ -472,6 +472,25 @@ TEST(Paths, PrivateWorkFolderIsMode0700AndRefusesALink) {
   (void)!system(("rm -rf '" + dir + "'").c_str());
 }
 
+TEST(Paths, PrivateCacheFolderFollowsTheCacheHomeIsMode0700AndRefusesALink) {
+  std::string dir = makeTempDir();
+  unsetenv("FOTAVI_CACHE_DIR");
+  setenv("XDG_CACHE_HOME", (dir + "/cache-home").c_str(), 1);
+  const std::string cache = GetPrivateCacheFolder();
+  ASSERT_EQ(cache, dir + "/cache-home/fotavi/");
+  struct stat st;
+  ASSERT_EQ(stat(cache.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  setenv("FOTAVI_CACHE_DIR", (dir + "/own").c_str(), 1);
+  EXPECT_EQ(GetPrivateCacheFolder(), dir + "/own/");
+  ASSERT_EQ(symlink("/tmp", (dir + "/link").c_str()), 0);
+  setenv("FOTAVI_CACHE_DIR", (dir + "/link").c_str(), 1);
+  EXPECT_EQ(GetPrivateCacheFolder(), "");
+  unsetenv("FOTAVI_CACHE_DIR");
+  unsetenv("XDG_CACHE_HOME");
+  (void)!system(("rm -rf '" + dir + "'").c_str());
+}
+
 TEST(Paths, FallbackRootEndsWithASlash) {
   std::string dir = makeTempDir();
   setenv("FOTAVI_FALLBACK_ROOT", (dir + "/drive").c_str(), 1);

@@ -207,6 +207,11 @@ void CMainFrame::OnDestroy() {
   tools.swap(m_ToolWindows);
   for (auto& entry : tools)
     if (QWidget* tool = entry.second.data()) delete tool;
+  // Then the kept ones (one that was open is gone already).
+  std::map<int, QPointer<QWidget>> kept;
+  kept.swap(m_KeptTools);
+  for (auto& entry : kept)
+    if (QWidget* tool = entry.second.data()) delete tool;
   if (m_pRemoteCtrl) delete m_pRemoteCtrl.data();
   if (m_pDrawPalette) delete m_pDrawPalette.data();
   bDeviceClose();

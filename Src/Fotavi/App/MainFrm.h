@@ -145,6 +145,11 @@ class CMainFrame : public QMainWindow {
   // factory stays disabled.
   using ToolFactory = std::function<QWidget*(CMainFrame*)>;
   static void RegisterToolFactory(int commandId, ToolFactory factory);
+  // A modal tool handed to KeepTool is not deleted after its run: the main
+  // frame keeps it until it ends, and its factory hands it out again
+  // (GetKeptTool gives it back; null before it was kept).
+  void KeepTool(int commandId, QWidget* tool) { m_KeptTools[commandId] = tool; }
+  QWidget* GetKeptTool(int commandId) const;
   QWidget* GetDrawPalette() const { return m_pDrawPalette.data(); }
 
   // The program's work folder (thumbnail caches, staging); under the private
@@ -207,6 +212,7 @@ class CMainFrame : public QMainWindow {
   QPointer<QWidget> m_pRemoteCtrl;
   QPointer<QWidget> m_pDrawPalette;
   std::map<int, QPointer<QWidget>> m_ToolWindows;  // tool windows open now
+  std::map<int, QPointer<QWidget>> m_KeptTools;   // modal tools kept between runs
 
   HWND m_hWnd = nullptr;
   QMdiArea* m_pMdiArea = nullptr;

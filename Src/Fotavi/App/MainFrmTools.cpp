@@ -56,6 +56,11 @@ void CMainFrame::RegisterToolFactory(int commandId, ToolFactory factory) {
   ToolFactories()[commandId] = std::move(factory);
 }
 
+QWidget* CMainFrame::GetKeptTool(int commandId) const {
+  const auto it = m_KeptTools.find(commandId);
+  return it == m_KeptTools.end() ? nullptr : it->second.data();
+}
+
 void CMainFrame::OnRemoteCtrlClosed() {
   if (CFullScreenWnd* full = CFullScreenWnd::FindFullScreenWnd()) full->activateWindow();
   UpdateCommandUI();
@@ -102,7 +107,7 @@ void CMainFrame::OnModalTool(int id) {
     const int result = dialog->exec();
     if (counter) counter->EndModal();
     m_ToolWindows.erase(id);
-    dialog->deleteLater();
+    if (GetKeptTool(id) != tool) dialog->deleteLater();
     if (result != QDialog::Accepted && result != QDialog::Rejected) {
       TraceLog(TRC_PRE, "CMainFrame::OnModalTool", "The error occurred with the [DoModal()] function. Return Code[%d]",
                result);

@@ -1,7 +1,6 @@
 #include "FileTransfer.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include "AnsiText.h"
 #include "Text/FotaviStrings.h"
 #include "CardLimits.h"
+#include "Common/RegularFile.h"
 #include "Common/TraceLog.h"
 #include "DcfNameCheck.h"
 #include "Platform/GlobalMemory.h"
@@ -26,20 +26,14 @@ bool EndsWithJpg(const std::string& name) {
 enum class ReadResult { Ok, OpenFailed, TooLarge, NoMemory, ShortRead };
 
 ReadResult ReadLocalFile(const std::string& path, HGLOBAL* block, DWORD* size) {
-  // Not blocking: a pipe or device named like a picture would hold the
-  // opening until a writer comes. Only a regular file is read.
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  long long fileSize = 0;
+  const int fd = OpenRegularFile(path, &fileSize);
   if (fd < 0) return ReadResult::OpenFailed;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return ReadResult::OpenFailed;
-  }
-  if (st.st_size >= static_cast<off_t>(CARD_FILE_SIZE_LIMIT)) {
+  if (fileSize >= static_cast<long long>(CARD_FILE_SIZE_LIMIT)) {
     close(fd);
     return ReadResult::TooLarge;
   }
-  const auto bytes = static_cast<DWORD>(st.st_size);
+  const auto bytes = static_cast<DWORD>(fileSize);
   HGLOBAL mem = GlobalAlloc(GHND, bytes);
   BYTE* p = mem ? static_cast<BYTE*>(GlobalLock(mem)) : nullptr;
   if (!p) {

@@ -9,6 +9,7 @@
 
 #include "Card/CardLimits.h"
 #include "Common/CommonFunc.h"
+#include "Common/RegularFile.h"
 #include "Common/TraceLog.h"
 #include "Text/FotaviStrings.h"
 #include "Platform/GlobalMemory.h"
@@ -67,14 +68,10 @@ IConvertDestination::NameResult CCardDestination::MakeOutputName(int number, std
 
 int CCardDestination::TransferToSD(const std::string& stagedPath) {
   static const char* kFunc = "CPptDlg::TransferToSD";
-  FILE* file = std::fopen(stagedPath.c_str(), "rb");
-  if (!file) {
-    TraceLog(TRC_PRE, kFunc, "The error occurred with the [Open()] function.");
-    return TRANSFER_UNREADABLE;
-  }
+  FILE* file = OpenRegularFileStream(stagedPath);
   struct stat st;
-  if (::fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) {
-    std::fclose(file);
+  if (!file || ::fstat(fileno(file), &st) != 0) {
+    if (file) std::fclose(file);
     TraceLog(TRC_PRE, kFunc, "The error occurred with the [Open()] function.");
     return TRANSFER_UNREADABLE;
   }

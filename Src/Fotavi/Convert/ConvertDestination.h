@@ -50,7 +50,7 @@ class IConvertDestination {
 // A folder on the PC.
 class CLocalDestination : public IConvertDestination {
  public:
-  // Longest output path (in bytes) the folder destination writes.
+  // Longest output path (in UTF-16 units, WideLength) the folder destination writes.
   static constexpr size_t MAX_OUTPUT_PATH = 260;
 
   explicit CLocalDestination(const std::string& folder);

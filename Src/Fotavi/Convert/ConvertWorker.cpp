@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <thread>
 
 #include "Common/Bmp.h"
@@ -40,8 +41,12 @@ bool IsFolder(const std::string& path) {
 
 }  // namespace
 
-CConvertWorker::CConvertWorker(std::string workFolder, IConvertHost* host, const CJpeg& jpeg)
-    : m_strWorkFolder(std::move(workFolder)), m_pHost(host), m_Jpeg(jpeg), m_Presentation(m_strWorkFolder) {
+CConvertWorker::CConvertWorker(std::string workFolder, std::string presentationFolder, IConvertHost* host,
+                               const CJpeg& jpeg)
+    : m_strWorkFolder(std::move(workFolder)),
+      m_pHost(host),
+      m_Jpeg(jpeg),
+      m_Presentation(std::move(presentationFolder)) {
   while (m_strWorkFolder.size() > 1 && m_strWorkFolder.back() == '/') m_strWorkFolder.pop_back();
 }
 
@@ -85,7 +90,13 @@ void CConvertWorker::Join() {
 }
 
 void CConvertWorker::RunThread(CConvertWorker* worker) {
-  worker->ConvertThread();
+  // Nothing that goes wrong on this thread ends the program; the progress
+  // dialog always hears of the end.
+  try {
+    worker->ConvertThread();
+  } catch (...) {
+    TraceLog(TRC_PRE, "CPptDlg::ConvertThread", "Internal error.");
+  }
   if (worker->m_pHost) worker->m_pHost->ConvertEnd(1);
 }
 
@@ -113,14 +124,11 @@ int CConvertWorker::ConvertThread() {
   int result = 0;
   if (m_bFileMode) {
     SetProgress(0, 1);
-    switch (KindOf(m_strSourceFile)) {
-      case KIND_JPEG: result = ExportJPEG(m_strSourceFile); break;
-      case KIND_BMP: result = ExportBMP(m_strSourceFile); break;
-      case KIND_PPT: result = ExportPPT(m_strSourceFile); break;
-      default:
-        ShowMessage(IDS_INVALID_FILE_TYPE, MB_ICONWARNING);
-        return 0;
+    if (KindOf(m_strSourceFile) == KIND_NONE) {
+      ShowMessage(IDS_INVALID_FILE_TYPE, MB_ICONWARNING);
+      return 0;
     }
+    result = ConvertOne(m_strSourceFile);
     SetProgress(1, 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   } else {
@@ -166,7 +174,7 @@ std::vector<std::string> CConvertWorker::EnumFiles(const std::string& folder) {
     for (const std::string& name : names) {
       if (UpperExtension(name) != wanted) continue;
       const std::string path = base + name;
-      if (path.size() > MAX_SOURCE_PATH || IsFolder(path)) continue;
+      if (WideLength(path) > MAX_SOURCE_PATH || IsFolder(path)) continue;
       files.push_back(path);
     }
   }
@@ -196,18 +204,13 @@ int CConvertWorker::ConvertFile() {
   int result = 1;
   for (const std::string& file : m_Files) {
     SetProgress(m_nFilesDone, count);
-    switch (KindOf(file)) {
-      case KIND_PPT:
-        if (!ExportPPT(file)) TraceLog(TRC_PRE, kFunc, "The error occurred with the [ExportPPT()] function.");
-        break;
-      case KIND_JPEG:
-        if (!ExportJPEG(file)) TraceLog(TRC_PRE, kFunc, "The error occurred with the [ExportJPEG()] function.");
-        break;
-      case KIND_BMP:
-        if (!ExportBMP(file)) TraceLog(TRC_PRE, kFunc, "The error occurred with the [ExportBMP()] function.");
-        break;
-      default:
-        break;
+    if (!ConvertOne(file)) {
+      switch (KindOf(file)) {
+        case KIND_PPT: TraceLog(TRC_PRE, kFunc, "The error occurred with the [ExportPPT()] function."); break;
+        case KIND_JPEG: TraceLog(TRC_PRE, kFunc, "The error occurred with the [ExportJPEG()] function."); break;
+        case KIND_BMP: TraceLog(TRC_PRE, kFunc, "The error occurred with the [ExportBMP()] function."); break;
+        default: break;
+      }
     }
     ++m_nFilesDone;
     SetProgress(m_nFilesDone, count);
@@ -221,6 +224,23 @@ int CConvertWorker::ConvertFile() {
     }
   }
   return result;
+}
+
+int CConvertWorker::ConvertOne(const std::string& source) {
+  try {
+    switch (KindOf(source)) {
+      case KIND_JPEG: return ExportJPEG(source);
+      case KIND_BMP: return ExportBMP(source);
+      case KIND_PPT: return ExportPPT(source);
+      default: return 1;
+    }
+  } catch (const std::bad_alloc&) {
+    // Memory ran out for this file: it was not converted, and the run goes on.
+    m_Presentation.Close();
+    TraceLogMemory(TRC_PRE, "CPptDlg::ConvertFile", "new");
+    AddError(IDS_CONVERT_FAILED, source);
+    return 0;
+  }
 }
 
 // ------------------------------------------------------------ names

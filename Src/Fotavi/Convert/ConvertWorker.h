@@ -68,12 +68,15 @@ class CConvertWorker {
   static constexpr int MAX_WIDTH = 2592;
   static constexpr int MAX_HEIGHT = 1944;
   static constexpr int MAX_NUMBER = 9999;
-  static constexpr size_t MAX_SOURCE_PATH = 259;  // longest source path a folder run takes
+  static constexpr size_t MAX_SOURCE_PATH = 259;  // longest source path a folder run takes (WideLength)
   static constexpr const char* SLIDE_FILE_NAME = "PTJ_TEMP.tmp";
 
   // `workFolder`: the program's work folder ("FotaviK27_Cache" in its
-  // private work folder); `jpeg`: the program's codec wrapper.
-  CConvertWorker(std::string workFolder, IConvertHost* host, const CJpeg& jpeg = CJpeg());
+  // private work folder); `presentationFolder`: the private folder of the
+  // presentation export (CPresentationExport); `jpeg`: the program's codec
+  // wrapper.
+  CConvertWorker(std::string workFolder, std::string presentationFolder, IConvertHost* host,
+                 const CJpeg& jpeg = CJpeg());
   ~CConvertWorker();
   CConvertWorker(const CConvertWorker&) = delete;
   CConvertWorker& operator=(const CConvertWorker&) = delete;
@@ -114,11 +117,15 @@ class CConvertWorker {
 
   // ---- steps (public for the dialog and tests)
   // The files of a folder run: JPG, then BMP, then PPT, then PPTX, each
-  // kind in name order; folders and paths of 260 characters or more skipped.
+  // kind in name order; folders and paths of 260 characters (UTF-16 units)
+  // or more skipped.
   static std::vector<std::string> EnumFiles(const std::string& folder);
   // The kind chosen by the path's extension (any case).
   static SourceKind KindOf(const std::string& path);
 
+  // One source by its kind: ExportJPEG, ExportBMP or ExportPPT; memory that
+  // runs out gives the file an entry ("Unable to convert file.") and 0.
+  int ConvertOne(const std::string& source);
   int FilePluralConvert();
   int ConvertFile();
   int ExportPPT(const std::string& source);

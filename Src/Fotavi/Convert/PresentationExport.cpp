@@ -20,6 +20,7 @@
 #include <poppler-qt6.h>
 
 #include "Common/CommonFunc.h"
+#include "Common/RegularFile.h"
 #include "Platform/Paths.h"
 
 extern char** environ;
@@ -112,15 +113,22 @@ void KillGroup(pid_t pid) {
 
 }  // namespace
 
-CPresentationExport::CPresentationExport(std::string workFolder) : m_strWorkFolder(std::move(workFolder)) {
-  while (m_strWorkFolder.size() > 1 && m_strWorkFolder.back() == '/') m_strWorkFolder.pop_back();
+CPresentationExport::CPresentationExport(std::string folder) : m_strFolder(std::move(folder)) {
+  while (m_strFolder.size() > 1 && m_strFolder.back() == '/') m_strFolder.pop_back();
 }
 
-CPresentationExport::~CPresentationExport() { Close(); }
+CPresentationExport::~CPresentationExport() {
+  Close();
+  // The profile is kept for the next program run; nothing else is.
+  if (!m_strFolder.empty()) {
+    DeleteFolder(GetTempFolder());
+    DeleteFolder(GetPdfFolder());
+  }
+}
 
-std::string CPresentationExport::GetProfileFolder() const { return m_strWorkFolder + "/LO_PROFILE"; }
-std::string CPresentationExport::GetTempFolder() const { return m_strWorkFolder + "/LO_TEMP"; }
-std::string CPresentationExport::GetPdfFolder() const { return m_strWorkFolder + "/LO_PDF"; }
+std::string CPresentationExport::GetProfileFolder() const { return m_strFolder + "/LO_PROFILE"; }
+std::string CPresentationExport::GetTempFolder() const { return m_strFolder + "/LO_TEMP"; }
+std::string CPresentationExport::GetPdfFolder() const { return m_strFolder + "/LO_PDF"; }
 
 bool CPresentationExport::IsAvailable() const { return !FindProgram(m_strProgram).empty(); }
 
@@ -133,23 +141,27 @@ void CPresentationExport::CleanStaleFiles() const {
 CPresentationExport::OpenResult CPresentationExport::Open(const std::string& path,
                                                           const std::atomic<LONG>* running) {
   Close();
+  // soffice would wait for ever on a FIFO named like a presentation: only a
+  // regular file is handed to it.
+  const int source = OpenRegularFile(path);
+  if (source < 0) return OPEN_FAILED;
+  ::close(source);
   const std::string program = FindProgram(m_strProgram);
-  if (program.empty() || m_strWorkFolder.empty()) return OPEN_NOT_STARTED;
+  if (program.empty() || m_strFolder.empty()) return OPEN_NOT_STARTED;
   if (!MakeFolders(GetProfileFolder(), 0700) || !MakeFolders(GetTempFolder(), 0700) ||
       !MakeFolders(GetPdfFolder(), 0700)) {
     return OPEN_NOT_STARTED;
   }
-  // The work folder belongs to this program alone (one instance at a time),
-  // so a lock left in its profile is always stale.
+  // The folder belongs to this program alone (one instance at a time), so a
+  // lock left in its profile is always stale.
   CleanStaleFiles();
   EmptyFolder(GetPdfFolder());
 
-  std::string source = path;
-  if (source.empty()) return OPEN_FAILED;
-  if (source.front() != '/') {
+  std::string sourcePath = path;
+  if (sourcePath.front() != '/') {
     char cwd[4096];
     if (!::getcwd(cwd, sizeof cwd)) return OPEN_FAILED;
-    source = std::string(cwd) + "/" + source;
+    sourcePath = std::string(cwd) + "/" + sourcePath;
   }
   const std::string profileUrl =
       QUrl::fromLocalFile(QString::fromStdString(GetProfileFolder())).toString(QUrl::FullyEncoded).toStdString();
@@ -164,7 +176,7 @@ CPresentationExport::OpenResult CPresentationExport::Open(const std::string& pat
                                    PDF_FILTER,
                                    "--outdir",
                                    GetPdfFolder(),
-                                   source};
+                                   sourcePath};
   std::vector<std::string> env;
   for (char** e = environ; e && *e; ++e) {
     if (std::strncmp(*e, "TMPDIR=", 7) == 0 || std::strncmp(*e, "TMP=", 4) == 0 || std::strncmp(*e, "TEMP=", 5) == 0)

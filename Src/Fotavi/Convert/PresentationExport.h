@@ -4,7 +4,9 @@
 // slide.
 //
 // soffice runs as a child process in a process group of its own, with a
-// private user profile and TMPDIR inside the work folder, and with a time
+// private user profile and TMPDIR inside a folder of this export's own
+// (never the work folder the card tools empty, so the profile, which takes
+// seconds to build, lasts from one conversion to the next), and with a time
 // limit; a cleared run flag or the limit kills the whole group, after which
 // the profile's lock file and the temporary files are removed. soffice exits
 // 0 even when it could not load the file, so an export counts only when it
@@ -41,9 +43,10 @@ class CPresentationExport {
   static constexpr const char* PDF_FILTER =
       "pdf:impress_pdf_Export:{\"ExportHiddenSlides\":{\"type\":\"boolean\",\"value\":\"true\"}}";
 
-  // `workFolder`: the program's work folder; the profile, the temporary
-  // folder and the PDF are kept below it.
-  explicit CPresentationExport(std::string workFolder);
+  // `folder`: a private folder for this export alone; the profile, the
+  // temporary folder and the PDF are kept below it. The profile stays; the
+  // other two are emptied after each use and removed with the object.
+  explicit CPresentationExport(std::string folder);
   ~CPresentationExport();
   CPresentationExport(const CPresentationExport&) = delete;
   CPresentationExport& operator=(const CPresentationExport&) = delete;
@@ -57,7 +60,8 @@ class CPresentationExport {
   // True when the program can be found and run.
   bool IsAvailable() const;
 
-  // Exports `path` to PDF and opens it. `running` is read every few
+  // Exports `path` (a regular file only: anything else fails at once) to
+  // PDF and opens it. `running` is read every few
   // milliseconds while soffice runs; 0 kills it. Any earlier document is
   // closed first.
   OpenResult Open(const std::string& path, const std::atomic<LONG>* running);
@@ -69,7 +73,7 @@ class CPresentationExport {
   // Drops the document and its PDF.
   void Close();
 
-  // Folders used below the work folder.
+  // Folders used below the export's folder.
   std::string GetProfileFolder() const;
   std::string GetTempFolder() const;
   std::string GetPdfFolder() const;
@@ -79,7 +83,7 @@ class CPresentationExport {
   // everything in the temporary folder.
   void CleanStaleFiles() const;
 
-  std::string m_strWorkFolder;
+  std::string m_strFolder;
   std::string m_strProgram = "soffice";
   int m_nTimeLimitMs = DEFAULT_TIME_LIMIT_MS;
   std::unique_ptr<Poppler::Document> m_pDocument;

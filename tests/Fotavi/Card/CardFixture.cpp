@@ -58,6 +58,7 @@ void CardFixture::SetUp() {
   setenv("FOTAVI_MUTEX_ROOT", (root_ + "/mutex").c_str(), 1);
   setenv("FOTAVI_FALLBACK_ROOT", (root_ + "/fallback/").c_str(), 1);
   setenv("FOTAVI_WORK_DIR", workDir_.c_str(), 1);
+  setenv("FOTAVI_CACHE_DIR", (root_ + "/cache").c_str(), 1);
   const char* key = "SOFTWARE\\Tiryx\\Z5\\Device Parameters";
   SettingsWriteDword(HKEY_LOCAL_MACHINE, key, "MaxTransferSize", 64);
   SettingsWriteDword(HKEY_LOCAL_MACHINE, key, "LogLevel", 0);

@@ -144,7 +144,7 @@ TEST_F(CardDestinationTest, ARunNumbersAfterTheCardSendsEveryPictureAndLeavesNoS
   WriteBmp(m_In + "/b.bmp", 64, 48, Qt::blue);
   m_Card.listing = {"C:\\DCIM\\100ABCDE\\IMAG0007.JPG"};
   CCardDestination dest(&m_Card, "C:\\DCIM\\100ABCDE", m_Work);
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   EXPECT_EQ(1, RunFolder(&worker, &dest));
   EXPECT_TRUE(worker.GetErrorList().empty());
   ASSERT_EQ(2u, m_Card.written.size());
@@ -165,7 +165,7 @@ TEST_F(CardDestinationTest, NoMainUnitStopsTheRunAndListsEveryFileLeft) {
   for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) WriteJpeg(m_In + "/" + name, 32, 16, Qt::red);
   m_Card.writeStatuses = {1};
   CCardDestination dest(&m_Card, "C:\\DCIM\\100ABCDE", m_Work);
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   RunFolder(&worker, &dest);
   const std::string text = "Unable to use the main unit.  Please confirm the power supply or the connection.";
   const auto entries = Entries(worker);
@@ -184,7 +184,7 @@ TEST_F(CardDestinationTest, AStagingFolderThatCannotBeMadeIsFatalAndShownAtOnce)
   std::filesystem::create_directories(m_Work);
   WriteFile(m_Work + "/TRANS", "a file where the folder belongs");
   CCardDestination dest(&m_Card, "C:\\DCIM\\100ABCDE", m_Work);
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   EXPECT_EQ(0, RunFolder(&worker, &dest));
   EXPECT_TRUE(worker.IsFatal());
   EXPECT_EQ((std::vector<UINT>{IDS_INTERNAL_ERROR}), m_Host.messages);

@@ -33,8 +33,34 @@ void IsolateEnvironment(const std::string& root) {
   ::setenv("FOTAVI_USER_SETTINGS", (root + "/user.conf").c_str(), 1);
   fs::create_directories(root + "/work");
   ::setenv("FOTAVI_WORK_DIR", (root + "/work").c_str(), 1);
+  ::setenv("FOTAVI_CACHE_DIR", (root + "/cache").c_str(), 1);
   fs::create_directories(root + "/fallback");
   ::setenv("FOTAVI_FALLBACK_ROOT", (root + "/fallback/").c_str(), 1);
+}
+
+std::string PathOfLength(const std::string& base, size_t units, const std::string& ch, size_t chUnits,
+                         const std::string& tail) {
+  std::string path = base + "/";
+  size_t have = base.size() + 1 + tail.size();  // ASCII: one unit per byte
+  size_t run = 0;
+  while (have < units) {
+    const size_t left = units - have;
+    if (run == 60 && left > 1) {
+      path += "/";
+      ++have;
+      run = 0;
+      continue;
+    }
+    if (chUnits <= left) {
+      path += ch;
+      have += chUnits;
+    } else {
+      path += "x";
+      ++have;
+    }
+    ++run;
+  }
+  return path;
 }
 
 std::string ReadFile(const std::string& path) {
@@ -185,6 +211,7 @@ void ConvertFixture::SetUp() {
   m_Root = MakeTempFolder("test");
   IsolateEnvironment(m_Root);
   m_Work = m_Root + "/work/FotaviK27_Cache";
+  m_Office = m_Root + "/cache/FotaviK27_Office";
   m_In = m_Root + "/in";
   m_Out = m_Root + "/out";
   fs::create_directories(m_In);

@@ -19,8 +19,15 @@ namespace convert_test {
 // A fresh folder under the system's temporary folder, removed by the caller.
 std::string MakeTempFolder(const char* tag);
 void RemoveTree(const std::string& path);
-// Points settings, work folder and fallback root of the platform into `root`.
+// Points settings, work, cache and fallback folders of the platform into `root`.
 void IsolateEnvironment(const std::string& root);
+
+// An ASCII `base`, then "/" and the character `ch` (UTF-8, worth `chUnits`
+// UTF-16 units) repeated, a "/" after every 60 of them and ASCII "x" where a
+// last `ch` would not fit, so that the result followed by the ASCII `tail`
+// is exactly `units` UTF-16 units long. The folders are not made.
+std::string PathOfLength(const std::string& base, size_t units, const std::string& ch, size_t chUnits,
+                         const std::string& tail);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
@@ -85,7 +92,8 @@ class NullHost : public IConvertHost {
 std::vector<std::pair<std::string, std::string>> Entries(const CConvertWorker& worker);
 
 // A private root per test with the platform pointed into it, the work
-// folder path the program would pass, and source and output folders.
+// folder path the program would pass, the presentation export's folder, and
+// source and output folders.
 class ConvertFixture : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -95,7 +103,7 @@ class ConvertFixture : public ::testing::Test {
   static int RunFile(CConvertWorker* worker, const std::string& file, IConvertDestination* dest);
   int RunFolder(CConvertWorker* worker, IConvertDestination* dest) const;
 
-  std::string m_Root, m_Work, m_In, m_Out;
+  std::string m_Root, m_Work, m_Office, m_In, m_Out;
 };
 
 }  // namespace convert_test

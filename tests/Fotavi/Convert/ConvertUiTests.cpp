@@ -5,11 +5,13 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -23,8 +25,10 @@
 #include "CardHost.h"
 #include "Common/CommonFunc.h"
 #include "ConvertDialogs.h"
+#include "ConvertTestSupport.h"
 #include "Platform/UiService.h"
 #include "SDTree.h"
+#include "ViewerFrame.h"
 
 namespace fotavi::test {
 namespace {
@@ -55,6 +59,16 @@ class AnsweringUi : public IUserInterfaceService {
   int answerOkCancel = IDOK;
 };
 
+int CountFiles(const std::string& folder) {
+  int n = 0;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (dirent* e = ::readdir(dir))
+      if (e->d_name[0] != '.') ++n;
+    ::closedir(dir);
+  }
+  return n;
+}
+
 bool FileExists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0;
@@ -65,6 +79,22 @@ void WriteBmp(const std::string& path, int width, int height) {
   QImage image(width, height, QImage::Format_RGB888);
   image.fill(QColor(30, 160, 90));
   ASSERT_TRUE(image.save(QString::fromStdString(path), "BMP"));
+}
+
+// The shown button (push or radio) with this caption, clicked with the mouse.
+QAbstractButton* FindButton(QWidget* window, const char* caption) {
+  for (QAbstractButton* button : window->findChildren<QAbstractButton*>())
+    if (button->text() == QString::fromUtf8(caption) && button->isVisible()) return button;
+  return nullptr;
+}
+
+void ClickButton(QWidget* window, const char* caption) {
+  QAbstractButton* button = FindButton(window, caption);
+  ASSERT_NE(button, nullptr) << caption;
+  // A radio button takes clicks on its mark and text only: it is clicked on
+  // its mark.
+  const QPoint at = qobject_cast<QRadioButton*>(button) ? QPoint(6, button->height() / 2) : button->rect().center();
+  QTest::mouseClick(button, Qt::LeftButton, {}, at);
 }
 
 class ConvertUiTest : public CardFixture {
@@ -135,6 +165,23 @@ class ConvertUiTest : public CardFixture {
     }
     return found;
   }
+  // Drives the shown dialog as a user does: the two radio choices and the
+  // two paths typed in, then a click on "Convert" (which returns when the
+  // run and its error list are over).
+  void ConvertByClicks(CPptDlg* dialog, const std::string& sourceFolder, const std::string& outFolder,
+                       bool fileMode = false) {
+    ClickButton(dialog, fileMode ? "&File select:" : "Folder se&lect:");
+    ClickButton(dialog, "Loc&al Folder:");
+    TypeInto(fileMode ? dialog->SourceFileEdit() : dialog->SourceFolderEdit(), sourceFolder);
+    TypeInto(dialog->OutputEdit(), outFolder);
+    ClickButton(dialog, "Con&vert");
+  }
+  static void TypeInto(QLineEdit* edit, const std::string& text) {
+    QTest::mouseClick(edit, Qt::LeftButton, {}, edit->rect().center());
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, QString::fromStdString(text));
+  }
   std::vector<std::string> StagedFiles() const {
     std::vector<std::string> out;
     const std::string staging = GetCardWorkFolder() + "/TRANS";
@@ -156,7 +203,11 @@ class ConvertUiTest : public CardFixture {
 
 // ------------------------------------------------------------ the checks
 
-enum Place { NONE, EMPTY, RELATIVE, MISSING, MISSING_TWO, A_FILE, A_FOLDER, UNDER_A_FILE, TOO_LONG, SAME_AS_SOURCE };
+enum Place {
+  NONE, EMPTY, RELATIVE, MISSING, MISSING_TWO, A_FILE, A_FOLDER, UNDER_A_FILE, TOO_LONG, SAME_AS_SOURCE,
+  CJK_256,  // an existing folder of 256 characters, most of them CJK (3 bytes each)
+  CJK_257,
+};
 
 struct CheckCase {
   const char* name;
@@ -169,6 +220,8 @@ struct CheckCase {
   std::vector<std::string> texts;
   bool outputMade;  // the missing output folder exists afterwards
 };
+
+void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
 
 class CheckInputTest : public ::testing::TestWithParam<CheckCase> {
  protected:
@@ -197,6 +250,13 @@ class CheckInputTest : public ::testing::TestWithParam<CheckCase> {
       case UNDER_A_FILE: std::ofstream(root_ + "/plain") << "x"; return root_ + "/plain/out";
       case TOO_LONG: return "/" + std::string(256, 'd');
       case SAME_AS_SOURCE: return root_ + "/folder/";
+      case CJK_256:
+      case CJK_257: {
+        const std::string path =
+            convert_test::PathOfLength(root_, place == CJK_256 ? 256 : 257, "\xE6\xBC\xA2", 1, "");
+        MakeFolders(path);
+        return path;
+      }
     }
     return {};
   }
@@ -240,6 +300,8 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"CreateDeclined", true, true, A_FILE, MISSING, IDCANCEL, 0, {kCreate}, false},
         CheckCase{"CreateTwoLevels", true, true, A_FILE, MISSING_TWO, IDOK, 1, {kCreate}, true},
         CheckCase{"ExistingOutput", true, true, A_FILE, A_FOLDER, IDOK, 1, {}, false},
+        CheckCase{"Output256CjkCharacters", true, true, A_FILE, CJK_256, IDOK, 1, {}, false},
+        CheckCase{"Output257CjkCharacters", true, true, A_FILE, CJK_257, IDOK, 0, {kOutputNA}, false},
         CheckCase{"SameFolders", false, true, A_FOLDER, SAME_AS_SOURCE, IDOK, 0,
                   {"The input and output folder must not be the same."}, false},
         CheckCase{"NoCardFolder", true, false, A_FILE, NONE, IDOK, 0, {kNoDestination}, false},
@@ -553,6 +615,100 @@ TEST_F(ConvertUiTest, CancelLeavesTheDialogOpenUntilTheWorkerEndsAndListsEveryFi
   EXPECT_EQ(sent + canceled, 6u);
   // The run ended normally: no internal-error box.
   EXPECT_TRUE(ui_.texts.empty());
+}
+
+// ------------------------------------------------------------ hiding and showing
+
+TEST_F(ConvertUiTest, MinimisingAndRestoringTheProgressDialogLeavesTheRunToItsEnd) {
+  const std::string source = MakeSourceFolder("src");
+  constexpr int kGood = 40;
+  for (int i = 1; i <= kGood; ++i) {
+    char file[32];
+    std::snprintf(file, sizeof file, "/P%02d.jpg", i);
+    WriteBytes(source + file, MakeJpeg(2048, 1536, i));
+  }
+  WriteBytes(source + "/P05b.jpg", "not a picture at all");
+  const std::string out = MakeSourceFolder("out");
+  CPptDlg dialog;
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  int writtenAtEnd = -1;
+  bool minimised = false, restored = false;
+  dialog.onProgressOpen = [&](CPlogressDlg* progress) {
+    QObject::connect(progress, &QDialog::finished, progress, [&] { writtenAtEnd = CountFiles(out); },
+                     Qt::SingleShotConnection);
+    auto* timer = new QTimer(progress);
+    auto* since = new QElapsedTimer;
+    QObject::connect(timer, &QTimer::destroyed, [since] { delete since; });
+    QObject::connect(timer, &QTimer::timeout, progress, [&, progress, timer, since] {
+      if (!minimised) {
+        // Once the run is under way.
+        if (!progress->isVisible() || progress->CountText().startsWith("0 /")) return;
+        minimised = true;
+        since->start();
+        progress->showMinimized();
+      } else if (since->elapsed() >= 100) {
+        restored = true;
+        progress->showNormal();
+        timer->stop();
+      }
+    });
+    timer->start(10);
+  };
+  ConvertByClicks(&dialog, source, out);
+  ASSERT_TRUE(minimised);
+  ASSERT_TRUE(restored);
+  // The progress dialog ended with the run, not at the restore.
+  EXPECT_EQ(writtenAtEnd, kGood);
+  EXPECT_EQ(CountFiles(out), kGood);
+  EXPECT_TRUE(ui_.texts.empty()) << ui_.texts.front();
+  EXPECT_EQ(errorTitle_, "File Conversion");
+  ASSERT_EQ(errorRows_.size(), 1u);
+  EXPECT_EQ(errorRows_[0].first, source + "/P05b.jpg");
+  EXPECT_EQ(errorRows_[0].second, "Unable to convert file.");
+  EXPECT_TRUE(dialog.isVisible());
+}
+
+// ------------------------------------------------------------ the presentation export's folder
+
+TEST_F(ConvertUiTest, OpeningTheSdViewerLeavesThePresentationProfileToTheNextConversion) {
+  if (!convert_test::HaveProgram("soffice")) GTEST_SKIP() << "soffice (LibreOffice Impress) is not installed";
+  ASSERT_TRUE(Start());
+  MakeCardFolder("DCIM/100ABCDE");
+  PutCardFile("DCIM/100ABCDE/IMAG0001.JPG", MakeJpeg(320, 240));
+  // LibreOffice tells the format from the content.
+  const std::string source = MakeSourceFolder("src") + "/deck.pptx";
+  WriteBytes(source, convert_test::ReadFile(CONVERT_TEST_DATA "/ThreeSlidesMiddleHidden.fodp"));
+  const std::string out = MakeSourceFolder("out");
+  CPptDlg dialog;
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  ConvertByClicks(&dialog, source, out, true);
+  ASSERT_EQ(CountFiles(out), 3) << (ui_.texts.empty() ? std::string() : ui_.texts.front());
+  const CPresentationExport& export_ = dialog.Worker().Presentation();
+  const std::string profile = export_.GetProfileFolder();
+  ASSERT_TRUE(FileExists(profile + "/user"));
+  const std::string mark = profile + "/user/mark";
+  WriteBytes(mark, "made by the first conversion");
+  ClickButton(&dialog, "Close");
+
+  // The SD viewer empties the work folder when its thumbnail list starts.
+  {
+    MakeFolders(GetCardWorkFolder() + "/TRANS");
+    CViewerFrame viewer;
+    viewer.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return viewer.GetTreePane()->topLevelItemCount() > 0; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !viewer.GetThumbnailPane()->IsLoading(); }, 10000));
+  }
+  EXPECT_FALSE(FileExists(GetCardWorkFolder() + "/TRANS"));
+  EXPECT_TRUE(FileExists(mark));
+  // A folder of its own, outside the work folder and the memory-backed
+  // runtime folder; what is left of the run is only the profile.
+  EXPECT_NE(profile.rfind(GetCardWorkFolder(), 0), 0u);
+  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
+    EXPECT_NE(profile.rfind(runtime, 0), 0u);
+  EXPECT_TRUE(convert_test::ListFolder(export_.GetTempFolder()).empty());
+  EXPECT_TRUE(convert_test::ListFolder(export_.GetPdfFolder()).empty());
 }
 
 }  // namespace

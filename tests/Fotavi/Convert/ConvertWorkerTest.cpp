@@ -1,9 +1,16 @@
 // The conversion worker with JPEG and BMP sources: sizes, numbering, the
 // order of a folder run, error entries, stops and Cancel.
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -184,7 +191,7 @@ TEST_P(NumberingTest, TheFirstPictureTakesTheNextNumber) {
   for (const std::string& f : c.files) WriteFile(m_Out + "/" + f, "x");
   for (const std::string& d : c.folders) std::filesystem::create_directories(m_Out + "/" + d);
   WriteJpeg(m_In + "/p.jpg", 32, 16, Qt::red);
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   EXPECT_EQ(1, RunFile(&worker, m_In + "/p.jpg", &dest));
   EXPECT_TRUE(worker.GetErrorList().empty());
@@ -204,7 +211,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ConvertWorkerTest, NumbersRunOutAt9999AndEveryFileLeftIsListed) {
   WriteFile(m_Out + "/IMAG9998.JPG", "x");
   for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) WriteJpeg(m_In + "/" + name, 32, 16, Qt::blue);
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   EXPECT_EQ(1, RunFolder(&worker, &dest));
   EXPECT_TRUE(Exists(m_Out + "/IMAG9999.jpg"));
@@ -222,7 +229,7 @@ TEST_F(ConvertWorkerTest, AnOutputPathTooLongStopsTheRun) {
   std::filesystem::create_directories(deep);
   WriteJpeg(m_In + "/a.jpg", 32, 16, Qt::blue);
   WriteJpeg(m_In + "/b.jpg", 32, 16, Qt::blue);
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(deep);
   RunFolder(&worker, &dest);
   const auto entries = Entries(worker);
@@ -230,6 +237,208 @@ TEST_F(ConvertWorkerTest, AnOutputPathTooLongStopsTheRun) {
   EXPECT_EQ("The output folder is not available.", entries[0].second);
   EXPECT_EQ("The output folder is not available.", entries[1].second);
   EXPECT_TRUE(ListFolder(deep).empty());
+}
+
+// ------------------------------------------------------------ path limits
+
+// The limits count characters as UTF-16 units (a CJK character is 1, one
+// beyond the basic plane 2), whatever their UTF-8 bytes.
+struct PathLimitCase {
+  const char* name;
+  bool source;  // a source file of a folder run; else a picture of the output folder
+  const char* ch;
+  size_t chUnits;
+  size_t units;  // of the whole path
+  bool taken;
+};
+
+void PrintTo(const PathLimitCase& c, std::ostream* os) { *os << c.name; }
+
+class PathLimitTest : public ConvertWorkerTest, public ::testing::WithParamInterface<PathLimitCase> {};
+
+TEST_P(PathLimitTest, CountsUtf16UnitsNotBytes) {
+  const PathLimitCase& c = GetParam();
+  const std::string tail = c.source ? "/a.jpg" : "/IMAG0001.jpg";
+  const std::string folder = PathOfLength(c.source ? m_In : m_Out, c.units, c.ch, c.chUnits, tail);
+  ASSERT_TRUE(std::filesystem::create_directories(folder));
+  if (c.source) {
+    WriteJpeg(folder + tail, 32, 16, Qt::blue);
+    const std::vector<std::string> files = CConvertWorker::EnumFiles(folder);
+    EXPECT_EQ(files.size(), c.taken ? 1u : 0u);
+    // The run itself converts it (or says there is nothing to convert).
+    CConvertWorker worker(m_Work, m_Office, &m_Host);
+    CLocalDestination dest(m_Out);
+    worker.SetFileMode(false);
+    worker.SetSourceFolder(folder);
+    worker.SetDestination(&dest);
+    worker.PrepareRun();
+    EXPECT_EQ(worker.ConvertThread(), c.taken ? 1 : 0);
+    EXPECT_EQ(Exists(m_Out + "/IMAG0001.jpg"), c.taken);
+    EXPECT_EQ(m_Host.messages.empty(), c.taken);
+  } else {
+    CLocalDestination dest(folder);
+    std::string name;
+    UINT message = 0;
+    EXPECT_EQ(dest.MakeOutputName(1, &name, &message),
+              c.taken ? IConvertDestination::NAME_OK : IConvertDestination::NAME_STOP);
+    if (c.taken) EXPECT_EQ(name, folder + tail);
+    else EXPECT_EQ(message, static_cast<UINT>(IDS_OUTPUT_FOLDER_NA));
+  }
+}
+
+const char* const kCjk = "\xE6\xBC\xA2";         // U+6F22: 3 bytes, 1 unit
+const char* const kEmoji = "\xF0\x9F\x98\x80";  // U+1F600: 4 bytes, 2 units
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PathLimitTest,
+    ::testing::Values(PathLimitCase{"SourceAscii259", true, "s", 1, 259, true},
+                      PathLimitCase{"SourceAscii260", true, "s", 1, 260, false},
+                      // 120 characters, 292 bytes: the folder run used to find nothing.
+                      PathLimitCase{"SourceCjk120", true, kCjk, 1, 120, true},
+                      PathLimitCase{"SourceCjk259", true, kCjk, 1, 259, true},
+                      PathLimitCase{"SourceCjk260", true, kCjk, 1, 260, false},
+                      PathLimitCase{"SourceEmoji259", true, kEmoji, 2, 259, true},
+                      PathLimitCase{"SourceEmoji260", true, kEmoji, 2, 260, false},
+                      PathLimitCase{"OutputAscii260", false, "o", 1, 260, true},
+                      PathLimitCase{"OutputAscii261", false, "o", 1, 261, false},
+                      PathLimitCase{"OutputCjk260", false, kCjk, 1, 260, true},
+                      PathLimitCase{"OutputCjk261", false, kCjk, 1, 261, false}),
+    [](const ::testing::TestParamInfo<PathLimitCase>& info) { return std::string(info.param.name); });
+
+// ------------------------------------------------------------ sources that are no pictures
+
+// A folder run on the worker's own thread, as the program runs it. False
+// when it has not ended within the limit; a FIFO at `fifo` is then opened
+// for writing and closed, so that a worker blocked on it gets free and the
+// test ends either way.
+bool RunOnWorkerThread(CConvertWorker* worker, RecordingHost* host, const std::string& folder,
+                       IConvertDestination* dest, const std::string& fifo, int limitMs) {
+  worker->SetFileMode(false);
+  worker->SetSourceFolder(folder);
+  worker->SetDestination(dest);
+  if (!worker->Start()) return false;
+  const auto ended = [host] {
+    std::lock_guard<std::mutex> guard(host->m_Lock);
+    return !host->ends.empty();
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  while (!ended() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const bool inTime = ended();
+  while (!inTime && !fifo.empty() && !ended()) {
+    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) ::close(fd);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  worker->Join();
+  return inTime;
+}
+
+struct FifoCase {
+  const char* name;
+  std::vector<const char*> pictures;  // written as pictures of their kind
+  const char* fifo;
+  std::vector<std::string> written;  // a picture's number is taken before its source is read
+};
+
+void PrintTo(const FifoCase& c, std::ostream* os) { *os << c.name; }
+
+class FifoSourceTest : public ConvertWorkerTest, public ::testing::WithParamInterface<FifoCase> {};
+
+TEST_P(FifoSourceTest, AFifoNamedLikeASourceGetsItsEntryAndTheRunGoesOn) {
+  const FifoCase& c = GetParam();
+  for (const char* name : c.pictures) {
+    const std::string path = m_In + "/" + name;
+    if (CConvertWorker::KindOf(path) == CConvertWorker::KIND_BMP) WriteBmp(path, 32, 16, Qt::red);
+    else WriteJpeg(path, 32, 16, Qt::red);
+  }
+  const std::string fifo = m_In + "/" + c.fifo;
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // In place of soffice, a program that reads the file it is given, as
+  // soffice opens it.
+  const std::string reader = m_Root + "/reader";
+  WriteFile(reader, "#!/bin/sh\nfor last; do :; done\nexec cat -- \"$last\" > /dev/null\n");
+  ASSERT_EQ(::chmod(reader.c_str(), 0755), 0);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
+  worker.Presentation().SetProgram(reader);
+  CLocalDestination dest(m_Out);
+  EXPECT_TRUE(RunOnWorkerThread(&worker, &m_Host, m_In, &dest, fifo, 10000));
+  EXPECT_EQ(ListFolder(m_Out), c.written);
+  EXPECT_EQ(Entries(worker), (std::vector<std::pair<std::string, std::string>>{{fifo, "Unable to convert file."}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, FifoSourceTest,
+    ::testing::Values(FifoCase{"Jpeg", {"a.jpg", "c.jpg"}, "b.jpg", {"IMAG0001.jpg", "IMAG0003.jpg"}},
+                      FifoCase{"Bmp", {"a.bmp", "c.bmp"}, "b.bmp", {"IMAG0001.jpg", "IMAG0003.jpg"}},
+                      // Presentations come after the pictures.
+                      FifoCase{"Presentation", {"a.jpg", "c.jpg"}, "b.ppt", {"IMAG0001.jpg", "IMAG0002.jpg"}}),
+    [](const ::testing::TestParamInfo<FifoCase>& info) { return std::string(info.param.name); });
+
+// The address space the child process is held to, and the size of a file
+// that may never be read whole under it (sparse: it takes no disk).
+constexpr rlim_t kAddressSpace = 2560ull * 1024 * 1024;
+constexpr off_t kHugeFile = 3ll * 1024 * 1024 * 1024;
+
+TEST_F(ConvertWorkerTest, AHugeSourceIsReadPieceByPieceUnderAnAddressSpaceLimit) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  WriteJpeg(m_In + "/a.jpg", 32, 16, Qt::red);
+  // A whole small picture, then sparse bytes after its end up to 3 GB.
+  WriteJpeg(m_In + "/big.jpg", 64, 48, Qt::green);
+  ASSERT_EQ(::truncate((m_In + "/big.jpg").c_str(), kHugeFile), 0);
+  WriteJpeg(m_In + "/c.jpg", 32, 16, Qt::blue);
+  // In a child process, so the limit holds nothing else.
+  const auto child = [this] {
+    const rlimit limit{kAddressSpace, kAddressSpace};
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(2);
+    CConvertWorker worker(m_Work, m_Office, &m_Host);
+    CLocalDestination dest(m_Out);
+    const bool ended = RunOnWorkerThread(&worker, &m_Host, m_In, &dest, "", 60000);
+    const bool all = ListFolder(m_Out).size() == 3 && worker.GetErrorList().empty();
+    std::_Exit(ended && all ? 0 : 3);
+  };
+  EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+}
+
+// Room for the worker and small pictures, not for a 5184 x 3888 picture.
+constexpr size_t kHeadroom = 40u * 1024 * 1024;
+
+size_t AddressSpaceInUse() {
+  std::ifstream statm("/proc/self/statm");
+  size_t pages = 0;
+  statm >> pages;
+  return pages * static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+TEST_F(ConvertWorkerTest, ADecodeThatRunsOutOfMemoryGivesItsEntryAndTheRunGoesOn) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  WriteJpeg(m_In + "/a.jpg", 32, 16, Qt::red);
+  WriteJpeg(m_In + "/b.jpg", 5184, 3888, Qt::green);
+  WriteJpeg(m_In + "/c.jpg", 32, 16, Qt::blue);
+  const auto child = [this] {
+    CConvertWorker worker(m_Work, m_Office, &m_Host);
+    CLocalDestination dest(m_Out);
+    const rlim_t cap = AddressSpaceInUse() + kHeadroom;
+    const rlimit limit{cap, cap};
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(2);
+    const bool ended = RunOnWorkerThread(&worker, &m_Host, m_In, &dest, "", 60000);
+    const auto entries = Entries(worker);
+    const bool listed = entries.size() == 1 && entries[0].first == m_In + "/b.jpg" &&
+                        entries[0].second == "Unable to convert file.";
+    std::_Exit(!ended ? 3 : !listed ? 4 : ListFolder(m_Out).size() != 2 ? 5 : 0);
+  };
+  EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(ConvertWorkerTest, A5184By3888JpegIsConvertedToTheLargestSize) {
+  WriteJpeg(m_In + "/big.jpg", 5184, 3888, Qt::green);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
+  CLocalDestination dest(m_Out);
+  EXPECT_EQ(1, RunFile(&worker, m_In + "/big.jpg", &dest));
+  EXPECT_TRUE(worker.GetErrorList().empty());
+  const QImage out = ReadImage(m_Out + "/IMAG0001.jpg");
+  EXPECT_EQ(out.size(), QSize(2592, 1944));
+  EXPECT_TRUE(Near(out.pixel(1296, 972), Qt::green));
 }
 
 // ------------------------------------------------------------ folder runs
@@ -257,7 +466,7 @@ TEST_F(ConvertWorkerTest, AFolderRunConvertsInKindOrderAtTheQualityAndSampling) 
   WriteBmp(m_In + "/c.bmp", 64, 16, QColor(0, 0, 255));
   WriteBmp8(m_In + "/d.bmp", 80, 16, QColor(255, 0, 255));
   WriteJpeg(m_In + "/e.jpg", 1000, 700, QColor(255, 255, 255));  // fitted onto a canvas
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   EXPECT_EQ(1, RunFolder(&worker, &dest));
   EXPECT_TRUE(worker.GetErrorList().empty());
@@ -305,7 +514,7 @@ TEST_F(ConvertWorkerTest, UnreadableFilesBecomeEntriesAndTheRunGoesOn) {
   WriteFile(m_In + "/cut.jpg", whole.substr(0, whole.size() / 2));
   WriteFile(m_In + "/bad.bmp", "BM but nothing else");
   WriteBmp(m_In + "/good.bmp", 16, 8, Qt::blue);
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   EXPECT_EQ(1, RunFolder(&worker, &dest));
   const auto entries = Entries(worker);
@@ -320,7 +529,7 @@ TEST_F(ConvertWorkerTest, UnreadableFilesBecomeEntriesAndTheRunGoesOn) {
 
 TEST_F(ConvertWorkerTest, AFileOfAnotherKindIsRefusedInFileMode) {
   WriteJpeg(m_In + "/p.jpeg", 32, 16, Qt::red);
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   EXPECT_EQ(0, RunFile(&worker, m_In + "/p.jpeg", &dest));
   ASSERT_EQ(1u, m_Host.messages.size());
@@ -332,7 +541,7 @@ TEST_F(ConvertWorkerTest, AFileOfAnotherKindIsRefusedInFileMode) {
 
 TEST_F(ConvertWorkerTest, AFolderWithoutConvertibleFilesSaysSo) {
   WriteFile(m_In + "/readme.txt", "x");
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   EXPECT_EQ(0, RunFolder(&worker, &dest));
   ASSERT_EQ(1u, m_Host.messages.size());
@@ -342,7 +551,7 @@ TEST_F(ConvertWorkerTest, AFolderWithoutConvertibleFilesSaysSo) {
 
 TEST_F(ConvertWorkerTest, FileModeReportsOneOfOne) {
   WriteJpeg(m_In + "/p.JPG", 32, 16, Qt::red);
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   EXPECT_EQ(1, RunFile(&worker, m_In + "/p.JPG", &dest));
   EXPECT_EQ((std::vector<std::string>{"0 / 1", "1 / 1"}), m_Host.texts);
@@ -354,7 +563,7 @@ TEST_F(ConvertWorkerTest, FileModeReportsOneOfOne) {
 
 TEST_F(ConvertWorkerTest, CancelListsEveryFileNotYetConverted) {
   for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) WriteJpeg(m_In + "/" + name, 32, 16, Qt::red);
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   m_Host.onText = [&](const std::string& text) {
     if (text == "1 / 4") worker.Cancel();
@@ -379,7 +588,7 @@ TEST_F(ConvertWorkerTest, ACancelRightAfterTheStartIsNeverUndoneByTheWorker) {
   for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg"}) {
     WriteJpeg(m_In + "/" + name, 32, 16, Qt::red);
   }
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   worker.SetFileMode(false);
   worker.SetSourceFolder(m_In);
@@ -445,7 +654,7 @@ class CardStopTest : public ConvertWorkerTest, public ::testing::WithParamInterf
 TEST_P(CardStopTest, AStatusThatEndsTheCardStopsTheRun) {
   for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) WriteJpeg(m_In + "/" + name, 32, 16, Qt::red);
   ScriptedCard card(m_Out, {0, GetParam().status});
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   EXPECT_EQ(1, RunFolder(&worker, &card));
   EXPECT_EQ((std::vector<std::string>{"IMAG0001.jpg", "IMAG0002.jpg"}), card.delivered);
   EXPECT_EQ((std::vector<bool>{true, true}), card.stagedExisted);
@@ -467,7 +676,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ConvertWorkerTest, StatusesThatLeaveTheCardUsableGiveAnEntryAndTheRunGoesOn) {
   for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) WriteJpeg(m_In + "/" + name, 32, 16, Qt::red);
   ScriptedCard card(m_Out, {8, 77, 0});
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   EXPECT_EQ(1, RunFolder(&worker, &card));
   EXPECT_EQ(3u, card.delivered.size());
   const auto entries = Entries(worker);
@@ -481,7 +690,7 @@ TEST_F(ConvertWorkerTest, AFailedCardListingStopsInsteadOfNumberingFromOne) {
   WriteJpeg(m_In + "/b.jpg", 32, 16, Qt::red);
   ScriptedCard card(m_Out, {});
   card.listingWorks = false;
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   RunFolder(&worker, &card);
   EXPECT_TRUE(card.delivered.empty());
   const auto entries = Entries(worker);
@@ -494,7 +703,7 @@ TEST_F(ConvertWorkerTest, TheEndOfASeriesIsToldOnlyAfterASuccessfulRun) {
   WriteJpeg(m_In + "/a.jpg", 32, 16, Qt::red);
   ScriptedCard card(m_Out, {0});
   card.highest = 41;
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   EXPECT_EQ(1, RunFile(&worker, m_In + "/a.jpg", &card));
   EXPECT_EQ((std::vector<std::string>{"IMAG0042.jpg"}), card.delivered);
   EXPECT_EQ(1, card.ends);

@@ -115,7 +115,7 @@ TEST_P(PresentationFormatTest, EverySlideHiddenOrNotBecomesOnePictureInSlideOrde
   const std::string fixture = Presentation(GetParam());
   ASSERT_FALSE(fixture.empty()) << "soffice could not make the ." << GetParam() << " fixture";
   const std::string source = Copy(fixture, std::string("talk.") + GetParam());
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   EXPECT_EQ(1, RunFile(&worker, source, &dest));
   EXPECT_TRUE(worker.GetErrorList().empty()) << TransErrMessage(worker.GetErrorList().front());
@@ -136,7 +136,7 @@ TEST_F(PresentationTest, AFolderRunTakesPicturesFirstThenPresentations) {
   Copy(fixture, "a.pptx");
   WriteJpeg(m_In + "/z.jpg", 1024, 768, QColor(255, 255, 255));
   WriteFile(m_In + "/b.ppt", std::string("\xD0\xCF\x11\xE0 not really a presentation", 34));
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   EXPECT_EQ(1, RunFolder(&worker, &dest));
   // z.jpg first, then b.ppt (which soffice cannot load: it leaves no PDF),
@@ -154,7 +154,7 @@ TEST_F(PresentationTest, AFolderRunTakesPicturesFirstThenPresentations) {
 TEST_F(PresentationTest, WithoutLibreOfficePresentationsFailAndPicturesStillConvert) {
   WriteFile(m_In + "/deck.ppt", "whatever");
   WriteJpeg(m_In + "/a.jpg", 32, 16, Qt::red);
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   worker.Presentation().SetProgram(m_Root + "/no-such-office/soffice");
   EXPECT_FALSE(worker.Presentation().IsAvailable());
   CLocalDestination dest(m_Out);
@@ -170,7 +170,7 @@ TEST_F(PresentationTest, TheTimeLimitKillsTheExportAndTheProfileStaysUsable) {
   const std::string fixture = Presentation("ppt");
   ASSERT_FALSE(fixture.empty());
   const std::string source = Copy(fixture, "slow.ppt");
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   worker.Presentation().SetTimeLimit(200);
   EXPECT_EQ(0, RunFile(&worker, source, &dest));
@@ -194,7 +194,7 @@ TEST_F(PresentationTest, CancelDuringTheExportKillsItAndListsTheRest) {
   ASSERT_FALSE(fixture.empty());
   Copy(fixture, "a.pptx");
   Copy(fixture, "b.pptx");
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   worker.SetFileMode(false);
   worker.SetSourceFolder(m_In);
@@ -221,7 +221,7 @@ TEST_F(PresentationTest, ASlideFileThatCannotBeReplacedFailsTheSlideInsteadOfPas
   const std::string fixture = Presentation("pptx");
   ASSERT_FALSE(fixture.empty());
   const std::string source = Copy(fixture, "deck.pptx");
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   // A folder where the slide file belongs cannot be deleted as a file.
   std::filesystem::create_directories(worker.GetSlideFile());
@@ -238,13 +238,34 @@ TEST_F(PresentationTest, AStaleSlideFileIsDeletedAndNeverUsed) {
   const std::string fixture = Presentation("ppt");
   ASSERT_FALSE(fixture.empty());
   const std::string source = Copy(fixture, "deck.ppt");
-  CConvertWorker worker(m_Work, &m_Host);
+  CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   std::filesystem::create_directories(m_Work);
   WriteJpeg(worker.GetSlideFile(), 1024, 768, kGreen);
   EXPECT_EQ(1, RunFile(&worker, source, &dest));
   ExpectSlide(m_Out + "/IMAG0001.jpg", kRed, 0);
   EXPECT_FALSE(Exists(worker.GetSlideFile()));
+}
+
+TEST_F(PresentationTest, OnlyTheProfileOutlastsTheExport) {
+  REQUIRE_OFFICE();
+  const std::string fixture = Presentation("pptx");
+  ASSERT_FALSE(fixture.empty());
+  const std::string source = Copy(fixture, "deck.pptx");
+  std::string profile, temp, pdf;
+  {
+    CConvertWorker worker(m_Work, m_Office, &m_Host);
+    CLocalDestination dest(m_Out);
+    EXPECT_EQ(1, RunFile(&worker, source, &dest));
+    profile = worker.Presentation().GetProfileFolder();
+    temp = worker.Presentation().GetTempFolder();
+    pdf = worker.Presentation().GetPdfFolder();
+    EXPECT_EQ(profile.rfind(m_Office + "/", 0), 0u);
+    ExpectNothingLeft(worker);
+  }
+  EXPECT_TRUE(Exists(profile + "/user"));
+  EXPECT_FALSE(Exists(temp));
+  EXPECT_FALSE(Exists(pdf));
 }
 
 TEST(PresentationExport, RendersWithoutAnApplicationObjectToExactlyTheSizeAsked) {

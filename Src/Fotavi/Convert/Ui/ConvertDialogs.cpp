@@ -18,6 +18,7 @@
 
 #include <cerrno>
 
+#include "App/Resource.h"
 #include "CardDestination.h"
 #include "CardDialogs.h"
 #include "CardFileService.h"
@@ -29,6 +30,7 @@
 #include "Common/TraceLog.h"
 #include "Text/FotaviStrings.h"
 #include "Platform/Messages.h"
+#include "Platform/Paths.h"
 #include "SDAccess.h"
 #include "SDTree.h"
 
@@ -37,7 +39,17 @@ namespace {
 constexpr const char* kInputFileValue = "CnvInputFileFolder";
 constexpr const char* kInputFolderValue = "CnvInputFolder";
 constexpr const char* kOutputValue = "CnvOutputFileFolder";
+// The longest texts of the path edits, in characters (UTF-16 units).
+constexpr int kMaxFileChars = 260;
+constexpr int kMaxFolderChars = 256;
 constexpr const char* kSourceFilter = "PPT (*.ppt; *.pptx)|*.ppt; *.pptx|JPEG (*.jpg)|*.jpg|BMP (*.bmp)|*.bmp||";
+
+// The presentation export's own folder, in the private cache folder: kept
+// apart from the work folder, which the card tools empty when they open.
+std::string GetPresentationFolder() {
+  const std::string base = GetPrivateCacheFolder();
+  return base.empty() ? std::string() : base + "FotaviK27_Office";
+}
 
 std::string StripSlash(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -111,12 +123,14 @@ void CPlogressDlg::closeEvent(QCloseEvent* event) {
 
 void CPlogressDlg::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  // Once per modal run: the showing after a minimise or any other hiding
+  // changes nothing.
   if (!m_bStarted) OnInitDialog();
 }
 
-void CPlogressDlg::hideEvent(QHideEvent* event) {
-  QDialog::hideEvent(event);
-  m_bStarted = false;  // the next showing starts the next run
+void CPlogressDlg::done(int result) {
+  m_bStarted = false;
+  QDialog::done(result);
 }
 
 void CPlogressDlg::OnInitDialog() {
@@ -165,20 +179,20 @@ CPptDlg::CPptDlg(QWidget* parent) : QDialog(parent), m_Host(this) {
   setWindowTitle(tr("File Conversion"));
   m_pRadioFile = new QRadioButton(tr("&File select:"), this);
   m_pSourceFileEdit = new QLineEdit(this);
-  m_pSourceFileEdit->setMaxLength(260);
+  m_pSourceFileEdit->setMaxLength(kMaxFileChars);
   m_pBrowseFile = new QPushButton(tr("&Browse..."), this);
   m_pRadioFolder = new QRadioButton(tr("Folder se&lect:"), this);
   m_pSourceFolderEdit = new QLineEdit(this);
-  m_pSourceFolderEdit->setMaxLength(256);
+  m_pSourceFolderEdit->setMaxLength(kMaxFolderChars);
   m_pBrowseFolder = new QPushButton(tr("B&rowse..."), this);
   m_pRadioLocal = new QRadioButton(tr("Loc&al Folder:"), this);
   m_pOutputEdit = new QLineEdit(this);
-  m_pOutputEdit->setMaxLength(256);
+  m_pOutputEdit->setMaxLength(kMaxFolderChars);
   m_pBrowseOut = new QPushButton(tr("Bro&wse..."), this);
   m_pRadioSD = new QRadioButton(tr("S&D:"), this);
   m_pSDEdit = new QLineEdit(this);
   m_pSDEdit->setReadOnly(true);
-  m_pSDEdit->setMaxLength(260);
+  m_pSDEdit->setMaxLength(kMaxFileChars);
   m_pBrowseSD = new QPushButton(tr("Brows&e..."), this);
   m_pConvert = new QPushButton(tr("Con&vert"), this);
   m_pConvert->setDefault(true);
@@ -224,7 +238,7 @@ CPptDlg::CPptDlg(QWidget* parent) : QDialog(parent), m_Host(this) {
   connect(m_pClose, &QPushButton::clicked, this, &CPptDlg::OnBnClickedCancel);
 
   const CJpeg codec = CardHost().codec ? *CardHost().codec : CJpeg();
-  m_pWorker = std::make_unique<CConvertWorker>(GetCardWorkFolder(), &m_Host, codec);
+  m_pWorker = std::make_unique<CConvertWorker>(GetCardWorkFolder(), GetPresentationFolder(), &m_Host, codec);
   m_pProgress = new CPlogressDlg(this, m_pWorker.get());
   m_pProgress->SetTexts("File Conversion", "Converting File...", "Number of converted files:");
 }
@@ -234,6 +248,14 @@ CPptDlg::~CPptDlg() {
   m_pWorker->Cancel();
   m_pWorker->Join();
   m_pWorker->FreeErrorList();
+}
+
+void CPptDlg::done(int result) {
+  // The next modal run reads the paths again; a minimise and restore within
+  // this one does not.
+  m_bInitialised = false;
+  QDialog::done(result);
+  // The window of this run is gone: the main frame resumes the live monitor.
   if (CardHost().mainWnd) PostMessage(CardHost().mainWnd, WM_RESUME_LIVE, 0, 0);
 }
 
@@ -416,7 +438,7 @@ int CPptDlg::CheckSourcePath(const std::string& path, bool fileMode) {
 
 int CPptDlg::CheckDirPath(std::string* path) {
   if (path->empty()) return PATH_EMPTY;
-  if (path->size() >= 257) return PATH_NOT_AVAILABLE;
+  if (WideLength(*path) > static_cast<size_t>(kMaxFolderChars)) return PATH_NOT_AVAILABLE;
   *path = AddBackslash(*path);
   if (path->front() != '/') return PATH_NOT_AVAILABLE;
   // Walk from the root one level at a time; ask once at the first one missing.

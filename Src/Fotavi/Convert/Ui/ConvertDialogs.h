@@ -45,13 +45,15 @@ class CPlogressDlg : public QDialog {
   // The target WM_CONVERT_END is posted to.
   HWND GetSafeHwnd() const { return m_hWnd; }
 
+  // Ends the modal run; the next run starts the next worker.
+  void done(int result) override;
+
   QString CountText() const;
   int Position() const;
   QPushButton* CancelButton() const { return m_pCancel; }
 
  protected:
   void showEvent(QShowEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void reject() override;  // Escape: as Cancel
 
@@ -60,7 +62,7 @@ class CPlogressDlg : public QDialog {
 
   CConvertWorker* m_pWorker;
   HWND m_hWnd = nullptr;
-  bool m_bStarted = false;
+  bool m_bStarted = false;  // the worker of this modal run was started
   QLabel* m_pFirst;
   QLabel* m_pSecond;
   QLabel* m_pCount;
@@ -90,9 +92,12 @@ class CPptDlg : public QDialog {
   explicit CPptDlg(QWidget* parent = nullptr);
   ~CPptDlg() override;
 
-  // Fresh paths from the settings, empty lists, controls set; run once per
-  // showing (also callable by tests).
+  // Fresh paths from the settings, empty lists, controls set from the two
+  // radio choices (which carry over); run once per modal run (also callable
+  // by tests).
   void OnInitDialog();
+  // Ends the modal run and asks the main frame to resume the live monitor.
+  void done(int result) override;
 
   // ---- handlers
   void OnBnClickedRadioFile();
@@ -172,6 +177,6 @@ class CPptDlg : public QDialog {
   CConvertUiHost m_Host;
   std::unique_ptr<CConvertWorker> m_pWorker;
   CPlogressDlg* m_pProgress = nullptr;
-  bool m_bInitialised = false;
+  bool m_bInitialised = false;  // this modal run has read its paths
   bool m_bRunning = false;
 };

@@ -14,6 +14,11 @@ void RegisterConvertParts() {
     // The conversion's windows reach the device, the counter and the codec
     // as the card windows do.
     BindCardHost(mf);
-    return new CPptDlg(mf);
+    // One conversion dialog for the main frame's life: its source and
+    // destination choices carry over from run to run.
+    if (QWidget* kept = mf->GetKeptTool(ID_TOOL_CONVERT)) return kept;
+    auto* dialog = new CPptDlg(mf);
+    mf->KeepTool(ID_TOOL_CONVERT, dialog);
+    return dialog;
   });
 }
