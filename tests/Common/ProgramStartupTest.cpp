@@ -17,6 +17,7 @@
 #include "MovStrings.h"
 #include "Platform/Settings.h"
 #include "Platform/UiService.h"
+#include "Text/FotaviStrings.h"
 #include "TestEnv.h"
 
 namespace fs = std::filesystem;

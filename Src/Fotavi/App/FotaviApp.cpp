@@ -27,7 +27,7 @@ const CJpeg& FotaviJpeg() { return CProgramApp::CurrentJpeg(); }
 
 int FotaviMessageBoxText(const std::string& text, UINT type) { return CProgramApp::CurrentMessageBox(text, type); }
 
-int FotaviMessageBox(UINT stringId, UINT type) { return FotaviMessageBoxText(LoadStringText(stringId), type); }
+int FotaviMessageBox(UINT stringId, UINT type) { return FotaviMessageBoxText(FotaviText(stringId), type); }
 
 CFotaviApp::CFotaviApp() : CProgramApp(kFotaviStartupWords, COutsideCodecLibrary::Entries::LoadSaveInfo) {
   g_pApp = this;

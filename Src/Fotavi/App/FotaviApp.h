@@ -56,5 +56,3 @@ const CJpeg& FotaviJpeg();
 // Counted message box with the stop icon (or `type`) and the program's title.
 int FotaviMessageBox(UINT stringId, UINT type = MB_OK | MB_ICONSTOP);
 int FotaviMessageBoxText(const std::string& text, UINT type = MB_OK | MB_ICONSTOP);
-// Fills the program's string table and title.
-void LoadFotaviStrings();

@@ -24,6 +24,7 @@
 #include "App/FotaviApp.h"
 #include "App/Icons.h"
 #include "App/Resource.h"
+#include "Card/CardFolders.h"
 #include "Common/CommonFunc.h"
 #include "Common/FilePath.h"
 #include "Common/FileSelDlg.h"
@@ -113,11 +114,7 @@ void CMainFrame::SetStatusText(const std::string& text) {
   if (m_pStatusPane) m_pStatusPane->setText(QString::fromStdString(text));
 }
 
-std::string CMainFrame::GetWorkFolder() {
-  const std::string base = GetPrivateWorkFolder();
-  if (base.empty()) return {};
-  return AddBackslash(base) + "FotaviK27_Cache";
-}
+std::string CMainFrame::GetWorkFolder() { return GetCardWorkFolder(); }
 
 LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
@@ -128,9 +125,9 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_ANIME_ERROR: OnAnimeError(wParam); break;
     case WM_REMOTECTRL_CLOSED: OnRemoteCtrlClosed(); break;
     case WM_VIEWER_CLOSED: {
-      auto it = m_ModalTools.find(ID_TOOL_VIEWER);
-      if (it != m_ModalTools.end() && it->second) it->second->deleteLater();
-      m_ModalTools.erase(ID_TOOL_VIEWER);
+      auto it = m_ToolWindows.find(ID_TOOL_VIEWER);
+      if (it != m_ToolWindows.end() && it->second) it->second->deleteLater();
+      m_ToolWindows.erase(ID_TOOL_VIEWER);
       UpdateCommandUI();
       break;
     }
@@ -186,7 +183,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 }
 
 bool CMainFrame::StopToolsBeforeClose() {
-  for (auto& entry : m_ModalTools) {
+  for (auto& entry : m_ToolWindows) {
     auto* tool = dynamic_cast<IToolWindow*>(entry.second.data());
     QPointer<CMainFrame> self(this);
     if (tool && tool->StopBeforeClose([self] {
@@ -204,10 +201,10 @@ void CMainFrame::OnDestroy() {
   if (m_pMdiArea) {
     for (QMdiSubWindow* w : m_pMdiArea->subWindowList()) delete w;
   }
-  // The tools are taken out of m_ModalTools first, each checked again just
+  // The tools are taken out of m_ToolWindows first, each checked again just
   // before it goes (a tool's destructor may post to this frame).
   std::map<int, QPointer<QWidget>> tools;
-  tools.swap(m_ModalTools);
+  tools.swap(m_ToolWindows);
   for (auto& entry : tools)
     if (QWidget* tool = entry.second.data()) delete tool;
   // Then the kept ones (one that was open is gone already).

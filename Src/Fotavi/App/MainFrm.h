@@ -211,7 +211,7 @@ class CMainFrame : public QMainWindow {
   QPoint m_NextChildPos{0, 0};
   QPointer<QWidget> m_pRemoteCtrl;
   QPointer<QWidget> m_pDrawPalette;
-  std::map<int, QPointer<QWidget>> m_ModalTools;  // tool windows open now
+  std::map<int, QPointer<QWidget>> m_ToolWindows;  // tool windows open now
   std::map<int, QPointer<QWidget>> m_KeptTools;   // modal tools kept between runs
 
   HWND m_hWnd = nullptr;

@@ -91,8 +91,8 @@ bool CMainFrame::IsCommandChecked(int id) const {
 
 bool CMainFrame::IsToolWindowOpen() const {
   for (int id : kToolWindowIds) {
-    const auto it = m_ModalTools.find(id);
-    if (it != m_ModalTools.end() && it->second) return true;
+    const auto it = m_ToolWindows.find(id);
+    if (it != m_ToolWindows.end() && it->second) return true;
   }
   return false;
 }

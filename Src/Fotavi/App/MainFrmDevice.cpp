@@ -87,14 +87,14 @@ void CMainFrame::DeviceGoneCheck() {
   if (device && device->bIsConnected()) return;
   // No box stands in front of the tools any more: close them.
   for (int id : kToolWindowIds) {
-    const auto it = m_ModalTools.find(id);
-    if (it == m_ModalTools.end() || !it->second) continue;
+    const auto it = m_ToolWindows.find(id);
+    if (it == m_ToolWindows.end() || !it->second) continue;
     if (id == ID_TOOL_VIEWER) {
       // Destroyed and forgotten: a viewer that reads would only stop its
       // reading on a close and stay. Its read in flight is handed back when
       // it comes.
       QWidget* viewer = it->second.data();
-      m_ModalTools.erase(it);
+      m_ToolWindows.erase(it);
       viewer->deleteLater();
     } else {
       it->second->close();

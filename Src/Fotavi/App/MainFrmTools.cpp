@@ -99,14 +99,14 @@ void CMainFrame::OnModalTool(int id) {
   QWidget* tool = make(this);
   if (!tool) return;
   HoldLive();
-  m_ModalTools[id] = tool;
+  m_ToolWindows[id] = tool;
   UpdateCommandUI();
   if (auto* dialog = qobject_cast<QDialog*>(tool)) {
     CControlDialog* counter = m_pApp ? m_pApp->GetControlDialog() : nullptr;
     if (counter) counter->BeginModal();
     const int result = dialog->exec();
     if (counter) counter->EndModal();
-    m_ModalTools.erase(id);
+    m_ToolWindows.erase(id);
     if (GetKeptTool(id) != tool) dialog->deleteLater();
     if (result != QDialog::Accepted && result != QDialog::Rejected) {
       TraceLog(TRC_PRE, "CMainFrame::OnModalTool", "The error occurred with the [DoModal()] function. Return Code[%d]",

@@ -1,7 +1,9 @@
-// Command ids, string ids, resource ids and the program's own message numbers.
+// Command ids, resource ids and the program's own message numbers (the
+// string numbers come with the string table, Text/FotaviStrings.h).
 #pragma once
 
 #include "Platform/Types.h"
+#include "Text/FotaviStrings.h"
 
 // ------------------------------------------------------------ commands
 // Framework-standard commands.
@@ -62,21 +64,7 @@ constexpr int IDD_REMOTECTRL = 131;
 constexpr int IDD_DRAWTOOL = 137;
 
 // ------------------------------------------------------------ strings
-constexpr int IDS_OPEN_ERROR = 131;            // "Unable to open file. "
-constexpr int IDS_LOADLIB_ERROR = 132;         // "Unable to load %s. "
-constexpr int IDS_INTERNAL_ERROR = 133;        // "An internal error had occurred."
-constexpr int IDS_OTHER_USER = 138;            // "Fotavi or Tiryx TWAIN DS is already used by the other user."
-constexpr int IDS_STILL_ERROR = 155;           // "Unable to acquire still image."
-constexpr int IDS_LIVE_ERROR = 156;            // "Unable to acquire live-monitor image."
-constexpr int IDS_NO_RESOURCE = 157;           // "Insufficient system resource ..."
-constexpr int IDS_LIVE_DRAW_ERROR = 161;       // "Unable to display live-monitor image."
-constexpr int IDS_INIT_ERROR = 163;            // "Unable to initialize application.Closing application."
-constexpr int IDS_NO_SDCARD = 167;             // "SD memory card is not inserted."
-constexpr int IDS_SD_ACCESS = 174;             // "Unable to access to SD memory."
-constexpr int IDS_ALREADY_LAUNCHED = 178;      // "Fotavi or Tiryx TWAIN DS is already launched."
-constexpr int IDS_READY = 57345;               // "Ready"
-constexpr int IDS_NO_DEVICE = 59147;           // "Unable to use the main unit."
-constexpr int IDS_APP_TITLE = 57344;
+// The string numbers and texts: Text/FotaviStrings.h.
 
 // ------------------------------------------------------------ messages
 constexpr UINT WM_SETFIRSTVIEWDATA = 0x401;

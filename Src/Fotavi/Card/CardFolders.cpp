@@ -8,7 +8,7 @@
 std::string GetCardWorkFolder() {
   const std::string base = GetPrivateWorkFolder();
   if (base.empty()) return {};
-  return AddBackslash(base) + "FotaviK27_Cache";
+  return AddBackslash(base) + CARD_WORK_FOLDER_NAME;
 }
 
 std::string CacheNameOf(const std::string& sdFolder) {
@@ -19,7 +19,7 @@ std::string CacheNameOf(const std::string& sdFolder) {
   return name;
 }
 
-bool CardPathExists(const std::string& path) {
+bool LocalPathExists(const std::string& path) {
   struct stat st;
   return !path.empty() && lstat(path.c_str(), &st) == 0;
 }
@@ -29,7 +29,7 @@ bool IsLocalFolder(const std::string& path) {
   return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-int RemoveCardFolder(const std::string& path) {
+int RemoveLocalFolder(const std::string& path) {
   if (!path.empty()) DeleteFolder(path);
   return 1;
 }

@@ -9,7 +9,8 @@
 #include <cerrno>
 
 #include "AnsiText.h"
-#include "CardText.h"
+#include "Text/FotaviStrings.h"
+#include "CardLimits.h"
 #include "Common/RegularFile.h"
 #include "Common/TraceLog.h"
 #include "DcfNameCheck.h"
@@ -126,20 +127,20 @@ CFileTransfer::FileResult CFileTransfer::TransferFile(size_t index, bool running
   const std::string cardPath = m_strSDFolder + "\\" + name;
   const std::string localPath = m_strSrcFolder + "/" + name;
   auto fail = [&](UINT id) {
-    AddTransErrEntry(CardString(id), name, errors);
+    AddTransErrEntry(FotaviText(id), name, errors);
     return FILE_FAILED;
   };
-  if (!running) return fail(IDS_CARD_CANCELED);
+  if (!running) return fail(IDS_CANCELED);
   std::string ansi;
-  if (!Utf8ToAnsi(cardPath, &ansi) || ansi.size() > FOTAVI_PATH_MAX_CHARS) return fail(IDS_CARD_NAME_TOO_LONG);
+  if (!Utf8ToAnsi(cardPath, &ansi) || ansi.size() > FOTAVI_PATH_MAX_CHARS) return fail(IDS_NAME_TOO_LONG);
 
   HGLOBAL block = nullptr;
   DWORD size = 0;
   switch (ReadLocalFile(localPath, &block, &size)) {
     case ReadResult::OpenFailed:
-    case ReadResult::ShortRead: return fail(IDS_CARD_OPEN_ERROR);
-    case ReadResult::TooLarge: return fail(IDS_CARD_TOO_LARGE);
-    case ReadResult::NoMemory: return fail(IDS_CARD_NO_RESOURCE);
+    case ReadResult::ShortRead: return fail(IDS_OPEN_ERROR);
+    case ReadResult::TooLarge: return fail(IDS_SD_OVER_2M);
+    case ReadResult::NoMemory: return fail(IDS_NO_RESOURCE);
     case ReadResult::Ok: break;
   }
   const void* data = GlobalLock(block);
@@ -154,9 +155,9 @@ CFileTransfer::FileResult CFileTransfer::TransferFile(size_t index, bool running
   TraceLog(TRC_PRE, kLog, "TransferError FileSize : %d", static_cast<int>(size));
   TraceLog(TRC_PRE, kLog, "TransferError Return SD_SetJpegFile  ret : %x  ErrCode : %x", result,
            m_Access.GetLastDeviceError());
-  if (result == FOTAVI_SD_LOCKED) return fail(IDS_CARD_LOCKED);
-  if (result == FOTAVI_SD_FULL) return fail(IDS_CARD_FULL);
-  return fail(IDS_CARD_TRANSFER_FAILED);
+  if (result == FOTAVI_SD_LOCKED) return fail(IDS_LOCKED_IMAGE);
+  if (result == FOTAVI_SD_FULL) return fail(IDS_SD_FULL);
+  return fail(IDS_SD_TRANSFER_FAILED);
 }
 
 void CFileTransfer::End() { m_Access.SD_EndTransfer(); }

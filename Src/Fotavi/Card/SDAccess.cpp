@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "AnsiText.h"
+#include "Text/FotaviStrings.h"
 #include "Platform/GlobalMemory.h"
 #include "Platform/Messages.h"
 
@@ -320,3 +321,5 @@ void CSDAccess::FreeAll() {
   FreeData();
   FreeList();
 }
+
+UINT CardFailureText(DWORD status) { return status == FOTAVI_SD_NOCARD ? IDS_NO_SDCARD : IDS_SD_ACCESS; }

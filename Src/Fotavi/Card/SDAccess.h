@@ -116,3 +116,8 @@ class CSDAccess {
 
 // The path of the playlist file on the card.
 constexpr const char* SD_PLAYLIST_PATH = "C:\\PLAYLIST.TXT";
+
+// The text for a card request that failed with `status`: "SD memory card is
+// not inserted." for status 1 (no card), else "Unable to access to SD
+// memory.". Each caller shows it with the icon of its own window.
+UINT CardFailureText(DWORD status);

@@ -6,7 +6,9 @@
 #include <algorithm>
 
 #include "CardFolders.h"
-#include "CardText.h"
+#include "Text/FotaviStrings.h"
+#include "CardMessages.h"
+#include "CardLimits.h"
 #include "DcfNameCheck.h"
 #include "Platform/GlobalMemory.h"
 #include "Platform/UiService.h"
@@ -56,7 +58,7 @@ CThumbnailLoader::~CThumbnailLoader() {
 
 int CThumbnailLoader::Init() {
   m_strCacheRoot = GetCardWorkFolder();
-  RemoveCardFolder(m_strCacheRoot);
+  RemoveLocalFolder(m_strCacheRoot);
   return 1;
 }
 
@@ -74,7 +76,7 @@ LRESULT CThumbnailLoader::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 void CThumbnailLoader::OnLoadThumbnails(bool fresh) {
   if (!m_FolderSource) return;
   m_pView->ShowWaitCursor(true);
-  if (fresh) RemoveCardFolder(m_strCacheRoot);
+  if (fresh) RemoveLocalFolder(m_strCacheRoot);
   LoadFolder(m_FolderSource());
   m_pView->ShowWaitCursor(false);
 }
@@ -103,13 +105,13 @@ void CThumbnailLoader::StartPendingLoad() {
 
 void CThumbnailLoader::OnCancelThumbnails() {
   m_pView->DeleteAllItems();
-  if (m_bLoading) RemoveCardFolder(m_strFolderCache);
+  if (m_bLoading) RemoveLocalFolder(m_strFolderCache);
 }
 
 void CThumbnailLoader::OnDestroy() {
   if (m_bLoading) m_bCancel = true;
   m_pView->DeleteAllItems();
-  RemoveCardFolder(m_strCacheRoot);
+  RemoveLocalFolder(m_strCacheRoot);
 }
 
 void CThumbnailLoader::LoadFolder(const std::string& sdFolder) {
@@ -131,7 +133,7 @@ void CThumbnailLoader::LoadFolder(const std::string& sdFolder) {
 
 void CThumbnailLoader::AddEntry(UINT stringId) {
   const std::string& name = m_nIndex >= 0 && m_nIndex < static_cast<int>(m_Names.size()) ? m_Names[m_nIndex] : "";
-  AddTransErrEntry(CardString(stringId), name, &m_Errors);
+  AddTransErrEntry(FotaviText(stringId), name, &m_Errors);
 }
 
 BOOL CThumbnailLoader::LoadThumbnails(const std::string& sdFolder, bool fromCache) {
@@ -141,7 +143,7 @@ BOOL CThumbnailLoader::LoadThumbnails(const std::string& sdFolder, bool fromCach
   if (sdFolder.empty()) return FALSE;
   const std::string cacheName = CacheNameOf(sdFolder);
   if (!fromCache && !CreateCacheFolder(m_strCacheRoot, cacheName)) {
-    m_pView->ShowMessage(IDS_CARD_INTERNAL_ERROR, MB_OK | MB_ICONERROR);
+    m_pView->ShowMessage(IDS_INTERNAL_ERROR, MB_OK | MB_ICONERROR);
     return FALSE;
   }
   const std::string folderCache = m_strCacheRoot + "/" + cacheName;
@@ -155,10 +157,9 @@ BOOL CThumbnailLoader::LoadThumbnails(const std::string& sdFolder, bool fromCach
     if (!list) {
       const DWORD status = m_Access.GetLastStatus();
       if (status != FOTAVI_SD_DONE) {
-        m_pView->ShowMessage(status == FOTAVI_SD_NOCARD ? IDS_CARD_NOT_INSERTED : IDS_CARD_ACCESS,
-                             MB_OK | MB_ICONERROR);
+        m_pView->ShowMessage(CardFailureText(status), MB_OK | MB_ICONERROR);
         m_bLoading = false;
-        RemoveCardFolder(folderCache);
+        RemoveLocalFolder(folderCache);
         return FALSE;
       }
     } else {
@@ -173,7 +174,7 @@ BOOL CThumbnailLoader::LoadThumbnails(const std::string& sdFolder, bool fromCach
     if (check.IsFileName(name)) {
       names.push_back(name);
     } else {
-      AddTransErrEntry(CardString(IDS_CARD_BAD_FILE_NAME), name, &m_Errors);
+      AddTransErrEntry(FotaviText(IDS_SD_BAD_FILE_NAME), name, &m_Errors);
     }
   }
 
@@ -244,21 +245,21 @@ void CThumbnailLoader::OnRequestComp(WPARAM thread, DEVICE_RSP* reply) {
       // No record at all (the library ran out of memory) ends the read as a
       // failed one, like a reply whose result is 0.
       m_bCancel = true;
-      m_pView->ShowMessage(IDS_CARD_ACCESS, MB_OK | MB_ICONERROR);
+      m_pView->ShowMessage(IDS_SD_ACCESS, MB_OK | MB_ICONERROR);
     } else if (reply->dwStatus == FOTAVI_SD_NOCARD) {
-      m_pView->ShowMessage(IDS_CARD_NOT_INSERTED, MB_OK | MB_ICONERROR);
+      m_pView->ShowMessage(IDS_NO_SDCARD, MB_OK | MB_ICONERROR);
       m_bCancel = true;
     } else if (reply->dwStatus != FOTAVI_SD_DONE) {
-      AddEntry(IDS_CARD_ACCESS);
+      AddEntry(IDS_SD_ACCESS);
     } else if (reply->dwLength != 0 && reply->pData) {
       auto block = static_cast<HGLOBAL>(reply->pData);
       const auto* bytes = static_cast<const BYTE*>(GlobalLock(block));
       const DWORD length = static_cast<DWORD>(std::min<size_t>(reply->dwLength, GlobalSize(block)));
       CBitmap24 thumbnail;
       if (!bytes || !m_pCodec->Load(&thumbnail, bytes, length, true, THUMB_WIDTH, THUMB_HEIGHT, 0)) {
-        AddEntry(IDS_CARD_INTERNAL_ERROR);
+        AddEntry(IDS_INTERNAL_ERROR);
       } else if (!m_pCodec->Save(m_strCacheFile, thumbnail, THUMB_CACHE_QUALITY)) {
-        AddEntry(IDS_CARD_INTERNAL_ERROR);
+        AddEntry(IDS_INTERNAL_ERROR);
       } else {
         showCached = true;
       }
@@ -268,11 +269,11 @@ void CThumbnailLoader::OnRequestComp(WPARAM thread, DEVICE_RSP* reply) {
   if (showCached) {
     CBitmap24 thumbnail;
     if (!m_pCodec->Load(&thumbnail, m_strCacheFile, true, THUMB_WIDTH, THUMB_HEIGHT)) {
-      AddEntry(IDS_CARD_INTERNAL_ERROR);
+      AddEntry(IDS_INTERNAL_ERROR);
     } else {
       const std::string& name = m_Names[m_nIndex];
       if (m_pView->AddThumbnail(name, thumbnail, m_strSDFile, m_strCacheFile) == IThumbnailView::ADD_IMAGE_LIST_FULL) {
-        m_pView->ShowMessage(IDS_CARD_NO_RESOURCE, MB_OK | MB_ICONWARNING);
+        m_pView->ShowMessage(IDS_NO_RESOURCE, MB_OK | MB_ICONWARNING);
         m_bCancel = true;
       }
     }
@@ -298,7 +299,7 @@ void CThumbnailLoader::OnRequestComp(WPARAM thread, DEVICE_RSP* reply) {
 void CThumbnailLoader::FinishLoading() {
   m_pView->ThumbEnd();
   if (m_bCancel) {
-    RemoveCardFolder(m_strFolderCache);
+    RemoveLocalFolder(m_strFolderCache);
   } else if (!m_Errors.empty()) {
     m_pView->ShowErrors(m_Errors);
   }
@@ -326,7 +327,7 @@ void CThumbnailLoader::AbandonReadInFlight() {
 // its status bar does not stay in the reading mode, and a cache that is
 // not complete is not kept.
 void CThumbnailLoader::StopAfterFailedRequest() {
-  m_pView->ShowMessage(IDS_CARD_ACCESS, MB_OK | MB_ICONERROR);
+  m_pView->ShowMessage(IDS_SD_ACCESS, MB_OK | MB_ICONERROR);
   m_bCancel = true;
   FinishLoading();
 }

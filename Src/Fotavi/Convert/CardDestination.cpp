@@ -7,12 +7,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Card/CardLimits.h"
 #include "Common/CommonFunc.h"
 #include "Common/RegularFile.h"
 #include "Common/TraceLog.h"
-#include "ConvertStrings.h"
+#include "Text/FotaviStrings.h"
 #include "Platform/GlobalMemory.h"
 #include "Platform/Paths.h"
+#include "Driver/FotaviZ5.dll/FotaviZ5.h"
 
 CCardDestination::CCardDestination(ICardFileService* card, std::string sdFolder, std::string workFolder)
     : m_pCard(card), m_strSDFolder(std::move(sdFolder)), m_strWorkFolder(std::move(workFolder)) {
@@ -45,7 +47,7 @@ bool CCardDestination::GetMaxNumber(int* number, UINT* stopMessage) {
   if (status != 0) {
     TraceLog(TRC_PRE, "CPptDlg::GetMaxSDNumber", "The error occurred with the [SD_GetFileList()] function. Status=[0x%08X]",
              static_cast<unsigned>(status));
-    *stopMessage = IDS_CNV_SD_TRANSFER;
+    *stopMessage = IDS_SD_TRANSFER_FAILED;
     return false;
   }
   *number = GetMaxSDNumber(entries);
@@ -57,7 +59,7 @@ IConvertDestination::NameResult CCardDestination::MakeOutputName(int number, std
     TraceLog(TRC_PRE, "CPptDlg::CreateConvFileName",
              "The error occurred with the [CreateDirectory] function. GetLastError=[0x%08X]",
              static_cast<unsigned>(errno));
-    *message = IDS_CNV_INTERNAL_ERROR;
+    *message = IDS_INTERNAL_ERROR;
     return NAME_FATAL;
   }
   *path = GetStagingFolder() + "/" + ConvertFileName(number);
@@ -73,7 +75,7 @@ int CCardDestination::TransferToSD(const std::string& stagedPath) {
     TraceLog(TRC_PRE, kFunc, "The error occurred with the [Open()] function.");
     return TRANSFER_UNREADABLE;
   }
-  if (st.st_size >= static_cast<off_t>(MAX_TRANSFER_SIZE)) {
+  if (st.st_size >= static_cast<off_t>(CARD_FILE_SIZE_LIMIT)) {
     std::fclose(file);
     TraceLog(TRC_PRE, kFunc, "File exceeds the size that can be transferred.");
     return TRANSFER_TOO_LARGE;
@@ -91,7 +93,7 @@ int CCardDestination::TransferToSD(const std::string& stagedPath) {
   const size_t slash = stagedPath.rfind('/');
   const std::string cardPath =
       m_strSDFolder + "\\" + (slash == std::string::npos ? stagedPath : stagedPath.substr(slash + 1));
-  if (cardPath.size() > MAX_CARD_PATH) {
+  if (cardPath.size() > FOTAVI_PATH_MAX_CHARS) {
     code = TRANSFER_NAME_TOO_LONG;
   } else if (std::fread(data, 1, size, file) != size) {
     TraceLog(TRC_PRE, kFunc, "The error occurred with the [Read()] function.");

@@ -28,8 +28,6 @@ class ICardFileService {
 
 class CCardDestination : public IConvertDestination {
  public:
-  static constexpr DWORD MAX_TRANSFER_SIZE = 0x200000;  // files from this size on are not sent
-  static constexpr size_t MAX_CARD_PATH = 32;
   static constexpr const char* STAGING_FOLDER = "TRANS";
 
   // `sdFolder`: the card folder's full path ("C:\DCIM\100ABCDE");

@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "Common/CommonFunc.h"
-#include "ConvertStrings.h"
+#include "Text/FotaviStrings.h"
 
 namespace {
 
@@ -66,7 +66,7 @@ bool CLocalDestination::GetMaxNumber(int* number, UINT*) {
 IConvertDestination::NameResult CLocalDestination::MakeOutputName(int number, std::string* path, UINT* message) {
   const std::string name = m_strFolder + ConvertFileName(number);
   if (WideLength(name) > MAX_OUTPUT_PATH) {
-    *message = IDS_CNV_OUTPUT_NA;
+    *message = IDS_OUTPUT_FOLDER_NA;
     return NAME_STOP;
   }
   *path = name;

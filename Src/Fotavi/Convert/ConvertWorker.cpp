@@ -16,7 +16,7 @@
 #include "Common/Bmp.h"
 #include "Common/CommonFunc.h"
 #include "Common/TraceLog.h"
-#include "ConvertStrings.h"
+#include "Text/FotaviStrings.h"
 #include "ExifHdrAdd.h"
 #include "Platform/Paths.h"
 #include "Platform/UiService.h"
@@ -63,7 +63,7 @@ void CConvertWorker::ShowMessage(UINT stringId, UINT type) {
 }
 
 void CConvertWorker::AddError(UINT stringId, const std::string& source) {
-  if (!AddTransErrEntry(ConvertText(stringId), source, &m_ErrorList)) {
+  if (!AddTransErrEntry(FotaviText(stringId), source, &m_ErrorList)) {
     TraceLogMemory(TRC_PRE, "CPptDlg::AddError", "GlobalAlloc()");
   }
 }
@@ -125,7 +125,7 @@ int CConvertWorker::ConvertThread() {
   if (m_bFileMode) {
     SetProgress(0, 1);
     if (KindOf(m_strSourceFile) == KIND_NONE) {
-      ShowMessage(IDS_CNV_INVALID_TYPE, MB_ICONWARNING);
+      ShowMessage(IDS_INVALID_FILE_TYPE, MB_ICONWARNING);
       return 0;
     }
     result = ConvertOne(m_strSourceFile);
@@ -185,7 +185,7 @@ int CConvertWorker::FilePluralConvert() {
   m_Files.clear();
   m_Files = EnumFiles(m_strSourceFolder);
   if (m_Files.empty()) {
-    ShowMessage(IDS_CNV_NO_FILES, MB_ICONWARNING);
+    ShowMessage(IDS_NOTHING_TO_CONVERT, MB_ICONWARNING);
     return 0;
   }
   m_nFilesDone = 0;
@@ -220,7 +220,7 @@ int CConvertWorker::ConvertFile() {
     }
     if (m_Running.load() == 0 && !m_bStopped) {
       m_bStopped = true;
-      m_nStopMessage = IDS_CNV_CANCELED;
+      m_nStopMessage = IDS_CANCELED;
     }
   }
   return result;
@@ -238,7 +238,7 @@ int CConvertWorker::ConvertOne(const std::string& source) {
     // Memory ran out for this file: it was not converted, and the run goes on.
     m_Presentation.Close();
     TraceLogMemory(TRC_PRE, "CPptDlg::ConvertFile", "new");
-    AddError(IDS_CNV_CONVERT_FAILED, source);
+    AddError(IDS_CONVERT_FAILED, source);
     return 0;
   }
 }
@@ -248,7 +248,7 @@ int CConvertWorker::ConvertOne(const std::string& source) {
 int CConvertWorker::CreateConvFileName(std::string* output) {
   if (!m_bNumberKnown) {
     int highest = 0;
-    UINT message = IDS_CNV_SD_TRANSFER;
+    UINT message = IDS_SD_TRANSFER_FAILED;
     if (!m_pDestination->GetMaxNumber(&highest, &message)) {
       m_bStopped = true;
       m_nStopMessage = message;
@@ -259,7 +259,7 @@ int CConvertWorker::CreateConvFileName(std::string* output) {
   }
   if (m_nCurrentNumber >= MAX_NUMBER) {
     m_bStopped = true;
-    m_nStopMessage = IDS_CNV_FILE_EXISTS;
+    m_nStopMessage = IDS_FILE_EXISTS;
     return 0;
   }
   ++m_nCurrentNumber;
@@ -274,7 +274,7 @@ int CConvertWorker::CreateConvFileName(std::string* output) {
       return 0;
     case IConvertDestination::NAME_FATAL:
     default:
-      ShowMessage(message ? message : IDS_CNV_INTERNAL_ERROR, MB_ICONERROR);
+      ShowMessage(message ? message : IDS_INTERNAL_ERROR, MB_ICONERROR);
       m_bFatal = true;
       return 0;
   }
@@ -288,38 +288,38 @@ int CConvertWorker::TransFiles(const std::string& source, const std::string& sta
     case TRANSFER_OK:
       return 1;
     case TRANSFER_NO_UNIT:
-      AddError(IDS_CNV_NO_MAIN_UNIT, source);
+      AddError(IDS_NO_MAIN_UNIT, source);
       m_bStopped = true;
-      m_nStopMessage = IDS_CNV_NO_MAIN_UNIT;
+      m_nStopMessage = IDS_NO_MAIN_UNIT;
       return 0;
     case TRANSFER_CARD_FULL:
-      AddError(IDS_CNV_SD_FULL, source);
+      AddError(IDS_SD_FULL, source);
       m_bStopped = true;
-      m_nStopMessage = IDS_CNV_SD_FULL;
+      m_nStopMessage = IDS_SD_FULL;
       return 0;
     case TRANSFER_NO_REPLY:
-      AddError(IDS_CNV_SD_TRANSFER, source);
+      AddError(IDS_SD_TRANSFER_FAILED, source);
       m_bStopped = true;
-      m_nStopMessage = IDS_CNV_SD_TRANSFER;
+      m_nStopMessage = IDS_SD_TRANSFER_FAILED;
       return 0;
     case TRANSFER_LOCKED:
-      AddError(IDS_CNV_LOCKED_IMAGE, source);
+      AddError(IDS_LOCKED_IMAGE, source);
       return 1;
     case TRANSFER_TOO_LARGE:
-      AddError(IDS_CNV_OVER_2M, source);
+      AddError(IDS_SD_OVER_2M, source);
       return 1;
     case TRANSFER_NAME_TOO_LONG:
-      AddError(IDS_CNV_NAME_TOO_LONG, source);
+      AddError(IDS_NAME_TOO_LONG, source);
       return 1;
     case TRANSFER_NO_MEMORY:
-      AddError(IDS_CNV_NO_RESOURCE, source);
-      ShowMessage(IDS_CNV_NO_RESOURCE, MB_ICONERROR);
+      AddError(IDS_NO_RESOURCE, source);
+      ShowMessage(IDS_NO_RESOURCE, MB_ICONERROR);
       m_bFatal = true;
       return 1;
     case TRANSFER_UNKNOWN_STATUS:
     case TRANSFER_UNREADABLE:
     default:
-      AddError(IDS_CNV_SD_TRANSFER, source);
+      AddError(IDS_SD_TRANSFER_FAILED, source);
       return 1;
   }
 }
@@ -375,18 +375,18 @@ int CConvertWorker::ExportPPT(const std::string& source) {
       break;
     case CPresentationExport::OPEN_NOT_STARTED:
       TraceLog(TRC_PRE, kFunc, "The error occurred with the [CreateDispatch()] function.");
-      AddError(IDS_CNV_CONVERT_FAILED, source);
+      AddError(IDS_CONVERT_FAILED, source);
       return 0;
     case CPresentationExport::OPEN_CANCELED:
-      AddError(IDS_CNV_CANCELED, source);
+      AddError(IDS_CANCELED, source);
       m_bStopped = true;
-      m_nStopMessage = IDS_CNV_CANCELED;
+      m_nStopMessage = IDS_CANCELED;
       return 0;
     case CPresentationExport::OPEN_TIMED_OUT:
     case CPresentationExport::OPEN_FAILED:
     default:
       TraceLog(TRC_PRE, kFunc, "The error occurred with the [Open()] function.");
-      AddError(IDS_CNV_CONVERT_FAILED, source);
+      AddError(IDS_CONVERT_FAILED, source);
       return 0;
   }
 
@@ -397,9 +397,9 @@ int CConvertWorker::ExportPPT(const std::string& source) {
       break;
     }
     if (m_Running.load() == 0) {
-      AddError(IDS_CNV_CANCELED, source);
+      AddError(IDS_CANCELED, source);
       m_bStopped = true;
-      m_nStopMessage = IDS_CNV_CANCELED;
+      m_nStopMessage = IDS_CANCELED;
       result = 0;
       break;
     }
@@ -448,7 +448,7 @@ int CConvertWorker::PptToExif(const std::string& source, int slide, const std::s
   if (!IsFolder(m_strWorkFolder) && !MakeFolders(m_strWorkFolder, 0700)) {
     TraceLog(TRC_PRE, kFunc, "The error occurred with the [CreateDirectory] function. GetLastError=[0x%08X]",
              static_cast<unsigned>(errno));
-    ShowMessage(IDS_CNV_INTERNAL_ERROR, MB_ICONERROR);
+    ShowMessage(IDS_INTERNAL_ERROR, MB_ICONERROR);
     m_bFatal = true;
     return 0;
   }
@@ -457,13 +457,13 @@ int CConvertWorker::PptToExif(const std::string& source, int slide, const std::s
   if (::unlink(slideFile.c_str()) != 0 && errno != ENOENT) {
     TraceLog(TRC_PRE, kFunc, "The error occurred with the [DeleteFile] function. GetLastError=[0x%08X]",
              static_cast<unsigned>(errno));
-    AddError(IDS_CNV_CONVERT_FAILED, source);
+    AddError(IDS_CONVERT_FAILED, source);
     return 0;
   }
   const CBitmap24 rendered = m_Presentation.RenderSlide(slide, SLIDE_WIDTH, SLIDE_HEIGHT);
   if (rendered.isNull() || !m_Jpeg.Save(slideFile, rendered, 95)) {
     TraceLog(TRC_PRE, kFunc, "The error occurred with the [Export()] function.");
-    AddError(IDS_CNV_CONVERT_FAILED, source);
+    AddError(IDS_CONVERT_FAILED, source);
     return 0;
   }
   CBitmap24 picture;
@@ -471,11 +471,11 @@ int CConvertWorker::PptToExif(const std::string& source, int slide, const std::s
   ::unlink(slideFile.c_str());
   if (!loaded) {
     TraceLog(TRC_PRE, kFunc, "The error occurred with the [Load()] function.");
-    AddError(IDS_CNV_CONVERT_FAILED, source);
+    AddError(IDS_CONVERT_FAILED, source);
     return 0;
   }
   if (!SaveExif(picture, output, kFunc)) {
-    AddError(IDS_CNV_CONVERT_FAILED, source);
+    AddError(IDS_CONVERT_FAILED, source);
     return 0;
   }
   return 1;
@@ -486,7 +486,7 @@ int CConvertWorker::JpegToExif(const std::string& source, const std::string& out
   CBitmap24 picture;
   if (!m_Jpeg.Load(&picture, source, false, 0, 0)) {
     TraceLog(TRC_PRE, kFunc, "The error occurred with the [Load()] function.");
-    AddError(IDS_CNV_CONVERT_FAILED, source);
+    AddError(IDS_CONVERT_FAILED, source);
     return 0;
   }
   return FitAndSave(&picture, source, output, kFunc);
@@ -498,7 +498,7 @@ int CConvertWorker::BmpToExif(const std::string& source, const std::string& outp
   QImage loaded;
   if (!bmp.Load(&loaded, source)) {
     TraceLog(TRC_PRE, kFunc, "The error occurred with the [Load()] function.");
-    AddError(IDS_CNV_CONVERT_FAILED, source);
+    AddError(IDS_CONVERT_FAILED, source);
     return 0;
   }
   CBitmap24 picture;
@@ -506,7 +506,7 @@ int CConvertWorker::BmpToExif(const std::string& source, const std::string& outp
     picture = std::move(loaded);
   } else if (!CBmp::Convert24Bmp(loaded, &picture)) {
     TraceLog(TRC_PRE, kFunc, "The error occurred with the [Convert24Bmp()] function.");
-    AddError(IDS_CNV_CONVERT_FAILED, source);
+    AddError(IDS_CONVERT_FAILED, source);
     return 0;
   }
   return FitAndSave(&picture, source, output, kFunc);
@@ -518,13 +518,13 @@ int CConvertWorker::FitAndSave(CBitmap24* picture, const std::string& source, co
     CBitmap24 fitted;
     if (!ConvertBmpSize(*picture, &fitted)) {
       TraceLog(TRC_PRE, function, "The error occurred with the [ConvertBmpSize()] function.");
-      AddError(IDS_CNV_CONVERT_FAILED, source);
+      AddError(IDS_CONVERT_FAILED, source);
       return 0;
     }
     *picture = std::move(fitted);
   }
   if (!SaveExif(*picture, output, function)) {
-    AddError(IDS_CNV_CONVERT_FAILED, source);
+    AddError(IDS_CONVERT_FAILED, source);
     return 0;
   }
   return 1;

@@ -10,7 +10,7 @@
 
 #include "Common/CommonFunc.h"
 #include "Common/TraceLog.h"
-#include "ConvertStrings.h"
+#include "Text/FotaviStrings.h"
 #include "Platform/UiService.h"
 
 namespace {
@@ -228,7 +228,7 @@ BOOL CExifHdrAdd::GetJpegData(const std::string& path, std::vector<BYTE>* buffer
     buffer->swap(data);
   } catch (const std::bad_alloc&) {
     TraceLogMemory(TRC_PRE, "CExifHdrAdd::GetJpegData", "new");
-    ShowMessage(IDS_CNV_NO_RESOURCE, MB_ICONERROR);
+    ShowMessage(IDS_NO_RESOURCE, MB_ICONERROR);
     return FALSE;
   }
   return TRUE;
@@ -239,14 +239,14 @@ int CExifHdrAdd::ReadJpegData(const std::string& source) {
   if (m_strWorkFolder.empty()) {
     TraceLog(TRC_PRE, kFunc, "The error occurred with the [CreateDirectory] function. GetLastError=[0x%08X]",
              static_cast<unsigned>(ENOENT));
-    ShowMessage(IDS_CNV_INTERNAL_ERROR, MB_ICONERROR);
+    ShowMessage(IDS_INTERNAL_ERROR, MB_ICONERROR);
     return 0;
   }
   if (!IsFolder(m_strWorkFolder)) {
     if (::mkdir(m_strWorkFolder.c_str(), 0700) != 0 && errno != EEXIST) {
       TraceLog(TRC_PRE, kFunc, "The error occurred with the [CreateDirectory] function. GetLastError=[0x%08X]",
                static_cast<unsigned>(errno));
-      ShowMessage(IDS_CNV_INTERNAL_ERROR, MB_ICONERROR);
+      ShowMessage(IDS_INTERNAL_ERROR, MB_ICONERROR);
       return 0;
     }
     m_bFolderCreated = true;
@@ -305,7 +305,7 @@ DWORD CExifHdrAdd::CreateIFD0(std::vector<BYTE>* block, DWORD offset) {
     return ifd.Write(block, nested, end);
   } catch (const std::bad_alloc&) {
     TraceLogMemory(TRC_PRE, "CExifHdrAdd::CreateIFD0", "new");
-    ShowMessage(IDS_CNV_NO_RESOURCE, MB_ICONERROR);
+    ShowMessage(IDS_NO_RESOURCE, MB_ICONERROR);
     return 0;
   }
 }
@@ -330,7 +330,7 @@ DWORD CExifHdrAdd::CreateSubIFD(std::vector<BYTE>* block, DWORD offset) {
     return ifd.Write(block, nested, 0);
   } catch (const std::bad_alloc&) {
     TraceLogMemory(TRC_PRE, "CExifHdrAdd::CreateSubIFD", "new");
-    ShowMessage(IDS_CNV_NO_RESOURCE, MB_ICONERROR);
+    ShowMessage(IDS_NO_RESOURCE, MB_ICONERROR);
     return 0;
   }
 }
@@ -344,7 +344,7 @@ DWORD CExifHdrAdd::CreateInteroperabilityIFD(std::vector<BYTE>* block, DWORD off
     return ifd.Write(block, {}, 0);
   } catch (const std::bad_alloc&) {
     TraceLogMemory(TRC_PRE, "CExifHdrAdd::CreateInteroperabilityIFD", "new");
-    ShowMessage(IDS_CNV_NO_RESOURCE, MB_ICONERROR);
+    ShowMessage(IDS_NO_RESOURCE, MB_ICONERROR);
     return 0;
   }
 }
@@ -364,7 +364,7 @@ DWORD CExifHdrAdd::CreateIFD1(std::vector<BYTE>* block, DWORD offset) {
     return ifd.Write(block, nested, 0);
   } catch (const std::bad_alloc&) {
     TraceLogMemory(TRC_PRE, "CExifHdrAdd::CreateIFD1", "new");
-    ShowMessage(IDS_CNV_NO_RESOURCE, MB_ICONERROR);
+    ShowMessage(IDS_NO_RESOURCE, MB_ICONERROR);
     return 0;
   }
 }
@@ -380,13 +380,13 @@ bool CExifHdrAdd::BuildExifFile(std::string* file) {
   const DWORD ifd1 = CreateIFD0(&first, 8);
   if (ifd1 == 0) {
     TraceLog(TRC_PRE, kFunc, "The error occurred with the [CreateIFD0()] function.");
-    ShowMessage(IDS_CNV_INTERNAL_ERROR, MB_ICONERROR);
+    ShowMessage(IDS_INTERNAL_ERROR, MB_ICONERROR);
     return false;
   }
   std::vector<BYTE> second;
   if (CreateIFD1(&second, ifd1) == 0) {
     TraceLog(TRC_PRE, kFunc, "The error occurred with the [CreateIFD1()] function.");
-    ShowMessage(IDS_CNV_INTERNAL_ERROR, MB_ICONERROR);
+    ShowMessage(IDS_INTERNAL_ERROR, MB_ICONERROR);
     return false;
   }
   const size_t length = first.size() + 8 + second.size() + 8;
@@ -406,7 +406,7 @@ bool CExifHdrAdd::BuildExifFile(std::string* file) {
     file->append(reinterpret_cast<const char*>(m_Source.data()) + 2, m_Source.size() - 2);
   } catch (const std::bad_alloc&) {
     TraceLogMemory(TRC_PRE, kFunc, "new");
-    ShowMessage(IDS_CNV_NO_RESOURCE, MB_ICONERROR);
+    ShowMessage(IDS_NO_RESOURCE, MB_ICONERROR);
     return false;
   }
   return true;
@@ -419,7 +419,7 @@ int CExifHdrAdd::WriteExifData(const std::string& destination) {
   // often the source itself, which must survive a failed write.
   if (!WriteFileReplacing(destination, file.data(), file.size())) {
     TraceLog(TRC_PRE, "CExifHdrAdd::WriteExifData", "The error occurred with the [Open()] function.");
-    ShowMessage(IDS_CNV_INTERNAL_ERROR, MB_ICONERROR);
+    ShowMessage(IDS_INTERNAL_ERROR, MB_ICONERROR);
     return 0;
   }
   return 1;

@@ -13,7 +13,7 @@ CImageFrame* CImageDoc::GetImageFrame() const { return qobject_cast<CImageFrame*
 
 BOOL CImageDoc::SaveModified() {
   if (!IsModified()) return TRUE;
-  std::string text = LoadStringText(IDS_SAVE_QUESTION, kSaveQuestionText);
+  std::string text = FotaviText(IDS_SAVE_QUESTION);
   const size_t at = text.find("%s");
   if (at != std::string::npos) text.replace(at, 2, GetTitle());
   switch (FotaviMessageBoxText(text, MB_YESNOCANCEL | MB_ICONEXCLAMATION)) {

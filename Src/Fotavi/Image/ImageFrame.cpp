@@ -44,9 +44,7 @@ struct ModalScope {
 
 }  // namespace
 
-int ImageMessageBox(UINT id, const char* fallback) {
-  return FotaviMessageBoxText(LoadStringText(id, fallback));
-}
+int ImageMessageBox(UINT id) { return FotaviMessageBoxText(FotaviText(id)); }
 
 CImageFrame::CImageFrame(CMainFrame* mainFrame, std::unique_ptr<CImageDoc> document, CImageHost* host)
     : CChildFrame(mainFrame, std::move(document), "CImageFrame"), m_pHost(host) {
@@ -272,7 +270,7 @@ BOOL CImageFrame::DoSaveFile(int mode) {
     TraceLog(TRC_PRE, kLog, "%s",
              bmp ? "The error occurred with the [BMP Save()] function."
                  : "The error occurred with the [JPEG Save()] function.");
-    ImageMessageBox(IDS_SAVE_ERROR, kSaveErrorText);
+    ImageMessageBox(IDS_SAVE_ERROR);
     return FALSE;
   }
   doc->SetSaveKind(bmp ? SAVEKIND_BMP : SAVEKIND_JPEG);

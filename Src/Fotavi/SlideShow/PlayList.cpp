@@ -47,7 +47,7 @@ bool CheckPlayListEntry(const std::string* path, const std::string* effect, cons
                         PlayListEntry* out) {
   if (!path || !effect || !interval || path->empty()) return false;
   std::string ansi;
-  if (!Utf8ToAnsi(*path, &ansi) || ansi.size() > PLAYLIST_PATH_LIMIT) return false;
+  if (!Utf8ToAnsi(*path, &ansi) || ansi.size() > FOTAVI_PATH_MAX_CHARS) return false;
   const size_t mark = path->find(kDcimMark);
   if (mark == std::string::npos) return false;
   const std::string display = path->substr(mark + sizeof(kDcimMark) - 1);

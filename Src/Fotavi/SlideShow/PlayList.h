@@ -16,8 +16,6 @@ constexpr int PLAYLIST_EFFECT_COUNT = 21;
 constexpr int PLAYLIST_INTERVAL_COUNT = 5;
 constexpr int PLAYLIST_DEFAULT_EFFECT = 20;   // "None"
 constexpr int PLAYLIST_DEFAULT_INTERVAL = 0;  // "3"
-// A card path in the playlist has at most this many characters.
-constexpr size_t PLAYLIST_PATH_LIMIT = 32;
 
 constexpr UINT WM_PLAYLIST_LOAD = 0x440;
 

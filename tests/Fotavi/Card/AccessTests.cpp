@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "CardFixture.h"
-#include "CardText.h"
+#include "CardLimits.h"
 #include "FileTransfer.h"
 #include "SDAccess.h"
 

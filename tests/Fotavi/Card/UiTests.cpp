@@ -17,7 +17,6 @@
 #include "CardFolders.h"
 #include "CardFixture.h"
 #include "CardHost.h"
-#include "CardText.h"
 #include "CardTools.h"
 #include "Common/CommonFunc.h"
 #include "FTransDlg.h"
@@ -462,7 +461,7 @@ TEST_F(ViewerTest, EscapeStopsTheReadingKeepsWhatWasReadAndCachesNothing) {
   EXPECT_GE(kept, 1);
   EXPECT_LT(kept, 6);
   EXPECT_FALSE(viewer_->IsReadingMode());
-  EXPECT_FALSE(CardPathExists(list->Loader()->GetFolderCache()));
+  EXPECT_FALSE(LocalPathExists(list->Loader()->GetFolderCache()));
   EXPECT_TRUE(ui_.texts.empty());
 }
 
@@ -530,7 +529,7 @@ TEST_F(ViewerTest, DestroyingTheViewerWhileReadingHandsTheReadInFlightBackWhenIt
   const std::string cacheRoot = viewer_->GetThumbnailPane()->Loader()->GetCacheRoot();
   const size_t reads = CommandsIn("0x8104");
   viewer_.reset();
-  EXPECT_FALSE(CardPathExists(cacheRoot));
+  EXPECT_FALSE(LocalPathExists(cacheRoot));
   QTest::qWait(600);  // the reply comes (200 ms late) and goes back
   EXPECT_EQ(GlobalBlockCount(), blocksAtStart_);
   EXPECT_EQ(CommandsIn("0x8104"), reads);  // nothing more is read
@@ -617,7 +616,7 @@ TEST_F(ViewerTest, AFolderChosenDuringTheWaitIsNotLoadedAgainAfterIt) {
   poll.stop();
   EXPECT_EQ(tree->GetSelectedPath(), "C:\\DCIM\\102THIRD");
   EXPECT_LT(list->count(), 3);
-  EXPECT_FALSE(CardPathExists(list->Loader()->GetFolderCache()));
+  EXPECT_FALSE(LocalPathExists(list->Loader()->GetFolderCache()));
 }
 
 }  // namespace

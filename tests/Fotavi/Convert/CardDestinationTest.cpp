@@ -5,8 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "Card/CardLimits.h"
 #include "CardDestination.h"
-#include "ConvertStrings.h"
+#include "Text/FotaviStrings.h"
 #include "ConvertTestSupport.h"
 #include "ConvertWorker.h"
 #include "TransErrEntry.h"
@@ -77,7 +78,7 @@ TEST_F(CardDestinationTest, AFailedListingGivesNoNumberAndAnEmptyOneStartsAtOne)
     m_Card.listStatus = status;
     m_Card.listing = {"C:\\DCIM\\100ABCDE\\IMAG0001.JPG"};
     EXPECT_FALSE(dest.GetMaxNumber(&number, &message)) << status;
-    EXPECT_EQ(IDS_CNV_SD_TRANSFER, message);
+    EXPECT_EQ(IDS_SD_TRANSFER_FAILED, message);
   }
   m_Card.listStatus = 0;
   m_Card.listing.clear();
@@ -91,10 +92,10 @@ TEST_F(CardDestinationTest, FilesFrom2MiBOnAreNotSentAndOneByteLessIs) {
   const std::string staging = dest.GetStagingFolder();
   std::filesystem::create_directories(staging);
   const size_t before = GlobalBlockCount();
-  WriteFile(staging + "/IMAG0001.jpg", std::string(CCardDestination::MAX_TRANSFER_SIZE, 'a'));
+  WriteFile(staging + "/IMAG0001.jpg", std::string(CARD_FILE_SIZE_LIMIT, 'a'));
   EXPECT_EQ(TRANSFER_TOO_LARGE, dest.Deliver(staging + "/IMAG0001.jpg"));
   EXPECT_TRUE(m_Card.written.empty());
-  const std::string data(CCardDestination::MAX_TRANSFER_SIZE - 1, 'b');
+  const std::string data(CARD_FILE_SIZE_LIMIT - 1, 'b');
   WriteFile(staging + "/IMAG0002.jpg", data);
   EXPECT_EQ(TRANSFER_OK, dest.Deliver(staging + "/IMAG0002.jpg"));
   ASSERT_EQ(1u, m_Card.written.size());
@@ -186,7 +187,7 @@ TEST_F(CardDestinationTest, AStagingFolderThatCannotBeMadeIsFatalAndShownAtOnce)
   CConvertWorker worker(m_Work, m_Office, &m_Host);
   EXPECT_EQ(0, RunFolder(&worker, &dest));
   EXPECT_TRUE(worker.IsFatal());
-  EXPECT_EQ((std::vector<UINT>{IDS_CNV_INTERNAL_ERROR}), m_Host.messages);
+  EXPECT_EQ((std::vector<UINT>{IDS_INTERNAL_ERROR}), m_Host.messages);
   EXPECT_TRUE(m_Card.written.empty());
   EXPECT_EQ(0, m_Card.endTransfers);
 }

@@ -25,7 +25,6 @@
 #include "CardHost.h"
 #include "Common/CommonFunc.h"
 #include "ConvertDialogs.h"
-#include "ConvertStrings.h"
 #include "ConvertTestSupport.h"
 #include "Platform/UiService.h"
 #include "SDTree.h"

@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ConvertStrings.h"
+#include "Text/FotaviStrings.h"
 #include "ConvertTestSupport.h"
 #include "ConvertWorker.h"
 #include "TransErrEntry.h"
@@ -282,7 +282,7 @@ TEST_P(PathLimitTest, CountsUtf16UnitsNotBytes) {
     EXPECT_EQ(dest.MakeOutputName(1, &name, &message),
               c.taken ? IConvertDestination::NAME_OK : IConvertDestination::NAME_STOP);
     if (c.taken) EXPECT_EQ(name, folder + tail);
-    else EXPECT_EQ(message, static_cast<UINT>(IDS_CNV_OUTPUT_NA));
+    else EXPECT_EQ(message, static_cast<UINT>(IDS_OUTPUT_FOLDER_NA));
   }
 }
 
@@ -533,7 +533,7 @@ TEST_F(ConvertWorkerTest, AFileOfAnotherKindIsRefusedInFileMode) {
   CLocalDestination dest(m_Out);
   EXPECT_EQ(0, RunFile(&worker, m_In + "/p.jpeg", &dest));
   ASSERT_EQ(1u, m_Host.messages.size());
-  EXPECT_EQ(IDS_CNV_INVALID_TYPE, m_Host.messages[0].first);
+  EXPECT_EQ(IDS_INVALID_FILE_TYPE, m_Host.messages[0].first);
   EXPECT_EQ(MB_ICONWARNING, m_Host.messages[0].second);
   EXPECT_TRUE(worker.GetErrorList().empty());
   EXPECT_TRUE(ListFolder(m_Out).empty());
@@ -545,8 +545,8 @@ TEST_F(ConvertWorkerTest, AFolderWithoutConvertibleFilesSaysSo) {
   CLocalDestination dest(m_Out);
   EXPECT_EQ(0, RunFolder(&worker, &dest));
   ASSERT_EQ(1u, m_Host.messages.size());
-  EXPECT_EQ(IDS_CNV_NO_FILES, m_Host.messages[0].first);
-  EXPECT_EQ("There is no file that can be converted.", ConvertText(IDS_CNV_NO_FILES));
+  EXPECT_EQ(IDS_NOTHING_TO_CONVERT, m_Host.messages[0].first);
+  EXPECT_EQ("There is no file that can be converted.", FotaviText(IDS_NOTHING_TO_CONVERT));
 }
 
 TEST_F(ConvertWorkerTest, FileModeReportsOneOfOne) {
@@ -614,7 +614,7 @@ class ScriptedCard : public IConvertDestination {
   bool IsCard() const override { return true; }
   bool GetMaxNumber(int* number, UINT* message) override {
     if (!listingWorks) {
-      *message = IDS_CNV_SD_TRANSFER;
+      *message = IDS_SD_TRANSFER_FAILED;
       return false;
     }
     *number = highest;

@@ -602,7 +602,7 @@ TEST_F(SlideShowTest, PreviewComesFromTheCacheCopyOrTheCardAndSaysNoSuchFile) {
   SelectThumbs({0, 1});
   dialog_->OnBnClickedAdd();
   // The thumbnails' cache holds copies of both pictures: no card read.
-  ASSERT_TRUE(CardPathExists(PlayListCacheFile(List()->WorkFolder(), CardPath("100ABCDE", 1))));
+  ASSERT_TRUE(LocalPathExists(PlayListCacheFile(List()->WorkFolder(), CardPath("100ABCDE", 1))));
   const size_t reads = CommandsIn("0x8104");
   SelectRows({0});
   EXPECT_TRUE(dialog_->PreviewShowsPicture());

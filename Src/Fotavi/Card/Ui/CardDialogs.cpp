@@ -13,7 +13,7 @@
 #include <QVBoxLayout>
 
 #include "CardHost.h"
-#include "CardText.h"
+#include "Text/FotaviStrings.h"
 #include "Common/TraceLog.h"
 #include "DcfNameCheck.h"
 #include "Platform/UiService.h"
@@ -192,5 +192,5 @@ void CCreateSDDialog::accept() {
     QDialog::accept();
     return;
   }
-  CardMessageBox(IDS_CARD_BAD_FOLDER_NAME, MB_OK | MB_ICONWARNING);
+  CardMessageBox(IDS_BAD_FOLDER_NAME, MB_OK | MB_ICONWARNING);
 }

@@ -5,7 +5,7 @@
 #include <QPainter>
 #include <QPixmap>
 
-#include "CardText.h"
+#include "Text/FotaviStrings.h"
 #include "Common/StringTable.h"
 #include "Platform/Paths.h"
 #include "Platform/UiService.h"
@@ -21,7 +21,7 @@ int CardMessageBoxText(const std::string& text, UINT type) {
 }
 
 int CardMessageBox(UINT stringId, UINT type) {
-  return CardMessageBoxText(CardString(stringId), type);
+  return CardMessageBoxText(FotaviText(stringId), type);
 }
 
 void CardBeginModal() {

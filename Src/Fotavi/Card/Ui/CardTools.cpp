@@ -4,7 +4,7 @@
 
 #include "CardFolders.h"
 #include "CardHost.h"
-#include "CardText.h"
+#include "Text/FotaviStrings.h"
 #include "FTransDlg.h"
 #include "FotaviApp.h"
 #include "MainFrm.h"
@@ -16,8 +16,7 @@
 int CheckCardPresent() {
   CSDAccess access(CardHost().device);
   if (access.SD_GetStatus()) return TRUE;
-  CardMessageBox(access.GetLastStatus() == FOTAVI_SD_NOCARD ? IDS_CARD_NOT_INSERTED : IDS_CARD_ACCESS,
-                 MB_OK | MB_ICONSTOP);
+  CardMessageBox(CardFailureText(access.GetLastStatus()), MB_OK | MB_ICONSTOP);
   return FALSE;
 }
 
@@ -34,9 +33,8 @@ void BindCardHost(CMainFrame* mainFrame) {
 }
 
 void RegisterCardParts() {
-  LoadCardStrings();
   // The work folder starts empty.
-  RemoveCardFolder(GetCardWorkFolder());
+  RemoveLocalFolder(GetCardWorkFolder());
 
   CMainFrame::RegisterToolFactory(ID_TOOL_TRANSFER, [](CMainFrame* mf) -> QWidget* {
     BindCardHost(mf);

@@ -1,4 +1,5 @@
 #include "FTransDlg.h"
+#include "App/Resource.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -10,7 +11,7 @@
 
 #include "CardDialogs.h"
 #include "CardHost.h"
-#include "CardText.h"
+#include "Text/FotaviStrings.h"
 #include "Common/CommonFunc.h"
 #include "Common/TraceLog.h"
 #include "FileTransfer.h"
@@ -19,7 +20,6 @@
 #include "SDTree.h"
 
 namespace {
-constexpr UINT kResumeLive = 0x469;
 constexpr const char* kSrcValue = "TransSrcFolder";
 }  // namespace
 
@@ -59,7 +59,7 @@ CFTransDlg::CFTransDlg(QWidget* parent) : QDialog(parent) {
 
 CFTransDlg::~CFTransDlg() {
   delete m_pProgress;
-  if (CardHost().mainWnd) PostMessage(CardHost().mainWnd, kResumeLive, 0, 0);
+  if (CardHost().mainWnd) PostMessage(CardHost().mainWnd, WM_RESUME_LIVE, 0, 0);
 }
 
 void CFTransDlg::Clear() {
@@ -111,7 +111,7 @@ void CFTransDlg::OnBnClickedBtnTo() {
   } else if (result != QDialog::Rejected) {
     TraceLog(TRC_PRE, "CFTransDlg::OnBnClickedBtnTo", "The error occurred with the [DoModal()] function. Return Code[%d]",
              result);
-    CardMessageBox(IDS_CARD_INTERNAL_ERROR, MB_OK | MB_ICONERROR);
+    CardMessageBox(IDS_INTERNAL_ERROR, MB_OK | MB_ICONERROR);
   }
 }
 
@@ -126,13 +126,13 @@ void CFTransDlg::OnTransfer() {
 BOOL CFTransDlg::CheckInput() {
   const int folder = CFileTransfer::CheckFolder(m_strSrcFolder);
   if (folder != CFileTransfer::FOLDER_OK) {
-    CardMessageBox(folder == CFileTransfer::FOLDER_EMPTY ? IDS_CARD_NO_SOURCE : IDS_CARD_BAD_SOURCE,
+    CardMessageBox(folder == CFileTransfer::FOLDER_EMPTY ? IDS_NO_SOURCE_FOLDER : IDS_BAD_SOURCE_FOLDER,
                    MB_OK | MB_ICONWARNING);
     m_pSrcEdit->setFocus();
     return FALSE;
   }
   if (m_strSDFolder.empty()) {
-    CardMessageBox(IDS_CARD_NO_DESTINATION, MB_OK | MB_ICONWARNING);
+    CardMessageBox(IDS_NO_DESTINATION_FOLDER, MB_OK | MB_ICONWARNING);
     m_pDstEdit->setFocus();
     return FALSE;
   }
@@ -163,17 +163,17 @@ int CFTransDlg::TransFiles() {
   CFileTransfer transfer(CardHost().device);
   switch (transfer.Prepare(m_strSrcFolder, m_strSDFolder)) {
     case CFileTransfer::PREPARE_NO_CARD:
-      CardMessageBox(IDS_CARD_NOT_INSERTED, MB_OK | MB_ICONERROR);
+      CardMessageBox(IDS_NO_SDCARD, MB_OK | MB_ICONERROR);
       return 0;
     case CFileTransfer::PREPARE_ACCESS_ERROR:
-      CardMessageBox(IDS_CARD_ACCESS, MB_OK | MB_ICONWARNING);
+      CardMessageBox(IDS_SD_ACCESS, MB_OK | MB_ICONWARNING);
       return 0;
     case CFileTransfer::PREPARE_DUPLICATE:
-      CardMessageBoxText(CardFormat(CardString(IDS_CARD_SAME_NAME), m_strSrcFolder, m_strDstFolder),
+      CardMessageBoxText(FormatFotaviText(FotaviText(IDS_SAME_FILE_NAME), m_strSrcFolder, m_strDstFolder),
                          MB_OK | MB_ICONWARNING);
       return 0;
     case CFileTransfer::PREPARE_NO_FILES:
-      CardMessageBox(IDS_CARD_NOTHING_TO_SEND, MB_OK | MB_ICONWARNING);
+      CardMessageBox(IDS_NOTHING_TO_TRANSFER, MB_OK | MB_ICONWARNING);
       return 0;
     case CFileTransfer::PREPARE_READY: break;
   }
@@ -202,7 +202,7 @@ int CFTransDlg::TransFiles() {
   hooks.cardGone = [&] {
     delete m_pProgress;
     m_pProgress = nullptr;
-    CardMessageBox(IDS_CARD_NOT_INSERTED, MB_OK | MB_ICONERROR);
+    CardMessageBox(IDS_NO_SDCARD, MB_OK | MB_ICONERROR);
   };
   transfer.Run(hooks, &errors);
   delete m_pProgress;

@@ -9,7 +9,7 @@
 
 #include "CardFolders.h"
 #include "CardHost.h"
-#include "CardText.h"
+#include "Text/FotaviStrings.h"
 #include "DcfNameCheck.h"
 #include "Platform/Ini.h"
 #include "Platform/UiService.h"
@@ -83,11 +83,7 @@ BOOL CSDTree::FillTree() {
   QApplication::restoreOverrideCursor();
   if (!list) {
     const DWORD status = m_pSDAccess->GetLastStatus();
-    if (status == FOTAVI_SD_NOCARD) {
-      CardMessageBox(IDS_CARD_NOT_INSERTED, MB_OK | MB_ICONERROR);
-    } else if (status != FOTAVI_SD_DONE) {
-      CardMessageBox(IDS_CARD_ACCESS, MB_OK | MB_ICONERROR);
-    }
+    if (status != FOTAVI_SD_DONE) CardMessageBox(CardFailureText(status), MB_OK | MB_ICONERROR);
   }
   return result;
 }
@@ -171,7 +167,7 @@ void CSDTree::CreateFolder(const std::string& name) {
   if (m_strRootPath.empty()) return;
   const std::string upper = QString::fromStdString(name).toUpper().toStdString();
   if (upper.empty()) {
-    CardMessageBox(IDS_CARD_INTERNAL_ERROR, MB_OK | MB_ICONERROR);
+    CardMessageBox(IDS_INTERNAL_ERROR, MB_OK | MB_ICONERROR);
     return;
   }
   const std::string path = m_strRootPath + "\\" + upper;
@@ -179,7 +175,7 @@ void CSDTree::CreateFolder(const std::string& name) {
     DropFolderCache(path);
     if (QTreeWidgetItem* item = InsertFolderItem(path, nullptr)) SelectItem(item);
   } else {
-    CardMessageBox(IDS_CARD_CREATE_FAILED, MB_OK | MB_ICONERROR);
+    CardMessageBox(IDS_CREATE_FOLDER_FAILED, MB_OK | MB_ICONERROR);
   }
 }
 
@@ -190,7 +186,7 @@ void CSDTree::DeleteFolder(const std::string& name, QTreeWidgetItem* item) {
     DropFolderCache(path);
     delete item;
   } else {
-    CardMessageBox(IDS_CARD_DELETE_FAILED, MB_OK | MB_ICONERROR);
+    CardMessageBox(IDS_DELETE_FOLDER_FAILED, MB_OK | MB_ICONERROR);
   }
 }
 
@@ -200,7 +196,7 @@ void CSDTree::DropFolderCache(const std::string& path) {
   if (!m_pThumbnailList) return;
   const std::string& root = m_pThumbnailList->Loader()->GetCacheRoot();
   const std::string name = CacheNameOf(path);
-  if (!root.empty() && !name.empty()) RemoveCardFolder(root + "/" + name);
+  if (!root.empty() && !name.empty()) RemoveLocalFolder(root + "/" + name);
 }
 
 void CSDTree::mousePressEvent(QMouseEvent* event) {

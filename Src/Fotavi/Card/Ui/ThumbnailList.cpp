@@ -8,7 +8,7 @@
 
 #include "CardDialogs.h"
 #include "CardHost.h"
-#include "CardText.h"
+#include "CardLimits.h"
 #include "Common/TraceLog.h"
 #include "SDTree.h"
 

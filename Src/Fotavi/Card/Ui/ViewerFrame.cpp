@@ -1,4 +1,5 @@
 #include "ViewerFrame.h"
+#include "App/Resource.h"
 
 #include <QAction>
 #include <QApplication>
@@ -15,14 +16,12 @@
 
 #include "CardDialogs.h"
 #include "CardHost.h"
-#include "CardText.h"
+#include "Text/FotaviStrings.h"
 #include "Platform/GlobalMemory.h"
 #include "Platform/Messages.h"
 #include "Platform/UiService.h"
 
 namespace {
-constexpr UINT kViewerClosed = 0x410;  // to the main window: destroy the viewer
-constexpr UINT kResumeLive = 0x469;    // to the main window: the tool has gone
 }  // namespace
 
 // ------------------------------------------------------------ CViewerTree
@@ -70,7 +69,7 @@ void CViewerTree::OnDeleteFolder() {
   QTreeWidgetItem* item = SelectedItem();
   if (!item) return;
   const std::string name = item->text(0).toStdString();
-  const std::string question = CardFormat(CardString(IDS_CARD_DELETE_QUESTION), name);
+  const std::string question = FormatFotaviText(FotaviText(IDS_DELETE_FOLDER_QUESTION), name);
   if (CardMessageBoxText(question, MB_YESNO | MB_ICONWARNING) == IDYES) DeleteFolder(name, item);
 }
 
@@ -108,14 +107,14 @@ CViewerFrame::CViewerFrame(QWidget* parent) : QMainWindow(parent) {
   m_pSplitter->setStretchFactor(1, 1);
   setCentralWidget(m_pSplitter);
 
-  m_pEscLabel = new QLabel(QString::fromStdString(CardString(IDS_CARD_PRESS_ESC)), this);
-  m_pReadingLabel = new QLabel(QString::fromStdString(CardString(IDS_CARD_READING)), this);
+  m_pEscLabel = new QLabel(QString::fromStdString(FotaviText(IDS_PRESS_ESC)), this);
+  m_pReadingLabel = new QLabel(QString::fromStdString(FotaviText(IDS_READING_IMAGES)), this);
   m_pProgress = new QProgressBar(this);
   m_pProgress->setRange(0, 100);
   m_pProgress->setTextVisible(false);
-  m_pProgress->setFixedWidth(fontMetrics().horizontalAdvance(QString::fromStdString(CardString(IDS_CARD_PROGRESS_SLOT))) + 20);
+  m_pProgress->setFixedWidth(fontMetrics().horizontalAdvance(QString::fromStdString(FotaviText(IDS_PROGRESS_SLOT))) + 20);
   m_pCountLabel = new QLabel(this);
-  m_pCountLabel->setMinimumWidth(fontMetrics().horizontalAdvance(QString::fromStdString(CardString(IDS_CARD_COUNT_SLOT))) + 8);
+  m_pCountLabel->setMinimumWidth(fontMetrics().horizontalAdvance(QString::fromStdString(FotaviText(IDS_COUNT_SLOT))) + 8);
   m_pCountLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   statusBar()->addWidget(m_pEscLabel, 1);
   statusBar()->addPermanentWidget(m_pReadingLabel);
@@ -136,7 +135,7 @@ CViewerFrame::~CViewerFrame() {
   m_pThumbnail->OnDestroy();
   for (std::function<void()>& call : m_WhenIdle) QMetaObject::invokeMethod(qApp, std::move(call), Qt::QueuedConnection);
   m_WhenIdle.clear();
-  if (CardHost().mainWnd) PostMessage(CardHost().mainWnd, kResumeLive, 0, 0);
+  if (CardHost().mainWnd) PostMessage(CardHost().mainWnd, WM_RESUME_LIVE, 0, 0);
 }
 
 bool CViewerFrame::IsBusy() const { return m_nLocalLoops > 0 || m_pThumbnail->IsLoading(); }
@@ -204,7 +203,7 @@ bool CViewerFrame::event(QEvent* event) {
 
 void CViewerFrame::SetReadingMode(bool reading) {
   m_bReading = reading;
-  m_pEscLabel->setText(reading ? QString::fromStdString(CardString(IDS_CARD_PRESS_ESC)) : QString());
+  m_pEscLabel->setText(reading ? QString::fromStdString(FotaviText(IDS_PRESS_ESC)) : QString());
   m_pReadingLabel->setVisible(reading);
   m_pProgress->setVisible(reading);
   m_pCountLabel->setVisible(reading);
@@ -244,7 +243,7 @@ void CViewerFrame::closeEvent(QCloseEvent* event) {
     return;
   }
   // The main window destroys the viewer; without one it simply closes.
-  if (CardHost().mainWnd && PostMessage(CardHost().mainWnd, kViewerClosed, 0, 0)) {
+  if (CardHost().mainWnd && PostMessage(CardHost().mainWnd, WM_VIEWER_CLOSED, 0, 0)) {
     event->ignore();
     return;
   }
@@ -256,7 +255,7 @@ void CViewerFrame::OpenFile(const char* cardPath) {
   const std::string path = cardPath;
   const size_t slash = path.rfind('\\');
   if (slash == std::string::npos) {
-    CardMessageBox(IDS_CARD_BAD_FILE_NAME, MB_OK | MB_ICONERROR);
+    CardMessageBox(IDS_SD_BAD_FILE_NAME, MB_OK | MB_ICONERROR);
     return;
   }
   const std::string name = path.substr(slash + 1);
@@ -269,8 +268,7 @@ void CViewerFrame::OpenFile(const char* cardPath) {
     QApplication::restoreOverrideCursor();
     GlobalUnlock(data->hData);
   } else {
-    CardMessageBox(access.GetLastStatus() == FOTAVI_SD_NOCARD ? IDS_CARD_NOT_INSERTED : IDS_CARD_ACCESS,
-                   MB_OK | MB_ICONERROR);
+    CardMessageBox(CardFailureText(access.GetLastStatus()), MB_OK | MB_ICONERROR);
   }
   access.FreeAll();
 }

@@ -1,4 +1,5 @@
 #include "ConvertDialogs.h"
+#include "App/Resource.h"
 
 #include <sys/stat.h>
 
@@ -23,11 +24,11 @@
 #include "CardFileService.h"
 #include "CardFolders.h"
 #include "CardHost.h"
-#include "CardText.h"
+#include "Text/FotaviStrings.h"
 #include "Common/CommonFunc.h"
 #include "Common/FileSelDlg.h"
 #include "Common/TraceLog.h"
-#include "ConvertStrings.h"
+#include "Text/FotaviStrings.h"
 #include "Platform/Messages.h"
 #include "Platform/Paths.h"
 #include "SDAccess.h"
@@ -62,8 +63,7 @@ bool Stat(const std::string& path, struct stat* st) { return ::stat(path.c_str()
 bool CardReady() {
   CSDAccess access(CardHost().device);
   if (access.SD_GetStatus()) return true;
-  CardMessageBox(access.GetLastStatus() == FOTAVI_SD_NOCARD ? IDS_CARD_NOT_INSERTED : IDS_CARD_ACCESS,
-                 MB_OK | MB_ICONWARNING);
+  CardMessageBox(CardFailureText(access.GetLastStatus()), MB_OK | MB_ICONWARNING);
   return false;
 }
 
@@ -160,7 +160,7 @@ void CConvertUiHost::SetProgressPos(int position) {
 }
 
 void CConvertUiHost::ShowMessage(UINT stringId, UINT type) {
-  m_pDialog->PostToGui([stringId, type] { CardMessageBoxText(ConvertText(stringId), MB_OK | type); });
+  m_pDialog->PostToGui([stringId, type] { CardMessageBoxText(FotaviText(stringId), MB_OK | type); });
 }
 
 void CConvertUiHost::ConvertEnd(int result) {
@@ -422,7 +422,7 @@ void CPptDlg::accept() { OnOK(); }
 
 void CPptDlg::Warn(UINT stringId, QWidget* focus) {
   if (focus) focus->setFocus();
-  CardMessageBoxText(ConvertText(stringId), MB_OK | MB_ICONWARNING);
+  CardMessageBoxText(FotaviText(stringId), MB_OK | MB_ICONWARNING);
 }
 
 int CPptDlg::CheckSourcePath(const std::string& path, bool fileMode) {
@@ -452,7 +452,7 @@ int CPptDlg::CheckDirPath(std::string* path) {
     }
     if (!asked) {
       asked = true;
-      if (CardMessageBoxText(ConvertText(IDS_CNV_CREATE_QUESTION), MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
+      if (CardMessageBoxText(FotaviText(IDS_CREATE_FOLDER_QUESTION), MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
         return PATH_DECLINED;
     }
     if (::mkdir(level.c_str(), 0755) != 0) {
@@ -470,8 +470,8 @@ int CPptDlg::CheckInput() {
   QWidget* sourceEdit = m_bFileMode ? m_pSourceFileEdit : m_pSourceFolderEdit;
   switch (CheckSourcePath(source, m_bFileMode)) {
     case PATH_OK: break;
-    case PATH_EMPTY: Warn(IDS_CNV_NO_SOURCE, sourceEdit); return 0;
-    default: Warn(IDS_CNV_BAD_SOURCE, sourceEdit); return 0;
+    case PATH_EMPTY: Warn(IDS_NO_SOURCE_FILE, sourceEdit); return 0;
+    default: Warn(IDS_BAD_SOURCE_FILE, sourceEdit); return 0;
   }
   int destination = PATH_OK;
   QWidget* destinationEdit = m_pOutputEdit;
@@ -483,17 +483,17 @@ int CPptDlg::CheckInput() {
   }
   switch (destination) {
     case PATH_OK: break;
-    case PATH_EMPTY: Warn(IDS_CNV_NO_DESTINATION, destinationEdit); return 0;
-    case PATH_NOT_AVAILABLE: Warn(IDS_CNV_OUTPUT_NA, destinationEdit); return 0;
+    case PATH_EMPTY: Warn(IDS_NO_DESTINATION, destinationEdit); return 0;
+    case PATH_NOT_AVAILABLE: Warn(IDS_OUTPUT_FOLDER_NA, destinationEdit); return 0;
     case PATH_DECLINED: return 0;
     case PATH_CREATE_FAILED:
-    default: Warn(IDS_CNV_CREATE_FAILED, destinationEdit); return 0;
+    default: Warn(IDS_CREATE_FOLDER_FAILED, destinationEdit); return 0;
   }
   if (!m_bFileMode && m_bLocalOutput) {
     const QString in = QString::fromStdString(AddBackslash(m_strSourceFolder));
     const QString out = QString::fromStdString(AddBackslash(m_strOutputFolder));
     if (in.compare(out, Qt::CaseInsensitive) == 0) {
-      Warn(IDS_CNV_SAME_FOLDER, m_pSourceFolderEdit);
+      Warn(IDS_SAME_FOLDER, m_pSourceFolderEdit);
       return 0;
     }
   }
@@ -534,7 +534,7 @@ void CPptDlg::OnOK() {
     ShowErrorList();
   } else {
     TraceLog(TRC_PRE, "CPptDlg::OnOK", "The error occurred with the [DoModal()] function. Return Code[%d]", result);
-    CardMessageBoxText(ConvertText(IDS_CNV_INTERNAL_ERROR), MB_OK | MB_ICONERROR);
+    CardMessageBoxText(FotaviText(IDS_INTERNAL_ERROR), MB_OK | MB_ICONERROR);
     worker.FreeErrorList();
   }
 }

@@ -8,10 +8,8 @@
 #include "CardHost.h"
 #include "CardTools.h"
 #include "ConvertDialogs.h"
-#include "ConvertStrings.h"
 
 void RegisterConvertParts() {
-  LoadConvertStrings();
   CMainFrame::RegisterToolFactory(ID_TOOL_CONVERT, [](CMainFrame* mf) -> QWidget* {
     // The conversion's windows reach the device, the counter and the codec
     // as the card windows do.

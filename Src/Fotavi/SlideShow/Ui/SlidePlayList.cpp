@@ -335,7 +335,7 @@ void CSlidePlayList::OnSelectionChanged() {
   }
   const std::string path = Entry(rows[0]).path;
   const std::string cache = PlayListCacheFile(m_strWorkFolder, path);
-  if (!cache.empty() && CardPathExists(cache))
+  if (!cache.empty() && LocalPathExists(cache))
     m_Preview(cache, true);
   else
     m_Preview(path, false);

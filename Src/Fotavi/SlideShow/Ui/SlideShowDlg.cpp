@@ -1,4 +1,5 @@
 #include "SlideShowDlg.h"
+#include "App/Resource.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -24,7 +25,6 @@
 #include "SDAccess.h"
 
 namespace {
-constexpr UINT kResumeLive = 0x469;  // to the main window: the tool has gone
 const char kNoSuchFile[] = "No such file";
 const char kTwoPositions[] = "Two or more positions are selected.";
 const char kTwoLines[] = "Unable to execute the commands when two or more lines are selected.";
@@ -210,7 +210,7 @@ CSlideShow::~CSlideShow() {
   delete m_pFrame;
   m_pFrame = nullptr;
   if (m_pAccess) m_pAccess->FreeAll();
-  if (CardHost().mainWnd) PostMessage(CardHost().mainWnd, kResumeLive, 0, 0);
+  if (CardHost().mainWnd) PostMessage(CardHost().mainWnd, WM_RESUME_LIVE, 0, 0);
 }
 
 void CSlideShow::setVisible(bool visible) {
@@ -359,7 +359,7 @@ void CSlideShow::ShowPreview(const std::string& path, bool localCopy) {
   BOOL decoded = FALSE;
   if (localCopy) {
     decoded = Codec().Load(&picture, path, true, size.width(), size.height());
-  } else if (QString::fromStdString(path).size() <= static_cast<int>(PLAYLIST_PATH_LIMIT)) {
+  } else if (QString::fromStdString(path).size() <= static_cast<int>(FOTAVI_PATH_MAX_CHARS)) {
     if (const SD_DATA* data = m_pAccess->SD_GetJpegFile(path)) {
       const auto* bytes = static_cast<const BYTE*>(data->hData ? GlobalLock(data->hData) : nullptr);
       if (bytes) {
