@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "Driver/FotaviZ5.dll/FotaviZ5.h"
+
 namespace {
 
 // Code points of the bytes 0x80 to 0x9F; the five bytes the code page leaves
@@ -96,4 +98,9 @@ std::string AnsiToUtf8(const char* bytes, size_t maxBytes) {
     }
   }
   return out;
+}
+
+bool FitsCardPath(const std::string& utf8) {
+  std::string ansi;
+  return Utf8ToAnsi(utf8, &ansi) && ansi.size() <= FOTAVI_PATH_MAX_CHARS;
 }

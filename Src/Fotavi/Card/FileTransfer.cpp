@@ -6,14 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 
 #include "AnsiText.h"
 #include "Text/FotaviStrings.h"
-#include "CardLimits.h"
-#include "Common/RegularFile.h"
 #include "Common/TraceLog.h"
 #include "DcfNameCheck.h"
+#include "SourceFile.h"
 #include "Platform/GlobalMemory.h"
 
 namespace {
@@ -22,43 +20,6 @@ bool EndsWithJpg(const std::string& name) {
   return name.size() >= 4 && strcasecmp(name.c_str() + name.size() - 4, ".jpg") == 0;
 }
 
-// The whole file, or false: a file that cannot be opened or read whole.
-enum class ReadResult { Ok, OpenFailed, TooLarge, NoMemory, ShortRead };
-
-ReadResult ReadLocalFile(const std::string& path, HGLOBAL* block, DWORD* size) {
-  long long fileSize = 0;
-  const int fd = OpenRegularFile(path, &fileSize);
-  if (fd < 0) return ReadResult::OpenFailed;
-  if (fileSize >= static_cast<long long>(CARD_FILE_SIZE_LIMIT)) {
-    close(fd);
-    return ReadResult::TooLarge;
-  }
-  const auto bytes = static_cast<DWORD>(fileSize);
-  HGLOBAL mem = GlobalAlloc(GHND, bytes);
-  BYTE* p = mem ? static_cast<BYTE*>(GlobalLock(mem)) : nullptr;
-  if (!p) {
-    if (mem) GlobalFree(mem);
-    close(fd);
-    return ReadResult::NoMemory;
-  }
-  DWORD got = 0;
-  while (got < bytes) {
-    const ssize_t n = read(fd, p + got, bytes - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<DWORD>(n);
-  }
-  close(fd);
-  GlobalUnlock(mem);
-  if (got != bytes) {
-    // A file that shrank under us is never sent zero-filled.
-    GlobalFree(mem);
-    return ReadResult::ShortRead;
-  }
-  *block = mem;
-  *size = bytes;
-  return ReadResult::Ok;
-}
 
 }  // namespace
 
@@ -131,17 +92,16 @@ CFileTransfer::FileResult CFileTransfer::TransferFile(size_t index, bool running
     return FILE_FAILED;
   };
   if (!running) return fail(IDS_CANCELED);
-  std::string ansi;
-  if (!Utf8ToAnsi(cardPath, &ansi) || ansi.size() > FOTAVI_PATH_MAX_CHARS) return fail(IDS_NAME_TOO_LONG);
+  if (!FitsCardPath(cardPath)) return fail(IDS_NAME_TOO_LONG);
 
   HGLOBAL block = nullptr;
   DWORD size = 0;
-  switch (ReadLocalFile(localPath, &block, &size)) {
-    case ReadResult::OpenFailed:
-    case ReadResult::ShortRead: return fail(IDS_OPEN_ERROR);
-    case ReadResult::TooLarge: return fail(IDS_SD_OVER_2M);
-    case ReadResult::NoMemory: return fail(IDS_NO_RESOURCE);
-    case ReadResult::Ok: break;
+  switch (ReadCardSourceFile(localPath, &block, &size)) {
+    case SourceFileRead::OpenFailed:
+    case SourceFileRead::ShortRead: return fail(IDS_OPEN_ERROR);
+    case SourceFileRead::TooLarge: return fail(IDS_SD_OVER_2M);
+    case SourceFileRead::NoMemory: return fail(IDS_NO_RESOURCE);
+    case SourceFileRead::Ok: break;
   }
   const void* data = GlobalLock(block);
   const DWORD result = m_Access.SD_SetJpegFile(cardPath, data, size);

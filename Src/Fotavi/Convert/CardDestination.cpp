@@ -1,20 +1,17 @@
 #include "CardDestination.h"
 
-#include <sys/stat.h>
 
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
-#include "Card/CardLimits.h"
+#include "Card/AnsiText.h"
+#include "Card/SourceFile.h"
 #include "Common/CommonFunc.h"
-#include "Common/RegularFile.h"
 #include "Common/TraceLog.h"
 #include "Text/FotaviStrings.h"
 #include "Platform/GlobalMemory.h"
 #include "Platform/Paths.h"
-#include "Driver/FotaviZ5.dll/FotaviZ5.h"
 
 CCardDestination::CCardDestination(ICardFileService* card, std::string sdFolder, std::string workFolder)
     : m_pCard(card), m_strSDFolder(std::move(sdFolder)), m_strWorkFolder(std::move(workFolder)) {
@@ -68,47 +65,40 @@ IConvertDestination::NameResult CCardDestination::MakeOutputName(int number, std
 
 int CCardDestination::TransferToSD(const std::string& stagedPath) {
   static const char* kFunc = "CPptDlg::TransferToSD";
-  FILE* file = OpenRegularFileStream(stagedPath);
-  struct stat st;
-  if (!file || ::fstat(fileno(file), &st) != 0) {
-    if (file) std::fclose(file);
-    TraceLog(TRC_PRE, kFunc, "The error occurred with the [Open()] function.");
-    return TRANSFER_UNREADABLE;
-  }
-  if (st.st_size >= static_cast<off_t>(CARD_FILE_SIZE_LIMIT)) {
-    std::fclose(file);
-    TraceLog(TRC_PRE, kFunc, "File exceeds the size that can be transferred.");
-    return TRANSFER_TOO_LARGE;
-  }
-  const DWORD size = static_cast<DWORD>(st.st_size);
-  HGLOBAL block = GlobalAlloc(GHND, size);
-  BYTE* data = block ? static_cast<BYTE*>(GlobalLock(block)) : nullptr;
-  if (!data) {
-    if (block) GlobalFree(block);
-    std::fclose(file);
-    TraceLogMemory(TRC_PRE, kFunc, "GlobalAlloc()");
-    return TRANSFER_NO_MEMORY;
+  HGLOBAL block = nullptr;
+  DWORD size = 0;
+  switch (ReadCardSourceFile(stagedPath, &block, &size)) {
+    case SourceFileRead::OpenFailed:
+      TraceLog(TRC_PRE, kFunc, "The error occurred with the [Open()] function.");
+      return TRANSFER_UNREADABLE;
+    case SourceFileRead::TooLarge:
+      TraceLog(TRC_PRE, kFunc, "File exceeds the size that can be transferred.");
+      return TRANSFER_TOO_LARGE;
+    case SourceFileRead::NoMemory:
+      TraceLogMemory(TRC_PRE, kFunc, "GlobalAlloc()");
+      return TRANSFER_NO_MEMORY;
+    case SourceFileRead::ShortRead:
+      TraceLog(TRC_PRE, kFunc, "The error occurred with the [Read()] function.");
+      return TRANSFER_UNREADABLE;
+    case SourceFileRead::Ok: break;
   }
   int code = TRANSFER_OK;
   const size_t slash = stagedPath.rfind('/');
   const std::string cardPath =
       m_strSDFolder + "\\" + (slash == std::string::npos ? stagedPath : stagedPath.substr(slash + 1));
-  if (cardPath.size() > FOTAVI_PATH_MAX_CHARS) {
+  if (!FitsCardPath(cardPath)) {
     code = TRANSFER_NAME_TOO_LONG;
-  } else if (std::fread(data, 1, size, file) != size) {
-    TraceLog(TRC_PRE, kFunc, "The error occurred with the [Read()] function.");
-    code = TRANSFER_UNREADABLE;
   } else {
+    const auto* data = static_cast<const BYTE*>(GlobalLock(block));
     const DWORD status = m_pCard ? m_pCard->WriteFile(cardPath, data, size) : 0x80000000u;
+    GlobalUnlock(block);
     code = TransferCodeForStatus(status);
     if (code != TRANSFER_OK) {
       TraceLog(TRC_PRE, kFunc, "The error occurred with the [SD_SetJpegFile()] function. Status=[0x%08X]",
                static_cast<unsigned>(status));
     }
   }
-  GlobalUnlock(block);
   GlobalFree(block);
-  std::fclose(file);
   return code;
 }
 

@@ -46,8 +46,7 @@ int PlayListTokenValue(const std::string* token, const char* prefix, int minimum
 bool CheckPlayListEntry(const std::string* path, const std::string* effect, const std::string* interval,
                         PlayListEntry* out) {
   if (!path || !effect || !interval || path->empty()) return false;
-  std::string ansi;
-  if (!Utf8ToAnsi(*path, &ansi) || ansi.size() > FOTAVI_PATH_MAX_CHARS) return false;
+  if (!FitsCardPath(*path)) return false;
   const size_t mark = path->find(kDcimMark);
   if (mark == std::string::npos) return false;
   const std::string display = path->substr(mark + sizeof(kDcimMark) - 1);
