@@ -44,20 +44,6 @@ long FfprobeFrames(const std::string& path) {
 
 class MovRecording : public MovProgramFixture {
  protected:
-  // Confirmed settings as the settings dialog leaves them: half size, the
-  // given writer and limit.
-  void WriteSettings(DWORD compress, DWORD limitMode, DWORD seconds, const std::string& output) {
-    WriteRecString(kOutputFileName, output);
-    WriteRecInt(kCompress, compress);
-    WriteRecInt(kVideoSize, VIDEOSIZE_50);
-    WriteRecInt(kCurrentRate, kRate);
-    WriteRecInt(kMaxFileSize, 1024);
-    WriteRecInt(kRecCondition, limitMode);
-    WriteRecInt(kRecMinute, 0);
-    WriteRecInt(kRecSecond, seconds);
-    WriteRecInt(kVideoQuality, 80);
-    WriteRecInt(kIsSetting, 1);
-  }
   bool Start() { return StartCamera() && StartApp() && Main() && Main()->IsDeviceOpen(); }
   CFotaviMovView* View() { return Main()->GetView(); }
   // Live picture on, its first pictures painted, Record allowed.

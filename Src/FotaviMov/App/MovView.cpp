@@ -209,7 +209,7 @@ QSize CFotaviMovView::FitToAspect(QSize size) const {
   return {w, h};
 }
 
-QSize CFotaviMovView::FitToScreen(QSize size) const {
+QSize CFotaviMovView::FitToScreen(QSize size, int edges) const {
   QWidget* frame = m_pFrame->FrameWidget();
   QScreen* screen = frame->screen() ? frame->screen() : QGuiApplication::primaryScreen();
   if (!screen) return size;
@@ -221,8 +221,8 @@ QSize CFotaviMovView::FitToScreen(QSize size) const {
     menu = main->menuWidget()->sizeHint().height();
   const int extraW = std::max(0, frame->frameGeometry().width() - frame->width());
   const int extraH = std::max(0, frame->frameGeometry().height() - frame->height()) + menu + m_pFrame->GetBarsHeight();
-  if (work.width() < size.width() + extraW) size.setWidth(work.width() - extraW);
-  if (work.height() < size.height() + extraH) size.setHeight(work.height() - extraH);
+  if (work.width() < size.width() + edges + extraW) size.setWidth(work.width() - edges - extraW);
+  if (work.height() < size.height() + edges + extraH) size.setHeight(work.height() - edges - extraH);
   return FitToAspect(size);
 }
 
@@ -230,7 +230,7 @@ void CFotaviMovView::SetLiveSize() {
   if (!m_pLive) return;
   const int percent = ViewSizePercent(m_pFrame->GetViewSizeId());
   const int decodeW = int(m_pDoc->GetVideoWidth()), decodeH = int(m_pDoc->GetVideoHeight());
-  const QSize draw = FitToScreen(QSize(decodeW * percent / 100, decodeH * percent / 100));
+  const QSize draw = FitToScreen(QSize(decodeW * percent / 100, decodeH * percent / 100), 0);
   m_pLive->SetDecodeSize(decodeW, decodeH);
   m_pLive->SetDrawSize(draw.width(), draw.height());
   m_pLive->SetDrawOffset(0, 0);
@@ -254,7 +254,9 @@ void CFotaviMovView::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   if (m_pVideo) m_pVideo->setGeometry(rect());
   if (m_pPlayer) {
-    const QSize fitted = FitToAspect(size());
+    // The picture lies inside the view's edges.
+    const QSize inside = (size() - QSize(2 * MOVIE_VIEW_EDGE, 2 * MOVIE_VIEW_EDGE)).expandedTo(QSize(1, 1));
+    const QSize fitted = FitToAspect(inside);
     m_pPlayer->SetVideoWindowSize(fitted.width(), fitted.height());
   }
 }
@@ -394,9 +396,9 @@ void CFotaviMovView::StopMakeMovie(BOOL notify) {
   static const char* const kLog = "CFotaviMovView::StopMakeMovie";
   KillClocks();
   if (!m_pRecord) return;
-  // A thread still waiting for the first picture sees the stop between its
-  // wait's slices; setting the event releases it at once.
-  if (m_pWaitEvent) m_pWaitEvent->Set();
+  // A thread still waiting for the first picture ends its wait on the stop
+  // itself. The event is the live picture's and stays as its first reply
+  // leaves it, so that the next recording waits for a picture too.
   const bool measuring = m_hMeasureWnd != nullptr;
   if (m_hMeasureWnd) {
     m_pRecord->SetAcceptFrames(FALSE);
@@ -546,7 +548,7 @@ void CFotaviMovView::SetMovieSize() {
   const int nativeW = m_pPlayer->GetVideoWidth(), nativeH = m_pPlayer->GetVideoHeight();
   if (nativeW <= 0 || nativeH <= 0) return;
   const QSize wanted(nativeW * percent / 100, nativeH * percent / 100);
-  const QSize fitted = FitToScreen(wanted);
+  const QSize fitted = FitToScreen(wanted, 2 * MOVIE_VIEW_EDGE);
   const bool shrunk = fitted.width() < wanted.width();
   m_pPlayer->SetVideoWindowSize(fitted.width(), fitted.height());
   FitFrameWindow(m_pFrame->FrameWidget(), this, m_pPlayer->GetShownWidth(), m_pPlayer->GetShownHeight(), shrunk);

@@ -117,7 +117,9 @@ class CFotaviMovView : public QWidget, public IMovieSeekTarget {
   bool JoinRecording(const char* function);
   void RequestMeasureFrame();
   HDIBSECTION CopyLivePicture(LONG width, LONG height);
-  QSize FitToScreen(QSize size) const;
+  // `size` fitted to the screen's work area with the frame around it and
+  // `edges` pixels of the view's own in each direction.
+  QSize FitToScreen(QSize size, int edges) const;
   QSize FitToAspect(QSize size) const;
 
   CFotaviMovApp* m_pApp;
