@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "EmulatorProcess.h"
 #include <QTimer>
@@ -202,6 +204,78 @@ TEST_F(MovRecording, StopOfAFileThatCannotBeCompletedShowsItsText) {
   ASSERT_EQ(ui.Texts().size(), 1u);
   EXPECT_EQ(ui.Texts()[0], "The file could not be completed.");
 }
+
+// The real AVI writer behind a disk that takes `delayMs` a frame, slower
+// than the frame clock: the recording thread falls behind and frames wait.
+class SlowAvi : public IAviWriter {
+ public:
+  SlowAvi(int delayMs, std::atomic<int>* added)
+      : m_pReal(CMovieWriterFactory::Default().makeAvi()), m_nDelayMs(delayMs), m_pAdded(added) {}
+  void SetMaxFileSize(uint64_t bytes) override { m_pReal->SetMaxFileSize(bytes); }
+  void SetRecCondition(int mode, uint64_t limit) override { m_pReal->SetRecCondition(mode, limit); }
+  long Initialize(const std::string& path, DWORD rate) override { return m_pReal->Initialize(path, rate); }
+  int AddFrame(const CDibSection* bitmap) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(m_nDelayMs));
+    ++*m_pAdded;
+    return m_pReal->AddFrame(bitmap);
+  }
+  BOOL Close() override { return m_pReal->Close(); }
+  std::string GetErrorMessage() const override { return m_pReal->GetErrorMessage(); }
+
+ private:
+  std::unique_ptr<IAviWriter> m_pReal;
+  int m_nDelayMs;
+  std::atomic<int>* m_pAdded;
+};
+
+CMovieWriterFactory SlowAviFactory(int delayMs, std::atomic<int>* added) {
+  CMovieWriterFactory factory;
+  factory.makeAvi = [=] { return std::unique_ptr<IAviWriter>(new SlowAvi(delayMs, added)); };
+  return factory;
+}
+
+// How a recording with a writer of 150 ms a frame at ten frames a second
+// ends: by its time limit, or by the Stop command while frames still wait.
+struct SlowEndCase {
+  const char* name;
+  DWORD limitMode;
+};
+
+class SlowWriterRecording : public MovRecording, public ::testing::WithParamInterface<SlowEndCase> {};
+
+// Every frame the clock captured before the end is in the file, in a file
+// the outside reader counts, and nothing is said: the end waits for the
+// frames posted before it.
+TEST_P(SlowWriterRecording, WritesEveryFrameCapturedBeforeTheEnd) {
+  const std::string output = Dir() + "/slow.avi";
+  WriteSettings(COMPRESS_AVI, GetParam().limitMode, kSeconds, output);
+  ASSERT_TRUE(Start());
+  StartLive();
+  std::atomic<int> added{0};
+  View()->SetWriterFactory(SlowAviFactory(150, &added));
+  Main()->OnRecord();
+  ASSERT_TRUE(View()->IsRecording());
+  int addedAtStop = 0;
+  if (GetParam().limitMode == RECCOND_NONE) {
+    ASSERT_TRUE(WaitFor([&] { return added.load() >= 10; }, 30000));
+    addedAtStop = added.load();
+    Main()->OnMovieStop();
+  }
+  ASSERT_TRUE(WaitFor([&] { return !View()->IsRecording(); }, 60000));
+  EXPECT_TRUE(ui.Texts().empty()) << ui.Texts().front();
+  const long written = long(View()->LastFrameCount());
+  EXPECT_EQ(uint64_t(written), View()->LastCapturedCount());
+  if (GetParam().limitMode == RECCOND_TIME) {
+    EXPECT_GE(written, long(kRate * kSeconds) - 2);
+  } else {
+    EXPECT_GT(written, addedAtStop + 2);  // frames were still waiting at the stop
+  }
+  if (HaveTool("ffprobe")) EXPECT_EQ(FfprobeFrames(output), written);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SlowWriterRecording,
+                         ::testing::Values(SlowEndCase{"TimeLimit", RECCOND_TIME}, SlowEndCase{"Stop", RECCOND_NONE}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Record over an existing file asks first; Cancel records nothing and keeps it.
 TEST_F(MovRecording, CancelledOverwriteKeepsTheFile) {

@@ -1,6 +1,7 @@
 #include "MakeMovieThread.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <new>
 
 #include "AviFileOperation.h"
@@ -10,8 +11,6 @@
 
 namespace {
 constexpr DWORD kWaitSliceMs = 20;
-// How long the destructor waits for a thread that was told to stop.
-constexpr DWORD kDestructorWaitMs = 10000;
 }  // namespace
 
 CMovieWriterFactory CMovieWriterFactory::Default() {
@@ -43,9 +42,12 @@ CMakeMovieThread::~CMakeMovieThread() {
   // Never started: nothing took the records posted to it.
   if (!m_pThread) CloseQueue();
   if (m_pThread && !m_bEnded.load()) {
+    // Its owner did not end it (the program's owner always does, and keeps
+    // a thread that is late until it has ended).
     PostStop();
-    if (!Join(kDestructorWaitMs)) {
-      TraceLogText(TRC_MOV, "CMakeMovieThread::~CMakeMovieThread", "The recording thread did not end in time.");
+    if (!WaitForEnd("CMakeMovieThread::~CMakeMovieThread")) {
+      // Freeing the object under a running thread would corrupt memory.
+      std::abort();
     }
   }
 }
@@ -105,10 +107,32 @@ bool CMakeMovieThread::PostFrame(std::unique_ptr<RECINFO> record) {
 }
 
 bool CMakeMovieThread::PostStop() {
-  m_bStopRequested = true;
-  const bool posted = Post(Message{WM_MAKEMOVIE_STOP, nullptr, nullptr}, true);
-  m_QueueWake.notify_all();
-  return posted;
+  m_bStopRequested = true;  // ends a wait for the first picture
+  return Post(Message{WM_MAKEMOVIE_STOP, nullptr, nullptr}, false);
+}
+
+void CMakeMovieThread::CutQueue(const char* function) {
+  size_t waiting = 0;
+  {
+    std::lock_guard<std::mutex> g(m_QueueLock);
+    for (const auto& m : m_Queue) waiting += m.message == WM_MAKEMOVIE_FRAME;
+  }
+  TraceLog(TRC_MOV, function, "The recording thread did not write its frames in time. %u frames were dropped.",
+           static_cast<unsigned>(waiting));
+  {
+    std::lock_guard<std::mutex> g(m_ErrorLock);
+    if (m_strError.empty()) m_strError = MovString(IDS_MOV_SAVE_ERROR);
+  }
+  m_bCut = true;
+  Post(Message{WM_MAKEMOVIE_STOP, nullptr, nullptr}, true);
+}
+
+bool CMakeMovieThread::WaitForEnd(const char* function) {
+  if (Join(m_Limits.drainMs)) return true;
+  CutQueue(function);
+  if (Join(m_Limits.cutMs)) return true;
+  TraceLogText(TRC_MOV, function, "The recording thread did not end in time.");
+  return false;
 }
 
 bool CMakeMovieThread::PostWait(std::shared_ptr<CEvent> event) {
@@ -139,7 +163,7 @@ void CMakeMovieThread::Run() {
     }
     switch (message.message) {
       case WM_MAKEMOVIE_FRAME:
-        if (m_bStopRequested.load()) {
+        if (m_bCut.load()) {
           DropRecord(std::move(message.record));
         } else {
           OnFrame(std::move(message.record));
@@ -331,7 +355,8 @@ void CMakeMovieThread::EndMakeMovie() {
     if (GetErrorMessage().empty()) SetError(m_pWmv->GetErrorMessage());
     completed = false;
   }
-  if (!completed && m_hViewWnd.load()) {
+  // A recording cut short ends on its error too.
+  if ((!completed || !GetErrorMessage().empty()) && m_hViewWnd.load()) {
     Notify(WM_MAKEMOVIE_ERROR);
   } else {
     Notify(WM_MOVIE_REC_END);
