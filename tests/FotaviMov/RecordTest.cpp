@@ -136,7 +136,7 @@ class CountingView : public IMovieRequestCounter {
 
 std::unique_ptr<RECINFO> Record(IMovieRequestCounter* view, HWND wnd, int index) {
   auto r = std::make_unique<RECINFO>();
-  r->pView = view;
+  r->pFrameClock = view;
   r->hViewWnd = wnd;
   if (index >= 0) {
     r->hBitmap = MakeFrame(16, 16, index);

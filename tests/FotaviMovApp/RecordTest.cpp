@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -276,6 +278,70 @@ TEST_P(SlowWriterRecording, WritesEveryFrameCapturedBeforeTheEnd) {
 INSTANTIATE_TEST_SUITE_P(Table, SlowWriterRecording,
                          ::testing::Values(SlowEndCase{"TimeLimit", RECCOND_TIME}, SlowEndCase{"Stop", RECCOND_NONE}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A writer stuck in its writes (a disk that stopped answering) until the
+// gate opens.
+struct WriteGate {
+  std::mutex lock;
+  std::condition_variable changed;
+  bool open = false;
+  std::atomic<int> entered{0};
+  void Open() {
+    std::lock_guard<std::mutex> g(lock);
+    open = true;
+    changed.notify_all();
+  }
+};
+
+class StuckAvi : public IAviWriter {
+ public:
+  explicit StuckAvi(WriteGate* gate) : m_pGate(gate) {}
+  void SetMaxFileSize(uint64_t) override {}
+  void SetRecCondition(int, uint64_t) override {}
+  long Initialize(const std::string&, DWORD) override { return 0; }
+  int AddFrame(const CDibSection*) override {
+    ++m_pGate->entered;
+    std::unique_lock<std::mutex> g(m_pGate->lock);
+    m_pGate->changed.wait(g, [&] { return m_pGate->open; });
+    return AVI_ADD_WRITTEN;
+  }
+  BOOL Close() override { return TRUE; }
+  std::string GetErrorMessage() const override { return {}; }
+
+ private:
+  WriteGate* m_pGate;
+};
+
+// A recording thread that ends only after every wait for it has passed: the
+// stop ends with the save failure text and returns; the frame clock its
+// waiting records point to stays until the thread has ended and given their
+// units back, and both are freed then.
+TEST_F(MovRecording, AThreadThatEndsAfterTheWaitsIsFreedWithItsClockWhenItEnds) {
+  WriteSettings(COMPRESS_AVI, RECCOND_NONE, 0, Dir() + "/stuck.avi");
+  ASSERT_TRUE(Start());
+  StartLive();
+  WriteGate gate;
+  CMovieWriterFactory factory;
+  factory.makeAvi = [&gate] { return std::unique_ptr<IAviWriter>(new StuckAvi(&gate)); };
+  View()->SetWriterFactory(factory);
+  View()->SetRecordStopLimits(RECSTOPLIMITS{200, 200});
+  Main()->OnRecord();
+  ASSERT_TRUE(View()->IsRecording());
+  ASSERT_TRUE(WaitFor([&] { return gate.entered.load() >= 1; }, 30000));
+  Pump(300);  // frames wait behind the stuck one
+  // The disk answers again after both waits (0.4 s) and before a wait of
+  // the same length would have passed twice.
+  std::thread disk([&gate] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    gate.Open();
+  });
+  Main()->OnMovieStop();
+  EXPECT_FALSE(View()->IsRecording());
+  ASSERT_EQ(ui.Texts().size(), 1u);
+  EXPECT_EQ(ui.Texts()[0], "Unable to save file.");
+  disk.join();
+  EXPECT_TRUE(WaitFor([] { return FreeEndedRecordings() == 0; }, 10000));
+}
 
 // Record over an existing file asks first; Cancel records nothing and keeps it.
 TEST_F(MovRecording, CancelledOverwriteKeepsTheFile) {

@@ -331,7 +331,7 @@ void CFotaviMovView::RequestMeasureFrame() {
     return;
   }
   auto record = std::make_unique<RECINFO>();
-  record->pView = m_pPacer.get();
+  record->pFrameClock = m_pPacer.get();
   record->hViewWnd = m_hRecordWnd;
   record->hBitmap = std::move(bitmap);
   record->width = m_nRecWidth;
@@ -355,8 +355,9 @@ void CFotaviMovView::EndRecording() {
   m_nLastFrames = m_pRecord->GetFrameCount();
   m_nLastRepeated = m_pRecord->GetRepeatedCount();
   m_nLastCaptured = m_pPacer ? m_pPacer->GetRecordsSent() : 0;
-  m_pPacer.reset();
-  m_pRecord.reset();  // a thread that did not end is stopped and waited for once more
+  // The clock was killed before the thread was told to stop; it is freed
+  // only after the thread has ended, since every queued record holds it.
+  FreeRecording(std::move(m_pRecord), std::move(m_pPacer));
   if (m_hRecordWnd) DestroyWindow(m_hRecordWnd);
   m_hRecordWnd = nullptr;
   ++m_nEnded;

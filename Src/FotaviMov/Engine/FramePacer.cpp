@@ -59,7 +59,7 @@ std::string CFramePacer::GetErrorMessage() const {
 std::unique_ptr<RECINFO> CFramePacer::NewRecord(const char* function) {
   try {
     auto record = std::make_unique<RECINFO>();
-    record->pView = this;
+    record->pFrameClock = this;
     record->hViewWnd = m_hView;
     return record;
   } catch (const std::bad_alloc&) {

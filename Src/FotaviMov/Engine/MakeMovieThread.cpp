@@ -1,6 +1,8 @@
 #include "MakeMovieThread.h"
 
 #include <algorithm>
+#include <iterator>
+#include <vector>
 #include <cstdlib>
 #include <new>
 
@@ -34,6 +36,50 @@ void ApplyMakeMovieParam(CMakeMovieThread* thread, const MAKEMOVIEPARAM& param, 
     thread->SetFileType(MOVIE_FILETYPE_AVI);
   }
   thread->SetNotifyWnd(view);
+}
+
+namespace {
+struct KeptRecording {
+  std::unique_ptr<CMakeMovieThread> thread;
+  std::unique_ptr<IMovieRequestCounter> frameClock;
+};
+std::mutex g_KeptLock;
+// Made with the first late thread and never destroyed: a thread still
+// running at the process's exit must not find its object freed under it.
+std::vector<KeptRecording>* g_pKept = nullptr;
+}  // namespace
+
+size_t FreeEndedRecordings() {
+  std::vector<KeptRecording> ended;
+  size_t left = 0;
+  {
+    std::lock_guard<std::mutex> g(g_KeptLock);
+    if (!g_pKept) return 0;
+    auto late = std::stable_partition(g_pKept->begin(), g_pKept->end(),
+                                      [](const KeptRecording& r) { return r.thread->HasEnded(); });
+    std::move(g_pKept->begin(), late, std::back_inserter(ended));
+    g_pKept->erase(g_pKept->begin(), late);
+    left = g_pKept->size();
+  }
+  // Outside the lock: the thread first, then the clock its records held.
+  for (auto& r : ended) {
+    r.thread.reset();
+    r.frameClock.reset();
+  }
+  return left;
+}
+
+void FreeRecording(std::unique_ptr<CMakeMovieThread> thread, std::unique_ptr<IMovieRequestCounter> frameClock) {
+  if (thread && !thread->HasEnded()) {
+    TraceLogText(TRC_MOV, "FreeRecording", "The recording thread has not ended; it is freed once it has.");
+    std::lock_guard<std::mutex> g(g_KeptLock);
+    if (!g_pKept) g_pKept = new std::vector<KeptRecording>;
+    g_pKept->push_back(KeptRecording{std::move(thread), std::move(frameClock)});
+  } else {
+    thread.reset();
+    frameClock.reset();
+  }
+  FreeEndedRecordings();
 }
 
 CMakeMovieThread::CMakeMovieThread(CMovieWriterFactory factory) : m_Factory(std::move(factory)) {}
@@ -200,7 +246,7 @@ void CMakeMovieThread::CloseQueue() {
 }
 
 void CMakeMovieThread::DropRecord(std::unique_ptr<RECINFO> record) {
-  if (!record->bEmpty && m_bCountRequests && record->pView) record->pView->DecrementRequests();
+  if (!record->bEmpty && m_bCountRequests && record->pFrameClock) record->pFrameClock->DecrementRequests();
 }
 
 void CMakeMovieThread::OnWait(const std::shared_ptr<CEvent>& event) {
@@ -213,11 +259,11 @@ void CMakeMovieThread::OnWait(const std::shared_ptr<CEvent>& event) {
 }
 
 void CMakeMovieThread::OnFrame(std::unique_ptr<RECINFO> record) {
-  m_pView = record->pView;
+  m_pFrameClock = record->pFrameClock;
   if (record->hViewWnd && m_bRunning) m_hViewWnd.store(record->hViewWnd);
   if (!record->bEmpty) {
     m_hHeld.reset();
-    if (m_bCountRequests && m_pView) m_pView->DecrementRequests();
+    if (m_bCountRequests && m_pFrameClock) m_pFrameClock->DecrementRequests();
     m_hHeld = std::move(record->hBitmap);
   }
   if (!m_bRunning || !m_bAccepting.load() || !GetErrorMessage().empty()) {

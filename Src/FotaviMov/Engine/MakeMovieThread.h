@@ -75,6 +75,17 @@ class CMakeMovieThread;
 // writer kind (profile and quality for WMV only) and the view window.
 void ApplyMakeMovieParam(CMakeMovieThread* thread, const MAKEMOVIEPARAM& param, HWND view);
 
+class CMakeMovieThread;
+// The end of a recording's life, after its frame clock has been killed and
+// its thread told to stop and waited for: frees the thread, then the frame
+// clock its records point to. A thread that has not ended yet (a writer
+// stuck past every wait) is kept with its clock until it has: each call
+// frees those that have ended since.
+void FreeRecording(std::unique_ptr<CMakeMovieThread> thread, std::unique_ptr<IMovieRequestCounter> frameClock);
+// Frees the kept recordings whose threads have ended; returns how many are
+// still kept.
+size_t FreeEndedRecordings();
+
 class CMakeMovieThread {
  public:
   explicit CMakeMovieThread(CMovieWriterFactory factory = CMovieWriterFactory::Default());
@@ -166,7 +177,7 @@ class CMakeMovieThread {
   int m_nFileType = MOVIE_FILETYPE_AVI;
   std::string m_strProfile;
   DWORD m_dwQuality = 100;
-  IMovieRequestCounter* m_pView = nullptr;
+  IMovieRequestCounter* m_pFrameClock = nullptr;
   bool m_bCountRequests = false;
   HDIBSECTION m_hHeld;  // the last real frame
   bool m_bRunning = false;
