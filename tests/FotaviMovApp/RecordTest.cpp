@@ -5,10 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "EmulatorProcess.h"
 #include <QTimer>
@@ -187,6 +191,142 @@ TEST_F(MovRecording, StopOfAFileThatCannotBeCompletedShowsItsText) {
   EXPECT_FALSE(View()->IsRecording());
   ASSERT_EQ(ui.Texts().size(), 1u);
   EXPECT_EQ(ui.Texts()[0], "The file could not be completed.");
+}
+
+// The real AVI writer behind a disk that takes `delayMs` a frame, slower
+// than the frame clock: the recording thread falls behind and frames wait.
+class SlowAvi : public IAviWriter {
+ public:
+  SlowAvi(int delayMs, std::atomic<int>* added)
+      : m_pReal(CMovieWriterFactory::Default().makeAvi()), m_nDelayMs(delayMs), m_pAdded(added) {}
+  void SetMaxFileSize(uint64_t bytes) override { m_pReal->SetMaxFileSize(bytes); }
+  void SetRecCondition(int mode, uint64_t limit) override { m_pReal->SetRecCondition(mode, limit); }
+  long Initialize(const std::string& path, DWORD rate) override { return m_pReal->Initialize(path, rate); }
+  int AddFrame(const CDibSection* bitmap) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(m_nDelayMs));
+    ++*m_pAdded;
+    return m_pReal->AddFrame(bitmap);
+  }
+  BOOL Close() override { return m_pReal->Close(); }
+  std::string GetErrorMessage() const override { return m_pReal->GetErrorMessage(); }
+
+ private:
+  std::unique_ptr<IAviWriter> m_pReal;
+  int m_nDelayMs;
+  std::atomic<int>* m_pAdded;
+};
+
+CMovieWriterFactory SlowAviFactory(int delayMs, std::atomic<int>* added) {
+  CMovieWriterFactory factory;
+  factory.makeAvi = [=] { return std::unique_ptr<IAviWriter>(new SlowAvi(delayMs, added)); };
+  return factory;
+}
+
+// How a recording with a writer of 150 ms a frame at ten frames a second
+// ends: by its time limit, or by the Stop command while frames still wait.
+struct SlowEndCase {
+  const char* name;
+  DWORD limitMode;
+};
+
+class SlowWriterRecording : public MovRecording, public ::testing::WithParamInterface<SlowEndCase> {};
+
+// Every frame the clock captured before the end is in the file, in a file
+// the outside reader counts, and nothing is said: the end waits for the
+// frames posted before it.
+TEST_P(SlowWriterRecording, WritesEveryFrameCapturedBeforeTheEnd) {
+  const std::string output = Dir() + "/slow.avi";
+  WriteSettings(COMPRESS_AVI, GetParam().limitMode, kSeconds, output);
+  ASSERT_TRUE(Start());
+  StartLive();
+  std::atomic<int> added{0};
+  View()->SetWriterFactory(SlowAviFactory(150, &added));
+  Main()->OnRecord();
+  ASSERT_TRUE(View()->IsRecording());
+  int addedAtStop = 0;
+  if (GetParam().limitMode == RECCOND_NONE) {
+    ASSERT_TRUE(WaitFor([&] { return added.load() >= 10; }, 30000));
+    addedAtStop = added.load();
+    Main()->OnMovieStop();
+  }
+  ASSERT_TRUE(WaitFor([&] { return !View()->IsRecording(); }, 60000));
+  EXPECT_TRUE(ui.Texts().empty()) << ui.Texts().front();
+  const long written = long(View()->LastFrameCount());
+  EXPECT_EQ(uint64_t(written), View()->LastCapturedCount());
+  if (GetParam().limitMode == RECCOND_TIME) {
+    EXPECT_GE(written, long(kRate * kSeconds) - 2);
+  } else {
+    EXPECT_GT(written, addedAtStop + 2);  // frames were still waiting at the stop
+  }
+  if (HaveTool("ffprobe")) EXPECT_EQ(FfprobeFrames(output), written);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SlowWriterRecording,
+                         ::testing::Values(SlowEndCase{"TimeLimit", RECCOND_TIME}, SlowEndCase{"Stop", RECCOND_NONE}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A writer stuck in its writes (a disk that stopped answering) until the
+// gate opens.
+struct WriteGate {
+  std::mutex lock;
+  std::condition_variable changed;
+  bool open = false;
+  std::atomic<int> entered{0};
+  void Open() {
+    std::lock_guard<std::mutex> g(lock);
+    open = true;
+    changed.notify_all();
+  }
+};
+
+class StuckAvi : public IAviWriter {
+ public:
+  explicit StuckAvi(WriteGate* gate) : m_pGate(gate) {}
+  void SetMaxFileSize(uint64_t) override {}
+  void SetRecCondition(int, uint64_t) override {}
+  long Initialize(const std::string&, DWORD) override { return 0; }
+  int AddFrame(const CDibSection*) override {
+    ++m_pGate->entered;
+    std::unique_lock<std::mutex> g(m_pGate->lock);
+    m_pGate->changed.wait(g, [&] { return m_pGate->open; });
+    return AVI_ADD_WRITTEN;
+  }
+  BOOL Close() override { return TRUE; }
+  std::string GetErrorMessage() const override { return {}; }
+
+ private:
+  WriteGate* m_pGate;
+};
+
+// A recording thread that ends only after every wait for it has passed: the
+// stop ends with the save failure text and returns; the frame clock its
+// waiting records point to stays until the thread has ended and given their
+// units back, and both are freed then.
+TEST_F(MovRecording, AThreadThatEndsAfterTheWaitsIsFreedWithItsClockWhenItEnds) {
+  WriteSettings(COMPRESS_AVI, RECCOND_NONE, 0, Dir() + "/stuck.avi");
+  ASSERT_TRUE(Start());
+  StartLive();
+  WriteGate gate;
+  CMovieWriterFactory factory;
+  factory.makeAvi = [&gate] { return std::unique_ptr<IAviWriter>(new StuckAvi(&gate)); };
+  View()->SetWriterFactory(factory);
+  View()->SetRecordStopLimits(RECSTOPLIMITS{200, 200});
+  Main()->OnRecord();
+  ASSERT_TRUE(View()->IsRecording());
+  ASSERT_TRUE(WaitFor([&] { return gate.entered.load() >= 1; }, 30000));
+  Pump(300);  // frames wait behind the stuck one
+  // The disk answers again after both waits (0.4 s) and before a wait of
+  // the same length would have passed twice.
+  std::thread disk([&gate] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    gate.Open();
+  });
+  Main()->OnMovieStop();
+  EXPECT_FALSE(View()->IsRecording());
+  ASSERT_EQ(ui.Texts().size(), 1u);
+  EXPECT_EQ(ui.Texts()[0], "Unable to save file.");
+  disk.join();
+  EXPECT_TRUE(WaitFor([] { return FreeEndedRecordings() == 0; }, 10000));
 }
 
 // Record over an existing file asks first; Cancel records nothing and keeps it.

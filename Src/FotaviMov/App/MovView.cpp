@@ -21,9 +21,6 @@
 namespace {
 // How long the start waits for the live thread's hidden window.
 constexpr DWORD kInitWaitMs = 10000;
-// A recording thread ends within one frame's write once told to stop; this
-// bounds the wait for one that does not (a writer stuck on a dead disk).
-constexpr DWORD kRecordJoinMs = 60000;
 // The longest single wait of the limit timer; a longer limit is re-armed.
 constexpr qint64 kLimitSliceMs = 3600 * 1000;
 
@@ -288,6 +285,7 @@ BOOL CFotaviMovView::StartMakeMovie(const MAKEMOVIEPARAM& param) {
   m_nLimit = param.recLimit;
   m_dwFrameRate = param.frameRate;
   ApplyMakeMovieParam(m_pRecord.get(), param, m_hRecordWnd);
+  m_pRecord->SetStopLimits(m_StopLimits);
   m_nRecWidth = LONG(param.width);
   m_nRecHeight = LONG(param.height);
   // The pacer is the counter the thread gives its units back to; during a
@@ -335,7 +333,7 @@ void CFotaviMovView::RequestMeasureFrame() {
     return;
   }
   auto record = std::make_unique<RECINFO>();
-  record->pView = m_pPacer.get();
+  record->pFrameClock = m_pPacer.get();
   record->hViewWnd = m_hRecordWnd;
   record->hBitmap = std::move(bitmap);
   record->width = m_nRecWidth;
@@ -353,17 +351,15 @@ void CFotaviMovView::KillClocks() {
   m_LimitTimer.stop();
 }
 
-bool CFotaviMovView::JoinRecording(const char* function) {
-  if (m_pRecord->Join(kRecordJoinMs)) return true;
-  TraceLogText(TRC_MOV, function, "The recording thread did not end in time.");
-  return false;
-}
+bool CFotaviMovView::JoinRecording(const char* function) { return m_pRecord->WaitForEnd(function); }
 
 void CFotaviMovView::EndRecording() {
   m_nLastFrames = m_pRecord->GetFrameCount();
   m_nLastRepeated = m_pRecord->GetRepeatedCount();
-  m_pPacer.reset();
-  m_pRecord.reset();  // a thread that did not end is stopped and waited for once more
+  m_nLastCaptured = m_pPacer ? m_pPacer->GetRecordsSent() : 0;
+  // The clock was killed before the thread was told to stop; it is freed
+  // only after the thread has ended, since every queued record holds it.
+  FreeRecording(std::move(m_pRecord), std::move(m_pPacer));
   if (m_hRecordWnd) DestroyWindow(m_hRecordWnd);
   m_hRecordWnd = nullptr;
   ++m_nEnded;

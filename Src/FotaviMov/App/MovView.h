@@ -73,9 +73,11 @@ class CFotaviMovView : public QWidget, public IMovieSeekTarget {
   // The last recording's figures (tests, the benchmark).
   uint64_t LastFrameCount() const { return m_nLastFrames; }
   uint64_t LastRepeatedCount() const { return m_nLastRepeated; }
+  uint64_t LastCapturedCount() const { return m_nLastCaptured; }  // records the frame clock sent
   const std::string& LastError() const { return m_strLastError; }
   // The writers the next recordings use (the real ones unless replaced).
   void SetWriterFactory(CMovieWriterFactory factory) { m_WriterFactory = std::move(factory); }
+  void SetRecordStopLimits(RECSTOPLIMITS limits) { m_StopLimits = limits; }
   // Counts recordings that ended, however they ended.
   unsigned RecordingsEnded() const { return m_nEnded; }
   bool IsLimitTimerActive() const { return m_LimitTimer.isActive(); }
@@ -137,6 +139,7 @@ class CFotaviMovView : public QWidget, public IMovieSeekTarget {
 
   std::unique_ptr<CMakeMovieThread> m_pRecord;
   CMovieWriterFactory m_WriterFactory = CMovieWriterFactory::Default();
+  RECSTOPLIMITS m_StopLimits;
   std::unique_ptr<CFramePacer> m_pPacer;
   HWND m_hRecordWnd = nullptr;  // this recording's notify window
   LONG m_nRecWidth = 640;
@@ -150,6 +153,7 @@ class CFotaviMovView : public QWidget, public IMovieSeekTarget {
 
   uint64_t m_nLastFrames = 0;
   uint64_t m_nLastRepeated = 0;
+  uint64_t m_nLastCaptured = 0;
   std::string m_strLastError;
   unsigned m_nEnded = 0;
 };

@@ -69,7 +69,7 @@ bool IsValidDib24(const CDibSection* bitmap);
 // it (and the bitmap of a non-empty record) from the post on.
 class IMovieRequestCounter;
 struct RECINFO {
-  IMovieRequestCounter* pView = nullptr;  // the view's outstanding-request counter
+  IMovieRequestCounter* pFrameClock = nullptr;  // the frame clock: counts the outstanding requests
   HWND hViewWnd = nullptr;                // where the thread posts its answers
   HDIBSECTION hBitmap;
   LONG width = 0;
