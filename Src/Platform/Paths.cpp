@@ -92,6 +92,19 @@ std::string GetPrivateWorkFolder() {
   return ensurePrivate(dir) ? withSlash(dir) : std::string();
 }
 
+std::string GetLargeWorkFolder() {
+  std::string cache = envOr("XDG_CACHE_HOME");
+  if (cache.empty() || cache.front() != '/') cache = homeFolder() + "/.cache";
+  std::string dir = cache + "/fotavi/work";
+  if (!MakeFolders(dir, 0700)) return {};
+  // A folder someone else made, or could have written into, is not ours to
+  // fill: its contents may have been planted.
+  if (!IsTrustedFolder(dir) || !IsTrustedFolder(cache + "/fotavi")) return {};
+  struct stat st;
+  if (lstat(dir.c_str(), &st) == 0 && (st.st_mode & 077) != 0) chmod(dir.c_str(), 0700);
+  return withSlash(dir);
+}
+
 std::string GetDocumentsFolder() {
   std::string dir = envOr("XDG_DOCUMENTS_DIR");
   struct stat st;

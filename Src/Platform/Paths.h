@@ -14,6 +14,13 @@ FOTAVI_PLATFORM_API std::string GetProgramPath();
 // ~/.cache/fotavi/tmp. Created when missing; "" when it cannot be made or is
 // not a private folder of the user. Ends with '/'.
 FOTAVI_PLATFORM_API std::string GetPrivateWorkFolder();
+// Per-user private folder on disk for work files that can grow to gigabytes
+// (never the runtime folder, which is often a small tmpfs):
+// $XDG_CACHE_HOME/fotavi/work (an absolute $XDG_CACHE_HOME only), else
+// ~/.cache/fotavi/work. Created 0700 when missing; "" when it cannot be made
+// or is not the user's own folder that nobody else can write to (a link,
+// another user's, open to others for writing). Ends with '/'.
+FOTAVI_PLATFORM_API std::string GetLargeWorkFolder();
 // The user's documents folder ($XDG_DOCUMENTS_DIR, ~/Documents, else the home folder).
 FOTAVI_PLATFORM_API std::string GetDocumentsFolder();
 // The machine's fallback root, used where a Windows program falls back to

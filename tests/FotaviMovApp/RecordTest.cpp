@@ -11,13 +11,18 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <thread>
 
 #include "EmulatorProcess.h"
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include "AutoFrameRateDlg.h"
+#include "AviFileOperation.h"
 #include "FRMDlg.h"
 #include "FotaviMovDoc.h"
 #include "MainFrm.h"
@@ -366,20 +371,83 @@ TEST_F(MovRecording, StopBeforeTheFirstPictureNeverHangs) {
 namespace {
 
 // The frame-rate measurement on the emulated camera: it records at the
-// measurement size, hands a rate the field accepts to the settings dialog,
-// deletes its file and gives the output size back, whether it runs its ten
-// seconds or is cancelled.
+// measurement size into a folder of its own on disk, hands a rate the field
+// accepts to the settings dialog, and on every way out leaves the folders
+// as they were, every part it split off included, and the output size as it
+// was. A runtime folder with no room for its files does not stop it.
+enum class WayOut { Result, CancelButton, Closed, WriteError, WriterEnds, Unplugged };
+
 struct MeasureCase {
   const char* name;
-  int cancelAfterMs;  // 0: runs to its end
+  WayOut way;
 };
+
+// The real AVI writer splitting every 16 MB (113 frames at 256 x 192), so
+// that a short measurement leaves parts behind; it can fail or end after
+// kLastFrame frames as a full disk or a limit would.
+class SplittingAvi : public IAviWriter {
+ public:
+  SplittingAvi(WayOut way, std::atomic<int>* added) : m_Way(way), m_pAdded(added) {
+    m_Avi.SetMaxFileSize(16 * MOV_MEGABYTE);
+  }
+  void SetMaxFileSize(uint64_t) override {}
+  void SetRecCondition(int mode, uint64_t limit) override { m_Avi.SetRecCondition(mode, limit); }
+  long Initialize(const std::string& path, DWORD rate) override { return m_Avi.Initialize(path, rate); }
+  int AddFrame(const CDibSection* bitmap) override {
+    const int added = ++*m_pAdded;
+    if (added > kLastFrame && m_Way == WayOut::WriteError) {
+      m_strError = "Unable to save file.";
+      return AVI_ADD_ERROR;
+    }
+    if (added > kLastFrame && m_Way == WayOut::WriterEnds) {
+      m_Avi.Close();
+      return AVI_ADD_LIMIT;
+    }
+    return m_Avi.AddFrame(bitmap);
+  }
+  BOOL Close() override { return m_Avi.Close(); }
+  std::string GetErrorMessage() const override { return m_strError.empty() ? m_Avi.GetErrorMessage() : m_strError; }
+
+  static constexpr int kLastFrame = 800;
+
+ private:
+  CAviFileOperation m_Avi;
+  WayOut m_Way;
+  std::atomic<int>* m_pAdded;
+  std::string m_strError;
+};
+
+// Every file under `folder`, as relative paths.
+std::set<std::string> FilesUnder(const std::string& folder) {
+  std::set<std::string> files;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+    files.insert(std::filesystem::relative(it->path(), folder).string());
+  return files;
+}
 
 class Measurement : public MovRecording, public ::testing::WithParamInterface<MeasureCase> {};
 
-TEST_P(Measurement, LeavesNoFileAndRestoresTheSize) {
-  setenv("FOTAVI_WORK_DIR", (Dir() + "/work").c_str(), 1);
+TEST_P(Measurement, EachWayOutLeavesTheFoldersAsTheyWere) {
+  const WayOut way = GetParam().way;
+  // The runtime work folder cannot take a file: a path under a file.
+  const std::string runtime = Dir() + "/runtime-full";
+  { std::ofstream(runtime) << "no room"; }
+  setenv("FOTAVI_WORK_DIR", (runtime + "/fotavi").c_str(), 1);
+  const std::string large = Dir() + "/cache/fotavi/work";
+  ASSERT_TRUE(std::filesystem::create_directories(large));
+  std::filesystem::permissions(Dir() + "/cache/fotavi", std::filesystem::perms::owner_all);
+  std::filesystem::permissions(large, std::filesystem::perms::owner_all);
+  { std::ofstream(large + "/kept.txt") << "someone's own"; }
+  const std::set<std::string> before = FilesUnder(Dir() + "/cache");
+
   WriteSettings(COMPRESS_AVI, RECCOND_NONE, 0, Dir() + "/unused.avi");
   ASSERT_TRUE(Start());
+  std::atomic<int> added{0};
+  CMovieWriterFactory factory;
+  factory.makeAvi = [&] { return std::unique_ptr<IAviWriter>(new SplittingAvi(way, &added)); };
+  View()->SetWriterFactory(factory);
   CFotaviMovDoc* doc = Main()->GetDocument();
   ASSERT_TRUE(doc->SetVideoSize(MOV_CAMERA_WIDTH, MOV_CAMERA_HEIGHT));
   ASSERT_EQ(doc->GetVideoWidth(), 512u);
@@ -387,33 +455,59 @@ TEST_P(Measurement, LeavesNoFileAndRestoresTheSize) {
   CAutoFrameRateDlg measure(View(), doc, Main());
   measure.SetParentDlg(settings);
   measure.SetMeasureSize(256, 192);
-  bool sawFile = false;
-  QTimer probe;
-  QObject::connect(&probe, &QTimer::timeout, [&] {
-    if (Exists(MeasurementFilePath())) sawFile = true;
-    if (GetParam().cancelAfterMs && sawFile) measure.OnCancel();
+  size_t mostParts = 0;
+  bool acted = false;
+  QTimer user;
+  QObject::connect(&user, &QTimer::timeout, [&] {
+    size_t parts = 0;
+    for (const auto& f : FilesUnder(large)) parts += f.find("measurement") != std::string::npos &&
+                                                     f.size() > 4 && f.substr(f.size() - 4) == ".avi";
+    mostParts = std::max(mostParts, parts);
+    if (acted || parts < 3 || !measure.isVisible()) return;
+    acted = true;
+    if (way == WayOut::CancelButton) {
+      QTest::mouseClick(measure.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel), Qt::LeftButton);
+    } else if (way == WayOut::Closed) {
+      measure.close();  // the window's close box
+    } else if (way == WayOut::Unplugged) {
+      emulator->Unplug();
+    }
   });
-  probe.start(GetParam().cancelAfterMs ? GetParam().cancelAfterMs : 200);
+  user.start(50);
   const int rate = measure.DoModal();
-  probe.stop();
-  EXPECT_TRUE(sawFile);
-  if (GetParam().cancelAfterMs) {
-    EXPECT_EQ(rate, 0);
-  } else {
+  user.stop();
+  Pump(300);
+
+  EXPECT_GE(mostParts, 3u);
+  if (way == WayOut::Result || way == WayOut::WriterEnds || way == WayOut::Unplugged) {
+    // A recording that ends by itself, or with the camera, reports what it
+    // measured so far.
     EXPECT_GE(rate, 1);
     EXPECT_LE(rate, 19);
     EXPECT_EQ(settings->m_dwCurrentRate, DWORD(rate));
+  } else {
+    EXPECT_EQ(rate, 0);
   }
   EXPECT_FALSE(View()->IsRecording());
   EXPECT_EQ(View()->GetMeasureWnd(), nullptr);
-  EXPECT_FALSE(Exists(MeasurementFilePath()));
+  EXPECT_EQ(FilesUnder(Dir() + "/cache"), before);
+  EXPECT_TRUE(std::filesystem::is_regular_file(runtime));
   EXPECT_EQ(doc->GetVideoWidth(), 512u);
   EXPECT_EQ(doc->GetVideoHeight(), 384u);
-  EXPECT_TRUE(ui.Texts().empty()) << ui.Texts().front();
+  for (const auto& text : ui.Texts()) {
+    if (way == WayOut::WriteError) EXPECT_EQ(text, "Unable to save file.");
+    else if (way == WayOut::Unplugged) EXPECT_EQ(text, "Unable to acquire live-monitor image.");
+    else ADD_FAILURE() << text;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Measurement,
-                         ::testing::Values(MeasureCase{"RunsItsTenSeconds", 0}, MeasureCase{"Cancelled", 1500}),
+                         ::testing::Values(MeasureCase{"RunsItsTenSeconds", WayOut::Result},
+                                           MeasureCase{"CancelClicked", WayOut::CancelButton},
+                                           MeasureCase{"WindowClosed", WayOut::Closed},
+                                           MeasureCase{"WriteFails", WayOut::WriteError},
+                                           MeasureCase{"RecordingEndsByItself", WayOut::WriterEnds},
+                                           MeasureCase{"CameraPulled", WayOut::Unplugged}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

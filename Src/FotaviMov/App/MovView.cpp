@@ -360,6 +360,8 @@ void CFotaviMovView::EndRecording() {
   // The clock was killed before the thread was told to stop; it is freed
   // only after the thread has ended, since every queued record holds it.
   FreeRecording(std::move(m_pRecord), std::move(m_pPacer));
+  // Every part a measurement wrote goes, on every way out of it.
+  m_MeasureFiles.Remove();
   if (m_hRecordWnd) DestroyWindow(m_hRecordWnd);
   m_hRecordWnd = nullptr;
   ++m_nEnded;
@@ -383,10 +385,13 @@ void CFotaviMovView::PostMeasurementResult(bool withRecord, DWORD pictures) {
     delete result;
 }
 
-static void DeleteMeasurementFile() {
-  const std::string path = MeasurementFilePath();
-  if (!path.empty()) std::remove(path.c_str());
+void CFotaviMovView::SetMeasureWnd(HWND window) {
+  m_hMeasureWnd = window;
+  // A measurement given up before its recording started leaves nothing.
+  if (!window && !m_pRecord) m_MeasureFiles.Remove();
 }
+
+std::string CFotaviMovView::CreateMeasurementFile() { return m_MeasureFiles.Create(); }
 
 void CFotaviMovView::StopMakeMovie(BOOL notify) {
   static const char* const kLog = "CFotaviMovView::StopMakeMovie";
@@ -405,7 +410,6 @@ void CFotaviMovView::StopMakeMovie(BOOL notify) {
       m_pLive->SetCounting(false);
       pictures = DWORD(m_pLive->GetPictureCount());
     }
-    DeleteMeasurementFile();
     if (notify) PostMeasurementResult(true, pictures);
     m_hMeasureWnd = nullptr;
   } else {
@@ -451,7 +455,6 @@ void CFotaviMovView::OnMakeMovieError() {
   m_pRecord->PostStop();
   if (m_hMeasureWnd) {
     if (m_pLive) m_pLive->SetCounting(false);
-    DeleteMeasurementFile();
     PostMeasurementResult(false, 0);
   }
   JoinRecording(kLog);

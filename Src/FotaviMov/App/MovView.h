@@ -19,6 +19,7 @@
 
 #include "FramePacer.h"
 #include "MakeMovieThread.h"
+#include "MeasurementFiles.h"
 #include "MoviePlay.h"
 #include "Platform/Messages.h"
 #include "Platform/Sync.h"
@@ -68,7 +69,12 @@ class CFotaviMovView : public QWidget, public IMovieSeekTarget {
   BOOL StartMakeMovie(const MAKEMOVIEPARAM& param);
   void StopMakeMovie(BOOL notify);
   BOOL IsRecording() const { return m_pRecord != nullptr; }
-  void SetMeasureWnd(HWND window) { m_hMeasureWnd = window; }
+  void SetMeasureWnd(HWND window);
+  // Makes the folder of a measurement's files, removed when its recording
+  // ends (or when the measurement is given up before); the path to record
+  // to, "" when there is no folder for it.
+  std::string CreateMeasurementFile();
+  const CMeasurementFiles& GetMeasurementFiles() const { return m_MeasureFiles; }
   HWND GetMeasureWnd() const { return m_hMeasureWnd; }
   // The last recording's figures (tests, the benchmark).
   uint64_t LastFrameCount() const { return m_nLastFrames; }
@@ -148,6 +154,7 @@ class CFotaviMovView : public QWidget, public IMovieSeekTarget {
   int m_nLimitMode = RECCOND_NONE;
   uint64_t m_nLimit = 0;
   HWND m_hMeasureWnd = nullptr;
+  CMeasurementFiles m_MeasureFiles;
   QTimer m_LimitTimer;  // window timer 4
   qint64 m_nLimitDeadlineMs = 0;  // steady clock
 
