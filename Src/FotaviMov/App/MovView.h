@@ -118,7 +118,7 @@ class CFotaviMovView : public QWidget, public IMovieSeekTarget {
   void KillClocks();
   bool JoinRecording(const char* function);
   void RequestMeasureFrame();
-  HDIBSECTION CopyLivePicture(LONG width, LONG height);
+  CBitmap24 CopyLivePicture(LONG width, LONG height);
   QSize FitToScreen(QSize size) const;
   QSize FitToAspect(QSize size) const;
 
@@ -155,6 +155,3 @@ class CFotaviMovView : public QWidget, public IMovieSeekTarget {
   std::string m_strLastError;
   unsigned m_nEnded = 0;
 };
-
-// A 24-bit bottom-up bitmap of `image` (null for a null image).
-HDIBSECTION DibFromImage(const QImage& image);
