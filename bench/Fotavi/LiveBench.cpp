@@ -25,6 +25,7 @@
 
 #include "Live/AnimeFrame.h"
 #include "Live/AnimeView.h"
+#include "CameraFrames.h"
 #include "EmulatorProcess.h"
 #include "ThreadCpu.h"
 #include "App/FotaviApp.h"
@@ -74,22 +75,6 @@ double Percentile(std::vector<double> v, double p) {
   std::sort(v.begin(), v.end());
   const size_t i = std::min(v.size() - 1, static_cast<size_t>(p * (v.size() - 1) + 0.5));
   return v[i];
-}
-
-// Frames straight from the camera (library header included), for the bare decode.
-std::vector<std::string> GrabFrames(CDeviceInterface* device, int count) {
-  std::vector<std::string> frames;
-  const DEVICE_CMD cmd = FotaviMakeCommand(FOTAVI_CMD_GET_JPEG);
-  for (int i = 0; i < count; ++i) {
-    HGLOBAL data = nullptr;
-    DWORD size = 0, error = 0;
-    if (device->bRequest(&cmd, &data, &size, &error) && data && size) {
-      frames.emplace_back(static_cast<const char*>(GlobalLock(data)), size);
-      GlobalUnlock(data);
-    }
-    if (data) GlobalFree(data);
-  }
-  return frames;
 }
 
 // CPU milliseconds per frame of a bare decode at 1/step.
@@ -148,7 +133,7 @@ int main(int argc, char** argv) {
     }
     CMainFrame* main = app.GetMainFrame();
     Pump(200);
-    const std::vector<std::string> frames = GrabFrames(app.GetDevice(), 40);
+    const std::vector<std::string> frames = fotavi::test::GrabCameraFrames(app.GetDevice(), 40);
     std::printf("Fotavi live monitor benchmark: %d s per step, %zu reference frames (%zu bytes each)\n", seconds,
                 frames.size(), frames.empty() ? size_t(0) : frames[0].size());
     std::printf("%-6s %9s %9s %8s %8s %10s %10s %6s %9s %9s %8s\n", "step", "recv/s", "paint/s", "lat p50",

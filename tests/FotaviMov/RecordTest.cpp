@@ -58,7 +58,7 @@ class CFakeAvi : public IAviWriter {
   void SetMaxFileSize(uint64_t bytes) override { log_->split = bytes; }
   void SetRecCondition(int, uint64_t) override {}
   long Initialize(const std::string&, DWORD) override { return 0; }
-  int AddFrame(const CDibSection* bitmap) override {
+  int AddFrame(const CBitmap24& bitmap) override {
     ++log_->entered;
     if (log_->delayMs) std::this_thread::sleep_for(std::chrono::milliseconds(log_->delayMs));
     std::unique_lock<std::mutex> g(log_->lock);
@@ -68,7 +68,7 @@ class CFakeAvi : public IAviWriter {
       error_ = "Unable to save file.";
       return AVI_ADD_ERROR;
     }
-    log_->frames.push_back(bitmap->TopRow(0)[0]);
+    log_->frames.push_back(bitmap.constScanLine(0)[0]);
     log_->changed.notify_all();
     return AVI_ADD_WRITTEN;
   }
@@ -508,7 +508,7 @@ TEST(FramePacer, NoPictureYetEndsWithAnErrorToTheView) {
   CMakeMovieThread thread(FakeFactory(&log));
   ASSERT_TRUE(thread.Start());
   CFakeMovieClock clock;
-  CFramePacer pacer(&thread, view.hwnd(), [](LONG, LONG) { return HDIBSECTION(); }, 16, 16, 10, &clock);
+  CFramePacer pacer(&thread, view.hwnd(), [](LONG, LONG) { return CBitmap24(); }, 16, 16, 10, &clock);
   pacer.Begin(10);
   EXPECT_TRUE(view.WaitFor(WM_MAKEMOVIE_ERROR));
   EXPECT_EQ(pacer.GetOutstanding(), 0);

@@ -168,7 +168,7 @@ class UncompletableAvi : public IAviWriter {
   void SetMaxFileSize(uint64_t) override {}
   void SetRecCondition(int, uint64_t) override {}
   long Initialize(const std::string&, DWORD) override { return 0; }
-  int AddFrame(const CDibSection*) override {
+  int AddFrame(const CBitmap24&) override {
     ++*m_pAdded;
     return AVI_ADD_WRITTEN;
   }
@@ -207,7 +207,7 @@ class SlowAvi : public IAviWriter {
   void SetMaxFileSize(uint64_t bytes) override { m_pReal->SetMaxFileSize(bytes); }
   void SetRecCondition(int mode, uint64_t limit) override { m_pReal->SetRecCondition(mode, limit); }
   long Initialize(const std::string& path, DWORD rate) override { return m_pReal->Initialize(path, rate); }
-  int AddFrame(const CDibSection* bitmap) override {
+  int AddFrame(const CBitmap24& bitmap) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(m_nDelayMs));
     ++*m_pAdded;
     return m_pReal->AddFrame(bitmap);
@@ -290,7 +290,7 @@ class StuckAvi : public IAviWriter {
   void SetMaxFileSize(uint64_t) override {}
   void SetRecCondition(int, uint64_t) override {}
   long Initialize(const std::string&, DWORD) override { return 0; }
-  int AddFrame(const CDibSection*) override {
+  int AddFrame(const CBitmap24&) override {
     ++m_pGate->entered;
     std::unique_lock<std::mutex> g(m_pGate->lock);
     m_pGate->changed.wait(g, [&] { return m_pGate->open; });
@@ -393,7 +393,7 @@ class SplittingAvi : public IAviWriter {
   void SetMaxFileSize(uint64_t) override {}
   void SetRecCondition(int mode, uint64_t limit) override { m_Avi.SetRecCondition(mode, limit); }
   long Initialize(const std::string& path, DWORD rate) override { return m_Avi.Initialize(path, rate); }
-  int AddFrame(const CDibSection* bitmap) override {
+  int AddFrame(const CBitmap24& bitmap) override {
     const int added = ++*m_pAdded;
     if (added > kLastFrame && m_Way == WayOut::WriteError) {
       m_strError = "Unable to save file.";

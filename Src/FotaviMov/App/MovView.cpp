@@ -30,23 +30,6 @@ qint64 SteadyMs() {
 }
 }  // namespace
 
-HDIBSECTION DibFromImage(const QImage& image) {
-  if (image.isNull()) return nullptr;
-  const QImage rgb = image.format() == QImage::Format_RGB888 ? image : image.convertToFormat(QImage::Format_RGB888);
-  HDIBSECTION dib = CreateDibSection24(rgb.width(), rgb.height());
-  if (!dib) return nullptr;
-  for (int y = 0; y < rgb.height(); ++y) {
-    const uchar* in = rgb.constScanLine(y);
-    BYTE* out = dib->TopRow(y);
-    for (int x = 0; x < rgb.width(); ++x) {
-      out[3 * x] = in[3 * x + 2];
-      out[3 * x + 1] = in[3 * x + 1];
-      out[3 * x + 2] = in[3 * x];
-    }
-  }
-  return dib;
-}
-
 CFotaviMovView::CFotaviMovView(CFotaviMovApp* app, CFotaviMovDoc* doc, IMovFrameHost* frame,
                                CSliderDialogBar* slider, QWidget* parent)
     : QWidget(parent), m_pApp(app), m_pDoc(doc), m_pFrame(frame), m_pSlider(slider) {
@@ -260,10 +243,10 @@ void CFotaviMovView::resizeEvent(QResizeEvent* event) {
 
 // ------------------------------------------------------------ recording
 
-HDIBSECTION CFotaviMovView::CopyLivePicture(LONG width, LONG height) {
+CBitmap24 CFotaviMovView::CopyLivePicture(LONG width, LONG height) {
   CSemiAnimationThread* live = m_pLive.get();
-  if (!live) return nullptr;
-  return DibFromImage(live->CopyPicture(width, height));
+  if (!live) return CBitmap24();
+  return live->CopyPicture(width, height);
 }
 
 BOOL CFotaviMovView::StartMakeMovie(const MAKEMOVIEPARAM& param) {
@@ -326,8 +309,8 @@ void CFotaviMovView::OnMovieRecReady() {
 }
 
 void CFotaviMovView::RequestMeasureFrame() {
-  HDIBSECTION bitmap = CopyLivePicture(m_nRecWidth, m_nRecHeight);
-  if (!bitmap) {
+  CBitmap24 bitmap = CopyLivePicture(m_nRecWidth, m_nRecHeight);
+  if (bitmap.isNull()) {
     TraceLogText(TRC_MOV, "CFotaviMovView::RequestMakeMovie", "HBITMAP is NULL.");
     PostMessage(m_hRecordWnd, WM_MAKEMOVIE_ERROR, 0, 0);
     return;

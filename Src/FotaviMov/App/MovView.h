@@ -124,7 +124,7 @@ class CFotaviMovView : public QWidget, public IMovieSeekTarget {
   void KillClocks();
   bool JoinRecording(const char* function);
   void RequestMeasureFrame();
-  HDIBSECTION CopyLivePicture(LONG width, LONG height);
+  CBitmap24 CopyLivePicture(LONG width, LONG height);
   // `size` fitted to the screen's work area with the frame around it and
   // `edges` pixels of the view's own in each direction.
   QSize FitToScreen(QSize size, int edges) const;
@@ -164,6 +164,3 @@ class CFotaviMovView : public QWidget, public IMovieSeekTarget {
   std::string m_strLastError;
   unsigned m_nEnded = 0;
 };
-
-// A 24-bit bottom-up bitmap of `image` (null for a null image).
-HDIBSECTION DibFromImage(const QImage& image);

@@ -116,8 +116,22 @@ void CSemiAnimationThread::Draw(QPainter& painter) {
     target = QRect(m_nDrawLeft.load(), m_nDrawTop.load(), m_nDrawWidth, m_nDrawHeight);
   }
   if (held.isNull() || target.width() <= 0 || target.height() <= 0) return;
+  if (m_DrawPicture.isNull() || m_nDrawSourceKey != held.cacheKey()) {
+    if (m_DrawPicture.size() != held.size() || !m_DrawPicture.isDetached())
+      m_DrawPicture = QImage(held.size(), QImage::Format_RGB32);
+    if (m_DrawPicture.isNull()) return;
+    const int width = held.width();
+    uchar* rows = m_DrawPicture.bits();
+    const qsizetype stride = m_DrawPicture.bytesPerLine();
+    for (int y = 0; y < held.height(); ++y) {
+      const uchar* in = held.constScanLine(y);
+      auto* out = reinterpret_cast<QRgb*>(rows + y * stride);
+      for (int x = 0; x < width; ++x, in += 3) out[x] = 0xFF000000u | (in[2] << 16) | (in[1] << 8) | in[0];
+    }
+    m_nDrawSourceKey = held.cacheKey();
+  }
   painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-  painter.drawImage(target, held);
+  painter.drawImage(target, m_DrawPicture);
 }
 
 void CSemiAnimationThread::Run() {

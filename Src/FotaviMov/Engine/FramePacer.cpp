@@ -76,8 +76,8 @@ void CFramePacer::RequestMakeMovie() {
     m_nOutstanding.fetch_sub(1);
     return;
   }
-  record->hBitmap = m_Source ? m_Source(m_nWidth, m_nHeight) : nullptr;
-  if (!record->hBitmap) {
+  if (m_Source) record->hBitmap = m_Source(m_nWidth, m_nHeight);
+  if (record->hBitmap.isNull()) {
     TraceLogText(TRC_MOV, kName, "HBITMAP is NULL.");
     m_nOutstanding.fetch_sub(1);
     Fail(IDS_MOV_INTERNAL_ERROR);

@@ -26,7 +26,7 @@ class CFramePacer : public IMovieRequestCounter {
  public:
   // A copy of the current live picture at the record size; null when there
   // is no picture yet.
-  using PictureSource = std::function<HDIBSECTION(LONG width, LONG height)>;
+  using PictureSource = std::function<CBitmap24(LONG width, LONG height)>;
 
   CFramePacer(CMakeMovieThread* thread, HWND view, PictureSource source, LONG width, LONG height,
               DWORD maxReqCount, IMovieClock* clock = nullptr);

@@ -226,7 +226,7 @@ void CMakeMovieThread::Run() {
   CloseQueue();
   m_bRunning = false;
   m_bInitialized = false;
-  m_hHeld.reset();
+  m_hHeld = CBitmap24();
   m_bEnded = true;
   m_EndedEvent.Set();
 }
@@ -262,12 +262,11 @@ void CMakeMovieThread::OnFrame(std::unique_ptr<RECINFO> record) {
   m_pFrameClock = record->pFrameClock;
   if (record->hViewWnd && m_bRunning) m_hViewWnd.store(record->hViewWnd);
   if (!record->bEmpty) {
-    m_hHeld.reset();
     if (m_bCountRequests && m_pFrameClock) m_pFrameClock->DecrementRequests();
     m_hHeld = std::move(record->hBitmap);
   }
   if (!m_bRunning || !m_bAccepting.load() || !GetErrorMessage().empty()) {
-    m_hHeld.reset();
+    m_hHeld = CBitmap24();
     return;  // dropped: the recording has ended or takes no more frames
   }
   int result;
@@ -275,7 +274,7 @@ void CMakeMovieThread::OnFrame(std::unique_ptr<RECINFO> record) {
   // recording like any other failure; it never leaves the thread.
   try {
     std::lock_guard<CCriticalSection> g(m_Section);
-    result = MovieAdd(m_hHeld.get());
+    result = MovieAdd(m_hHeld);
   } catch (const std::bad_alloc&) {
     TraceLogMemory(TRC_MOV, "CMakeMovieThread::MovieAdd", "MovieAdd");
     SetError(MovString(IDS_MOV_NO_RESOURCES));
@@ -298,9 +297,9 @@ void CMakeMovieThread::OnFrame(std::unique_ptr<RECINFO> record) {
   }
 }
 
-int CMakeMovieThread::MovieAdd(const CDibSection* bitmap) {
+int CMakeMovieThread::MovieAdd(const CBitmap24& bitmap) {
   if (!GetErrorMessage().empty()) return MOVIEADD_ERROR;
-  if (!bitmap) {
+  if (bitmap.isNull()) {
     SetError(MovString(IDS_MOV_INTERNAL_ERROR));
     TraceLogText(TRC_MOV, "CMakeMovieThread::MovieAdd", "HBITMAP is NULL.");
     return MOVIEADD_ERROR;

@@ -151,7 +151,7 @@ class CMakeMovieThread {
   // recording after the frame being written, with the save failure text.
   void CutQueue(const char* function);
   void DropRecord(std::unique_ptr<RECINFO> record);
-  int MovieAdd(const CDibSection* bitmap);
+  int MovieAdd(const CBitmap24& bitmap);
   int AVIInitialize();
   int WMVInitialize();
   void EndMakeMovie();
@@ -179,7 +179,7 @@ class CMakeMovieThread {
   DWORD m_dwQuality = 100;
   IMovieRequestCounter* m_pFrameClock = nullptr;
   bool m_bCountRequests = false;
-  HDIBSECTION m_hHeld;  // the last real frame
+  CBitmap24 m_hHeld;  // the last real frame
   bool m_bRunning = false;
   bool m_bQuit = false;
 

@@ -117,10 +117,10 @@ int CWmvFileOperation::Initialize(DWORD frameRate, DWORD quality, const std::str
   return 1;
 }
 
-int CWmvFileOperation::AddFrameFirst(const CDibSection* bitmap) {
+int CWmvFileOperation::AddFrameFirst(const CBitmap24& bitmap) {
   const CWmvVideoStream& video = m_Profile.video.front();
-  m_nInputWidth = bitmap->Width();
-  m_nInputHeight = bitmap->Height();
+  m_nInputWidth = bitmap.width();
+  m_nInputHeight = bitmap.height();
   // The encoder takes even picture sizes only: an odd size (of the profile,
   // or of the first frame when the profile names none) becomes the even size
   // just below it, at least 2.
@@ -219,16 +219,16 @@ bool CWmvFileOperation::WritePackets(const char* where) {
   }
 }
 
-int CWmvFileOperation::AddFrame(const CDibSection* bitmap) {
+int CWmvFileOperation::AddFrame(const CBitmap24& bitmap) {
   if (!m_strError.empty()) return 0;
   if (!m_pFormat) {
     m_strError = MovString(IDS_MOV_INTERNAL_ERROR);
     TraceLogText(TRC_MOV, kAdd, "The writer is not initialized.");
     return 0;
   }
-  if (!IsValidDib24(bitmap)) {
+  if (!IsBitmap24(bitmap)) {
     m_strError = MovString(IDS_MOV_INTERNAL_ERROR);
-    TraceLogText(TRC_MOV, kAdd, bitmap ? "The bitmap is not a 24-bit DIB section." : "HBITMAP is NULL.");
+    TraceLogText(TRC_MOV, kAdd, bitmap.isNull() ? "HBITMAP is NULL." : "The bitmap is not a 24-bit DIB section.");
     ReleaseMemory();
     return 0;
   }
@@ -236,9 +236,9 @@ int CWmvFileOperation::AddFrame(const CDibSection* bitmap) {
     ReleaseMemory();
     return 0;
   }
-  if (bitmap->Width() != m_nInputWidth || bitmap->Height() != m_nInputHeight) {
+  if (bitmap.width() != m_nInputWidth || bitmap.height() != m_nInputHeight) {
     TraceLog(TRC_MOV, kAdd, "The frame size %dx%d differs from the first frame's %dx%d.",
-             static_cast<int>(bitmap->Width()), static_cast<int>(bitmap->Height()), static_cast<int>(m_nInputWidth),
+             bitmap.width(), bitmap.height(), static_cast<int>(m_nInputWidth),
              static_cast<int>(m_nInputHeight));
     m_strError = MovString(IDS_MOV_INTERNAL_ERROR);
     ReleaseMemory();
@@ -258,11 +258,10 @@ int CWmvFileOperation::AddFrame(const CDibSection* bitmap) {
     ReleaseMemory();
     return 0;
   }
-  // Bottom-up rows: start at the last row and step backwards.
-  const int stride = static_cast<int>(bitmap->Stride());
-  const uint8_t* src[1] = {bitmap->bits.data() + static_cast<size_t>(bitmap->Height() - 1) * stride};
-  const int srcStride[1] = {-stride};
-  sws_scale(m_pScale, src, srcStride, 0, bitmap->Height(), m_pFrame->data, m_pFrame->linesize);
+  // The picture's own rows, top-down, straight into the scaler.
+  const uint8_t* src[1] = {bitmap.constBits()};
+  const int srcStride[1] = {static_cast<int>(bitmap.bytesPerLine())};
+  sws_scale(m_pScale, src, srcStride, 0, bitmap.height(), m_pFrame->data, m_pFrame->linesize);
   m_pFrame->pts = static_cast<int64_t>(m_nFramesWritten);
   // The fixed quantiser is taken from every frame; the context's value alone is ignored.
   if (m_dwQuality != 0) m_pFrame->quality = m_pCodec->global_quality;
