@@ -16,7 +16,7 @@
 #include "MoviePlay.h"
 #include "RecSettings.h"
 #include "SliderDialogBar.h"
-#include "../FotaviMov/MovTestSupport.h"
+#include "../MovTestSupport.h"
 
 using namespace movtest;
 

@@ -32,7 +32,7 @@
 #include "MovTestSupport.h"
 #include "RecSettings.h"
 #include "SliderDialogBar.h"
-#include "../FotaviMov/MovTestSupport.h"
+#include "../MovTestSupport.h"
 
 using namespace movtest;
 using namespace recreg;
