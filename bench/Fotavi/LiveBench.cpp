@@ -35,17 +35,8 @@
 
 namespace {
 
-double ProcessCpuSeconds() {
-  rusage ru{};
-  getrusage(RUSAGE_SELF, &ru);
-  return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
-}
-
-double ThreadCpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
+using fotavi::test::ProcessCpuSeconds;
+using fotavi::test::ThreadCpuSeconds;
 
 long RssKb() {
   long pages = 0, resident = 0;

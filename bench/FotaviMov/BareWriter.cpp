@@ -1,6 +1,5 @@
 #include "BareWriter.h"
 
-#include <ctime>
 #include <cstdio>
 
 extern "C" {
@@ -9,21 +8,14 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "ThreadCpu.h"
 #include "WmvFileOperation.h"
-
-namespace {
-double ThreadCpu() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-}  // namespace
 
 double BareWriterSeconds(bool wmv, const std::vector<CBitmap24>& ring, DWORD rate, DWORD quality, int frames,
                          const std::string& path) {
   if (ring.empty()) return 0;
   const int w = ring.front().width(), h = ring.front().height();
-  const double t0 = ThreadCpu();
+  const double t0 = fotavi::test::ThreadCpuSeconds();
   AVFormatContext* fmt = nullptr;
   avformat_alloc_output_context2(&fmt, nullptr, wmv ? "asf" : "avi", nullptr);
   fmt->flags |= AVFMT_FLAG_FLUSH_PACKETS;  // as the writers do
@@ -110,5 +102,5 @@ double BareWriterSeconds(bool wmv, const std::vector<CBitmap24>& ring, DWORD rat
   sws_freeContext(sws);
   av_frame_free(&frame);
   av_packet_free(&pkt);
-  return ThreadCpu() - t0;
+  return fotavi::test::ThreadCpuSeconds() - t0;
 }

@@ -79,17 +79,8 @@ std::map<std::string, double> ThreadTimes() {
   return out;
 }
 
-double ProcessCpuSeconds() {
-  rusage ru{};
-  getrusage(RUSAGE_SELF, &ru);
-  return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
-}
-
-double ThreadCpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
+using fotavi::test::ProcessCpuSeconds;
+using fotavi::test::ThreadCpuSeconds;
 
 // The camera's frames decoded at 1/step of their size, as 24-bit pictures
 // (the writers' input), and the CPU milliseconds a bare decode takes.

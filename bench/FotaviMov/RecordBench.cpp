@@ -39,21 +39,13 @@ extern "C" {
 #include "FramePacer.h"
 #include "MakeMovieThread.h"
 #include "Platform/Messages.h"
+#include "ThreadCpu.h"
 #include "WmvFileOperation.h"
 
 namespace {
 
-double ThreadCpu() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-double ProcessCpu() {
-  rusage ru{};
-  getrusage(RUSAGE_SELF, &ru);
-  return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
-}
+using fotavi::test::ProcessCpuSeconds;
+using fotavi::test::ThreadCpuSeconds;
 
 void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
@@ -96,9 +88,9 @@ struct StageClock {
   std::atomic<uint64_t> calls{0};
   template <class F>
   auto Time(F&& f) {
-    const double t = ThreadCpu();
+    const double t = ThreadCpuSeconds();
     auto r = f();
-    seconds = seconds + (ThreadCpu() - t);
+    seconds = seconds + (ThreadCpuSeconds() - t);
     ++calls;
     return r;
   }
@@ -155,7 +147,7 @@ double WriterLoop(bool wmv, LONG w, LONG h, DWORD rate, int frames, const std::s
   CSyntheticCamera camera(w, h);
   std::vector<CBitmap24> ring;
   for (int i = 0; i < 16; ++i) ring.push_back(camera.Copy(i));
-  const double t0 = ThreadCpu();
+  const double t0 = ThreadCpuSeconds();
   if (wmv) {
     CWmvFileOperation writer;
     writer.Initialize(rate, 100, path, profile);
@@ -167,7 +159,7 @@ double WriterLoop(bool wmv, LONG w, LONG h, DWORD rate, int frames, const std::s
     for (int i = 0; i < frames; ++i) writer.AddFrame(ring[i % ring.size()]);
     writer.Close();
   }
-  return ThreadCpu() - t0;
+  return ThreadCpuSeconds() - t0;
 }
 
 int64_t Percentile(std::vector<int64_t> v, double p) {
@@ -198,7 +190,7 @@ void RunOne(const std::string& dir, bool wmv, LONG w, LONG h, DWORD rate, int se
   std::atomic<int> copies{0};
 
   ResetPeakMemory();
-  const double cpu0 = ProcessCpu();
+  const double cpu0 = ProcessCpuSeconds();
   const auto wall0 = std::chrono::steady_clock::now();
   CMakeMovieThread thread(factory);
   thread.SetFileName(path);
@@ -212,9 +204,9 @@ void RunOne(const std::string& dir, bool wmv, LONG w, LONG h, DWORD rate, int se
   CFramePacer pacer(
       &thread, view,
       [&](LONG, LONG) {
-        const double t = ThreadCpu();
+        const double t = ThreadCpuSeconds();
         CBitmap24 copy = camera.Copy(copies++);
-        copySeconds = copySeconds + (ThreadCpu() - t);
+        copySeconds = copySeconds + (ThreadCpuSeconds() - t);
         return copy;
       },
       w, h, 10);
@@ -241,7 +233,7 @@ void RunOne(const std::string& dir, bool wmv, LONG w, LONG h, DWORD rate, int se
   thread.Join(30000);
   pump(std::chrono::steady_clock::now() + std::chrono::milliseconds(20));
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
-  const double cpu = ProcessCpu() - cpu0;
+  const double cpu = ProcessCpuSeconds() - cpu0;
   const long peak = PeakMemoryKiB();
   const auto lateness = pacer.Timer().TakeLateness();
   const uint64_t frames = thread.GetFrameCount();

@@ -1,9 +1,5 @@
 #include "AviFileOperation.h"
 
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -17,33 +13,17 @@ extern "C" {
 #include "Common/TraceLog.h"
 #include "FormatErrorCode.h"
 #include "MovStrings.h"
+#include "OutputFile.h"
 
 namespace {
 constexpr const char* kInit = "CAviFileOperation::Initialize";
 constexpr const char* kAdd = "CAviFileOperation::AddFrame";
 constexpr const char* kClose = "CAviFileOperation::Close";
 constexpr int kMaxFileCounter = 999;
-// Room the trailer may need past the index entries: the header rewrite is in
-// place, this covers the write buffer and the list headers.
-constexpr uint64_t kReserveMargin = 256 * 1024;
 // Index bytes per frame: idx1 entry, plus the OpenDML entry past 1 GiB.
 constexpr uint64_t kIndexBytesPerFrame = 16 + 8;
 
 }  // namespace
-
-void RemoveEmptyOutput(const std::string& path) {
-  struct stat st {};
-  if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink(path.c_str());
-}
-
-uint64_t FreeSpaceFor(const std::string& path) {
-  std::string dir, name, ext;
-  CFilePath::SplitPath(path, &dir, &name, &ext);
-  const std::string folder = dir.empty() ? std::string(".") : dir;
-  struct statvfs fs {};
-  if (statvfs(folder.c_str(), &fs) != 0) return UINT64_MAX;
-  return static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
-}
 
 CAviFileOperation::CAviFileOperation() = default;
 
@@ -54,7 +34,7 @@ CAviFileOperation::~CAviFileOperation() {
 }
 
 uint64_t CAviFileOperation::ReserveFor(uint64_t framesInFile) {
-  return (framesInFile + 1) * kIndexBytesPerFrame + kReserveMargin;
+  return (framesInFile + 1) * kIndexBytesPerFrame + OUTPUT_RESERVE_BYTES;
 }
 
 void CAviFileOperation::SetRecCondition(int mode, uint64_t limit) {
@@ -80,8 +60,7 @@ long CAviFileOperation::Initialize(const std::string& path, DWORD frameRate) {
     snprintf(numbered, sizeof(numbered), "%03d", m_nFileCounter);
     m_strCurrentPath = m_strFolder + m_strBaseName + numbered + m_strExt;
   }
-  // "file:" keeps a colon in the name from selecting another protocol.
-  const std::string url = "file:" + m_strCurrentPath;
+  const std::string url = FileUrl(m_strCurrentPath);
   int ret = avio_open(&m_pFile, url.c_str(), AVIO_FLAG_WRITE);
   if (ret < 0) {
     m_pFile = nullptr;
@@ -95,8 +74,8 @@ long CAviFileOperation::Initialize(const std::string& path, DWORD frameRate) {
 }
 
 bool CAviFileOperation::HasRoomFor(uint64_t frameBytes) {
-  const uint64_t free = FreeSpaceFor(m_strCurrentPath);
-  if (free == UINT64_MAX) return true;
+  uint64_t free = 0;
+  if (!FreeSpaceFor(m_strCurrentPath, &free)) return true;  // not to be asked: the write itself will tell
   return free >= frameBytes + ReserveFor(m_nFramesInFile);
 }
 

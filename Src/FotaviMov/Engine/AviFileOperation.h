@@ -73,10 +73,3 @@ class CAviFileOperation : public IAviWriter {
   LONG m_nFirstHeight = 0;
   std::string m_strError;
 };
-
-// Files of the movie program: when the last path component names a regular
-// file, removes it (an output that holds no frame is not left behind).
-void RemoveEmptyOutput(const std::string& path);
-// Bytes available to the user on the file system that holds `path`'s
-// folder; UINT64_MAX when it cannot be asked.
-uint64_t FreeSpaceFor(const std::string& path);

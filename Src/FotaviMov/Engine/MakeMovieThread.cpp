@@ -44,8 +44,9 @@ struct KeptRecording {
   std::unique_ptr<IMovieRequestCounter> frameClock;
 };
 std::mutex g_KeptLock;
-// Made with the first late thread and never destroyed: a thread still
-// running at the process's exit must not find its object freed under it.
+// Made with a late thread and freed once every kept thread has ended; never
+// destroyed at the process's exit, where a thread still running must not
+// find its object freed under it.
 std::vector<KeptRecording>* g_pKept = nullptr;
 }  // namespace
 
@@ -60,6 +61,10 @@ size_t FreeEndedRecordings() {
     std::move(g_pKept->begin(), late, std::back_inserter(ended));
     g_pKept->erase(g_pKept->begin(), late);
     left = g_pKept->size();
+    if (left == 0) {
+      delete g_pKept;
+      g_pKept = nullptr;
+    }
   }
   // Outside the lock: the thread first, then the clock its records held.
   for (auto& r : ended) {

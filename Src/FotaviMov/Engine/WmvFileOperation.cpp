@@ -12,10 +12,10 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "AviFileOperation.h"
 #include "Common/TraceLog.h"
 #include "FormatErrorCode.h"
 #include "MovStrings.h"
+#include "OutputFile.h"
 
 namespace {
 constexpr const char* kInit = "CWmvFileOperation::Initialize";
@@ -24,7 +24,6 @@ constexpr const char* kAdd = "CWmvFileOperation::AddFrame";
 constexpr const char* kRelease = "CWmvFileOperation::ReleaseMemory";
 // Key frames every 8 seconds when the profile names no spacing.
 constexpr int64_t kDefaultKeySpacing100ns = 80000000;
-constexpr uint64_t kReserveMargin = 1024 * 1024;
 
 // The error text of an FFmpeg error.
 UINT TextFor(int error) {
@@ -104,7 +103,7 @@ int CWmvFileOperation::Initialize(DWORD frameRate, DWORD quality, const std::str
     return 0;
   }
   m_pFormat->flags |= AVFMT_FLAG_FLUSH_PACKETS;
-  const std::string url = "file:" + path;
+  const std::string url = FileUrl(path);
   ret = avio_open(&m_pFormat->pb, url.c_str(), AVIO_FLAG_WRITE);
   if (ret < 0) {
     m_pFormat->pb = nullptr;
@@ -245,8 +244,9 @@ int CWmvFileOperation::AddFrame(const CBitmap24& bitmap) {
     return 0;
   }
   // The largest packet the encoder can make, plus room for the trailer.
-  const uint64_t need = static_cast<uint64_t>(m_pCodec->width) * m_pCodec->height * 3 / 2 + kReserveMargin;
-  if (FreeSpaceFor(m_strPath) < need) {
+  const uint64_t need = static_cast<uint64_t>(m_pCodec->width) * m_pCodec->height * 3 / 2 + OUTPUT_RESERVE_BYTES;
+  uint64_t free = 0;
+  if (FreeSpaceFor(m_strPath, &free) && free < need) {
     TraceLog(TRC_MOV, kAdd, "[Infomation] The free space of the disk is not enough. Path[%s]", m_strPath.c_str());
     m_strError = MovString(IDS_MOV_SAVE_ERROR);
     ReleaseMemory();

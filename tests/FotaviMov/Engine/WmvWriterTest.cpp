@@ -381,9 +381,10 @@ TEST(WmvWriter, AFullDiskEndsWithTheSaveTextAndAPlayableFile) {
 }
 
 // A disk without room for the first frame: the recording ends with the save
-// text and leaves no file that holds only a header.
+// text and leaves no file that holds only a header. The largest 512x384
+// frame and the writers' reserve (OutputFile.h) need more than this disk.
 TEST(WmvWriter, NoRoomForTheFirstFrameLeavesNoFile) {
-  SmallDisk disk("1m");
+  SmallDisk disk("512k");
   if (!disk.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
   const std::string path = disk.dir() + "first.wmv";
   CWmvFileOperation wmv;
