@@ -152,6 +152,8 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(dir + "/work");
   std::filesystem::permissions(dir + "/work", std::filesystem::perms::owner_all);
   setenv("FOTAVI_WORK_DIR", (dir + "/work").c_str(), 1);
+  // The measurement's files go to the large work folder under the cache.
+  setenv("XDG_CACHE_HOME", (dir + "/cache").c_str(), 1);
   setenv("FOTAVI_USER_SETTINGS", (dir + "/user.conf").c_str(), 1);
   setenv("FOTAVI_DEVICE_ROOT", (dir + "/devices").c_str(), 1);
   setenv("FOTAVI_FALLBACK_ROOT", (dir + "/fallback/").c_str(), 1);
