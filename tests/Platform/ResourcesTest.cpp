@@ -478,6 +478,7 @@ struct LargeWorkCase {
   const char* name;
   const char* prepare;  // shell run in the cache folder before the call ("" none)
   bool usable;
+  friend void PrintTo(const LargeWorkCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class LargeWorkFolder : public ::testing::TestWithParam<LargeWorkCase> {};

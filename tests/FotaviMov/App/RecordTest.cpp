@@ -380,6 +380,7 @@ enum class WayOut { Result, CancelButton, Closed, WriteError, WriterEnds, Unplug
 struct MeasureCase {
   const char* name;
   WayOut way;
+  friend void PrintTo(const MeasureCase& c, std::ostream* os) { *os << c.name; }
 };
 
 // The real AVI writer splitting every 16 MB (113 frames at 256 x 192), so

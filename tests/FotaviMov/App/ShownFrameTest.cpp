@@ -81,9 +81,9 @@ TEST_F(ShownFrame, StopBeforeTheFirstPictureLeavesTheNextRecordingWaiting) {
 // and status bar, stays on the screen.
 struct ViewSizeCase {
   const char* name;
-  UINT id;
   const char* item;
   int percent;
+  friend void PrintTo(const ViewSizeCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class MovieViewSize : public ShownFrame, public ::testing::WithParamInterface<ViewSizeCase> {};
@@ -128,9 +128,9 @@ TEST_P(MovieViewSize, ShowsTheMovieAtItsSizeWithTheFrameOnTheScreen) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, MovieViewSize,
-                         ::testing::Values(ViewSizeCase{"Half", ID_MOV_VIEW_SIZE_50, "&3 50%", 50},
-                                           ViewSizeCase{"Full", ID_MOV_VIEW_SIZE_100, "&2 100%", 100},
-                                           ViewSizeCase{"Double", ID_MOV_VIEW_SIZE_200, "&1 200%", 200}),
+                         ::testing::Values(ViewSizeCase{"Half", "&3 50%", 50},
+                                           ViewSizeCase{"Full", "&2 100%", 100},
+                                           ViewSizeCase{"Double", "&1 200%", 200}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
