@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QTreeView>
+#include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
@@ -86,9 +87,44 @@ void FitColumnsToContents(QFileDialog& dialog) {
 }
 }  // namespace
 
+// A file box that can refuse a path whose folder does not exist: it stays
+// open and says so in a box of its own (shown without a loop of its own).
+class CFileBox : public QFileDialog {
+ public:
+  CFileBox(QWidget* parent, const QString& title, const QString& folder, bool pathMustExist)
+      : QFileDialog(parent, title, folder), m_bPathMustExist(pathMustExist) {
+    // A desktop's own box would not ask this box before it accepts.
+    if (pathMustExist) setOption(QFileDialog::DontUseNativeDialog);
+  }
+
+ protected:
+  void accept() override {
+    const QStringList files = selectedFiles();
+    if (m_bPathMustExist && !files.isEmpty()) {
+      const QFileInfo chosen(files.first());
+      if (!chosen.isDir() && !chosen.absoluteDir().exists()) {
+        auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(),
+                                    chosen.absolutePath() + QStringLiteral("\nThe folder does not exist.\n"
+                                                                           "Check the path and try again."),
+                                    QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        // Back to the box to correct the name.
+        connect(box, &QDialog::finished, this, [this] { activateWindow(); });
+        box->open();
+        return;
+      }
+    }
+    QFileDialog::accept();
+  }
+
+ private:
+  bool m_bPathMustExist;
+};
+
 FileChooserResult CQtUserInterfaceService::ChooseFile(HWND, const FileChooserRequest& request) {
   return OnGuiThread([&]() -> FileChooserResult {
-    QFileDialog dialog(ParentWidget(), QString::fromStdString(request.title), QString::fromStdString(request.folder));
+    CFileBox dialog(ParentWidget(), QString::fromStdString(request.title), QString::fromStdString(request.folder),
+                    request.pathMustExist);
     dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(request.save ? QFileDialog::AnyFile
                                     : (request.multiSelect ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile));

@@ -92,14 +92,34 @@ std::string GetPrivateWorkFolder() {
   return ensurePrivate(dir) ? withSlash(dir) : std::string();
 }
 
+namespace {
+
+// A folder of the user's own that nobody else can write to, made 0700 when
+// missing; "" otherwise: a folder someone else made, or could have written
+// into, is not ours to fill, its contents may have been planted.
+std::string privateCacheFolder(const std::string& dir) {
+  if (!MakeFolders(dir, 0700) || !IsTrustedFolder(dir)) return {};
+  struct stat st;
+  if (lstat(dir.c_str(), &st) == 0 && (st.st_mode & 077) != 0) chmod(dir.c_str(), 0700);
+  return withSlash(dir);
+}
+
+}  // namespace
+
 std::string GetPrivateCacheFolder() {
   std::string dir = envOr("FOTAVI_CACHE_DIR");
   if (dir.empty()) {
-    const std::string cache = envOr("XDG_CACHE_HOME");
-    dir = (cache.empty() ? homeFolder() + "/.cache" : cache) + "/fotavi";
+    std::string cache = envOr("XDG_CACHE_HOME");
+    if (cache.empty() || cache.front() != '/') cache = homeFolder() + "/.cache";
+    dir = cache + "/fotavi";
   }
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  return ensurePrivate(dir) ? withSlash(dir) : std::string();
+  return privateCacheFolder(dir);
+}
+
+std::string GetLargeWorkFolder() {
+  const std::string cache = GetPrivateCacheFolder();
+  return cache.empty() ? std::string() : privateCacheFolder(cache + "work");
 }
 
 std::string GetDocumentsFolder() {

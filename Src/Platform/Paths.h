@@ -14,12 +14,16 @@ FOTAVI_PLATFORM_API std::string GetProgramPath();
 // ~/.cache/fotavi/tmp. Created when missing; "" when it cannot be made or is
 // not a private folder of the user. Ends with '/'.
 FOTAVI_PLATFORM_API std::string GetPrivateWorkFolder();
-// Per-user private cache folder (mode 0700) for large files kept between
-// runs, which have no place in the memory-backed $XDG_RUNTIME_DIR:
-// $FOTAVI_CACHE_DIR, else $XDG_CACHE_HOME/fotavi, else ~/.cache/fotavi.
-// Created when missing; "" when it cannot be made or is not a private
-// folder of the user. Ends with '/'.
+// Per-user private cache folder on disk (mode 0700) for large files, which
+// have no place in the memory-backed $XDG_RUNTIME_DIR: $FOTAVI_CACHE_DIR,
+// else $XDG_CACHE_HOME/fotavi (an absolute $XDG_CACHE_HOME only), else
+// ~/.cache/fotavi. Created when missing; "" when it cannot be made or is not
+// the user's own folder that nobody else can write to (a link, another
+// user's, open to others for writing). Ends with '/'.
 FOTAVI_PLATFORM_API std::string GetPrivateCacheFolder();
+// Its "work" folder, under the same rules, for work files that can grow to
+// gigabytes and are removed when their work ends. Ends with '/'.
+FOTAVI_PLATFORM_API std::string GetLargeWorkFolder();
 // The user's documents folder ($XDG_DOCUMENTS_DIR, ~/Documents, else the home folder).
 FOTAVI_PLATFORM_API std::string GetDocumentsFolder();
 // The machine's fallback root, used where a Windows program falls back to

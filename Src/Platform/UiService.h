@@ -48,6 +48,7 @@ struct FileChooserRequest {
   std::string defaultExtension;       // added to a save name without extension
   bool multiSelect = false;
   bool confirmOverwrite = true;
+  bool pathMustExist = false;         // a chosen path's folder must exist (save boxes)
 };
 
 struct FileChooserResult {

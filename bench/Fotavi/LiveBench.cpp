@@ -25,6 +25,7 @@
 
 #include "Live/AnimeFrame.h"
 #include "Live/AnimeView.h"
+#include "CameraFrames.h"
 #include "EmulatorProcess.h"
 #include "ThreadCpu.h"
 #include "App/FotaviApp.h"
@@ -34,17 +35,8 @@
 
 namespace {
 
-double ProcessCpuSeconds() {
-  rusage ru{};
-  getrusage(RUSAGE_SELF, &ru);
-  return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
-}
-
-double ThreadCpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
+using fotavi::test::ProcessCpuSeconds;
+using fotavi::test::ThreadCpuSeconds;
 
 long RssKb() {
   long pages = 0, resident = 0;
@@ -74,22 +66,6 @@ double Percentile(std::vector<double> v, double p) {
   std::sort(v.begin(), v.end());
   const size_t i = std::min(v.size() - 1, static_cast<size_t>(p * (v.size() - 1) + 0.5));
   return v[i];
-}
-
-// Frames straight from the camera (library header included), for the bare decode.
-std::vector<std::string> GrabFrames(CDeviceInterface* device, int count) {
-  std::vector<std::string> frames;
-  const DEVICE_CMD cmd = FotaviMakeCommand(FOTAVI_CMD_GET_JPEG);
-  for (int i = 0; i < count; ++i) {
-    HGLOBAL data = nullptr;
-    DWORD size = 0, error = 0;
-    if (device->bRequest(&cmd, &data, &size, &error) && data && size) {
-      frames.emplace_back(static_cast<const char*>(GlobalLock(data)), size);
-      GlobalUnlock(data);
-    }
-    if (data) GlobalFree(data);
-  }
-  return frames;
 }
 
 // CPU milliseconds per frame of a bare decode at 1/step.
@@ -148,7 +124,7 @@ int main(int argc, char** argv) {
     }
     CMainFrame* main = app.GetMainFrame();
     Pump(200);
-    const std::vector<std::string> frames = GrabFrames(app.GetDevice(), 40);
+    const std::vector<std::string> frames = fotavi::test::GrabCameraFrames(app.GetDevice(), 40);
     std::printf("Fotavi live monitor benchmark: %d s per step, %zu reference frames (%zu bytes each)\n", seconds,
                 frames.size(), frames.empty() ? size_t(0) : frames[0].size());
     std::printf("%-6s %9s %9s %8s %8s %10s %10s %6s %9s %9s %8s\n", "step", "recv/s", "paint/s", "lat p50",

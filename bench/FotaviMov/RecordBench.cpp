@@ -35,24 +35,17 @@ extern "C" {
 }
 
 #include "AviFileOperation.h"
+#include "BareWriter.h"
 #include "FramePacer.h"
 #include "MakeMovieThread.h"
 #include "Platform/Messages.h"
+#include "ThreadCpu.h"
 #include "WmvFileOperation.h"
 
 namespace {
 
-double ThreadCpu() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-double ProcessCpu() {
-  rusage ru{};
-  getrusage(RUSAGE_SELF, &ru);
-  return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
-}
+using fotavi::test::ProcessCpuSeconds;
+using fotavi::test::ThreadCpuSeconds;
 
 void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
@@ -68,9 +61,9 @@ long PeakMemoryKiB() {
 // The live picture: a fixed gradient with a moving band, as a copy per request.
 class CSyntheticCamera {
  public:
-  CSyntheticCamera(LONG w, LONG h) : base_(CreateDibSection24(w, h)) {
+  CSyntheticCamera(LONG w, LONG h) : base_(CreateBitmap24(w, h)) {
     for (LONG y = 0; y < h; ++y) {
-      BYTE* row = base_->TopRow(y);
+      BYTE* row = base_.scanLine(y);
       for (LONG x = 0; x < w; ++x) {
         row[x * 3] = static_cast<BYTE>(x);
         row[x * 3 + 1] = static_cast<BYTE>(y);
@@ -78,15 +71,15 @@ class CSyntheticCamera {
       }
     }
   }
-  HDIBSECTION Copy(int index) {
-    HDIBSECTION copy = std::make_unique<CDibSection>(*base_);
-    const LONG band = (index * 8) % (copy->Height() - 16);
-    for (LONG y = band; y < band + 16; ++y) memset(copy->TopRow(y), 0xFF, copy->Stride());
+  CBitmap24 Copy(int index) {
+    CBitmap24 copy = base_.copy();
+    const int band = (index * 8) % (copy.height() - 16);
+    for (int y = band; y < band + 16; ++y) memset(copy.scanLine(y), 0xFF, copy.bytesPerLine());
     return copy;
   }
 
  private:
-  HDIBSECTION base_;
+  CBitmap24 base_;
 };
 
 // Measures the writer's CPU on the recording thread.
@@ -95,9 +88,9 @@ struct StageClock {
   std::atomic<uint64_t> calls{0};
   template <class F>
   auto Time(F&& f) {
-    const double t = ThreadCpu();
+    const double t = ThreadCpuSeconds();
     auto r = f();
-    seconds = seconds + (ThreadCpu() - t);
+    seconds = seconds + (ThreadCpuSeconds() - t);
     ++calls;
     return r;
   }
@@ -109,7 +102,7 @@ class CTimedAvi : public IAviWriter {
   void SetMaxFileSize(uint64_t b) override { real_.SetMaxFileSize(b); }
   void SetRecCondition(int m, uint64_t l) override { real_.SetRecCondition(m, l); }
   long Initialize(const std::string& p, DWORD r) override { return real_.Initialize(p, r); }
-  int AddFrame(const CDibSection* b) override { return clock_->Time([&] { return real_.AddFrame(b); }); }
+  int AddFrame(const CBitmap24& b) override { return clock_->Time([&] { return real_.AddFrame(b); }); }
   BOOL Close() override { return real_.Close(); }
   std::string GetErrorMessage() const override { return real_.GetErrorMessage(); }
 
@@ -124,7 +117,7 @@ class CTimedWmv : public IWmvWriter {
   int Initialize(DWORD r, DWORD q, const std::string& p, const std::string& prx) override {
     return real_.Initialize(r, q, p, prx);
   }
-  int AddFrame(const CDibSection* b) override { return clock_->Time([&] { return real_.AddFrame(b); }); }
+  int AddFrame(const CBitmap24& b) override { return clock_->Time([&] { return real_.AddFrame(b); }); }
   BOOL EndWriting() override {
     const BOOL ok = clock_->Time([&] { return real_.EndWriting(); });
     --clock_->calls;
@@ -137,103 +130,14 @@ class CTimedWmv : public IWmvWriter {
   StageClock* clock_;
 };
 
-// The same writes without the writer: raw packets into the avi muxer, or
-// swscale + wmv2 + asf, from the same pictures. CPU seconds.
+// The same writes without the writer, from the same pictures. CPU seconds.
 double BareLoop(bool wmv, LONG w, LONG h, DWORD rate, int frames, const std::string& path) {
   // A ring of pictures larger than the caches: the recording thread, too,
   // writes pictures another thread made a while ago.
   CSyntheticCamera camera(w, h);
-  std::vector<HDIBSECTION> ring;
+  std::vector<CBitmap24> ring;
   for (int i = 0; i < 16; ++i) ring.push_back(camera.Copy(i));
-  const double t0 = ThreadCpu();
-  AVFormatContext* fmt = nullptr;
-  avformat_alloc_output_context2(&fmt, nullptr, wmv ? "asf" : "avi", nullptr);
-  fmt->flags |= AVFMT_FLAG_FLUSH_PACKETS;  // as the writers do
-  avio_open(&fmt->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE);
-  AVStream* st = avformat_new_stream(fmt, nullptr);
-  AVPacket* pkt = av_packet_alloc();
-  const DWORD tb = CWmvFileOperation::TimeBaseFor(rate);
-  AVCodecContext* enc = nullptr;
-  SwsContext* sws = nullptr;
-  AVFrame* frame = nullptr;
-  if (wmv) {
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMV2);
-    enc = avcodec_alloc_context3(codec);
-    enc->width = w;
-    enc->height = h;
-    enc->pix_fmt = AV_PIX_FMT_YUV420P;
-    av_reduce(&enc->time_base.num, &enc->time_base.den, 1000, tb, INT32_MAX);
-    enc->framerate = AVRational{enc->time_base.den, enc->time_base.num};
-    enc->gop_size = static_cast<int>(8 * rate);
-    enc->flags |= AV_CODEC_FLAG_QSCALE | AV_CODEC_FLAG_GLOBAL_HEADER;
-    enc->global_quality = CWmvFileOperation::QuantiserFor(100) * FF_QP2LAMBDA;
-    avcodec_open2(enc, codec, nullptr);
-    avcodec_parameters_from_context(st->codecpar, enc);
-    st->time_base = AVRational{1, 1000};
-    frame = av_frame_alloc();
-    frame->format = AV_PIX_FMT_YUV420P;
-    frame->width = w;
-    frame->height = h;
-    av_frame_get_buffer(frame, 0);
-    sws = sws_getContext(w, h, AV_PIX_FMT_BGR24, w, h, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
-  } else {
-    st->time_base = AVRational{1, static_cast<int>(rate)};
-    st->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
-    st->codecpar->codec_id = AV_CODEC_ID_RAWVIDEO;
-    st->codecpar->format = AV_PIX_FMT_BGR24;
-    st->codecpar->width = w;
-    st->codecpar->height = h;
-    st->codecpar->bits_per_coded_sample = 24;
-  }
-  AVDictionary* opts = nullptr;
-  if (!wmv) av_dict_set(&opts, "flipped_raw_rgb", "1", 0);
-  if (avformat_write_header(fmt, &opts) < 0) fprintf(stderr, "bare loop: the header cannot be written\n");
-  av_dict_free(&opts);
-  auto drain = [&] {
-    while (avcodec_receive_packet(enc, pkt) >= 0) {
-      const int64_t n = pkt->pts;
-      pkt->pts = pkt->dts = CWmvFileOperation::SampleTimeMs(n, tb);
-      pkt->duration = CWmvFileOperation::SampleTimeMs(n + 1, tb) - pkt->pts;
-      av_write_frame(fmt, pkt);
-      av_packet_unref(pkt);
-    }
-  };
-  for (int i = 0; i < frames; ++i) {
-    const CDibSection& p = *ring[i % ring.size()];
-    if (wmv) {
-      av_frame_make_writable(frame);
-      const int stride = static_cast<int>(p.Stride());
-      const uint8_t* src[1] = {p.bits.data() + static_cast<size_t>(h - 1) * stride};
-      const int srcStride[1] = {-stride};
-      sws_scale(sws, src, srcStride, 0, h, frame->data, frame->linesize);
-      frame->pts = i;
-      frame->quality = enc->global_quality;
-      avcodec_send_frame(enc, frame);
-      drain();
-    } else {
-      pkt->data = const_cast<uint8_t*>(p.bits.data());
-      pkt->size = static_cast<int>(p.header.biSizeImage);
-      pkt->pts = pkt->dts = i;
-      pkt->duration = 1;
-      pkt->flags = AV_PKT_FLAG_KEY;
-      pkt->stream_index = 0;
-      av_write_frame(fmt, pkt);
-      pkt->data = nullptr;
-      pkt->size = 0;
-    }
-  }
-  if (wmv) {
-    avcodec_send_frame(enc, nullptr);
-    drain();
-  }
-  av_write_trailer(fmt);
-  avio_closep(&fmt->pb);
-  avformat_free_context(fmt);
-  avcodec_free_context(&enc);
-  sws_freeContext(sws);
-  av_frame_free(&frame);
-  av_packet_free(&pkt);
-  return ThreadCpu() - t0;
+  return BareWriterSeconds(wmv, ring, rate, 100, frames, path);
 }
 
 // The writer classes alone on this thread, from the same ring of pictures as
@@ -241,21 +145,21 @@ double BareLoop(bool wmv, LONG w, LONG h, DWORD rate, int frames, const std::str
 double WriterLoop(bool wmv, LONG w, LONG h, DWORD rate, int frames, const std::string& path,
                   const std::string& profile) {
   CSyntheticCamera camera(w, h);
-  std::vector<HDIBSECTION> ring;
+  std::vector<CBitmap24> ring;
   for (int i = 0; i < 16; ++i) ring.push_back(camera.Copy(i));
-  const double t0 = ThreadCpu();
+  const double t0 = ThreadCpuSeconds();
   if (wmv) {
     CWmvFileOperation writer;
     writer.Initialize(rate, 100, path, profile);
-    for (int i = 0; i < frames; ++i) writer.AddFrame(ring[i % ring.size()].get());
+    for (int i = 0; i < frames; ++i) writer.AddFrame(ring[i % ring.size()]);
     writer.EndWriting();
   } else {
     CAviFileOperation writer;
     writer.Initialize(path, rate);
-    for (int i = 0; i < frames; ++i) writer.AddFrame(ring[i % ring.size()].get());
+    for (int i = 0; i < frames; ++i) writer.AddFrame(ring[i % ring.size()]);
     writer.Close();
   }
-  return ThreadCpu() - t0;
+  return ThreadCpuSeconds() - t0;
 }
 
 int64_t Percentile(std::vector<int64_t> v, double p) {
@@ -286,7 +190,7 @@ void RunOne(const std::string& dir, bool wmv, LONG w, LONG h, DWORD rate, int se
   std::atomic<int> copies{0};
 
   ResetPeakMemory();
-  const double cpu0 = ProcessCpu();
+  const double cpu0 = ProcessCpuSeconds();
   const auto wall0 = std::chrono::steady_clock::now();
   CMakeMovieThread thread(factory);
   thread.SetFileName(path);
@@ -300,9 +204,9 @@ void RunOne(const std::string& dir, bool wmv, LONG w, LONG h, DWORD rate, int se
   CFramePacer pacer(
       &thread, view,
       [&](LONG, LONG) {
-        const double t = ThreadCpu();
-        HDIBSECTION copy = camera.Copy(copies++);
-        copySeconds = copySeconds + (ThreadCpu() - t);
+        const double t = ThreadCpuSeconds();
+        CBitmap24 copy = camera.Copy(copies++);
+        copySeconds = copySeconds + (ThreadCpuSeconds() - t);
         return copy;
       },
       w, h, 10);
@@ -329,7 +233,7 @@ void RunOne(const std::string& dir, bool wmv, LONG w, LONG h, DWORD rate, int se
   thread.Join(30000);
   pump(std::chrono::steady_clock::now() + std::chrono::milliseconds(20));
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
-  const double cpu = ProcessCpu() - cpu0;
+  const double cpu = ProcessCpuSeconds() - cpu0;
   const long peak = PeakMemoryKiB();
   const auto lateness = pacer.Timer().TakeLateness();
   const uint64_t frames = thread.GetFrameCount();

@@ -1,5 +1,5 @@
 // Test support: a private temporary folder per test program, with the
-// settings files, the named-mutex folder, the work folder and the fallback
+// settings files, the named-mutex folder, the work folders and the fallback
 // root all pointed into it, so tests never touch the user's own files.
 #pragma once
 
@@ -26,6 +26,7 @@ inline std::string IsolateEnvironment(const char* tag) {
   ::setenv("FOTAVI_MUTEX_ROOT", (root + "/mutex").c_str(), 1);
   std::filesystem::create_directories(root + "/work");
   ::setenv("FOTAVI_WORK_DIR", (root + "/work").c_str(), 1);
+  ::setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
   std::filesystem::create_directories(root + "/fallback");
   ::setenv("FOTAVI_FALLBACK_ROOT", (root + "/fallback/").c_str(), 1);
   return root;

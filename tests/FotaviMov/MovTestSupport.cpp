@@ -18,10 +18,10 @@
 
 namespace movtest {
 
-HDIBSECTION MakeFrame(LONG width, LONG height, int index) {
-  HDIBSECTION dib = CreateDibSection24(width, height);
+CBitmap24 MakeFrame(LONG width, LONG height, int index) {
+  CBitmap24 dib = CreateBitmap24(width, height);
   for (LONG y = 0; y < height; ++y) {
-    BYTE* row = dib->TopRow(y);
+    BYTE* row = dib.scanLine(y);
     for (LONG x = 0; x < width; ++x) {
       BYTE* p = row + x * 3;
       if (x < 8 && y < 8) {
@@ -54,16 +54,24 @@ FolderList& Folders() {
 }
 }  // namespace
 
-HDIBSECTION MakeNoiseFrame(LONG width, LONG height, unsigned seed) {
-  HDIBSECTION dib = CreateDibSection24(width, height);
+CBitmap24 MakeNoiseFrame(LONG width, LONG height, unsigned seed) {
+  CBitmap24 dib = CreateBitmap24(width, height);
   uint32_t x = seed * 2654435761u + 1;
-  for (BYTE& b : dib->bits) {
+  BYTE* bits = dib.bits();
+  for (qsizetype i = 0; i < dib.sizeInBytes(); ++i) {
     x ^= x << 13;
     x ^= x >> 17;
     x ^= x << 5;
-    b = static_cast<BYTE>(x);
+    bits[i] = static_cast<BYTE>(x);
   }
   return dib;
+}
+
+std::string BottomUpRows(const CBitmap24& picture) {
+  std::string rows;
+  for (int y = picture.height() - 1; y >= 0; --y)
+    rows.append(reinterpret_cast<const char*>(picture.constScanLine(y)), picture.bytesPerLine());
+  return rows;
 }
 
 namespace {

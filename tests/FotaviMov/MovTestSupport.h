@@ -14,9 +14,11 @@ namespace movtest {
 
 // A 24-bit frame whose pixels tell its number: the top-left 8 x 8 block is
 // (index, 255 - index, 0x80) in blue-green-red order, the rest a gradient.
-HDIBSECTION MakeFrame(LONG width, LONG height, int index);
+CBitmap24 MakeFrame(LONG width, LONG height, int index);
 // A frame of noise (hard to compress), the same for the same seed.
-HDIBSECTION MakeNoiseFrame(LONG width, LONG height, unsigned seed);
+CBitmap24 MakeNoiseFrame(LONG width, LONG height, unsigned seed);
+// The picture's rows bottom-up, padded as a 24-bit DIB's: what an AVI frame holds.
+std::string BottomUpRows(const CBitmap24& picture);
 
 // Fresh private folder (mode 0700) under the temporary folder.
 std::string MakeFolder(const char* tag);

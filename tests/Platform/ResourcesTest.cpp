@@ -491,6 +491,52 @@ TEST(Paths, PrivateCacheFolderFollowsTheCacheHomeIsMode0700AndRefusesALink) {
   (void)!system(("rm -rf '" + dir + "'").c_str());
 }
 
+// The folder for large work files is on disk under the cache folder, made
+// private, and refused when someone else made it or can write into it.
+struct LargeWorkCase {
+  const char* name;
+  const char* prepare;  // shell run in the cache folder before the call ("" none)
+  bool usable;
+  friend void PrintTo(const LargeWorkCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class LargeWorkFolder : public ::testing::TestWithParam<LargeWorkCase> {};
+
+TEST_P(LargeWorkFolder, IsPrivateUnderTheCacheFolder) {
+  if (std::string(GetParam().prepare).find("chown") != std::string::npos && geteuid() != 0)
+    GTEST_SKIP() << "only root can give a folder to another user";
+  const std::string dir = makeTempDir();
+  const std::string cache = dir + "/cache";
+  ASSERT_EQ(mkdir(cache.c_str(), 0755), 0);
+  unsetenv("FOTAVI_CACHE_DIR");
+  setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", (dir + "/runtime").c_str(), 1);
+  if (*GetParam().prepare) ASSERT_EQ(system(("cd '" + cache + "' && " + GetParam().prepare).c_str()), 0);
+  const std::string work = GetLargeWorkFolder();
+  if (GetParam().usable) {
+    ASSERT_EQ(work, cache + "/fotavi/work/");
+    struct stat st;
+    ASSERT_EQ(lstat(work.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+  } else {
+    EXPECT_EQ(work, "");
+  }
+  unsetenv("XDG_CACHE_HOME");
+  unsetenv("XDG_RUNTIME_DIR");
+  (void)!system(("rm -rf '" + dir + "'").c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LargeWorkFolder,
+    ::testing::Values(LargeWorkCase{"Missing", "", true},
+                      LargeWorkCase{"OursButOpenToReading", "mkdir -p fotavi/work && chmod 755 fotavi/work", true},
+                      LargeWorkCase{"ALink", "mkdir -p fotavi elsewhere && ln -s ../elsewhere fotavi/work", false},
+                      LargeWorkCase{"AnotherUsers", "mkdir -p fotavi/work && chown -R 12345 fotavi", false},
+                      LargeWorkCase{"OpenToWriting", "mkdir -p fotavi/work && chmod 777 fotavi/work", false},
+                      LargeWorkCase{"ParentOpenToWriting", "mkdir -p fotavi/work && chmod 777 fotavi", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Paths, FallbackRootEndsWithASlash) {
   std::string dir = makeTempDir();
   setenv("FOTAVI_FALLBACK_ROOT", (dir + "/drive").c_str(), 1);

@@ -1,8 +1,12 @@
 // CPU seconds of each thread of this process, read from /proc, for the
-// benchmarks' per-thread figures.
+// benchmarks' per-thread figures; of the whole process and of the calling
+// thread.
 #pragma once
 
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <ctime>
 
 #include <cstdio>
 #include <filesystem>
@@ -39,6 +43,19 @@ inline std::vector<std::pair<std::string, double>> ThreadCpu() {
     }
   }
   return out;
+}
+
+// Whole-process CPU (user and system, every thread, ended ones too).
+inline double ProcessCpuSeconds() {
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
+}
+
+inline double ThreadCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
 }  // namespace fotavi::test

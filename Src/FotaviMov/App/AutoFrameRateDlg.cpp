@@ -84,12 +84,13 @@ BOOL CAutoFrameRateDlg::StartMeasurement() {
   m_bRestore = true;
   m_pView->SetLiveSize();
   if (!m_pView->IsSemiAnimation() && !m_pView->StartSemiAnimation()) return FALSE;
-  const std::string path = MeasurementFilePath();
+  m_pView->SetMeasureWnd(m_hWnd);
+  const std::string path = m_pView->CreateMeasurementFile();
   if (path.empty()) {
+    m_pView->SetMeasureWnd(nullptr);
     MovMessageBox(IDS_MOV_INTERNAL_ERROR, MB_OK | MB_ICONEXCLAMATION);
     return FALSE;
   }
-  m_pView->SetMeasureWnd(m_hWnd);
   MAKEMOVIEPARAM param;
   param.outputPath = path;
   param.frameRate = MEASURE_FRAME_RATE;

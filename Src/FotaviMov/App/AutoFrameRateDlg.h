@@ -1,7 +1,7 @@
 // The frame-rate measurement: records ten seconds as fast as frames are
-// written into "measurement.avi" in the private work folder, counts the
-// frames written and the live pictures received, and hands the rate both
-// allow to the settings dialog. The output size is set for the test and
+// written into "measurement.avi" in a folder of its own (the view's
+// CMeasurementFiles), counts the frames written and the live pictures
+// received, and hands the rate both allow to the settings dialog. The output size is set for the test and
 // restored on every way out of the dialog.
 #pragma once
 

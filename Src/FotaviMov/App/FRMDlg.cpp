@@ -468,6 +468,7 @@ void CFRMDlg::OnBnClickedButtonBrowse() {
   request.filters = {{"Movie file (*.wmv;*.avi) ", "*.avi;*.wmv"}};
   request.defaultExtension = wmv ? "wmv" : "avi";
   request.confirmOverwrite = true;
+  request.pathMustExist = true;
   CControlDialog* counter = CFotaviMovApp::Instance() ? CFotaviMovApp::Instance()->GetControlDialog() : nullptr;
   if (counter) counter->BeginModal();
   const FileChooserResult result = GetUserInterfaceService()->ChooseFile(m_hWnd, request);

@@ -1,8 +1,5 @@
 #include "FRMLogic.h"
 
-#include <sys/statvfs.h>
-
-#include <cerrno>
 #include <cstring>
 #include <limits>
 
@@ -11,6 +8,7 @@
 #include "Common/TraceLog.h"
 #include "MovApp.h"
 #include "MovResource.h"
+#include "OutputFile.h"
 
 namespace {
 
@@ -146,26 +144,8 @@ std::string PlaceOutputName(const std::string& name, const std::string& document
 }
 
 BOOL GetFreeSpaceMB(const std::string& path, uint64_t* megabytes, std::string* error) {
-  // The nearest folder of the path that exists.
-  std::string folder = path;
-  struct statvfs st {};
-  for (;;) {
-    const size_t slash = folder.find_last_of('/');
-    folder = slash == std::string::npos ? std::string() : folder.substr(0, slash == 0 ? 1 : slash);
-    if (folder.empty()) {
-      if (error) *error = "no folder";
-      return FALSE;
-    }
-    if (::statvfs(folder.c_str(), &st) == 0) break;
-    if (errno != ENOENT && errno != ENOTDIR) {
-      if (error) *error = std::strerror(errno);
-      return FALSE;
-    }
-    if (folder == "/") {
-      if (error) *error = std::strerror(errno);
-      return FALSE;
-    }
-  }
-  *megabytes = SaturatingMul(uint64_t(st.f_bavail), uint64_t(st.f_frsize)) / MOV_MEGABYTE;
+  uint64_t bytes = 0;
+  if (!FreeSpaceFor(path, &bytes, error)) return FALSE;
+  *megabytes = bytes / MOV_MEGABYTE;
   return TRUE;
 }

@@ -78,7 +78,9 @@ CMainFrame::CMainFrame(CFotaviMovApp* app, std::unique_ptr<CFotaviMovDoc> doc)
   auto* layout = new QVBoxLayout(centre);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
-  layout->addWidget(m_pView, 1, Qt::AlignCenter);
+  // The view takes the room the frame gives it: a movie is sized by sizing
+  // the frame around it; the live picture fixes the view's size instead.
+  layout->addWidget(m_pView, 1);
   layout->addWidget(m_pSlider, 0);
   setCentralWidget(centre);
   BuildMenusAndBars();
@@ -474,6 +476,9 @@ void CMainFrame::OnAlwaysOnTop() {
 }
 
 void CMainFrame::SetFixedFrame(bool fixed) {
+  // A fixed view keeps its size in the middle of a frame that the bars make
+  // wider; otherwise it fills the frame.
+  centralWidget()->layout()->setAlignment(m_pView, fixed ? Qt::AlignCenter : Qt::Alignment());
   if (fixed) {
     if (isMaximized()) showNormal();
     layout()->setSizeConstraint(QLayout::SetFixedSize);

@@ -1,7 +1,5 @@
 #include "MovFrameRules.h"
 
-#include "Platform/Paths.h"
-
 bool MovCommandEnabled(UINT id, const MOVFRAMESTATE& s) {
   switch (id) {
     case ID_MOV_MOVIE_CLOSE:
@@ -40,10 +38,4 @@ DWORD MeasuredFrameRate(uint64_t framesWritten, DWORD picturesReceived) {
   else fromWriting = 19;
   const DWORD fromCamera = p < 1 ? 1 : p;
   return fromWriting < fromCamera ? fromWriting : fromCamera;
-}
-
-std::string MeasurementFilePath() {
-  const std::string folder = GetPrivateWorkFolder();
-  if (folder.empty()) return {};
-  return folder + kMeasurementFileName;
 }

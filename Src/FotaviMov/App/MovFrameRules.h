@@ -54,5 +54,3 @@ constexpr DWORD MEASURE_SECONDS = 10;
 constexpr DWORD MEASURE_FRAME_RATE = 20;
 constexpr DWORD MEASURE_SPLIT_SIZE = 0x40000000;
 constexpr const char* kMeasurementFileName = "measurement.avi";
-// "measurement.avi" in the private work folder; empty when there is none.
-std::string MeasurementFilePath();

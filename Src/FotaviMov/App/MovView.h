@@ -1,54 +1,29 @@
-// The one view of the movie program. It shows the camera's live picture
-// (drawn from the live-picture thread) or a movie being played (in a video
-// window over it); it starts and stops the live picture, starts and stops a
-// recording with its frame clock and time limit, serves the frame-rate
-// measurement, and carries out the playback commands of the main frame.
-//
-// Each recording gets a notify window of its own: the recording thread and
-// the frame clock post their answers there, and the window is destroyed when
-// the recording ends, so an answer of an ended recording never reaches a
-// newer one.
+// The one view of the movie program. It shows the camera's live picture or
+// a movie being played, and carries out the main frame's commands over its
+// parts, one job each: the live picture (MovLivePicture), the recording
+// control (MovRecording), the frame-rate measurement (MovMeasurement),
+// playback (MovPlayback) and the fitting of the frame to the picture
+// (MovWindowFit). The view owns them, takes the platform messages meant for
+// them and paints.
 #pragma once
 
-#include <QTimer>
 #include <QWidget>
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "FramePacer.h"
 #include "MakeMovieThread.h"
-#include "MoviePlay.h"
+#include "MovFrameHost.h"
+#include "MovLivePicture.h"
+#include "MovMeasurement.h"
+#include "MovPlayback.h"
+#include "MovRecording.h"
 #include "Platform/Messages.h"
-#include "Platform/Sync.h"
-#include "SemiAnimationThread.h"
 #include "SliderDialogBar.h"
 
 class CFotaviMovApp;
 class CFotaviMovDoc;
-class CMovieVideoWindow;
-
-// The result record of a measurement, posted with WM_AUTOFRAMERATE_RESULT
-// as wParam to the measurement window, which frees it (wParam 0: failed).
-struct MEASUREMENTRESULT {
-  uint64_t framesWritten = 0;
-  DWORD picturesReceived = 0;
-};
-
-// What the view asks of its main frame.
-class IMovFrameHost {
- public:
-  virtual ~IMovFrameHost() = default;
-  virtual void SetFixedFrame(bool fixed) = 0;
-  virtual int GetBarsHeight() const = 0;
-  virtual void KeepInWorkArea() = 0;
-  virtual void ResetToolButtons() = 0;
-  virtual void SelectToolButton(UINT id) = 0;
-  virtual UINT GetViewSizeId() const = 0;
-  virtual void OnMovieStop() = 0;
-  virtual QWidget* FrameWidget() = 0;
-};
 
 class CFotaviMovView : public QWidget, public IMovieSeekTarget {
  public:
@@ -61,39 +36,48 @@ class CFotaviMovView : public QWidget, public IMovieSeekTarget {
   void StopSemiAnimation();
   void OnDeviceGone();
   void SetLiveSize();
-  BOOL IsSemiAnimation() const { return m_pLive != nullptr; }
-  CSemiAnimationThread* GetLiveThread() const { return m_pLive.get(); }
+  BOOL IsSemiAnimation() const { return m_pLive->IsRunning(); }
+  CSemiAnimationThread* GetLiveThread() const { return m_pLive->Thread(); }
 
   // Recording.
-  BOOL StartMakeMovie(const MAKEMOVIEPARAM& param);
-  void StopMakeMovie(BOOL notify);
-  BOOL IsRecording() const { return m_pRecord != nullptr; }
-  void SetMeasureWnd(HWND window) { m_hMeasureWnd = window; }
-  HWND GetMeasureWnd() const { return m_hMeasureWnd; }
+  BOOL StartMakeMovie(const MAKEMOVIEPARAM& param) { return m_pRecording->Start(param); }
+  void StopMakeMovie(BOOL notify) { m_pRecording->Stop(notify); }
+  BOOL IsRecording() const { return m_pRecording->IsRecording(); }
   // The last recording's figures (tests, the benchmark).
-  uint64_t LastFrameCount() const { return m_nLastFrames; }
-  uint64_t LastRepeatedCount() const { return m_nLastRepeated; }
-  const std::string& LastError() const { return m_strLastError; }
+  uint64_t LastFrameCount() const { return m_pRecording->LastFrameCount(); }
+  uint64_t LastRepeatedCount() const { return m_pRecording->LastRepeatedCount(); }
+  uint64_t LastCapturedCount() const { return m_pRecording->LastCapturedCount(); }  // records the frame clock sent
+  const std::string& LastError() const { return m_pRecording->LastError(); }
   // The writers the next recordings use (the real ones unless replaced).
-  void SetWriterFactory(CMovieWriterFactory factory) { m_WriterFactory = std::move(factory); }
+  void SetWriterFactory(CMovieWriterFactory factory) { m_pRecording->SetWriterFactory(std::move(factory)); }
+  void SetRecordStopLimits(RECSTOPLIMITS limits) { m_pRecording->SetStopLimits(limits); }
   // Counts recordings that ended, however they ended.
-  unsigned RecordingsEnded() const { return m_nEnded; }
-  bool IsLimitTimerActive() const { return m_LimitTimer.isActive(); }
-  int LimitTimerInterval() const { return m_LimitTimer.interval(); }
+  unsigned RecordingsEnded() const { return m_pRecording->RecordingsEnded(); }
+  bool IsLimitTimerActive() const { return m_pRecording->IsLimitTimerActive(); }
+  int LimitTimerInterval() const { return m_pRecording->LimitTimerInterval(); }
+
+  // Measurement.
+  void SetMeasureWnd(HWND window) { m_Measurement.SetWindow(window, IsRecording()); }
+  HWND GetMeasureWnd() const { return m_Measurement.Window(); }
+  // Makes the folder of a measurement's files, removed when its recording
+  // ends (or when the measurement is given up before); the path to record
+  // to, "" when there is no folder for it.
+  std::string CreateMeasurementFile() { return m_Measurement.CreateFile(); }
+  const CMeasurementFiles& GetMeasurementFiles() const { return m_Measurement.Files(); }
 
   // Playback.
   BOOL MovieInitialize();
   void PlayMovie();
-  void PauseMovie();
-  void StopMovie();
+  void PauseMovie() { m_pPlayback->Pause(); }
+  void StopMovie() { m_pPlayback->Stop(); }
   void CloseMovie();
-  void SeekMovie(int percent, UINT mouseMessage) override;
-  BOOL IsMoviePaused() const;
-  BOOL IsMovieOpen() const { return m_pPlayer != nullptr; }
+  void SeekMovie(int percent, UINT mouseMessage) override { m_pPlayback->Seek(percent, mouseMessage); }
+  BOOL IsMoviePaused() const { return m_pPlayback->IsPaused(); }
+  BOOL IsMovieOpen() const { return m_pPlayback->IsOpen(); }
   void SetMovieSize();
   void ClearView() { update(); }
   void InvalidateMovie() {
-    if (m_pPlayer) update();
+    if (IsMovieOpen()) update();
   }
 
   HWND GetSafeHwnd() const { return m_hWnd; }
@@ -105,52 +89,17 @@ class CFotaviMovView : public QWidget, public IMovieSeekTarget {
 
  private:
   LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam);
-  LRESULT RecordProc(HWND hwnd, UINT msg);
   void OnSemiAnimationError(WPARAM code);
-  void OnMovieRecReady();
-  void OnMakeMovieFrameDone();
-  void OnMovieRecEnd();
-  void OnMakeMovieError();
-  void PostMeasurementResult(bool withRecord, DWORD pictures);
-  void EndRecording();  // joins and frees the thread, ends the notify window
-  void KillClocks();
-  bool JoinRecording(const char* function);
-  void RequestMeasureFrame();
-  HDIBSECTION CopyLivePicture(LONG width, LONG height);
-  QSize FitToScreen(QSize size) const;
-  QSize FitToAspect(QSize size) const;
+  void UnfixFrame();  // the view and the frame free to take any size again
 
-  CFotaviMovApp* m_pApp;
   CFotaviMovDoc* m_pDoc;
   IMovFrameHost* m_pFrame;
-  CSliderDialogBar* m_pSlider;
   HWND m_hWnd = nullptr;
-
-  std::unique_ptr<CMoviePlay> m_pPlayer;
-  CMovieVideoWindow* m_pVideo = nullptr;
-
-  std::shared_ptr<CEvent> m_pWaitEvent;  // "SemiAnimationWaitEvent"
-  std::unique_ptr<CSemiAnimationThread> m_pLive;
   unsigned long long m_nPainted = 0;
-
-  std::unique_ptr<CMakeMovieThread> m_pRecord;
-  CMovieWriterFactory m_WriterFactory = CMovieWriterFactory::Default();
-  std::unique_ptr<CFramePacer> m_pPacer;
-  HWND m_hRecordWnd = nullptr;  // this recording's notify window
-  LONG m_nRecWidth = 640;
-  LONG m_nRecHeight = 512;
-  DWORD m_dwFrameRate = 10;
-  int m_nLimitMode = RECCOND_NONE;
-  uint64_t m_nLimit = 0;
-  HWND m_hMeasureWnd = nullptr;
-  QTimer m_LimitTimer;  // window timer 4
-  qint64 m_nLimitDeadlineMs = 0;  // steady clock
-
-  uint64_t m_nLastFrames = 0;
-  uint64_t m_nLastRepeated = 0;
-  std::string m_strLastError;
-  unsigned m_nEnded = 0;
+  // In this order: the recording uses the live picture and the measurement
+  // and is ended before them.
+  std::unique_ptr<CMovLivePicture> m_pLive;
+  CMovMeasurement m_Measurement;
+  std::unique_ptr<CMovRecording> m_pRecording;
+  std::unique_ptr<CMovPlayback> m_pPlayback;
 };
-
-// A 24-bit bottom-up bitmap of `image` (null for a null image).
-HDIBSECTION DibFromImage(const QImage& image);

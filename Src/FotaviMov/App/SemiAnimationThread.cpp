@@ -1,6 +1,7 @@
 #include "SemiAnimationThread.h"
 
 #include <algorithm>
+#include <cstring>
 #include <thread>
 
 #include "Common/TraceLog.h"
@@ -105,6 +106,33 @@ bool CSemiAnimationThread::HasPicture() {
   return !m_HeldPicture.isNull();
 }
 
+namespace {
+// Blue-green-red bytes are the low three bytes of a 32-bit pixel of the
+// window's format (0xffRRGGBB, little-endian): four pixels are read as three
+// words and shifted into place.
+void ToWindowFormat(const CBitmap24& in, QImage* out) {
+  const int width = in.width();
+  uchar* rows = out->bits();
+  const qsizetype stride = out->bytesPerLine();
+  for (int y = 0; y < in.height(); ++y) {
+    const uchar* s = in.constScanLine(y);
+    auto* d = reinterpret_cast<quint32*>(rows + y * stride);
+    int x = 0;
+    for (; x + 4 <= width; x += 4, s += 12) {
+      quint32 w0, w1, w2;
+      std::memcpy(&w0, s, 4);
+      std::memcpy(&w1, s + 4, 4);
+      std::memcpy(&w2, s + 8, 4);
+      d[x] = 0xFF000000u | w0;
+      d[x + 1] = 0xFF000000u | (w0 >> 24) | (w1 << 8);
+      d[x + 2] = 0xFF000000u | (w1 >> 16) | (w2 << 16);
+      d[x + 3] = 0xFF000000u | (w2 >> 8);
+    }
+    for (; x < width; ++x, s += 3) d[x] = 0xFF000000u | (s[2] << 16) | (s[1] << 8) | s[0];
+  }
+}
+}  // namespace
+
 void CSemiAnimationThread::Draw(QPainter& painter) {
   CBitmap24 held;
   QRect target;
@@ -116,8 +144,15 @@ void CSemiAnimationThread::Draw(QPainter& painter) {
     target = QRect(m_nDrawLeft.load(), m_nDrawTop.load(), m_nDrawWidth, m_nDrawHeight);
   }
   if (held.isNull() || target.width() <= 0 || target.height() <= 0) return;
+  if (m_DrawPicture.isNull() || m_nDrawSourceKey != held.cacheKey()) {
+    if (m_DrawPicture.size() != held.size() || !m_DrawPicture.isDetached())
+      m_DrawPicture = QImage(held.size(), QImage::Format_RGB32);
+    if (m_DrawPicture.isNull()) return;
+    ToWindowFormat(held, &m_DrawPicture);
+    m_nDrawSourceKey = held.cacheKey();
+  }
   painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-  painter.drawImage(target, held);
+  painter.drawImage(target, m_DrawPicture);
 }
 
 void CSemiAnimationThread::Run() {

@@ -1,11 +1,8 @@
 #include "AviFileOperation.h"
 
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -16,33 +13,17 @@ extern "C" {
 #include "Common/TraceLog.h"
 #include "FormatErrorCode.h"
 #include "MovStrings.h"
+#include "OutputFile.h"
 
 namespace {
 constexpr const char* kInit = "CAviFileOperation::Initialize";
 constexpr const char* kAdd = "CAviFileOperation::AddFrame";
 constexpr const char* kClose = "CAviFileOperation::Close";
 constexpr int kMaxFileCounter = 999;
-// Room the trailer may need past the index entries: the header rewrite is in
-// place, this covers the write buffer and the list headers.
-constexpr uint64_t kReserveMargin = 256 * 1024;
 // Index bytes per frame: idx1 entry, plus the OpenDML entry past 1 GiB.
 constexpr uint64_t kIndexBytesPerFrame = 16 + 8;
 
 }  // namespace
-
-void RemoveEmptyOutput(const std::string& path) {
-  struct stat st {};
-  if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink(path.c_str());
-}
-
-uint64_t FreeSpaceFor(const std::string& path) {
-  std::string dir, name, ext;
-  CFilePath::SplitPath(path, &dir, &name, &ext);
-  const std::string folder = dir.empty() ? std::string(".") : dir;
-  struct statvfs fs {};
-  if (statvfs(folder.c_str(), &fs) != 0) return UINT64_MAX;
-  return static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
-}
 
 CAviFileOperation::CAviFileOperation() = default;
 
@@ -53,7 +34,7 @@ CAviFileOperation::~CAviFileOperation() {
 }
 
 uint64_t CAviFileOperation::ReserveFor(uint64_t framesInFile) {
-  return (framesInFile + 1) * kIndexBytesPerFrame + kReserveMargin;
+  return (framesInFile + 1) * kIndexBytesPerFrame + OUTPUT_RESERVE_BYTES;
 }
 
 void CAviFileOperation::SetRecCondition(int mode, uint64_t limit) {
@@ -79,8 +60,7 @@ long CAviFileOperation::Initialize(const std::string& path, DWORD frameRate) {
     snprintf(numbered, sizeof(numbered), "%03d", m_nFileCounter);
     m_strCurrentPath = m_strFolder + m_strBaseName + numbered + m_strExt;
   }
-  // "file:" keeps a colon in the name from selecting another protocol.
-  const std::string url = "file:" + m_strCurrentPath;
+  const std::string url = FileUrl(m_strCurrentPath);
   int ret = avio_open(&m_pFile, url.c_str(), AVIO_FLAG_WRITE);
   if (ret < 0) {
     m_pFile = nullptr;
@@ -94,12 +74,12 @@ long CAviFileOperation::Initialize(const std::string& path, DWORD frameRate) {
 }
 
 bool CAviFileOperation::HasRoomFor(uint64_t frameBytes) {
-  const uint64_t free = FreeSpaceFor(m_strCurrentPath);
-  if (free == UINT64_MAX) return true;
+  uint64_t free = 0;
+  if (!FreeSpaceFor(m_strCurrentPath, &free)) return true;  // not to be asked: the write itself will tell
   return free >= frameBytes + ReserveFor(m_nFramesInFile);
 }
 
-bool CAviFileOperation::CreateStream(const CDibSection* bitmap) {
+bool CAviFileOperation::CreateStream(const BITMAPINFOHEADER& h) {
   int ret = avformat_alloc_output_context2(&m_pFormat, nullptr, "avi", nullptr);
   if (ret < 0 || !m_pFormat) {
     m_pFormat = nullptr;
@@ -113,7 +93,6 @@ bool CAviFileOperation::CreateStream(const CDibSection* bitmap) {
     FailFrame("avformat_new_stream", AVERROR(ENOMEM));
     return false;
   }
-  const BITMAPINFOHEADER& h = bitmap->header;
   stream->time_base = AVRational{1, static_cast<int>(m_dwFrameRate)};
   stream->avg_frame_rate = AVRational{static_cast<int>(m_dwFrameRate), 1};
   AVCodecParameters* par = stream->codecpar;
@@ -125,7 +104,7 @@ bool CAviFileOperation::CreateStream(const CDibSection* bitmap) {
   par->height = h.biHeight;
   par->bits_per_coded_sample = 24;
   AVDictionary* options = nullptr;
-  // A positive height: rows bottom-up, as the bitmap holds them.
+  // A positive height: rows bottom-up, as AddFrame hands them over.
   av_dict_set(&options, "flipped_raw_rgb", "1", 0);
   ret = avformat_write_header(m_pFormat, &options);
   av_dict_free(&options);
@@ -145,18 +124,18 @@ int CAviFileOperation::FailFrame(const char* call, int error) {
   return AVI_ADD_ERROR;
 }
 
-int CAviFileOperation::AddFrame(const CDibSection* bitmap) {
-  if (!bitmap) {
+int CAviFileOperation::AddFrame(const CBitmap24& bitmap) {
+  if (bitmap.isNull()) {
     m_strError = MovString(IDS_MOV_SAVE_ERROR);
     TraceLogText(TRC_MOV, kAdd, "HBITMAP Object is NULL.");
     return AVI_ADD_ERROR;
   }
-  if (!IsValidDib24(bitmap)) {
+  if (!IsBitmap24(bitmap)) {
     m_strError = MovString(IDS_MOV_SAVE_ERROR);
     TraceLogText(TRC_MOV, kAdd, "DIBSECTION Size is failed.");
     return AVI_ADD_ERROR;
   }
-  const BITMAPINFOHEADER& h = bitmap->header;
+  const BITMAPINFOHEADER h = MakeInfoHeader24(bitmap.width(), bitmap.height());
   if (m_nFirstWidth == 0) {
     m_nFirstWidth = h.biWidth;
     m_nFirstHeight = h.biHeight;
@@ -198,11 +177,17 @@ int CAviFileOperation::AddFrame(const CDibSection* bitmap) {
     Close();
     return AVI_ADD_ERROR;
   }
-  if (!m_bHeaderWritten && !CreateStream(bitmap)) return AVI_ADD_ERROR;
+  if (!m_bHeaderWritten && !CreateStream(h)) return AVI_ADD_ERROR;
   if (!m_pPacket && !(m_pPacket = av_packet_alloc())) return FailFrame("av_packet_alloc", AVERROR(ENOMEM));
-  // The bitmap's own bits go to the muxer; no copy is made.
+  // The file holds the rows bottom-up: one copy of each row, in reverse
+  // order, into a buffer kept from frame to frame. The picture's rows are
+  // padded to 4 bytes like the file's.
+  const size_t stride = DibStride24(h.biWidth);
+  m_Rows.resize(size);
+  for (LONG y = 0; y < h.biHeight; ++y)
+    std::memcpy(m_Rows.data() + static_cast<size_t>(h.biHeight - 1 - y) * stride, bitmap.constScanLine(y), stride);
   av_packet_unref(m_pPacket);
-  m_pPacket->data = const_cast<uint8_t*>(bitmap->bits.data());
+  m_pPacket->data = m_Rows.data();
   m_pPacket->size = static_cast<int>(size);
   m_pPacket->stream_index = 0;
   m_pPacket->pts = m_pPacket->dts = static_cast<int64_t>(m_nFramesInFile);

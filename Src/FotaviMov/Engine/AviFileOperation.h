@@ -1,5 +1,5 @@
 // Writes recorded frames into uncompressed AVI files: one video stream of
-// raw 24-bit frames, bottom-up as the bitmaps hold them, every frame a key
+// raw 24-bit frames stored bottom-up (rows reversed from the picture), every frame a key
 // frame, over libavformat's "avi" muxer. A recording is split into numbered
 // parts ("%s%03d": output.avi, output001.avi ... output999.avi) when a part
 // would pass the split size, and ends when the capacity limit would be
@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "MovieWriters.h"
 
@@ -30,7 +31,7 @@ class CAviFileOperation : public IAviWriter {
   void SetMaxFileSize(uint64_t bytes) override { m_nMaxFileSize = bytes; }
   void SetRecCondition(int mode, uint64_t limit) override;
   long Initialize(const std::string& path, DWORD frameRate) override;
-  int AddFrame(const CDibSection* bitmap) override;
+  int AddFrame(const CBitmap24& bitmap) override;
   BOOL Close() override;
   std::string GetErrorMessage() const override { return m_strError; }
 
@@ -45,7 +46,7 @@ class CAviFileOperation : public IAviWriter {
   static uint64_t ReserveFor(uint64_t framesInFile);
 
  private:
-  bool CreateStream(const CDibSection* bitmap);
+  bool CreateStream(const BITMAPINFOHEADER& header);
   bool HasRoomFor(uint64_t frameBytes);
   int FailFrame(const char* call, int error);
   void Release(bool complete, bool* ok);
@@ -53,6 +54,7 @@ class CAviFileOperation : public IAviWriter {
   AVFormatContext* m_pFormat = nullptr;  // with the stream, after the first frame of a part
   AVIOContext* m_pFile = nullptr;        // the open part
   AVPacket* m_pPacket = nullptr;
+  std::vector<uint8_t> m_Rows;  // the frame's rows bottom-up, reused frame after frame
   bool m_bHeaderWritten = false;
   uint64_t m_nFramesInFile = 0;
   uint64_t m_nTotalFrames = 0;
@@ -71,10 +73,3 @@ class CAviFileOperation : public IAviWriter {
   LONG m_nFirstHeight = 0;
   std::string m_strError;
 };
-
-// Files of the movie program: when the last path component names a regular
-// file, removes it (an output that holds no frame is not left behind).
-void RemoveEmptyOutput(const std::string& path);
-// Bytes available to the user on the file system that holds `path`'s
-// folder; UINT64_MAX when it cannot be asked.
-uint64_t FreeSpaceFor(const std::string& path);

@@ -59,7 +59,7 @@ std::string CFramePacer::GetErrorMessage() const {
 std::unique_ptr<RECINFO> CFramePacer::NewRecord(const char* function) {
   try {
     auto record = std::make_unique<RECINFO>();
-    record->pView = this;
+    record->pFrameClock = this;
     record->hViewWnd = m_hView;
     return record;
   } catch (const std::bad_alloc&) {
@@ -76,8 +76,8 @@ void CFramePacer::RequestMakeMovie() {
     m_nOutstanding.fetch_sub(1);
     return;
   }
-  record->hBitmap = m_Source ? m_Source(m_nWidth, m_nHeight) : nullptr;
-  if (!record->hBitmap) {
+  if (m_Source) record->hBitmap = m_Source(m_nWidth, m_nHeight);
+  if (record->hBitmap.isNull()) {
     TraceLogText(TRC_MOV, kName, "HBITMAP is NULL.");
     m_nOutstanding.fetch_sub(1);
     Fail(IDS_MOV_INTERNAL_ERROR);
@@ -86,7 +86,11 @@ void CFramePacer::RequestMakeMovie() {
   record->width = m_nWidth;
   record->height = m_nHeight;
   // A record the thread will never take gives its unit back at once.
-  if (!m_pThread->PostFrame(std::move(record))) m_nOutstanding.fetch_sub(1);
+  if (m_pThread->PostFrame(std::move(record))) {
+    ++m_nSent;
+  } else {
+    m_nOutstanding.fetch_sub(1);
+  }
 }
 
 void CFramePacer::RequestMakeMovieEmpty() {
@@ -94,5 +98,5 @@ void CFramePacer::RequestMakeMovieEmpty() {
   if (!record) return;
   record->bEmpty = TRUE;
   ++m_nEmpty;
-  m_pThread->PostFrame(std::move(record));
+  if (m_pThread->PostFrame(std::move(record))) ++m_nSent;
 }

@@ -26,7 +26,7 @@ class CFramePacer : public IMovieRequestCounter {
  public:
   // A copy of the current live picture at the record size; null when there
   // is no picture yet.
-  using PictureSource = std::function<HDIBSECTION(LONG width, LONG height)>;
+  using PictureSource = std::function<CBitmap24(LONG width, LONG height)>;
 
   CFramePacer(CMakeMovieThread* thread, HWND view, PictureSource source, LONG width, LONG height,
               DWORD maxReqCount, IMovieClock* clock = nullptr);
@@ -46,6 +46,8 @@ class CFramePacer : public IMovieRequestCounter {
   LONG GetMaxReqCount() const { return m_nMaxReqCount; }
   CMovieTimer& Timer() { return m_Timer; }
   uint64_t GetEmptyRequests() const { return m_nEmpty.load(); }
+  // Records handed to the thread (real and empty): the frames captured.
+  uint64_t GetRecordsSent() const { return m_nSent.load(); }
   // The text of a failure of the clock's own (no picture, no memory) that
   // it reported with WM_MAKEMOVIE_ERROR; empty when none. The view shows it
   // when the recording thread has no text of its own, so such a failure
@@ -66,6 +68,7 @@ class CFramePacer : public IMovieRequestCounter {
   LONG m_nMaxReqCount;
   std::atomic<LONG> m_nOutstanding{0};
   std::atomic<uint64_t> m_nEmpty{0};
+  std::atomic<uint64_t> m_nSent{0};
   mutable std::mutex m_ErrorLock;
   std::string m_strError;
   CMovieTimer m_Timer;

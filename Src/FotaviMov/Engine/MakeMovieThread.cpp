@@ -1,6 +1,9 @@
 #include "MakeMovieThread.h"
 
 #include <algorithm>
+#include <iterator>
+#include <vector>
+#include <cstdlib>
 #include <new>
 
 #include "AviFileOperation.h"
@@ -10,8 +13,6 @@
 
 namespace {
 constexpr DWORD kWaitSliceMs = 20;
-// How long the destructor waits for a thread that was told to stop.
-constexpr DWORD kDestructorWaitMs = 10000;
 }  // namespace
 
 CMovieWriterFactory CMovieWriterFactory::Default() {
@@ -37,15 +38,67 @@ void ApplyMakeMovieParam(CMakeMovieThread* thread, const MAKEMOVIEPARAM& param, 
   thread->SetNotifyWnd(view);
 }
 
+namespace {
+struct KeptRecording {
+  std::unique_ptr<CMakeMovieThread> thread;
+  std::unique_ptr<IMovieRequestCounter> frameClock;
+};
+std::mutex g_KeptLock;
+// Made with a late thread and freed once every kept thread has ended; never
+// destroyed at the process's exit, where a thread still running must not
+// find its object freed under it.
+std::vector<KeptRecording>* g_pKept = nullptr;
+}  // namespace
+
+size_t FreeEndedRecordings() {
+  std::vector<KeptRecording> ended;
+  size_t left = 0;
+  {
+    std::lock_guard<std::mutex> g(g_KeptLock);
+    if (!g_pKept) return 0;
+    auto late = std::stable_partition(g_pKept->begin(), g_pKept->end(),
+                                      [](const KeptRecording& r) { return r.thread->HasEnded(); });
+    std::move(g_pKept->begin(), late, std::back_inserter(ended));
+    g_pKept->erase(g_pKept->begin(), late);
+    left = g_pKept->size();
+    if (left == 0) {
+      delete g_pKept;
+      g_pKept = nullptr;
+    }
+  }
+  // Outside the lock: the thread first, then the clock its records held.
+  for (auto& r : ended) {
+    r.thread.reset();
+    r.frameClock.reset();
+  }
+  return left;
+}
+
+void FreeRecording(std::unique_ptr<CMakeMovieThread> thread, std::unique_ptr<IMovieRequestCounter> frameClock) {
+  if (thread && !thread->HasEnded()) {
+    TraceLogText(TRC_MOV, "FreeRecording", "The recording thread has not ended; it is freed once it has.");
+    std::lock_guard<std::mutex> g(g_KeptLock);
+    if (!g_pKept) g_pKept = new std::vector<KeptRecording>;
+    g_pKept->push_back(KeptRecording{std::move(thread), std::move(frameClock)});
+  } else {
+    thread.reset();
+    frameClock.reset();
+  }
+  FreeEndedRecordings();
+}
+
 CMakeMovieThread::CMakeMovieThread(CMovieWriterFactory factory) : m_Factory(std::move(factory)) {}
 
 CMakeMovieThread::~CMakeMovieThread() {
   // Never started: nothing took the records posted to it.
   if (!m_pThread) CloseQueue();
   if (m_pThread && !m_bEnded.load()) {
+    // Its owner did not end it (the program's owner always does, and keeps
+    // a thread that is late until it has ended).
     PostStop();
-    if (!Join(kDestructorWaitMs)) {
-      TraceLogText(TRC_MOV, "CMakeMovieThread::~CMakeMovieThread", "The recording thread did not end in time.");
+    if (!WaitForEnd("CMakeMovieThread::~CMakeMovieThread")) {
+      // Freeing the object under a running thread would corrupt memory.
+      std::abort();
     }
   }
 }
@@ -105,10 +158,32 @@ bool CMakeMovieThread::PostFrame(std::unique_ptr<RECINFO> record) {
 }
 
 bool CMakeMovieThread::PostStop() {
-  m_bStopRequested = true;
-  const bool posted = Post(Message{WM_MAKEMOVIE_STOP, nullptr, nullptr}, true);
-  m_QueueWake.notify_all();
-  return posted;
+  m_bStopRequested = true;  // ends a wait for the first picture
+  return Post(Message{WM_MAKEMOVIE_STOP, nullptr, nullptr}, false);
+}
+
+void CMakeMovieThread::CutQueue(const char* function) {
+  size_t waiting = 0;
+  {
+    std::lock_guard<std::mutex> g(m_QueueLock);
+    for (const auto& m : m_Queue) waiting += m.message == WM_MAKEMOVIE_FRAME;
+  }
+  TraceLog(TRC_MOV, function, "The recording thread did not write its frames in time. %u frames were dropped.",
+           static_cast<unsigned>(waiting));
+  {
+    std::lock_guard<std::mutex> g(m_ErrorLock);
+    if (m_strError.empty()) m_strError = MovString(IDS_MOV_SAVE_ERROR);
+  }
+  m_bCut = true;
+  Post(Message{WM_MAKEMOVIE_STOP, nullptr, nullptr}, true);
+}
+
+bool CMakeMovieThread::WaitForEnd(const char* function) {
+  if (Join(m_Limits.drainMs)) return true;
+  CutQueue(function);
+  if (Join(m_Limits.cutMs)) return true;
+  TraceLogText(TRC_MOV, function, "The recording thread did not end in time.");
+  return false;
 }
 
 bool CMakeMovieThread::PostWait(std::shared_ptr<CEvent> event) {
@@ -139,7 +214,7 @@ void CMakeMovieThread::Run() {
     }
     switch (message.message) {
       case WM_MAKEMOVIE_FRAME:
-        if (m_bStopRequested.load()) {
+        if (m_bCut.load()) {
           DropRecord(std::move(message.record));
         } else {
           OnFrame(std::move(message.record));
@@ -156,7 +231,7 @@ void CMakeMovieThread::Run() {
   CloseQueue();
   m_bRunning = false;
   m_bInitialized = false;
-  m_hHeld.reset();
+  m_hHeld = CBitmap24();
   m_bEnded = true;
   m_EndedEvent.Set();
 }
@@ -176,7 +251,7 @@ void CMakeMovieThread::CloseQueue() {
 }
 
 void CMakeMovieThread::DropRecord(std::unique_ptr<RECINFO> record) {
-  if (!record->bEmpty && m_bCountRequests && record->pView) record->pView->DecrementRequests();
+  if (!record->bEmpty && m_bCountRequests && record->pFrameClock) record->pFrameClock->DecrementRequests();
 }
 
 void CMakeMovieThread::OnWait(const std::shared_ptr<CEvent>& event) {
@@ -189,15 +264,14 @@ void CMakeMovieThread::OnWait(const std::shared_ptr<CEvent>& event) {
 }
 
 void CMakeMovieThread::OnFrame(std::unique_ptr<RECINFO> record) {
-  m_pView = record->pView;
+  m_pFrameClock = record->pFrameClock;
   if (record->hViewWnd && m_bRunning) m_hViewWnd.store(record->hViewWnd);
   if (!record->bEmpty) {
-    m_hHeld.reset();
-    if (m_bCountRequests && m_pView) m_pView->DecrementRequests();
+    if (m_bCountRequests && m_pFrameClock) m_pFrameClock->DecrementRequests();
     m_hHeld = std::move(record->hBitmap);
   }
   if (!m_bRunning || !m_bAccepting.load() || !GetErrorMessage().empty()) {
-    m_hHeld.reset();
+    m_hHeld = CBitmap24();
     return;  // dropped: the recording has ended or takes no more frames
   }
   int result;
@@ -205,7 +279,7 @@ void CMakeMovieThread::OnFrame(std::unique_ptr<RECINFO> record) {
   // recording like any other failure; it never leaves the thread.
   try {
     std::lock_guard<CCriticalSection> g(m_Section);
-    result = MovieAdd(m_hHeld.get());
+    result = MovieAdd(m_hHeld);
   } catch (const std::bad_alloc&) {
     TraceLogMemory(TRC_MOV, "CMakeMovieThread::MovieAdd", "MovieAdd");
     SetError(MovString(IDS_MOV_NO_RESOURCES));
@@ -228,9 +302,9 @@ void CMakeMovieThread::OnFrame(std::unique_ptr<RECINFO> record) {
   }
 }
 
-int CMakeMovieThread::MovieAdd(const CDibSection* bitmap) {
+int CMakeMovieThread::MovieAdd(const CBitmap24& bitmap) {
   if (!GetErrorMessage().empty()) return MOVIEADD_ERROR;
-  if (!bitmap) {
+  if (bitmap.isNull()) {
     SetError(MovString(IDS_MOV_INTERNAL_ERROR));
     TraceLogText(TRC_MOV, "CMakeMovieThread::MovieAdd", "HBITMAP is NULL.");
     return MOVIEADD_ERROR;
@@ -331,7 +405,8 @@ void CMakeMovieThread::EndMakeMovie() {
     if (GetErrorMessage().empty()) SetError(m_pWmv->GetErrorMessage());
     completed = false;
   }
-  if (!completed && m_hViewWnd.load()) {
+  // A recording cut short ends on its error too.
+  if ((!completed || !GetErrorMessage().empty()) && m_hViewWnd.load()) {
     Notify(WM_MAKEMOVIE_ERROR);
   } else {
     Notify(WM_MOVIE_REC_END);

@@ -6,8 +6,11 @@
 // record is either handled, or freed by a post that fails, or freed when the
 // thread ends with records still queued; none can vanish. Posts made before
 // Start are kept (the view posts the wait for the first picture before it
-// starts the thread). A stop goes to the front of the queue and drops the
-// frames still waiting, so a stop ends the thread within one frame's write.
+// starts the thread). A stop is an ordinary message: the frames posted before
+// it are written first, in order. A thread that has not ended within the
+// drain limit is cut: the frames still waiting are dropped and the recording
+// ends with the save failure text, so a movie is never silently shorter than
+// what was captured.
 //
 // Answers go to the view window with PostMessage: WM_MAKEMOVIE_FRAMEDONE per
 // frame written, then either WM_MOVIE_REC_END or WM_MAKEMOVIE_ERROR (never
@@ -39,6 +42,14 @@ constexpr int MOVIEADD_WRITTEN = 0;
 constexpr int MOVIEADD_LIMIT = 1;
 constexpr int MOVIEADD_ERROR = 2;
 
+// How long an end waits for the recording thread, each limit kept here: the
+// drain (the frames captured before the stop are written), then, once the
+// frames still waiting are dropped, the frame being written.
+struct RECSTOPLIMITS {
+  DWORD drainMs = 60000;
+  DWORD cutMs = 10000;
+};
+
 // Split sizes below this come from no settings dialog (it stores whole
 // megabytes from 100 up); they mean the writer's default split.
 constexpr uint64_t MIN_SPLIT_SIZE = 1048576;
@@ -64,10 +75,21 @@ class CMakeMovieThread;
 // writer kind (profile and quality for WMV only) and the view window.
 void ApplyMakeMovieParam(CMakeMovieThread* thread, const MAKEMOVIEPARAM& param, HWND view);
 
+class CMakeMovieThread;
+// The end of a recording's life, after its frame clock has been killed and
+// its thread told to stop and waited for: frees the thread, then the frame
+// clock its records point to. A thread that has not ended yet (a writer
+// stuck past every wait) is kept with its clock until it has: each call
+// frees those that have ended since.
+void FreeRecording(std::unique_ptr<CMakeMovieThread> thread, std::unique_ptr<IMovieRequestCounter> frameClock);
+// Frees the kept recordings whose threads have ended; returns how many are
+// still kept.
+size_t FreeEndedRecordings();
+
 class CMakeMovieThread {
  public:
   explicit CMakeMovieThread(CMovieWriterFactory factory = CMovieWriterFactory::Default());
-  ~CMakeMovieThread();  // stops the thread and waits for it (bounded)
+  ~CMakeMovieThread();  // a thread its owner did not end is stopped and waited for (WaitForEnd)
   CMakeMovieThread(const CMakeMovieThread&) = delete;
   CMakeMovieThread& operator=(const CMakeMovieThread&) = delete;
 
@@ -84,6 +106,7 @@ class CMakeMovieThread {
   void SetVideoQuality(DWORD quality) { m_dwQuality = quality > 100 ? 100 : quality; }
   void SetNotifyWnd(HWND view) { m_hViewWnd.store(view); }
   void SetCountRequests(BOOL count) { m_bCountRequests = count != FALSE; }
+  void SetStopLimits(RECSTOPLIMITS limits) { m_Limits = limits; }
   // Any thread.
   void SetAcceptFrames(BOOL accept) { m_bAccepting = accept != FALSE; }
   uint64_t GetFrameCount() const { return m_nFramesWritten.load(); }
@@ -99,12 +122,18 @@ class CMakeMovieThread {
   bool Start();
   // Posts. FALSE when the thread has ended (the record is freed).
   bool PostFrame(std::unique_ptr<RECINFO> record);
+  // Ends the recording after the frames posted before it (a wait for the
+  // first picture ends at once).
   bool PostStop();
   // Waits for `event` (the first live picture) before the next message,
   // then posts WM_MOVIE_REC_READY. A stop ends the wait.
   bool PostWait(std::shared_ptr<CEvent> event);
   // Waits at most `timeoutMs` for the thread to end. TRUE when it has ended.
   bool Join(DWORD timeoutMs);
+  // The end of a stopped recording: waits the drain limit; a thread still
+  // writing then is cut (CutQueue) and waited for the cut limit. TRUE when
+  // the thread has ended. `function` names the caller in the trace log.
+  bool WaitForEnd(const char* function);
   bool HasEnded() const { return m_bEnded.load(); }
 
  private:
@@ -118,8 +147,11 @@ class CMakeMovieThread {
   void OnFrame(std::unique_ptr<RECINFO> record);
   void OnWait(const std::shared_ptr<CEvent>& event);
   void CloseQueue();
+  // Drops the frames still waiting (their units go back), ends the
+  // recording after the frame being written, with the save failure text.
+  void CutQueue(const char* function);
   void DropRecord(std::unique_ptr<RECINFO> record);
-  int MovieAdd(const CDibSection* bitmap);
+  int MovieAdd(const CBitmap24& bitmap);
   int AVIInitialize();
   int WMVInitialize();
   void EndMakeMovie();
@@ -145,9 +177,9 @@ class CMakeMovieThread {
   int m_nFileType = MOVIE_FILETYPE_AVI;
   std::string m_strProfile;
   DWORD m_dwQuality = 100;
-  IMovieRequestCounter* m_pView = nullptr;
+  IMovieRequestCounter* m_pFrameClock = nullptr;
   bool m_bCountRequests = false;
-  HDIBSECTION m_hHeld;  // the last real frame
+  CBitmap24 m_hHeld;  // the last real frame
   bool m_bRunning = false;
   bool m_bQuit = false;
 
@@ -156,6 +188,8 @@ class CMakeMovieThread {
   std::deque<Message> m_Queue;
   bool m_bClosed = false;  // the thread has ended: posts fail
   std::atomic<bool> m_bStopRequested{false};
+  std::atomic<bool> m_bCut{false};
+  RECSTOPLIMITS m_Limits;
   std::unique_ptr<CPlatformThread> m_pThread;
   std::atomic<bool> m_bEnded{false};
   CEvent m_EndedEvent{true, false};

@@ -1,13 +1,14 @@
 // Types and message numbers shared by the movie program's engine and its
-// windows: the frame bitmap, the frame record, the messages of the recording
-// thread, the player and the slider bar.
+// windows: the frame record, the messages of the recording thread, the
+// player and the slider bar. A frame is the programs' one 24-bit picture
+// (CBitmap24, Common/Bitmap.h), from the live picture to the writers.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-#include "Common/Dib.h"
+#include "Common/Bitmap.h"
 #include "Platform/Types.h"
 
 // Messages of the movie program (absolute numbers).
@@ -41,37 +42,15 @@ constexpr UINT IDT_RECLIMIT = 4;
 constexpr UINT IDT_MOVIE_POSITION = 1139;
 constexpr DWORD MOVIE_POSITION_PERIOD_MS = 100;
 
-// A 24-bit device-independent bitmap as the live picture hands it over: an
-// info header and bottom-up rows padded to 4 bytes (biSizeImage bytes).
-struct CDibSection {
-  BITMAPINFOHEADER header{};
-  std::vector<BYTE> bits;
-
-  LONG Width() const { return header.biWidth; }
-  LONG Height() const { return header.biHeight; }
-  DWORD Stride() const { return DibStride24(header.biWidth); }
-  // Row y counted from the top of the picture.
-  BYTE* TopRow(LONG y) { return bits.data() + static_cast<size_t>(header.biHeight - 1 - y) * Stride(); }
-  const BYTE* TopRow(LONG y) const {
-    return bits.data() + static_cast<size_t>(header.biHeight - 1 - y) * Stride();
-  }
-};
-// The bitmap handle of this program: owned, moved from the view to the
-// recording thread with its record.
-using HDIBSECTION = std::unique_ptr<CDibSection>;
-
-// A black 24-bit bitmap, or null when a size is not positive or memory runs out.
-HDIBSECTION CreateDibSection24(LONG width, LONG height);
-// A 24-bit bottom-up bitmap whose size fields agree with its pixel block.
-bool IsValidDib24(const CDibSection* bitmap);
-
 // The frame record the view hands to the recording thread. The thread owns
-// it (and the bitmap of a non-empty record) from the post on.
+// it from the post on. The picture of a non-empty record is the live
+// picture held when the clock ticked: the held picture is replaced whole and
+// never changed, so the record shares its rows and nothing is copied.
 class IMovieRequestCounter;
 struct RECINFO {
-  IMovieRequestCounter* pView = nullptr;  // the view's outstanding-request counter
+  IMovieRequestCounter* pFrameClock = nullptr;  // the frame clock: counts the outstanding requests
   HWND hViewWnd = nullptr;                // where the thread posts its answers
-  HDIBSECTION hBitmap;
+  CBitmap24 hBitmap;  // null for an empty record
   LONG width = 0;
   LONG height = 0;
   BOOL bEmpty = FALSE;

@@ -11,6 +11,7 @@ extern "C" {
 #include "Common/Dib.h"
 #include "Common/TraceLog.h"
 #include "FormatErrorCode.h"
+#include "OutputFile.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ class CFileMovieSource : public IMovieSource {
 
   MOVIERESULT Open(const std::string& path, CMovieInfo* info) override {
     constexpr const char* kName = "CMoviePlay::Initialize";
-    const std::string url = "file:" + path;
+    const std::string url = FileUrl(path);
     int ret = avformat_open_input(&format_, url.c_str(), nullptr, nullptr);
     if (ret < 0) {
       TraceLog(TRC_MOV, kName, "It failed in RenderFile HRESULT=0x%08X %s", static_cast<unsigned>(ret),

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 namespace {
 class CSteadyClock : public IMovieClock {
@@ -68,14 +69,22 @@ bool CMovieTimer::Start(DWORD periodMs, std::function<void()> callback) {
   state->running = true;
   if (m_State) state->keepLateness = m_State->keepLateness.load();
   const int64_t periodNs = static_cast<int64_t>(std::max<DWORD>(periodMs, 1)) * 1000000;
+  // The callback may kill (or destroy) the timer from its first tick, so
+  // the state and the thread are kept before the thread may call it.
+  std::shared_ptr<State> previous = std::exchange(m_State, state);
   try {
     // The first deadline counts from the call, not from the thread's start.
     const int64_t first = m_pClock->NowNs() + periodNs;
     m_Thread = std::thread([state, first, periodNs] { Run(state, first, periodNs); });
   } catch (...) {
+    m_State = std::move(previous);
     return false;
   }
-  m_State = state;
+  {
+    std::lock_guard<std::mutex> g(state->lock);
+    state->launched = true;
+  }
+  state->wake.notify_all();
   return true;
 }
 
@@ -83,6 +92,7 @@ void CMovieTimer::Run(const std::shared_ptr<State>& s, int64_t deadline, int64_t
   // Wake at the deadline itself, not up to the default 50 us after it.
   prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   std::unique_lock<std::mutex> lock(s->lock);
+  s->wake.wait(lock, [&] { return s->launched; });
   for (;;) {
     if (!s->clock->SleepUntil(deadline, lock, s->wake, s->stop)) break;
     lock.unlock();

@@ -72,6 +72,7 @@ class CMovieTimer {
     std::function<void()> callback;
     std::mutex lock;
     std::condition_variable wake;
+    bool launched = false;  // Start has kept the thread: its first callback may kill it
     bool stop = false;
     std::atomic<bool> running{false};
     std::atomic<uint64_t> ticks{0};

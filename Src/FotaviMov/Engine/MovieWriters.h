@@ -20,7 +20,7 @@ class IAviWriter {
   // 0 when the file is open, a negative error code otherwise (error text set).
   virtual long Initialize(const std::string& path, DWORD frameRate) = 0;
   // AVI_ADD_WRITTEN, AVI_ADD_LIMIT (file closed) or AVI_ADD_ERROR (error text set).
-  virtual int AddFrame(const CDibSection* bitmap) = 0;
+  virtual int AddFrame(const CBitmap24& bitmap) = 0;
   // Completes the open file. FALSE when it could not be completed (error text set).
   virtual BOOL Close() = 0;
   virtual std::string GetErrorMessage() const = 0;
@@ -32,7 +32,7 @@ class IWmvWriter {
   // 1 ready, 0 failed (error text set).
   virtual int Initialize(DWORD frameRate, DWORD quality, const std::string& path, const std::string& profile) = 0;
   // 1 written, 0 failed (error text set).
-  virtual int AddFrame(const CDibSection* bitmap) = 0;
+  virtual int AddFrame(const CBitmap24& bitmap) = 0;
   // Ends writing and completes the file. FALSE when that failed (error text set).
   virtual BOOL EndWriting() = 0;
   virtual std::string GetErrorMessage() const = 0;

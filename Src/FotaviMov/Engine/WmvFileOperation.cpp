@@ -12,10 +12,10 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "AviFileOperation.h"
 #include "Common/TraceLog.h"
 #include "FormatErrorCode.h"
 #include "MovStrings.h"
+#include "OutputFile.h"
 
 namespace {
 constexpr const char* kInit = "CWmvFileOperation::Initialize";
@@ -24,7 +24,6 @@ constexpr const char* kAdd = "CWmvFileOperation::AddFrame";
 constexpr const char* kRelease = "CWmvFileOperation::ReleaseMemory";
 // Key frames every 8 seconds when the profile names no spacing.
 constexpr int64_t kDefaultKeySpacing100ns = 80000000;
-constexpr uint64_t kReserveMargin = 1024 * 1024;
 
 // The error text of an FFmpeg error.
 UINT TextFor(int error) {
@@ -104,7 +103,7 @@ int CWmvFileOperation::Initialize(DWORD frameRate, DWORD quality, const std::str
     return 0;
   }
   m_pFormat->flags |= AVFMT_FLAG_FLUSH_PACKETS;
-  const std::string url = "file:" + path;
+  const std::string url = FileUrl(path);
   ret = avio_open(&m_pFormat->pb, url.c_str(), AVIO_FLAG_WRITE);
   if (ret < 0) {
     m_pFormat->pb = nullptr;
@@ -117,10 +116,10 @@ int CWmvFileOperation::Initialize(DWORD frameRate, DWORD quality, const std::str
   return 1;
 }
 
-int CWmvFileOperation::AddFrameFirst(const CDibSection* bitmap) {
+int CWmvFileOperation::AddFrameFirst(const CBitmap24& bitmap) {
   const CWmvVideoStream& video = m_Profile.video.front();
-  m_nInputWidth = bitmap->Width();
-  m_nInputHeight = bitmap->Height();
+  m_nInputWidth = bitmap.width();
+  m_nInputHeight = bitmap.height();
   // The encoder takes even picture sizes only: an odd size (of the profile,
   // or of the first frame when the profile names none) becomes the even size
   // just below it, at least 2.
@@ -219,16 +218,16 @@ bool CWmvFileOperation::WritePackets(const char* where) {
   }
 }
 
-int CWmvFileOperation::AddFrame(const CDibSection* bitmap) {
+int CWmvFileOperation::AddFrame(const CBitmap24& bitmap) {
   if (!m_strError.empty()) return 0;
   if (!m_pFormat) {
     m_strError = MovString(IDS_MOV_INTERNAL_ERROR);
     TraceLogText(TRC_MOV, kAdd, "The writer is not initialized.");
     return 0;
   }
-  if (!IsValidDib24(bitmap)) {
+  if (!IsBitmap24(bitmap)) {
     m_strError = MovString(IDS_MOV_INTERNAL_ERROR);
-    TraceLogText(TRC_MOV, kAdd, bitmap ? "The bitmap is not a 24-bit DIB section." : "HBITMAP is NULL.");
+    TraceLogText(TRC_MOV, kAdd, bitmap.isNull() ? "HBITMAP is NULL." : "The bitmap is not a 24-bit DIB section.");
     ReleaseMemory();
     return 0;
   }
@@ -236,17 +235,18 @@ int CWmvFileOperation::AddFrame(const CDibSection* bitmap) {
     ReleaseMemory();
     return 0;
   }
-  if (bitmap->Width() != m_nInputWidth || bitmap->Height() != m_nInputHeight) {
+  if (bitmap.width() != m_nInputWidth || bitmap.height() != m_nInputHeight) {
     TraceLog(TRC_MOV, kAdd, "The frame size %dx%d differs from the first frame's %dx%d.",
-             static_cast<int>(bitmap->Width()), static_cast<int>(bitmap->Height()), static_cast<int>(m_nInputWidth),
+             bitmap.width(), bitmap.height(), static_cast<int>(m_nInputWidth),
              static_cast<int>(m_nInputHeight));
     m_strError = MovString(IDS_MOV_INTERNAL_ERROR);
     ReleaseMemory();
     return 0;
   }
   // The largest packet the encoder can make, plus room for the trailer.
-  const uint64_t need = static_cast<uint64_t>(m_pCodec->width) * m_pCodec->height * 3 / 2 + kReserveMargin;
-  if (FreeSpaceFor(m_strPath) < need) {
+  const uint64_t need = static_cast<uint64_t>(m_pCodec->width) * m_pCodec->height * 3 / 2 + OUTPUT_RESERVE_BYTES;
+  uint64_t free = 0;
+  if (FreeSpaceFor(m_strPath, &free) && free < need) {
     TraceLog(TRC_MOV, kAdd, "[Infomation] The free space of the disk is not enough. Path[%s]", m_strPath.c_str());
     m_strError = MovString(IDS_MOV_SAVE_ERROR);
     ReleaseMemory();
@@ -258,11 +258,10 @@ int CWmvFileOperation::AddFrame(const CDibSection* bitmap) {
     ReleaseMemory();
     return 0;
   }
-  // Bottom-up rows: start at the last row and step backwards.
-  const int stride = static_cast<int>(bitmap->Stride());
-  const uint8_t* src[1] = {bitmap->bits.data() + static_cast<size_t>(bitmap->Height() - 1) * stride};
-  const int srcStride[1] = {-stride};
-  sws_scale(m_pScale, src, srcStride, 0, bitmap->Height(), m_pFrame->data, m_pFrame->linesize);
+  // The picture's own rows, top-down, straight into the scaler.
+  const uint8_t* src[1] = {bitmap.constBits()};
+  const int srcStride[1] = {static_cast<int>(bitmap.bytesPerLine())};
+  sws_scale(m_pScale, src, srcStride, 0, bitmap.height(), m_pFrame->data, m_pFrame->linesize);
   m_pFrame->pts = static_cast<int64_t>(m_nFramesWritten);
   // The fixed quantiser is taken from every frame; the context's value alone is ignored.
   if (m_dwQuality != 0) m_pFrame->quality = m_pCodec->global_quality;

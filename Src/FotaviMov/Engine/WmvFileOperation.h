@@ -31,7 +31,7 @@ class CWmvFileOperation : public IWmvWriter {
   CWmvFileOperation& operator=(const CWmvFileOperation&) = delete;
 
   int Initialize(DWORD frameRate, DWORD quality, const std::string& path, const std::string& profile) override;
-  int AddFrame(const CDibSection* bitmap) override;
+  int AddFrame(const CBitmap24& bitmap) override;
   BOOL EndWriting() override;
   std::string GetErrorMessage() const override { return m_strError; }
 
@@ -44,7 +44,7 @@ class CWmvFileOperation : public IWmvWriter {
   const CWmvProfile& GetProfile() const { return m_Profile; }
 
  private:
-  int AddFrameFirst(const CDibSection* bitmap);
+  int AddFrameFirst(const CBitmap24& bitmap);
   bool WritePackets(const char* where);
   void Fail(const char* where, const char* call, int error);
   // Ends writing (when begun), closes the file and frees everything. FALSE

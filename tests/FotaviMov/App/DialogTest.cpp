@@ -8,11 +8,15 @@
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QEventLoop>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTest>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
 
+#include "Common/QtUserInterfaceService.h"
 #include "FRMDlg.h"
 #include "FotaviMovDoc.h"
 #include "MovResource.h"
@@ -326,4 +330,58 @@ TEST_F(SettingsDialog, CloseDuringTheMeasurementCancelsItFirst) {
   });
   EXPECT_EQ(result, 0u);
   EXPECT_EQ(order, (std::vector<std::string>{"cancel", "measurement ended"}));
+}
+
+// The output file box refuses a path whose folder does not exist, as the
+// user meets it: typed into the shown box with Enter, the box stays open
+// and says so; a path in an existing folder is then taken.
+TEST_F(SettingsDialog, TheFileBoxRefusesAFolderThatDoesNotExist) {
+  CQtUserInterfaceService qtUi;
+  SetUserInterfaceService(&qtUi);
+  const std::string missing = Dir() + "/missing/sub/movie.avi";
+  const std::string good = Dir() + "/movie.avi";
+  bool refused = false;
+  int step = 0;
+  QTimer user;
+  QObject::connect(&user, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!box) {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* b = qobject_cast<QFileDialog*>(w); b && b->isVisible()) box = b;
+      }
+    }
+    if (!box) return;
+    auto* name = box->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(name, nullptr);
+    auto typeAndEnter = [&](const std::string& path) {
+      QTest::mouseClick(name, Qt::LeftButton);
+      name->selectAll();
+      QTest::keyClick(name, Qt::Key_Delete);
+      QTest::keyClicks(name, QString::fromStdString(path));
+      QTest::keyClick(name, Qt::Key_Return);
+    };
+    if (step == 0) {
+      typeAndEnter(missing);
+      step = 1;
+    } else if (step == 1) {
+      for (QMessageBox* said : box->findChildren<QMessageBox*>()) {
+        if (!said->isVisible()) continue;
+        refused = box->isVisible() && said->text().contains(QStringLiteral("does not exist"));
+        QTest::mouseClick(said->button(QMessageBox::Ok), Qt::LeftButton);
+        step = 2;
+      }
+    } else if (step == 2) {
+      typeAndEnter(good);
+      step = 3;
+    }
+  });
+  user.start(50);
+  Run([&](CFRMDlg* d) {
+    auto* browse = qobject_cast<QAbstractButton*>(d->Control(IDC_FRM_BROWSE));
+    QTest::mouseClick(browse, Qt::LeftButton);
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(Text(d, IDC_FRM_OUTPUT), good);
+  });
+  user.stop();
+  SetUserInterfaceService(&ui);
 }

@@ -21,8 +21,8 @@ int WriteFrames(CAviFileOperation& avi, LONG w, LONG h, int frames, int* written
   int result = AVI_ADD_WRITTEN;
   int n = 0;
   for (int i = 0; i < frames; ++i) {
-    HDIBSECTION frame = MakeFrame(w, h, i);
-    result = avi.AddFrame(frame.get());
+    CBitmap24 frame = MakeFrame(w, h, i);
+    result = avi.AddFrame(frame);
     if (result != AVI_ADD_WRITTEN) break;
     ++n;
   }
@@ -106,9 +106,8 @@ TEST(AviWriter, HeaderTellsRawBottomUpBgrAtTheFrameRate) {
   EXPECT_EQ(r.biCompression, 0u);  // BI_RGB
   ASSERT_EQ(r.chunkIds.size(), 15u);
   EXPECT_TRUE(r.chunkIds[0] == "00dc" || r.chunkIds[0] == "00db") << r.chunkIds[0];
-  // The stored frame is the bitmap's pixel block as it was.
-  HDIBSECTION first = MakeFrame(256, 192, 0);
-  EXPECT_EQ(r.chunkData[0], std::string(first->bits.begin(), first->bits.end()));
+  // The stored frame is the picture's rows, bottom-up.
+  EXPECT_EQ(r.chunkData[0], BottomUpRows(MakeFrame(256, 192, 0)));
 
   if (HaveTool("mediainfo")) {
     auto mi = MediaInfoVideo(path, {"Width", "Height", "FrameCount", "FrameRate", "BitDepth"});
@@ -169,8 +168,8 @@ TEST(AviWriter, CapacityBelowOneFrameLeavesNoFile) {
   CAviFileOperation avi;
   ASSERT_EQ(avi.Initialize(dir + "cap.avi", 10), 0);
   avi.SetRecCondition(RECCOND_CAPACITY, 1000);
-  HDIBSECTION frame = MakeFrame(256, 192, 0);
-  EXPECT_EQ(avi.AddFrame(frame.get()), AVI_ADD_LIMIT);
+  CBitmap24 frame = MakeFrame(256, 192, 0);
+  EXPECT_EQ(avi.AddFrame(frame), AVI_ADD_LIMIT);
   EXPECT_FALSE(Exists(dir + "cap.avi"));
 }
 
@@ -179,8 +178,8 @@ TEST(AviWriter, OpenFailsWithTheOpenTextInAMissingFolder) {
   CAviFileOperation avi;
   EXPECT_LT(avi.Initialize(dir + "no/such/folder/x.avi", 10), 0);
   EXPECT_EQ(avi.GetErrorMessage(), "Unable to open file.");
-  HDIBSECTION frame = MakeFrame(16, 16, 0);
-  EXPECT_EQ(avi.AddFrame(frame.get()), AVI_ADD_ERROR);
+  CBitmap24 frame = MakeFrame(16, 16, 0);
+  EXPECT_EQ(avi.AddFrame(frame), AVI_ADD_ERROR);
   EXPECT_EQ(avi.GetErrorMessage(), "Unable to save file.");
 }
 
@@ -188,11 +187,10 @@ TEST(AviWriter, ABadOrMissingBitmapIsRefusedWithTheSaveText) {
   const std::string dir = MakeFolder("badbmp");
   CAviFileOperation avi;
   ASSERT_EQ(avi.Initialize(dir + "x.avi", 10), 0);
-  EXPECT_EQ(avi.AddFrame(nullptr), AVI_ADD_ERROR);
+  EXPECT_EQ(avi.AddFrame(CBitmap24()), AVI_ADD_ERROR);
   EXPECT_EQ(avi.GetErrorMessage(), "Unable to save file.");
-  HDIBSECTION shortBlock = MakeFrame(16, 16, 0);
-  shortBlock->bits.resize(10);
-  EXPECT_EQ(avi.AddFrame(shortBlock.get()), AVI_ADD_ERROR);
+  const CBitmap24 otherFormat = MakeFrame(16, 16, 0).convertToFormat(QImage::Format_RGB32);
+  EXPECT_EQ(avi.AddFrame(otherFormat), AVI_ADD_ERROR);
 }
 
 TEST(AviWriter, AFrameOfAnotherSizeEndsWithCompleteFile) {
@@ -200,8 +198,8 @@ TEST(AviWriter, AFrameOfAnotherSizeEndsWithCompleteFile) {
   CAviFileOperation avi;
   ASSERT_EQ(avi.Initialize(dir + "x.avi", 10), 0);
   ASSERT_EQ(WriteFrames(avi, 64, 48, 3), AVI_ADD_WRITTEN);
-  HDIBSECTION other = MakeFrame(32, 24, 3);
-  EXPECT_EQ(avi.AddFrame(other.get()), AVI_ADD_ERROR);
+  CBitmap24 other = MakeFrame(32, 24, 3);
+  EXPECT_EQ(avi.AddFrame(other), AVI_ADD_ERROR);
   EXPECT_EQ(avi.GetErrorMessage(), "An Internal Error has occurred.");
   RiffAvi r = ReadRiffAvi(dir + "x.avi");
   ASSERT_TRUE(r.ok) << r.error;
@@ -212,8 +210,8 @@ TEST(AviWriter, AFrameOfAnotherSizeEndsWithCompleteFile) {
 TEST(AviWriter, AWriteErrorSurfacesAsTheSaveText) {
   CAviFileOperation avi;
   ASSERT_EQ(avi.Initialize("/dev/full", 10), 0);
-  HDIBSECTION frame = MakeFrame(256, 192, 0);
-  EXPECT_EQ(avi.AddFrame(frame.get()), AVI_ADD_ERROR);
+  CBitmap24 frame = MakeFrame(256, 192, 0);
+  EXPECT_EQ(avi.AddFrame(frame), AVI_ADD_ERROR);
   EXPECT_EQ(avi.GetErrorMessage(), "Unable to save file.");
   EXPECT_TRUE(Exists("/dev/full"));  // a device is never removed as an empty output
 }
@@ -251,8 +249,8 @@ TEST(AviWriter, AFirstFrameThatCannotBeWrittenLeavesNoFile) {
     FileSizeLimit limit(64 * 1024);
     ASSERT_TRUE(limit.set());
     ASSERT_EQ(avi.Initialize(path, 10), 0);
-    HDIBSECTION frame = MakeFrame(256, 192, 0);
-    EXPECT_EQ(avi.AddFrame(frame.get()), AVI_ADD_ERROR);
+    CBitmap24 frame = MakeFrame(256, 192, 0);
+    EXPECT_EQ(avi.AddFrame(frame), AVI_ADD_ERROR);
   }
   EXPECT_EQ(avi.GetErrorMessage(), "Unable to save file.");
   EXPECT_FALSE(Exists(path));

@@ -5,15 +5,24 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
+#include <thread>
 
 #include "EmulatorProcess.h"
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include "AutoFrameRateDlg.h"
+#include "AviFileOperation.h"
 #include "FRMDlg.h"
 #include "FotaviMovDoc.h"
 #include "MainFrm.h"
@@ -23,7 +32,7 @@
 #include "MovTestSupport.h"
 #include "RecSettings.h"
 #include "SliderDialogBar.h"
-#include "../FotaviMov/MovTestSupport.h"
+#include "../MovTestSupport.h"
 
 using namespace movtest;
 using namespace recreg;
@@ -44,20 +53,6 @@ long FfprobeFrames(const std::string& path) {
 
 class MovRecording : public MovProgramFixture {
  protected:
-  // Confirmed settings as the settings dialog leaves them: half size, the
-  // given writer and limit.
-  void WriteSettings(DWORD compress, DWORD limitMode, DWORD seconds, const std::string& output) {
-    WriteRecString(kOutputFileName, output);
-    WriteRecInt(kCompress, compress);
-    WriteRecInt(kVideoSize, VIDEOSIZE_50);
-    WriteRecInt(kCurrentRate, kRate);
-    WriteRecInt(kMaxFileSize, 1024);
-    WriteRecInt(kRecCondition, limitMode);
-    WriteRecInt(kRecMinute, 0);
-    WriteRecInt(kRecSecond, seconds);
-    WriteRecInt(kVideoQuality, 80);
-    WriteRecInt(kIsSetting, 1);
-  }
   bool Start() { return StartCamera() && StartApp() && Main() && Main()->IsDeviceOpen(); }
   CFotaviMovView* View() { return Main()->GetView(); }
   // Live picture on, its first pictures painted, Record allowed.
@@ -173,7 +168,7 @@ class UncompletableAvi : public IAviWriter {
   void SetMaxFileSize(uint64_t) override {}
   void SetRecCondition(int, uint64_t) override {}
   long Initialize(const std::string&, DWORD) override { return 0; }
-  int AddFrame(const CDibSection*) override {
+  int AddFrame(const CBitmap24&) override {
     ++*m_pAdded;
     return AVI_ADD_WRITTEN;
   }
@@ -201,6 +196,142 @@ TEST_F(MovRecording, StopOfAFileThatCannotBeCompletedShowsItsText) {
   EXPECT_FALSE(View()->IsRecording());
   ASSERT_EQ(ui.Texts().size(), 1u);
   EXPECT_EQ(ui.Texts()[0], "The file could not be completed.");
+}
+
+// The real AVI writer behind a disk that takes `delayMs` a frame, slower
+// than the frame clock: the recording thread falls behind and frames wait.
+class SlowAvi : public IAviWriter {
+ public:
+  SlowAvi(int delayMs, std::atomic<int>* added)
+      : m_pReal(CMovieWriterFactory::Default().makeAvi()), m_nDelayMs(delayMs), m_pAdded(added) {}
+  void SetMaxFileSize(uint64_t bytes) override { m_pReal->SetMaxFileSize(bytes); }
+  void SetRecCondition(int mode, uint64_t limit) override { m_pReal->SetRecCondition(mode, limit); }
+  long Initialize(const std::string& path, DWORD rate) override { return m_pReal->Initialize(path, rate); }
+  int AddFrame(const CBitmap24& bitmap) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(m_nDelayMs));
+    ++*m_pAdded;
+    return m_pReal->AddFrame(bitmap);
+  }
+  BOOL Close() override { return m_pReal->Close(); }
+  std::string GetErrorMessage() const override { return m_pReal->GetErrorMessage(); }
+
+ private:
+  std::unique_ptr<IAviWriter> m_pReal;
+  int m_nDelayMs;
+  std::atomic<int>* m_pAdded;
+};
+
+CMovieWriterFactory SlowAviFactory(int delayMs, std::atomic<int>* added) {
+  CMovieWriterFactory factory;
+  factory.makeAvi = [=] { return std::unique_ptr<IAviWriter>(new SlowAvi(delayMs, added)); };
+  return factory;
+}
+
+// How a recording with a writer of 150 ms a frame at ten frames a second
+// ends: by its time limit, or by the Stop command while frames still wait.
+struct SlowEndCase {
+  const char* name;
+  DWORD limitMode;
+};
+
+class SlowWriterRecording : public MovRecording, public ::testing::WithParamInterface<SlowEndCase> {};
+
+// Every frame the clock captured before the end is in the file, in a file
+// the outside reader counts, and nothing is said: the end waits for the
+// frames posted before it.
+TEST_P(SlowWriterRecording, WritesEveryFrameCapturedBeforeTheEnd) {
+  const std::string output = Dir() + "/slow.avi";
+  WriteSettings(COMPRESS_AVI, GetParam().limitMode, kSeconds, output);
+  ASSERT_TRUE(Start());
+  StartLive();
+  std::atomic<int> added{0};
+  View()->SetWriterFactory(SlowAviFactory(150, &added));
+  Main()->OnRecord();
+  ASSERT_TRUE(View()->IsRecording());
+  int addedAtStop = 0;
+  if (GetParam().limitMode == RECCOND_NONE) {
+    ASSERT_TRUE(WaitFor([&] { return added.load() >= 10; }, 30000));
+    addedAtStop = added.load();
+    Main()->OnMovieStop();
+  }
+  ASSERT_TRUE(WaitFor([&] { return !View()->IsRecording(); }, 60000));
+  EXPECT_TRUE(ui.Texts().empty()) << ui.Texts().front();
+  const long written = long(View()->LastFrameCount());
+  EXPECT_EQ(uint64_t(written), View()->LastCapturedCount());
+  if (GetParam().limitMode == RECCOND_TIME) {
+    EXPECT_GE(written, long(kRate * kSeconds) - 2);
+  } else {
+    EXPECT_GT(written, addedAtStop + 2);  // frames were still waiting at the stop
+  }
+  if (HaveTool("ffprobe")) EXPECT_EQ(FfprobeFrames(output), written);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SlowWriterRecording,
+                         ::testing::Values(SlowEndCase{"TimeLimit", RECCOND_TIME}, SlowEndCase{"Stop", RECCOND_NONE}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A writer stuck in its writes (a disk that stopped answering) until the
+// gate opens.
+struct WriteGate {
+  std::mutex lock;
+  std::condition_variable changed;
+  bool open = false;
+  std::atomic<int> entered{0};
+  void Open() {
+    std::lock_guard<std::mutex> g(lock);
+    open = true;
+    changed.notify_all();
+  }
+};
+
+class StuckAvi : public IAviWriter {
+ public:
+  explicit StuckAvi(WriteGate* gate) : m_pGate(gate) {}
+  void SetMaxFileSize(uint64_t) override {}
+  void SetRecCondition(int, uint64_t) override {}
+  long Initialize(const std::string&, DWORD) override { return 0; }
+  int AddFrame(const CBitmap24&) override {
+    ++m_pGate->entered;
+    std::unique_lock<std::mutex> g(m_pGate->lock);
+    m_pGate->changed.wait(g, [&] { return m_pGate->open; });
+    return AVI_ADD_WRITTEN;
+  }
+  BOOL Close() override { return TRUE; }
+  std::string GetErrorMessage() const override { return {}; }
+
+ private:
+  WriteGate* m_pGate;
+};
+
+// A recording thread that ends only after every wait for it has passed: the
+// stop ends with the save failure text and returns; the frame clock its
+// waiting records point to stays until the thread has ended and given their
+// units back, and both are freed then.
+TEST_F(MovRecording, AThreadThatEndsAfterTheWaitsIsFreedWithItsClockWhenItEnds) {
+  WriteSettings(COMPRESS_AVI, RECCOND_NONE, 0, Dir() + "/stuck.avi");
+  ASSERT_TRUE(Start());
+  StartLive();
+  WriteGate gate;
+  CMovieWriterFactory factory;
+  factory.makeAvi = [&gate] { return std::unique_ptr<IAviWriter>(new StuckAvi(&gate)); };
+  View()->SetWriterFactory(factory);
+  View()->SetRecordStopLimits(RECSTOPLIMITS{200, 200});
+  Main()->OnRecord();
+  ASSERT_TRUE(View()->IsRecording());
+  ASSERT_TRUE(WaitFor([&] { return gate.entered.load() >= 1; }, 30000));
+  Pump(300);  // frames wait behind the stuck one
+  // The disk answers again after both waits (0.4 s) and before a wait of
+  // the same length would have passed twice.
+  std::thread disk([&gate] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    gate.Open();
+  });
+  Main()->OnMovieStop();
+  EXPECT_FALSE(View()->IsRecording());
+  ASSERT_EQ(ui.Texts().size(), 1u);
+  EXPECT_EQ(ui.Texts()[0], "Unable to save file.");
+  disk.join();
+  EXPECT_TRUE(WaitFor([] { return FreeEndedRecordings() == 0; }, 10000));
 }
 
 // Record over an existing file asks first; Cancel records nothing and keeps it.
@@ -240,20 +371,84 @@ TEST_F(MovRecording, StopBeforeTheFirstPictureNeverHangs) {
 namespace {
 
 // The frame-rate measurement on the emulated camera: it records at the
-// measurement size, hands a rate the field accepts to the settings dialog,
-// deletes its file and gives the output size back, whether it runs its ten
-// seconds or is cancelled.
+// measurement size into a folder of its own on disk, hands a rate the field
+// accepts to the settings dialog, and on every way out leaves the folders
+// as they were, every part it split off included, and the output size as it
+// was. A runtime folder with no room for its files does not stop it.
+enum class WayOut { Result, CancelButton, Closed, WriteError, WriterEnds, Unplugged };
+
 struct MeasureCase {
   const char* name;
-  int cancelAfterMs;  // 0: runs to its end
+  WayOut way;
+  friend void PrintTo(const MeasureCase& c, std::ostream* os) { *os << c.name; }
 };
+
+// The real AVI writer splitting every 16 MB (113 frames at 256 x 192), so
+// that a short measurement leaves parts behind; it can fail or end after
+// kLastFrame frames as a full disk or a limit would.
+class SplittingAvi : public IAviWriter {
+ public:
+  SplittingAvi(WayOut way, std::atomic<int>* added) : m_Way(way), m_pAdded(added) {
+    m_Avi.SetMaxFileSize(16 * MOV_MEGABYTE);
+  }
+  void SetMaxFileSize(uint64_t) override {}
+  void SetRecCondition(int mode, uint64_t limit) override { m_Avi.SetRecCondition(mode, limit); }
+  long Initialize(const std::string& path, DWORD rate) override { return m_Avi.Initialize(path, rate); }
+  int AddFrame(const CBitmap24& bitmap) override {
+    const int added = ++*m_pAdded;
+    if (added > kLastFrame && m_Way == WayOut::WriteError) {
+      m_strError = "Unable to save file.";
+      return AVI_ADD_ERROR;
+    }
+    if (added > kLastFrame && m_Way == WayOut::WriterEnds) {
+      m_Avi.Close();
+      return AVI_ADD_LIMIT;
+    }
+    return m_Avi.AddFrame(bitmap);
+  }
+  BOOL Close() override { return m_Avi.Close(); }
+  std::string GetErrorMessage() const override { return m_strError.empty() ? m_Avi.GetErrorMessage() : m_strError; }
+
+  static constexpr int kLastFrame = 800;
+
+ private:
+  CAviFileOperation m_Avi;
+  WayOut m_Way;
+  std::atomic<int>* m_pAdded;
+  std::string m_strError;
+};
+
+// Every file under `folder`, as relative paths.
+std::set<std::string> FilesUnder(const std::string& folder) {
+  std::set<std::string> files;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+    files.insert(std::filesystem::relative(it->path(), folder).string());
+  return files;
+}
 
 class Measurement : public MovRecording, public ::testing::WithParamInterface<MeasureCase> {};
 
-TEST_P(Measurement, LeavesNoFileAndRestoresTheSize) {
-  setenv("FOTAVI_WORK_DIR", (Dir() + "/work").c_str(), 1);
+TEST_P(Measurement, EachWayOutLeavesTheFoldersAsTheyWere) {
+  const WayOut way = GetParam().way;
+  // The runtime work folder cannot take a file: a path under a file.
+  const std::string runtime = Dir() + "/runtime-full";
+  { std::ofstream(runtime) << "no room"; }
+  setenv("FOTAVI_WORK_DIR", (runtime + "/fotavi").c_str(), 1);
+  const std::string large = Dir() + "/cache/fotavi/work";
+  ASSERT_TRUE(std::filesystem::create_directories(large));
+  std::filesystem::permissions(Dir() + "/cache/fotavi", std::filesystem::perms::owner_all);
+  std::filesystem::permissions(large, std::filesystem::perms::owner_all);
+  { std::ofstream(large + "/kept.txt") << "someone's own"; }
+  const std::set<std::string> before = FilesUnder(Dir() + "/cache");
+
   WriteSettings(COMPRESS_AVI, RECCOND_NONE, 0, Dir() + "/unused.avi");
   ASSERT_TRUE(Start());
+  std::atomic<int> added{0};
+  CMovieWriterFactory factory;
+  factory.makeAvi = [&] { return std::unique_ptr<IAviWriter>(new SplittingAvi(way, &added)); };
+  View()->SetWriterFactory(factory);
   CFotaviMovDoc* doc = Main()->GetDocument();
   ASSERT_TRUE(doc->SetVideoSize(MOV_CAMERA_WIDTH, MOV_CAMERA_HEIGHT));
   ASSERT_EQ(doc->GetVideoWidth(), 512u);
@@ -261,33 +456,59 @@ TEST_P(Measurement, LeavesNoFileAndRestoresTheSize) {
   CAutoFrameRateDlg measure(View(), doc, Main());
   measure.SetParentDlg(settings);
   measure.SetMeasureSize(256, 192);
-  bool sawFile = false;
-  QTimer probe;
-  QObject::connect(&probe, &QTimer::timeout, [&] {
-    if (Exists(MeasurementFilePath())) sawFile = true;
-    if (GetParam().cancelAfterMs && sawFile) measure.OnCancel();
+  size_t mostParts = 0;
+  bool acted = false;
+  QTimer user;
+  QObject::connect(&user, &QTimer::timeout, [&] {
+    size_t parts = 0;
+    for (const auto& f : FilesUnder(large)) parts += f.find("measurement") != std::string::npos &&
+                                                     f.size() > 4 && f.substr(f.size() - 4) == ".avi";
+    mostParts = std::max(mostParts, parts);
+    if (acted || parts < 3 || !measure.isVisible()) return;
+    acted = true;
+    if (way == WayOut::CancelButton) {
+      QTest::mouseClick(measure.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel), Qt::LeftButton);
+    } else if (way == WayOut::Closed) {
+      measure.close();  // the window's close box
+    } else if (way == WayOut::Unplugged) {
+      emulator->Unplug();
+    }
   });
-  probe.start(GetParam().cancelAfterMs ? GetParam().cancelAfterMs : 200);
+  user.start(50);
   const int rate = measure.DoModal();
-  probe.stop();
-  EXPECT_TRUE(sawFile);
-  if (GetParam().cancelAfterMs) {
-    EXPECT_EQ(rate, 0);
-  } else {
+  user.stop();
+  Pump(300);
+
+  EXPECT_GE(mostParts, 3u);
+  if (way == WayOut::Result || way == WayOut::WriterEnds || way == WayOut::Unplugged) {
+    // A recording that ends by itself, or with the camera, reports what it
+    // measured so far.
     EXPECT_GE(rate, 1);
     EXPECT_LE(rate, 19);
     EXPECT_EQ(settings->m_dwCurrentRate, DWORD(rate));
+  } else {
+    EXPECT_EQ(rate, 0);
   }
   EXPECT_FALSE(View()->IsRecording());
   EXPECT_EQ(View()->GetMeasureWnd(), nullptr);
-  EXPECT_FALSE(Exists(MeasurementFilePath()));
+  EXPECT_EQ(FilesUnder(Dir() + "/cache"), before);
+  EXPECT_TRUE(std::filesystem::is_regular_file(runtime));
   EXPECT_EQ(doc->GetVideoWidth(), 512u);
   EXPECT_EQ(doc->GetVideoHeight(), 384u);
-  EXPECT_TRUE(ui.Texts().empty()) << ui.Texts().front();
+  for (const auto& text : ui.Texts()) {
+    if (way == WayOut::WriteError) EXPECT_EQ(text, "Unable to save file.");
+    else if (way == WayOut::Unplugged) EXPECT_EQ(text, "Unable to acquire live-monitor image.");
+    else ADD_FAILURE() << text;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Measurement,
-                         ::testing::Values(MeasureCase{"RunsItsTenSeconds", 0}, MeasureCase{"Cancelled", 1500}),
+                         ::testing::Values(MeasureCase{"RunsItsTenSeconds", WayOut::Result},
+                                           MeasureCase{"CancelClicked", WayOut::CancelButton},
+                                           MeasureCase{"WindowClosed", WayOut::Closed},
+                                           MeasureCase{"WriteFails", WayOut::WriteError},
+                                           MeasureCase{"RecordingEndsByItself", WayOut::WriterEnds},
+                                           MeasureCase{"CameraPulled", WayOut::Unplugged}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,9 +1,15 @@
 // The main frame's enabling rules and the measurement's result rule, as
-// tables.
+// tables, and where a measurement's files go.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "MeasurementFiles.h"
 #include "MovFrameRules.h"
 
 namespace {
@@ -35,11 +41,38 @@ INSTANTIATE_TEST_SUITE_P(
                       RateCase{"HighBitsOfTheFrameCountAreDropped", (uint64_t(1) << 32) + 150, 120, 12}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(MeasurementFile, LiesInThePrivateWorkFolder) {
-  setenv("FOTAVI_WORK_DIR", ::testing::TempDir().c_str(), 1);
-  const std::string path = MeasurementFilePath();
-  ASSERT_FALSE(path.empty());
-  EXPECT_EQ(path.substr(path.size() - 16), "/measurement.avi");
+// A measurement's files lie in a folder of their own under the disk-backed
+// work folder, never the runtime folder, and go with every part in it.
+TEST(MeasurementFiles, HaveAFolderOfTheirOwnThatGoesWithEveryPart) {
+  const std::string root = ::testing::TempDir() + "/measure-files";
+  std::filesystem::remove_all(root);
+  setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", (root + "/runtime").c_str(), 1);
+  setenv("FOTAVI_WORK_DIR", (root + "/runtime/fotavi").c_str(), 1);
+  const std::string large = root + "/cache/fotavi/work/";
+  {
+    CMeasurementFiles files;
+    const std::string path = files.Create();
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(path.rfind(large, 0), 0u) << path;
+    EXPECT_EQ(path.substr(path.size() - 16), "/measurement.avi");
+    struct stat st;
+    ASSERT_EQ(stat(files.Folder().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    for (const char* part : {"measurement.avi", "measurement001.avi", "measurement002.avi"})
+      std::ofstream(files.Folder() + "/" + part) << "frames";
+    files.Remove();
+    EXPECT_FALSE(std::filesystem::exists(path));
+    // A second measurement, left without Remove: its folder goes with it.
+    ASSERT_FALSE(files.Create().empty());
+    std::ofstream(files.Folder() + "/measurement.avi") << "frames";
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(large));
+  EXPECT_FALSE(std::filesystem::exists(root + "/runtime/fotavi/measurement.avi"));
+  unsetenv("XDG_CACHE_HOME");
+  unsetenv("XDG_RUNTIME_DIR");
+  unsetenv("FOTAVI_WORK_DIR");
+  std::filesystem::remove_all(root);
 }
 
 // One state: device open, live picture, recording, movie open, record allowed.

@@ -77,8 +77,8 @@ std::string Probe(const std::string& path, const char* entries) {
 
 int Record(CWmvFileOperation& wmv, LONG w, LONG h, int frames) {
   for (int i = 0; i < frames; ++i) {
-    HDIBSECTION f = MakeFrame(w, h, i);
-    if (wmv.AddFrame(f.get()) != 1) return i;
+    CBitmap24 f = MakeFrame(w, h, i);
+    if (wmv.AddFrame(f) != 1) return i;
   }
   return frames;
 }
@@ -152,8 +152,8 @@ TEST_P(WmvProfileErrors, InitializeFailsWithItsTextAndLeavesNoOutput) {
   EXPECT_EQ(wmv.Initialize(10, 0, dir + "out.wmv", profile), 0);
   EXPECT_EQ(wmv.GetErrorMessage(), c.text);
   EXPECT_FALSE(Exists(dir + "out.wmv"));
-  HDIBSECTION f = MakeFrame(64, 48, 0);
-  EXPECT_EQ(wmv.AddFrame(f.get()), 0);
+  CBitmap24 f = MakeFrame(64, 48, 0);
+  EXPECT_EQ(wmv.AddFrame(f), 0);
   EXPECT_FALSE(Exists(dir + "out.wmv"));
 }
 
@@ -258,7 +258,7 @@ TEST(WmvWriter, HigherQualityMakesABiggerFileAndZeroKeepsTheProfileRate) {
     const std::string path = dir + "q" + std::to_string(quality) + ".wmv";
     CWmvFileOperation wmv;
     EXPECT_EQ(wmv.Initialize(10, quality, path, ShippedProfile("512-384")), 1);
-    for (int i = 0; i < 20; ++i) EXPECT_EQ(wmv.AddFrame(MakeNoiseFrame(512, 384, i).get()), 1);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(wmv.AddFrame(MakeNoiseFrame(512, 384, i)), 1);
     EXPECT_TRUE(wmv.EndWriting());
     return FileSize(path);
   };
@@ -283,10 +283,10 @@ TEST(WmvWriter, AFrameOfAnotherSizeEndsWithAPlayableFile) {
   CWmvFileOperation wmv;
   ASSERT_EQ(wmv.Initialize(10, 0, path, ShippedProfile("256-192")), 1);
   ASSERT_EQ(Record(wmv, 256, 192, 4), 4);
-  HDIBSECTION other = MakeFrame(128, 96, 9);
-  EXPECT_EQ(wmv.AddFrame(other.get()), 0);
+  CBitmap24 other = MakeFrame(128, 96, 9);
+  EXPECT_EQ(wmv.AddFrame(other), 0);
   EXPECT_EQ(wmv.GetErrorMessage(), "An Internal Error has occurred.");
-  EXPECT_EQ(wmv.AddFrame(MakeFrame(256, 192, 5).get()), 0);  // refused from now on
+  EXPECT_EQ(wmv.AddFrame(MakeFrame(256, 192, 5)), 0);  // refused from now on
   EXPECT_NE(Probe(path, "stream=nb_read_frames").find("nb_read_frames=4"), std::string::npos);
 }
 
@@ -372,7 +372,7 @@ TEST(WmvWriter, AFullDiskEndsWithTheSaveTextAndAPlayableFile) {
   CWmvFileOperation wmv;
   ASSERT_EQ(wmv.Initialize(10, 100, path, ShippedProfile("512-384")), 1);
   int written = 0;
-  while (written < 200 && wmv.AddFrame(MakeNoiseFrame(512, 384, written).get()) == 1) ++written;
+  while (written < 200 && wmv.AddFrame(MakeNoiseFrame(512, 384, written)) == 1) ++written;
   EXPECT_EQ(wmv.GetErrorMessage(), "Unable to save file.");
   EXPECT_GT(written, 2);
   EXPECT_LT(written, 200);
@@ -381,14 +381,15 @@ TEST(WmvWriter, AFullDiskEndsWithTheSaveTextAndAPlayableFile) {
 }
 
 // A disk without room for the first frame: the recording ends with the save
-// text and leaves no file that holds only a header.
+// text and leaves no file that holds only a header. The largest 512x384
+// frame and the writers' reserve (OutputFile.h) need more than this disk.
 TEST(WmvWriter, NoRoomForTheFirstFrameLeavesNoFile) {
-  SmallDisk disk("1m");
+  SmallDisk disk("512k");
   if (!disk.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
   const std::string path = disk.dir() + "first.wmv";
   CWmvFileOperation wmv;
   ASSERT_EQ(wmv.Initialize(10, 0, path, ShippedProfile("512-384")), 1);
-  EXPECT_EQ(wmv.AddFrame(MakeFrame(512, 384, 0).get()), 0);
+  EXPECT_EQ(wmv.AddFrame(MakeFrame(512, 384, 0)), 0);
   EXPECT_EQ(wmv.GetErrorMessage(), "Unable to save file.");
   wmv.EndWriting();
   EXPECT_FALSE(Exists(path));
@@ -397,8 +398,8 @@ TEST(WmvWriter, NoRoomForTheFirstFrameLeavesNoFile) {
 TEST(WmvWriter, AWriteErrorSurfacesAsAnError) {
   CWmvFileOperation wmv;
   ASSERT_EQ(wmv.Initialize(10, 0, "/dev/full", ShippedProfile("256-192")), 1);
-  HDIBSECTION f = MakeFrame(256, 192, 0);
-  EXPECT_EQ(wmv.AddFrame(f.get()), 0);
+  CBitmap24 f = MakeFrame(256, 192, 0);
+  EXPECT_EQ(wmv.AddFrame(f), 0);
   EXPECT_EQ(wmv.GetErrorMessage(), "Unable to save file.");
   EXPECT_TRUE(Exists("/dev/full"));
 }

@@ -58,7 +58,7 @@ class CFakeAvi : public IAviWriter {
   void SetMaxFileSize(uint64_t bytes) override { log_->split = bytes; }
   void SetRecCondition(int, uint64_t) override {}
   long Initialize(const std::string&, DWORD) override { return 0; }
-  int AddFrame(const CDibSection* bitmap) override {
+  int AddFrame(const CBitmap24& bitmap) override {
     ++log_->entered;
     if (log_->delayMs) std::this_thread::sleep_for(std::chrono::milliseconds(log_->delayMs));
     std::unique_lock<std::mutex> g(log_->lock);
@@ -68,7 +68,7 @@ class CFakeAvi : public IAviWriter {
       error_ = "Unable to save file.";
       return AVI_ADD_ERROR;
     }
-    log_->frames.push_back(bitmap->TopRow(0)[0]);
+    log_->frames.push_back(bitmap.constScanLine(0)[0]);
     log_->changed.notify_all();
     return AVI_ADD_WRITTEN;
   }
@@ -136,7 +136,7 @@ class CountingView : public IMovieRequestCounter {
 
 std::unique_ptr<RECINFO> Record(IMovieRequestCounter* view, HWND wnd, int index) {
   auto r = std::make_unique<RECINFO>();
-  r->pView = view;
+  r->pFrameClock = view;
   r->hViewWnd = wnd;
   if (index >= 0) {
     r->hBitmap = MakeFrame(16, 16, index);
@@ -251,19 +251,73 @@ TEST_F(RecordingThread, FramesAfterAcceptingEndsAreDroppedAndGiveTheirUnitsBack)
   EXPECT_EQ(log.frames, (std::vector<int>{0}));
 }
 
-// A slow writer with a long queue: the stop jumps the queue and the thread
-// ends after the frame being written.
-TEST_F(RecordingThread, AStopEndsWithinOneFrameWhateverIsQueued) {
+// A writer of 100 ms a frame with a queue of waiting frames: a stop is
+// handled after the frames posted before it, so every captured frame is
+// written, in order, and the recording ends without a text.
+TEST_F(RecordingThread, AStopWritesEveryFramePostedBeforeItInOrder) {
   log.delayMs = 100;
+  thread.SetCountRequests(TRUE);
   ASSERT_TRUE(thread.Start());
-  for (int i = 0; i < 100; ++i) thread.PostFrame(Record(&counter, view.hwnd(), i % 200));
+  std::vector<int> expected;
+  for (int i = 0; i < 20; ++i) {
+    const int n = i % 4 == 3 ? -1 : i;  // every fourth an empty record
+    if (n >= 0) ++counter.outstanding;
+    expected.push_back(n >= 0 ? n : expected.back());
+    ASSERT_TRUE(thread.PostFrame(Record(&counter, view.hwnd(), n)));
+  }
   ASSERT_TRUE(WaitUntil([&] { return log.Count() >= 1; }));
-  const auto t0 = std::chrono::steady_clock::now();
   ASSERT_TRUE(thread.PostStop());
-  ASSERT_TRUE(thread.Join(5000));
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
-  EXPECT_LT(log.Count(), 10u);
+  ASSERT_TRUE(thread.WaitForEnd("test"));
+  EXPECT_EQ(log.frames, expected);
+  EXPECT_EQ(thread.GetFrameCount(), 20u);
+  EXPECT_EQ(thread.GetErrorMessage(), "");
+  EXPECT_EQ(counter.outstanding.load(), 0);
   EXPECT_TRUE(view.WaitFor(WM_MOVIE_REC_END));
+  EXPECT_EQ(view.Count(WM_MAKEMOVIE_ERROR), 0);
+}
+
+// A measurement clears the accepting flag before its stop: the frames still
+// waiting are dropped on purpose, each giving its unit back.
+TEST_F(RecordingThread, AStopAfterAcceptingEndsDropsTheQueue) {
+  log.delayMs = 100;
+  thread.SetCountRequests(TRUE);
+  ASSERT_TRUE(thread.Start());
+  for (int i = 0; i < 20; ++i) {
+    ++counter.outstanding;
+    ASSERT_TRUE(thread.PostFrame(Record(&counter, view.hwnd(), i)));
+  }
+  ASSERT_TRUE(WaitUntil([&] { return log.Count() >= 1; }));
+  thread.SetAcceptFrames(FALSE);
+  ASSERT_TRUE(thread.PostStop());
+  ASSERT_TRUE(thread.WaitForEnd("test"));
+  EXPECT_LE(log.Count(), 2u);
+  EXPECT_EQ(thread.GetErrorMessage(), "");
+  EXPECT_EQ(counter.outstanding.load(), 0);
+}
+
+// A writer too slow to write the queue within the drain limit: the thread
+// is cut after the frame being written, the frames still waiting are dropped
+// (their units back) and the recording ends with the save failure text, so
+// the shorter movie is never a silent one.
+TEST_F(RecordingThread, AQueueNotWrittenWithinTheDrainLimitIsCutWithTheSaveText) {
+  log.delayMs = 100;
+  thread.SetCountRequests(TRUE);
+  thread.SetStopLimits(RECSTOPLIMITS{300, 10000});
+  ASSERT_TRUE(thread.Start());
+  for (int i = 0; i < 40; ++i) {
+    ++counter.outstanding;
+    ASSERT_TRUE(thread.PostFrame(Record(&counter, view.hwnd(), i)));
+  }
+  ASSERT_TRUE(thread.PostStop());
+  ASSERT_TRUE(thread.WaitForEnd("test"));
+  EXPECT_LT(log.Count(), 40u);
+  for (size_t i = 0; i < log.frames.size(); ++i) EXPECT_EQ(log.frames[i], int(i));
+  EXPECT_EQ(thread.GetFrameCount(), log.Count());
+  EXPECT_EQ(thread.GetErrorMessage(), "Unable to save file.");
+  EXPECT_EQ(counter.outstanding.load(), 0);
+  EXPECT_EQ(log.closed, 1);  // the frames written are in a complete file
+  EXPECT_TRUE(view.WaitFor(WM_MAKEMOVIE_ERROR));
+  EXPECT_EQ(view.Count(WM_MOVIE_REC_END), 0);
 }
 
 // The first live picture never comes: the stop still ends the thread.
@@ -454,7 +508,7 @@ TEST(FramePacer, NoPictureYetEndsWithAnErrorToTheView) {
   CMakeMovieThread thread(FakeFactory(&log));
   ASSERT_TRUE(thread.Start());
   CFakeMovieClock clock;
-  CFramePacer pacer(&thread, view.hwnd(), [](LONG, LONG) { return HDIBSECTION(); }, 16, 16, 10, &clock);
+  CFramePacer pacer(&thread, view.hwnd(), [](LONG, LONG) { return CBitmap24(); }, 16, 16, 10, &clock);
   pacer.Begin(10);
   EXPECT_TRUE(view.WaitFor(WM_MAKEMOVIE_ERROR));
   EXPECT_EQ(pacer.GetOutstanding(), 0);

@@ -11,6 +11,7 @@
 #include "MainFrm.h"
 #include "MovApp.h"
 #include "MovTestSupport.h"
+#include "RecSettings.h"
 
 namespace movtest {
 
@@ -40,6 +41,21 @@ class MovProgramFixture : public MovFixture {
     return app->InitInstance() != FALSE;
   }
   CMainFrame* Main() { return dynamic_cast<CMainFrame*>(app->GetMainFrame()); }
+  // Confirmed settings as the settings dialog leaves them: half size (512 x
+  // 384), ten frames a second, the given writer and limit.
+  void WriteSettings(DWORD compress, DWORD limitMode, DWORD seconds, const std::string& output) {
+    using namespace recreg;
+    WriteRecString(kOutputFileName, output);
+    WriteRecInt(kCompress, compress);
+    WriteRecInt(kVideoSize, VIDEOSIZE_50);
+    WriteRecInt(kCurrentRate, 10);
+    WriteRecInt(kMaxFileSize, 1024);
+    WriteRecInt(kRecCondition, limitMode);
+    WriteRecInt(kRecMinute, 0);
+    WriteRecInt(kRecSecond, seconds);
+    WriteRecInt(kVideoQuality, 80);
+    WriteRecInt(kIsSetting, 1);
+  }
 
   std::string root;
   std::unique_ptr<fotavi::test::EmulatorProcess> emulator;

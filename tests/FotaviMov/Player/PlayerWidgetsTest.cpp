@@ -138,9 +138,9 @@ TEST(VideoWindow, AMoviePlaysIntoTheWindowAndTheBar) {
     CAviFileOperation avi;
     ASSERT_EQ(avi.Initialize(dir + "m.avi", 10), 0);
     for (int i = 0; i < 10; ++i) {
-      HDIBSECTION f = CreateDibSection24(64, 48);
-      std::fill(f->bits.begin(), f->bits.end(), static_cast<BYTE>(100 + i * 10));
-      ASSERT_EQ(avi.AddFrame(f.get()), AVI_ADD_WRITTEN);
+      CBitmap24 f = CreateBitmap24(64, 48);
+      f.fill(QColor(100 + i * 10, 100 + i * 10, 100 + i * 10));
+      ASSERT_EQ(avi.AddFrame(f), AVI_ADD_WRITTEN);
     }
     ASSERT_TRUE(avi.Close());
   }

@@ -366,9 +366,9 @@ TEST(SliderArithmetic, PixelsAndPercentFollowTheBarsFormulas) {
 }
 
 // Flat grey pictures, grey level 8 x number, survive compression well.
-HDIBSECTION Grey(LONG w, LONG h, int number) {
-  HDIBSECTION dib = CreateDibSection24(w, h);
-  std::fill(dib->bits.begin(), dib->bits.end(), static_cast<BYTE>(number * 8));
+CBitmap24 Grey(LONG w, LONG h, int number) {
+  CBitmap24 dib = CreateBitmap24(w, h);
+  dib.fill(QColor(number * 8, number * 8, number * 8));
   return dib;
 }
 
@@ -377,14 +377,14 @@ std::string WriteMovie(const std::string& dir, bool wmv) {
     const std::string path = dir + "grey.wmv";
     CWmvFileOperation w;
     EXPECT_EQ(w.Initialize(10, 100, path, std::string(FOTAVI_PROFILE_DIR) + "/256-192.prx"), 1);
-    for (int i = 0; i < 30; ++i) EXPECT_EQ(w.AddFrame(Grey(256, 192, i).get()), 1);
+    for (int i = 0; i < 30; ++i) EXPECT_EQ(w.AddFrame(Grey(256, 192, i)), 1);
     EXPECT_TRUE(w.EndWriting());
     return path;
   }
   const std::string path = dir + "grey.avi";
   CAviFileOperation a;
   EXPECT_EQ(a.Initialize(path, 10), 0);
-  for (int i = 0; i < 30; ++i) EXPECT_EQ(a.AddFrame(Grey(64, 48, i).get()), AVI_ADD_WRITTEN);
+  for (int i = 0; i < 30; ++i) EXPECT_EQ(a.AddFrame(Grey(64, 48, i)), AVI_ADD_WRITTEN);
   EXPECT_TRUE(a.Close());
   return path;
 }

@@ -1,0 +1,28 @@
+// The files of one frame-rate measurement. Ten seconds of recording as fast
+// as frames are written come to gigabytes, split into "measurement.avi",
+// "measurement001.avi", ...: they go into a folder of this measurement's own,
+// made in the disk-backed large work folder (never the runtime folder, often
+// a small tmpfs), and the folder goes with everything in it when the
+// measurement ends, however it ends.
+#pragma once
+
+#include <string>
+
+class CMeasurementFiles {
+ public:
+  CMeasurementFiles() = default;
+  ~CMeasurementFiles() { Remove(); }
+  CMeasurementFiles(const CMeasurementFiles&) = delete;
+  CMeasurementFiles& operator=(const CMeasurementFiles&) = delete;
+
+  // Makes the measurement's folder (a folder made before is removed first).
+  // The path of "measurement.avi" in it; "" when it cannot be made.
+  std::string Create();
+  // Removes the folder and every file in it; nothing when there is none.
+  void Remove();
+  bool Exists() const { return !m_strFolder.empty(); }
+  const std::string& Folder() const { return m_strFolder; }
+
+ private:
+  std::string m_strFolder;  // no trailing '/'
+};

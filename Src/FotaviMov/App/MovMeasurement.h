@@ -1,0 +1,46 @@
+// The view's side of a frame-rate measurement: the measurement window that
+// a measuring recording reports to, the folder of its files, the counting
+// of the live pictures, and the result record it posts when it ends.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "MeasurementFiles.h"
+#include "Platform/Messages.h"
+
+class CMovLivePicture;
+
+// The result record of a measurement, posted with WM_AUTOFRAMERATE_RESULT
+// as wParam to the measurement window, which frees it (wParam 0: failed).
+struct MEASUREMENTRESULT {
+  uint64_t framesWritten = 0;
+  DWORD picturesReceived = 0;
+};
+
+class CMovMeasurement {
+ public:
+  // Sets (or, with null, clears) the measurement window. A measurement
+  // cleared while no recording runs leaves no files.
+  void SetWindow(HWND window, bool recording);
+  HWND Window() const { return m_hWnd; }
+  bool IsMeasuring() const { return m_hWnd != nullptr; }
+  // Makes the folder of the measurement's files; the path to record to, ""
+  // when there is none.
+  std::string CreateFile() { return m_Files.Create(); }
+  const CMeasurementFiles& Files() const { return m_Files; }
+  // Removes the files with every part (when its recording has ended).
+  void RemoveFiles() { m_Files.Remove(); }
+
+  // The recording has its first picture: the pictures are counted from now.
+  void OnReady(CMovLivePicture& live);
+  // How the measuring recording ended, for the window.
+  enum class Outcome { Silent, Result, Failed };
+  // Counting off; posts the result {frames written, pictures counted}, the
+  // failure (wParam 0) or nothing to the window, which is then cleared.
+  void End(Outcome outcome, uint64_t framesWritten, CMovLivePicture& live);
+
+ private:
+  HWND m_hWnd = nullptr;
+  CMeasurementFiles m_Files;
+};

@@ -1,0 +1,136 @@
+// The movie program's main window as a user meets it on the emulated
+// camera: commands chosen from the shown menus and tool bar, sizes read from
+// the shown windows.
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include "MainFrm.h"
+#include "MovProgramFixture.h"
+#include "MovResource.h"
+#include "MovUiDriver.h"
+#include "MoviePlay.h"
+#include "RecSettings.h"
+#include "SliderDialogBar.h"
+#include "../MovTestSupport.h"
+
+using namespace movtest;
+
+namespace {
+
+class ShownFrame : public MovProgramFixture {
+ protected:
+  bool Start() {
+    if (!StartCamera() || !StartApp() || !Main() || !Main()->IsDeviceOpen()) return false;
+    return WaitFor([&] { return Main()->isVisible(); }, 5000);
+  }
+  CFotaviMovView* View() { return Main()->GetView(); }
+  QToolBar* ToolBar() { return Main()->findChild<QToolBar*>(QStringLiteral("MainToolBar")); }
+  bool Click(UINT id) { return ClickToolButton(ToolBar(), Main()->Action(id)); }
+  bool Menu(const QStringList& path) { return ChooseMenu(Main(), path); }
+  // Texts shown other than the question before overwriting a file.
+  std::vector<std::string> Complaints() {
+    std::vector<std::string> out;
+    for (const auto& t : ui.Texts()) {
+      if (t != "The specified file already exists. May I overwrite?") out.push_back(t);
+    }
+    return out;
+  }
+};
+
+// A camera slow to give its first picture: Record, Stop and Record again
+// before it comes. The second recording waits for the picture as the first
+// did, then records; nothing goes wrong.
+TEST_F(ShownFrame, StopBeforeTheFirstPictureLeavesTheNextRecordingWaiting) {
+  const std::string output = Dir() + "/slow.avi";
+  WriteSettings(COMPRESS_AVI, RECCOND_NONE, 0, output);
+  ASSERT_TRUE(StartCamera());
+  ASSERT_TRUE(emulator->Command("delay 0x808E 4000 always"));
+  ASSERT_TRUE(StartApp() && Main()->IsDeviceOpen());
+  ASSERT_TRUE(WaitFor([&] { return Main()->isVisible(); }, 5000));
+  ASSERT_TRUE(Menu({"&Live Monitor", "&Start"}));
+  ASSERT_TRUE(View()->IsSemiAnimation());
+  Main()->UpdateCommands();
+  ASSERT_TRUE(Click(ID_MOV_RECORD));
+  ASSERT_TRUE(View()->IsRecording());
+  ASSERT_TRUE(Click(ID_MOV_MOVIE_STOP));
+  ASSERT_FALSE(View()->IsRecording());
+  Main()->UpdateCommands();
+  ASSERT_TRUE(Click(ID_MOV_RECORD));
+  ASSERT_TRUE(View()->IsRecording());
+  // The first picture comes 4 s after the live start; frames follow it.
+  Pump(1000);
+  EXPECT_TRUE(Complaints().empty()) << Complaints().front();
+  EXPECT_TRUE(View()->IsRecording());
+  ASSERT_TRUE(WaitFor([&] { return View()->PaintedFrames() >= 1 || !View()->IsRecording(); }, 15000));
+  Pump(1500);
+  EXPECT_TRUE(View()->IsRecording());
+  ASSERT_TRUE(Click(ID_MOV_MOVIE_STOP));
+  EXPECT_FALSE(View()->IsRecording());
+  EXPECT_GT(View()->LastFrameCount(), 0u);
+  EXPECT_TRUE(Complaints().empty()) << Complaints().front();
+}
+
+// A recorded 512 x 384 movie opened at each view size: the view shows it at
+// its size times the percent (with its 2-pixel edges), shrunk with its
+// aspect when the screen is too small, and the frame, with its slider bar
+// and status bar, stays on the screen.
+struct ViewSizeCase {
+  const char* name;
+  const char* item;
+  int percent;
+  friend void PrintTo(const ViewSizeCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class MovieViewSize : public ShownFrame, public ::testing::WithParamInterface<ViewSizeCase> {};
+
+TEST_P(MovieViewSize, ShowsTheMovieAtItsSizeWithTheFrameOnTheScreen) {
+  const std::string output = Dir() + "/sized.avi";
+  WriteSettings(COMPRESS_AVI, RECCOND_TIME, 1, output);
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Menu({"&Live Monitor", "&Start"}));
+  ASSERT_TRUE(WaitFor([&] { return View()->PaintedFrames() >= 2; }, 20000));
+  Main()->UpdateCommands();
+  ASSERT_TRUE(Click(ID_MOV_RECORD));
+  ASSERT_TRUE(WaitFor([&] { return !View()->IsRecording(); }, 30000));
+  ASSERT_TRUE(Exists(output));
+
+  ASSERT_TRUE(Menu({"&View", "View &Size", GetParam().item}));
+  ui.AnswerChooser(output);
+  ASSERT_TRUE(Menu({"&Movie", "&Open"}));
+  ASSERT_TRUE(View()->IsMovieOpen());
+  Pump(200);
+
+  const QRect work = Main()->screen()->availableGeometry();
+  const QSize wanted(512 * GetParam().percent / 100, 384 * GetParam().percent / 100);
+  const QSize shown = View()->size() - QSize(4, 4);
+  if (wanted.width() + 200 < work.width() && wanted.height() + 200 < work.height()) {
+    EXPECT_EQ(shown, wanted);
+  } else {
+    EXPECT_LT(shown.width(), wanted.width());
+    EXPECT_NEAR(double(shown.width()) / shown.height(), 4.0 / 3.0, 0.02);
+    // Shrunk to what the screen leaves: the frame fills it in one direction.
+    EXPECT_TRUE(Main()->frameGeometry().width() >= work.width() - 2 ||
+                Main()->frameGeometry().height() >= work.height() - 2)
+        << Main()->frameGeometry().width() << "x" << Main()->frameGeometry().height();
+  }
+  EXPECT_TRUE(work.contains(Main()->frameGeometry())) << Main()->frameGeometry().width() << "x"
+                                                      << Main()->frameGeometry().height();
+  CSliderDialogBar* slider = Main()->GetSlider();
+  EXPECT_TRUE(slider->isVisible());
+  EXPECT_TRUE(work.contains(ScreenRect(slider)));
+  EXPECT_TRUE(work.contains(ScreenRect(Main()->statusBar())));
+  EXPECT_TRUE(Complaints().empty()) << Complaints().front();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, MovieViewSize,
+                         ::testing::Values(ViewSizeCase{"Half", "&3 50%", 50},
+                                           ViewSizeCase{"Full", "&2 100%", 100},
+                                           ViewSizeCase{"Double", "&1 200%", 200}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
