@@ -99,6 +99,85 @@ TEST_F(DeviceLogTest, LinesCarryTheDriversTextInFront) {
   EXPECT_EQ(text.find('\0'), std::string::npos);
 }
 
+// Lines of a device that stays open carry the driver's text, asked for once
+// per open: a frame request writes some thirty lines, and each line asking
+// the driver again made a control exchange with the camera. A camera opened
+// again is asked again.
+TEST_F(DeviceLogTest, TheDriversTextIsAskedOncePerOpen) {
+  auto withText = [&](const char* text) {
+    EmulatorOptions o = Options();
+    o.extraArgs = {"--driver-text", text};
+    return std::make_unique<EmulatorProcess>(o);
+  };
+  auto requestFrames = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      DEVICE_CMD frame = FotaviMakeCommand(FOTAVI_CMD_GET_JPEG);
+      HGLOBAL h = nullptr;
+      DWORD size = 0, err = 0;
+      ASSERT_TRUE(device_->bRequest(&frame, &h, &size, &err)) << std::hex << err;
+      GlobalFree(h);
+    }
+  };
+  emulator_ = withText("OLD>");
+  ASSERT_TRUE(emulator_->Start());
+  ASSERT_TRUE(CreateInterface());
+  ASSERT_TRUE(Open());
+  requestFrames(3);
+  DWORD err = 0;
+  device_->bClose(&err);
+  EXPECT_EQ(LogLines({"\"code\":\"0x222004\""}).size(), 1u);
+  emulator_.reset();
+  emulator_ = withText("NEW>");
+  ASSERT_TRUE(emulator_->Start());
+  ASSERT_TRUE(Open());
+  requestFrames(1);
+  device_->bClose(&err);
+  EXPECT_EQ(LogLines({"\"code\":\"0x222004\""}).size(), 1u);
+  ReleaseInterface();
+  const std::string text = ReadFileText(LogsDir() + "Device0.log");
+  size_t oldLines = 0, newLines = 0, bareLines = 0;
+  for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2) {
+    const std::string line = text.substr(at, end - at);
+    if (line.find(":bReadSub") == std::string::npos) continue;
+    oldLines += line.rfind("OLD>", 0) == 0;
+    newLines += line.rfind("NEW>", 0) == 0;
+    bareLines += line.rfind("OLD>", 0) != 0 && line.rfind("NEW>", 0) != 0;
+  }
+  EXPECT_GE(oldLines, 3u * 2 * 3) << "three frames of at least three packets, each read with two lines";
+  EXPECT_GE(newLines, 2u * 3);
+  EXPECT_EQ(bareLines, 0u) << text;
+}
+
+// Once the member folder has gone the driver has no text to give: the lines
+// written then carry none, although the camera still answers its controls.
+TEST_F(DeviceLogTest, LinesAfterTheMemberWentCarryNoDriversText) {
+  emulator_ = std::make_unique<EmulatorProcess>([&] {
+    EmulatorOptions o = Options();
+    o.extraArgs = {"--driver-text", "DRV>"};
+    return o;
+  }());
+  ASSERT_TRUE(emulator_->Start());
+  ASSERT_TRUE(CreateInterface());
+  ASSERT_TRUE(Open());
+  DEVICE_CMD status = FotaviMakeCommand(FOTAVI_CMD_SD_STATUS);
+  HGLOBAL h = nullptr;
+  DWORD size = 0, err = 0;
+  ASSERT_TRUE(device_->bRequest(&status, &h, &size, &err)) << std::hex << err;
+  Command("unplug folder 20000");
+  ASSERT_FALSE(FileExists(emulator_->DevicePath()));
+  DEVICE_CMD frame = FotaviMakeCommand(FOTAVI_CMD_GET_JPEG);
+  EXPECT_FALSE(device_->bRequest(&frame, &h, &size, &err));
+  if (h) GlobalFree(h);
+  ReleaseInterface();
+  const std::string text = ReadFileText(LogsDir() + "Device0.log");
+  const size_t first = text.find("START\t\t:bRequest\r\n");
+  const size_t last = text.rfind("START\t\t:bRequest\r\n");
+  ASSERT_NE(first, last) << text;
+  EXPECT_EQ(text.rfind("DRV>", first), text.rfind("\r\n", first) + 2) << "the request before the removal";
+  const size_t lineStart = text.rfind("\r\n", last) + 2;
+  EXPECT_EQ(text.find("DRV>", lineStart), std::string::npos) << text.substr(lineStart);
+}
+
 TEST_F(DeviceLogTest, LowestMissingIndexIsChosen) {
   for (int n : {0, 1, 2, 4, 6, 8, 9}) std::ofstream(LogsDir() + "Device" + std::to_string(n) + ".log") << "old";
   RunSomeRequests();
