@@ -419,11 +419,6 @@ BOOL CJpeg::Load(CBitmap24* out, const std::string& path, bool fit, int width, i
 
 BOOL CJpeg::Load(CBitmap24* out, const BYTE* buffer, DWORD size, bool fit, int width, int height, int scale) const {
   if (!out) return FALSE;
-  // Without a stretch the picture is delivered into *out itself, so that the
-  // picture *out held becomes the decoder's spare: a caller that decodes
-  // picture after picture into the one it no longer needs (the live
-  // picture) gets its rows written into memory it had before.
-  if (!fit || width == 0 || height == 0) return Decode(nullptr, buffer, size, out, width, scale);
   CBitmap24 decoded;
   if (!Decode(nullptr, buffer, size, &decoded, width, scale)) return FALSE;
   if (fit && width != 0 && height != 0 && (decoded.width() != width || decoded.height() != height)) {

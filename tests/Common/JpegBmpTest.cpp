@@ -523,32 +523,6 @@ TEST_P(JpegLoadFit, WithoutFitOrWithAZeroSizeTheDecodedSizeStays) {
   EXPECT_EQ(QSize(200, 150), out.size());
 }
 
-// A caller that decodes picture after picture into the one it no longer
-// needs (the live picture) gets the rows of a picture nobody holds any more
-// back, instead of a new allocation for every picture; a picture still held
-// elsewhere is never written.
-TEST_P(JpegLoadFit, DecodingIntoAPictureAgainReusesRowsNobodyHolds) {
-  const std::string red = SolidJpeg(320, 240, 250, 10, 10);
-  const std::string blue = SolidJpeg(320, 240, 10, 10, 250);
-  auto load = [&](CBitmap24* out, const std::string& jpeg) {
-    ASSERT_TRUE(Jpeg().Load(out, Bytes(jpeg), static_cast<DWORD>(jpeg.size()), false, 0, 0, 0));
-  };
-  auto serial = [](const CBitmap24& image) { return image.cacheKey() >> 32; };
-  CBitmap24 live;
-  load(&live, red);
-  const qint64 first = serial(live);
-  load(&live, red);
-  load(&live, red);
-  EXPECT_EQ(serial(live), first) << "the first picture's rows, given up two decodes ago";
-  const CBitmap24 kept = live;  // still held elsewhere
-  load(&live, blue);
-  load(&live, blue);
-  load(&live, blue);
-  EXPECT_NE(serial(live), serial(kept));
-  EXPECT_NEAR(kept.constScanLine(5)[3 * 5 + 2], 250, 8) << "the held picture stays red";
-  EXPECT_NEAR(live.constScanLine(5)[3 * 5], 250, 8);
-}
-
 INSTANTIATE_TEST_SUITE_P(Paths, JpegLoadFit, ::testing::ValuesIn(kPaths), PathName);
 
 // ------------------------------------------------------------ save

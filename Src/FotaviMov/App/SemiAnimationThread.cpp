@@ -303,9 +303,7 @@ void CSemiAnimationThread::OnSemiAnimationBegin(DWORD dispatcher, DEVICE_RSP* rs
 
 void CSemiAnimationThread::TakeFrame(HGLOBAL data, DWORD length) {
   static const char* const kLog = "CSemiAnimationThread::OnSemiAnimationBegin";
-  // Decoded into the picture held before the last one: the decoder keeps it
-  // as its spare and writes the next picture into it once nobody else holds it.
-  CBitmap24 picture = std::move(m_Spare);
+  CBitmap24 picture;
   BOOL decoded = FALSE;
   if (data && !m_bStop.load()) {
     const BYTE* bytes = static_cast<const BYTE*>(GlobalLock(data));
@@ -320,16 +318,14 @@ void CSemiAnimationThread::TakeFrame(HGLOBAL data, DWORD length) {
     GlobalUnlock(data);
   }
   if (data) GlobalFree(data);
-  if (!decoded) m_Spare = std::move(picture);  // untouched by a failed decode
   if (m_bStop.load()) return;
   if (decoded && !picture.isNull()) {
     m_nDecodeErrors = 0;
     {
       std::lock_guard<std::mutex> guard(m_PictureLock);
-      m_HeldPicture.swap(picture);
+      m_HeldPicture = std::move(picture);
       if (m_bCounting.load()) m_nPictureCount.fetch_add(1);
     }
-    m_Spare = std::move(picture);
     if (!m_bDrawPending.exchange(true)) {
       if (!PostMessage(m_hViewWnd.load(), WM_SEMIANIMATION_DRAW, 0, 0)) m_bDrawPending.store(false);
     }
@@ -397,7 +393,6 @@ void CSemiAnimationThread::ExitInstance() {
   }
   m_bInFlight.store(false);
   SetWaitEventOnce();
-  m_Spare = CBitmap24();
   std::lock_guard<std::mutex> guard(m_PictureLock);
   m_HeldPicture = CBitmap24();
 }

@@ -142,9 +142,6 @@ class CSemiAnimationThread {
   std::atomic<HWND> m_hViewWnd{nullptr};
   std::mutex m_PictureLock;  // the held picture, the decode and draw sizes
   CBitmap24 m_HeldPicture;
-  // The picture held before the current one, handed to the next decode
-  // (this thread only).
-  CBitmap24 m_Spare;
   // The held picture in the window's 32-bit format at the size it is drawn,
   // made by Draw once for each new picture: the raster painter converts
   // 24-bit blue-green-red pixels on a slow path, and stretches on another;
