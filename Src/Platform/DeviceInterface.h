@@ -105,9 +105,6 @@ class FOTAVI_PLATFORM_API CDeviceHandle {
   // ERROR_OPERATION_ABORTED); like a time-out, this drops their connection,
   // so that the camera's answer to them is never read later.
   void Cancel();
-  // True once the member folder this handle was opened in has gone: every
-  // transfer fails from then on.
-  bool IsMemberGone() { return MemberRemoved(); }
 
   // How often a waiting transfer looks whether its member folder has gone.
   static constexpr DWORD kRemovalCheckMs = 100;

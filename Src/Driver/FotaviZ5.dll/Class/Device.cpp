@@ -111,7 +111,6 @@ BOOL CDevice::bOpenSub(DWORD* pdwError) {
         m_PacketBuffer.assign(m_dwTransferSize, 0);
         m_Request.SetPacketSize(m_dwTransferSize);
         std::lock_guard<CCriticalSection> lock(m_DeviceLock);
-        ForgetDriverText();
         m_pDevice = std::move(handle);
         m_bOpened = TRUE;
         if (g_pDeviceWnd) g_pDeviceWnd->SetOpened(TRUE);
@@ -131,7 +130,6 @@ BOOL CDevice::bCloseSub(DWORD* pdwError) {
   *pdwError = 0;
   {
     std::lock_guard<CCriticalSection> lock(m_DeviceLock);
-    ForgetDriverText();
     m_pDevice.reset();
     m_bOpened = FALSE;
   }
@@ -147,36 +145,19 @@ BOOL CDevice::bIoctlSub(DWORD dwCode, void* pBuffer, DWORD dwSize, DWORD* pdwRet
   *pdwError = 0;
   std::lock_guard<CCriticalSection> lock(m_DeviceLock);
   if (!m_pDevice) return Fail(ERR_FOTAVI_IOCTLFAILUER, pdwError);
-  DeviceIoResult r = m_pDevice->IoControl(dwCode, pBuffer, dwSize, pdwReturned, TimeLimits().dwTransferMs);
-  if (r != DeviceIoResult::Ok) ForgetDriverText();
-  return TransferResult(r, ERR_FOTAVI_IOCTLFAILUER, ERR_FOTAVI_IOCTLTIMEOUT, pdwError);
+  return TransferResult(m_pDevice->IoControl(dwCode, pBuffer, dwSize, pdwReturned, TimeLimits().dwTransferMs),
+                        ERR_FOTAVI_IOCTLFAILUER, ERR_FOTAVI_IOCTLTIMEOUT, pdwError);
 }
 
 DWORD CDevice::GetDriverText(char* pBuffer, DWORD dwSize) {
   std::lock_guard<CCriticalSection> lock(m_DeviceLock);
-  if (!m_pDevice || dwSize == 0) return 0;
-  if (m_pDevice->IsMemberGone()) {
-    ForgetDriverText();
-    return 0;
-  }
-  if (m_dwDriverTextSize == dwSize) {
-    std::memcpy(pBuffer, m_DriverText.data(), m_DriverText.size());
-    return static_cast<DWORD>(m_DriverText.size());
-  }
+  if (!m_pDevice) return 0;
   DWORD dwReturned = 0;
   if (m_pDevice->IoControl(IOCTL_FOTAVI_GET_DRIVER_LOG, pBuffer, dwSize, &dwReturned, TimeLimits().dwTransferMs) !=
       DeviceIoResult::Ok) {
     return 0;
   }
-  m_DriverText.assign(pBuffer, strnlen(pBuffer, dwReturned));
-  m_dwDriverTextSize = dwSize;
-  return static_cast<DWORD>(m_DriverText.size());
-}
-
-void CDevice::ForgetDriverText() {
-  std::lock_guard<CCriticalSection> lock(m_DeviceLock);
-  m_DriverText.clear();
-  m_dwDriverTextSize = 0;
+  return static_cast<DWORD>(strnlen(pBuffer, dwReturned));
 }
 
 BOOL CDevice::bReadSub(DWORD* pdwRead, DWORD* pdwError) {
@@ -188,9 +169,9 @@ BOOL CDevice::bReadSub(DWORD* pdwRead, DWORD* pdwError) {
   if (!m_pDevice) {
     Fail(ERR_FOTAVI_READFAILUER, pdwError);
   } else {
-    DeviceIoResult r = m_pDevice->Read(m_PacketBuffer.data(), m_dwTransferSize, pdwRead, TimeLimits().dwTransferMs);
-    if (r != DeviceIoResult::Ok) ForgetDriverText();
-    bResult = TransferResult(r, ERR_FOTAVI_READFAILUER, ERR_FOTAVI_READTIMEOUT, pdwError);
+    bResult = TransferResult(
+        m_pDevice->Read(m_PacketBuffer.data(), m_dwTransferSize, pdwRead, TimeLimits().dwTransferMs),
+        ERR_FOTAVI_READFAILUER, ERR_FOTAVI_READTIMEOUT, pdwError);
   }
   theApp.m_Log.WriteTrace(bResult ? "ReadFile() [TRUE]" : "ReadFile() [FALSE]");
   if (bResult) theApp.m_Log.WriteDump(m_PacketBuffer.data(), std::min<DWORD>(*pdwRead, 16), true);
@@ -208,9 +189,8 @@ BOOL CDevice::bWriteSub(const void* pData, DWORD dwLength, DWORD* pdwWritten, WO
   if (!m_pDevice) {
     Fail(ERR_FOTAVI_WRITEFAILUER, pdwError);
   } else {
-    DeviceIoResult r = m_pDevice->Write(pData, dwLength, pdwWritten, TimeLimits().dwTransferMs);
-    if (r != DeviceIoResult::Ok) ForgetDriverText();
-    bResult = TransferResult(r, ERR_FOTAVI_WRITEFAILUER, ERR_FOTAVI_WRITETIMEOUT, pdwError);
+    bResult = TransferResult(m_pDevice->Write(pData, dwLength, pdwWritten, TimeLimits().dwTransferMs),
+                             ERR_FOTAVI_WRITEFAILUER, ERR_FOTAVI_WRITETIMEOUT, pdwError);
   }
   theApp.m_Log.WriteTrace(bResult ? "WriteFile() [TRUE]" : "WriteFile() [FALSE]");
   if (bResult && pwSequence && dwLength >= 4) std::memcpy(pwSequence, static_cast<const BYTE*>(pData) + 2, 2);

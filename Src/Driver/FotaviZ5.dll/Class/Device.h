@@ -54,8 +54,6 @@ class CDevice {
   DWORD GetDriverText(char* pBuffer, DWORD dwSize);
 
  private:
-  void ForgetDriverText();
-
   CRequest m_Request;
   volatile BOOL m_bOpened = FALSE;
   std::unique_ptr<CDeviceHandle> m_pDevice;
@@ -63,10 +61,4 @@ class CDevice {
   std::vector<BYTE> m_PacketBuffer;
   std::deque<CRequestItem*> m_PendingReads;
   CCriticalSection m_DeviceLock;
-  // The driver's trace text, asked for by its I/O control once while the
-  // device stays open instead of once for every log line. Under the device
-  // lock; forgotten at open and close and after a failed transfer, and not
-  // given once the member has gone (the control would fail then).
-  std::string m_DriverText;
-  DWORD m_dwDriverTextSize = 0;  // the buffer size it was asked with; 0: not asked
 };
