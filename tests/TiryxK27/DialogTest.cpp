@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "CaptureCore.h"
+#include "DsGuiThread.h"
 #include "TwainDSApp.h"
 #include "TwainDlg.h"
 

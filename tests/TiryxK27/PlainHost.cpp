@@ -1,0 +1,55 @@
+// A TWAIN host that is no Qt program, as most TWAIN applications are. It
+// loads the source, runs one session and ends through exit(); its exit
+// status is 0 when the source answered as expected:
+//   PlainHost <source.ds> dialog    open, the capture dialog shown, disable,
+//                                   close
+//   PlainHost <source.ds> refused   an open the source refuses (another
+//                                   program holds the camera): TWCC_NODS
+// Whatever the source made in this process must end cleanly at that exit.
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "TwainHost.h"
+
+using twain_test::CTwainHost;
+
+namespace {
+
+int Dialog(CTwainHost& host) {
+  if (host.OpenDS(true) != TWRC_SUCCESS) return 3;
+  if (host.Enable(true) != TWRC_SUCCESS) return 4;
+  // The window is up and drawn for a moment, as a user would see it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  if (host.Disable() != TWRC_SUCCESS) return 5;
+  if (host.CloseDS() != TWRC_SUCCESS) return 6;
+  return 0;
+}
+
+int Refused(CTwainHost& host) {
+  if (host.OpenDS(true) != TWRC_FAILURE) return 3;
+  const TW_UINT16 cc = host.Status();
+  std::printf("condition code %u\n", cc);
+  return cc == TWCC_NODS ? 0 : 4;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s <source.ds> dialog|refused\n", argv[0]);
+    return 2;
+  }
+  CTwainHost host;
+  std::string error;
+  if (!host.Load(argv[1], &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 2;
+  }
+  if (!host.Scan()) return 2;
+  const std::string session = argv[2];
+  if (session == "dialog") return Dialog(host);
+  if (session == "refused") return Refused(host);
+  return 2;
+}
