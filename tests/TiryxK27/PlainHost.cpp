@@ -3,6 +3,8 @@
 // status is 0 when the source answered as expected:
 //   PlainHost <source.ds> dialog    open, the capture dialog shown, disable,
 //                                   close
+//   PlainHost <source.ds> acquire   open, one picture without the user
+//                                   interface by native transfer, close
 //   PlainHost <source.ds> refused   an open the source refuses (another
 //                                   program holds the camera): TWCC_NODS
 // Whatever the source made in this process must end cleanly at that exit.
@@ -10,6 +12,7 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "TwainHost.h"
 
@@ -27,6 +30,20 @@ int Dialog(CTwainHost& host) {
   return 0;
 }
 
+int Acquire(CTwainHost& host) {
+  if (host.OpenDS(true) != TWRC_SUCCESS) return 3;
+  if (host.Enable(false) != TWRC_SUCCESS) return 4;
+  if (!host.WaitNotice(MSG_XFERREADY, 1, 10000)) return 5;
+  std::vector<TW_UINT8> dib;
+  if (host.TransferNative(&dib) != TWRC_XFERDONE || dib.size() <= 40) return 6;
+  std::printf("picture of %zu bytes\n", dib.size());
+  TW_UINT16 count = 9;
+  if (host.EndTransfer(&count) != TWRC_SUCCESS || count != 0) return 7;
+  if (host.Disable() != TWRC_SUCCESS) return 8;
+  if (host.CloseDS() != TWRC_SUCCESS) return 9;
+  return 0;
+}
+
 int Refused(CTwainHost& host) {
   if (host.OpenDS(true) != TWRC_FAILURE) return 3;
   const TW_UINT16 cc = host.Status();
@@ -38,7 +55,7 @@ int Refused(CTwainHost& host) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: %s <source.ds> dialog|refused\n", argv[0]);
+    std::fprintf(stderr, "usage: %s <source.ds> dialog|acquire|refused\n", argv[0]);
     return 2;
   }
   CTwainHost host;
@@ -50,6 +67,7 @@ int main(int argc, char** argv) {
   if (!host.Scan()) return 2;
   const std::string session = argv[2];
   if (session == "dialog") return Dialog(host);
+  if (session == "acquire") return Acquire(host);
   if (session == "refused") return Refused(host);
   return 2;
 }
