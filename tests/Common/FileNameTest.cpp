@@ -26,26 +26,54 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"com", true}, NameCase{"COM", true}, NameCase{"COM.txt", true}, NameCase{"COMX", true},
                       NameCase{"COM1A", true}, NameCase{"CONSOLE", true}, NameCase{"CONSOLE.jpg", true},
                       NameCase{"ab", true}, NameCase{"a", true}, NameCase{"LPT", true}, NameCase{"LPT1x.jpg", true},
-                      NameCase{"auxiliary.txt", true}, NameCase{"PRNT", true}));
+                      NameCase{"auxiliary.txt", true}, NameCase{"PRNT", true}),
+    [](const auto& info) {
+      std::string n;
+      for (char c : std::string(info.param.name.size() > 40
+                                    ? info.param.name.substr(0, 1) + "x" + std::to_string(info.param.name.size())
+                                    : info.param.name))
+        n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      return (info.param.valid ? "Valid_" : "Invalid_") + n + "_" + std::to_string(info.index);
+    });
 
-INSTANTIATE_TEST_SUITE_P(
-    Characters, FileNameRules,
-    ::testing::Values(NameCase{"a|b.jpg", false}, NameCase{"a\xC2\x96" "b.jpg", false},  // code 150
-                      NameCase{"a\x7F.jpg", false}, NameCase{"a\xC2\xA0.jpg", false},      // 127, 160
-                      NameCase{"a\tb", false}, NameCase{"a\"b", false}, NameCase{"a*b", false},
-                      NameCase{"a:b", false}, NameCase{"a<b", false}, NameCase{"a>b", false},
-                      NameCase{"a?b", false}, NameCase{"a\\b", false},
-                      NameCase{"\xE5\x86\x99\xE7\x9C\x9F.jpg", true},        // Japanese
-                      NameCase{"\xE5\x86\x99", true},                           // one character
-                      NameCase{"CON\xE5\x86\x99", true},                        // beyond ASCII: no device test
-                      NameCase{"caf\xC3\xA9.jpg", true}, NameCase{"a\xC2\xA1.jpg", true},  // 161
-                      NameCase{"bad\xFFutf8.jpg", false}, NameCase{"cut\xE5\x86", false},
-                      NameCase{"with space.jpg", true}));
+INSTANTIATE_TEST_SUITE_P(Characters, FileNameRules,
+                         ::testing::Values(NameCase{"a|b.jpg", false},
+                                           NameCase{"a\xC2\x96"
+                                                    "b.jpg",
+                                                    false},                                                 // code 150
+                                           NameCase{"a\x7F.jpg", false}, NameCase{"a\xC2\xA0.jpg", false},  // 127, 160
+                                           NameCase{"a\tb", false}, NameCase{"a\"b", false}, NameCase{"a*b", false},
+                                           NameCase{"a:b", false}, NameCase{"a<b", false}, NameCase{"a>b", false},
+                                           NameCase{"a?b", false}, NameCase{"a\\b", false},
+                                           NameCase{"\xE5\x86\x99\xE7\x9C\x9F.jpg", true},  // Japanese
+                                           NameCase{"\xE5\x86\x99", true},                  // one character
+                                           NameCase{"CON\xE5\x86\x99", true},  // beyond ASCII: no device test
+                                           NameCase{"caf\xC3\xA9.jpg", true}, NameCase{"a\xC2\xA1.jpg", true},  // 161
+                                           NameCase{"bad\xFFutf8.jpg", false}, NameCase{"cut\xE5\x86", false},
+                                           NameCase{"with space.jpg", true}),
+                         [](const auto& info) {
+                           std::string n;
+                           for (char c :
+                                std::string(info.param.name.size() > 40 ? info.param.name.substr(0, 1) + "x" +
+                                                                              std::to_string(info.param.name.size())
+                                                                        : info.param.name))
+                             n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return (info.param.valid ? "Valid_" : "Invalid_") + n + "_" + std::to_string(info.index);
+                         });
 
 INSTANTIATE_TEST_SUITE_P(Shapes, FileNameRules,
                          ::testing::Values(NameCase{".", false}, NameCase{"..", false},
                                            NameCase{std::string(255, 'n'), true},
-                                           NameCase{std::string(256, 'n'), false}, NameCase{".jpg", true}));
+                                           NameCase{std::string(256, 'n'), false}, NameCase{".jpg", true}),
+                         [](const auto& info) {
+                           std::string n;
+                           for (char c :
+                                std::string(info.param.name.size() > 40 ? info.param.name.substr(0, 1) + "x" +
+                                                                              std::to_string(info.param.name.size())
+                                                                        : info.param.name))
+                             n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return (info.param.valid ? "Valid_" : "Invalid_") + n + "_" + std::to_string(info.index);
+                         });
 
 TEST(FilePathSplit, PartsOfAPath) {
   CFilePath path("/home/u/pics/a.b.jpg");

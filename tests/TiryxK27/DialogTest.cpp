@@ -87,7 +87,12 @@ INSTANTIATE_TEST_SUITE_P(
                       ControlRow{IDC_IRIS_OPEN, "OPEN", true}, ControlRow{IDC_IRIS_CLOSE, "CLOSE", true},
                       ControlRow{IDC_IRIS_NORMAL, "NORMAL", true}, ControlRow{IDC_FOCUS_NEAR, "NEAR", true},
                       ControlRow{IDC_FOCUS_FAR, "FAR", true}, ControlRow{IDC_FOCUS_AUTO, "AF", true},
-                      ControlRow{IDC_ZOOM_TELE, "TELE", true}, ControlRow{IDC_ZOOM_WIDE, "WIDE", true}));
+                      ControlRow{IDC_ZOOM_TELE, "TELE", true}, ControlRow{IDC_ZOOM_WIDE, "WIDE", true}),
+    [](const auto& info) {
+      std::string n;
+      for (char c : std::string(info.param.caption)) n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      return n + "_" + std::to_string(info.param.id);
+    });
 
 TEST_F(Dialog, TheCaptionAndThePreviewArea) {
   EXPECT_EQ(dialog->windowTitle(), "Tiryx TWAIN DS (K27)");

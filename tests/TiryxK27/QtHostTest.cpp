@@ -110,7 +110,8 @@ INSTANTIATE_TEST_SUITE_P(Eight, QtHostButtons,
                                            ButtonRow{IDC_IRIS_NORMAL, 0xE2, 5, -1},
                                            ButtonRow{IDC_FOCUS_NEAR, 0xEA, 1, 0}, ButtonRow{IDC_FOCUS_FAR, 0xEA, 2, 0},
                                            ButtonRow{IDC_FOCUS_AUTO, 0xE1, -1, 0}, ButtonRow{IDC_ZOOM_TELE, 0xE0, 1, 0},
-                                           ButtonRow{IDC_ZOOM_WIDE, 0xE0, 2, 0}));
+                                           ButtonRow{IDC_ZOOM_WIDE, 0xE0, 2, 0}),
+                         [](const auto& info) { return std::string(FindCameraButton(info.param.id)->caption); });
 
 TEST_F(QtHost, TransferOfTheStillFromTheHostsOwnThread) {
   QTest::mouseClick(Button(IDC_TWAIN_STILL), Qt::LeftButton);
