@@ -6,7 +6,8 @@
 // - Qt's globals are destroyed in the reverse order of their making, so the
 //   QApplication and its windows must go before any global made while they
 //   were in use. The exit handler that ends them is registered anew after
-//   every call into the thread, which puts it ahead of all globals made so far.
+//   every call into the thread and after a window's first painting, which
+//   puts it ahead of the globals made so far.
 // - Qt's plugins (platform, input context) and their instances are destroyed
 //   last, when Qt's libraries are unloaded, and they keep pointers into the
 //   Qt data of the thread that loaded them. That thread therefore never
@@ -184,10 +185,14 @@ void StopDsGuiThread() {
   std::shared_ptr<CEvent> ended;
   {
     std::lock_guard<std::mutex> g(g_Lock);
+    const bool first = !g_Ended;
     g_Ended = true;
-    if (!g_OwnEnded) return;
+    // The handler is registered more than once; only its first run ends.
+    if (!first || !g_OwnEnded) return;
     ended = g_OwnEnded;
-    if (g_OwnContext) QMetaObject::invokeMethod(g_OwnContext, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+    // exit(), not quit(): quit() first asks the windows to close, and the
+    // capture dialog answers that by asking the application instead.
+    if (g_OwnContext) QMetaObject::invokeMethod(g_OwnContext, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
   }
   // Outside the lock: the thread takes it on its way out.
   ended->Wait(g_CallLimitMs.load());
@@ -216,9 +221,12 @@ bool RunOnDsGuiThread(std::function<void()> fn, unsigned timeoutMs) {
   bool done = true;
   if (here) call->fn();
   else done = call->done.Wait(timeoutMs) == WAIT_OBJECT_0;
-  // Whatever the call did may have made Qt globals: the end of the own
-  // thread goes ahead of them again.
+  // Whatever the call did may have made Qt globals.
+  DsGuiMayHaveMadeGlobals();
+  return done;
+}
+
+void DsGuiMayHaveMadeGlobals() {
   std::lock_guard<std::mutex> g(g_Lock);
   if (g_OwnEnded && !g_Ended) std::atexit(EndAtExit);
-  return done;
 }

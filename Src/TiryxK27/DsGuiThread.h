@@ -18,6 +18,10 @@ void SetDsGuiCallLimit(unsigned timeoutMs);
 // platforms that draw into memory only ("offscreen", "minimal"), or when
 // there is no GUI thread at all.
 bool DsScreenAvailable();
+// Called after GUI work that may have made Qt globals for the first time
+// (a window's first painting): the end of the source's own GUI thread at
+// exit is put ahead of them again.
+void DsGuiMayHaveMadeGlobals();
 // Ends the GUI thread's Qt objects (windows, the QApplication) on that
 // thread, when the source started it; runs at process exit.
 void StopDsGuiThread();

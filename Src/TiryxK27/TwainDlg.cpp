@@ -220,6 +220,17 @@ void CTwainDlg::closeEvent(QCloseEvent* event) {
   Command(IDC_TWAIN_CLOSE);
 }
 
+void CTwainDlg::paintEvent(QPaintEvent* event) {
+  // The first painting (this window, then its controls) makes the fonts',
+  // styles' and text layout's globals: noted as it starts and once it is done.
+  if (!m_bPainted) {
+    m_bPainted = true;
+    DsGuiMayHaveMadeGlobals();
+    QMetaObject::invokeMethod(this, [] { DsGuiMayHaveMadeGlobals(); }, Qt::QueuedConnection);
+  }
+  QDialog::paintEvent(event);
+}
+
 void CTwainDlg::reject() { Command(IDC_TWAIN_CLOSE); }
 
 // ------------------------------------------------------------ the dialog for the state machine

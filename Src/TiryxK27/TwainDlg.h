@@ -63,6 +63,7 @@ class CTwainDlg : public QDialog, public ICaptureView, public IDeviceLinkTarget 
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
   void reject() override;
 
  private:
@@ -77,6 +78,7 @@ class CTwainDlg : public QDialog, public ICaptureView, public IDeviceLinkTarget 
   QImage m_Shown;
   std::atomic<int> m_nPreviewWidth{320};
   std::atomic<int> m_nPreviewHeight{240};
+  bool m_bPainted = false;
 };
 
 // The factory the data source uses for its capture dialog.

@@ -3,6 +3,8 @@
 // status is 0 when the source answered as expected:
 //   PlainHost <source.ds> dialog    open, the capture dialog shown, disable,
 //                                   close
+//   PlainHost <source.ds> left-open open, the capture dialog shown, and the
+//                                   process ends with the source still open
 //   PlainHost <source.ds> acquire   open, one picture without the user
 //                                   interface by native transfer, close
 //   PlainHost <source.ds> refused   an open the source refuses (another
@@ -27,6 +29,13 @@ int Dialog(CTwainHost& host) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   if (host.Disable() != TWRC_SUCCESS) return 5;
   if (host.CloseDS() != TWRC_SUCCESS) return 6;
+  return 0;
+}
+
+int LeftOpen(CTwainHost& host) {
+  if (host.OpenDS(true) != TWRC_SUCCESS) return 3;
+  if (host.Enable(true) != TWRC_SUCCESS) return 4;
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   return 0;
 }
 
@@ -55,7 +64,7 @@ int Refused(CTwainHost& host) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: %s <source.ds> dialog|acquire|refused\n", argv[0]);
+    std::fprintf(stderr, "usage: %s <source.ds> dialog|left-open|acquire|refused\n", argv[0]);
     return 2;
   }
   CTwainHost host;
@@ -68,6 +77,7 @@ int main(int argc, char** argv) {
   const std::string session = argv[2];
   if (session == "dialog") return Dialog(host);
   if (session == "acquire") return Acquire(host);
+  if (session == "left-open") return LeftOpen(host);
   if (session == "refused") return Refused(host);
   return 2;
 }
