@@ -299,7 +299,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, StringToUIntTest,
                            for (char c : std::string(info.param.text))
                              n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
                            return "Text" + n + "_From" + std::to_string(info.param.minimum) + "To" +
-                                  std::to_string(info.param.maximum);
+                                  std::to_string(info.param.maximum) + "_" + std::to_string(info.index);
                          });
 
 TEST(PointDistance, Euclidean) {
