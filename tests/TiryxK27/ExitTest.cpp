@@ -154,9 +154,9 @@ TEST(PlainHostExit, IsCleanEveryTimeAfterTheAlreadyLaunchedBox) {
 }
 
 // A host that ends without closing the source: the dialog is still shown
-// when the process exits. Under valgrind (its path in $FOTAVI_VALGRIND) the
+// when the process exits; then a host after the box. Under valgrind (its path in $FOTAVI_VALGRIND) the
 // exit's timing stretches, so the window may still be drawing meanwhile.
-TEST(PlainHostExit, IsCleanUnderValgrindWithTheDialogStillOpen) {
+TEST(PlainHostExit, IsCleanUnderValgrindWithTheDialogStillOpenAndAfterTheBox) {
   const char* valgrind = std::getenv("FOTAVI_VALGRIND");
   if (!valgrind || !*valgrind || !ScreenShown()) GTEST_SKIP() << "needs valgrind and an X display";
   const std::vector<std::string> wrapper = {valgrind, "--error-exitcode=9", "--child-silent-after-fork=yes",
@@ -166,6 +166,11 @@ TEST(PlainHostExit, IsCleanUnderValgrindWithTheDialogStillOpen) {
     ASSERT_TRUE(run.exited) << "run " << i << ": " << run.signalName << "\n" << run.errors;
     ASSERT_EQ(run.status, 0) << "run " << i << "\n" << run.errors;
   }
+  // And after the "already launched" box, answered.
+  auto held = HoldTheCamera();
+  const HostRun run = RunHost("refused", {}, true, wrapper);
+  ASSERT_TRUE(run.exited) << run.signalName << "\n" << run.errors;
+  EXPECT_EQ(run.status, 0) << run.errors;
 }
 
 // A platform that draws into memory only: the box would wait for an answer
