@@ -757,7 +757,10 @@ TEST_P(BmpHeader, FieldsAndPadding) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, BmpHeader,
                          ::testing::Values(BmpSizeCase{101, 10, 304}, BmpSizeCase{1, 1, 4}, BmpSizeCase{4, 2, 12},
-                                           BmpSizeCase{2, 5, 8}, BmpSizeCase{3, 3, 12}));
+                                           BmpSizeCase{2, 5, 8}, BmpSizeCase{3, 3, 12}),
+                         [](const auto& info) {
+                           return std::to_string(info.param.width) + "x" + std::to_string(info.param.height);
+                         });
 
 TEST_F(BmpTest, SavedFileReadsBackThroughAnIndependentReader) {
   CBitmap24 image = CreateBitmap24(37, 11);

@@ -107,7 +107,8 @@ INSTANTIATE_TEST_SUITE_P(Table, OpenErrors,
                          ::testing::Values(OpenCase{ERR_FOTAVI_ALREADYOPEN, true, false},
                                            OpenCase{ERR_FOTAVI_ALREADYUSE, false, false},
                                            OpenCase{ERR_FOTAVI_NODEVICE, false, false},
-                                           OpenCase{ERR_FOTAVI_CREATEDEVICE, false, true}));
+                                           OpenCase{ERR_FOTAVI_CREATEDEVICE, false, true}),
+                         [](const auto& info) { return "Error" + std::to_string(info.param.error); });
 
 class DeviceState : public AppFixture {};
 

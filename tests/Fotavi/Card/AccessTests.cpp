@@ -308,7 +308,12 @@ INSTANTIATE_TEST_SUITE_P(
                       StatusCase{"status 0x104 512 final", "Insufficient capacity of SD memory."},
                       StatusCase{"status 0x104 4 final", "Unable to transfer file to SD memory."},
                       StatusCase{"status 0x104 2 first", "Unable to transfer file to SD memory."},
-                      StatusCase{"drop 0x104", "Unable to transfer file to SD memory."}));
+                      StatusCase{"drop 0x104", "Unable to transfer file to SD memory."}),
+    [](const auto& info) {
+      std::string n;
+      for (char c : std::string(info.param.fault)) n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      return n;
+    });
 
 TEST_F(TransferTest, AFileThatCannotBeReadBecomesAnEntryNotACardFile) {
   PutSource("ABCD0001.JPG", "secret");

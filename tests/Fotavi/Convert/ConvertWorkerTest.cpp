@@ -81,7 +81,11 @@ INSTANTIATE_TEST_SUITE_P(Table, ConvertibleSizeTest,
                                            AcceptCase{16, 8, true}, AcceptCase{2608, 1944, false},
                                            AcceptCase{2592, 1952, false}, AcceptCase{1000, 704, false},
                                            AcceptCase{1024, 770, false}, AcceptCase{0, 8, false},
-                                           AcceptCase{16, 0, false}, AcceptCase{-16, 8, false}));
+                                           AcceptCase{16, 0, false}, AcceptCase{-16, 8, false}),
+    [](const auto& info) {
+      const int w = info.param.width;
+      return (w < 0 ? "Minus" + std::to_string(-w) : std::to_string(w)) + "x" + std::to_string(info.param.height);
+    });
 
 struct FitCase {
   int width, height;
@@ -116,7 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
         FitCase{1024, 700, 1024, 704, 0, 2, 1024, 700, false},      // only the height rounded
         FitCase{2590, 1944, 2592, 1944, 1, 0, 2590, 1944, false},   // the height would pass 1944
         FitCase{100, 3000, 2592, 1944, 1264, 0, 64, 1944, true},    // tall: full height, centred across
-        FitCase{3000, 1, 2592, 1944, 0, 971, 2592, 1, true}));      // a drawn height of at least 1
+        FitCase{3000, 1, 2592, 1944, 0, 971, 2592, 1, true}),      // a drawn height of at least 1
+    [](const auto& info) { return std::to_string(info.param.width) + "x" + std::to_string(info.param.height); });
 
 TEST(FitGeometry, RefusesEmptySizes) {
   ConvertFitGeometry g;
@@ -206,7 +211,11 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{{"imag0003.jpg", "IMAG0002.Jpg"}, {"IMAG0050.JPG"}, "IMAG0004.jpg"},
                       NumberCase{{"IMAG0000.JPG", "IMAG10000.JPG", "IMAG0009.JPEG", "XIMAG0009.JPG"}, {}, "IMAG0001.jpg"},
                       NumberCase{{"IMAG-001.JPG", "IMAG 12.JPG"}, {}, "IMAG0001.jpg"},
-                      NumberCase{{"IMAG9998.JPG"}, {}, "IMAG9999.jpg"}));
+                      NumberCase{{"IMAG9998.JPG"}, {}, "IMAG9999.jpg"}),
+    [](const auto& info) {
+      return std::to_string(info.param.files.size()) + "Files" + std::to_string(info.param.folders.size())
+             + "Folders_" + std::to_string(info.index);
+    });
 
 TEST_F(ConvertWorkerTest, NumbersRunOutAt9999AndEveryFileLeftIsListed) {
   WriteFile(m_Out + "/IMAG9998.JPG", "x");
@@ -671,7 +680,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CardStopCase{1, "Unable to use the main unit.  Please confirm the power supply or the connection."},
         CardStopCase{512, "Insufficient capacity of SD memory."},
-        CardStopCase{0x80000000u, "Unable to transfer file to SD memory."}));
+        CardStopCase{0x80000000u, "Unable to transfer file to SD memory."}),
+    [](const auto& info) { return "Status" + std::to_string(info.param.status); });
 
 TEST_F(ConvertWorkerTest, StatusesThatLeaveTheCardUsableGiveAnEntryAndTheRunGoesOn) {
   for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) WriteJpeg(m_In + "/" + name, 32, 16, Qt::red);

@@ -210,7 +210,8 @@ TEST_P(ExifSourceSizeTest, DimensionsAreTheSourcesAndTheThumbnailIs160x120) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ExifSourceSizeTest,
                          ::testing::Values(SizeCase{1, 1}, SizeCase{1600, 1200}, SizeCase{100, 300},
-                                           SizeCase{2592, 1944}));
+                                           SizeCase{2592, 1944}),
+    [](const auto& info) { return std::to_string(info.param.width) + "x" + std::to_string(info.param.height); });
 
 TEST_F(ExifHdrAddTest, InPlaceReplacesTheFileAndLeavesNothingBeside) {
   const std::string source = MakeSource("same.jpg", 64, 48);

@@ -127,7 +127,8 @@ TEST_P(PresentationFormatTest, EverySlideHiddenOrNotBecomesOnePictureInSlideOrde
   EXPECT_TRUE(m_Host.messages.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, PresentationFormatTest, ::testing::Values("ppt", "pptx"));
+INSTANTIATE_TEST_SUITE_P(Formats, PresentationFormatTest, ::testing::Values("ppt", "pptx"),
+    [](const auto& info) { return std::string(info.param); });
 
 TEST_F(PresentationTest, AFolderRunTakesPicturesFirstThenPresentations) {
   REQUIRE_OFFICE();

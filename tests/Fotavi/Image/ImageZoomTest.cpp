@@ -34,7 +34,11 @@ INSTANTIATE_TEST_SUITE_P(Steps, ZoomStepsMoveToNeighbour,
                                            StepCase{10, 16, 8},              //
                                            StepCase{0.0625, 0.125, 0.0625},  // lower limit stays
                                            StepCase{0.125, 0.25, 0.0625},    //
-                                           StepCase{0.1, 0.125, 0.0625}));   //
+                                           StepCase{0.1, 0.125, 0.0625}),    //
+                         [](const auto& info) {
+                           return "From" + std::to_string(static_cast<int>(info.param.from * 10000 + 0.5)) +
+                                  "PerTenThousand";
+                         });
 
 TEST(ZoomCommands, ZoomInFromBestFitGoesToTheNextStepAndRetitles) {
   CImageHost host;
@@ -69,7 +73,13 @@ INSTANTIATE_TEST_SUITE_P(Zooms, CaptionZoomText,
                                            CaptionCase{0.8, "80%"},
                                            // Best Fit zooms whose product with 10000 falls just short.
                                            CaptionCase{0.57, "57%"}, CaptionCase{1.13, "113%"},
-                                           CaptionCase{0.29, "29%"}));
+                                           CaptionCase{0.29, "29%"}),
+                         [](const auto& info) {
+                           std::string n;
+                           for (char c : std::string(info.param.text))
+                             n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return n;
+                         });
 
 TEST(Caption, ThirdCaptureIsUntitled3) {
   CImageHost host;
@@ -100,14 +110,20 @@ TEST_P(BestFitArithmetic, WholePercentOfTheTighterAxis) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, BestFitArithmetic,
                          ::testing::Values(FitCase{{800, 600}, {1600, 1200}, 0.5},
-                                           FitCase{{800, 600}, {10, 10}, 16},        // tiny picture: at most 16
-                                           FitCase{{800, 600}, {1000, 600}, 0.8},    // width decides
-                                           FitCase{{800, 600}, {300, 900}, 0.66},    // truncated to whole percent
-                                           FitCase{{100, 100}, {5000, 100}, 0.0625}, // at least 1/16
-                                           FitCase{{800, 600}, {0, 600}, 0},         // no picture
+                                           FitCase{{800, 600}, {10, 10}, 16},         // tiny picture: at most 16
+                                           FitCase{{800, 600}, {1000, 600}, 0.8},     // width decides
+                                           FitCase{{800, 600}, {300, 900}, 0.66},     // truncated to whole percent
+                                           FitCase{{100, 100}, {5000, 100}, 0.0625},  // at least 1/16
+                                           FitCase{{800, 600}, {0, 600}, 0},          // no picture
                                            // Whole percents that floating-point division misses by a hair.
                                            FitCase{{290, 600}, {1000, 600}, 0.29},
-                                           FitCase{{570, 600}, {1000, 600}, 0.57}));
+                                           FitCase{{570, 600}, {1000, 600}, 0.57}),
+                         [](const auto& info) {
+                           return std::to_string(info.param.picture.width()) + "x" +
+                                  std::to_string(info.param.picture.height()) + "In" +
+                                  std::to_string(info.param.available.width()) + "x" +
+                                  std::to_string(info.param.available.height());
+                         });
 
 TEST(BestFit, UsesTheAreaWithoutScrollBars) {
   CImageHost host;
@@ -204,11 +220,17 @@ TEST_P(LoadZoomChoice, FirstThatFits) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, LoadZoomChoice,
                          ::testing::Values(LoadZoomCase{{1100, 900}, {1024, 768}, 1.0},
-                                           LoadZoomCase{{1051, 900}, {1024, 768}, 0.5},   // width needs 8+1024+20
-                                           LoadZoomCase{{1052, 900}, {1024, 768}, 1.0},   // exactly wide enough
-                                           LoadZoomCase{{1100, 816}, {1024, 768}, 0.5},   // height must be below
+                                           LoadZoomCase{{1051, 900}, {1024, 768}, 0.5},  // width needs 8+1024+20
+                                           LoadZoomCase{{1052, 900}, {1024, 768}, 1.0},  // exactly wide enough
+                                           LoadZoomCase{{1100, 816}, {1024, 768}, 0.5},  // height must be below
                                            LoadZoomCase{{400, 300}, {1024, 768}, 0.25},
-                                           LoadZoomCase{{200, 150}, {1024, 768}, 0.0}));  // none fits
+                                           LoadZoomCase{{200, 150}, {1024, 768}, 0.0}),  // none fits
+                         [](const auto& info) {
+                           return std::to_string(info.param.picture.width()) + "x" +
+                                  std::to_string(info.param.picture.height()) + "In" +
+                                  std::to_string(info.param.available.width()) + "x" +
+                                  std::to_string(info.param.available.height());
+                         });
 
 // ------------------------------------------------------------ scroll bars
 
