@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -384,6 +386,33 @@ INSTANTIATE_TEST_SUITE_P(
                       FifoCase{"Presentation", {"a.jpg", "c.jpg"}, "b.ppt", {"IMAG0001.jpg", "IMAG0002.jpg"}}),
     [](const ::testing::TestParamInfo<FifoCase>& info) { return std::string(info.param.name); });
 
+// A death test's child runs the test again from its start in a process of
+// its own, which ends by _Exit without TearDown. While this is in scope its
+// temporary folder is made inside `root`, which the parent's TearDown
+// removes, however the child ends.
+class ChildTempFolders {
+ public:
+  explicit ChildTempFolders(const std::string& root) : m_Path(root + "/children") {
+    std::filesystem::create_directories(m_Path);
+    if (const char* old = std::getenv("TMPDIR")) m_Old = old;
+    ::setenv("TMPDIR", m_Path.c_str(), 1);
+  }
+  ~ChildTempFolders() {
+    if (m_Old) {
+      ::setenv("TMPDIR", m_Old->c_str(), 1);
+    } else {
+      ::unsetenv("TMPDIR");
+    }
+  }
+  ChildTempFolders(const ChildTempFolders&) = delete;
+  ChildTempFolders& operator=(const ChildTempFolders&) = delete;
+  const std::string& Path() const { return m_Path; }
+
+ private:
+  std::string m_Path;
+  std::optional<std::string> m_Old;
+};
+
 // The address space the child process is held to, and the size of a file
 // that may never be read whole under it (sparse: it takes no disk).
 constexpr rlim_t kAddressSpace = 2560ull * 1024 * 1024;
@@ -406,7 +435,10 @@ TEST_F(ConvertWorkerTest, AHugeSourceIsReadPieceByPieceUnderAnAddressSpaceLimit)
     const bool all = ListFolder(m_Out).size() == 3 && worker.GetErrorList().empty();
     std::_Exit(ended && all ? 0 : 3);
   };
+  const ChildTempFolders children(m_Root);
   EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+  // The child's folder, with its own 3 GB file, went where TearDown removes it.
+  EXPECT_EQ(ListFolder(children.Path()).size(), 1u);
 }
 
 // Room for the worker and small pictures, not for a 5184 x 3888 picture.
@@ -436,7 +468,9 @@ TEST_F(ConvertWorkerTest, ADecodeThatRunsOutOfMemoryGivesItsEntryAndTheRunGoesOn
                         entries[0].second == "Unable to convert file.";
     std::_Exit(!ended ? 3 : !listed ? 4 : ListFolder(m_Out).size() != 2 ? 5 : 0);
   };
+  const ChildTempFolders children(m_Root);
   EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(ListFolder(children.Path()).size(), 1u);
 }
 
 TEST_F(ConvertWorkerTest, A5184By3888JpegIsConvertedToTheLargestSize) {
