@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
@@ -72,6 +73,36 @@ TEST_F(ShownFrame, StopBeforeTheFirstPictureLeavesTheNextRecordingWaiting) {
   ASSERT_TRUE(Click(ID_MOV_MOVIE_STOP));
   EXPECT_FALSE(View()->IsRecording());
   EXPECT_GT(View()->LastFrameCount(), 0u);
+  EXPECT_TRUE(Complaints().empty()) << Complaints().front();
+}
+
+// The text shown in the status bar's pane.
+std::string PaneShown(CMainFrame* frame) {
+  for (auto* label : frame->statusBar()->findChildren<QLabel*>()) {
+    if (label->isVisible()) return label->text().toStdString();
+  }
+  return {};
+}
+
+// Movie > Open while recording ends the recording and the live picture: the
+// status bar says so, the movie open in the view is not being recorded.
+TEST_F(ShownFrame, OpeningAMovieWhileRecordingLeavesNoRecordingText) {
+  const std::string output = Dir() + "/recorded.avi";
+  WriteSettings(COMPRESS_AVI, RECCOND_NONE, 0, output);
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Menu({"&Live Monitor", "&Start"}));
+  ASSERT_TRUE(WaitFor([&] { return View()->PaintedFrames() >= 2; }, 20000));
+  Main()->UpdateCommands();
+  ASSERT_TRUE(Click(ID_MOV_RECORD));
+  ASSERT_TRUE(WaitFor([&] { return FileSize(output) > 1000000 && PaneShown(Main()) == "Recording ..."; }, 20000));
+
+  ui.AnswerChooser(output);
+  ASSERT_TRUE(Menu({"&Movie", "&Open"}));
+  ASSERT_FALSE(View()->IsRecording());
+  ASSERT_TRUE(View()->IsMovieOpen());
+  Pump(500);
+  EXPECT_EQ(PaneShown(Main()), "Ready");
+  EXPECT_FALSE(Main()->IsToolButtonPressed(ID_MOV_RECORD));
   EXPECT_TRUE(Complaints().empty()) << Complaints().front();
 }
 
