@@ -106,6 +106,28 @@ TEST_F(ShownFrame, OpeningAMovieWhileRecordingLeavesNoRecordingText) {
   EXPECT_TRUE(Complaints().empty()) << Complaints().front();
 }
 
+// The camera pulled as the socket contract removes it (its folder first, its
+// sockets half a second later) while the live picture runs, and put back
+// 0.1 s after: the window says the camera is gone, then that it is ready,
+// and the live picture starts again on the camera put back.
+TEST_F(ShownFrame, ACameraPulledFolderFirstAndPutBackIsSeenToGoAndCome) {
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Menu({"&Live Monitor", "&Start"}));
+  ASSERT_TRUE(WaitFor([&] { return View()->PaintedFrames() >= 2; }, 20000));
+  ASSERT_TRUE(emulator->Command("unplug folder 500 100"));
+  EXPECT_TRUE(WaitFor([&] { return PaneShown(Main()) == "Unable to use the main unit."; }, 5000))
+      << PaneShown(Main());
+  EXPECT_FALSE(View()->IsSemiAnimation());
+  ASSERT_TRUE(WaitFor([&] { return PaneShown(Main()) == "Ready" && Main()->IsCommandEnabled(ID_MOV_LIVE_START); },
+                      10000))
+      << PaneShown(Main());
+  ASSERT_TRUE(Menu({"&Live Monitor", "&Start"}));
+  const auto painted = View()->PaintedFrames();
+  EXPECT_TRUE(WaitFor([&] { return View()->PaintedFrames() >= painted + 2; }, 20000));
+  // The live thread's own failure may race the removal: at most its text.
+  for (const auto& text : Complaints()) EXPECT_EQ(text, "Unable to acquire live-monitor image.");
+}
+
 // A recorded 512 x 384 movie opened at each view size: the view shows it at
 // its size times the percent (with its 2-pixel edges), shrunk with its
 // aspect when the screen is too small, and the frame, with its slider bar
