@@ -5,6 +5,8 @@
 #include <string>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -72,6 +74,41 @@ TEST(MeasurementFiles, HaveAFolderOfTheirOwnThatGoesWithEveryPart) {
   unsetenv("XDG_CACHE_HOME");
   unsetenv("XDG_RUNTIME_DIR");
   unsetenv("FOTAVI_WORK_DIR");
+  std::filesystem::remove_all(root);
+}
+
+// A program killed while it measured leaves its folder: the next
+// measurement removes it, and leaves a running program's folder and any
+// other file alone.
+TEST(MeasurementFiles, AFolderLeftByAnEndedProgramGoesAtTheNextMeasurement) {
+  const std::string root = ::testing::TempDir() + "/measure-left";
+  std::filesystem::remove_all(root);
+  setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
+  const std::string large = root + "/cache/fotavi/work/";
+  {
+    CMeasurementFiles probe;  // makes the work folder
+    ASSERT_FALSE(probe.Create().empty());
+  }
+  // A process that has ended, and one that runs (this one's parent).
+  const pid_t ended = fork();
+  ASSERT_GE(ended, 0);
+  if (ended == 0) _exit(0);
+  ASSERT_EQ(waitpid(ended, nullptr, 0), ended);
+  const std::string left = large + "measurement-" + std::to_string(ended) + "-abc123";
+  const std::string running = large + "measurement-" + std::to_string(getppid()) + "-def456";
+  for (const std::string& folder : {left, running}) {
+    ASSERT_TRUE(std::filesystem::create_directories(folder));
+    for (const char* part : {"measurement.avi", "measurement001.avi"}) std::ofstream(folder + "/" + part) << "frames";
+  }
+  std::ofstream(large + "kept.txt") << "someone's own";
+  {
+    CMeasurementFiles files;
+    ASSERT_FALSE(files.Create().empty());
+    EXPECT_FALSE(std::filesystem::exists(left));
+    EXPECT_TRUE(std::filesystem::exists(running + "/measurement001.avi"));
+    EXPECT_TRUE(std::filesystem::exists(large + "kept.txt"));
+  }
+  unsetenv("XDG_CACHE_HOME");
   std::filesystem::remove_all(root);
 }
 
