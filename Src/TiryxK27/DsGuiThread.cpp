@@ -20,6 +20,8 @@
 #include <QThread>
 
 #include <dlfcn.h>
+#include <pthread.h>
+#include <signal.h>
 
 #include <atomic>
 #include <chrono>
@@ -52,6 +54,38 @@ std::string NamedPlatform() {
   std::string platform = named ? named : "";
   return platform.substr(0, platform.find_first_of(":;"));
 }
+
+// While it lives, a write of this thread into a connection the other side
+// has shut raises no SIGPIPE, whose default action would end the host: a
+// display server that resets (after its last client left) hangs up on the
+// probe between its connect and its first write. A SIGPIPE the writes raised
+// is taken back before the thread's signal mask is restored.
+class SigPipeHeld {
+ public:
+  SigPipeHeld() {
+    sigemptyset(&m_Pipe);
+    sigaddset(&m_Pipe, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    m_bWasPending = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &m_Pipe, &m_Old);
+  }
+  SigPipeHeld(const SigPipeHeld&) = delete;
+  SigPipeHeld& operator=(const SigPipeHeld&) = delete;
+  ~SigPipeHeld() {
+    if (!m_bWasPending) {
+      const timespec none{0, 0};
+      while (sigtimedwait(&m_Pipe, nullptr, &none) == SIGPIPE) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &m_Old, nullptr);
+  }
+
+ private:
+  sigset_t m_Pipe;
+  sigset_t m_Old;
+  bool m_bWasPending = false;
+};
 
 // Whether Qt's platform plugin will find a display: Qt ends the process
 // when it cannot open one, and this process is the host's. A plugin named
@@ -100,6 +134,7 @@ class DisplayProbe {
     auto hasError = reinterpret_cast<HasError>(dlsym(m_pLib, "xcb_connection_has_error"));
     m_Disconnect = reinterpret_cast<Disconnect>(dlsym(m_pLib, "xcb_disconnect"));
     if (!connect || !hasError || !m_Disconnect) return false;
+    SigPipeHeld held;
     m_pConnection = connect(x, nullptr);  // never NULL: an error connection instead
     return m_pConnection && hasError(m_pConnection) == 0;
   }

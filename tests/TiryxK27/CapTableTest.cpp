@@ -92,6 +92,12 @@ TEST_P(EnumerationBytes, GetBuildsAnEnumerationAtPackedOffsets) {
   std::free(a.cap.hContainer);  // a plain heap block, freed as an application frees it
 }
 
+namespace {
+// The case's name: the test's name and its printed parameter.
+std::string EnumCaseName(const EnumCase& c) { return CapName(c.cap); }
+void PrintTo(const EnumCase& c, std::ostream* os) { *os << EnumCaseName(c); }
+}  // namespace
+
 INSTANTIATE_TEST_SUITE_P(
     Offered, EnumerationBytes,
     ::testing::Values(EnumCase{ICAP_XFERMECH, {0, 1, 2}, 0, 0}, EnumCase{ICAP_PIXELFLAVOR, {0, 1}, 0, 0},
@@ -99,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
                       EnumCase{ICAP_PIXELTYPE, {TWPT_RGB}, 0, 0}, EnumCase{CUSTCAP_BWBITDEPTH, {1}, 0, 0},
                       EnumCase{CUSTCAP_GRAYBITDEPTH, {8}, 0, 0}, EnumCase{CUSTCAP_RGBBITDEPTH, {24}, 0, 0},
                       EnumCase{ICAP_BITDEPTH, {24}, 0, 0}),
-    [](const auto& info) { return CapName(info.param.cap); });
+    [](const auto& info) { return EnumCaseName(info.param); });
 
 TEST(CapTable, GetCurrentGivesAOneValueAtPackedOffsets) {
   CTwainCapTable table;
@@ -139,6 +145,14 @@ TEST_P(OneValueSet, AcceptsOnlyListedValuesOfTheRecordsType) {
   std::free(now.cap.hContainer);
 }
 
+namespace {
+// The case's name: the test's name and its printed parameter.
+std::string SetCaseName(const SetCase& c) {
+  return CapName(c.cap) + (c.itemType == TWTY_UINT16 ? "" : "AsUint32") + "To" + std::to_string(c.value);
+}
+void PrintTo(const SetCase& c, std::ostream* os) { *os << SetCaseName(c); }
+}  // namespace
+
 INSTANTIATE_TEST_SUITE_P(
     Values, OneValueSet,
     ::testing::Values(SetCase{ICAP_XFERMECH, TWTY_UINT16, TWSX_MEMORY, TWRC_SUCCESS, TWCC_SUCCESS},
@@ -150,10 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SetCase{ICAP_UNITS, TWTY_UINT16, TWUN_INCHES, TWRC_SUCCESS, TWCC_SUCCESS},
                       SetCase{ICAP_PIXELFLAVOR, TWTY_UINT16, TWPF_VANILLA, TWRC_SUCCESS, TWCC_SUCCESS},
                       SetCase{0x9002, TWTY_UINT16, 8, TWRC_FAILURE, TWCC_BADVALUE}),
-    [](const auto& info) {
-      return CapName(info.param.cap) + (info.param.itemType == TWTY_UINT16 ? "" : "AsUint32") + "To" +
-             std::to_string(info.param.value);
-    });
+    [](const auto& info) { return SetCaseName(info.param); });
 
 namespace {
 struct CodeCase {
@@ -175,6 +186,14 @@ TEST_P(ConditionCodes, FailuresReportTheirCode) {
   EXPECT_EQ(a.cap.hContainer, nullptr);
 }
 
+namespace {
+// The case's name: the test's name and its printed parameter.
+std::string CodeCaseName(const CodeCase& c) {
+  return CapName(c.cap) + MsgName(c.msg) + "Protocol" + std::to_string(c.major) + "_" + std::to_string(c.minor);
+}
+void PrintTo(const CodeCase& c, std::ostream* os) { *os << CodeCaseName(c); }
+}  // namespace
+
 INSTANTIATE_TEST_SUITE_P(Table, ConditionCodes,
                          ::testing::Values(CodeCase{CAP_SUPPORTEDCAPS, MSG_GET, 2, 0, TWCC_CAPUNSUPPORTED},
                                            CodeCase{CAP_SUPPORTEDCAPS, MSG_GET, 1, 5, TWCC_BADCAP},
@@ -184,10 +203,7 @@ INSTANTIATE_TEST_SUITE_P(Table, ConditionCodes,
                                            CodeCase{ICAP_PIXELTYPE, MSG_QUERYSUPPORT, 2, 0, TWCC_CAPUNSUPPORTED},
                                            CodeCase{ICAP_PIXELTYPE, MSG_GETDEFAULT, 1, 4, TWCC_BADCAP},
                                            CodeCase{0x1234, MSG_GETCURRENT, 2, 0, TWCC_CAPUNSUPPORTED}),
-                         [](const auto& info) {
-                           return CapName(info.param.cap) + MsgName(info.param.msg) + "Protocol" +
-                                  std::to_string(info.param.major) + "_" + std::to_string(info.param.minor);
-                         });
+                         [](const auto& info) { return CodeCaseName(info.param); });
 
 TEST(CapTable, SetByEnumerationAnswersTheCurrentValueAndSetsNothing) {
   CTwainCapTable table;

@@ -82,6 +82,16 @@ TEST_P(DialogControls, EachControlHasItsCaptionAndAFittingLabel) {
   EXPECT_GE(b->width(), b->sizeHint().width()) << "the caption fits";
 }
 
+namespace {
+// The case's name: the test's name and its printed parameter.
+std::string ControlRowName(const ControlRow& c) {
+  std::string n;
+  for (char c : std::string(c.caption)) n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return n + "_" + std::to_string(c.id);
+}
+void PrintTo(const ControlRow& c, std::ostream* os) { *os << ControlRowName(c); }
+}  // namespace
+
 INSTANTIATE_TEST_SUITE_P(
     All, DialogControls,
     ::testing::Values(ControlRow{IDC_TWAIN_STILL, "ST&ILL", true}, ControlRow{IDC_TWAIN_PLAY, "&PLAY", true},
@@ -91,11 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ControlRow{IDC_IRIS_NORMAL, "NORMAL", true}, ControlRow{IDC_FOCUS_NEAR, "NEAR", true},
                       ControlRow{IDC_FOCUS_FAR, "FAR", true}, ControlRow{IDC_FOCUS_AUTO, "AF", true},
                       ControlRow{IDC_ZOOM_TELE, "TELE", true}, ControlRow{IDC_ZOOM_WIDE, "WIDE", true}),
-    [](const auto& info) {
-      std::string n;
-      for (char c : std::string(info.param.caption)) n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
-      return n + "_" + std::to_string(info.param.id);
-    });
+    [](const auto& info) { return ControlRowName(info.param); });
 
 TEST_F(Dialog, TheCaptionAndThePreviewArea) {
   EXPECT_EQ(dialog->windowTitle(), "Tiryx TWAIN DS (K27)");

@@ -7,12 +7,17 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
@@ -187,3 +192,74 @@ TEST_P(PlainHostWithoutScreen, RefusesTheOpenAtOnceWithTheBoxTextOnStandardError
 
 INSTANTIATE_TEST_SUITE_P(Platforms, PlainHostWithoutScreen, ::testing::Values("offscreen", "minimal"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+// An X display that hangs up at once, as a display server does while it
+// resets after its last client left: the source's look for a display writes
+// into a connection that takes nothing more, which raises SIGPIPE. The fake
+// server shuts the connection's reading side first and only then lets the
+// client read its authority file (a FIFO), so the client's first write
+// always meets the shut connection.
+class HangingUpDisplay {
+ public:
+  explicit HangingUpDisplay(const std::string& folder) : m_Authority(folder + "/hangup-authority") {
+    mkfifo(m_Authority.c_str(), 0600);
+    for (int n = 4000 + getpid() % 1000; n < 6000 && m_Listener < 0; ++n) {
+      const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un addr{};
+      addr.sun_family = AF_UNIX;
+      const std::string name = "/tmp/.X11-unix/X" + std::to_string(n);  // abstract: no file is made
+      std::memcpy(addr.sun_path + 1, name.data(), name.size());
+      const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+      if (bind(fd, reinterpret_cast<sockaddr*>(&addr), length) == 0 && listen(fd, 4) == 0) {
+        m_Listener = fd;
+        m_Display = ":" + std::to_string(n);
+      } else {
+        close(fd);
+      }
+    }
+    m_Server = std::thread([this] { Serve(); });
+  }
+  ~HangingUpDisplay() {
+    m_Server.join();
+    if (m_Connection >= 0) close(m_Connection);
+    if (m_Listener >= 0) close(m_Listener);
+    unlink(m_Authority.c_str());
+  }
+  const std::string& Display() const { return m_Display; }
+  const std::string& Authority() const { return m_Authority; }
+
+ private:
+  void Serve() {
+    pollfd waiting{m_Listener, POLLIN, 0};
+    if (m_Listener < 0 || poll(&waiting, 1, 10000) != 1) return;
+    // The connection stays, but takes nothing more: the client's writes fail.
+    m_Connection = accept(m_Listener, nullptr, nullptr);
+    if (m_Connection >= 0) shutdown(m_Connection, SHUT_RD);
+    // The client reads its authority file after connecting: an empty one.
+    for (int i = 0; i < 200; ++i) {
+      const int fd = open(m_Authority.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) {
+        close(fd);
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+
+  std::string m_Authority;
+  std::string m_Display;
+  int m_Listener = -1;
+  int m_Connection = -1;
+  std::thread m_Server;
+};
+
+TEST(PlainHostExit, SurvivesADisplayThatHangsUpAndRefusesTheOpenWithTheBoxTextOnStandardError) {
+  HangingUpDisplay display(g_root);
+  ASSERT_FALSE(display.Display().empty());
+  auto held = HoldTheCamera();
+  const HostRun run = RunHost("refused", {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", display.Display()},
+                                          {"XAUTHORITY", display.Authority()}, {"WAYLAND_DISPLAY", ""}});
+  ASSERT_TRUE(run.exited) << run.signalName << "\n" << run.errors;
+  EXPECT_EQ(run.status, 0) << "TWCC_NODS expected\n" << run.errors;
+  EXPECT_NE(run.errors.find(kAlreadyLaunched), std::string::npos) << run.errors;
+}

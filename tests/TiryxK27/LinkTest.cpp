@@ -26,6 +26,15 @@ TEST_P(Recheck, DecidesFromPresenceAndTheOpensAnswer) {
   EXPECT_EQ(opened, c.openedAfter);
 }
 
+namespace {
+// The case's name: the test's name and its printed parameter.
+std::string RecheckCaseName(const RecheckCase& c) {
+  return std::string(c.connected ? "Connected" : "Unplugged") +
+         (c.openOk ? "Opens" : "Error" + std::to_string(c.error)) + (c.openedBefore ? "WasOpen" : "WasClosed");
+}
+void PrintTo(const RecheckCase& c, std::ostream* os) { *os << RecheckCaseName(c); }
+}  // namespace
+
 INSTANTIATE_TEST_SUITE_P(Table, Recheck,
                          ::testing::Values(RecheckCase{FALSE, FALSE, 0, TRUE, FALSE, TRUE},
                                            RecheckCase{TRUE, TRUE, 0, FALSE, TRUE, TRUE},
@@ -34,11 +43,7 @@ INSTANTIATE_TEST_SUITE_P(Table, Recheck,
                                            RecheckCase{TRUE, FALSE, ERR_FOTAVI_ALREADYUSE, TRUE, FALSE, FALSE},
                                            RecheckCase{TRUE, FALSE, ERR_FOTAVI_IOCTLRESET, TRUE, FALSE, TRUE},
                                            RecheckCase{TRUE, FALSE, ERR_FOTAVI_IOCTLRESET, FALSE, FALSE, FALSE}),
-                         [](const auto& info) {
-                           return std::string(info.param.connected ? "Connected" : "Unplugged") +
-                                  (info.param.openOk ? "Opens" : "Error" + std::to_string(info.param.error)) +
-                                  (info.param.openedBefore ? "WasOpen" : "WasClosed");
-                         });
+                         [](const auto& info) { return RecheckCaseName(info.param); });
 
 namespace {
 
@@ -77,6 +82,12 @@ TEST_P(CameraButton, PressAndReleaseSendTheirCommands) {
   EXPECT_EQ(info->command, c.command);
 }
 
+namespace {
+// The case's name: the test's name and its printed parameter.
+std::string ButtonCaseName(const ButtonCase& c) { return std::string(FindCameraButton(c.id)->caption); }
+void PrintTo(const ButtonCase& c, std::ostream* os) { *os << ButtonCaseName(c); }
+}  // namespace
+
 INSTANTIATE_TEST_SUITE_P(Eight, CameraButton,
                          ::testing::Values(ButtonCase{IDC_IRIS_OPEN, true, 2, true, 4, 0xE2, false},
                                            ButtonCase{IDC_IRIS_CLOSE, true, 3, true, 4, 0xE2, false},
@@ -86,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(Eight, CameraButton,
                                            ButtonCase{IDC_FOCUS_AUTO, false, 0, true, 0, 0xE1, true},
                                            ButtonCase{IDC_ZOOM_TELE, true, 1, true, 0, 0xE0, false},
                                            ButtonCase{IDC_ZOOM_WIDE, true, 2, true, 0, 0xE0, false}),
-                         [](const auto& info) { return std::string(FindCameraButton(info.param.id)->caption); });
+                         [](const auto& info) { return ButtonCaseName(info.param); });
 
 TEST(CameraButtons, OnlyTheEightControlsAreCameraButtons) {
   size_t count = 0;

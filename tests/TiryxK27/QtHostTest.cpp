@@ -105,13 +105,19 @@ TEST_P(QtHostButtons, PressAndReleaseSendTheCamerasCommand) {
   EXPECT_EQ(Count(row.command).first, expected) << "nothing else was sent";
 }
 
+namespace {
+// The case's name: the test's name and its printed parameter.
+std::string ButtonRowName(const ButtonRow& c) { return std::string(FindCameraButton(c.id)->caption); }
+void PrintTo(const ButtonRow& c, std::ostream* os) { *os << ButtonRowName(c); }
+}  // namespace
+
 INSTANTIATE_TEST_SUITE_P(Eight, QtHostButtons,
                          ::testing::Values(ButtonRow{IDC_IRIS_OPEN, 0xE2, 2, 4}, ButtonRow{IDC_IRIS_CLOSE, 0xE2, 3, 4},
                                            ButtonRow{IDC_IRIS_NORMAL, 0xE2, 5, -1},
                                            ButtonRow{IDC_FOCUS_NEAR, 0xEA, 1, 0}, ButtonRow{IDC_FOCUS_FAR, 0xEA, 2, 0},
                                            ButtonRow{IDC_FOCUS_AUTO, 0xE1, -1, 0}, ButtonRow{IDC_ZOOM_TELE, 0xE0, 1, 0},
                                            ButtonRow{IDC_ZOOM_WIDE, 0xE0, 2, 0}),
-                         [](const auto& info) { return std::string(FindCameraButton(info.param.id)->caption); });
+                         [](const auto& info) { return ButtonRowName(info.param); });
 
 TEST_F(QtHost, TransferOfTheStillFromTheHostsOwnThread) {
   QTest::mouseClick(Button(IDC_TWAIN_STILL), Qt::LeftButton);

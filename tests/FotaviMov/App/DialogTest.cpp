@@ -174,14 +174,19 @@ TEST_P(SplitOnOk, RefusedValuesKeepTheDialogOpen) {
     EXPECT_EQ(StoredRecInt("MaxFileSize"), 0xDEADBEEFu);
   }
 }
+// The case's name: the test's name and its printed parameter.
+std::string OkCaseName(const OkCase& c) { return std::string(c.name); }
+void PrintTo(const OkCase& c, std::ostream* os) { *os << OkCaseName(c); }
+
 INSTANTIATE_TEST_SUITE_P(
     Table, SplitOnOk,
-    ::testing::Values(OkCase{"Accepted1024", "1024", ""},
-                      OkCase{"Refused1025", "1025",
-                             "The maximum size of the divided file is too large.\nPlease input a value of less than 1024."},
-                      OkCase{"Refused99", "99",
-                             "The maximum size of the divided file is too small.\nPlease input a value of 100 or more."}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Values(
+        OkCase{"Accepted1024", "1024", ""},
+        OkCase{"Refused1025", "1025",
+               "The maximum size of the divided file is too large.\nPlease input a value of less than 1024."},
+        OkCase{"Refused99", "99",
+               "The maximum size of the divided file is too small.\nPlease input a value of 100 or more."}),
+    [](const auto& info) { return OkCaseName(info.param); });
 
 TEST_F(SettingsDialog, TimeLimitOfZeroIsRefusedOnOk) {
   Run([&](CFRMDlg* d) {
