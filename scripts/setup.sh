@@ -15,7 +15,7 @@ PACKAGES=(
   xdg-utils
   libreoffice-impress-nogui libpoppler-qt6-dev exiv2
   adwaita-icon-theme
-  xvfb xdotool
+  xvfb xdotool valgrind
 )
 
 missing=()

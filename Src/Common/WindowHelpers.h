@@ -8,3 +8,10 @@ class QWidget;
 // The client rectangle of a scrolled window including the area its visible
 // scroll bars take (the viewport grown by the bars); other widgets: their rect.
 QRect GetClientRectNoScroll(const QWidget* window);
+
+// Sizes a top-level window to fit the available area of its screen (the
+// screen of the window it belongs to, else the one under the mouse pointer),
+// never below its layout's minimum, with the frame the window manager puts
+// round it, and places it inside that area: centred over the window it
+// belongs to when that is shown, else on the screen. Call before showing.
+void FitWindowIntoScreen(QWidget* window);

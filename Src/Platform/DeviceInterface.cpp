@@ -463,10 +463,12 @@ void watchLoop() {
       if (wd >= 0) inotify_rm_watch(fd, wd);
       wd = inotify_add_watch(fd, folder.c_str(),
                              IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF);
-      // A member may have come or gone while nothing was watched.
-      if (wd >= 0 && !first) BroadcastSystemMessage(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
       members.Clear();
       if (wd >= 0) members.Rescan(folder);
+      // A member may have come or gone while nothing was watched. Announced
+      // once the watcher holds its connections, so that a camera which dies
+      // right after the announcement is still seen to go.
+      if (wd >= 0 && !first) BroadcastSystemMessage(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
       watched = wd >= 0 ? folder : std::string();
       first = false;
     }

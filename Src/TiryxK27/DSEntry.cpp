@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "DsGuiThread.h"
 #include "DsStrings.h"
 #include "Platform/UiService.h"
 #include "Twain.h"
@@ -17,7 +18,8 @@
 namespace {
 
 // A box through the program's user-interface service when it installed one,
-// else a Qt box on the GUI thread (when there is a display), else a line on
+// else a Qt box on the GUI thread where a screen shows it, else (no display,
+// or a platform that draws into memory only: nobody could answer) a line on
 // standard error.
 void ShowDsBox(const std::string& text) {
   const std::string caption = DsString(IDS_DS_CAPTION);
@@ -25,7 +27,8 @@ void ShowDsBox(const std::string& text) {
     GetUserInterfaceService()->MessageBox(nullptr, text, caption, MB_OK | MB_ICONERROR);
     return;
   }
-  if (RunOnDsGuiThread([&] {
+  // The one wait that has no limit of its own: a shown box waits for its user.
+  if (DsScreenAvailable() && RunOnDsGuiThread([&] {
         QMessageBox::critical(nullptr, QString::fromStdString(caption), QString::fromStdString(text));
       }, 0x7FFFFFFF)) {
     return;

@@ -40,7 +40,7 @@ BOOL CDSImage::JpegSize(const BYTE* jpeg, DWORD length, int* width, int* height)
   return FALSE;
 }
 
-BOOL CDSImage::DecodeLocked(const BYTE* jpeg, DWORD length, int width, CBitmap24* out) const {
+BOOL CDSImage::Decode(const BYTE* jpeg, DWORD length, int width, CBitmap24* out) const {
   if (!jpeg || length == 0 || !out) return FALSE;
   if (m_pLoadJpegA) {
     // Whatever the outside library does with it, a header that claims a
@@ -60,10 +60,6 @@ BOOL CDSImage::DecodeLocked(const BYTE* jpeg, DWORD length, int width, CBitmap24
     return TRUE;
   }
   return CJpeg::DecodeBuiltIn(nullptr, jpeg, length, out, width, 0);
-}
-
-BOOL CDSImage::Decode(const BYTE* jpeg, DWORD length, int width, CBitmap24* out) const {
-  return DecodeLocked(jpeg, length, width, out);
 }
 
 BOOL CDSImage::StretchToDib(const CBitmap24& source, CBitmap24* out, int width, int height) {
@@ -120,7 +116,7 @@ BOOL CDSImage::PrepareDib(bool* lowMemory) {
   m_CurrentRow = 0;
   m_RowsDelivered = 0;
   CBitmap24 image = m_HeldBitmap;
-  if (image.isNull() && !DecodeLocked(m_HeldJpeg.data(), static_cast<DWORD>(m_HeldJpeg.size()), 0, &image))
+  if (image.isNull() && !Decode(m_HeldJpeg.data(), static_cast<DWORD>(m_HeldJpeg.size()), 0, &image))
     return FALSE;
   m_Bitmap = image;
   const LONG w = m_Bitmap.width();

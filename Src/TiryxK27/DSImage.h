@@ -26,7 +26,8 @@ class CDSImage {
   PFN_FNCLOADJPEGA Codec() const { return m_pLoadJpegA; }
 
   // Decodes a JPEG, reduced by `width` (0: full size). Never touches the
-  // held state; usable from any thread.
+  // held state, so it needs no lock: usable from any thread, with or
+  // without the image's lock held.
   BOOL Decode(const BYTE* jpeg, DWORD length, int width, CBitmap24* out) const;
   // A new picture of exactly width x height with `source` fitted in (aspect
   // kept, centred, black bands). FALSE for a zero size.
@@ -72,8 +73,6 @@ class CDSImage {
   static size_t DibBlockSize(WORD bitCount, DWORD stride, LONG height);
 
  private:
-  BOOL DecodeLocked(const BYTE* jpeg, DWORD length, int width, CBitmap24* out) const;
-
   mutable std::mutex m_Lock;
   PFN_FNCLOADJPEGA m_pLoadJpegA = nullptr;
   std::vector<BYTE> m_HeldJpeg;

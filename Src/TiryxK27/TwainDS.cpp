@@ -83,12 +83,12 @@ TW_UINT16 CTwainDS::Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_U
   // No event of the application's belongs to the source: its dialog has an
   // event loop of its own. The event pointer is never looked at.
   if (msg == MSG_PROCESSEVENT) return TWRC_NOTDSEVENT;
-  if (dg == DG_CONTROL) return Control(origin, dat, msg, data);
-  if (dg == DG_IMAGE) return Image(dat, msg, data);
+  if (dg == DG_CONTROL) return ControlTriplet(origin, dat, msg, data);
+  if (dg == DG_IMAGE) return ImageTriplet(dat, msg, data);
   return TWRC_FAILURE;
 }
 
-TW_UINT16 CTwainDS::Control(pTW_IDENTITY origin, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+TW_UINT16 CTwainDS::ControlTriplet(pTW_IDENTITY origin, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
   switch (dat) {
     case DAT_CAPABILITY: {
       TW_IDENTITY app = AppIdentity();
@@ -358,7 +358,7 @@ void CTwainDS::SendNotice(TW_UINT16 msg) {
   FreeLibrary(manager);
 }
 
-TW_UINT16 CTwainDS::Image(TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+TW_UINT16 CTwainDS::ImageTriplet(TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
   switch (dat) {
     case DAT_IMAGEINFO:
       return ImageInfo(msg, static_cast<TW_IMAGEINFO*>(data));

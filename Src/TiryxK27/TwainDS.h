@@ -73,6 +73,7 @@ class CTwainDS : public ICaptureOwner {
   const TW_IDENTITY& OwnIdentity() const { return m_OwnIdentity; }
   TW_IDENTITY AppIdentity() const;
   CTwainCapTable& CapTable() { return m_CapTable; }
+  // The picture held for transfer.
   CDSImage& Image() { return m_Image; }
   CDeviceLink& Link() { return m_Link; }
   // The capture core of the open dialog (or of the picture taken without
@@ -85,8 +86,9 @@ class CTwainDS : public ICaptureOwner {
   static std::string DefaultFilePath();
 
  private:
-  TW_UINT16 Control(pTW_IDENTITY origin, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
-  TW_UINT16 Image(TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
+  // The triplets of DG_CONTROL and of DG_IMAGE, by DAT.
+  TW_UINT16 ControlTriplet(pTW_IDENTITY origin, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
+  TW_UINT16 ImageTriplet(TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
   TW_UINT16 Fail(TW_UINT16 cc, UINT box = 0);
   TW_UINT16 WrongState() { return Fail(TWCC_SEQERROR, IDS_DS_INTERNAL_ERROR); }
   TW_UINT16 WrongMessage() { return Fail(TWCC_BADPROTOCOL, IDS_DS_INTERNAL_ERROR); }

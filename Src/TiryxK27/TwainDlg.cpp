@@ -11,147 +11,13 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QStyle>
-#include <QThread>
 #include <QVBoxLayout>
 
-#include <dlfcn.h>
-
-#include <cstdlib>
 #include <mutex>
 #include <string>
-#include <thread>
 
+#include "DsGuiThread.h"
 #include "DsStrings.h"
-#include "Platform/Sync.h"
-
-// ------------------------------------------------------------ GUI thread
-
-namespace {
-
-std::mutex g_GuiLock;
-std::thread g_GuiThread;
-QObject* g_OwnContext = nullptr;  // lives on the thread the data source started
-std::atomic<bool> g_OwnThread{false};
-std::atomic<unsigned> g_GuiCallLimitMs{30000};
-
-void QuitOwnThread() { StopDsGuiThread(); }
-
-// Whether Qt's platform plugin will find a display: Qt ends the process
-// when it cannot open one, and this process is the host's. A plugin named
-// in QT_QPA_PLATFORM that needs no display server is trusted; X11 and
-// Wayland are tried with their client libraries, loaded only for the probe.
-bool DisplayReachable() {
-  const char* named = std::getenv("QT_QPA_PLATFORM");
-  const std::string platform = named ? named : "";
-  const bool wayland = platform.rfind("wayland", 0) == 0;
-  if (!platform.empty() && platform.rfind("xcb", 0) != 0 && !wayland) return true;
-  if (wayland) {
-    void* lib = dlopen("libwayland-client.so.0", RTLD_NOW | RTLD_LOCAL);
-    if (!lib) return false;
-    using Connect = void* (*)(const char*);
-    using Disconnect = void (*)(void*);
-    auto connect = reinterpret_cast<Connect>(dlsym(lib, "wl_display_connect"));
-    auto disconnect = reinterpret_cast<Disconnect>(dlsym(lib, "wl_display_disconnect"));
-    bool ok = false;
-    if (connect && disconnect) {
-      if (void* display = connect(nullptr)) {  // WAYLAND_DISPLAY, else the default socket
-        ok = true;
-        disconnect(display);
-      }
-    }
-    dlclose(lib);
-    return ok;
-  }
-  const char* x = std::getenv("DISPLAY");
-  if (!x || !*x) return false;
-  void* lib = dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
-  if (!lib) return false;
-  using Connect = void* (*)(const char*, int*);
-  using HasError = int (*)(void*);
-  using Disconnect = void (*)(void*);
-  auto connect = reinterpret_cast<Connect>(dlsym(lib, "xcb_connect"));
-  auto hasError = reinterpret_cast<HasError>(dlsym(lib, "xcb_connection_has_error"));
-  auto disconnect = reinterpret_cast<Disconnect>(dlsym(lib, "xcb_disconnect"));
-  bool ok = false;
-  if (connect && hasError && disconnect) {
-    void* connection = connect(x, nullptr);  // never NULL: an error connection instead
-    if (connection) {
-      ok = hasError(connection) == 0;
-      disconnect(connection);
-    }
-  }
-  dlclose(lib);
-  return ok;
-}
-
-// An object that lives on the GUI thread, NULL when there is none.
-QObject* GuiContext() {
-  std::lock_guard<std::mutex> g(g_GuiLock);
-  if (g_OwnThread.load()) return g_OwnContext;
-  if (QCoreApplication* host = QCoreApplication::instance()) {
-    // Widgets need a QApplication; a host with a plain Qt core or GUI
-    // application would be ended by the first one. There can be no second
-    // application object, so such a host gets no windows.
-    return qobject_cast<QApplication*>(host) ? host : nullptr;
-  }
-  // Without a display Qt would end the process: no window then.
-  if (!DisplayReachable()) return nullptr;
-  // The host runs no Qt event loop: run one on a thread of our own.
-  auto ready = std::make_shared<CEvent>(true, false);
-  g_GuiThread = std::thread([ready] {
-    static int argc = 1;
-    static char name[] = "TiryxK27";
-    static char* argv[] = {name, nullptr};
-    auto* app = new QApplication(argc, argv);
-    app->setQuitOnLastWindowClosed(false);
-    g_OwnContext = new QObject;
-    ready->Set();
-    app->exec();
-    delete g_OwnContext;
-    g_OwnContext = nullptr;
-    delete app;
-  });
-  if (ready->Wait(15000) != WAIT_OBJECT_0) {
-    g_GuiThread.detach();
-    return nullptr;
-  }
-  g_OwnThread = true;
-  std::atexit(QuitOwnThread);
-  return g_OwnContext;
-}
-
-}  // namespace
-
-void SetDsGuiCallLimit(unsigned timeoutMs) { g_GuiCallLimitMs = timeoutMs; }
-
-void StopDsGuiThread() {
-  std::lock_guard<std::mutex> g(g_GuiLock);
-  if (!g_OwnThread.load()) return;
-  if (g_OwnContext) QMetaObject::invokeMethod(g_OwnContext, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
-  if (g_GuiThread.joinable()) g_GuiThread.join();
-  g_OwnThread = false;
-}
-
-bool RunOnDsGuiThread(std::function<void()> fn, unsigned timeoutMs) {
-  QObject* context = GuiContext();
-  if (!context) return false;
-  if (QThread::currentThread() == context->thread()) {
-    fn();
-    return true;
-  }
-  struct Call {
-    std::function<void()> fn;
-    CEvent done{true, false};
-  };
-  auto call = std::make_shared<Call>();
-  call->fn = std::move(fn);
-  if (!QMetaObject::invokeMethod(context, [call] {
-        call->fn();
-        call->done.Set();
-      }, Qt::QueuedConnection))
-    return false;
-  return call->done.Wait(timeoutMs) == WAIT_OBJECT_0;
-}
 
 // ------------------------------------------------------------ camera button
 
@@ -354,6 +220,17 @@ void CTwainDlg::closeEvent(QCloseEvent* event) {
   Command(IDC_TWAIN_CLOSE);
 }
 
+void CTwainDlg::paintEvent(QPaintEvent* event) {
+  // The first painting (this window, then its controls) makes the fonts',
+  // styles' and text layout's globals: noted as it starts and once it is done.
+  if (!m_bPainted) {
+    m_bPainted = true;
+    DsGuiMayHaveMadeGlobals();
+    QMetaObject::invokeMethod(this, [] { DsGuiMayHaveMadeGlobals(); }, Qt::QueuedConnection);
+  }
+  QDialog::paintEvent(event);
+}
+
 void CTwainDlg::reject() { Command(IDC_TWAIN_CLOSE); }
 
 // ------------------------------------------------------------ the dialog for the state machine
@@ -364,7 +241,7 @@ class CQtCaptureDialog : public ICaptureDialog {
  public:
   ~CQtCaptureDialog() override {
     CTwainDlg* dlg = m_pDlg;
-    const unsigned limit = g_GuiCallLimitMs.load();
+    const unsigned limit = DsGuiCallLimit();
     const bool detached = !dlg || RunOnDsGuiThread([dlg] { dlg->SetCore(nullptr); }, limit);
     // The preview thread ends before the window goes, so it never talks to a
     // window that is being destroyed.
@@ -383,10 +260,6 @@ class CQtCaptureDialog : public ICaptureDialog {
         delete core;
       }, 0);
     }
-    // Qt makes some of its globals while a window is in use, and they are
-    // destroyed at exit in the reverse order of their making: ending the GUI
-    // thread must come before them, so its exit handler is registered anew.
-    if (g_OwnThread.load()) std::atexit(QuitOwnThread);
   }
 
   bool Create(const CaptureDialogParams& p) {
@@ -399,7 +272,7 @@ class CQtCaptureDialog : public ICaptureDialog {
     };
     auto made = std::make_shared<Made>();
     const TW_IDENTITY identity = *p.identity;
-    const unsigned limit = g_GuiCallLimitMs.load();
+    const unsigned limit = DsGuiCallLimit();
     RunOnDsGuiThread([made, identity] {
       auto* dlg = new CTwainDlg(identity);
       dlg->setAttribute(Qt::WA_DeleteOnClose, false);

@@ -1,6 +1,5 @@
 // The capture dialog's window: a thin Qt dialog over CCaptureCore. It lives
-// on a Qt GUI thread: the host's when the host is a Qt program, else one the
-// data source runs itself with its own event loop.
+// on the data source's Qt GUI thread (DsGuiThread.h).
 #pragma once
 
 #include <QDialog>
@@ -18,16 +17,6 @@
 #include "TwainDS.h"
 
 class QLabel;
-
-// Runs `fn` on the Qt GUI thread (started when the process has none) and
-// waits at most `timeoutMs`. FALSE when there is no GUI thread or it did not
-// finish in time.
-bool RunOnDsGuiThread(std::function<void()> fn, unsigned timeoutMs = 30000);
-// Ends the GUI thread the data source started (at process exit).
-void StopDsGuiThread();
-// How long the source waits for the GUI thread when it makes or tears down
-// its dialog (30 s; tests shorten it).
-void SetDsGuiCallLimit(unsigned timeoutMs);
 
 // A camera button: press and release send the camera's commands.
 class CButtonCustom : public QPushButton {
@@ -74,6 +63,7 @@ class CTwainDlg : public QDialog, public ICaptureView, public IDeviceLinkTarget 
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
   void reject() override;
 
  private:
@@ -88,6 +78,7 @@ class CTwainDlg : public QDialog, public ICaptureView, public IDeviceLinkTarget 
   QImage m_Shown;
   std::atomic<int> m_nPreviewWidth{320};
   std::atomic<int> m_nPreviewHeight{240};
+  bool m_bPainted = false;
 };
 
 // The factory the data source uses for its capture dialog.

@@ -203,7 +203,8 @@ TEST_P(PacketSizeTest, NoPacketIsLargerThanThePacketSize) {
   ExpectInStep(c);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, PacketSizeTest, ::testing::Values(64u, 4096u, 65536u, 131072u));
+INSTANTIATE_TEST_SUITE_P(Sizes, PacketSizeTest, ::testing::Values(64u, 4096u, 65536u, 131072u),
+                         [](const auto& info) { return std::to_string(info.param) + "Bytes"; });
 
 // -------------------------------------------------------------------- card
 
@@ -230,7 +231,8 @@ TEST_P(FileRoundTripTest, WrittenFileReadsBackTheSame) {
 }
 
 // 4076 bytes fill the first file packet of a 4096-byte packet exactly.
-INSTANTIATE_TEST_SUITE_P(Sizes, FileRoundTripTest, ::testing::Values(0u, 1u, 4076u, 4077u, 4084u, 4085u, 300000u));
+INSTANTIATE_TEST_SUITE_P(Sizes, FileRoundTripTest, ::testing::Values(0u, 1u, 4076u, 4077u, 4084u, 4085u, 300000u),
+                         [](const auto& info) { return std::to_string(info.param) + "Bytes"; });
 
 TEST_F(EmulatorTest, CardNamesMatchWithoutRegardToLetterCase) {
   WriteText(card_ + "/DCIM/100ABCDE/IMAG0007.JPG", "seven");
@@ -276,7 +278,12 @@ TEST_P(RefusedWriteTest, PathOutsideTheCardIsRefusedBeforeAnyData) {
 INSTANTIATE_TEST_SUITE_P(Paths, RefusedWriteTest,
                          ::testing::Values("C:\\..\\escape.jpg", "C:\\DCIM\\..\\..\\escape.jpg",
                                            "C:\\DCIM/../../escape.jpg", "C:\\NOFOLDER\\IMAG0001.JPG", "C:\\DCIM",
-                                           "D:\\escape.jpg", "escape.jpg", ""));
+                                           "D:\\escape.jpg", "escape.jpg", ""),
+                         [](const auto& info) {
+                           std::string n;
+                           for (char c : std::string(info.param)) n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return "Path" + n + "_" + std::to_string(info.index);
+                         });
 
 TEST_F(EmulatorTest, RootListHoldsTheDcimFolderAndItsFolders) {
   mkdir((card_ + "/DCIM/101fghij").c_str(), 0755);
@@ -329,7 +336,8 @@ TEST_P(FolderListTest, ComesInPortionsOf2048) {
   ExpectInStep(c);
 }
 
-INSTANTIATE_TEST_SUITE_P(Counts, FolderListTest, ::testing::Values(0, 1, 2047, 2048, 2049, 5000));
+INSTANTIATE_TEST_SUITE_P(Counts, FolderListTest, ::testing::Values(0, 1, 2047, 2048, 2049, 5000),
+                         [](const auto& info) { return std::to_string(info.param) + "Entries"; });
 
 TEST_F(EmulatorTest, ListOfAMissingFolderFailsWithStatus2) {
   PipeClient c;
@@ -460,15 +468,20 @@ TEST_P(ForcedStatusTest, StatusReachesTheHostAndTheExchangeCompletes) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ForcedStatusTest,
-    ::testing::Values(StatusCase{"status 0x8101 1", 0x8101, 1, 0xFFFFFFFF, false},
-                      StatusCase{"status 0x8105 1", 0x8105, 1, 0xFFFFFFFF, false},
-                      StatusCase{"status 0x106 4", 0x106, 4, 0xFFFFFFFF, false},
-                      StatusCase{"status 0x104 5", 0x104, 5, 0xFFFFFFFF, false},
-                      StatusCase{"status 0x104 8", 0x104, 8, 0xFFFFFFFF, false},
-                      StatusCase{"status 0x104 512 final", 0x104, 0, 512, false},
-                      StatusCase{"status 0x104 0 final", 0x104, 0, 0, true}));
+INSTANTIATE_TEST_SUITE_P(Cases, ForcedStatusTest,
+                         ::testing::Values(StatusCase{"status 0x8101 1", 0x8101, 1, 0xFFFFFFFF, false},
+                                           StatusCase{"status 0x8105 1", 0x8105, 1, 0xFFFFFFFF, false},
+                                           StatusCase{"status 0x106 4", 0x106, 4, 0xFFFFFFFF, false},
+                                           StatusCase{"status 0x104 5", 0x104, 5, 0xFFFFFFFF, false},
+                                           StatusCase{"status 0x104 8", 0x104, 8, 0xFFFFFFFF, false},
+                                           StatusCase{"status 0x104 512 final", 0x104, 0, 512, false},
+                                           StatusCase{"status 0x104 0 final", 0x104, 0, 0, true}),
+                         [](const auto& info) {
+                           std::string n;
+                           for (char c : std::string(info.param.fault))
+                             n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return n;
+                         });
 
 // ----------------------------------------------------------------- no card
 
@@ -513,8 +526,8 @@ TEST_P(NoCardTest, EveryCardCommandAnswersStatus1AndCompletes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, NoCardTest,
-                         ::testing::Values(0x8101, 0x8102, 0x8104, 0x8105, 0x8107, 0x104, 0x105, 0x106, 0x107,
-                                           0x108));
+                         ::testing::Values(0x8101, 0x8102, 0x8104, 0x8105, 0x8107, 0x104, 0x105, 0x106, 0x107, 0x108),
+                         [](const auto& info) { return "Command" + std::to_string(info.param); });
 
 TEST_F(EmulatorTest, CardCanBeTakenOutAndPutBackAtRunTime) {
   PipeClient c;
@@ -548,7 +561,8 @@ TEST_P(RemoteTest, AcceptedWithStatus0AndRecorded) {
 
 INSTANTIATE_TEST_SUITE_P(Codes, RemoteTest,
                          ::testing::Values(0xE0, 0xE1, 0xE2, 0xEA, 0xFA, 0x201, 0x202, 0x203, 0x204, 0x205, 0x206,
-                                           0x207, 0x208, 0x209, 0x20A, 0x20B, 0x20C, 0x20D, 0x20E));
+                                           0x207, 0x208, 0x209, 0x20A, 0x20B, 0x20C, 0x20D, 0x20E),
+                         [](const auto& info) { return "Code" + std::to_string(info.param); });
 
 TEST_F(EmulatorTest, UnknownCommandGetsANonZeroStatus) {
   PipeClient c;
@@ -581,9 +595,9 @@ TEST_P(DriverTextTest, FitsTheOutputLength) {
 
 INSTANTIATE_TEST_SUITE_P(Lengths, DriverTextTest,
                          ::testing::Values(DriverTextCase{4096, std::string("DRV 1.2\0", 8)},
-                                           DriverTextCase{8, std::string("DRV 1.2\0", 8)},
-                                           DriverTextCase{7, "DRV 1.2"}, DriverTextCase{3, "DRV"},
-                                           DriverTextCase{0, ""}));
+                                           DriverTextCase{8, std::string("DRV 1.2\0", 8)}, DriverTextCase{7, "DRV 1.2"},
+                                           DriverTextCase{3, "DRV"}, DriverTextCase{0, ""}),
+                         [](const auto& info) { return "Out" + std::to_string(info.param.outLength) + "Bytes"; });
 
 TEST_F(EmulatorTest, StatusResetAndUnknownControlCodes) {
   ASSERT_TRUE(Launch(Options()));
@@ -930,8 +944,8 @@ TEST_P(ZeroPacketTest, EmptyPacketArrivesWhereAsked) {
   ExpectInStep(c, 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(Positions, ZeroPacketTest,
-                         ::testing::Values(ZeroCase{0, 0}, ZeroCase{1, 1}, ZeroCase{2, 2}));
+INSTANTIATE_TEST_SUITE_P(Positions, ZeroPacketTest, ::testing::Values(ZeroCase{0, 0}, ZeroCase{1, 1}, ZeroCase{2, 2}),
+                         [](const auto& info) { return "Packet" + std::to_string(info.param.index); });
 
 TEST_F(EmulatorTest, BadFrameDoesNotDecode) {
   PipeClient c;
@@ -989,7 +1003,12 @@ INSTANTIATE_TEST_SUITE_P(Lines, MalformedCommandTest,
                          ::testing::Values("", "bogus", "delay", "delay 0x808E", "delay 0x1FFFF 10", "drop x",
                                            "zero-packet 0x808E", "status 0x808E", "status 0x808E 1 first",
                                            "status 0x8101 1 list", "status 0x104 1 sometimes", "bad-frame -1",
-                                           "card on", "card sideways", "count"));
+                                           "card on", "card sideways", "count"),
+                         [](const auto& info) {
+                           std::string n;
+                           for (char c : std::string(info.param)) n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return "Line" + n + "_" + std::to_string(info.index);
+                         });
 
 // ----------------------------------------------------------- exchange log
 
@@ -1085,7 +1104,10 @@ TEST_P(FaultFlagTest, StartUpFaultsAct) {
 INSTANTIATE_TEST_SUITE_P(Flags, FaultFlagTest,
                          ::testing::Values(FlagCase{{"--status", "0x8101:1"}, 1},
                                            FlagCase{{"--status", "0x8101:6:response"}, 6},
-                                           FlagCase{{"--fault", "status 0x8101 7"}, 7}));
+                                           FlagCase{{"--fault", "status 0x8101 7"}, 7}),
+                         [](const auto& info) {
+                           return "Status" + std::to_string(info.param.status) + "_" + std::to_string(info.index);
+                         });
 
 TEST_F(EmulatorTest, BadStartUpFaultStopsTheStart) {
   EmulatorOptions o = Options();

@@ -59,21 +59,21 @@ INSTANTIATE_TEST_SUITE_P(
     Paths, CardPathTest,
     ::testing::Values(PathCase{"C:\\DCIM\\100ABCDE\\IMAG0001.JPG", true, true, "C:\\DCIM\\100ABCDE\\IMAG0001.JPG"},
                       PathCase{"c:\\dcim\\100abcde\\imag0001.jpg", true, true, "C:\\DCIM\\100ABCDE\\IMAG0001.JPG"},
-                      PathCase{"C:\\DCIM\\", true, true, "C:\\DCIM"},
-                      PathCase{"C:\\", true, true, "C:"},
+                      PathCase{"C:\\DCIM\\", true, true, "C:\\DCIM"}, PathCase{"C:\\", true, true, "C:"},
                       PathCase{"C:\\DCIM\\NEW00001.JPG", true, false, "C:\\DCIM\\NEW00001.JPG"},
                       PathCase{"C:\\NOFOLDER\\X.JPG", false, false, ""},
                       PathCase{"C:\\..\\outside.txt", false, false, ""},
                       PathCase{"C:\\DCIM\\..\\..\\outside.txt", false, false, ""},
-                      PathCase{"C:\\.\\DCIM", false, false, ""},
-                      PathCase{"C:\\DCIM\\\\100ABCDE", false, false, ""},
-                      PathCase{"C:/DCIM", false, false, ""},
-                      PathCase{"C:\\DCIM/../../outside.txt", false, false, ""},
-                      PathCase{"D:\\DCIM", false, false, ""},
-                      PathCase{"DCIM", false, false, ""},
-                      PathCase{"", false, false, ""},
-                      PathCase{"C:\\DCIM\\escape\\outside.txt", false, false, ""},
-                      PathCase{"C:\\DCIM\\escape", false, false, ""}));
+                      PathCase{"C:\\.\\DCIM", false, false, ""}, PathCase{"C:\\DCIM\\\\100ABCDE", false, false, ""},
+                      PathCase{"C:/DCIM", false, false, ""}, PathCase{"C:\\DCIM/../../outside.txt", false, false, ""},
+                      PathCase{"D:\\DCIM", false, false, ""}, PathCase{"DCIM", false, false, ""},
+                      PathCase{"", false, false, ""}, PathCase{"C:\\DCIM\\escape\\outside.txt", false, false, ""},
+                      PathCase{"C:\\DCIM\\escape", false, false, ""}),
+    [](const auto& info) {
+      std::string n;
+      for (char c : std::string(info.param.text)) n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      return "Path" + n + "_" + std::to_string(info.index);
+    });
 
 TEST_F(CardFolderTest, RootCannotBeDeletedOrWritten) {
   emu::CardFolder card(card_);
@@ -158,12 +158,18 @@ TEST_P(DeviceRootTest, FollowsTheEnvironment) {
   EXPECT_EQ(emu::ClassFolder("/r"), "/r/{30091DC9-1A0E-41F1-BC70-C7C3A9142BC6}");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Environments, DeviceRootTest,
-    ::testing::Values(RootCase{"/a/devices", "/run/user/5", "/a/devices"},
-                      RootCase{nullptr, "/run/user/5", "/run/user/5/fotavi-devices"},
-                      RootCase{"", "/run/user/5", "/run/user/5/fotavi-devices"},
-                      RootCase{nullptr, nullptr, "/tmp/fotavi-devices-" + std::to_string(getuid())}));
+INSTANTIATE_TEST_SUITE_P(Environments, DeviceRootTest,
+                         ::testing::Values(RootCase{"/a/devices", "/run/user/5", "/a/devices"},
+                                           RootCase{nullptr, "/run/user/5", "/run/user/5/fotavi-devices"},
+                                           RootCase{"", "/run/user/5", "/run/user/5/fotavi-devices"},
+                                           RootCase{nullptr, nullptr,
+                                                    "/tmp/fotavi-devices-" + std::to_string(getuid())}),
+                         [](const auto& info) {
+                           return std::string(!info.param.deviceRoot   ? "RootUnset"
+                                              : *info.param.deviceRoot ? "RootSet"
+                                                                       : "RootEmpty") +
+                                  (info.param.runtimeDir ? "RuntimeDirSet" : "RuntimeDirUnset");
+                         });
 
 }  // namespace
 }  // namespace fotavi::test

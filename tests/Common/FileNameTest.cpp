@@ -12,6 +12,16 @@ struct NameCase {
 
 class FileNameRules : public ::testing::TestWithParam<NameCase> {};
 
+// A test's name: valid or not, the name's letters and digits (a long one by
+// its first letter and length), and the row.
+std::string NameOf(const ::testing::TestParamInfo<NameCase>& info) {
+  const std::string& name = info.param.name;
+  const std::string shown = name.size() > 40 ? name.substr(0, 1) + "x" + std::to_string(name.size()) : name;
+  std::string n;
+  for (char c : shown) n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return (info.param.valid ? "Valid_" : "Invalid_") + n + "_" + std::to_string(info.index);
+}
+
 TEST_P(FileNameRules, IsValidFileName) {
   CFilePath path("/pics/" + GetParam().name);
   EXPECT_EQ(GetParam().valid ? TRUE : FALSE, path.IsValidFileName()) << "'" << GetParam().name << "'";
@@ -26,7 +36,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"com", true}, NameCase{"COM", true}, NameCase{"COM.txt", true}, NameCase{"COMX", true},
                       NameCase{"COM1A", true}, NameCase{"CONSOLE", true}, NameCase{"CONSOLE.jpg", true},
                       NameCase{"ab", true}, NameCase{"a", true}, NameCase{"LPT", true}, NameCase{"LPT1x.jpg", true},
-                      NameCase{"auxiliary.txt", true}, NameCase{"PRNT", true}));
+                      NameCase{"auxiliary.txt", true}, NameCase{"PRNT", true}), NameOf);
 
 INSTANTIATE_TEST_SUITE_P(
     Characters, FileNameRules,
@@ -40,12 +50,12 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"CON\xE5\x86\x99", true},                        // beyond ASCII: no device test
                       NameCase{"caf\xC3\xA9.jpg", true}, NameCase{"a\xC2\xA1.jpg", true},  // 161
                       NameCase{"bad\xFFutf8.jpg", false}, NameCase{"cut\xE5\x86", false},
-                      NameCase{"with space.jpg", true}));
+                      NameCase{"with space.jpg", true}), NameOf);
 
 INSTANTIATE_TEST_SUITE_P(Shapes, FileNameRules,
                          ::testing::Values(NameCase{".", false}, NameCase{"..", false},
                                            NameCase{std::string(255, 'n'), true},
-                                           NameCase{std::string(256, 'n'), false}, NameCase{".jpg", true}));
+                                           NameCase{std::string(256, 'n'), false}, NameCase{".jpg", true}), NameOf);
 
 TEST(FilePathSplit, PartsOfAPath) {
   CFilePath path("/home/u/pics/a.b.jpg");

@@ -284,16 +284,23 @@ TEST_P(StringToUIntTest, Converts) {
   EXPECT_EQ(c.result, StringToUInt(c.text, c.minimum, c.maximum)) << "'" << c.text << "'";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, StringToUIntTest,
-    ::testing::Values(UIntCase{"10", 1, 10, 10}, UIntCase{"11", 1, 10, 0}, UIntCase{"1", 1, 10, 1},
-                      UIntCase{"0", 1, 10, 0}, UIntCase{" 5", 1, 10, 0}, UIntCase{"5 ", 1, 10, 0},
-                      UIntCase{"0", 0, 10, 0}, UIntCase{"", 0, 10, 0}, UIntCase{"+5", 0, 10, 0},
-                      UIntCase{"-5", 0, 10, 0}, UIntCase{"5a", 0, 10, 0}, UIntCase{"007", 0, 10, 7},
-                      UIntCase{"4294967295", 0, 0xFFFFFFFFu, 0xFFFFFFFFu},
-                      UIntCase{"4294967296", 0, 0xFFFFFFFFu, 0},     // would wrap to 0
-                      UIntCase{"4294967306", 0, 0xFFFFFFFFu, 0},     // would wrap to 10
-                      UIntCase{"99999999999999999999", 0, 0xFFFFFFFFu, 0}));
+INSTANTIATE_TEST_SUITE_P(Cases, StringToUIntTest,
+                         ::testing::Values(UIntCase{"10", 1, 10, 10}, UIntCase{"11", 1, 10, 0}, UIntCase{"1", 1, 10, 1},
+                                           UIntCase{"0", 1, 10, 0}, UIntCase{" 5", 1, 10, 0}, UIntCase{"5 ", 1, 10, 0},
+                                           UIntCase{"0", 0, 10, 0}, UIntCase{"", 0, 10, 0}, UIntCase{"+5", 0, 10, 0},
+                                           UIntCase{"-5", 0, 10, 0}, UIntCase{"5a", 0, 10, 0},
+                                           UIntCase{"007", 0, 10, 7},
+                                           UIntCase{"4294967295", 0, 0xFFFFFFFFu, 0xFFFFFFFFu},
+                                           UIntCase{"4294967296", 0, 0xFFFFFFFFu, 0},  // would wrap to 0
+                                           UIntCase{"4294967306", 0, 0xFFFFFFFFu, 0},  // would wrap to 10
+                                           UIntCase{"99999999999999999999", 0, 0xFFFFFFFFu, 0}),
+                         [](const auto& info) {
+                           std::string n;
+                           for (char c : std::string(info.param.text))
+                             n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return "Text" + n + "_From" + std::to_string(info.param.minimum) + "To" +
+                                  std::to_string(info.param.maximum) + "_" + std::to_string(info.index);
+                         });
 
 TEST(PointDistance, Euclidean) {
   EXPECT_DOUBLE_EQ(5.0, GetPointDistance(0, 0, 3, 4));

@@ -755,9 +755,14 @@ TEST_P(BmpHeader, FieldsAndPadding) {
   for (DWORD pad = static_cast<DWORD>(c.width) * 3; pad < c.stride; ++pad) EXPECT_EQ(0, data[54 + pad]);
 }
 
+// The case's name: the test's name and its printed parameter.
+std::string BmpSizeCaseName(const BmpSizeCase& c) { return std::to_string(c.width) + "x" + std::to_string(c.height); }
+void PrintTo(const BmpSizeCase& c, std::ostream* os) { *os << BmpSizeCaseName(c); }
+
 INSTANTIATE_TEST_SUITE_P(Sizes, BmpHeader,
                          ::testing::Values(BmpSizeCase{101, 10, 304}, BmpSizeCase{1, 1, 4}, BmpSizeCase{4, 2, 12},
-                                           BmpSizeCase{2, 5, 8}, BmpSizeCase{3, 3, 12}));
+                                           BmpSizeCase{2, 5, 8}, BmpSizeCase{3, 3, 12}),
+                         [](const auto& info) { return BmpSizeCaseName(info.param); });
 
 TEST_F(BmpTest, SavedFileReadsBackThroughAnIndependentReader) {
   CBitmap24 image = CreateBitmap24(37, 11);

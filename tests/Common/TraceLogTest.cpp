@@ -78,11 +78,13 @@ TEST_P(TraceNameField, NameIsPaddedOrCutTo32) {
 
 INSTANTIATE_TEST_SUITE_P(
     Names, TraceNameField,
-    ::testing::Values(NameCase{"", std::string(32, ' ')},
-                      NameCase{"A::B", "A::B" + std::string(28, ' ')},
+    ::testing::Values(NameCase{"", std::string(32, ' ')}, NameCase{"A::B", "A::B" + std::string(28, ' ')},
                       NameCase{std::string(32, 'n'), std::string(32, 'n')},
                       NameCase{std::string(32, 'n') + "X", std::string(32, 'n')},
-                      NameCase{"CFileSelDlg::DoModal_with_a_long_tail", "CFileSelDlg::DoModal_with_a_long"}));
+                      NameCase{"CFileSelDlg::DoModal_with_a_long_tail", "CFileSelDlg::DoModal_with_a_long"}),
+    [](const auto& info) {
+      return "Length" + std::to_string(info.param.name.size()) + "_" + std::to_string(info.index);
+    });
 
 TEST_F(TraceLogTest, MessageIsCutTo1024ThenCrlf) {
   const std::string longText(3000, 'm');
@@ -186,10 +188,16 @@ TEST_P(TraceSize, LimitFromIni) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, TraceSize,
-                         ::testing::Values(SizeCase{nullptr, 1024000}, SizeCase{"0", 1024000},
-                                           SizeCase{"-5", 1024000}, SizeCase{"11", 1024000},
-                                           SizeCase{"1", 1024000}, SizeCase{"3", 3072000},
-                                           SizeCase{"10", 10240000}, SizeCase{"abc", 1024000}));
+                         ::testing::Values(SizeCase{nullptr, 1024000}, SizeCase{"0", 1024000}, SizeCase{"-5", 1024000},
+                                           SizeCase{"11", 1024000}, SizeCase{"1", 1024000}, SizeCase{"3", 3072000},
+                                           SizeCase{"10", 10240000}, SizeCase{"abc", 1024000}),
+                         [](const auto& info) {
+                           std::string n;
+                           for (char c : std::string(info.param.value ? info.param.value : ""))
+                             n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return (info.param.value ? "Entry" + n : std::string("NoEntry")) + "_" +
+                                  std::to_string(info.index);
+                         });
 
 TEST_F(TraceLogTest, LineThatWouldPassTheLimitRollsTheWholeFileOver) {
   // Fill the log up to 100 bytes below the limit; a line (61 bytes of

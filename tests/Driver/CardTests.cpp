@@ -138,7 +138,8 @@ TEST_P(FolderListTest, PortionsOf2048AddUpToTheWholeList) {
   HandBackReply(&p);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, FolderListTest, ::testing::Values(3, 2048, 5000));
+INSTANTIATE_TEST_SUITE_P(Sizes, FolderListTest, ::testing::Values(3, 2048, 5000),
+    [](const auto& info) { return std::to_string(info.param) + "Entries"; });
 
 TEST_F(CardTest, FolderListStatusOtherThanZeroFailsAndResets) {
   MakeCardFolder("DCIM/100TEST");

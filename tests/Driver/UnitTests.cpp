@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -74,6 +75,8 @@ class PostRetryTest : public ::testing::Test {
   void TearDown() override {
     theApp.m_pfnPostMessage = &::PostMessage;
     theApp.m_pfnPostThreadMessage = &::PostThreadMessage;
+    theApp.m_Log.Stop();
+    std::filesystem::remove_all(folder_);
   }
   std::string LogText() {
     theApp.m_pfnPostThreadMessage = &::PostThreadMessage;
@@ -128,6 +131,7 @@ TEST(PostToEndedThreadTest, FailsTenTimesWithOneLogLine) {
   size_t first = text.find("PostThreadMessage() Error (1444)");
   EXPECT_NE(first, std::string::npos) << text;
   EXPECT_EQ(text.find("PostThreadMessage() Error", first + 20), std::string::npos) << "one line only";
+  std::filesystem::remove_all(folder);
 }
 
 // ------------------------------------------------------------ version rule

@@ -389,7 +389,8 @@ INSTANTIATE_TEST_SUITE_P(
                  }},
         RootCase{"RootIsALink", false,
                  [](const std::string& root, const std::string&) {
-                   const std::string link = root + "-link";
+                   // Inside the root, so that it goes with the test's folder.
+                   const std::string link = root + "/root-link";
                    EXPECT_EQ(symlink(root.c_str(), link.c_str()), 0);
                    return link;
                  }},

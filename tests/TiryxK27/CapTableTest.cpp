@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "Twain.h"
@@ -17,6 +18,33 @@ T At(const void* block, size_t offset) {
   T v;
   std::memcpy(&v, static_cast<const TW_UINT8*>(block) + offset, sizeof v);
   return v;
+}
+
+// Test names: a capability and a message by their TWAIN names.
+std::string CapName(TW_UINT16 cap) {
+  switch (cap) {
+    case CAP_SUPPORTEDCAPS: return "SupportedCaps";
+    case ICAP_XFERMECH: return "XferMech";
+    case ICAP_PIXELFLAVOR: return "PixelFlavor";
+    case ICAP_UNITS: return "Units";
+    case ICAP_PIXELTYPE: return "PixelType";
+    case ICAP_BITDEPTH: return "BitDepth";
+    case CUSTCAP_BWBITDEPTH: return "BwBitDepth";
+    case CUSTCAP_GRAYBITDEPTH: return "GrayBitDepth";
+    case CUSTCAP_RGBBITDEPTH: return "RgbBitDepth";
+    default: return "Cap" + std::to_string(cap);
+  }
+}
+
+std::string MsgName(TW_UINT16 msg) {
+  switch (msg) {
+    case MSG_GET: return "Get";
+    case MSG_GETCURRENT: return "GetCurrent";
+    case MSG_GETDEFAULT: return "GetDefault";
+    case MSG_RESET: return "Reset";
+    case MSG_QUERYSUPPORT: return "QuerySupport";
+    default: return "Msg" + std::to_string(msg);
+  }
 }
 
 struct Answer {
@@ -64,12 +92,20 @@ TEST_P(EnumerationBytes, GetBuildsAnEnumerationAtPackedOffsets) {
   std::free(a.cap.hContainer);  // a plain heap block, freed as an application frees it
 }
 
+namespace {
+// The case's name: the test's name and its printed parameter.
+std::string EnumCaseName(const EnumCase& c) { return CapName(c.cap); }
+void PrintTo(const EnumCase& c, std::ostream* os) { *os << EnumCaseName(c); }
+}  // namespace
+
 INSTANTIATE_TEST_SUITE_P(
     Offered, EnumerationBytes,
     ::testing::Values(EnumCase{ICAP_XFERMECH, {0, 1, 2}, 0, 0}, EnumCase{ICAP_PIXELFLAVOR, {0, 1}, 0, 0},
-                      EnumCase{ICAP_UNITS, {TWUN_INCHES, TWUN_PIXELS}, 1, 1}, EnumCase{ICAP_PIXELTYPE, {TWPT_RGB}, 0, 0},
-                      EnumCase{CUSTCAP_BWBITDEPTH, {1}, 0, 0}, EnumCase{CUSTCAP_GRAYBITDEPTH, {8}, 0, 0},
-                      EnumCase{CUSTCAP_RGBBITDEPTH, {24}, 0, 0}, EnumCase{ICAP_BITDEPTH, {24}, 0, 0}));
+                      EnumCase{ICAP_UNITS, {TWUN_INCHES, TWUN_PIXELS}, 1, 1},
+                      EnumCase{ICAP_PIXELTYPE, {TWPT_RGB}, 0, 0}, EnumCase{CUSTCAP_BWBITDEPTH, {1}, 0, 0},
+                      EnumCase{CUSTCAP_GRAYBITDEPTH, {8}, 0, 0}, EnumCase{CUSTCAP_RGBBITDEPTH, {24}, 0, 0},
+                      EnumCase{ICAP_BITDEPTH, {24}, 0, 0}),
+    [](const auto& info) { return EnumCaseName(info.param); });
 
 TEST(CapTable, GetCurrentGivesAOneValueAtPackedOffsets) {
   CTwainCapTable table;
@@ -109,6 +145,14 @@ TEST_P(OneValueSet, AcceptsOnlyListedValuesOfTheRecordsType) {
   std::free(now.cap.hContainer);
 }
 
+namespace {
+// The case's name: the test's name and its printed parameter.
+std::string SetCaseName(const SetCase& c) {
+  return CapName(c.cap) + (c.itemType == TWTY_UINT16 ? "" : "AsUint32") + "To" + std::to_string(c.value);
+}
+void PrintTo(const SetCase& c, std::ostream* os) { *os << SetCaseName(c); }
+}  // namespace
+
 INSTANTIATE_TEST_SUITE_P(
     Values, OneValueSet,
     ::testing::Values(SetCase{ICAP_XFERMECH, TWTY_UINT16, TWSX_MEMORY, TWRC_SUCCESS, TWCC_SUCCESS},
@@ -119,7 +163,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SetCase{ICAP_PIXELTYPE, TWTY_UINT16, TWPT_BW, TWRC_FAILURE, TWCC_BADVALUE},
                       SetCase{ICAP_UNITS, TWTY_UINT16, TWUN_INCHES, TWRC_SUCCESS, TWCC_SUCCESS},
                       SetCase{ICAP_PIXELFLAVOR, TWTY_UINT16, TWPF_VANILLA, TWRC_SUCCESS, TWCC_SUCCESS},
-                      SetCase{0x9002, TWTY_UINT16, 8, TWRC_FAILURE, TWCC_BADVALUE}));
+                      SetCase{0x9002, TWTY_UINT16, 8, TWRC_FAILURE, TWCC_BADVALUE}),
+    [](const auto& info) { return SetCaseName(info.param); });
 
 namespace {
 struct CodeCase {
@@ -141,16 +186,24 @@ TEST_P(ConditionCodes, FailuresReportTheirCode) {
   EXPECT_EQ(a.cap.hContainer, nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ConditionCodes,
-    ::testing::Values(CodeCase{CAP_SUPPORTEDCAPS, MSG_GET, 2, 0, TWCC_CAPUNSUPPORTED},
-                      CodeCase{CAP_SUPPORTEDCAPS, MSG_GET, 1, 5, TWCC_BADCAP},
-                      CodeCase{CAP_SUPPORTEDCAPS, MSG_GET, 1, 9, TWCC_CAPUNSUPPORTED},
-                      CodeCase{ICAP_PIXELTYPE, MSG_GETDEFAULT, 2, 0, TWCC_CAPUNSUPPORTED},
-                      CodeCase{ICAP_PIXELTYPE, MSG_RESET, 2, 0, TWCC_CAPUNSUPPORTED},
-                      CodeCase{ICAP_PIXELTYPE, MSG_QUERYSUPPORT, 2, 0, TWCC_CAPUNSUPPORTED},
-                      CodeCase{ICAP_PIXELTYPE, MSG_GETDEFAULT, 1, 4, TWCC_BADCAP},
-                      CodeCase{0x1234, MSG_GETCURRENT, 2, 0, TWCC_CAPUNSUPPORTED}));
+namespace {
+// The case's name: the test's name and its printed parameter.
+std::string CodeCaseName(const CodeCase& c) {
+  return CapName(c.cap) + MsgName(c.msg) + "Protocol" + std::to_string(c.major) + "_" + std::to_string(c.minor);
+}
+void PrintTo(const CodeCase& c, std::ostream* os) { *os << CodeCaseName(c); }
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(Table, ConditionCodes,
+                         ::testing::Values(CodeCase{CAP_SUPPORTEDCAPS, MSG_GET, 2, 0, TWCC_CAPUNSUPPORTED},
+                                           CodeCase{CAP_SUPPORTEDCAPS, MSG_GET, 1, 5, TWCC_BADCAP},
+                                           CodeCase{CAP_SUPPORTEDCAPS, MSG_GET, 1, 9, TWCC_CAPUNSUPPORTED},
+                                           CodeCase{ICAP_PIXELTYPE, MSG_GETDEFAULT, 2, 0, TWCC_CAPUNSUPPORTED},
+                                           CodeCase{ICAP_PIXELTYPE, MSG_RESET, 2, 0, TWCC_CAPUNSUPPORTED},
+                                           CodeCase{ICAP_PIXELTYPE, MSG_QUERYSUPPORT, 2, 0, TWCC_CAPUNSUPPORTED},
+                                           CodeCase{ICAP_PIXELTYPE, MSG_GETDEFAULT, 1, 4, TWCC_BADCAP},
+                                           CodeCase{0x1234, MSG_GETCURRENT, 2, 0, TWCC_CAPUNSUPPORTED}),
+                         [](const auto& info) { return CodeCaseName(info.param); });
 
 TEST(CapTable, SetByEnumerationAnswersTheCurrentValueAndSetsNothing) {
   CTwainCapTable table;

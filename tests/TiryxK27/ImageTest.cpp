@@ -122,10 +122,14 @@ TEST_P(HeldPicture, BmpFileHoldsTheDibBehindItsFileHeader) {
   std::filesystem::remove_all(dir);
 }
 
+namespace {
+// The case's name: the test's name and its printed parameter.
+std::string SizeName(const Size& c) { return std::to_string(c.width) + "x" + std::to_string(c.height); }
+void PrintTo(const Size& c, std::ostream* os) { *os << SizeName(c); }
+}  // namespace
+
 INSTANTIATE_TEST_SUITE_P(Sizes, HeldPicture, ::testing::Values(Size{1024, 768}, Size{1600, 1200}, Size{1023, 767}),
-                         [](const auto& info) {
-                           return std::to_string(info.param.width) + "x" + std::to_string(info.param.height);
-                         });
+                         [](const auto& info) { return SizeName(info.param); });
 
 TEST(DSImage, StripsOf65535BytesAt1600WideAre13RowsAndThe93rdEndsAtRow1196) {
   CDSImage image;

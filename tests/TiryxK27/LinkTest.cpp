@@ -26,15 +26,24 @@ TEST_P(Recheck, DecidesFromPresenceAndTheOpensAnswer) {
   EXPECT_EQ(opened, c.openedAfter);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, Recheck,
-    ::testing::Values(RecheckCase{FALSE, FALSE, 0, TRUE, FALSE, TRUE},
-                      RecheckCase{TRUE, TRUE, 0, FALSE, TRUE, TRUE},
-                      RecheckCase{TRUE, FALSE, ERR_FOTAVI_ALREADYOPEN, FALSE, TRUE, TRUE},
-                      RecheckCase{TRUE, FALSE, ERR_FOTAVI_NODEVICE, TRUE, FALSE, FALSE},
-                      RecheckCase{TRUE, FALSE, ERR_FOTAVI_ALREADYUSE, TRUE, FALSE, FALSE},
-                      RecheckCase{TRUE, FALSE, ERR_FOTAVI_IOCTLRESET, TRUE, FALSE, TRUE},
-                      RecheckCase{TRUE, FALSE, ERR_FOTAVI_IOCTLRESET, FALSE, FALSE, FALSE}));
+namespace {
+// The case's name: the test's name and its printed parameter.
+std::string RecheckCaseName(const RecheckCase& c) {
+  return std::string(c.connected ? "Connected" : "Unplugged") +
+         (c.openOk ? "Opens" : "Error" + std::to_string(c.error)) + (c.openedBefore ? "WasOpen" : "WasClosed");
+}
+void PrintTo(const RecheckCase& c, std::ostream* os) { *os << RecheckCaseName(c); }
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(Table, Recheck,
+                         ::testing::Values(RecheckCase{FALSE, FALSE, 0, TRUE, FALSE, TRUE},
+                                           RecheckCase{TRUE, TRUE, 0, FALSE, TRUE, TRUE},
+                                           RecheckCase{TRUE, FALSE, ERR_FOTAVI_ALREADYOPEN, FALSE, TRUE, TRUE},
+                                           RecheckCase{TRUE, FALSE, ERR_FOTAVI_NODEVICE, TRUE, FALSE, FALSE},
+                                           RecheckCase{TRUE, FALSE, ERR_FOTAVI_ALREADYUSE, TRUE, FALSE, FALSE},
+                                           RecheckCase{TRUE, FALSE, ERR_FOTAVI_IOCTLRESET, TRUE, FALSE, TRUE},
+                                           RecheckCase{TRUE, FALSE, ERR_FOTAVI_IOCTLRESET, FALSE, FALSE, FALSE}),
+                         [](const auto& info) { return RecheckCaseName(info.param); });
 
 namespace {
 
@@ -73,16 +82,22 @@ TEST_P(CameraButton, PressAndReleaseSendTheirCommands) {
   EXPECT_EQ(info->command, c.command);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Eight, CameraButton,
-    ::testing::Values(ButtonCase{IDC_IRIS_OPEN, true, 2, true, 4, 0xE2, false},
-                      ButtonCase{IDC_IRIS_CLOSE, true, 3, true, 4, 0xE2, false},
-                      ButtonCase{IDC_IRIS_NORMAL, true, 5, false, 0, 0xE2, false},
-                      ButtonCase{IDC_FOCUS_NEAR, true, 1, true, 0, 0xEA, false},
-                      ButtonCase{IDC_FOCUS_FAR, true, 2, true, 0, 0xEA, false},
-                      ButtonCase{IDC_FOCUS_AUTO, false, 0, true, 0, 0xE1, true},
-                      ButtonCase{IDC_ZOOM_TELE, true, 1, true, 0, 0xE0, false},
-                      ButtonCase{IDC_ZOOM_WIDE, true, 2, true, 0, 0xE0, false}));
+namespace {
+// The case's name: the test's name and its printed parameter.
+std::string ButtonCaseName(const ButtonCase& c) { return std::string(FindCameraButton(c.id)->caption); }
+void PrintTo(const ButtonCase& c, std::ostream* os) { *os << ButtonCaseName(c); }
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(Eight, CameraButton,
+                         ::testing::Values(ButtonCase{IDC_IRIS_OPEN, true, 2, true, 4, 0xE2, false},
+                                           ButtonCase{IDC_IRIS_CLOSE, true, 3, true, 4, 0xE2, false},
+                                           ButtonCase{IDC_IRIS_NORMAL, true, 5, false, 0, 0xE2, false},
+                                           ButtonCase{IDC_FOCUS_NEAR, true, 1, true, 0, 0xEA, false},
+                                           ButtonCase{IDC_FOCUS_FAR, true, 2, true, 0, 0xEA, false},
+                                           ButtonCase{IDC_FOCUS_AUTO, false, 0, true, 0, 0xE1, true},
+                                           ButtonCase{IDC_ZOOM_TELE, true, 1, true, 0, 0xE0, false},
+                                           ButtonCase{IDC_ZOOM_WIDE, true, 2, true, 0, 0xE0, false}),
+                         [](const auto& info) { return ButtonCaseName(info.param); });
 
 TEST(CameraButtons, OnlyTheEightControlsAreCameraButtons) {
   size_t count = 0;

@@ -7,13 +7,16 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <filesystem>
 
 #include "CaptureCore.h"
+#include "CommonFunc.h"
 #include "DsFixture.h"
 #include "EmulatorProcess.h"
 #include "TestEnv.h"
@@ -102,12 +105,19 @@ TEST_P(QtHostButtons, PressAndReleaseSendTheCamerasCommand) {
   EXPECT_EQ(Count(row.command).first, expected) << "nothing else was sent";
 }
 
+namespace {
+// The case's name: the test's name and its printed parameter.
+std::string ButtonRowName(const ButtonRow& c) { return std::string(FindCameraButton(c.id)->caption); }
+void PrintTo(const ButtonRow& c, std::ostream* os) { *os << ButtonRowName(c); }
+}  // namespace
+
 INSTANTIATE_TEST_SUITE_P(Eight, QtHostButtons,
                          ::testing::Values(ButtonRow{IDC_IRIS_OPEN, 0xE2, 2, 4}, ButtonRow{IDC_IRIS_CLOSE, 0xE2, 3, 4},
                                            ButtonRow{IDC_IRIS_NORMAL, 0xE2, 5, -1},
                                            ButtonRow{IDC_FOCUS_NEAR, 0xEA, 1, 0}, ButtonRow{IDC_FOCUS_FAR, 0xEA, 2, 0},
                                            ButtonRow{IDC_FOCUS_AUTO, 0xE1, -1, 0}, ButtonRow{IDC_ZOOM_TELE, 0xE0, 1, 0},
-                                           ButtonRow{IDC_ZOOM_WIDE, 0xE0, 2, 0}));
+                                           ButtonRow{IDC_ZOOM_WIDE, 0xE0, 2, 0}),
+                         [](const auto& info) { return ButtonRowName(info.param); });
 
 TEST_F(QtHost, TransferOfTheStillFromTheHostsOwnThread) {
   QTest::mouseClick(Button(IDC_TWAIN_STILL), Qt::LeftButton);
@@ -150,6 +160,35 @@ TEST_F(QtHost, AnApplicationThatClosesInsideTheCloseNoticeDoesNotCrash) {
   PumpUntil([&] { return close.isNull(); }, 3000);
   EXPECT_TRUE(close.isNull()) << "the dialog went with DISABLEDS";
   host.onNotice = nullptr;
+}
+
+TEST(QtHostWithoutScreen, ARefusedOpenShowsNoBoxNobodyCouldAnswer) {
+  // The offscreen platform draws into memory only; the program installed no
+  // user-interface service of its own.
+  SetUserInterfaceService(nullptr);
+  std::unique_ptr<CNamedMutex> held;
+  ASSERT_EQ(CreateAppMutex(APP_MUTEX_NAME, true, &held), APPMUTEX_CREATED);
+  CTwainHost host;
+  std::string error;
+  ASSERT_TRUE(host.Load(TWAIN_DS_MODULE, &error)) << error;
+  ASSERT_TRUE(host.Scan());
+  // A box shown anyway would wait inside OPENDS: it is found and closed, so
+  // the test fails instead of hanging.
+  bool boxShown = false;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+        boxShown = true;
+        box->reject();
+      }
+    }
+  });
+  closer.start(200);
+  EXPECT_EQ(host.OpenDS(true), TWRC_FAILURE);
+  EXPECT_EQ(host.Status(), TWCC_NODS);
+  EXPECT_FALSE(boxShown);
+  SetUserInterfaceService(&g_ui);
 }
 
 int main(int argc, char** argv) {

@@ -31,6 +31,8 @@ std::string Name(const Row& r) {
   std::snprintf(buf, sizeof buf, "S%d_DG%u_DAT%04X_MSG%04X", r.state, r.dg, r.dat, r.msg);
   return buf;
 }
+// Printed as the case is named.
+void PrintTo(const Row& r, std::ostream* os) { *os << Name(r); }
 
 class Triplets : public DsFixture, public ::testing::WithParamInterface<Row> {};
 

@@ -409,6 +409,9 @@ void CMainFrame::OpenMovie(const std::string& path) {
     m_pView->StopSemiAnimation();
     m_pView->ClearView();
     SetFixedFrame(false);
+    // The status bar starts again with the status text: "Recording ..." of
+    // the recording just ended must not stay over the movie.
+    m_pPane->setText(QString::fromStdString(m_strStatus));
   }
   m_pDoc->SetMoviePath(path);
   if (m_bMovieOpened) m_pView->CloseMovie();

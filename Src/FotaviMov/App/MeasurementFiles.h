@@ -3,7 +3,9 @@
 // "measurement001.avi", ...: they go into a folder of this measurement's own,
 // made in the disk-backed large work folder (never the runtime folder, often
 // a small tmpfs), and the folder goes with everything in it when the
-// measurement ends, however it ends.
+// measurement ends, however it ends. The folder's name carries the process
+// that made it; the folders of processes that were killed while they
+// measured go when the next measurement is made.
 #pragma once
 
 #include <string>
@@ -15,7 +17,8 @@ class CMeasurementFiles {
   CMeasurementFiles(const CMeasurementFiles&) = delete;
   CMeasurementFiles& operator=(const CMeasurementFiles&) = delete;
 
-  // Makes the measurement's folder (a folder made before is removed first).
+  // Makes the measurement's folder (a folder made before is removed first,
+  // and so are those of processes that have ended).
   // The path of "measurement.avi" in it; "" when it cannot be made.
   std::string Create();
   // Removes the folder and every file in it; nothing when there is none.

@@ -103,11 +103,16 @@ TEST_P(OpenErrors, QuietAndSuccessfulCodes) {
     EXPECT_EQ(ui.Texts()[0], "An internal error had occurred.");
   }
 }
+// The case's name: the test's name and its printed parameter.
+std::string OpenCaseName(const OpenCase& c) { return "Error" + std::to_string(c.error); }
+void PrintTo(const OpenCase& c, std::ostream* os) { *os << OpenCaseName(c); }
+
 INSTANTIATE_TEST_SUITE_P(Table, OpenErrors,
                          ::testing::Values(OpenCase{ERR_FOTAVI_ALREADYOPEN, true, false},
                                            OpenCase{ERR_FOTAVI_ALREADYUSE, false, false},
                                            OpenCase{ERR_FOTAVI_NODEVICE, false, false},
-                                           OpenCase{ERR_FOTAVI_CREATEDEVICE, false, true}));
+                                           OpenCase{ERR_FOTAVI_CREATEDEVICE, false, true}),
+                         [](const auto& info) { return OpenCaseName(info.param); });
 
 class DeviceState : public AppFixture {};
 

@@ -26,7 +26,11 @@ INSTANTIATE_TEST_SUITE_P(Table, RotationSteps,
                          ::testing::Values(std::make_tuple(0, ID_ROTATE_90CCW, 3), std::make_tuple(3, ID_ROTATE_180, 1),
                                            std::make_tuple(3, ID_ROTATE_90CW, 0), std::make_tuple(1, ID_ROTATE_180, 3),
                                            std::make_tuple(2, ID_ROTATE_90CCW, 1),
-                                           std::make_tuple(0, 12345, 1)));  // any other id turns clockwise
+                                           std::make_tuple(0, 12345, 1)),  // any other id turns clockwise
+                         [](const auto& info) {
+                           return "From" + std::to_string(std::get<0>(info.param)) + "By" +
+                                  std::to_string(std::get<1>(info.param));
+                         });
 
 TEST(ViewData, ZeroZoomKeepsThePreviousZoom) {
   CViewData holder;
@@ -108,7 +112,11 @@ INSTANTIATE_TEST_SUITE_P(Table, ZoomSteps,
                          ::testing::Values(ZoomCase{16.0, 16.0, 8.0}, ZoomCase{1.0 / 16, 1.0 / 8, 1.0 / 16},
                                            ZoomCase{0.667, 1.0, 0.5}, ZoomCase{1.0, 1.5, 0.667},
                                            ZoomCase{0.6, 1.0, 1.0},  // not a step: both give 1
-                                           ZoomCase{2.0, 3.0, 1.5}));
+                                           ZoomCase{2.0, 3.0, 1.5}),
+                         [](const auto& info) {
+                           return "From" + std::to_string(static_cast<int>(info.param.from * 10000 + 0.5)) +
+                                  "PerTenThousand";
+                         });
 
 struct CaptionCase {
   int w, h;
@@ -125,7 +133,13 @@ INSTANTIATE_TEST_SUITE_P(Table, Caption,
                                            CaptionCase{1024, 768, 1.5, "Live Monitor 1024x768 150%"},
                                            CaptionCase{256, 192, 1.0 / 8, "Live Monitor 256x192 12.5%"},
                                            CaptionCase{256, 192, 1.0, "Live Monitor 256x192 100%"},
-                                           CaptionCase{512, 384, 16.0, "Live Monitor 512x384 1600%"}));
+                                           CaptionCase{512, 384, 16.0, "Live Monitor 512x384 1600%"}),
+                         [](const auto& info) {
+                           std::string n;
+                           for (char c : std::string(info.param.text))
+                             n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return n;
+                         });
 
 struct FitCase {
   int w, h, W, H;
@@ -140,4 +154,8 @@ INSTANTIATE_TEST_SUITE_P(Table, FullScreenFit,
                          ::testing::Values(FitCase{1024, 768, 1280, 1024, QRect(0, 32, 1280, 960)},
                                            FitCase{2000, 500, 1280, 1024, QRect(0, 352, 1280, 320)},  // wide
                                            FitCase{500, 1000, 1280, 1024, QRect(384, 0, 512, 1024)},  // tall
-                                           FitCase{512, 384, 1280, 1024, QRect(0, 32, 1280, 960)}));
+                                           FitCase{512, 384, 1280, 1024, QRect(0, 32, 1280, 960)}),
+                         [](const auto& info) {
+                           return std::to_string(info.param.w) + "x" + std::to_string(info.param.h) + "On" +
+                                  std::to_string(info.param.W) + "x" + std::to_string(info.param.H);
+                         });

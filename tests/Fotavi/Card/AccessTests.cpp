@@ -301,14 +301,22 @@ TEST_P(TransferStatusTest, AWriteRefusedByTheCameraBecomesItsEntry) {
   EXPECT_EQ(CommandsIn("0x108"), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Statuses, TransferStatusTest,
-    ::testing::Values(StatusCase{"status 0x104 8 first", "Unable to read locked image."},
-                      StatusCase{"status 0x104 512 first", "Insufficient capacity of SD memory."},
-                      StatusCase{"status 0x104 512 final", "Insufficient capacity of SD memory."},
-                      StatusCase{"status 0x104 4 final", "Unable to transfer file to SD memory."},
-                      StatusCase{"status 0x104 2 first", "Unable to transfer file to SD memory."},
-                      StatusCase{"drop 0x104", "Unable to transfer file to SD memory."}));
+// The case's name: the test's name and its printed parameter.
+std::string StatusCaseName(const StatusCase& c) {
+  std::string n;
+  for (char c : std::string(c.fault)) n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return n;
+}
+void PrintTo(const StatusCase& c, std::ostream* os) { *os << StatusCaseName(c); }
+
+INSTANTIATE_TEST_SUITE_P(Statuses, TransferStatusTest,
+                         ::testing::Values(StatusCase{"status 0x104 8 first", "Unable to read locked image."},
+                                           StatusCase{"status 0x104 512 first", "Insufficient capacity of SD memory."},
+                                           StatusCase{"status 0x104 512 final", "Insufficient capacity of SD memory."},
+                                           StatusCase{"status 0x104 4 final", "Unable to transfer file to SD memory."},
+                                           StatusCase{"status 0x104 2 first", "Unable to transfer file to SD memory."},
+                                           StatusCase{"drop 0x104", "Unable to transfer file to SD memory."}),
+                         [](const auto& info) { return StatusCaseName(info.param); });
 
 TEST_F(TransferTest, AFileThatCannotBeReadBecomesAnEntryNotACardFile) {
   PutSource("ABCD0001.JPG", "secret");

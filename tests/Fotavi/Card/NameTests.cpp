@@ -33,7 +33,12 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"100AB-DE", false}, NameCase{"100AB DE", false}, NameCase{"", false},
                       // Full-width digits and letters are digits and letters to the locale, not to DCF.
                       NameCase{"\xEF\xBC\x91\xEF\xBC\x90\xEF\xBC\x90" "ABCDE", false},
-                      NameCase{"100ABCD\xC3\x89", false}, NameCase{"100ABC\xC3\x89", false}));
+                      NameCase{"100ABCD\xC3\x89", false}, NameCase{"100ABC\xC3\x89", false}),
+    [](const auto& info) {
+      std::string n;
+      for (char c : std::string(info.param.name)) n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      return (info.param.valid ? "Valid_" : "Invalid_") + n + "_" + std::to_string(info.index);
+    });
 
 class FileNameTest : public ::testing::TestWithParam<NameCase> {};
 
@@ -48,7 +53,12 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"ABCD0001.JPEG", false}, NameCase{"ABCD0001.JPG.JPG", false},
                       NameCase{"ABCD0001", false}, NameCase{"Img_0001.jpg", true}, NameCase{"Img-0001.jpg", false},
                       NameCase{"ABCDE001.JPG", false}, NameCase{".JPG", false}, NameCase{"", false},
-                      NameCase{"ABCD\xEF\xBC\x90" "001.JPG", false}, NameCase{"\xC3\x89" "BCD0001.JPG", false}));
+                      NameCase{"ABCD\xEF\xBC\x90" "001.JPG", false}, NameCase{"\xC3\x89" "BCD0001.JPG", false}),
+    [](const auto& info) {
+      std::string n;
+      for (char c : std::string(info.param.name)) n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      return (info.param.valid ? "Valid_" : "Invalid_") + n + "_" + std::to_string(info.index);
+    });
 
 TEST(DcfNameCheckTest, NullNamesFailAndEmptyTextsPassTheCharacterChecks) {
   const CDcfNameCheck check;

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -426,6 +427,21 @@ TEST_F(ViewerTest, ShowsTheFirstFolderAndOpensAPictureOnDoubleClick) {
   viewer_->OpenFile("C:\\DCIM\\100ABCDE\\ABCD0002.JPG");
   EXPECT_EQ(ui_.texts, (std::vector<std::string>{"Invalid file name in SD memory.", "SD memory card is not inserted."}));
   EXPECT_EQ(opened.size(), 1u);
+}
+
+// The viewer asks for 900 x 600; on a smaller screen (the offscreen
+// platform's is 800 x 800) it opens inside the screen's available area.
+TEST_F(ViewerTest, OpensInsideTheScreen) {
+  PutPictures("100ABCDE", 1);
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(OpenViewer());
+  QScreen* screen = viewer_->screen();
+  ASSERT_NE(screen, nullptr);
+  EXPECT_TRUE(screen->availableGeometry().contains(viewer_->frameGeometry()))
+      << viewer_->frameGeometry().width() << "x" << viewer_->frameGeometry().height() << " at "
+      << viewer_->frameGeometry().x() << "," << viewer_->frameGeometry().y() << " on "
+      << screen->availableGeometry().width() << "x" << screen->availableGeometry().height();
+  EXPECT_GE(viewer_->width(), viewer_->minimumSizeHint().width());
 }
 
 TEST_F(ViewerTest, CloseWhileReadingOnlyStopsTheReadingAndNoContextMenuMeanwhile) {

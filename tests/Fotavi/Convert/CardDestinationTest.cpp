@@ -68,7 +68,10 @@ INSTANTIATE_TEST_SUITE_P(
                       ListingCase{{"C:\\DCIM\\100ABCDE\\IMAG00100.JPG", "C:\\DCIM\\100ABCDE\\IMAG0000.JPG",
                                    "C:\\DCIM\\100ABCDE\\XMAG0009.JPG"},
                                   0},
-                      ListingCase{{"IMAG9999.JPG"}, 9999}));
+                      ListingCase{{"IMAG9999.JPG"}, 9999}),
+    [](const auto& info) {
+      return std::to_string(info.param.entries.size()) + "Entries_" + std::to_string(info.index);
+    });
 
 TEST_F(CardDestinationTest, AFailedListingGivesNoNumberAndAnEmptyOneStartsAtOne) {
   CCardDestination dest(&m_Card, "C:\\DCIM\\100ABCDE\\", m_Work);
@@ -137,7 +140,8 @@ INSTANTIATE_TEST_SUITE_P(Table, CardStatusTest,
                          ::testing::Values(StatusCase{0, TRANSFER_OK}, StatusCase{1, TRANSFER_NO_UNIT},
                                            StatusCase{8, TRANSFER_LOCKED}, StatusCase{512, TRANSFER_CARD_FULL},
                                            StatusCase{0x80000000u, TRANSFER_NO_REPLY},
-                                           StatusCase{2, TRANSFER_UNKNOWN_STATUS}));
+                                           StatusCase{2, TRANSFER_UNKNOWN_STATUS}),
+    [](const auto& info) { return "Status" + std::to_string(info.param.status); });
 
 TEST_F(CardDestinationTest, ARunNumbersAfterTheCardSendsEveryPictureAndLeavesNoStagedFile) {
   WriteJpeg(m_In + "/a.jpg", 64, 48, Qt::red);

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -81,7 +83,11 @@ INSTANTIATE_TEST_SUITE_P(Table, ConvertibleSizeTest,
                                            AcceptCase{16, 8, true}, AcceptCase{2608, 1944, false},
                                            AcceptCase{2592, 1952, false}, AcceptCase{1000, 704, false},
                                            AcceptCase{1024, 770, false}, AcceptCase{0, 8, false},
-                                           AcceptCase{16, 0, false}, AcceptCase{-16, 8, false}));
+                                           AcceptCase{16, 0, false}, AcceptCase{-16, 8, false}),
+    [](const auto& info) {
+      const int w = info.param.width;
+      return (w < 0 ? "Minus" + std::to_string(-w) : std::to_string(w)) + "x" + std::to_string(info.param.height);
+    });
 
 struct FitCase {
   int width, height;
@@ -116,7 +122,8 @@ INSTANTIATE_TEST_SUITE_P(
         FitCase{1024, 700, 1024, 704, 0, 2, 1024, 700, false},      // only the height rounded
         FitCase{2590, 1944, 2592, 1944, 1, 0, 2590, 1944, false},   // the height would pass 1944
         FitCase{100, 3000, 2592, 1944, 1264, 0, 64, 1944, true},    // tall: full height, centred across
-        FitCase{3000, 1, 2592, 1944, 0, 971, 2592, 1, true}));      // a drawn height of at least 1
+        FitCase{3000, 1, 2592, 1944, 0, 971, 2592, 1, true}),      // a drawn height of at least 1
+    [](const auto& info) { return std::to_string(info.param.width) + "x" + std::to_string(info.param.height); });
 
 TEST(FitGeometry, RefusesEmptySizes) {
   ConvertFitGeometry g;
@@ -206,7 +213,11 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{{"imag0003.jpg", "IMAG0002.Jpg"}, {"IMAG0050.JPG"}, "IMAG0004.jpg"},
                       NumberCase{{"IMAG0000.JPG", "IMAG10000.JPG", "IMAG0009.JPEG", "XIMAG0009.JPG"}, {}, "IMAG0001.jpg"},
                       NumberCase{{"IMAG-001.JPG", "IMAG 12.JPG"}, {}, "IMAG0001.jpg"},
-                      NumberCase{{"IMAG9998.JPG"}, {}, "IMAG9999.jpg"}));
+                      NumberCase{{"IMAG9998.JPG"}, {}, "IMAG9999.jpg"}),
+    [](const auto& info) {
+      return std::to_string(info.param.files.size()) + "Files" + std::to_string(info.param.folders.size())
+             + "Folders_" + std::to_string(info.index);
+    });
 
 TEST_F(ConvertWorkerTest, NumbersRunOutAt9999AndEveryFileLeftIsListed) {
   WriteFile(m_Out + "/IMAG9998.JPG", "x");
@@ -375,6 +386,33 @@ INSTANTIATE_TEST_SUITE_P(
                       FifoCase{"Presentation", {"a.jpg", "c.jpg"}, "b.ppt", {"IMAG0001.jpg", "IMAG0002.jpg"}}),
     [](const ::testing::TestParamInfo<FifoCase>& info) { return std::string(info.param.name); });
 
+// A death test's child runs the test again from its start in a process of
+// its own, which ends by _Exit without TearDown. While this is in scope its
+// temporary folder is made inside `root`, which the parent's TearDown
+// removes, however the child ends.
+class ChildTempFolders {
+ public:
+  explicit ChildTempFolders(const std::string& root) : m_Path(root + "/children") {
+    std::filesystem::create_directories(m_Path);
+    if (const char* old = std::getenv("TMPDIR")) m_Old = old;
+    ::setenv("TMPDIR", m_Path.c_str(), 1);
+  }
+  ~ChildTempFolders() {
+    if (m_Old) {
+      ::setenv("TMPDIR", m_Old->c_str(), 1);
+    } else {
+      ::unsetenv("TMPDIR");
+    }
+  }
+  ChildTempFolders(const ChildTempFolders&) = delete;
+  ChildTempFolders& operator=(const ChildTempFolders&) = delete;
+  const std::string& Path() const { return m_Path; }
+
+ private:
+  std::string m_Path;
+  std::optional<std::string> m_Old;
+};
+
 // The address space the child process is held to, and the size of a file
 // that may never be read whole under it (sparse: it takes no disk).
 constexpr rlim_t kAddressSpace = 2560ull * 1024 * 1024;
@@ -397,7 +435,10 @@ TEST_F(ConvertWorkerTest, AHugeSourceIsReadPieceByPieceUnderAnAddressSpaceLimit)
     const bool all = ListFolder(m_Out).size() == 3 && worker.GetErrorList().empty();
     std::_Exit(ended && all ? 0 : 3);
   };
+  const ChildTempFolders children(m_Root);
   EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+  // The child's folder, with its own 3 GB file, went where TearDown removes it.
+  EXPECT_EQ(ListFolder(children.Path()).size(), 1u);
 }
 
 // Room for the worker and small pictures, not for a 5184 x 3888 picture.
@@ -427,7 +468,9 @@ TEST_F(ConvertWorkerTest, ADecodeThatRunsOutOfMemoryGivesItsEntryAndTheRunGoesOn
                         entries[0].second == "Unable to convert file.";
     std::_Exit(!ended ? 3 : !listed ? 4 : ListFolder(m_Out).size() != 2 ? 5 : 0);
   };
+  const ChildTempFolders children(m_Root);
   EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(ListFolder(children.Path()).size(), 1u);
 }
 
 TEST_F(ConvertWorkerTest, A5184By3888JpegIsConvertedToTheLargestSize) {
@@ -671,7 +714,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CardStopCase{1, "Unable to use the main unit.  Please confirm the power supply or the connection."},
         CardStopCase{512, "Insufficient capacity of SD memory."},
-        CardStopCase{0x80000000u, "Unable to transfer file to SD memory."}));
+        CardStopCase{0x80000000u, "Unable to transfer file to SD memory."}),
+    [](const auto& info) { return "Status" + std::to_string(info.param.status); });
 
 TEST_F(ConvertWorkerTest, StatusesThatLeaveTheCardUsableGiveAnEntryAndTheRunGoesOn) {
   for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) WriteJpeg(m_In + "/" + name, 32, 16, Qt::red);

@@ -208,9 +208,14 @@ TEST_P(ExifSourceSizeTest, DimensionsAreTheSourcesAndTheThumbnailIs160x120) {
   EXPECT_EQ(QSize(160, 120), thumb.size());
 }
 
+// The case's name: the test's name and its printed parameter.
+std::string SizeCaseName(const SizeCase& c) { return std::to_string(c.width) + "x" + std::to_string(c.height); }
+void PrintTo(const SizeCase& c, std::ostream* os) { *os << SizeCaseName(c); }
+
 INSTANTIATE_TEST_SUITE_P(Sizes, ExifSourceSizeTest,
                          ::testing::Values(SizeCase{1, 1}, SizeCase{1600, 1200}, SizeCase{100, 300},
-                                           SizeCase{2592, 1944}));
+                                           SizeCase{2592, 1944}),
+                         [](const auto& info) { return SizeCaseName(info.param); });
 
 TEST_F(ExifHdrAddTest, InPlaceReplacesTheFileAndLeavesNothingBeside) {
   const std::string source = MakeSource("same.jpg", 64, 48);

@@ -27,11 +27,30 @@ const QColor kRed(255, 0, 0), kGreen(0, 255, 0), kBlue(0, 0, 255), kYellow(255, 
 
 bool HaveOffice() { return HaveProgram("soffice"); }
 
+// The folder the presentations are made in, with their profile: made at the
+// first use, removed when the test program ends.
+class FixtureFolder {
+ public:
+  FixtureFolder() = default;
+  FixtureFolder(const FixtureFolder&) = delete;
+  FixtureFolder& operator=(const FixtureFolder&) = delete;
+  ~FixtureFolder() {
+    if (!m_Path.empty()) RemoveTree(m_Path);
+  }
+  const std::string& Path() {
+    if (m_Path.empty()) m_Path = MakeTempFolder("fixture");
+    return m_Path;
+  }
+
+ private:
+  std::string m_Path;
+};
+
 // The presentation in `format` ("ppt", "pptx"), made once per test program
 // with a profile of its own.
 std::string Presentation(const std::string& format) {
-  static std::string folder;
-  if (folder.empty()) folder = MakeTempFolder("fixture");
+  static FixtureFolder fixtures;
+  const std::string& folder = fixtures.Path();
   const std::string path = folder + "/ThreeSlidesMiddleHidden." + format;
   if (Exists(path)) return path;
   const std::string profile = "file://" + folder + "/profile";
@@ -127,7 +146,8 @@ TEST_P(PresentationFormatTest, EverySlideHiddenOrNotBecomesOnePictureInSlideOrde
   EXPECT_TRUE(m_Host.messages.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, PresentationFormatTest, ::testing::Values("ppt", "pptx"));
+INSTANTIATE_TEST_SUITE_P(Formats, PresentationFormatTest, ::testing::Values("ppt", "pptx"),
+    [](const auto& info) { return std::string(info.param); });
 
 TEST_F(PresentationTest, AFolderRunTakesPicturesFirstThenPresentations) {
   REQUIRE_OFFICE();

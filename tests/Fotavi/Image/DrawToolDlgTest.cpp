@@ -83,7 +83,8 @@ TEST_P(PaletteToolButton, ChoosesTheToolAndItsForm) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tools, PaletteToolButton,
-                         ::testing::Values(IDC_FREELINE, IDC_LINE, IDC_SQUARE, IDC_HORIZON, IDC_VERTICAL, IDC_ERASER));
+                         ::testing::Values(IDC_FREELINE, IDC_LINE, IDC_SQUARE, IDC_HORIZON, IDC_VERTICAL, IDC_ERASER),
+                         [](const auto& info) { return "Tool" + std::to_string(info.param); });
 
 TEST_F(PaletteFixture, EraseAreaKeepsTheToolButtonChecked) {
   Click(IDC_FREELINE);
@@ -134,7 +135,8 @@ INSTANTIATE_TEST_SUITE_P(Colours, PaletteSwatch,
                          ::testing::Values(SwatchCase{1002, 0x000000}, SwatchCase{1005, 0xFFFFFF},
                                            SwatchCase{1001, 0x0000FF}, SwatchCase{1006, 0x00FFFF},
                                            SwatchCase{1007, 0xFF0000}, SwatchCase{1009, 0xFF00FF},
-                                           SwatchCase{1008, 0x00FF00}, SwatchCase{1018, 0xFFFF00}));
+                                           SwatchCase{1008, 0x00FF00}, SwatchCase{1018, 0xFFFF00}),
+                         [](const auto& info) { return "Swatch" + std::to_string(info.param.id); });
 
 struct EraserCase {
   int choice;
@@ -156,7 +158,8 @@ TEST_P(PaletteEraserSize, ChoiceMarksItselfAndSetsTheSize) {
 INSTANTIATE_TEST_SUITE_P(Sizes, PaletteEraserSize,
                          ::testing::Values(EraserCase{IDC_SIZE_SMALL, IDC_MARK_SMALL, 6},
                                            EraserCase{IDC_SIZE_MEDIUM, IDC_MARK_MEDIUM, 10},
-                                           EraserCase{IDC_SIZE_LARGE, IDC_MARK_LARGE, 16}));
+                                           EraserCase{IDC_SIZE_LARGE, IDC_MARK_LARGE, 16}),
+                         [](const auto& info) { return "Size" + std::to_string(info.param.size); });
 
 struct CloseCase {
   int toolBefore;
@@ -178,7 +181,8 @@ INSTANTIATE_TEST_SUITE_P(Tools, PaletteClosing,
                          ::testing::Values(CloseCase{ID_DRAW_ERASER, ID_TOOL_HAND},
                                            CloseCase{ID_DRAW_FREELINE, ID_TOOL_HAND},
                                            CloseCase{ID_TOOL_HAND, ID_TOOL_HAND},
-                                           CloseCase{ID_TOOL_SELECT, ID_TOOL_SELECT}));
+                                           CloseCase{ID_TOOL_SELECT, ID_TOOL_SELECT}),
+                         [](const auto& info) { return "Tool" + std::to_string(info.param.toolBefore); });
 
 TEST_F(PaletteFixture, EnterAndEscapeDoNotClose) {
   QTest::keyClick(palette.get(), Qt::Key_Escape);

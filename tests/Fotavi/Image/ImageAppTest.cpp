@@ -155,7 +155,8 @@ TEST_P(ImageAppAllClose, ClosesEveryPictureWindow) {
   EXPECT_TRUE(ImageFrames().empty());
   EXPECT_TRUE(ui.Texts().empty());
 }
-INSTANTIATE_TEST_SUITE_P(Windows, ImageAppAllClose, ::testing::Values(1, 2, 3));
+INSTANTIATE_TEST_SUITE_P(Windows, ImageAppAllClose, ::testing::Values(1, 2, 3),
+                         [](const auto& info) { return std::to_string(info.param) + "Windows"; });
 
 TEST_F(ImageApp, AllCloseStopsAtAPictureThatIsNotSaved) {
   ASSERT_TRUE(Start());

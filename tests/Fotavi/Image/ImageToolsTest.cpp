@@ -100,7 +100,11 @@ TEST_P(LineWidth, IsCountedInPicturePixels) {
   EXPECT_EQ(DrawnInColumn(w.view, 15), width);
 }
 
-INSTANTIATE_TEST_SUITE_P(Widths, LineWidth, ::testing::Combine(::testing::Values(3, 5, 7), ::testing::Values(1.0, 2.0)));
+INSTANTIATE_TEST_SUITE_P(Widths, LineWidth, ::testing::Combine(::testing::Values(3, 5, 7), ::testing::Values(1.0, 2.0)),
+                         [](const auto& info) {
+                           return "Width" + std::to_string(std::get<0>(info.param)) + "Zoom" +
+                                  std::to_string(static_cast<int>(std::get<1>(info.param)));
+                         });
 
 TEST(LineRubberBand, StaysOutOfTheDrawingUntilRelease) {
   CImageHost host;
@@ -290,8 +294,14 @@ TEST_P(HandDrag, ScrollsByTheTravelWithinTheLimits) {
 INSTANTIATE_TEST_SUITE_P(Drags, HandDrag,
                          ::testing::Values(DragCase{{50, 50}, {60, 60}, {40, 30}, {70, 80}},
                                            DragCase{{50, 50}, {60, 60}, {100, 90}, {10, 20}},
-                                           DragCase{{50, 50}, {10, 10}, {120, 100}, {0, 0}},      // stops at 0
-                                           DragCase{{200, 150}, {120, 100}, {1, 1}, {-1, -1}}));  // stops at the maximum
+                                           DragCase{{50, 50}, {10, 10}, {120, 100}, {0, 0}},     // stops at 0
+                                           DragCase{{200, 150}, {120, 100}, {1, 1}, {-1, -1}}),  // stops at the maximum
+                         [](const auto& info) {
+                           return "Drag" + std::to_string(info.index) +
+                                  (info.param.scroll.x() < 0    ? "ToTheMaximum"
+                                   : info.param.scroll.isNull() ? "ToZero"
+                                                                : "Within");
+                         });
 
 TEST(Selection, TwoPixelsOrLessDisappearsOnRelease) {
   CImageHost host;

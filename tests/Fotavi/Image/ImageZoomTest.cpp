@@ -25,6 +25,12 @@ TEST_P(ZoomStepsMoveToNeighbour, InAndOut) {
   EXPECT_DOUBLE_EQ(CImageFrame::NextZoomOut(c.from), c.zoomOut);
 }
 
+// The case's name: the test's name and its printed parameter.
+std::string StepCaseName(const StepCase& c) {
+  return "From" + std::to_string(static_cast<int>(c.from * 10000 + 0.5)) + "PerTenThousand";
+}
+void PrintTo(const StepCase& c, std::ostream* os) { *os << StepCaseName(c); }
+
 INSTANTIATE_TEST_SUITE_P(Steps, ZoomStepsMoveToNeighbour,
                          ::testing::Values(StepCase{1, 1.5, 0.667},          // on a step
                                            StepCase{0.8, 1, 0.667},          // after Best Fit, between steps
@@ -34,7 +40,8 @@ INSTANTIATE_TEST_SUITE_P(Steps, ZoomStepsMoveToNeighbour,
                                            StepCase{10, 16, 8},              //
                                            StepCase{0.0625, 0.125, 0.0625},  // lower limit stays
                                            StepCase{0.125, 0.25, 0.0625},    //
-                                           StepCase{0.1, 0.125, 0.0625}));   //
+                                           StepCase{0.1, 0.125, 0.0625}),    //
+                         [](const auto& info) { return StepCaseName(info.param); });
 
 TEST(ZoomCommands, ZoomInFromBestFitGoesToTheNextStepAndRetitles) {
   CImageHost host;
@@ -62,6 +69,14 @@ class CaptionZoomText : public ::testing::TestWithParam<CaptionCase> {};
 
 TEST_P(CaptionZoomText, Formats) { EXPECT_EQ(CImageFrame::FormatZoom(GetParam().zoom), GetParam().text); }
 
+// The case's name: the test's name and its printed parameter.
+std::string CaptionCaseName(const CaptionCase& c) {
+  std::string n;
+  for (char c : std::string(c.text)) n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return n;
+}
+void PrintTo(const CaptionCase& c, std::ostream* os) { *os << CaptionCaseName(c); }
+
 INSTANTIATE_TEST_SUITE_P(Zooms, CaptionZoomText,
                          ::testing::Values(CaptionCase{1, "100%"}, CaptionCase{0.667, "66.7%"},
                                            CaptionCase{0.0625, "6.25%"}, CaptionCase{1.5, "150%"},
@@ -69,7 +84,8 @@ INSTANTIATE_TEST_SUITE_P(Zooms, CaptionZoomText,
                                            CaptionCase{0.8, "80%"},
                                            // Best Fit zooms whose product with 10000 falls just short.
                                            CaptionCase{0.57, "57%"}, CaptionCase{1.13, "113%"},
-                                           CaptionCase{0.29, "29%"}));
+                                           CaptionCase{0.29, "29%"}),
+                         [](const auto& info) { return CaptionCaseName(info.param); });
 
 TEST(Caption, ThirdCaptureIsUntitled3) {
   CImageHost host;
@@ -98,16 +114,24 @@ TEST_P(BestFitArithmetic, WholePercentOfTheTighterAxis) {
   EXPECT_DOUBLE_EQ(CImageView::BestFitZoom(GetParam().available, GetParam().picture), GetParam().zoom);
 }
 
+// The case's name: the test's name and its printed parameter.
+std::string FitCaseName(const FitCase& c) {
+  return std::to_string(c.picture.width()) + "x" + std::to_string(c.picture.height()) + "In" +
+         std::to_string(c.available.width()) + "x" + std::to_string(c.available.height());
+}
+void PrintTo(const FitCase& c, std::ostream* os) { *os << FitCaseName(c); }
+
 INSTANTIATE_TEST_SUITE_P(Cases, BestFitArithmetic,
                          ::testing::Values(FitCase{{800, 600}, {1600, 1200}, 0.5},
-                                           FitCase{{800, 600}, {10, 10}, 16},        // tiny picture: at most 16
-                                           FitCase{{800, 600}, {1000, 600}, 0.8},    // width decides
-                                           FitCase{{800, 600}, {300, 900}, 0.66},    // truncated to whole percent
-                                           FitCase{{100, 100}, {5000, 100}, 0.0625}, // at least 1/16
-                                           FitCase{{800, 600}, {0, 600}, 0},         // no picture
+                                           FitCase{{800, 600}, {10, 10}, 16},         // tiny picture: at most 16
+                                           FitCase{{800, 600}, {1000, 600}, 0.8},     // width decides
+                                           FitCase{{800, 600}, {300, 900}, 0.66},     // truncated to whole percent
+                                           FitCase{{100, 100}, {5000, 100}, 0.0625},  // at least 1/16
+                                           FitCase{{800, 600}, {0, 600}, 0},          // no picture
                                            // Whole percents that floating-point division misses by a hair.
                                            FitCase{{290, 600}, {1000, 600}, 0.29},
-                                           FitCase{{570, 600}, {1000, 600}, 0.57}));
+                                           FitCase{{570, 600}, {1000, 600}, 0.57}),
+                         [](const auto& info) { return FitCaseName(info.param); });
 
 TEST(BestFit, UsesTheAreaWithoutScrollBars) {
   CImageHost host;
@@ -202,13 +226,21 @@ TEST_P(LoadZoomChoice, FirstThatFits) {
   EXPECT_DOUBLE_EQ(CImageView::ChooseLoadZoom(GetParam().available, decoration, GetParam().picture), GetParam().zoom);
 }
 
+// The case's name: the test's name and its printed parameter.
+std::string LoadZoomCaseName(const LoadZoomCase& c) {
+  return std::to_string(c.picture.width()) + "x" + std::to_string(c.picture.height()) + "In" +
+         std::to_string(c.available.width()) + "x" + std::to_string(c.available.height());
+}
+void PrintTo(const LoadZoomCase& c, std::ostream* os) { *os << LoadZoomCaseName(c); }
+
 INSTANTIATE_TEST_SUITE_P(Cases, LoadZoomChoice,
                          ::testing::Values(LoadZoomCase{{1100, 900}, {1024, 768}, 1.0},
-                                           LoadZoomCase{{1051, 900}, {1024, 768}, 0.5},   // width needs 8+1024+20
-                                           LoadZoomCase{{1052, 900}, {1024, 768}, 1.0},   // exactly wide enough
-                                           LoadZoomCase{{1100, 816}, {1024, 768}, 0.5},   // height must be below
+                                           LoadZoomCase{{1051, 900}, {1024, 768}, 0.5},  // width needs 8+1024+20
+                                           LoadZoomCase{{1052, 900}, {1024, 768}, 1.0},  // exactly wide enough
+                                           LoadZoomCase{{1100, 816}, {1024, 768}, 0.5},  // height must be below
                                            LoadZoomCase{{400, 300}, {1024, 768}, 0.25},
-                                           LoadZoomCase{{200, 150}, {1024, 768}, 0.0}));  // none fits
+                                           LoadZoomCase{{200, 150}, {1024, 768}, 0.0}),  // none fits
+                         [](const auto& info) { return LoadZoomCaseName(info.param); });
 
 // ------------------------------------------------------------ scroll bars
 

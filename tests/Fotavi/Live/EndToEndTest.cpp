@@ -79,7 +79,8 @@ TEST_P(EndToEndSizes, TheCamerasPictureMovesAtEachStep) {
 }
 INSTANTIATE_TEST_SUITE_P(Steps, EndToEndSizes,
                          ::testing::Values(std::make_pair(ID_LIVE_SIZE25, 4), std::make_pair(ID_LIVE_SIZE50, 2),
-                                           std::make_pair(ID_LIVE_SIZE100, 1)));
+                                           std::make_pair(ID_LIVE_SIZE100, 1)),
+                         [](const auto& info) { return "Reduced" + std::to_string(info.param.second) + "Times"; });
 
 TEST_F(EndToEnd, UnplugClosesTheMonitorAndReplugBringsStartBack) {
   Main()->OnCommand(ID_LIVE_START);

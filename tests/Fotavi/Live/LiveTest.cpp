@@ -54,7 +54,10 @@ TEST_P(LiveSizes, PictureAndCaptionFollowTheStep) {
 INSTANTIATE_TEST_SUITE_P(Table, LiveSizes,
                          ::testing::Values(std::make_tuple(ID_LIVE_SIZE25, 4, "Live Monitor 256x192 100%"),
                                            std::make_tuple(ID_LIVE_SIZE50, 2, "Live Monitor 512x384 100%"),
-                                           std::make_tuple(ID_LIVE_SIZE100, 1, "Live Monitor 1024x768 100%")));
+                                           std::make_tuple(ID_LIVE_SIZE100, 1, "Live Monitor 1024x768 100%")),
+                         [](const auto& info) {
+                           return "Reduced" + std::to_string(std::get<1>(info.param)) + "Times";
+                         });
 
 TEST_F(Live, ChangingTheStepWhileRunningRedecodesAtTheNewSize) {
   ASSERT_TRUE(StartLive());
@@ -89,12 +92,14 @@ TEST_P(LiveStepSwitch, TheWindowFitsThePicture) {
   EXPECT_FALSE(View()->horizontalScrollBar()->isVisible());
   EXPECT_FALSE(View()->verticalScrollBar()->isVisible());
 }
-INSTANTIATE_TEST_SUITE_P(Table, LiveStepSwitch,
-                         ::testing::Values(StepSwitch{ID_LIVE_SIZE50, ID_LIVE_SIZE25, 256},
-                                           StepSwitch{ID_LIVE_SIZE100, ID_LIVE_SIZE25, 256},
-                                           StepSwitch{ID_LIVE_SIZE100, ID_LIVE_SIZE50, 512},
-                                           StepSwitch{ID_LIVE_SIZE25, ID_LIVE_SIZE50, 512},
-                                           StepSwitch{ID_LIVE_SIZE50, ID_LIVE_SIZE100, 1024}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, LiveStepSwitch,
+    ::testing::Values(StepSwitch{ID_LIVE_SIZE50, ID_LIVE_SIZE25, 256}, StepSwitch{ID_LIVE_SIZE100, ID_LIVE_SIZE25, 256},
+                      StepSwitch{ID_LIVE_SIZE100, ID_LIVE_SIZE50, 512}, StepSwitch{ID_LIVE_SIZE25, ID_LIVE_SIZE50, 512},
+                      StepSwitch{ID_LIVE_SIZE50, ID_LIVE_SIZE100, 1024}),
+    [](const auto& info) {
+      return "Step" + std::to_string(info.index) + "To" + std::to_string(info.param.width) + "Wide";
+    });
 
 TEST_F(Live, ZoomCommandsChangeTheCaption) {
   ASSERT_TRUE(StartLive());
@@ -144,7 +149,11 @@ INSTANTIATE_TEST_SUITE_P(
                       ErrorRun{{Reply::Corrupt, Reply::Corrupt, Reply::Corrupt}, true},
                       ErrorRun{{Reply::Failed, Reply::Failed, Reply::Good, Reply::Failed, Reply::Failed}, false},
                       ErrorRun{{Reply::Corrupt, Reply::Corrupt, Reply::Good, Reply::Corrupt}, false},
-                      ErrorRun{{Reply::Good, Reply::Failed, Reply::Corrupt, Reply::Failed}, false}));
+                      ErrorRun{{Reply::Good, Reply::Failed, Reply::Corrupt, Reply::Failed}, false}),
+    [](const auto& info) {
+      return (info.param.ends ? "Ends" : "GoesOn") + std::to_string(info.param.replies.size()) + "Replies_" +
+             std::to_string(info.index);
+    });
 
 TEST_F(Live, RequestsThatCannotBePostedEndTheMonitor) {
   device->asyncFailures = 3;
@@ -299,7 +308,11 @@ TEST_P(LiveKeptAfterBadFrame, RedrawShowsTheLastGoodFrame) {
   EXPECT_FALSE(View()->GetPicture().isNull());
 }
 INSTANTIATE_TEST_SUITE_P(Table, LiveKeptAfterBadFrame,
-                         ::testing::Values(RedrawAfterBadFrame::SizeStep, RedrawAfterBadFrame::FullScreenWhileStopped));
+                         ::testing::Values(RedrawAfterBadFrame::SizeStep, RedrawAfterBadFrame::FullScreenWhileStopped),
+                         [](const auto& info) {
+                           return std::string(info.param == RedrawAfterBadFrame::SizeStep ? "SizeStep"
+                                                                                          : "FullScreenWhileStopped");
+                         });
 
 TEST_F(Live, AReceivingWindowThatCannotBeMadeFailsTheStartWithAMessage) {
   ASSERT_TRUE(Start());
@@ -422,7 +435,11 @@ TEST_P(LivePalette, ThePaletteDoesNotHoldTheMonitor) {
 }
 INSTANTIATE_TEST_SUITE_P(Table, LivePalette,
                          ::testing::Values(PaletteCase{{}, true}, PaletteCase{{ID_LIVE_STOP}, false},
-                                           PaletteCase{{ID_LIVE_STOP, ID_LIVE_START}, true}));
+                                           PaletteCase{{ID_LIVE_STOP, ID_LIVE_START}, true}),
+                         [](const auto& info) {
+                           return std::to_string(info.param.commandsWhileOpen.size()) + "Commands" +
+                                  (info.param.runningAfter ? "Running" : "Stopped");
+                         });
 
 // A hold disables the remote control whether it is shown or not, and the
 // resume enables it again whether it is shown or not.
@@ -453,7 +470,11 @@ TEST_P(LivePanelHold, PanelKeysFollowTheHold) {
 }
 INSTANTIATE_TEST_SUITE_P(Table, LivePanelHold,
                          ::testing::Values(PanelHoldCase{true, false}, PanelHoldCase{false, true},
-                                           PanelHoldCase{false, false}, PanelHoldCase{true, true}));
+                                           PanelHoldCase{false, false}, PanelHoldCase{true, true}),
+                         [](const auto& info) {
+                           return std::string(info.param.shownAtHold ? "ShownAtHold" : "HiddenAtHold") +
+                                  (info.param.shownAtResume ? "ShownAtResume" : "HiddenAtResume");
+                         });
 
 namespace fotavi::test {
 namespace {

@@ -36,7 +36,14 @@ INSTANTIATE_TEST_SUITE_P(Tokens, TokenValue,
                                            TokenCase{"SE99999999999999999999", "SE", 0, 20, 20, 20},
                                            TokenCase{"SE4294967299", "SE", 0, 20, 20, 20},
                                            TokenCase{"SI4", "SI", 0, 4, 0, 4}, TokenCase{"SI5", "SI", 0, 4, 0, 0},
-                                           TokenCase{"SE3", "SI", 0, 4, 0, 0}));
+                                           TokenCase{"SE3", "SI", 0, 4, 0, 0}),
+    [](const auto& info) {
+      std::string n;
+      for (char c : std::string(info.param.token ? info.param.token : ""))
+        n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      return (info.param.token ? "Token" + n : std::string("NoToken")) + "_" + info.param.prefix + "_"
+             + std::to_string(info.index);
+    });
 
 struct LineCase {
   const char* name;

@@ -87,14 +87,18 @@ TEST_P(StartupFailure, OneStopBoxThenNothingIsLeft) {
   held.reset();
   EXPECT_TRUE(MutexFree());
 }
-INSTANTIATE_TEST_SUITE_P(
-    Table, StartupFailure,
-    ::testing::Values(FailureCase{"AlreadyLaunched", nullptr, "Fotavi or Tiryx TWAIN DS is already launched."},
-                      FailureCase{"MissingLibraryIsNamed", "FotaviNoSuchLibrary.dll",
-                                  "Unable to load FotaviNoSuchLibrary.dll."},
-                      FailureCase{"NoCreateInstance", MOV_NOCREATE_MODULE, kInitText},
-                      FailureCase{"CreateInstanceFails", MOV_CREATEFAILS_MODULE, kInitText}),
-    [](const auto& info) { return std::string(info.param.name); });
+// The case's name: the test's name and its printed parameter.
+std::string FailureCaseName(const FailureCase& c) { return std::string(c.name); }
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << FailureCaseName(c); }
+
+INSTANTIATE_TEST_SUITE_P(Table, StartupFailure,
+                         ::testing::Values(FailureCase{"AlreadyLaunched", nullptr,
+                                                       "Fotavi or Tiryx TWAIN DS is already launched."},
+                                           FailureCase{"MissingLibraryIsNamed", "FotaviNoSuchLibrary.dll",
+                                                       "Unable to load FotaviNoSuchLibrary.dll."},
+                                           FailureCase{"NoCreateInstance", MOV_NOCREATE_MODULE, kInitText},
+                                           FailureCase{"CreateInstanceFails", MOV_CREATEFAILS_MODULE, kInitText}),
+                         [](const auto& info) { return FailureCaseName(info.param); });
 
 TEST_F(MovStartup, StartsInOrderAndShutsDownFrameFirst) {
   ASSERT_TRUE(app->InitInstance());
@@ -151,6 +155,10 @@ TEST_P(CodecChoice, OptionalAndNeverHalfBound) {
   EXPECT_EQ(app->GetLoadJpegEntry() != nullptr, GetParam().bound);
   EXPECT_EQ(app->GetJpegInfoEntry() != nullptr, GetParam().bound);
 }
+// The case's name: the test's name and its printed parameter.
+std::string CodecCaseName(const CodecCase& c) { return std::string(c.name); }
+void PrintTo(const CodecCase& c, std::ostream* os) { *os << CodecCaseName(c); }
+
 INSTANTIATE_TEST_SUITE_P(Table, CodecChoice,
                          ::testing::Values(CodecCase{"MissingValueMeansTheFirstCodec", false, 0, true},
                                            CodecCase{"ZeroMeansNone", true, 0, false},
@@ -158,7 +166,7 @@ INSTANTIATE_TEST_SUITE_P(Table, CodecChoice,
                                            // This one has FncLoadJpegW but not FncGetJpegInfoW.
                                            CodecCase{"IncompleteCodecIsFreed", true, 2, false},
                                            CodecCase{"OtherValueMeansNone", true, 9, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& info) { return CodecCaseName(info.param); });
 
 // ------------------------------------------------------------ the main window
 

@@ -172,22 +172,29 @@ TEST_P(LiveScript, LoopGoesOnOrStopsOnce) {
   }
   EXPECT_TRUE(rig->End());
 }
+// The case's name: the test's name and its printed parameter.
+std::string ScriptCaseName(const ScriptCase& c) { return std::string(c.name); }
+void PrintTo(const ScriptCase& c, std::ostream* os) { *os << ScriptCaseName(c); }
+
 INSTANTIATE_TEST_SUITE_P(
     Table, LiveScript,
     ::testing::Values(
         ScriptCase{"TwoFailuresThenAGoodReplyResetTheCount",
-                   {Reply::Failed, Reply::Failed, Reply::Good, Reply::Failed, Reply::Failed, Reply::Good}, 0},
-        ScriptCase{"ThirdFailureInARowStops", {Reply::Good, Reply::Failed, Reply::Failed, Reply::Failed},
+                   {Reply::Failed, Reply::Failed, Reply::Good, Reply::Failed, Reply::Failed, Reply::Good},
+                   0},
+        ScriptCase{"ThirdFailureInARowStops",
+                   {Reply::Good, Reply::Failed, Reply::Failed, Reply::Failed},
                    SEMIANIMATION_FAILED},
         ScriptCase{"ReadZeroRepliesAreNotCounted",
-                   {Reply::Failed, Reply::ReadZero, Reply::ReadZero, Reply::Failed, Reply::ReadZero, Reply::Good}, 0},
+                   {Reply::Failed, Reply::ReadZero, Reply::ReadZero, Reply::Failed, Reply::ReadZero, Reply::Good},
+                   0},
         ScriptCase{"TwoBadFramesAreSkipped",
-                   {Reply::Corrupt, Reply::Corrupt, Reply::Good, Reply::Corrupt, Reply::Corrupt, Reply::Good}, 0},
-        ScriptCase{"ThirdBadFrameInARowStops", {Reply::Corrupt, Reply::Corrupt, Reply::Corrupt},
-                   SEMIANIMATION_FAILED},
+                   {Reply::Corrupt, Reply::Corrupt, Reply::Good, Reply::Corrupt, Reply::Corrupt, Reply::Good},
+                   0},
+        ScriptCase{"ThirdBadFrameInARowStops", {Reply::Corrupt, Reply::Corrupt, Reply::Corrupt}, SEMIANIMATION_FAILED},
         ScriptCase{"EmptyReplyStopsSilently", {Reply::Good, Reply::Empty}, SEMIANIMATION_EMPTY},
         ScriptCase{"EmptyFirstReplyStopsSilently", {Reply::Empty}, SEMIANIMATION_EMPTY}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& info) { return ScriptCaseName(info.param); });
 
 TEST_F(LiveFake, BadFrameKeepsTheLastGoodPicture) {
   device->Script({Reply::Good, Reply::Corrupt});
@@ -234,9 +241,13 @@ TEST_P(UnpostableRequest, RetriesWhileConnectedThenStops) {
   EXPECT_NE(log.find("ErrorCount = " + std::to_string(GetParam().requests)), std::string::npos);
   EXPECT_NE(log.find("It faied in bRequestAsync dwError[0x81010001]"), std::string::npos);
 }
+// The case's name: the test's name and its printed parameter.
+std::string PostCaseName(const PostCase& c) { return std::string(c.name); }
+void PrintTo(const PostCase& c, std::ostream* os) { *os << PostCaseName(c); }
+
 INSTANTIATE_TEST_SUITE_P(Table, UnpostableRequest,
                          ::testing::Values(PostCase{"Connected", true, 3}, PostCase{"Gone", false, 1}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& info) { return PostCaseName(info.param); });
 
 TEST_F(LiveFake, EndWaitsForTheReplyInFlightAndHandsItBack) {
   device->replyDelayMs = 400;

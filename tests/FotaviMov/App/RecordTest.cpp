@@ -134,10 +134,14 @@ TEST_P(TimedRecording, EndsAtTheLimitWithTheExpectedFrames) {
   ExpectGStreamerReads(output, written);
 }
 
+// The case's name: the test's name and its printed parameter.
+std::string WriterCaseName(const WriterCase& c) { return std::string(c.name); }
+void PrintTo(const WriterCase& c, std::ostream* os) { *os << WriterCaseName(c); }
+
 INSTANTIATE_TEST_SUITE_P(Table, TimedRecording,
                          ::testing::Values(WriterCase{"Avi", COMPRESS_AVI, "movie.avi", "AVI"},
                                            WriterCase{"Wmv", COMPRESS_WMV, "movie.wmv", "Windows Media"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& info) { return WriterCaseName(info.param); });
 
 // Unplugging the camera is a normal end of a recording: no box, the status
 // says the camera is gone, and every frame written is in a complete file.
@@ -266,9 +270,13 @@ TEST_P(SlowWriterRecording, WritesEveryFrameCapturedBeforeTheEnd) {
   if (HaveTool("ffprobe")) EXPECT_EQ(FfprobeFrames(output), written);
 }
 
+// The case's name: the test's name and its printed parameter.
+std::string SlowEndCaseName(const SlowEndCase& c) { return std::string(c.name); }
+void PrintTo(const SlowEndCase& c, std::ostream* os) { *os << SlowEndCaseName(c); }
+
 INSTANTIATE_TEST_SUITE_P(Table, SlowWriterRecording,
                          ::testing::Values(SlowEndCase{"TimeLimit", RECCOND_TIME}, SlowEndCase{"Stop", RECCOND_NONE}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& info) { return SlowEndCaseName(info.param); });
 
 // A writer stuck in its writes (a disk that stopped answering) until the
 // gate opens.

@@ -86,7 +86,13 @@ INSTANTIATE_TEST_SUITE_P(
                       // The 32-bit fields at their largest never wrap the 64-bit limit.
                       LimitCase{RECCOND_TIME, 0xFFFFFFFFu, 0xFFFFFFFFu, 0, 0xFFFFFFFFull * 61},
                       LimitCase{RECCOND_CAPACITY, 0, 0, 0xFFFFFFFFu, 0xFFFFFFFFull * 1048576ull},
-                      LimitCase{RECCOND_CAPACITY, 0, 0, 4096, 4294967296ull}));
+                      LimitCase{RECCOND_CAPACITY, 0, 0, 4096, 4294967296ull}),
+    [](const auto& info) {
+      const DWORD mode = info.param.mode;
+      return std::string(mode == RECCOND_TIME ? "Time" : mode == RECCOND_CAPACITY ? "Capacity"
+                                              : mode == RECCOND_NONE ? "None" : "OtherMode") +
+             "_" + std::to_string(info.index);
+    });
 
 struct SizeCase {
   DWORD videoSize;
@@ -107,7 +113,8 @@ TEST_P(OutputSize, SizeAndProfileFromTheInstallFolder) {
 INSTANTIATE_TEST_SUITE_P(Table, OutputSize,
                          ::testing::Values(SizeCase{VIDEOSIZE_25, 256, 192, "256-192.prx"},
                                            SizeCase{VIDEOSIZE_50, 512, 384, "512-384.prx"},
-                                           SizeCase{VIDEOSIZE_100, 1024, 768, "XGA.prx"}));
+                                           SizeCase{VIDEOSIZE_100, 1024, 768, "XGA.prx"}),
+    [](const auto& info) { return std::to_string(info.param.width) + "x" + std::to_string(info.param.height); });
 
 TEST_F(RecSettingsTest, ProfileWithoutInstallPathLiesBesideTheProgram) {
   EXPECT_EQ(GetProfilePath(VIDEOSIZE_100), GetProgramFolder() + "/Profile/XGA.prx");
@@ -154,7 +161,12 @@ INSTANTIATE_TEST_SUITE_P(Table, DigitCheck,
                                            DigitCase{"4294967296", false, 0},
                                            DigitCase{"99999999999999999999999999", false, 0},
                                            DigitCase{" 5", false, 0}, DigitCase{"-1", false, 0},
-                                           DigitCase{"1a", false, 0}, DigitCase{"\xef\xbc\x95", false, 0}));
+                                           DigitCase{"1a", false, 0}, DigitCase{"\xef\xbc\x95", false, 0}),
+    [](const auto& info) {
+      std::string n;
+      for (char c : std::string(info.param.text)) n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      return "Text" + n + "_" + std::to_string(info.index);
+    });
 
 struct ValidationCase {
   const char* name;
@@ -279,7 +291,11 @@ INSTANTIATE_TEST_SUITE_P(Table, Conversion,
                          ::testing::Values(ConversionCase{VIDEOSIZE_50, 10, 1, 0, 337, 0, 59},
                                            ConversionCase{VIDEOSIZE_100, 20, 10, 30, 28350, 10, 29},
                                            ConversionCase{VIDEOSIZE_25, 1, 0, 1, 0, 0, 0},
-                                           ConversionCase{VIDEOSIZE_25, 5, 2, 0, 84, 1, 59}));
+                                           ConversionCase{VIDEOSIZE_25, 5, 2, 0, 84, 1, 59}),
+    [](const auto& info) {
+      return "Size" + std::to_string(info.param.videoSize) + "Rate" + std::to_string(info.param.rate) + "_"
+             + std::to_string(info.param.minutes) + "m" + std::to_string(info.param.seconds) + "s";
+    });
 
 TEST(ConversionEdges, NoUnderflowNoOverflow) {
   DWORD minutes = 7, seconds = 7;
@@ -319,7 +335,12 @@ INSTANTIATE_TEST_SUITE_P(
                       ExtensionCase{"/v/movie.avi", COMPRESS_WMV, "/v/movie.wmv"},
                       ExtensionCase{"/v/movie", COMPRESS_WMV, "/v/movie.wmv"},
                       ExtensionCase{"/v.d/movie.mp4", COMPRESS_AVI, "/v.d/movie.avi"},
-                      ExtensionCase{"", COMPRESS_AVI, ""}));
+                      ExtensionCase{"", COMPRESS_AVI, ""}),
+    [](const auto& info) {
+      std::string n;
+      for (char c : std::string(info.param.path)) n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      return "Path" + n + (info.param.compress == COMPRESS_AVI ? "_ToAvi" : "_ToWmv");
+    });
 
 TEST(OutputPlacement, BareNamesGoToTheDocumentsFolder) {
   EXPECT_EQ(PlaceOutputName("output.avi", "/home/u/Documents"), "/home/u/Documents/output.avi");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
@@ -73,6 +74,58 @@ TEST_F(ShownFrame, StopBeforeTheFirstPictureLeavesTheNextRecordingWaiting) {
   EXPECT_FALSE(View()->IsRecording());
   EXPECT_GT(View()->LastFrameCount(), 0u);
   EXPECT_TRUE(Complaints().empty()) << Complaints().front();
+}
+
+// The text shown in the status bar's pane.
+std::string PaneShown(CMainFrame* frame) {
+  for (auto* label : frame->statusBar()->findChildren<QLabel*>()) {
+    if (label->isVisible()) return label->text().toStdString();
+  }
+  return {};
+}
+
+// Movie > Open while recording ends the recording and the live picture: the
+// status bar says so, the movie open in the view is not being recorded.
+TEST_F(ShownFrame, OpeningAMovieWhileRecordingLeavesNoRecordingText) {
+  const std::string output = Dir() + "/recorded.avi";
+  WriteSettings(COMPRESS_AVI, RECCOND_NONE, 0, output);
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Menu({"&Live Monitor", "&Start"}));
+  ASSERT_TRUE(WaitFor([&] { return View()->PaintedFrames() >= 2; }, 20000));
+  Main()->UpdateCommands();
+  ASSERT_TRUE(Click(ID_MOV_RECORD));
+  ASSERT_TRUE(WaitFor([&] { return FileSize(output) > 1000000 && PaneShown(Main()) == "Recording ..."; }, 20000));
+
+  ui.AnswerChooser(output);
+  ASSERT_TRUE(Menu({"&Movie", "&Open"}));
+  ASSERT_FALSE(View()->IsRecording());
+  ASSERT_TRUE(View()->IsMovieOpen());
+  Pump(500);
+  EXPECT_EQ(PaneShown(Main()), "Ready");
+  EXPECT_FALSE(Main()->IsToolButtonPressed(ID_MOV_RECORD));
+  EXPECT_TRUE(Complaints().empty()) << Complaints().front();
+}
+
+// The camera pulled as the socket contract removes it (its folder first, its
+// sockets half a second later) while the live picture runs, and put back
+// 0.1 s after: the window says the camera is gone, then that it is ready,
+// and the live picture starts again on the camera put back.
+TEST_F(ShownFrame, ACameraPulledFolderFirstAndPutBackIsSeenToGoAndCome) {
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Menu({"&Live Monitor", "&Start"}));
+  ASSERT_TRUE(WaitFor([&] { return View()->PaintedFrames() >= 2; }, 20000));
+  ASSERT_TRUE(emulator->Command("unplug folder 500 100"));
+  EXPECT_TRUE(WaitFor([&] { return PaneShown(Main()) == "Unable to use the main unit."; }, 5000))
+      << PaneShown(Main());
+  EXPECT_FALSE(View()->IsSemiAnimation());
+  ASSERT_TRUE(WaitFor([&] { return PaneShown(Main()) == "Ready" && Main()->IsCommandEnabled(ID_MOV_LIVE_START); },
+                      10000))
+      << PaneShown(Main());
+  ASSERT_TRUE(Menu({"&Live Monitor", "&Start"}));
+  const auto painted = View()->PaintedFrames();
+  EXPECT_TRUE(WaitFor([&] { return View()->PaintedFrames() >= painted + 2; }, 20000));
+  // The live thread's own failure may race the removal: at most its text.
+  for (const auto& text : Complaints()) EXPECT_EQ(text, "Unable to acquire live-monitor image.");
 }
 
 // A recorded 512 x 384 movie opened at each view size: the view shows it at

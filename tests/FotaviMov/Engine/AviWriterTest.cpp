@@ -72,18 +72,21 @@ TEST_P(AviSplit, PartsAreNumberedAndEachIsCompleteWithItsShare) {
   EXPECT_FALSE(Exists(Numbered(dir, c.base, static_cast<int>(c.framesPerPart.size()), ".avi")));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Splits, AviSplit,
-    ::testing::Values(
-        // 147,456-byte frames: six fit under 1,000,000 bytes, the seventh opens a part.
-        SplitCase{"SixFramesAPart", "output", 256, 192, 1000000, 20, {6, 6, 6, 2}},
-        // A split exactly at six frames keeps six (the check is "would pass").
-        SplitCase{"ExactFit", "output", 256, 192, 6 * 147456, 12, {6, 6}},
-        // A name ending in digits gets the counter appended: take7001.avi.
-        SplitCase{"NameEndingInDigits", "take7", 256, 192, 1000000, 8, {6, 2}},
-        // A split below one frame still puts one frame into every part; no empty part.
-        SplitCase{"SplitBelowOneFrame", "output", 64, 48, 100, 3, {1, 1, 1}}),
-    [](const auto& info) { return std::string(info.param.name); });
+// The case's name: the test's name and its printed parameter.
+std::string SplitCaseName(const SplitCase& c) { return std::string(c.name); }
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << SplitCaseName(c); }
+
+INSTANTIATE_TEST_SUITE_P(Splits, AviSplit,
+                         ::testing::Values(
+                             // 147,456-byte frames: six fit under 1,000,000 bytes, the seventh opens a part.
+                             SplitCase{"SixFramesAPart", "output", 256, 192, 1000000, 20, {6, 6, 6, 2}},
+                             // A split exactly at six frames keeps six (the check is "would pass").
+                             SplitCase{"ExactFit", "output", 256, 192, 6 * 147456, 12, {6, 6}},
+                             // A name ending in digits gets the counter appended: take7001.avi.
+                             SplitCase{"NameEndingInDigits", "take7", 256, 192, 1000000, 8, {6, 2}},
+                             // A split below one frame still puts one frame into every part; no empty part.
+                             SplitCase{"SplitBelowOneFrame", "output", 64, 48, 100, 3, {1, 1, 1}}),
+                         [](const auto& info) { return SplitCaseName(info.param); });
 
 TEST(AviWriter, HeaderTellsRawBottomUpBgrAtTheFrameRate) {
   const std::string dir = MakeFolder("header");

@@ -341,7 +341,8 @@ TEST_P(PlayerOutOfMemory, APictureThatCannotBeHeldAbortsThePlayer) {
 }
 
 // The first picture (while opening) and one while playing.
-INSTANTIATE_TEST_SUITE_P(Reads, PlayerOutOfMemory, ::testing::Values(0, 4));
+INSTANTIATE_TEST_SUITE_P(Reads, PlayerOutOfMemory, ::testing::Values(0, 4),
+    [](const auto& info) { return "After" + std::to_string(info.param) + "Reads"; });
 
 TEST_F(PlayerFixture, AMovieWithoutVideoStillOpensAndPlaysItsLength) {
   Open(std::make_unique<CFakeSource>(0, 10, -1, false, kSecond / 5));

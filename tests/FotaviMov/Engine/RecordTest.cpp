@@ -320,6 +320,50 @@ TEST_F(RecordingThread, AQueueNotWrittenWithinTheDrainLimitIsCutWithTheSaveText)
   EXPECT_EQ(view.Count(WM_MOVIE_REC_END), 0);
 }
 
+// A frame clock that notes, when it is freed, how many units the records
+// holding it had not given back yet.
+class NotingClock : public IMovieRequestCounter {
+ public:
+  explicit NotingClock(std::atomic<int>* heldWhenFreed) : m_pHeld(heldWhenFreed) {}
+  ~NotingClock() override { *m_pHeld = outstanding.load(); }
+  void DecrementRequests() override { --outstanding; }
+  std::atomic<int> outstanding{0};
+
+ private:
+  std::atomic<int>* m_pHeld;
+};
+
+// A thread stuck in a write past both waits of its end, with records still
+// queued that hold the frame clock: freeing the recording keeps the clock
+// until the thread has ended and every record has given its unit back; the
+// thread goes first, then the clock.
+TEST(RecordingEnd, TheFrameClockOutlivesALateThreadWhoseRecordsHoldIt) {
+  WriterLog log;
+  log.Open(false);
+  ViewWindow view;
+  std::atomic<int> heldWhenFreed{-1};
+  auto clock = std::make_unique<NotingClock>(&heldWhenFreed);
+  auto thread = std::make_unique<CMakeMovieThread>(FakeFactory(&log));
+  thread->SetNotifyWnd(view.hwnd());
+  thread->SetCountRequests(TRUE);
+  thread->SetStopLimits(RECSTOPLIMITS{100, 100});
+  ASSERT_TRUE(thread->Start());
+  for (int i = 0; i < 5; ++i) {
+    ++clock->outstanding;
+    ASSERT_TRUE(thread->PostFrame(Record(clock.get(), view.hwnd(), i)));
+  }
+  ASSERT_TRUE(WaitUntil([&] { return log.entered.load() >= 1; }));
+  ASSERT_TRUE(thread->PostStop());
+  EXPECT_FALSE(thread->WaitForEnd("test"));  // still writing
+  NotingClock* held = clock.get();
+  FreeRecording(std::move(thread), std::move(clock));
+  EXPECT_EQ(heldWhenFreed.load(), -1) << "freed while its records still held it";
+  if (heldWhenFreed.load() == -1) EXPECT_EQ(held->outstanding.load(), 4);
+  log.Open(true);  // the disk answers again
+  EXPECT_TRUE(WaitUntil([] { return FreeEndedRecordings() == 0; }));
+  EXPECT_EQ(heldWhenFreed.load(), 0);
+}
+
 // The first live picture never comes: the stop still ends the thread.
 // An address-space limit just above what the process uses leaves no room
 // for a new thread's stack, so the thread cannot be made.

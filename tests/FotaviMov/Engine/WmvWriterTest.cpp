@@ -157,6 +157,10 @@ TEST_P(WmvProfileErrors, InitializeFailsWithItsTextAndLeavesNoOutput) {
   EXPECT_FALSE(Exists(dir + "out.wmv"));
 }
 
+// The case's name: the test's name and its printed parameter.
+std::string ProfileErrorCaseName(const ProfileErrorCase& c) { return std::string(c.name); }
+void PrintTo(const ProfileErrorCase& c, std::ostream* os) { *os << ProfileErrorCaseName(c); }
+
 INSTANTIATE_TEST_SUITE_P(
     Profiles, WmvProfileErrors,
     ::testing::Values(
@@ -167,7 +171,7 @@ INSTANTIATE_TEST_SUITE_P(
         ProfileErrorCase{"AudioOnly",
                          "<profile><streamconfig majortype=\"{73647561-0000-0010-8000-00AA00389B71}\"/></profile>",
                          "Invalid file type."}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& info) { return ProfileErrorCaseName(info.param); });
 
 struct ShippedCase {
   const char* profile;
@@ -219,12 +223,17 @@ TEST_P(WmvShipped, OraclesSeeAsfWithWmv2OfTheSizeCountAndDuration) {
   }
 }
 
+// The case's name: the test's name and its printed parameter.
+std::string ShippedCaseName(const ShippedCase& c) {
+  return std::string(c.profile) == "256-192" ? "Small" : std::string(c.profile) == "XGA" ? "Xga" : "Half";
+}
+void PrintTo(const ShippedCase& c, std::ostream* os) { *os << ShippedCaseName(c); }
+
 INSTANTIATE_TEST_SUITE_P(Profiles, WmvShipped,
                          ::testing::Values(ShippedCase{"256-192", 256, 192, 10, 0, 30},
                                            ShippedCase{"512-384", 512, 384, 5, 60, 12},
                                            ShippedCase{"XGA", 1024, 768, 20, 100, 20}),
-                         [](const auto& info) { return std::string(info.param.profile) == "256-192" ? "Small"
-                                                      : std::string(info.param.profile) == "XGA" ? "Xga" : "Half"; });
+                         [](const auto& info) { return ShippedCaseName(info.param); });
 
 TEST(WmvWriter, TimeBaseFollowsIntegerDivisions) {
   EXPECT_EQ(CWmvFileOperation::TimeBaseFor(3), 3003u);
@@ -319,11 +328,15 @@ TEST_P(WmvOddSize, RecordsAtTheEvenSizeBelow) {
   EXPECT_NE(probe.find("nb_read_frames=6"), std::string::npos) << probe;
 }
 
+// The case's name: the test's name and its printed parameter.
+std::string OddSizeCaseName(const OddSizeCase& c) { return std::string(c.name); }
+void PrintTo(const OddSizeCase& c, std::ostream* os) { *os << OddSizeCaseName(c); }
+
 INSTANTIATE_TEST_SUITE_P(Profiles, WmvOddSize,
                          ::testing::Values(OddSizeCase{"OddProfileSize", 255, 191, 256, 192, 254, 190},
                                            OddSizeCase{"OddFrameWithoutProfileSize", 0, 0, 255, 191, 254, 190},
                                            OddSizeCase{"OnePixelProfile", 1, 1, 64, 48, 2, 2}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& info) { return OddSizeCaseName(info.param); });
 
 // A key-frame spacing far beyond any recording (here the largest 64-bit
 // value) means key frames as rarely as the writer allows, not one on every

@@ -16,6 +16,7 @@
 
 #include "CardDialogs.h"
 #include "CardHost.h"
+#include "Common/WindowHelpers.h"
 #include "Text/FotaviStrings.h"
 #include "Platform/GlobalMemory.h"
 #include "Platform/Messages.h"
@@ -93,6 +94,11 @@ void CViewerThumbnail::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 // ------------------------------------------------------------ CViewerFrame
+
+void CViewerFrame::setVisible(bool visible) {
+  if (visible && !isVisible()) FitWindowIntoScreen(this);
+  QMainWindow::setVisible(visible);
+}
 
 CViewerFrame::CViewerFrame(QWidget* parent) : QMainWindow(parent) {
   setWindowTitle(QStringLiteral("Fotavi for Presentation -Viewer-"));

@@ -90,6 +90,10 @@ class CViewerFrame : public QMainWindow, public IThumbnailFrame, public IToolWin
   // it), the context menu closed; `stopped` comes once the viewer is idle.
   bool StopBeforeClose(std::function<void()> stopped) override;
 
+ public:
+  // Shown inside the available area of its screen.
+  void setVisible(bool visible) override;
+
  protected:
   bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;

@@ -1,5 +1,4 @@
 #include "ConvertDialogs.h"
-#include "App/Resource.h"
 
 #include <sys/stat.h>
 
@@ -24,15 +23,14 @@
 #include "CardFileService.h"
 #include "CardFolders.h"
 #include "CardHost.h"
-#include "Text/FotaviStrings.h"
 #include "Common/CommonFunc.h"
 #include "Common/FileSelDlg.h"
 #include "Common/TraceLog.h"
-#include "Text/FotaviStrings.h"
 #include "Platform/Messages.h"
 #include "Platform/Paths.h"
 #include "SDAccess.h"
 #include "SDTree.h"
+#include "Text/FotaviStrings.h"
 
 namespace {
 

@@ -3,23 +3,21 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QCursor>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QVBoxLayout>
-#include <QWindow>
 
 #include <algorithm>
 
 #include "CardHost.h"
 #include "Common/Jpeg.h"
+#include "Common/WindowHelpers.h"
 #include "Platform/GlobalMemory.h"
 #include "Platform/Messages.h"
 #include "SDAccess.h"
@@ -217,7 +215,7 @@ void CSlideShow::setVisible(bool visible) {
   if (visible && !isVisible()) {
     // The sizes are final before the layout gives the list its size.
     if (m_bFirstShow) SizePreviewFourByThree();
-    FitIntoScreen();
+    FitWindowIntoScreen(this);
   }
   QDialog::setVisible(visible);
 }
@@ -231,33 +229,6 @@ void CSlideShow::showEvent(QShowEvent* event) {
   m_pList->InitList();
   m_pFrame->GetTree()->PostInitTree();
   m_pList->PostLoadPlayList();
-}
-
-void CSlideShow::FitIntoScreen() {
-  // Over the window it belongs to, on that window's screen; without one on
-  // the screen under the mouse pointer.
-  const QWidget* over = parentWidget() ? parentWidget()->window() : nullptr;
-  QScreen* screen = over ? over->screen() : QGuiApplication::screenAt(QCursor::pos());
-  if (!screen) screen = this->screen();
-  // The frame the window manager puts round it: as round the dialog when it
-  // has been shown, else as round the window it belongs to.
-  QMargins frame;
-  for (const QWidget* w : {static_cast<const QWidget*>(this), over}) {
-    if (!w || !w->windowHandle()) continue;
-    const QMargins m = w->windowHandle()->frameMargins();
-    frame = QMargins(std::max(frame.left(), m.left()), std::max(frame.top(), m.top()),
-                     std::max(frame.right(), m.right()), std::max(frame.bottom(), m.bottom()));
-  }
-  const QRect room = screen->availableGeometry().marginsRemoved(frame);
-  // No smaller than the layout allows: the controls are never cut.
-  resize(size().boundedTo(room.size()).expandedTo(minimumSizeHint()));
-  QRect placed(QPoint(), size());
-  placed.moveCenter(over && over->isVisible() ? over->geometry().center() : room.center());
-  placed.moveLeft(std::max(room.left(), std::min(placed.left(), room.right() + 1 - placed.width())));
-  placed.moveTop(std::max(room.top(), std::min(placed.top(), room.bottom() + 1 - placed.height())));
-  setScreen(screen);
-  // A window's position is its frame's.
-  move(placed.topLeft() - QPoint(frame.left(), frame.top()));
 }
 
 void CSlideShow::changeEvent(QEvent* event) {

@@ -114,7 +114,6 @@ class CSlideShow : public QDialog {
   bool CancelLoadingInstead();
   void MoveSelected(int direction);
   void SizePreviewFourByThree();
-  void FitIntoScreen();
   void SetProgress(int count, int done);
   // The reading's label, bar and counts, shown only while thumbnails load.
   std::vector<QWidget*> ProgressControls() const;

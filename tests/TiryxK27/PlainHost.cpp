@@ -1,0 +1,83 @@
+// A TWAIN host that is no Qt program, as most TWAIN applications are. It
+// loads the source, runs one session and ends through exit(); its exit
+// status is 0 when the source answered as expected:
+//   PlainHost <source.ds> dialog    open, the capture dialog shown, disable,
+//                                   close
+//   PlainHost <source.ds> left-open open, the capture dialog shown, and the
+//                                   process ends with the source still open
+//   PlainHost <source.ds> acquire   open, one picture without the user
+//                                   interface by native transfer, close
+//   PlainHost <source.ds> refused   an open the source refuses (another
+//                                   program holds the camera): TWCC_NODS
+// Whatever the source made in this process must end cleanly at that exit.
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TwainHost.h"
+
+using twain_test::CTwainHost;
+
+namespace {
+
+int Dialog(CTwainHost& host) {
+  if (host.OpenDS(true) != TWRC_SUCCESS) return 3;
+  if (host.Enable(true) != TWRC_SUCCESS) return 4;
+  // The window is up and drawn for a moment, as a user would see it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  if (host.Disable() != TWRC_SUCCESS) return 5;
+  if (host.CloseDS() != TWRC_SUCCESS) return 6;
+  return 0;
+}
+
+int LeftOpen(CTwainHost& host) {
+  if (host.OpenDS(true) != TWRC_SUCCESS) return 3;
+  if (host.Enable(true) != TWRC_SUCCESS) return 4;
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  return 0;
+}
+
+int Acquire(CTwainHost& host) {
+  if (host.OpenDS(true) != TWRC_SUCCESS) return 3;
+  if (host.Enable(false) != TWRC_SUCCESS) return 4;
+  if (!host.WaitNotice(MSG_XFERREADY, 1, 10000)) return 5;
+  std::vector<TW_UINT8> dib;
+  if (host.TransferNative(&dib) != TWRC_XFERDONE || dib.size() <= 40) return 6;
+  std::printf("picture of %zu bytes\n", dib.size());
+  TW_UINT16 count = 9;
+  if (host.EndTransfer(&count) != TWRC_SUCCESS || count != 0) return 7;
+  if (host.Disable() != TWRC_SUCCESS) return 8;
+  if (host.CloseDS() != TWRC_SUCCESS) return 9;
+  return 0;
+}
+
+int Refused(CTwainHost& host) {
+  if (host.OpenDS(true) != TWRC_FAILURE) return 3;
+  const TW_UINT16 cc = host.Status();
+  std::printf("condition code %u\n", cc);
+  return cc == TWCC_NODS ? 0 : 4;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s <source.ds> dialog|left-open|acquire|refused\n", argv[0]);
+    return 2;
+  }
+  CTwainHost host;
+  std::string error;
+  if (!host.Load(argv[1], &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 2;
+  }
+  if (!host.Scan()) return 2;
+  const std::string session = argv[2];
+  if (session == "dialog") return Dialog(host);
+  if (session == "acquire") return Acquire(host);
+  if (session == "left-open") return LeftOpen(host);
+  if (session == "refused") return Refused(host);
+  return 2;
+}
