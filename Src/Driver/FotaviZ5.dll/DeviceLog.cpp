@@ -61,7 +61,11 @@ const char* FotaviErrorName(DWORD dwError) {
 
 CDeviceLog::CDeviceLog() = default;
 
-CDeviceLog::~CDeviceLog() { CloseFile(); }
+CDeviceLog::~CDeviceLog() {
+  std::vector<Line> rest = TakeBatch();
+  FreeLines(rest);
+  CloseFile();
+}
 
 void CDeviceLog::SetSettings(DWORD dwSizeLimit, DWORD dwLevel, const std::string& folder) {
   m_dwSizeLimit.store(dwSizeLimit);
@@ -88,6 +92,10 @@ void CDeviceLog::Start() {
     return;
   }
   m_StartEvent.Reset();
+  {
+    std::lock_guard<std::mutex> batch(m_BatchLock);
+    m_bBatchClosed = false;
+  }
   m_pThread = std::make_unique<CPlatformThread>([this] { ThreadProc(); }, false, "FotaviZ5 log");
   m_dwThreadId.store(m_pThread->id());
   m_StartEvent.Wait(INFINITE);
@@ -106,24 +114,68 @@ void CDeviceLog::ThreadProc() {
   PostThreadMessage(GetCurrentThreadId(), WM_FOTAVI_LOGOPEN, 0, 0);
   RunMessageLoop([this](const MSG& msg) {
     if (msg.message == WM_FOTAVI_LOGOPEN) {
+      // The lines written before the rotation go to the file they were meant for.
+      std::vector<Line> lines = TakeBatch();
+      WriteLines(lines);
       CloseFile();
       OpenFile();
       m_StartEvent.Set();
     } else if (msg.message == WM_FOTAVI_LOGWRITE) {
-      char* pBuffer = reinterpret_cast<char*>(msg.wParam);
-      WriteBuffer(pBuffer, static_cast<size_t>(msg.lParam));
-      --m_lPending;
-      delete[] pBuffer;
+      Sleep(FOTAVI_LOG_GATHER_MS);
+      std::vector<Line> lines = TakeBatch();
+      WriteLines(lines);
     }
   });
-  // Lines posted while the thread was ending are freed, not written.
-  DrainMessages([this](const MSG& msg) {
-    if (msg.message == WM_FOTAVI_LOGWRITE) {
-      --m_lPending;
-      delete[] reinterpret_cast<char*>(msg.wParam);
-    }
-  });
+  // The lines that came before the end are written; from now on lines are
+  // dropped.
+  std::vector<Line> lines = TakeBatch();
+  WriteLines(lines);
+  {
+    std::lock_guard<std::mutex> batch(m_BatchLock);
+    m_bBatchClosed = true;
+    lines.swap(m_Batch);
+  }
+  FreeLines(lines);
   CloseFile();
+}
+
+std::vector<CDeviceLog::Line> CDeviceLog::TakeBatch() {
+  std::vector<Line> lines;
+  std::lock_guard<std::mutex> batch(m_BatchLock);
+  lines.swap(m_Batch);
+  return lines;
+}
+
+void CDeviceLog::FreeLines(std::vector<Line>& lines) {
+  for (const Line& l : lines) {
+    --m_lPending;
+    delete[] l.pBuffer;
+  }
+  lines.clear();
+}
+
+void CDeviceLog::WriteLines(std::vector<Line>& lines) {
+  // Consecutive lines go out in one write as long as the file takes them
+  // all; a line that would pass the size limit goes through WriteBuffer,
+  // which rolls over to the next file first.
+  std::string chunk;
+  auto flush = [&] {
+    if (chunk.empty() || m_hFile < 0) return chunk.clear();
+    ssize_t n = ::write(m_hFile, chunk.data(), chunk.size());
+    if (n > 0) m_dwWritten += static_cast<DWORD>(n);
+    chunk.clear();
+  };
+  for (const Line& l : lines) {
+    if (m_hFile < 0) break;
+    if (m_dwWritten + chunk.size() + l.nLength > SizeLimit()) {
+      flush();
+      WriteBuffer(l.pBuffer, l.nLength);
+      continue;
+    }
+    chunk.append(l.pBuffer, l.nLength);
+  }
+  flush();
+  FreeLines(lines);
 }
 
 std::string CDeviceLog::SelectFile() const {
@@ -192,11 +244,25 @@ size_t CDeviceLog::PrefixDriverText(char* pBuffer) {
 }
 
 void CDeviceLog::Post(char* pBuffer, size_t nLength) {
-  DWORD dwThread = m_dwThreadId.load();
-  if (dwThread == 0 || !theApp.bPostThreadMessage(dwThread, WM_FOTAVI_LOGWRITE, reinterpret_cast<WPARAM>(pBuffer),
-                                                  static_cast<LPARAM>(nLength), false)) {
+  bool bWake = false;
+  {
+    std::lock_guard<std::mutex> batch(m_BatchLock);
+    if (!m_bBatchClosed && m_dwThreadId.load() != 0) {
+      bWake = m_Batch.empty();
+      m_Batch.push_back(Line{pBuffer, nLength});
+      pBuffer = nullptr;
+    }
+  }
+  if (pBuffer) {
     --m_lPending;
     delete[] pBuffer;
+    return;
+  }
+  if (!bWake) return;  // the thread has been woken for the lines before
+  DWORD dwThread = m_dwThreadId.load();
+  if (dwThread == 0 || !theApp.bPostThreadMessage(dwThread, WM_FOTAVI_LOGWRITE, 0, 0, false)) {
+    std::vector<Line> lines = TakeBatch();
+    FreeLines(lines);
   }
 }
 

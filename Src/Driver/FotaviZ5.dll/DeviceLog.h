@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "Platform/Messages.h"
 #include "Platform/Sync.h"
@@ -16,6 +17,9 @@ constexpr UINT WM_FOTAVI_LOGOPEN = WM_USER + 5000;
 constexpr UINT WM_FOTAVI_LOGWRITE = WM_USER + 5100;
 
 constexpr DWORD FOTAVI_LOG_BUFFER_SIZE = 4096;
+// How long the log thread, woken for a line, lets further lines gather
+// before it writes them all at once.
+constexpr DWORD FOTAVI_LOG_GATHER_MS = 20;
 constexpr size_t FOTAVI_LOG_LINE_MAX = 255;  // time, text and line end of one line
 
 // Source names of INFO lines.
@@ -63,7 +67,16 @@ class CDeviceLog {
   // A line buffer with the driver's text at its start (its length in
   // *pnDriver); NULL when the line is not written.
   char* NewLineBuffer(size_t* pnDriver);
+  // Puts a line into the batch; the first line of an empty batch wakes the
+  // log thread. A line that cannot reach the thread is dropped.
   void Post(char* pBuffer, size_t nLength);
+  struct Line {
+    char* pBuffer;
+    size_t nLength;
+  };
+  std::vector<Line> TakeBatch();
+  void FreeLines(std::vector<Line>& lines);
+  void WriteLines(std::vector<Line>& lines);
   size_t PrefixDriverText(char* pBuffer);
   void ThreadProc();
   void OpenFile();
@@ -81,6 +94,12 @@ class CDeviceLog {
   std::unique_ptr<CPlatformThread> m_pThread;
   std::atomic<DWORD> m_dwThreadId{0};
   std::atomic<long> m_lPending{0};
+  // Lines formatted and not yet taken by the log thread, oldest first: a
+  // burst of lines costs the thread one wake-up and one file write, not one
+  // of each per line. Closed when the thread has ended.
+  std::mutex m_BatchLock;
+  std::vector<Line> m_Batch;
+  bool m_bBatchClosed = false;
   int m_hFile = -1;
   mutable std::mutex m_FileNameLock;
   std::string m_CurrentFile;

@@ -64,10 +64,9 @@ CBitmap24 CMovLivePicture::CopyPicture(LONG width, LONG height) const {
   return live->CopyPicture(width, height);
 }
 
-bool CMovLivePicture::Paint(QPainter& painter) const {
-  if (!m_pLive || !m_pLive->HasPicture()) return false;
-  m_pLive->Draw(painter);
-  return true;
+QRect CMovLivePicture::Paint(QPainter& painter) const {
+  if (!m_pLive) return QRect();
+  return m_pLive->Draw(painter);
 }
 
 bool CMovLivePicture::TakeDrawNotice() {

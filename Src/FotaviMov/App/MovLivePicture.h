@@ -37,8 +37,9 @@ class CMovLivePicture {
   void SetSizes(QSize decode, QSize draw);
   // A copy of the held picture at the given size; null without one. Any thread.
   CBitmap24 CopyPicture(LONG width, LONG height) const;
-  // Paints the held picture; FALSE when there is none.
-  bool Paint(QPainter& painter) const;
+  // Paints the held picture; returns the rectangle it covers, empty when
+  // there is none.
+  QRect Paint(QPainter& painter) const;
   // A "picture to paint" notice taken: TRUE when the live picture runs.
   bool TakeDrawNotice();
   // Counting of the pictures received (the measurement): on from 0, or off

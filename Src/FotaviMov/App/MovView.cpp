@@ -97,8 +97,10 @@ void CFotaviMovView::SetLiveSize() {
 
 void CFotaviMovView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  painter.fillRect(rect(), Qt::black);
-  if (!IsMovieOpen() && m_pLive->Paint(painter)) ++m_nPainted;
+  // Black only where no picture lies: the live picture covers its rectangle.
+  const QRect drawn = IsMovieOpen() ? QRect() : m_pLive->Paint(painter);
+  if (!drawn.isEmpty()) ++m_nPainted;
+  for (const QRect& r : QRegion(rect()).subtracted(drawn)) painter.fillRect(r, Qt::black);
 }
 
 void CFotaviMovView::resizeEvent(QResizeEvent* event) {

@@ -107,33 +107,65 @@ bool CSemiAnimationThread::HasPicture() {
 }
 
 namespace {
-// Blue-green-red bytes are the low three bytes of a 32-bit pixel of the
-// window's format (0xffRRGGBB, little-endian): four pixels are read as three
-// words and shifted into place.
-void ToWindowFormat(const CBitmap24& in, QImage* out) {
-  const int width = in.width();
+// One 24-bit pixel as a 32-bit pixel of the window's format (0xffRRGGBB):
+// blue-green-red bytes are its low three bytes, little-endian.
+inline quint32 WindowPixel(const uchar* s) { return 0xFF000000u | (s[2] << 16) | (s[1] << 8) | s[0]; }
+
+// The picture at the size of `out`, in the window's 32-bit format, each
+// target pixel taking the source pixel under its centre (the stretch that
+// drops rows and columns, without blending). At the same size four pixels
+// are read as three words and shifted into place; stretched, each row reads
+// its pixels through a table of source offsets.
+void ToWindowFormat(const CBitmap24& in, QImage* out, std::vector<int>* offsets) {
+  const int width = out->width(), height = out->height();
+  const int inWidth = in.width(), inHeight = in.height();
   uchar* rows = out->bits();
   const qsizetype stride = out->bytesPerLine();
-  for (int y = 0; y < in.height(); ++y) {
-    const uchar* s = in.constScanLine(y);
+  if (width == inWidth && height == inHeight) {
+    for (int y = 0; y < height; ++y) {
+      const uchar* s = in.constScanLine(y);
+      auto* d = reinterpret_cast<quint32*>(rows + y * stride);
+      int x = 0;
+      for (; x + 4 <= width; x += 4, s += 12) {
+        quint32 w0, w1, w2;
+        std::memcpy(&w0, s, 4);
+        std::memcpy(&w1, s + 4, 4);
+        std::memcpy(&w2, s + 8, 4);
+        d[x] = 0xFF000000u | w0;
+        d[x + 1] = 0xFF000000u | (w0 >> 24) | (w1 << 8);
+        d[x + 2] = 0xFF000000u | (w1 >> 16) | (w2 << 16);
+        d[x + 3] = 0xFF000000u | (w2 >> 8);
+      }
+      for (; x < width; ++x, s += 3) d[x] = WindowPixel(s);
+    }
+    return;
+  }
+  offsets->resize(static_cast<size_t>(width));
+  // Pixels whose four bytes from their offset stay inside the row are read
+  // as one word; the last ones of a row byte by byte.
+  int wordPixels = 0;
+  for (int x = 0; x < width; ++x) {
+    const int sx = static_cast<int>((2 * static_cast<int64_t>(x) + 1) * inWidth / (2 * static_cast<int64_t>(width)));
+    (*offsets)[x] = 3 * sx;
+    if (3 * sx + 4 <= 3 * inWidth) wordPixels = x + 1;
+  }
+  const int* off = offsets->data();
+  for (int y = 0; y < height; ++y) {
+    const int sy = static_cast<int>((2 * static_cast<int64_t>(y) + 1) * inHeight / (2 * static_cast<int64_t>(height)));
+    const uchar* s = in.constScanLine(sy);
     auto* d = reinterpret_cast<quint32*>(rows + y * stride);
     int x = 0;
-    for (; x + 4 <= width; x += 4, s += 12) {
-      quint32 w0, w1, w2;
-      std::memcpy(&w0, s, 4);
-      std::memcpy(&w1, s + 4, 4);
-      std::memcpy(&w2, s + 8, 4);
-      d[x] = 0xFF000000u | w0;
-      d[x + 1] = 0xFF000000u | (w0 >> 24) | (w1 << 8);
-      d[x + 2] = 0xFF000000u | (w1 >> 16) | (w2 << 16);
-      d[x + 3] = 0xFF000000u | (w2 >> 8);
+    for (; x < wordPixels; ++x) {
+      quint32 w;
+      std::memcpy(&w, s + off[x], 4);
+      d[x] = 0xFF000000u | w;
     }
-    for (; x < width; ++x, s += 3) d[x] = 0xFF000000u | (s[2] << 16) | (s[1] << 8) | s[0];
+    for (; x < width; ++x) d[x] = WindowPixel(s + off[x]);
   }
 }
 }  // namespace
 
-void CSemiAnimationThread::Draw(QPainter& painter) {
+QRect CSemiAnimationThread::Draw(QPainter& painter) {
   CBitmap24 held;
   QRect target;
   {
@@ -143,16 +175,21 @@ void CSemiAnimationThread::Draw(QPainter& painter) {
     held = m_HeldPicture;
     target = QRect(m_nDrawLeft.load(), m_nDrawTop.load(), m_nDrawWidth, m_nDrawHeight);
   }
-  if (held.isNull() || target.width() <= 0 || target.height() <= 0) return;
-  if (m_DrawPicture.isNull() || m_nDrawSourceKey != held.cacheKey()) {
-    if (m_DrawPicture.size() != held.size() || !m_DrawPicture.isDetached())
-      m_DrawPicture = QImage(held.size(), QImage::Format_RGB32);
-    if (m_DrawPicture.isNull()) return;
-    ToWindowFormat(held, &m_DrawPicture);
+  if (held.isNull() || target.width() <= 0 || target.height() <= 0) return QRect();
+  // Made at the size the picture covers on the device, so that the painter
+  // only copies it.
+  const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+  const QSize pixels(qMax(1, qRound(target.width() * ratio)), qMax(1, qRound(target.height() * ratio)));
+  if (m_DrawPicture.isNull() || m_nDrawSourceKey != held.cacheKey() || m_DrawPicture.size() != pixels) {
+    if (m_DrawPicture.size() != pixels || !m_DrawPicture.isDetached())
+      m_DrawPicture = QImage(pixels, QImage::Format_RGB32);
+    if (m_DrawPicture.isNull()) return QRect();
+    ToWindowFormat(held, &m_DrawPicture, &m_DrawOffsets);
+    m_DrawPicture.setDevicePixelRatio(ratio);
     m_nDrawSourceKey = held.cacheKey();
   }
-  painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-  painter.drawImage(target, m_DrawPicture);
+  painter.drawImage(target.topLeft(), m_DrawPicture);
+  return target;
 }
 
 void CSemiAnimationThread::Run() {

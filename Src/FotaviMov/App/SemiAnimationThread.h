@@ -17,6 +17,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "Common/Bitmap.h"
 #include "Common/Jpeg.h"
@@ -111,8 +112,9 @@ class CSemiAnimationThread {
   // differs); a null picture when none is held. The copy is the caller's.
   CBitmap24 CopyPicture(int width, int height);
   bool HasPicture();
-  // Paints the held picture stretched to the draw rectangle (GUI thread).
-  void Draw(QPainter& painter);
+  // Paints the held picture stretched to the draw rectangle (GUI thread);
+  // returns the rectangle painted, empty when no picture is held.
+  QRect Draw(QPainter& painter);
   // The view took WM_SEMIANIMATION_DRAW: the next new picture posts again.
   void ClearDrawPending() { m_bDrawPending.store(false); }
 
@@ -140,12 +142,13 @@ class CSemiAnimationThread {
   std::atomic<HWND> m_hViewWnd{nullptr};
   std::mutex m_PictureLock;  // the held picture, the decode and draw sizes
   CBitmap24 m_HeldPicture;
-  // The held picture in the window's 32-bit format, made by Draw when a new
-  // picture is painted: the raster painter converts 24-bit blue-green-red
-  // pixels on a slow path, several times the cost of this one conversion.
-  // GUI thread only.
+  // The held picture in the window's 32-bit format at the size it is drawn,
+  // made by Draw once for each new picture: the raster painter converts
+  // 24-bit blue-green-red pixels on a slow path, and stretches on another;
+  // one pass does both, and painting is a plain copy. GUI thread only.
   QImage m_DrawPicture;
   qint64 m_nDrawSourceKey = 0;
+  std::vector<int> m_DrawOffsets;  // source byte offset of each target column
   int m_nDecodeWidth = 0;
   int m_nDecodeHeight = 0;
   int m_nDrawWidth = 0;
