@@ -1,5 +1,7 @@
 #include "Messages.h"
 
+#include <pthread.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -295,6 +297,9 @@ bool CPlatformThread::Resume() {
   state_->started = true;
   std::shared_ptr<State> st = state_;
   st->thread = std::thread([st] {
+    // Named for the system's tools (top, gdb, perf, /proc), cut to the
+    // 15 characters a thread name holds.
+    if (!st->name.empty()) pthread_setname_np(pthread_self(), st->name.substr(0, 15).c_str());
     t_slot.id = st->id;
     t_slot.queue = st->queue;
     t_slot.platformThread = true;

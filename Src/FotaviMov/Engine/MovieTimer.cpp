@@ -91,6 +91,7 @@ bool CMovieTimer::Start(DWORD periodMs, std::function<void()> callback) {
 void CMovieTimer::Run(const std::shared_ptr<State>& s, int64_t deadline, int64_t periodNs) {
   // Wake at the deadline itself, not up to the default 50 us after it.
   prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  prctl(PR_SET_NAME, "MovieTimer", 0UL, 0UL, 0UL);
   std::unique_lock<std::mutex> lock(s->lock);
   s->wake.wait(lock, [&] { return s->launched; });
   for (;;) {
