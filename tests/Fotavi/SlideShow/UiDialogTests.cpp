@@ -17,7 +17,7 @@
 #include <QStyleOptionComboBox>
 #include <QTest>
 
-#include "CardFixture.h"
+#include "CardWindowFixture.h"
 #include "CardFolders.h"
 #include "CardHost.h"
 #include "Common/ControlDialog.h"
@@ -75,20 +75,11 @@ QScreen* ScreenNamed(const QString& name) {
   return nullptr;
 }
 
-class SlideShowTest : public CardFixture {
+class SlideShowTest : public CardWindowFixture<RecordingUi> {
  protected:
-  void SetUp() override {
-    CardFixture::SetUp();
-    previous_ = SetUserInterfaceService(&ui_);
-    CardHost() = CCardHost{};
-    CardHost().counter = &counter_;
-    CardHost().iniPath = root_ + "/Fotavi.ini";
-  }
   void TearDown() override {
     dialog_.reset();
-    CardHost() = CCardHost{};
-    SetUserInterfaceService(previous_);
-    CardFixture::TearDown();
+    CardWindowFixture::TearDown();
   }
   void PutPictures(const std::string& folder, int n) {
     MakeCardFolder("DCIM/" + folder);
@@ -98,8 +89,7 @@ class SlideShowTest : public CardFixture {
   // Starts the camera, opens the dialog and waits for the tree, the
   // playlist and (unless `waitIdle` is false) the thumbnails.
   bool Open(bool waitIdle = true) {
-    if (!StartCamera()) return false;
-    CardHost().device = device_;
+    if (!Start()) return false;
     dialog_ = std::make_unique<CSlideShow>();
     dialog_->show();
     const size_t playlistReads = 1;
@@ -201,9 +191,6 @@ class SlideShowTest : public CardFixture {
     return true;
   }
 
-  RecordingUi ui_;
-  IUserInterfaceService* previous_ = nullptr;
-  CControlDialog counter_;
   // The window a dialog opens over, as the main frame is in the program.
   std::unique_ptr<QWidget> mainWindow_;
   std::unique_ptr<CSlideShow> dialog_;
@@ -212,8 +199,7 @@ class SlideShowTest : public CardFixture {
 TEST_F(SlideShowTest, OpensWithTheCardsFoldersThumbnailsAndPlaylistAndAFourByThreePreview) {
   PutPictures("100ABCDE", 3);
   PutCardFile("PLAYLIST.TXT", CardPath("100ABCDE", 2) + ",SE11,SI4\r\n" + CardPath("100ABCDE", 1) + ",SE,SI");
-  ASSERT_TRUE(StartCamera());
-  CardHost().device = device_;
+  ASSERT_TRUE(Start());
   dialog_ = std::make_unique<CSlideShow>();
   EXPECT_EQ(dialog_->windowTitle(), "Slide Show Settings");
   EXPECT_EQ(dialog_->Preview()->size(), QSize(200, 160));
@@ -467,8 +453,7 @@ TEST_F(SlideShowTest, TheColumnsTakeTheirSharesOfTheLaidOutListAndShowTheirTexts
   PutPictures("100ABCDE", 3);
   PutCardFile("PLAYLIST.TXT", CardPath("100ABCDE", 1) + ",SE17,SI4\r\n" + CardPath("100ABCDE", 2) + ",SE10,SI2\r\n" +
                                   CardPath("100ABCDE", 3) + ",SE3,SI0\r\n");
-  ASSERT_TRUE(StartCamera());
-  CardHost().device = device_;
+  ASSERT_TRUE(Start());
   dialog_ = std::make_unique<CSlideShow>();
   FirstShowWidth laidOut(dialog_.get(), List());
   dialog_->show();
@@ -529,8 +514,7 @@ TEST_P(ScreenFit, TheDialogOpensInsideTheScreenWithEveryControlWhole) {
   ASSERT_NE(screen, nullptr) << "the test main gives the screens of screens.json";
   PutPictures("100ABCDE", 6);
   PutCardFile("PLAYLIST.TXT", CardPath("100ABCDE", 1) + ",SE17,SI4\r\n" + CardPath("100ABCDE", 2) + ",SE10,SI2\r\n");
-  ASSERT_TRUE(StartCamera());
-  CardHost().device = device_;
+  ASSERT_TRUE(Start());
   mainWindow_ = std::make_unique<QWidget>();
   mainWindow_->setGeometry(screen->availableGeometry().adjusted(8, 32, -8, -8));
   mainWindow_->show();
@@ -671,8 +655,7 @@ class ButtonsWhileReading : public SlideShowTest, public ::testing::WithParamInt
 TEST_P(ButtonsWhileReading, OnlyStopTheReadingAndThenWork) {
   PutPictures("100ABCDE", 8);
   PutCardFile("PLAYLIST.TXT", CardPath("100ABCDE", 1) + ",SE1,SI1\r\n");
-  ASSERT_TRUE(StartCamera());
-  CardHost().device = device_;
+  ASSERT_TRUE(Start());
   Command("delay 0x8104 150 always");
   dialog_ = std::make_unique<CSlideShow>();
   dialog_->show();
@@ -727,8 +710,7 @@ INSTANTIATE_TEST_SUITE_P(Buttons, ButtonsWhileReading,
 
 TEST_F(SlideShowTest, ClosingTheDialogWhileReadingHandsEveryReplyBackAndAsksForTheLiveMonitor) {
   PutPictures("100ABCDE", 6);
-  ASSERT_TRUE(StartCamera());
-  CardHost().device = device_;
+  ASSERT_TRUE(Start());
   int resumes = 0;
   HWND mainWnd = CreateWindowTarget(
       [&](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
