@@ -20,7 +20,6 @@ bool EndsWithJpg(const std::string& name) {
   return name.size() >= 4 && strcasecmp(name.c_str() + name.size() - 4, ".jpg") == 0;
 }
 
-
 }  // namespace
 
 CFileTransfer::CFileTransfer(CDeviceInterface* device) : m_Access(device) {}

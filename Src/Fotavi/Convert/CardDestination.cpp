@@ -1,6 +1,5 @@
 #include "CardDestination.h"
 
-
 #include <cctype>
 #include <cerrno>
 #include <cstring>

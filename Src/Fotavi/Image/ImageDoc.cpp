@@ -1,6 +1,5 @@
 #include "Image/ImageDoc.h"
 
-#include "Common/StringTable.h"
 #include "App/FotaviApp.h"
 #include "Image/ImageFrame.h"
 #include "Image/ImageStrings.h"
@@ -13,9 +12,7 @@ CImageFrame* CImageDoc::GetImageFrame() const { return qobject_cast<CImageFrame*
 
 BOOL CImageDoc::SaveModified() {
   if (!IsModified()) return TRUE;
-  std::string text = FotaviText(IDS_SAVE_QUESTION);
-  const size_t at = text.find("%s");
-  if (at != std::string::npos) text.replace(at, 2, GetTitle());
+  const std::string text = FormatFotaviText(FotaviText(IDS_SAVE_QUESTION), GetTitle());
   switch (FotaviMessageBoxText(text, MB_YESNOCANCEL | MB_ICONEXCLAMATION)) {
     case IDYES: {
       CImageFrame* frame = GetImageFrame();

@@ -19,6 +19,14 @@ struct NameCase {
   bool valid;
 };
 
+// A case's test name: valid or not, the name's letters and digits (any
+// other byte as "_"), and the case's index.
+std::string NameCaseName(const ::testing::TestParamInfo<NameCase>& info) {
+  std::string n;
+  for (char c : std::string(info.param.name)) n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return (info.param.valid ? "Valid_" : "Invalid_") + n + "_" + std::to_string(info.index);
+}
+
 class FolderNameTest : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(FolderNameTest, FollowsTheDcfFolderRule) {
@@ -34,11 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // Full-width digits and letters are digits and letters to the locale, not to DCF.
                       NameCase{"\xEF\xBC\x91\xEF\xBC\x90\xEF\xBC\x90" "ABCDE", false},
                       NameCase{"100ABCD\xC3\x89", false}, NameCase{"100ABC\xC3\x89", false}),
-    [](const auto& info) {
-      std::string n;
-      for (char c : std::string(info.param.name)) n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
-      return (info.param.valid ? "Valid_" : "Invalid_") + n + "_" + std::to_string(info.index);
-    });
+    NameCaseName);
 
 class FileNameTest : public ::testing::TestWithParam<NameCase> {};
 
@@ -54,11 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"ABCD0001", false}, NameCase{"Img_0001.jpg", true}, NameCase{"Img-0001.jpg", false},
                       NameCase{"ABCDE001.JPG", false}, NameCase{".JPG", false}, NameCase{"", false},
                       NameCase{"ABCD\xEF\xBC\x90" "001.JPG", false}, NameCase{"\xC3\x89" "BCD0001.JPG", false}),
-    [](const auto& info) {
-      std::string n;
-      for (char c : std::string(info.param.name)) n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
-      return (info.param.valid ? "Valid_" : "Invalid_") + n + "_" + std::to_string(info.index);
-    });
+    NameCaseName);
 
 TEST(DcfNameCheckTest, NullNamesFailAndEmptyTextsPassTheCharacterChecks) {
   const CDcfNameCheck check;

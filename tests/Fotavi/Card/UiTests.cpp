@@ -16,7 +16,7 @@
 
 #include "CardDialogs.h"
 #include "CardFolders.h"
-#include "CardFixture.h"
+#include "CardWindowFixture.h"
 #include "CardHost.h"
 #include "CardTools.h"
 #include "Common/CommonFunc.h"
@@ -44,14 +44,10 @@ class RecordingUi : public IUserInterfaceService {
   std::string folder;
 };
 
-class CardUiTest : public CardFixture {
+class CardUiTest : public CardWindowFixture<RecordingUi> {
  protected:
   void SetUp() override {
-    CardFixture::SetUp();
-    previous_ = SetUserInterfaceService(&ui_);
-    CardHost() = CCardHost{};
-    CardHost().counter = &counter_;
-    CardHost().iniPath = root_ + "/Fotavi.ini";
+    CardWindowFixture::SetUp();
     CardHost().runModal = [this](QDialog* dialog) {
       if (auto* errors = qobject_cast<CTransErrDlg*>(dialog)) errors->OnInitDialog();
       modalTitles_.push_back(dialog->windowTitle().toStdString());
@@ -65,19 +61,6 @@ class CardUiTest : public CardFixture {
       return onModal ? onModal(dialog) : int(QDialog::Rejected);
     };
   }
-  void TearDown() override {
-    CardHost() = CCardHost{};
-    SetUserInterfaceService(previous_);
-    CardFixture::TearDown();
-  }
-  bool Start(bool withCard = true) {
-    if (!StartCamera(withCard)) return false;
-    CardHost().device = device_;
-    return true;
-  }
-  RecordingUi ui_;
-  IUserInterfaceService* previous_ = nullptr;
-  CControlDialog counter_;
   std::vector<std::string> modalTitles_;
   std::vector<std::string> errorRows_;
   std::function<int(QDialog*)> onModal;

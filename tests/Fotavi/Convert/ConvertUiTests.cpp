@@ -20,7 +20,7 @@
 #include <fstream>
 
 #include "CardDialogs.h"
-#include "CardFixture.h"
+#include "CardWindowFixture.h"
 #include "CardFolders.h"
 #include "CardHost.h"
 #include "Common/CommonFunc.h"
@@ -97,14 +97,10 @@ void ClickButton(QWidget* window, const char* caption) {
   QTest::mouseClick(button, Qt::LeftButton, {}, at);
 }
 
-class ConvertUiTest : public CardFixture {
+class ConvertUiTest : public CardWindowFixture<AnsweringUi> {
  protected:
   void SetUp() override {
-    CardFixture::SetUp();
-    previous_ = SetUserInterfaceService(&ui_);
-    CardHost() = CCardHost{};
-    CardHost().counter = &counter_;
-    CardHost().iniPath = root_ + "/Fotavi.ini";
+    CardWindowFixture::SetUp();
     CardHost().runModal = [this](QDialog* dialog) {
       if (auto* errors = qobject_cast<CTransErrDlg*>(dialog)) {
         errors->OnInitDialog();
@@ -123,16 +119,6 @@ class ConvertUiTest : public CardFixture {
       }
       return int(QDialog::Rejected);
     };
-  }
-  void TearDown() override {
-    CardHost() = CCardHost{};
-    SetUserInterfaceService(previous_);
-    CardFixture::TearDown();
-  }
-  bool Start() {
-    if (!StartCamera(true)) return false;
-    CardHost().device = device_;
-    return true;
   }
   // A folder of `n` JPEG pictures "P01.jpg"...
   std::string Pictures(const std::string& name, int n) {
@@ -193,9 +179,6 @@ class ConvertUiTest : public CardFixture {
     return out;
   }
 
-  AnsweringUi ui_;
-  IUserInterfaceService* previous_ = nullptr;
-  CControlDialog counter_;
   int browseItem = -1;  // the card folder the browse dialog picks; -1: Cancel
   std::string errorTitle_, errorLabel_;
   std::vector<std::pair<std::string, std::string>> errorRows_;

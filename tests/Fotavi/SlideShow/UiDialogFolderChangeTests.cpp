@@ -13,7 +13,7 @@
 #include <functional>
 #include <memory>
 
-#include "CardFixture.h"
+#include "CardWindowFixture.h"
 #include "CardHost.h"
 #include "Common/ControlDialog.h"
 #include "Platform/GlobalMemory.h"
@@ -43,21 +43,12 @@ struct Panes {
   CThumbnailList* thumbs = nullptr;
 };
 
-class FolderChangeThenEscape : public CardFixture, public ::testing::WithParamInterface<Tool> {
+class FolderChangeThenEscape : public CardWindowFixture<AnsweringUi>, public ::testing::WithParamInterface<Tool> {
  protected:
-  void SetUp() override {
-    CardFixture::SetUp();
-    previous_ = SetUserInterfaceService(&ui_);
-    CardHost() = CCardHost{};
-    CardHost().counter = &counter_;
-    CardHost().iniPath = root_ + "/Fotavi.ini";
-  }
   void TearDown() override {
     slideShow_.reset();
     viewer_.reset();
-    CardHost() = CCardHost{};
-    SetUserInterfaceService(previous_);
-    CardFixture::TearDown();
+    CardWindowFixture::TearDown();
   }
   Panes Open() {
     QWidget* window = nullptr;
@@ -92,9 +83,6 @@ class FolderChangeThenEscape : public CardFixture, public ::testing::WithParamIn
     return GetParam() == Tool::SlideShow ? slideShow_->IsProgressShown() : viewer_->IsReadingMode();
   }
 
-  AnsweringUi ui_;
-  IUserInterfaceService* previous_ = nullptr;
-  CControlDialog counter_;
   std::unique_ptr<CSlideShow> slideShow_;
   std::unique_ptr<CViewerFrame> viewer_;
 };
@@ -108,8 +96,7 @@ TEST_P(FolderChangeThenEscape, StopsTheLastFolderAfterTheReadInFlight) {
   PutPictures("100AAAAA", 8);
   PutPictures("101BBBBB", 8);
   PutPictures("102CCCCC", 8);
-  ASSERT_TRUE(StartCamera());
-  CardHost().device = device_;
+  ASSERT_TRUE(Start());
   Command("delay 0x8104 600 always");
   const Panes panes = Open();
   // The first folder's first picture shows, the second one's read is in

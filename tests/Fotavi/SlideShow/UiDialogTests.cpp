@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QAbstractItemView>
 #include <QLabel>
@@ -17,7 +16,7 @@
 #include <QStyleOptionComboBox>
 #include <QTest>
 
-#include "CardFixture.h"
+#include "CardWindowFixture.h"
 #include "CardFolders.h"
 #include "CardHost.h"
 #include "Common/ControlDialog.h"
@@ -42,16 +41,6 @@ class RecordingUi : public IUserInterfaceService {
   std::vector<UINT> types;
 };
 
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 20000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-  }
-  return true;
-}
-
 std::string CardPath(const std::string& folder, int n) {
   return "C:\\DCIM\\" + folder + "\\ABCD000" + std::to_string(n) + ".JPG";
 }
@@ -75,36 +64,21 @@ QScreen* ScreenNamed(const QString& name) {
   return nullptr;
 }
 
-class SlideShowTest : public CardFixture {
+class SlideShowTest : public CardWindowFixture<RecordingUi> {
  protected:
-  void SetUp() override {
-    CardFixture::SetUp();
-    previous_ = SetUserInterfaceService(&ui_);
-    CardHost() = CCardHost{};
-    CardHost().counter = &counter_;
-    CardHost().iniPath = root_ + "/Fotavi.ini";
-  }
   void TearDown() override {
     dialog_.reset();
-    CardHost() = CCardHost{};
-    SetUserInterfaceService(previous_);
-    CardFixture::TearDown();
-  }
-  void PutPictures(const std::string& folder, int n) {
-    MakeCardFolder("DCIM/" + folder);
-    for (int i = 1; i <= n; ++i)
-      PutCardFile("DCIM/" + folder + "/ABCD000" + std::to_string(i) + ".JPG", MakeJpeg(320, 240, i));
+    CardWindowFixture::TearDown();
   }
   // Starts the camera, opens the dialog and waits for the tree, the
   // playlist and (unless `waitIdle` is false) the thumbnails.
   bool Open(bool waitIdle = true) {
-    if (!StartCamera()) return false;
-    CardHost().device = device_;
+    if (!Start()) return false;
     dialog_ = std::make_unique<CSlideShow>();
     dialog_->show();
     const size_t playlistReads = 1;
-    return WaitFor([&] { return Tree()->topLevelItemCount() > 0 && CommandsIn("0x8107") >= playlistReads; }) &&
-           (!waitIdle || WaitFor([&] { return !Thumbs()->IsLoading(); }));
+    return ServeUntil([&] { return Tree()->topLevelItemCount() > 0 && CommandsIn("0x8107") >= playlistReads; }) &&
+           (!waitIdle || ServeUntil([&] { return !Thumbs()->IsLoading(); }));
   }
   CSlideTree* Tree() const { return dialog_->Frame()->GetTree(); }
   CSlideThumbnail* Thumbs() const { return dialog_->Frame()->GetThumbnail(); }
@@ -201,9 +175,6 @@ class SlideShowTest : public CardFixture {
     return true;
   }
 
-  RecordingUi ui_;
-  IUserInterfaceService* previous_ = nullptr;
-  CControlDialog counter_;
   // The window a dialog opens over, as the main frame is in the program.
   std::unique_ptr<QWidget> mainWindow_;
   std::unique_ptr<CSlideShow> dialog_;
@@ -212,8 +183,7 @@ class SlideShowTest : public CardFixture {
 TEST_F(SlideShowTest, OpensWithTheCardsFoldersThumbnailsAndPlaylistAndAFourByThreePreview) {
   PutPictures("100ABCDE", 3);
   PutCardFile("PLAYLIST.TXT", CardPath("100ABCDE", 2) + ",SE11,SI4\r\n" + CardPath("100ABCDE", 1) + ",SE,SI");
-  ASSERT_TRUE(StartCamera());
-  CardHost().device = device_;
+  ASSERT_TRUE(Start());
   dialog_ = std::make_unique<CSlideShow>();
   EXPECT_EQ(dialog_->windowTitle(), "Slide Show Settings");
   EXPECT_EQ(dialog_->Preview()->size(), QSize(200, 160));
@@ -221,8 +191,8 @@ TEST_F(SlideShowTest, OpensWithTheCardsFoldersThumbnailsAndPlaylistAndAFourByThr
   dialog_->show();
   EXPECT_EQ(dialog_->Preview()->size(), QSize(212, 159));
   EXPECT_EQ(dialog_->width(), widthBefore + 12);
-  ASSERT_TRUE(WaitFor([&] { return List()->topLevelItemCount() == 2; }));
-  ASSERT_TRUE(WaitFor([&] { return Thumbs()->count() == 3 && !Thumbs()->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return List()->topLevelItemCount() == 2; }));
+  ASSERT_TRUE(ServeUntil([&] { return Thumbs()->count() == 3 && !Thumbs()->IsLoading(); }));
   EXPECT_EQ(Rows(), (std::vector<std::string>{"100ABCDE\\ABCD0002.JPG", "100ABCDE\\ABCD0001.JPG"}));
   const QTreeWidgetItem* first = List()->topLevelItem(0);
   EXPECT_EQ(first->text(1), "Fade in/out");
@@ -255,7 +225,7 @@ TEST_P(MalformedPlaylist, NeverCrashesKeepsTheValidLinesAndWarnsOnce) {
   PutPictures("100ABCDE", 1);
   PutCardFile("PLAYLIST.TXT", GetParam().playlist);
   ASSERT_TRUE(Open());
-  ASSERT_TRUE(WaitFor([&] { return CommandsIn("0x8107") == 1; }));
+  ASSERT_TRUE(ServeUntil([&] { return CommandsIn("0x8107") == 1; }));
   QCoreApplication::processEvents();
   EXPECT_EQ(static_cast<size_t>(List()->topLevelItemCount()), GetParam().rows);
   const std::vector<std::string> warning{"Some lines of the playlist in SD memory are not valid and were skipped."};
@@ -467,13 +437,12 @@ TEST_F(SlideShowTest, TheColumnsTakeTheirSharesOfTheLaidOutListAndShowTheirTexts
   PutPictures("100ABCDE", 3);
   PutCardFile("PLAYLIST.TXT", CardPath("100ABCDE", 1) + ",SE17,SI4\r\n" + CardPath("100ABCDE", 2) + ",SE10,SI2\r\n" +
                                   CardPath("100ABCDE", 3) + ",SE3,SI0\r\n");
-  ASSERT_TRUE(StartCamera());
-  CardHost().device = device_;
+  ASSERT_TRUE(Start());
   dialog_ = std::make_unique<CSlideShow>();
   FirstShowWidth laidOut(dialog_.get(), List());
   dialog_->show();
   ASSERT_TRUE(QTest::qWaitForWindowActive(dialog_.get()));
-  ASSERT_TRUE(WaitFor([&] { return List()->topLevelItemCount() == 3 && !Thumbs()->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return List()->topLevelItemCount() == 3 && !Thumbs()->IsLoading(); }));
   ASSERT_GT(laidOut.width, 0);
   // On a screen of 1024 x 768, inside it.
   ASSERT_EQ(dialog_->screen()->size(), QSize(1024, 768));
@@ -529,8 +498,7 @@ TEST_P(ScreenFit, TheDialogOpensInsideTheScreenWithEveryControlWhole) {
   ASSERT_NE(screen, nullptr) << "the test main gives the screens of screens.json";
   PutPictures("100ABCDE", 6);
   PutCardFile("PLAYLIST.TXT", CardPath("100ABCDE", 1) + ",SE17,SI4\r\n" + CardPath("100ABCDE", 2) + ",SE10,SI2\r\n");
-  ASSERT_TRUE(StartCamera());
-  CardHost().device = device_;
+  ASSERT_TRUE(Start());
   mainWindow_ = std::make_unique<QWidget>();
   mainWindow_->setGeometry(screen->availableGeometry().adjusted(8, 32, -8, -8));
   mainWindow_->show();
@@ -539,13 +507,13 @@ TEST_P(ScreenFit, TheDialogOpensInsideTheScreenWithEveryControlWhole) {
   dialog_ = std::make_unique<CSlideShow>(mainWindow_.get());
   dialog_->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog_.get()));
-  ASSERT_TRUE(WaitFor([&] { return dialog_->IsProgressShown(); }));
+  ASSERT_TRUE(ServeUntil([&] { return dialog_->IsProgressShown(); }));
   {
     SCOPED_TRACE("reading");
     ExpectInsideTheScreen(screen);
   }
   Command("clear");
-  ASSERT_TRUE(WaitFor([&] { return List()->topLevelItemCount() == 2 && !Thumbs()->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return List()->topLevelItemCount() == 2 && !Thumbs()->IsLoading(); }));
   {
     SCOPED_TRACE("read");
     ExpectInsideTheScreen(screen);
@@ -571,7 +539,7 @@ TEST_F(SlideShowTest, CancelWritesNothingAndAFailedRegisterIsShownAndStillCloses
   const std::string before = CardPath("100ABCDE", 1) + ",SE1,SI1\r\n";
   PutCardFile("PLAYLIST.TXT", before);
   ASSERT_TRUE(Open());
-  ASSERT_TRUE(WaitFor([&] { return List()->topLevelItemCount() == 1; }));
+  ASSERT_TRUE(ServeUntil([&] { return List()->topLevelItemCount() == 1; }));
   SelectThumbs({0});
   dialog_->OnBnClickedAdd();
   dialog_->OnBnClickedCancel();
@@ -644,20 +612,20 @@ TEST_F(SlideShowTest, UpdateReadsTheCardAgainAndAnotherFolderCancelsTheReadingFi
   const size_t reads = CommandsIn("0x8104");
   // Back to a folder already read: from the cache, no card read.
   Tree()->SelectItem(Tree()->topLevelItem(1));
-  ASSERT_TRUE(WaitFor([&] { return !Thumbs()->IsLoading() && Thumbs()->count() == 2; }));
+  ASSERT_TRUE(ServeUntil([&] { return !Thumbs()->IsLoading() && Thumbs()->count() == 2; }));
   Tree()->SelectItem(Tree()->topLevelItem(0));
-  ASSERT_TRUE(WaitFor([&] { return !Thumbs()->IsLoading() && Thumbs()->count() == 3; }));
+  ASSERT_TRUE(ServeUntil([&] { return !Thumbs()->IsLoading() && Thumbs()->count() == 3; }));
   EXPECT_EQ(CommandsIn("0x8104"), reads + 2);
   // "Update" refreshes the tree, and the folder is read from the card again.
   dialog_->OnBnClickedUpdate();
-  ASSERT_TRUE(WaitFor([&] { return CommandsIn("0x8104") == reads + 5 && !Thumbs()->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return CommandsIn("0x8104") == reads + 5 && !Thumbs()->IsLoading(); }));
   EXPECT_EQ(Thumbs()->count(), 3);
   // A folder change in the middle of a reading stops it and reads the new one.
   Command("delay 0x8104 150 always");
   dialog_->OnBnClickedUpdate();
-  ASSERT_TRUE(WaitFor([&] { return Thumbs()->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return Thumbs()->IsLoading(); }));
   Tree()->SelectItem(Tree()->topLevelItem(1));
-  ASSERT_TRUE(WaitFor([&] { return !Thumbs()->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return !Thumbs()->IsLoading(); }));
   std::vector<std::string> names;
   for (int i = 0; i < Thumbs()->count(); ++i) names.push_back(Thumbs()->item(i)->text().toStdString());
   EXPECT_EQ(names, (std::vector<std::string>{"ABCD0001.JPG", "ABCD0002.JPG"}));
@@ -671,14 +639,13 @@ class ButtonsWhileReading : public SlideShowTest, public ::testing::WithParamInt
 TEST_P(ButtonsWhileReading, OnlyStopTheReadingAndThenWork) {
   PutPictures("100ABCDE", 8);
   PutCardFile("PLAYLIST.TXT", CardPath("100ABCDE", 1) + ",SE1,SI1\r\n");
-  ASSERT_TRUE(StartCamera());
-  CardHost().device = device_;
+  ASSERT_TRUE(Start());
   Command("delay 0x8104 150 always");
   dialog_ = std::make_unique<CSlideShow>();
   dialog_->show();
-  ASSERT_TRUE(WaitFor([&] { return Thumbs()->IsLoading() && dialog_->IsProgressShown(); }));
+  ASSERT_TRUE(ServeUntil([&] { return Thumbs()->IsLoading() && dialog_->IsProgressShown(); }));
   EXPECT_EQ(dialog_->ToReadCountText(), "8");
-  ASSERT_TRUE(WaitFor([&] { return List()->topLevelItemCount() == 1; }));
+  ASSERT_TRUE(ServeUntil([&] { return List()->topLevelItemCount() == 1; }));
   const size_t listings = CommandsIn("0x8102");
   auto press = [&] {
     switch (GetParam()) {
@@ -690,7 +657,7 @@ TEST_P(ButtonsWhileReading, OnlyStopTheReadingAndThenWork) {
   press();
   EXPECT_TRUE(dialog_->isVisible());
   EXPECT_TRUE(Thumbs()->IsCancel());
-  ASSERT_TRUE(WaitFor([&] { return !Thumbs()->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return !Thumbs()->IsLoading(); }));
   EXPECT_LT(Thumbs()->count(), 8);
   EXPECT_FALSE(dialog_->IsProgressShown());
   EXPECT_EQ(CommandsIn("0x107"), 0u);
@@ -709,8 +676,8 @@ TEST_P(ButtonsWhileReading, OnlyStopTheReadingAndThenWork) {
       EXPECT_EQ(dialog_->result(), QDialog::Rejected);
       break;
     case Button::Update:
-      EXPECT_TRUE(WaitFor([&] { return CommandsIn("0x8102") > listings; }));
-      EXPECT_TRUE(WaitFor([&] { return Thumbs()->count() == 8 && !Thumbs()->IsLoading(); }));
+      EXPECT_TRUE(ServeUntil([&] { return CommandsIn("0x8102") > listings; }));
+      EXPECT_TRUE(ServeUntil([&] { return Thumbs()->count() == 8 && !Thumbs()->IsLoading(); }));
       EXPECT_TRUE(dialog_->isVisible());
       break;
   }
@@ -727,8 +694,7 @@ INSTANTIATE_TEST_SUITE_P(Buttons, ButtonsWhileReading,
 
 TEST_F(SlideShowTest, ClosingTheDialogWhileReadingHandsEveryReplyBackAndAsksForTheLiveMonitor) {
   PutPictures("100ABCDE", 6);
-  ASSERT_TRUE(StartCamera());
-  CardHost().device = device_;
+  ASSERT_TRUE(Start());
   int resumes = 0;
   HWND mainWnd = CreateWindowTarget(
       [&](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
@@ -741,10 +707,10 @@ TEST_F(SlideShowTest, ClosingTheDialogWhileReadingHandsEveryReplyBackAndAsksForT
   Command("delay 0x8104 150 always");
   dialog_ = std::make_unique<CSlideShow>();
   dialog_->show();
-  ASSERT_TRUE(WaitFor([&] { return Thumbs()->IsLoading(); }));
+  ASSERT_TRUE(ServeUntil([&] { return Thumbs()->IsLoading(); }));
   dialog_.reset();
-  EXPECT_TRUE(WaitFor([&] { return resumes == 1; }));
-  EXPECT_TRUE(WaitFor([&] { return GlobalBlockCount() == blocksAtStart_; }));
+  EXPECT_TRUE(ServeUntil([&] { return resumes == 1; }));
+  EXPECT_TRUE(ServeUntil([&] { return GlobalBlockCount() == blocksAtStart_; }));
   DestroyWindow(mainWnd);
 }
 

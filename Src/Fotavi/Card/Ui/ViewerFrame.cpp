@@ -22,9 +22,6 @@
 #include "Platform/Messages.h"
 #include "Platform/UiService.h"
 
-namespace {
-}  // namespace
-
 // ------------------------------------------------------------ CViewerTree
 
 void CViewerTree::OnSelChanged() {

@@ -330,7 +330,8 @@ void CSlideShow::ShowPreview(const std::string& path, bool localCopy) {
   BOOL decoded = FALSE;
   if (localCopy) {
     decoded = Codec().Load(&picture, path, true, size.width(), size.height());
-  } else if (QString::fromStdString(path).size() <= static_cast<int>(FOTAVI_PATH_MAX_CHARS)) {
+  } else {
+    // A path the card cannot take is refused by the read itself.
     if (const SD_DATA* data = m_pAccess->SD_GetJpegFile(path)) {
       const auto* bytes = static_cast<const BYTE*>(data->hData ? GlobalLock(data->hData) : nullptr);
       if (bytes) {
