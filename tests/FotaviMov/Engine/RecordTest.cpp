@@ -147,6 +147,23 @@ std::unique_ptr<RECINFO> Record(IMovieRequestCounter* view, HWND wnd, int index)
   return r;
 }
 
+// Posts the real frames first .. first + count - 1, each holding one unit
+// of `clock`'s outstanding count as the frame clock's requests do; a post
+// that fails gives its unit back. Returns how many were posted.
+template <class Clock>
+int PostCountedFrames(CMakeMovieThread& thread, Clock* clock, HWND wnd, int first, int count) {
+  int posted = 0;
+  for (int i = first; i < first + count; ++i) {
+    ++clock->outstanding;
+    if (thread.PostFrame(Record(clock, wnd, i))) {
+      ++posted;
+    } else {
+      --clock->outstanding;
+    }
+  }
+  return posted;
+}
+
 template <class Pred>
 bool WaitUntil(Pred pred, int limitMs = 20000) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
@@ -203,10 +220,7 @@ TEST_F(RecordingThread, AfterAWriteErrorComesTheErrorAndNoEndAndLaterFramesAreDr
   log.failAt = 2;
   thread.SetCountRequests(TRUE);
   ASSERT_TRUE(thread.Start());
-  for (int i = 0; i < 6; ++i) {
-    ++counter.outstanding;
-    if (!thread.PostFrame(Record(&counter, view.hwnd(), i))) --counter.outstanding;
-  }
+  PostCountedFrames(thread, &counter, view.hwnd(), 0, 6);  // those after the error fail
   ASSERT_TRUE(view.WaitFor(WM_MAKEMOVIE_ERROR));
   ASSERT_TRUE(thread.Join(10000));
   view.Pump(50);
@@ -241,10 +255,7 @@ TEST_F(RecordingThread, FramesAfterAcceptingEndsAreDroppedAndGiveTheirUnitsBack)
   thread.PostFrame(Record(&counter, view.hwnd(), 0));
   ASSERT_TRUE(view.WaitFor(WM_MAKEMOVIE_FRAMEDONE));
   thread.SetAcceptFrames(FALSE);
-  for (int i = 1; i < 4; ++i) {
-    ++counter.outstanding;
-    thread.PostFrame(Record(&counter, view.hwnd(), i));
-  }
+  PostCountedFrames(thread, &counter, view.hwnd(), 1, 3);
   ASSERT_TRUE(WaitUntil([&] { return counter.outstanding.load() == 0; }));
   thread.PostStop();
   ASSERT_TRUE(thread.Join(10000));
@@ -282,10 +293,7 @@ TEST_F(RecordingThread, AStopAfterAcceptingEndsDropsTheQueue) {
   log.delayMs = 100;
   thread.SetCountRequests(TRUE);
   ASSERT_TRUE(thread.Start());
-  for (int i = 0; i < 20; ++i) {
-    ++counter.outstanding;
-    ASSERT_TRUE(thread.PostFrame(Record(&counter, view.hwnd(), i)));
-  }
+  ASSERT_EQ(PostCountedFrames(thread, &counter, view.hwnd(), 0, 20), 20);
   ASSERT_TRUE(WaitUntil([&] { return log.Count() >= 1; }));
   thread.SetAcceptFrames(FALSE);
   ASSERT_TRUE(thread.PostStop());
@@ -304,10 +312,7 @@ TEST_F(RecordingThread, AQueueNotWrittenWithinTheDrainLimitIsCutWithTheSaveText)
   thread.SetCountRequests(TRUE);
   thread.SetStopLimits(RECSTOPLIMITS{300, 10000});
   ASSERT_TRUE(thread.Start());
-  for (int i = 0; i < 40; ++i) {
-    ++counter.outstanding;
-    ASSERT_TRUE(thread.PostFrame(Record(&counter, view.hwnd(), i)));
-  }
+  ASSERT_EQ(PostCountedFrames(thread, &counter, view.hwnd(), 0, 40), 40);
   ASSERT_TRUE(thread.PostStop());
   ASSERT_TRUE(thread.WaitForEnd("test"));
   EXPECT_LT(log.Count(), 40u);
@@ -348,10 +353,7 @@ TEST(RecordingEnd, TheFrameClockOutlivesALateThreadWhoseRecordsHoldIt) {
   thread->SetCountRequests(TRUE);
   thread->SetStopLimits(RECSTOPLIMITS{100, 100});
   ASSERT_TRUE(thread->Start());
-  for (int i = 0; i < 5; ++i) {
-    ++clock->outstanding;
-    ASSERT_TRUE(thread->PostFrame(Record(clock.get(), view.hwnd(), i)));
-  }
+  ASSERT_EQ(PostCountedFrames(*thread, clock.get(), view.hwnd(), 0, 5), 5);
   ASSERT_TRUE(WaitUntil([&] { return log.entered.load() >= 1; }));
   ASSERT_TRUE(thread->PostStop());
   EXPECT_FALSE(thread->WaitForEnd("test"));  // still writing
@@ -439,10 +441,7 @@ TEST(MakeMovieThread, RecordsPostedToAThreadNeverStartedGiveTheirUnitsBack) {
   {
     CMakeMovieThread thread;
     thread.SetCountRequests(TRUE);
-    for (int i = 0; i < 3; ++i) {
-      ++counter.outstanding;
-      ASSERT_TRUE(thread.PostFrame(Record(&counter, view.hwnd(), i)));
-    }
+    ASSERT_EQ(PostCountedFrames(thread, &counter, view.hwnd(), 0, 3), 3);
     ASSERT_TRUE(thread.PostFrame(Record(&counter, view.hwnd(), -1)));  // an empty one holds no unit
   }
   EXPECT_EQ(counter.outstanding.load(), 0);
