@@ -659,9 +659,7 @@ TEST(MakeMovieThread, CapacityIsExactlyRespectedWithTheRealWriter) {
   EXPECT_EQ(thread.GetFrameCount(), 5u);
   EXPECT_EQ(view.Count(WM_MAKEMOVIE_FRAMEDONE), 5);
   EXPECT_EQ(view.Count(WM_MAKEMOVIE_ERROR), 0);
-  RiffAvi r = ReadRiffAvi(dir + "cap.avi");
-  ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_EQ(r.chunkIds.size(), 5u);
+  EXPECT_TRUE(AviHoldsFrames(dir + "cap.avi", 5));
 }
 
 // The whole road on the steady clock: every tick gives one frame of the
@@ -691,9 +689,7 @@ TEST(MakeMovieThread, OneSecondOnTheRealClockGivesOneFramePerTickInAPlayableFile
   ASSERT_TRUE(thread.Join(10000));
   ASSERT_TRUE(view.WaitFor(WM_MOVIE_REC_END));
   EXPECT_EQ(thread.GetFrameCount(), static_cast<uint64_t>(records));
-  RiffAvi r = ReadRiffAvi(dir + "road.avi");
-  ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_EQ(r.chunkIds.size(), static_cast<size_t>(records));
+  EXPECT_TRUE(AviHoldsFrames(dir + "road.avi", static_cast<size_t>(records)));
   if (HaveTool("gst-discoverer-1.0")) EXPECT_EQ(Discover(dir + "road.avi").durationMs, records * 100);
 }
 
