@@ -36,6 +36,7 @@ struct WriterLog {
   int failAt = -1;          // AddFrame number that fails
   int throwAt = -1;         // AddFrame number that runs out of memory (throws)
   int delayMs = 0;
+  int closeDelayMs = 0;     // Close takes this long (a slow disk completing the file)
   std::atomic<int> entered{0};  // AddFrame calls begun
 
   void Open(bool open) {
@@ -73,6 +74,7 @@ class CFakeAvi : public IAviWriter {
     return AVI_ADD_WRITTEN;
   }
   BOOL Close() override {
+    if (log_->closeDelayMs) std::this_thread::sleep_for(std::chrono::milliseconds(log_->closeDelayMs));
     std::lock_guard<std::mutex> g(log_->lock);
     ++log_->closed;
     return TRUE;
@@ -323,6 +325,26 @@ TEST_F(RecordingThread, AQueueNotWrittenWithinTheDrainLimitIsCutWithTheSaveText)
   EXPECT_EQ(log.closed, 1);  // the frames written are in a complete file
   EXPECT_TRUE(view.WaitFor(WM_MAKEMOVIE_ERROR));
   EXPECT_EQ(view.Count(WM_MOVIE_REC_END), 0);
+}
+
+// A thread that has written every frame and is still completing its file
+// when the drain limit passes has nothing left to cut: it ends within the
+// cut limit with its complete file and no text.
+TEST_F(RecordingThread, AFileCompletedPastTheDrainLimitIsNotCut) {
+  log.closeDelayMs = 600;
+  thread.SetCountRequests(TRUE);
+  thread.SetStopLimits(RECSTOPLIMITS{200, 10000});
+  ASSERT_TRUE(thread.Start());
+  ASSERT_EQ(PostCountedFrames(thread, &counter, view.hwnd(), 0, 3), 3);
+  ASSERT_TRUE(WaitUntil([&] { return log.Count() == 3; }));
+  ASSERT_TRUE(thread.PostStop());
+  ASSERT_TRUE(thread.WaitForEnd("test"));
+  EXPECT_EQ(thread.GetFrameCount(), 3u);
+  EXPECT_EQ(thread.GetErrorMessage(), "");
+  EXPECT_EQ(log.closed, 1);
+  EXPECT_EQ(counter.outstanding.load(), 0);
+  EXPECT_TRUE(view.WaitFor(WM_MOVIE_REC_END));
+  EXPECT_EQ(view.Count(WM_MAKEMOVIE_ERROR), 0);
 }
 
 // A frame clock that notes, when it is freed, how many units the records
