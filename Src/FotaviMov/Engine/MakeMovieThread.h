@@ -75,7 +75,6 @@ class CMakeMovieThread;
 // writer kind (profile and quality for WMV only) and the view window.
 void ApplyMakeMovieParam(CMakeMovieThread* thread, const MAKEMOVIEPARAM& param, HWND view);
 
-class CMakeMovieThread;
 // The end of a recording's life, after its frame clock has been killed and
 // its thread told to stop and waited for: frees the thread, then the frame
 // clock its records point to. A thread that has not ended yet (a writer
