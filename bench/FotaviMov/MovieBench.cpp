@@ -93,7 +93,7 @@ BareDecode DecodeBare(const std::vector<std::string>& frames, int step) {
   BareDecode out;
   tjhandle tj = tjInitDecompress();
   constexpr int kFlags = TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE;
-  std::vector<unsigned char> rows(1024 * 768 * 3);
+  std::vector<unsigned char> rows;
   int decoded = 0;
   const double start = ThreadCpuSeconds();
   QElapsedTimer t;
@@ -104,6 +104,8 @@ BareDecode DecodeBare(const std::vector<std::string>& frames, int step) {
       const auto* p = reinterpret_cast<const unsigned char*>(f.data());
       if (tjDecompressHeader3(tj, p, f.size(), &w, &h, &sub, &cs) != 0) continue;
       const int sw = (w + step - 1) / step, sh = (h + step - 1) / step;
+      // Room for the decoded picture whatever size the camera sends (once).
+      if (rows.size() < size_t(sw) * sh * 3) rows.resize(size_t(sw) * sh * 3);
       if (tjDecompress2(tj, p, f.size(), rows.data(), sw, 0, sh, TJPF_BGR, kFlags) == 0) ++decoded;
     }
   }

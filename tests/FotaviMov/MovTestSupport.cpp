@@ -263,4 +263,12 @@ RiffAvi ReadRiffAvi(const std::string& path) {
   return avi;
 }
 
+::testing::AssertionResult AviHoldsFrames(const std::string& path, size_t frames) {
+  const RiffAvi r = ReadRiffAvi(path);
+  if (!r.ok) return ::testing::AssertionFailure() << path << " does not read as an AVI file: " << r.error;
+  if (r.chunkIds.size() != frames)
+    return ::testing::AssertionFailure() << path << " holds " << r.chunkIds.size() << " frames, not " << frames;
+  return ::testing::AssertionSuccess();
+}
+
 }  // namespace movtest

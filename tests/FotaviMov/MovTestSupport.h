@@ -3,6 +3,8 @@
 // a small RIFF reader of our own for AVI files.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -88,5 +90,8 @@ struct RiffAvi {
   bool openDml = false;  // an AVIX extension or an odml list
 };
 RiffAvi ReadRiffAvi(const std::string& path);
+// Success when `path` reads as an AVI file (ReadRiffAvi) holding `frames`
+// frame chunks; the failure says which of the two it is not.
+::testing::AssertionResult AviHoldsFrames(const std::string& path, size_t frames);
 
 }  // namespace movtest

@@ -162,20 +162,34 @@ bool CMakeMovieThread::PostStop() {
   return Post(Message{WM_MAKEMOVIE_STOP, nullptr, nullptr}, false);
 }
 
+void CMakeMovieThread::SetErrorIfNone(const std::string& text) {
+  std::lock_guard<std::mutex> g(m_ErrorLock);
+  if (m_strError.empty()) m_strError = text;
+}
+
 void CMakeMovieThread::CutQueue(const char* function) {
   size_t waiting = 0;
   {
+    // Decided under the queue's lock, which the thread takes to reach its
+    // stop: a thread that has taken the stop already (it is completing the
+    // file, or has ended) has nothing left to cut, and its complete
+    // recording must not end on the save failure text.
     std::lock_guard<std::mutex> g(m_QueueLock);
-    for (const auto& m : m_Queue) waiting += m.message == WM_MAKEMOVIE_FRAME;
+    bool stopWaiting = false;
+    for (const auto& m : m_Queue) {
+      waiting += m.message == WM_MAKEMOVIE_FRAME;
+      stopWaiting = stopWaiting || m.message == WM_MAKEMOVIE_STOP;
+    }
+    if (!stopWaiting) return;
+    // The text before the cut: the stop put in front is the thread's next
+    // message, and it ends the recording on the text.
+    SetErrorIfNone(MovString(IDS_MOV_SAVE_ERROR));
+    m_bCut = true;
+    m_Queue.push_front(Message{WM_MAKEMOVIE_STOP, nullptr, nullptr});
   }
+  m_QueueWake.notify_one();
   TraceLog(TRC_MOV, function, "The recording thread did not write its frames in time. %u frames were dropped.",
            static_cast<unsigned>(waiting));
-  {
-    std::lock_guard<std::mutex> g(m_ErrorLock);
-    if (m_strError.empty()) m_strError = MovString(IDS_MOV_SAVE_ERROR);
-  }
-  m_bCut = true;
-  Post(Message{WM_MAKEMOVIE_STOP, nullptr, nullptr}, true);
 }
 
 bool CMakeMovieThread::WaitForEnd(const char* function) {
@@ -183,6 +197,8 @@ bool CMakeMovieThread::WaitForEnd(const char* function) {
   CutQueue(function);
   if (Join(m_Limits.cutMs)) return true;
   TraceLogText(TRC_MOV, function, "The recording thread did not end in time.");
+  // Given up before its file is complete: never a recording that looks finished.
+  SetErrorIfNone(MovString(IDS_MOV_SAVE_ERROR));
   return false;
 }
 

@@ -75,7 +75,6 @@ class CMakeMovieThread;
 // writer kind (profile and quality for WMV only) and the view window.
 void ApplyMakeMovieParam(CMakeMovieThread* thread, const MAKEMOVIEPARAM& param, HWND view);
 
-class CMakeMovieThread;
 // The end of a recording's life, after its frame clock has been killed and
 // its thread told to stop and waited for: frees the thread, then the frame
 // clock its records point to. A thread that has not ended yet (a writer
@@ -132,7 +131,8 @@ class CMakeMovieThread {
   bool Join(DWORD timeoutMs);
   // The end of a stopped recording: waits the drain limit; a thread still
   // writing then is cut (CutQueue) and waited for the cut limit. TRUE when
-  // the thread has ended. `function` names the caller in the trace log.
+  // the thread has ended; FALSE with the save failure text when it has not.
+  // `function` names the caller in the trace log.
   bool WaitForEnd(const char* function);
   bool HasEnded() const { return m_bEnded.load(); }
 
@@ -148,7 +148,8 @@ class CMakeMovieThread {
   void OnWait(const std::shared_ptr<CEvent>& event);
   void CloseQueue();
   // Drops the frames still waiting (their units go back), ends the
-  // recording after the frame being written, with the save failure text.
+  // recording after the frame being written, with the save failure text;
+  // nothing when the thread has taken its stop already.
   void CutQueue(const char* function);
   void DropRecord(std::unique_ptr<RECINFO> record);
   int MovieAdd(const CBitmap24& bitmap);
@@ -156,6 +157,7 @@ class CMakeMovieThread {
   int WMVInitialize();
   void EndMakeMovie();
   void SetError(const std::string& text);
+  void SetErrorIfNone(const std::string& text);
   void Notify(UINT message);
 
   CMovieWriterFactory m_Factory;

@@ -36,6 +36,7 @@ struct WriterLog {
   int failAt = -1;          // AddFrame number that fails
   int throwAt = -1;         // AddFrame number that runs out of memory (throws)
   int delayMs = 0;
+  int closeDelayMs = 0;     // Close takes this long (a slow disk completing the file)
   std::atomic<int> entered{0};  // AddFrame calls begun
 
   void Open(bool open) {
@@ -73,6 +74,7 @@ class CFakeAvi : public IAviWriter {
     return AVI_ADD_WRITTEN;
   }
   BOOL Close() override {
+    if (log_->closeDelayMs) std::this_thread::sleep_for(std::chrono::milliseconds(log_->closeDelayMs));
     std::lock_guard<std::mutex> g(log_->lock);
     ++log_->closed;
     return TRUE;
@@ -147,6 +149,23 @@ std::unique_ptr<RECINFO> Record(IMovieRequestCounter* view, HWND wnd, int index)
   return r;
 }
 
+// Posts the real frames first .. first + count - 1, each holding one unit
+// of `clock`'s outstanding count as the frame clock's requests do; a post
+// that fails gives its unit back. Returns how many were posted.
+template <class Clock>
+int PostCountedFrames(CMakeMovieThread& thread, Clock* clock, HWND wnd, int first, int count) {
+  int posted = 0;
+  for (int i = first; i < first + count; ++i) {
+    ++clock->outstanding;
+    if (thread.PostFrame(Record(clock, wnd, i))) {
+      ++posted;
+    } else {
+      --clock->outstanding;
+    }
+  }
+  return posted;
+}
+
 template <class Pred>
 bool WaitUntil(Pred pred, int limitMs = 20000) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
@@ -203,10 +222,7 @@ TEST_F(RecordingThread, AfterAWriteErrorComesTheErrorAndNoEndAndLaterFramesAreDr
   log.failAt = 2;
   thread.SetCountRequests(TRUE);
   ASSERT_TRUE(thread.Start());
-  for (int i = 0; i < 6; ++i) {
-    ++counter.outstanding;
-    if (!thread.PostFrame(Record(&counter, view.hwnd(), i))) --counter.outstanding;
-  }
+  PostCountedFrames(thread, &counter, view.hwnd(), 0, 6);  // those after the error fail
   ASSERT_TRUE(view.WaitFor(WM_MAKEMOVIE_ERROR));
   ASSERT_TRUE(thread.Join(10000));
   view.Pump(50);
@@ -241,10 +257,7 @@ TEST_F(RecordingThread, FramesAfterAcceptingEndsAreDroppedAndGiveTheirUnitsBack)
   thread.PostFrame(Record(&counter, view.hwnd(), 0));
   ASSERT_TRUE(view.WaitFor(WM_MAKEMOVIE_FRAMEDONE));
   thread.SetAcceptFrames(FALSE);
-  for (int i = 1; i < 4; ++i) {
-    ++counter.outstanding;
-    thread.PostFrame(Record(&counter, view.hwnd(), i));
-  }
+  PostCountedFrames(thread, &counter, view.hwnd(), 1, 3);
   ASSERT_TRUE(WaitUntil([&] { return counter.outstanding.load() == 0; }));
   thread.PostStop();
   ASSERT_TRUE(thread.Join(10000));
@@ -282,10 +295,7 @@ TEST_F(RecordingThread, AStopAfterAcceptingEndsDropsTheQueue) {
   log.delayMs = 100;
   thread.SetCountRequests(TRUE);
   ASSERT_TRUE(thread.Start());
-  for (int i = 0; i < 20; ++i) {
-    ++counter.outstanding;
-    ASSERT_TRUE(thread.PostFrame(Record(&counter, view.hwnd(), i)));
-  }
+  ASSERT_EQ(PostCountedFrames(thread, &counter, view.hwnd(), 0, 20), 20);
   ASSERT_TRUE(WaitUntil([&] { return log.Count() >= 1; }));
   thread.SetAcceptFrames(FALSE);
   ASSERT_TRUE(thread.PostStop());
@@ -304,10 +314,7 @@ TEST_F(RecordingThread, AQueueNotWrittenWithinTheDrainLimitIsCutWithTheSaveText)
   thread.SetCountRequests(TRUE);
   thread.SetStopLimits(RECSTOPLIMITS{300, 10000});
   ASSERT_TRUE(thread.Start());
-  for (int i = 0; i < 40; ++i) {
-    ++counter.outstanding;
-    ASSERT_TRUE(thread.PostFrame(Record(&counter, view.hwnd(), i)));
-  }
+  ASSERT_EQ(PostCountedFrames(thread, &counter, view.hwnd(), 0, 40), 40);
   ASSERT_TRUE(thread.PostStop());
   ASSERT_TRUE(thread.WaitForEnd("test"));
   EXPECT_LT(log.Count(), 40u);
@@ -318,6 +325,26 @@ TEST_F(RecordingThread, AQueueNotWrittenWithinTheDrainLimitIsCutWithTheSaveText)
   EXPECT_EQ(log.closed, 1);  // the frames written are in a complete file
   EXPECT_TRUE(view.WaitFor(WM_MAKEMOVIE_ERROR));
   EXPECT_EQ(view.Count(WM_MOVIE_REC_END), 0);
+}
+
+// A thread that has written every frame and is still completing its file
+// when the drain limit passes has nothing left to cut: it ends within the
+// cut limit with its complete file and no text.
+TEST_F(RecordingThread, AFileCompletedPastTheDrainLimitIsNotCut) {
+  log.closeDelayMs = 600;
+  thread.SetCountRequests(TRUE);
+  thread.SetStopLimits(RECSTOPLIMITS{200, 10000});
+  ASSERT_TRUE(thread.Start());
+  ASSERT_EQ(PostCountedFrames(thread, &counter, view.hwnd(), 0, 3), 3);
+  ASSERT_TRUE(WaitUntil([&] { return log.Count() == 3; }));
+  ASSERT_TRUE(thread.PostStop());
+  ASSERT_TRUE(thread.WaitForEnd("test"));
+  EXPECT_EQ(thread.GetFrameCount(), 3u);
+  EXPECT_EQ(thread.GetErrorMessage(), "");
+  EXPECT_EQ(log.closed, 1);
+  EXPECT_EQ(counter.outstanding.load(), 0);
+  EXPECT_TRUE(view.WaitFor(WM_MOVIE_REC_END));
+  EXPECT_EQ(view.Count(WM_MAKEMOVIE_ERROR), 0);
 }
 
 // A frame clock that notes, when it is freed, how many units the records
@@ -348,10 +375,7 @@ TEST(RecordingEnd, TheFrameClockOutlivesALateThreadWhoseRecordsHoldIt) {
   thread->SetCountRequests(TRUE);
   thread->SetStopLimits(RECSTOPLIMITS{100, 100});
   ASSERT_TRUE(thread->Start());
-  for (int i = 0; i < 5; ++i) {
-    ++clock->outstanding;
-    ASSERT_TRUE(thread->PostFrame(Record(clock.get(), view.hwnd(), i)));
-  }
+  ASSERT_EQ(PostCountedFrames(*thread, clock.get(), view.hwnd(), 0, 5), 5);
   ASSERT_TRUE(WaitUntil([&] { return log.entered.load() >= 1; }));
   ASSERT_TRUE(thread->PostStop());
   EXPECT_FALSE(thread->WaitForEnd("test"));  // still writing
@@ -439,10 +463,7 @@ TEST(MakeMovieThread, RecordsPostedToAThreadNeverStartedGiveTheirUnitsBack) {
   {
     CMakeMovieThread thread;
     thread.SetCountRequests(TRUE);
-    for (int i = 0; i < 3; ++i) {
-      ++counter.outstanding;
-      ASSERT_TRUE(thread.PostFrame(Record(&counter, view.hwnd(), i)));
-    }
+    ASSERT_EQ(PostCountedFrames(thread, &counter, view.hwnd(), 0, 3), 3);
     ASSERT_TRUE(thread.PostFrame(Record(&counter, view.hwnd(), -1)));  // an empty one holds no unit
   }
   EXPECT_EQ(counter.outstanding.load(), 0);
@@ -660,9 +681,7 @@ TEST(MakeMovieThread, CapacityIsExactlyRespectedWithTheRealWriter) {
   EXPECT_EQ(thread.GetFrameCount(), 5u);
   EXPECT_EQ(view.Count(WM_MAKEMOVIE_FRAMEDONE), 5);
   EXPECT_EQ(view.Count(WM_MAKEMOVIE_ERROR), 0);
-  RiffAvi r = ReadRiffAvi(dir + "cap.avi");
-  ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_EQ(r.chunkIds.size(), 5u);
+  EXPECT_TRUE(AviHoldsFrames(dir + "cap.avi", 5));
 }
 
 // The whole road on the steady clock: every tick gives one frame of the
@@ -692,9 +711,7 @@ TEST(MakeMovieThread, OneSecondOnTheRealClockGivesOneFramePerTickInAPlayableFile
   ASSERT_TRUE(thread.Join(10000));
   ASSERT_TRUE(view.WaitFor(WM_MOVIE_REC_END));
   EXPECT_EQ(thread.GetFrameCount(), static_cast<uint64_t>(records));
-  RiffAvi r = ReadRiffAvi(dir + "road.avi");
-  ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_EQ(r.chunkIds.size(), static_cast<size_t>(records));
+  EXPECT_TRUE(AviHoldsFrames(dir + "road.avi", static_cast<size_t>(records)));
   if (HaveTool("gst-discoverer-1.0")) EXPECT_EQ(Discover(dir + "road.avi").durationMs, records * 100);
 }
 
