@@ -20,7 +20,6 @@
 #include <cstddef>
 #include <cstring>
 #include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -28,7 +27,7 @@
 #include <vector>
 
 #include "CommonFunc.h"
-#include "EmulatorProcess.h"
+#include "IsolatedCamera.h"
 #include "TestEnv.h"
 
 extern char** environ;
@@ -39,24 +38,15 @@ constexpr const char* kAlreadyLaunched = "Fotavi or Tiryx TWAIN DS is already la
 constexpr int kRuns = 20;
 constexpr int kChildLimitMs = 30000;  // a child that takes longer hangs
 
-std::string g_root;
-fotavi::test::EmulatorProcess* g_emulator = nullptr;
+std::unique_ptr<twain_test::IsolatedCamera> g_camera;
 
 class ExitEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    g_root = fotavi_test::IsolateEnvironment("twainexit");
-    const std::string devices = g_root + "/devices";
-    setenv("FOTAVI_DEVICE_ROOT", devices.c_str(), 1);
-    fotavi::test::EmulatorOptions options;
-    options.deviceRoot = devices;
-    g_emulator = new fotavi::test::EmulatorProcess(options);
-    ASSERT_TRUE(g_emulator->Start());
+    g_camera = std::make_unique<twain_test::IsolatedCamera>("twainexit");
+    ASSERT_TRUE(g_camera->Start());
   }
-  void TearDown() override {
-    delete g_emulator;
-    std::filesystem::remove_all(g_root);
-  }
+  void TearDown() override { g_camera.reset(); }
 };
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new ExitEnvironment);
 
@@ -98,7 +88,7 @@ HostRun RunHost(const std::string& session, const std::map<std::string, std::str
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  const std::string errors = g_root + "/host-errors.txt";
+  const std::string errors = g_camera->Root() + "/host-errors.txt";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -254,7 +244,7 @@ class HangingUpDisplay {
 };
 
 TEST(PlainHostExit, SurvivesADisplayThatHangsUpAndRefusesTheOpenWithTheBoxTextOnStandardError) {
-  HangingUpDisplay display(g_root);
+  HangingUpDisplay display(g_camera->Root());
   ASSERT_FALSE(display.Display().empty());
   auto held = HoldTheCamera();
   const HostRun run = RunHost("refused", {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", display.Display()},
