@@ -43,8 +43,6 @@ std::shared_ptr<CEvent> g_OwnEnded;   // set once that thread's QApplication is 
 bool g_Ended = false;                 // the own thread was ended (process exit): never again
 std::atomic<unsigned> g_CallLimitMs{30000};
 
-void EndAtExit() { StopDsGuiThread(); }
-
 // The platforms that draw into memory only: nobody sees their windows.
 bool HeadlessPlatform(const std::string& name) { return name == "offscreen" || name == "minimal"; }
 
@@ -174,6 +172,25 @@ void RunOwnThread(std::shared_ptr<Start> start, std::shared_ptr<CEvent> ended) {
   for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
 }
 
+// At process exit: ends the own thread's Qt objects (windows, the
+// QApplication) on that thread, and waits for them with a limit.
+void EndAtExit() {
+  std::shared_ptr<CEvent> ended;
+  {
+    std::lock_guard<std::mutex> g(g_Lock);
+    const bool first = !g_Ended;
+    g_Ended = true;
+    // The handler is registered more than once; only its first run ends.
+    if (!first || !g_OwnEnded) return;
+    ended = g_OwnEnded;
+    // exit(), not quit(): quit() first asks the windows to close, and the
+    // capture dialog answers that by asking the application instead.
+    if (g_OwnContext) QMetaObject::invokeMethod(g_OwnContext, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+  }
+  // Outside the lock: the thread takes it on its way out.
+  ended->Wait(g_CallLimitMs.load());
+}
+
 // An object that lives on the GUI thread, NULL when there is none. Called
 // with g_Lock held.
 QObject* GuiContextLocked() {
@@ -214,23 +231,6 @@ bool DsScreenAvailable() {
   if (HeadlessPlatform(NamedPlatform())) return false;
   std::lock_guard<std::mutex> g(g_Lock);
   return GuiContextLocked() != nullptr;
-}
-
-void StopDsGuiThread() {
-  std::shared_ptr<CEvent> ended;
-  {
-    std::lock_guard<std::mutex> g(g_Lock);
-    const bool first = !g_Ended;
-    g_Ended = true;
-    // The handler is registered more than once; only its first run ends.
-    if (!first || !g_OwnEnded) return;
-    ended = g_OwnEnded;
-    // exit(), not quit(): quit() first asks the windows to close, and the
-    // capture dialog answers that by asking the application instead.
-    if (g_OwnContext) QMetaObject::invokeMethod(g_OwnContext, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
-  }
-  // Outside the lock: the thread takes it on its way out.
-  ended->Wait(g_CallLimitMs.load());
 }
 
 bool RunOnDsGuiThread(std::function<void()> fn, unsigned timeoutMs) {

@@ -22,6 +22,3 @@ bool DsScreenAvailable();
 // (a window's first painting): the end of the source's own GUI thread at
 // exit is put ahead of them again.
 void DsGuiMayHaveMadeGlobals();
-// Ends the GUI thread's Qt objects (windows, the QApplication) on that
-// thread, when the source started it; runs at process exit.
-void StopDsGuiThread();

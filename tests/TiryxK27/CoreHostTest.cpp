@@ -6,10 +6,8 @@
 #include <QCoreApplication>
 
 #include <cstdlib>
-#include <filesystem>
 
-#include "EmulatorProcess.h"
-#include "TestEnv.h"
+#include "IsolatedCamera.h"
 #include "TwainHost.h"
 
 using namespace twain_test;
@@ -53,15 +51,8 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
-  const std::string root = fotavi_test::IsolateEnvironment("twaincore");
-  const std::string devices = root + "/devices";
-  setenv("FOTAVI_DEVICE_ROOT", devices.c_str(), 1);
-  fotavi::test::EmulatorOptions options;
-  options.deviceRoot = devices;
-  g_emulator = new fotavi::test::EmulatorProcess(options);
-  if (!g_emulator->Start()) return 1;
-  const int rc = RUN_ALL_TESTS();
-  delete g_emulator;
-  std::filesystem::remove_all(root);
-  return rc;
+  IsolatedCamera camera("twaincore");
+  if (!camera.Start()) return 1;
+  g_emulator = camera.Emulator();
+  return RUN_ALL_TESTS();
 }

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
 #include <thread>
 
@@ -86,7 +87,7 @@ namespace {
 // The case's name: the test's name and its printed parameter.
 std::string ControlRowName(const ControlRow& c) {
   std::string n;
-  for (char c : std::string(c.caption)) n += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  for (char ch : std::string(c.caption)) n += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
   return n + "_" + std::to_string(c.id);
 }
 void PrintTo(const ControlRow& c, std::ostream* os) { *os << ControlRowName(c); }

@@ -4,11 +4,9 @@
 #include <cstdio>
 #include <sstream>
 #include <cstring>
-#include <filesystem>
 #include <thread>
 
 #include "Platform/Library.h"
-#include "TestEnv.h"
 #include "TwainDSApp.h"
 
 namespace twain_test {
@@ -112,18 +110,17 @@ TW_UINT16 RecordNotice(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_
 }  // namespace
 
 RecordingUi* DsFixture::ui = nullptr;
+IsolatedCamera* DsFixture::camera = nullptr;
 fotavi::test::EmulatorProcess* DsFixture::emulator = nullptr;
 std::string DsFixture::root;
 
 void DsFixture::SetUpTestSuite() {
-  root = fotavi_test::IsolateEnvironment("twain");
-  const std::string devices = root + "/devices";
-  setenv("FOTAVI_DEVICE_ROOT", devices.c_str(), 1);
+  camera = new IsolatedCamera("twain");
+  root = camera->Root();
   fotavi::test::EmulatorOptions options;
-  options.deviceRoot = devices;
   options.exchangeLog = root + "/exchange.log";
-  emulator = new fotavi::test::EmulatorProcess(options);
-  ASSERT_TRUE(emulator->Start());
+  ASSERT_TRUE(camera->Start(options));
+  emulator = camera->Emulator();
   // The same module the source loads: shorten the camera's reset pause.
   HMODULE z5 = LoadLibrary(CDeviceLink::ModuleBesideSource("FotaviZ5.dll"));
   ASSERT_NE(z5, nullptr) << GetLoadErrorText();
@@ -136,11 +133,11 @@ void DsFixture::SetUpTestSuite() {
 
 void DsFixture::TearDownTestSuite() {
   SetUserInterfaceService(nullptr);
-  delete emulator;
   emulator = nullptr;
+  delete camera;
+  camera = nullptr;
   delete ui;
   ui = nullptr;
-  std::filesystem::remove_all(root);
 }
 
 void DsFixture::SetUp() {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "EmulatorProcess.h"
+#include "IsolatedCamera.h"
 #include "Platform/UiService.h"
 #include "TwainDS.h"
 #include "TwainHost.h"
@@ -95,8 +96,9 @@ class DsFixture : public ::testing::Test {
   TW_IDENTITY app{};
   TW_IDENTITY dsIdentity{};
   static RecordingUi* ui;
-  static fotavi::test::EmulatorProcess* emulator;
-  static std::string root;
+  static IsolatedCamera* camera;
+  static fotavi::test::EmulatorProcess* emulator;  // camera's
+  static std::string root;                         // camera's folder
 };
 
 }  // namespace twain_test

@@ -18,36 +18,30 @@
 #include "CaptureCore.h"
 #include "Dib.h"
 #include "DsFixture.h"
-#include "EmulatorProcess.h"
+#include "IsolatedCamera.h"
 #include "Platform/Library.h"
-#include "TestEnv.h"
 #include "TwainHost.h"
 
 using namespace twain_test;
 
 namespace {
 
-std::string g_root;
-fotavi::test::EmulatorProcess* g_emulator = nullptr;
+std::unique_ptr<IsolatedCamera> g_camera;
+fotavi::test::EmulatorProcess* g_emulator = nullptr;  // g_camera's
 RecordingUi* g_ui = nullptr;
 
 class HostEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    g_root = fotavi_test::IsolateEnvironment("twainhost");
-    const std::string devices = g_root + "/devices";
-    setenv("FOTAVI_DEVICE_ROOT", devices.c_str(), 1);
-    fotavi::test::EmulatorOptions options;
-    options.deviceRoot = devices;
-    g_emulator = new fotavi::test::EmulatorProcess(options);
-    ASSERT_TRUE(g_emulator->Start());
+    g_camera = std::make_unique<IsolatedCamera>("twainhost");
+    ASSERT_TRUE(g_camera->Start());
+    g_emulator = g_camera->Emulator();
     g_ui = new RecordingUi;
     SetUserInterfaceService(g_ui);
   }
   void TearDown() override {
     SetUserInterfaceService(nullptr);
-    delete g_emulator;
-    std::filesystem::remove_all(g_root);
+    g_camera.reset();
   }
 };
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new HostEnvironment);
@@ -166,7 +160,7 @@ TEST_F(Host, TenOpenAcquireCloseCyclesWithEveryTransferMode) {
       EXPECT_EQ(rows, 768u);
       EXPECT_EQ(rgb.size(), 1024u * 3u * 768u);
     } else {
-      const std::string file = g_root + "/cycle" + std::to_string(cycle) + ".bmp";
+      const std::string file = g_camera->Root() + "/cycle" + std::to_string(cycle) + ".bmp";
       ASSERT_EQ(host.TransferFile(file), TWRC_XFERDONE);
       EXPECT_EQ(std::filesystem::file_size(file), 54u + 3072u * 768u);
     }

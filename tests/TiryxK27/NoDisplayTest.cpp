@@ -4,10 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 
-#include "EmulatorProcess.h"
-#include "TestEnv.h"
+#include "IsolatedCamera.h"
 #include "TwainHost.h"
 
 using namespace twain_test;
@@ -34,15 +32,7 @@ int main(int argc, char** argv) {
   unsetenv("QT_QPA_PLATFORM");
   unsetenv("WAYLAND_DISPLAY");
   setenv("DISPLAY", ":987", 1);
-  const std::string root = fotavi_test::IsolateEnvironment("twainnodisplay");
-  const std::string devices = root + "/devices";
-  setenv("FOTAVI_DEVICE_ROOT", devices.c_str(), 1);
-  fotavi::test::EmulatorOptions options;
-  options.deviceRoot = devices;
-  auto* emulator = new fotavi::test::EmulatorProcess(options);
-  if (!emulator->Start()) return 1;
-  const int rc = RUN_ALL_TESTS();
-  delete emulator;
-  std::filesystem::remove_all(root);
-  return rc;
+  IsolatedCamera camera("twainnodisplay");
+  if (!camera.Start()) return 1;
+  return RUN_ALL_TESTS();
 }

@@ -13,21 +13,18 @@
 #include <QTest>
 #include <QTimer>
 
-#include <filesystem>
 
 #include "CaptureCore.h"
 #include "CommonFunc.h"
 #include "DsFixture.h"
-#include "EmulatorProcess.h"
-#include "TestEnv.h"
+#include "IsolatedCamera.h"
 #include "TwainHost.h"
 
 using namespace twain_test;
 
 namespace {
 
-std::string g_root;
-fotavi::test::EmulatorProcess* g_emulator = nullptr;
+fotavi::test::EmulatorProcess* g_emulator = nullptr;  // the camera main() starts
 RecordingUi g_ui;
 
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
@@ -196,17 +193,11 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
-  g_root = fotavi_test::IsolateEnvironment("twainqt");
-  const std::string devices = g_root + "/devices";
-  setenv("FOTAVI_DEVICE_ROOT", devices.c_str(), 1);
-  fotavi::test::EmulatorOptions options;
-  options.deviceRoot = devices;
-  g_emulator = new fotavi::test::EmulatorProcess(options);
-  if (!g_emulator->Start()) return 1;
+  IsolatedCamera camera("twainqt");
+  if (!camera.Start()) return 1;
+  g_emulator = camera.Emulator();
   SetUserInterfaceService(&g_ui);
   const int rc = RUN_ALL_TESTS();
   SetUserInterfaceService(nullptr);
-  delete g_emulator;
-  std::filesystem::remove_all(g_root);
   return rc;
 }
