@@ -128,14 +128,13 @@ void CDeviceLog::ThreadProc() {
   });
   // The lines that came before the end are written; from now on lines are
   // dropped.
-  std::vector<Line> lines = TakeBatch();
-  WriteLines(lines);
+  std::vector<Line> lines;
   {
     std::lock_guard<std::mutex> batch(m_BatchLock);
     m_bBatchClosed = true;
     lines.swap(m_Batch);
   }
-  FreeLines(lines);
+  WriteLines(lines);
   CloseFile();
 }
 
