@@ -16,7 +16,8 @@ class CJpeg {
 
   // Decodes the file at `path` (a regular file only, opened without
   // blocking and read piece by piece, whatever its size), or `size` bytes at
-  // `buffer` when `path` is NULL. Memory that runs out makes it fail. Reduction at decode time: 1/scale when `scale` is non-zero, else
+  // `buffer` when `path` is NULL. Memory that runs out makes it fail.
+  // Reduction at decode time: 1/scale when `scale` is non-zero, else
   // 1/(picture width / width) when `width` is non-zero, else none, taken as
   // the nearest of 1/8, 1/4, 1/2 or 1 not above it. Data that ends early or
   // is not a JPEG fails. So does a picture whose decoded 24-bit size would

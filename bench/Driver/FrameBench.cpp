@@ -3,8 +3,6 @@
 // has arrived. For each LogLevel and MaxTransferSize: frames per second, the
 // time each request takes beyond the library's 50 ms spacing (p50, p95,
 // max), and the client process's CPU time per frame.
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -15,19 +13,15 @@
 #include "EmulatorProcess.h"
 #include "FotaviZ5.h"
 #include "Platform/Platform.h"
+#include "ThreadCpu.h"
 
 using fotavi::test::EmulatorOptions;
 using fotavi::test::EmulatorProcess;
+using fotavi::test::ProcessCpuSeconds;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double CpuSeconds() {
-  rusage u;
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
-}
 
 double Percentile(std::vector<double> v, double p) {
   if (v.empty()) return 0;
@@ -97,7 +91,7 @@ Result Run(PFN_CREATEINSTANCE create, PFN_RELEASEINSTANCE release, DWORD level, 
   // Back to back: the next request as soon as the last has arrived.
   std::vector<double> beyond;
   double bytes = 0;
-  double cpu0 = CpuSeconds();
+  double cpu0 = ProcessCpuSeconds();
   Clock::time_point t0 = Clock::now();
   Clock::time_point lastEnd = t0;
   for (int i = 0; i < frames; ++i) {
@@ -116,7 +110,7 @@ Result Run(PFN_CREATEINSTANCE create, PFN_RELEASEINSTANCE release, DWORD level, 
     lastEnd = end;
   }
   double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-  double cpu = CpuSeconds() - cpu0;
+  double cpu = ProcessCpuSeconds() - cpu0;
   // Unspaced: the client leaves 50 ms between a reply and its next request
   // (as when it decodes and draws), so the library never waits and the
   // request's time is its own work and the camera's.

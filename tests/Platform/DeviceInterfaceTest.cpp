@@ -273,6 +273,10 @@ TEST_F(DeviceInterfaceTest, TransfersFailOnceTheMemberFolderHasGone) {
   const std::string controlPath = emulator_->DevicePath() + "/" + DEVICE_CONTROL_SOCKET;
   int control = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
   ASSERT_GE(control, 0);
+  struct CloseOnExit {
+    int fd;
+    ~CloseOnExit() { close(fd); }
+  } closeControl{control};
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   ASSERT_LT(controlPath.size(), sizeof addr.sun_path);
@@ -287,8 +291,9 @@ TEST_F(DeviceInterfaceTest, TransfersFailOnceTheMemberFolderHasGone) {
     waiting = h->Read(buf.data(), 65536, &got, 8000);
   });
   Sleep(200);  // the read waits
-  ASSERT_TRUE(emulator_->Command("unplug folder 30000"));
-  reader.join();
+  const bool unplugged = emulator_->Command("unplug folder 30000");
+  reader.join();  // before any way out: the thread uses the handle
+  ASSERT_TRUE(unplugged);
   EXPECT_EQ(waiting, DeviceIoResult::Failed) << "the waiting read ran to its time limit";
   uint32_t status = 0;
   DWORD n = 0;
@@ -303,7 +308,6 @@ TEST_F(DeviceInterfaceTest, TransfersFailOnceTheMemberFolderHasGone) {
   uint32_t reply[3] = {};
   EXPECT_EQ(recv(control, reply, sizeof reply, 0), static_cast<ssize_t>(sizeof reply)) << "the camera still answers";
   EXPECT_EQ(reply[0], 1u);
-  close(control);
 }
 
 // Waits on the calling thread's queue for a device-change broadcast.

@@ -128,14 +128,13 @@ void CDeviceLog::ThreadProc() {
   });
   // The lines that came before the end are written; from now on lines are
   // dropped.
-  std::vector<Line> lines = TakeBatch();
-  WriteLines(lines);
+  std::vector<Line> lines;
   {
     std::lock_guard<std::mutex> batch(m_BatchLock);
     m_bBatchClosed = true;
     lines.swap(m_Batch);
   }
-  FreeLines(lines);
+  WriteLines(lines);
   CloseFile();
 }
 
@@ -156,25 +155,19 @@ void CDeviceLog::FreeLines(std::vector<Line>& lines) {
 
 void CDeviceLog::WriteLines(std::vector<Line>& lines) {
   // Consecutive lines go out in one write as long as the file takes them
-  // all; a line that would pass the size limit goes through WriteBuffer,
-  // which rolls over to the next file first.
+  // all. The gathered lines are written before a line that would pass the
+  // size limit, so that WriteBuffer rolls over to the next file before that
+  // line, as it does for a single line.
   std::string chunk;
-  auto flush = [&] {
-    if (chunk.empty() || m_hFile < 0) return chunk.clear();
-    ssize_t n = ::write(m_hFile, chunk.data(), chunk.size());
-    if (n > 0) m_dwWritten += static_cast<DWORD>(n);
-    chunk.clear();
-  };
   for (const Line& l : lines) {
     if (m_hFile < 0) break;
-    if (m_dwWritten + chunk.size() + l.nLength > SizeLimit()) {
-      flush();
-      WriteBuffer(l.pBuffer, l.nLength);
-      continue;
+    if (!chunk.empty() && m_dwWritten + chunk.size() + l.nLength > SizeLimit()) {
+      WriteBuffer(chunk.data(), chunk.size());
+      chunk.clear();
     }
     chunk.append(l.pBuffer, l.nLength);
   }
-  flush();
+  if (!chunk.empty()) WriteBuffer(chunk.data(), chunk.size());
   FreeLines(lines);
 }
 
