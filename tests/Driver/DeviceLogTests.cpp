@@ -122,6 +122,28 @@ TEST_F(DeviceLogTest, WithAllTenPresentTheOldestIsEmptiedAndUsed) {
   EXPECT_EQ(ReadFileText(LogsDir() + "Device5.log"), "old");
 }
 
+// The chosen name may be something other than a file: a FIFO there with no
+// reader would block the log's open, and with it the library's start, for
+// ever. The log is then not written; the device works as without it.
+TEST_F(DeviceLogTest, AFifoInPlaceOfTheChosenFileNeitherBlocksNorIsWrittenTo) {
+  for (int n = 0; n < 10; ++n) {
+    std::string path = LogsDir() + "Device" + std::to_string(n) + ".log";
+    if (n == 6) {
+      ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    } else {
+      std::ofstream(path) << "old";
+    }
+    struct utimbuf t;
+    t.actime = t.modtime = 1000000 + (n == 6 ? 0 : 1000 + n);
+    utime(path.c_str(), &t);
+  }
+  RunSomeRequests();
+  struct stat st {};
+  ASSERT_EQ(stat((LogsDir() + "Device6.log").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  for (int n : {0, 5, 9}) EXPECT_EQ(ReadFileText(LogsDir() + "Device" + std::to_string(n) + ".log"), "old");
+}
+
 TEST_F(DeviceLogTest, FileReachingTheLimitRollsOverToANewFile) {
   logFileSize_ = 2;  // KiB
   RunSomeRequests();

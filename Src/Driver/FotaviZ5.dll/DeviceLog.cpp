@@ -205,7 +205,16 @@ void CDeviceLog::OpenFile() {
   m_dwWritten = 0;
   std::string name = SelectFile();
   if (Level() != 0) {
-    m_hFile = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Opened without blocking and emptied only once it is known to be a
+    // regular file: a FIFO or device under the name would otherwise hold the
+    // open (and the library's start) or take the log.
+    m_hFile = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
+    struct stat st {};
+    if (m_hFile >= 0 && (::fstat(m_hFile, &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(m_hFile, 0) != 0 ||
+                         ::fcntl(m_hFile, F_SETFL, 0) != 0)) {
+      ::close(m_hFile);
+      m_hFile = -1;
+    }
   }
   std::lock_guard<std::mutex> lock(m_FileNameLock);
   m_CurrentFile = m_hFile >= 0 ? name : std::string();
