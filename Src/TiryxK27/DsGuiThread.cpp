@@ -22,6 +22,8 @@
 #include <dlfcn.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -191,6 +193,22 @@ void EndAtExit() {
   ended->Wait(g_CallLimitMs.load());
 }
 
+// The host's main thread leaving through exit() (or main's return) ends
+// the own thread's Qt objects before anything else of the exit runs: the C
+// library calls the exiting thread's thread_local destructors ahead of every
+// exit handler and global destructor, so no Qt global has gone yet however
+// late it was made (a window may be halfway through its first painting).
+// The exit handler stays for a host that exits from another thread.
+struct MainThreadExitGuard {
+  ~MainThreadExitGuard() { EndAtExit(); }
+};
+
+void GuardMainThreadExit() {
+  if (static_cast<pid_t>(syscall(SYS_gettid)) != getpid()) return;
+  static thread_local MainThreadExitGuard guard;  // its destructor is noted at its making
+  (void)guard;
+}
+
 // An object that lives on the GUI thread, NULL when there is none. Called
 // with g_Lock held.
 QObject* GuiContextLocked() {
@@ -241,6 +259,7 @@ bool RunOnDsGuiThread(std::function<void()> fn, unsigned timeoutMs) {
   auto call = std::make_shared<Call>();
   call->fn = std::move(fn);
   bool here = false;
+  GuardMainThreadExit();
   {
     // Posted under the lock, so the own thread's context cannot go meanwhile.
     std::lock_guard<std::mutex> g(g_Lock);
