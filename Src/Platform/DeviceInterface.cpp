@@ -164,7 +164,7 @@ std::unique_ptr<CDeviceHandle> CDeviceHandle::Open(const std::string& pipePath) 
     SetLastError(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
     return nullptr;
   }
-  if (h->MemberRemoved()) {  // it went while we connected
+  if (h->MemberRemoved(true)) {  // it went while we connected
     SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
   }
@@ -179,13 +179,25 @@ CDeviceHandle::~CDeviceHandle() {
   if (memberFd_ >= 0) close(memberFd_);
 }
 
-bool CDeviceHandle::MemberRemoved() {
+bool CDeviceHandle::MemberRemoved(bool lookAtName) {
   if (removed_.load()) return true;
-  // The folder at the member's path must still be the one the handle was
-  // opened in (held open, its inode is not reused); a removed member never
-  // comes back to its old handles.
-  struct stat now;
-  if (stat(memberPath_.c_str(), &now) != 0 || now.st_dev != memberDev_ || now.st_ino != memberIno_) {
+  // A removed folder has no links left: the held descriptor tells that
+  // without walking the path. This runs at the start of every transfer
+  // (dozens a frame while a camera streams, one for each device-log line).
+  struct stat held;
+  if (fstat(memberFd_, &held) != 0 || held.st_nlink == 0) {
+    removed_.store(true);
+    return true;
+  }
+  // A folder moved away keeps its links, and another may have been made
+  // under its name: the name must still lead to the folder the handle was
+  // opened in (held open, its inode is not reused). That is looked at on
+  // request and otherwise at most once every kRemovalCheckMs.
+  const DWORD now = GetTickCount();
+  if (!lookAtName && now - lastNameCheck_.load() < kRemovalCheckMs) return false;
+  lastNameCheck_.store(now);
+  struct stat named;
+  if (stat(memberPath_.c_str(), &named) != 0 || named.st_dev != memberDev_ || named.st_ino != memberIno_) {
     removed_.store(true);
   }
   return removed_.load();
@@ -197,7 +209,7 @@ DeviceIoResult CDeviceHandle::WaitReady(int fd, short events, DWORD timeoutMs, s
   // The transfer looked at the folder as it began (ConnectPipe,
   // ConnectControl); the wait goes in slices, each followed by another look.
   for (bool first = true;; first = false) {
-    if (!first && MemberRemoved()) {
+    if (!first && MemberRemoved(true)) {
       SetLastError(ERROR_DEVICE_NOT_CONNECTED);
       return DeviceIoResult::Failed;
     }
@@ -347,23 +359,29 @@ DeviceIoResult CDeviceHandle::IoControl(DWORD code, void* outBuffer, DWORD outSi
   DeviceIoResult r = WaitReady(controlFd_, POLLIN, timeoutMs, &revents);
   if (abandoned(r)) dropControl_.store(true);  // made again at the next control
   if (r != DeviceIoResult::Ok) return r;
-  std::vector<uint8_t> reply(8 + static_cast<size_t>(outSize) + 64);
-  ssize_t n = recv(controlFd_, reply.data(), reply.size(), MSG_DONTWAIT);
-  if (n < 8) {
+  // The reply's header and its data are taken straight into their places:
+  // the driver text is asked for with every device-log line, so this path
+  // runs hundreds of times a second while a camera streams. A reply longer
+  // than the caller's buffer is cut there (one packet, the rest discarded).
+  uint8_t header[8];
+  iovec iov[2] = {{header, sizeof header}, {outBuffer, outBuffer ? static_cast<size_t>(outSize) : 0}};
+  msghdr msg{};
+  msg.msg_iov = iov;
+  msg.msg_iovlen = iov[1].iov_len ? 2 : 1;
+  ssize_t n = recvmsg(controlFd_, &msg, MSG_DONTWAIT);
+  if (n < static_cast<ssize_t>(sizeof header)) {
     SetLastError(ERROR_DEVICE_NOT_CONNECTED);
     return DeviceIoResult::Failed;
   }
   uint32_t ok, returned;
-  std::memcpy(&ok, reply.data(), 4);
-  std::memcpy(&returned, reply.data() + 4, 4);
+  std::memcpy(&ok, header, 4);
+  std::memcpy(&returned, header + 4, 4);
   if (!ok) {
     SetLastError(ERROR_GEN_FAILURE);
     return DeviceIoResult::Failed;
   }
-  size_t available = static_cast<size_t>(n) - 8;
-  size_t copy = std::min<size_t>({returned, available, outSize});
-  if (copy && outBuffer) std::memcpy(outBuffer, reply.data() + 8, copy);
-  *bytesReturned = static_cast<DWORD>(copy);
+  const size_t available = static_cast<size_t>(n) - sizeof header;
+  *bytesReturned = static_cast<DWORD>(std::min<size_t>(returned, available));
   return DeviceIoResult::Ok;
 }
 

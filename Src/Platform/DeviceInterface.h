@@ -112,7 +112,9 @@ class FOTAVI_PLATFORM_API CDeviceHandle {
  private:
   CDeviceHandle() = default;
   // True once the member folder this handle was opened in has gone.
-  bool MemberRemoved();
+  // `lookAtName`: also look at once whether its name still leads to it
+  // (otherwise done at most every kRemovalCheckMs).
+  bool MemberRemoved(bool lookAtName = false);
   // Waits until the connection is ready, the handle is cancelled, the member
   // is removed (Failed, ERROR_DEVICE_NOT_CONNECTED) or the time runs out.
   DeviceIoResult WaitReady(int fd, short events, DWORD timeoutMs, short* revents);
@@ -130,6 +132,7 @@ class FOTAVI_PLATFORM_API CDeviceHandle {
   dev_t memberDev_ = 0;
   ino_t memberIno_ = 0;
   std::atomic<bool> removed_{false};
+  std::atomic<DWORD> lastNameCheck_{0};  // GetTickCount() of the last look at the name
   int pipeFd_ = -1;
   int controlFd_ = -1;
   int cancelFd_ = -1;  // eventfd that wakes waits on Cancel()

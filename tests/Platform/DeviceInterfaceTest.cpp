@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -217,6 +218,29 @@ TEST_F(DeviceInterfaceTest, ControlCodes) {
   EXPECT_EQ(n, 0u);
 }
 
+// The driver's text lands in the caller's buffer, cut to its size, and
+// nothing past that size is written.
+TEST_F(DeviceInterfaceTest, DriverTextIsCutToTheBufferAndWritesNothingBeyondIt) {
+  StartEmulator();
+  auto h = CDeviceHandle::Open(PipePath());
+  ASSERT_TRUE(h);
+  const std::string text = "FotaviZ5 camera emulator";  // the emulator's own
+  struct Case {
+    DWORD size;
+    DWORD returned;
+  };
+  for (const Case c : {Case{64, DWORD(text.size() + 1)}, Case{DWORD(text.size() + 1), DWORD(text.size() + 1)},
+                       Case{10, 10}, Case{1, 1}}) {
+    SCOPED_TRACE("buffer of " + std::to_string(c.size) + " bytes");
+    std::vector<char> buffer(c.size + 8, '#');
+    DWORD n = 0;
+    ASSERT_EQ(h->IoControl(IOCTL_FOTAVI_GET_DRIVER_LOG, buffer.data(), c.size, &n, 1000), DeviceIoResult::Ok);
+    EXPECT_EQ(n, c.returned);
+    EXPECT_EQ(std::string(buffer.data(), std::min<size_t>(n, text.size())), text.substr(0, n));
+    EXPECT_EQ(std::string(buffer.data() + c.size, 8), std::string(8, '#'));
+  }
+}
+
 TEST_F(DeviceInterfaceTest, PresenceQueryDoesNotTakeThePipe) {
   StartEmulator();
   auto query = CDeviceHandle::Open(PipePath());
@@ -308,6 +332,33 @@ TEST_F(DeviceInterfaceTest, TransfersFailOnceTheMemberFolderHasGone) {
   uint32_t reply[3] = {};
   EXPECT_EQ(recv(control, reply, sizeof reply, 0), static_cast<ssize_t>(sizeof reply)) << "the camera still answers";
   EXPECT_EQ(reply[0], 1u);
+}
+
+// A member folder moved away keeps its links (and a new folder may take its
+// name): the handle still sees that its folder has gone, at the latest
+// kRemovalCheckMs after the move, though the camera goes on answering.
+TEST_F(DeviceInterfaceTest, TransfersFailOnceTheMemberFolderHasBeenMovedAway) {
+  StartEmulator();
+  auto h = OpenAfterAnExchange(12);
+  ASSERT_TRUE(h);
+  const std::string member = emulator_->DevicePath();
+  const std::string away = member + ".away";
+  ASSERT_EQ(rename(member.c_str(), away.c_str()), 0);
+  struct PutBack {
+    std::string from, to;
+    ~PutBack() {
+      rmdir(to.c_str());
+      rename(from.c_str(), to.c_str());
+    }
+  } putBack{away, member};
+  ASSERT_EQ(mkdir(member.c_str(), 0700), 0);  // another folder under the old name
+  Sleep(CDeviceHandle::kRemovalCheckMs + 50);
+  uint32_t status = 0;
+  DWORD n = 0;
+  EXPECT_EQ(h->IoControl(IOCTL_FOTAVI_GET_STATUS, &status, 4, &n, 1000), DeviceIoResult::Failed);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+  auto cmd = CommandPacket(0x8101, 13);
+  EXPECT_EQ(h->Write(cmd.data(), 32, &n, 1000), DeviceIoResult::Failed);
 }
 
 // Waits on the calling thread's queue for a device-change broadcast.

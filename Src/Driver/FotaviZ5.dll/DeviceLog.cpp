@@ -88,7 +88,7 @@ void CDeviceLog::Start() {
   std::lock_guard<std::mutex> lock(m_ThreadLock);
   if (m_pThread) {
     theApp.bPostThreadMessage(m_pThread->id(), WM_FOTAVI_LOGOPEN, 0, 0, false);
-    m_StartEvent.Wait(TimeLimits().dwThreadEndMs);
+    m_StartEvent.Wait(TimeLimits().dwLogOpenMs);
     return;
   }
   m_StartEvent.Reset();
@@ -98,7 +98,10 @@ void CDeviceLog::Start() {
   }
   m_pThread = std::make_unique<CPlatformThread>([this] { ThreadProc(); }, false, "FotaviZ5 log");
   m_dwThreadId.store(m_pThread->id());
-  m_StartEvent.Wait(INFINITE);
+  // Lines that come before the file is open wait in the batch and are
+  // written once it is; a folder that takes long to answer holds the start
+  // of the library no longer than this.
+  m_StartEvent.Wait(TimeLimits().dwLogOpenMs);
 }
 
 void CDeviceLog::Stop() {

@@ -11,11 +11,13 @@ struct CTimeLimits {
   static constexpr DWORD kThreadEndMs = 5000;    // a worker thread's end after WM_QUIT
   static constexpr DWORD kResetPauseMs = 1000;   // pause after the reset I/O control
   static constexpr DWORD kMutexWaitMs = 10000;   // wait for "Wait for Response"
+  static constexpr DWORD kLogOpenMs = 5000;      // the log thread's opening of its next file
 
   std::atomic<DWORD> dwTransferMs{kTransferMs};
   std::atomic<DWORD> dwThreadEndMs{kThreadEndMs};
   std::atomic<DWORD> dwResetPauseMs{kResetPauseMs};
   std::atomic<DWORD> dwMutexWaitMs{kMutexWaitMs};
+  std::atomic<DWORD> dwLogOpenMs{kLogOpenMs};
 };
 
 CTimeLimits& TimeLimits();
