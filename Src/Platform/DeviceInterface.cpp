@@ -252,12 +252,25 @@ bool CDeviceHandle::ConnectPipe() {
     pipeFd_ = -1;
   }
   if (pipeFd_ >= 0) return true;
-  pipeFd_ = connectSeqPacket(pipePath_);
+  pipeFd_ = ConnectInMember(pipePath_);
   if (pipeFd_ < 0) {
     SetLastError(ERROR_DEVICE_NOT_CONNECTED);
     return false;
   }
   return true;
+}
+
+int CDeviceHandle::ConnectInMember(const std::string& path) {
+  // The socket is reached by its path, and the start's look at the folder's
+  // name may be up to kRemovalCheckMs old: the name is looked at once the
+  // connection stands, so one made to a folder that took the old one's name
+  // is closed before anything is sent on it.
+  int fd = connectSeqPacket(path);
+  if (fd >= 0 && MemberRemoved(true)) {
+    close(fd);
+    fd = -1;
+  }
+  return fd;
 }
 
 namespace {
@@ -334,7 +347,7 @@ bool CDeviceHandle::ConnectControl() {
   std::lock_guard<std::mutex> lock(controlLock_);
   if (dropControl_.exchange(false) && controlFd_ >= 0) {
     close(controlFd_);
-    controlFd_ = connectSeqPacket(controlPath_);
+    controlFd_ = ConnectInMember(controlPath_);
   }
   if (controlFd_ < 0) {
     SetLastError(ERROR_DEVICE_NOT_CONNECTED);

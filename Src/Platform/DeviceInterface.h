@@ -115,6 +115,9 @@ class FOTAVI_PLATFORM_API CDeviceHandle {
   // `lookAtName`: also look at once whether its name still leads to it
   // (otherwise done at most every kRemovalCheckMs).
   bool MemberRemoved(bool lookAtName = false);
+  // A connection to the socket at `path` in the member folder, or -1 when
+  // it cannot be made or the name no longer leads to the held folder.
+  int ConnectInMember(const std::string& path);
   // Waits until the connection is ready, the handle is cancelled, the member
   // is removed (Failed, ERROR_DEVICE_NOT_CONNECTED) or the time runs out.
   DeviceIoResult WaitReady(int fd, short events, DWORD timeoutMs, short* revents);

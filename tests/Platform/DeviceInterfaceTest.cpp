@@ -361,6 +361,50 @@ TEST_F(DeviceInterfaceTest, TransfersFailOnceTheMemberFolderHasBeenMovedAway) {
   EXPECT_EQ(h->Write(cmd.data(), 32, &n, 1000), DeviceIoResult::Failed);
 }
 
+// A member folder moved away with another camera's folder put under its
+// name at once: a handle that has not connected its pipe yet sends nothing
+// to the newcomer, however soon after its last look at the name.
+TEST_F(DeviceInterfaceTest, HandleNeverConnectsToTheFolderThatTookItsName) {
+  StartEmulator();
+  auto h = CDeviceHandle::Open(PipePath());  // the pipe is connected at the first transfer
+  ASSERT_TRUE(h);
+  const std::string member = emulator_->DevicePath();
+  const std::string away = member + ".away";
+  ASSERT_EQ(rename(member.c_str(), away.c_str()), 0);
+  const std::string newcomer = member + "/" + DEVICE_PIPE_SOCKET;
+  struct PutBack {
+    std::string from, to, socket;
+    int fd = -1;
+    ~PutBack() {
+      if (fd >= 0) close(fd);
+      unlink(socket.c_str());
+      rmdir(to.c_str());
+      rename(from.c_str(), to.c_str());
+    }
+  } putBack{away, member, newcomer};
+  ASSERT_EQ(mkdir(member.c_str(), 0700), 0);
+  putBack.fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  ASSERT_GE(putBack.fd, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  ASSERT_LT(newcomer.size(), sizeof addr.sun_path);
+  std::memcpy(addr.sun_path, newcomer.c_str(), newcomer.size() + 1);
+  ASSERT_EQ(bind(putBack.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(listen(putBack.fd, 4), 0);
+  auto cmd = CommandPacket(0x8101, 14);
+  DWORD n = 0;
+  EXPECT_EQ(h->Write(cmd.data(), 32, &n, 1000), DeviceIoResult::Failed);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+  // A connection the handle made and closed at once may wait in the
+  // newcomer's queue; nothing may have been sent on it.
+  const int taken = accept(putBack.fd, nullptr, nullptr);
+  if (taken >= 0) {
+    uint8_t got[64];
+    EXPECT_EQ(recv(taken, got, sizeof got, MSG_DONTWAIT), 0) << "the command went to the other camera";
+    close(taken);
+  }
+}
+
 // Waits on the calling thread's queue for a device-change broadcast.
 bool WaitForDeviceChange(DWORD timeoutMs) {
   DWORD start = GetTickCount();
