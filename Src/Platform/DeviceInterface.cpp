@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -372,29 +374,42 @@ DeviceIoResult CDeviceHandle::IoControl(DWORD code, void* outBuffer, DWORD outSi
   DeviceIoResult r = WaitReady(controlFd_, POLLIN, timeoutMs, &revents);
   if (abandoned(r)) dropControl_.store(true);  // made again at the next control
   if (r != DeviceIoResult::Ok) return r;
-  // The reply's header and its data are taken straight into their places:
-  // the driver text is asked for with every device-log line, so this path
-  // runs hundreds of times a second while a camera streams. A reply longer
-  // than the caller's buffer is cut there (one packet, the rest discarded).
-  uint8_t header[8];
-  iovec iov[2] = {{header, sizeof header}, {outBuffer, outBuffer ? static_cast<size_t>(outSize) : 0}};
-  msghdr msg{};
-  msg.msg_iov = iov;
-  msg.msg_iovlen = iov[1].iov_len ? 2 : 1;
-  ssize_t n = recvmsg(controlFd_, &msg, MSG_DONTWAIT);
-  if (n < static_cast<ssize_t>(sizeof header)) {
+  // The driver text is asked for with every device-log line, so this runs
+  // hundreds of times a second while a camera streams: the reply is taken
+  // into a buffer on the stack (not allocated and cleared each time), with
+  // room past the caller's size to see a longer one, which is cut. Only the
+  // bytes the driver says it returned reach the caller, and nothing at all
+  // when it failed.
+  constexpr size_t kSlack = 64;
+  constexpr size_t kStackReply = 8 + 4096 + kSlack;
+  uint8_t onStack[kStackReply];
+  std::unique_ptr<uint8_t[]> onHeap;
+  const size_t replySize = 8 + static_cast<size_t>(outSize) + kSlack;
+  uint8_t* reply = onStack;
+  if (replySize > kStackReply) {
+    onHeap.reset(new (std::nothrow) uint8_t[replySize]);
+    if (!onHeap) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return DeviceIoResult::Failed;
+    }
+    reply = onHeap.get();
+  }
+  ssize_t n = recv(controlFd_, reply, replySize, MSG_DONTWAIT);
+  if (n < 8) {
     SetLastError(ERROR_DEVICE_NOT_CONNECTED);
     return DeviceIoResult::Failed;
   }
   uint32_t ok, returned;
-  std::memcpy(&ok, header, 4);
-  std::memcpy(&returned, header + 4, 4);
+  std::memcpy(&ok, reply, 4);
+  std::memcpy(&returned, reply + 4, 4);
   if (!ok) {
     SetLastError(ERROR_GEN_FAILURE);
     return DeviceIoResult::Failed;
   }
-  const size_t available = static_cast<size_t>(n) - sizeof header;
-  *bytesReturned = static_cast<DWORD>(std::min<size_t>(returned, available));
+  const size_t available = static_cast<size_t>(n) - 8;
+  const size_t copy = std::min<size_t>({returned, available, outSize});
+  if (copy && outBuffer) std::memcpy(outBuffer, reply + 8, copy);
+  *bytesReturned = static_cast<DWORD>(copy);
   return DeviceIoResult::Ok;
 }
 

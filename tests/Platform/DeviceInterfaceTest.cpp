@@ -218,9 +218,9 @@ TEST_F(DeviceInterfaceTest, ControlCodes) {
   EXPECT_EQ(n, 0u);
 }
 
-// The driver's text lands in the caller's buffer, cut to its size, and
-// nothing past that size is written.
-TEST_F(DeviceInterfaceTest, DriverTextIsCutToTheBufferAndWritesNothingBeyondIt) {
+// The camera's driver text lands in the caller's buffer, at most its size,
+// and nothing past that size is written.
+TEST_F(DeviceInterfaceTest, TheCamerasDriverTextLandsInTheBufferAndNothingPastIt) {
   StartEmulator();
   auto h = CDeviceHandle::Open(PipePath());
   ASSERT_TRUE(h);
@@ -238,6 +238,87 @@ TEST_F(DeviceInterfaceTest, DriverTextIsCutToTheBufferAndWritesNothingBeyondIt) 
     EXPECT_EQ(n, c.returned);
     EXPECT_EQ(std::string(buffer.data(), std::min<size_t>(n, text.size())), text.substr(0, n));
     EXPECT_EQ(std::string(buffer.data() + c.size, 8), std::string(8, '#'));
+  }
+}
+
+// A driver of the test's own on a member folder: it answers every I/O
+// control on its control socket with the reply it is given, however wrong.
+class ScriptedDriver {
+ public:
+  explicit ScriptedDriver(const std::string& member) : member_(member) {
+    mkdir(member.c_str(), 0700);
+    pipe_ = Listen(member + "/" + DEVICE_PIPE_SOCKET);
+    control_ = Listen(member + "/" + DEVICE_CONTROL_SOCKET);
+  }
+  ~ScriptedDriver() {
+    if (server_.joinable()) server_.join();
+    for (int fd : {pipe_, control_}) close(fd);
+  }
+  std::string PipePath() const { return member_ + "/" + DEVICE_PIPE_SOCKET; }
+  // Answers the next `count` controls with {ok, returned} and `data`.
+  void Answer(int count, uint32_t ok, uint32_t returned, const std::string& data) {
+    server_ = std::thread([this, count, ok, returned, data] {
+      int fd = accept(control_, nullptr, nullptr);
+      if (fd < 0) return;
+      std::vector<uint8_t> reply(8 + data.size());
+      std::memcpy(reply.data(), &ok, 4);
+      std::memcpy(reply.data() + 4, &returned, 4);
+      std::memcpy(reply.data() + 8, data.data(), data.size());
+      uint8_t request[8];
+      for (int i = 0; i < count && recv(fd, request, sizeof request, 0) == 8; ++i)
+        send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+      close(fd);
+    });
+  }
+
+ private:
+  static int Listen(const std::string& path) {
+    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.c_str(), std::min(path.size() + 1, sizeof addr.sun_path - 1));
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(fd, 4);
+    return fd;
+  }
+  std::string member_;
+  int pipe_ = -1, control_ = -1;
+  std::thread server_;
+};
+
+// Only the bytes the driver says it returned reach the caller, never more
+// than the caller's buffer takes, and a failed control leaves the buffer as
+// it was.
+TEST_F(DeviceInterfaceTest, AControlReplyFillsOnlyWhatTheDriverReturnedAndNothingWhenItFailed) {
+  struct Case {
+    const char* name;
+    uint32_t ok;
+    uint32_t returned;
+    std::string data;
+    DeviceIoResult result;
+    std::string seen;  // the caller's 16-byte buffer afterwards (of 24, 8 guard bytes)
+  };
+  const std::string untouched(16, '#');
+  const Case cases[] = {
+      {"exact", 1, 5, "hello", DeviceIoResult::Ok, "hello" + std::string(11, '#')},
+      {"more data than returned", 1, 3, "hello", DeviceIoResult::Ok, "hel" + std::string(13, '#')},
+      {"longer than the buffer", 1, 40, std::string(40, 'x'), DeviceIoResult::Ok, std::string(16, 'x')},
+      {"failed with data", 0, 5, "hello", DeviceIoResult::Failed, untouched},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedDriver driver(root_ + "/member-" + std::to_string(&c - cases));
+    driver.Answer(1, c.ok, c.returned, c.data);
+    {
+      auto h = CDeviceHandle::Open(driver.PipePath());
+      ASSERT_TRUE(h);
+      std::vector<char> buffer(24, '#');
+      DWORD n = 99;
+      EXPECT_EQ(h->IoControl(IOCTL_FOTAVI_GET_DRIVER_LOG, buffer.data(), 16, &n, 2000), c.result);
+      EXPECT_EQ(std::string(buffer.data(), 16), c.seen);
+      EXPECT_EQ(std::string(buffer.data() + 16, 8), std::string(8, '#'));
+      if (c.result == DeviceIoResult::Ok) EXPECT_EQ(n, std::min<size_t>(c.seen.find('#'), 16));
+    }
   }
 }
 

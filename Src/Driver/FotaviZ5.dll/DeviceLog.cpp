@@ -87,6 +87,9 @@ std::string CDeviceLog::CurrentFile() const {
 void CDeviceLog::Start() {
   std::lock_guard<std::mutex> lock(m_ThreadLock);
   if (m_pThread) {
+    // A signal left from an open that came after its wait had given up does
+    // not stand for this one.
+    m_StartEvent.Reset();
     theApp.bPostThreadMessage(m_pThread->id(), WM_FOTAVI_LOGOPEN, 0, 0, false);
     m_StartEvent.Wait(TimeLimits().dwLogOpenMs);
     return;
