@@ -9,6 +9,7 @@ bin="${FOTAVI_BUILD_DIR:-$here/build}/bin"
 export QT_QPA_PLATFORM=offscreen
 echo "== JPEG wrapper";      "$bin/CommonJpegBench" 200
 echo "== device library";    "$bin/fotavi_driver_bench"
+echo "== I/O control";       "$bin/fotavi_control_bench"
 echo "== live monitor";      "$bin/fotavi_live_bench" "${1:-60}"
 echo "== conversion";        "$bin/fotavi_convert_bench" 3
 echo "== TWAIN data source"; "$bin/TiryxK27Bench" "${2:-20}"
