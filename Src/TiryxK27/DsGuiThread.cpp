@@ -42,6 +42,7 @@ constexpr unsigned kStartLimitMs = 15000;  // making the QApplication and its di
 std::mutex g_Lock;
 QObject* g_OwnContext = nullptr;      // lives on the thread the source started
 std::shared_ptr<CEvent> g_OwnEnded;   // set once that thread's QApplication is destroyed
+std::thread::id g_OwnThread;          // that thread
 bool g_Ended = false;                 // the own thread was ended (process exit): never again
 std::atomic<unsigned> g_CallLimitMs{30000};
 
@@ -149,6 +150,7 @@ class DisplayProbe {
 struct Start {
   CEvent ready{true, false};
   QObject* context = nullptr;
+  std::thread::id thread;
 };
 
 // The own thread: its QApplication from making to destruction, then parked.
@@ -160,6 +162,7 @@ void RunOwnThread(std::shared_ptr<Start> start, std::shared_ptr<CEvent> ended) {
   app->setQuitOnLastWindowClosed(false);
   auto* context = new QObject;
   start->context = context;
+  start->thread = std::this_thread::get_id();
   start->ready.Set();
   app->exec();
   {
@@ -184,6 +187,11 @@ void EndAtExit() {
     g_Ended = true;
     // The handler is registered more than once; only its first run ends.
     if (!first || !g_OwnEnded) return;
+    // The process is ending from inside the window's own thread (a host
+    // that exits in a notice the window sent): that thread cannot run its
+    // event loop to its end meanwhile, and nothing else of Qt runs while it
+    // is here, so nothing is waited for.
+    if (std::this_thread::get_id() == g_OwnThread) return;
     ended = g_OwnEnded;
     // exit(), not quit(): quit() first asks the windows to close, and the
     // capture dialog answers that by asking the application instead.
@@ -232,6 +240,7 @@ QObject* GuiContextLocked() {
     return nullptr;
   }
   g_OwnContext = start->context;
+  g_OwnThread = start->thread;
   g_OwnEnded = ended;
   std::atexit(EndAtExit);
   return g_OwnContext;

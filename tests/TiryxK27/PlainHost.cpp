@@ -9,9 +9,15 @@
 //                                   interface by native transfer, close
 //   PlainHost <source.ds> refused   an open the source refuses (another
 //                                   program holds the camera): TWCC_NODS
+//   PlainHost <source.ds> exit-on-close
+//                                   open, the capture dialog shown; the
+//                                   source's close request (the user closed
+//                                   the dialog) ends the process with exit(0)
+//                                   from inside the notice
 // Whatever the source made in this process must end cleanly at that exit.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,6 +59,20 @@ int Acquire(CTwainHost& host) {
   return 0;
 }
 
+int ExitOnClose(CTwainHost& host) {
+  // Many hosts end at once when the source asks to be closed, right in the
+  // notice, which arrives on the thread of the source's window.
+  host.onNotice = [](TW_UINT16 msg) {
+    if (msg != MSG_CLOSEDSREQ) return;
+    std::fprintf(stderr, "close request: exit(0)\n");
+    std::exit(0);
+  };
+  if (host.OpenDS(true) != TWRC_SUCCESS) return 3;
+  if (host.Enable(true) != TWRC_SUCCESS) return 4;
+  std::this_thread::sleep_for(std::chrono::seconds(25));
+  return 5;  // nobody closed the dialog
+}
+
 int Refused(CTwainHost& host) {
   if (host.OpenDS(true) != TWRC_FAILURE) return 3;
   const TW_UINT16 cc = host.Status();
@@ -64,7 +84,7 @@ int Refused(CTwainHost& host) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: %s <source.ds> dialog|left-open|acquire|refused\n", argv[0]);
+    std::fprintf(stderr, "usage: %s <source.ds> dialog|left-open|acquire|refused|exit-on-close\n", argv[0]);
     return 2;
   }
   CTwainHost host;
@@ -79,5 +99,6 @@ int main(int argc, char** argv) {
   if (session == "acquire") return Acquire(host);
   if (session == "left-open") return LeftOpen(host);
   if (session == "refused") return Refused(host);
+  if (session == "exit-on-close") return ExitOnClose(host);
   return 2;
 }
