@@ -189,9 +189,14 @@ void EndAtExit() {
     if (!first || !g_OwnEnded) return;
     // The process is ending from inside the window's own thread (a host
     // that exits in a notice the window sent): that thread cannot run its
-    // event loop to its end meanwhile, and nothing else of Qt runs while it
-    // is here, so nothing is waited for.
-    if (std::this_thread::get_id() == g_OwnThread) return;
+    // event loop to its end, so nothing is waited for. Its windows and
+    // QApplication outlive Qt's globals then; every later call (a host's
+    // own exit-time destructor disabling the source) finds no GUI thread, so
+    // none of them touches a window again.
+    if (std::this_thread::get_id() == g_OwnThread) {
+      g_OwnContext = nullptr;
+      return;
+    }
     ended = g_OwnEnded;
     // exit(), not quit(): quit() first asks the windows to close, and the
     // capture dialog answers that by asking the application instead.

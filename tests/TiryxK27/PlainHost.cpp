@@ -14,6 +14,10 @@
 //                                   source's close request (the user closed
 //                                   the dialog) ends the process with exit(0)
 //                                   from inside the notice
+//   PlainHost <source.ds> exit-on-close-disabling-late
+//                                   the same, and a session object of the
+//                                   host's takes the source's user
+//                                   interface down in its exit-time destructor
 // Whatever the source made in this process must end cleanly at that exit.
 #include <chrono>
 #include <cstdio>
@@ -73,6 +77,22 @@ int ExitOnClose(CTwainHost& host) {
   return 5;  // nobody closed the dialog
 }
 
+// A host's session object whose exit-time destructor takes the source's
+// user interface down: made before the source is loaded, it runs after
+// Qt's globals are gone.
+CTwainHost* g_disablingHost = nullptr;
+struct DisablesAtExit {
+  ~DisablesAtExit() {
+    if (g_disablingHost) g_disablingHost->Disable();
+  }
+};
+
+int ExitOnCloseDisablingLate(CTwainHost& host) {
+  static DisablesAtExit disabler;
+  g_disablingHost = &host;
+  return ExitOnClose(host);
+}
+
 int Refused(CTwainHost& host) {
   if (host.OpenDS(true) != TWRC_FAILURE) return 3;
   const TW_UINT16 cc = host.Status();
@@ -84,7 +104,10 @@ int Refused(CTwainHost& host) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: %s <source.ds> dialog|left-open|acquire|refused|exit-on-close\n", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s <source.ds> dialog|left-open|acquire|refused|exit-on-close|"
+                 "exit-on-close-disabling-late\n",
+                 argv[0]);
     return 2;
   }
   CTwainHost host;
@@ -100,5 +123,6 @@ int main(int argc, char** argv) {
   if (session == "left-open") return LeftOpen(host);
   if (session == "refused") return Refused(host);
   if (session == "exit-on-close") return ExitOnClose(host);
+  if (session == "exit-on-close-disabling-late") return ExitOnCloseDisablingLate(host);
   return 2;
 }
