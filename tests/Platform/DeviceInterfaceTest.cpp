@@ -65,6 +65,17 @@ std::vector<uint8_t> CommandPacket(uint16_t code, uint16_t seq) {
   return p;
 }
 
+// A handle whose device has gone: its status control fails as a removed
+// device's does, and so does a command written with sequence `seq`.
+void ExpectGone(CDeviceHandle& h, uint16_t seq) {
+  uint32_t status = 0;
+  DWORD n = 0;
+  EXPECT_EQ(h.IoControl(IOCTL_FOTAVI_GET_STATUS, &status, 4, &n, 1000), DeviceIoResult::Failed);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+  auto cmd = CommandPacket(0x8101, seq);
+  EXPECT_EQ(h.Write(cmd.data(), 32, &n, 1000), DeviceIoResult::Failed);
+}
+
 std::unique_ptr<CDeviceHandle> DeviceInterfaceTest::OpenAfterAnExchange(uint16_t seq) {
   auto h = CDeviceHandle::Open(PipePath());
   if (!h) return nullptr;
@@ -400,12 +411,8 @@ TEST_F(DeviceInterfaceTest, TransfersFailOnceTheMemberFolderHasGone) {
   reader.join();  // before any way out: the thread uses the handle
   ASSERT_TRUE(unplugged);
   EXPECT_EQ(waiting, DeviceIoResult::Failed) << "the waiting read ran to its time limit";
-  uint32_t status = 0;
+  ExpectGone(*h, 11);
   DWORD n = 0;
-  EXPECT_EQ(h->IoControl(IOCTL_FOTAVI_GET_STATUS, &status, 4, &n, 1000), DeviceIoResult::Failed);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
-  auto cmd = CommandPacket(0x8101, 11);
-  EXPECT_EQ(h->Write(cmd.data(), 32, &n, 1000), DeviceIoResult::Failed);
   EXPECT_EQ(h->Read(buf.data(), 65536, &n, 1000), DeviceIoResult::Failed);
   EXPECT_EQ(PipePath(), "");
   const uint32_t query[2] = {IOCTL_FOTAVI_GET_STATUS, 4};
@@ -434,12 +441,7 @@ TEST_F(DeviceInterfaceTest, TransfersFailOnceTheMemberFolderHasBeenMovedAway) {
   } putBack{away, member};
   ASSERT_EQ(mkdir(member.c_str(), 0700), 0);  // another folder under the old name
   Sleep(CDeviceHandle::kRemovalCheckMs + 50);
-  uint32_t status = 0;
-  DWORD n = 0;
-  EXPECT_EQ(h->IoControl(IOCTL_FOTAVI_GET_STATUS, &status, 4, &n, 1000), DeviceIoResult::Failed);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
-  auto cmd = CommandPacket(0x8101, 13);
-  EXPECT_EQ(h->Write(cmd.data(), 32, &n, 1000), DeviceIoResult::Failed);
+  ExpectGone(*h, 13);
 }
 
 // A member folder moved away with another camera's folder put under its
