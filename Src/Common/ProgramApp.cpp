@@ -1,5 +1,8 @@
 #include "Common/ProgramApp.h"
 
+#include "Common/LateThreads.h"
+#include "Common/TraceLog.h"
+
 namespace {
 CProgramApp* g_pCurrent = nullptr;
 }  // namespace
@@ -12,6 +15,18 @@ CProgramApp::CProgramApp(const StartupWords& words, COutsideCodecLibrary::Entrie
 CProgramApp::~CProgramApp() {
   EndStartup();
   if (g_pCurrent == this) g_pCurrent = nullptr;
+}
+
+void CProgramApp::EndStartup() {
+  if (EndLateThreads() == 0) {
+    UnloadDll();
+  } else {
+    TraceLogText(m_Words.traceSelector, m_Words.unloadDllLog,
+                 "A worker thread did not end by the exit; the device library stays loaded.");
+  }
+  UnloadJpegDll();
+  m_pAppMutex.reset();
+  m_pControlDialog.reset();
 }
 
 const CJpeg& CProgramApp::CurrentJpeg() {

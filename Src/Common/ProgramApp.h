@@ -62,14 +62,12 @@ class CProgramApp {
   BOOL LoadDeviceLibrary() { return LoadDll(m_strDeviceLibrary); }
   void ReadHelpPath() { m_strHelpPath = GetHelpFilePath(); }
   // The shared end, after the main window has gone (its destruction closes
-  // the device): releases the device interface, frees both libraries,
+  // the device): frees the late worker threads, releases the device interface, frees both libraries,
   // closes the mutex, deletes the counter. Copes with all of them unset.
-  void EndStartup() {
-    UnloadDll();
-    UnloadJpegDll();
-    m_pAppMutex.reset();
-    m_pControlDialog.reset();
-  }
+  // Late worker threads (Common/LateThreads.h) are waited for first, bounded:
+  // one still running may be inside the device library, which then stays
+  // loaded until the process ends.
+  void EndStartup();
 
   const StartupWords& m_Words;
   std::unique_ptr<CControlDialog> m_pControlDialog;

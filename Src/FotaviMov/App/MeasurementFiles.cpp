@@ -67,12 +67,24 @@ std::string CMeasurementFiles::Create() {
   return m_strFolder + "/" + kMeasurementFileName;
 }
 
-void CMeasurementFiles::Remove() {
-  if (m_strFolder.empty()) return;
+void CMeasurementFiles::Remove() { RemoveFolder(TakeFolder()); }
+
+std::string CMeasurementFiles::TakeFolder() {
+  std::string folder;
+  folder.swap(m_strFolder);
+  return folder;
+}
+
+void CMeasurementFiles::RemoveFolder(const std::string& folder) {
+  if (folder.empty()) return;
   std::error_code ec;
-  std::filesystem::remove_all(m_strFolder, ec);
+  std::filesystem::remove_all(folder, ec);
   if (ec)
     TraceLog(TRC_MOV, "CMeasurementFiles::Remove", "The measurement's files cannot all be removed. %s [%s]",
-             ec.message().c_str(), m_strFolder.c_str());
-  m_strFolder.clear();
+             ec.message().c_str(), folder.c_str());
+}
+
+void CMeasurementFiles::RemoveEndedFolders() {
+  const std::string parent = GetLargeWorkFolder();
+  if (!parent.empty()) RemoveLeftFolders(parent);
 }

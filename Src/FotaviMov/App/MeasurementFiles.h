@@ -5,7 +5,7 @@
 // a small tmpfs), and the folder goes with everything in it when the
 // measurement ends, however it ends. The folder's name carries the process
 // that made it; the folders of processes that were killed while they
-// measured go when the next measurement is made.
+// measured go when the next measurement is made, and at the program's start.
 #pragma once
 
 #include <string>
@@ -24,6 +24,14 @@ class CMeasurementFiles {
   // Removes the folder and every file in it; nothing when there is none.
   void Remove();
   bool Exists() const { return !m_strFolder.empty(); }
+  // Gives the folder up (to be removed with RemoveFolder once the recording
+  // writing into it has let go of it); "" when there is none.
+  std::string TakeFolder();
+  // Removes a folder given up, with every file in it.
+  static void RemoveFolder(const std::string& folder);
+  // Removes the folders of processes that have ended (killed while they
+  // measured, or ended with a recording thread that never let go).
+  static void RemoveEndedFolders();
   const std::string& Folder() const { return m_strFolder; }
 
  private:

@@ -6,6 +6,7 @@
 #include "Common/CommonFunc.h"
 #include "Common/StringTable.h"
 #include "Common/TraceLog.h"
+#include "MeasurementFiles.h"
 #include "MovResource.h"
 #include "QtGlue/QtMessagePump.h"
 
@@ -57,6 +58,9 @@ BOOL CFotaviMovApp::InitInstance() {
   if (!m_pPump) m_pPump = std::make_unique<QtMessagePump>();
 
   if (!TakeAppMutex()) return FALSE;
+  // The measurement files of a run of this program that was killed, or
+  // that ended with a recording thread that never let go of them.
+  CMeasurementFiles::RemoveEndedFolders();
 
   if (!LoadDeviceLibrary()) return FALSE;
   // Without an outside codec the live picture is decoded with libjpeg.

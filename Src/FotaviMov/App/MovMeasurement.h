@@ -31,6 +31,9 @@ class CMovMeasurement {
   const CMeasurementFiles& Files() const { return m_Files; }
   // Removes the files with every part (when its recording has ended).
   void RemoveFiles() { m_Files.Remove(); }
+  // Gives the folder of the files up, for its recording to remove once it
+  // has let go of them.
+  std::string TakeFilesFolder() { return m_Files.TakeFolder(); }
 
   // The recording has its first picture: the pictures are counted from now.
   void OnReady(CMovLivePicture& live);

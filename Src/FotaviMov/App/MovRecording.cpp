@@ -153,9 +153,12 @@ void CMovRecording::EndRecording() {
   m_nLastCaptured = m_pPacer ? m_pPacer->GetRecordsSent() : 0;
   // The clock was killed before the thread was told to stop; it is freed
   // only after the thread has ended, since every queued record holds it.
-  FreeRecording(std::move(m_pRecord), std::move(m_pPacer));
-  // Every part a measurement wrote goes, on every way out of it.
-  m_pMeasurement->RemoveFiles();
+  // Every part a measurement wrote goes, on every way out of it, once the
+  // thread writing them has let go of them.
+  std::function<void()> removeFiles;
+  if (const std::string folder = m_pMeasurement->TakeFilesFolder(); !folder.empty())
+    removeFiles = [folder] { CMeasurementFiles::RemoveFolder(folder); };
+  FreeRecording(std::move(m_pRecord), std::move(m_pPacer), std::move(removeFiles));
   if (m_hRecordWnd) DestroyWindow(m_hRecordWnd);
   m_hRecordWnd = nullptr;
   ++m_nEnded;

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "AviFileOperation.h"
+#include "Common/LateThreads.h"
 #include "Common/TraceLog.h"
 #include "MovStrings.h"
 #include "WmvFileOperation.h"
@@ -39,52 +40,47 @@ void ApplyMakeMovieParam(CMakeMovieThread* thread, const MAKEMOVIEPARAM& param, 
 }
 
 namespace {
-struct KeptRecording {
-  std::unique_ptr<CMakeMovieThread> thread;
-  std::unique_ptr<IMovieRequestCounter> frameClock;
+// A recording whose thread has not ended yet: the thread, the frame clock
+// its queued records point to, and what is to be done once it has let go of
+// its files. Freed by the late threads' owner once the thread has ended:
+// the thread first, then the clock, then the files.
+class CLateRecording : public ILateThread {
+ public:
+  CLateRecording(std::unique_ptr<CMakeMovieThread> thread, std::unique_ptr<IMovieRequestCounter> frameClock,
+                 std::function<void()> afterEnd)
+      : m_pThread(std::move(thread)), m_pFrameClock(std::move(frameClock)), m_AfterEnd(std::move(afterEnd)) {}
+  ~CLateRecording() override {
+    m_pThread.reset();
+    m_pFrameClock.reset();
+    if (m_AfterEnd) m_AfterEnd();
+  }
+  bool HasEnded() const override { return m_pThread->HasEnded(); }
+  void Abandon() override {
+    TraceLogText(TRC_MOV, "FreeRecording", "The recording thread has not ended by the program's exit.");
+    // The process's end lets go of the files; their names go now.
+    if (m_AfterEnd) m_AfterEnd();
+    m_AfterEnd = nullptr;
+  }
+
+ private:
+  std::unique_ptr<CMakeMovieThread> m_pThread;
+  std::unique_ptr<IMovieRequestCounter> m_pFrameClock;
+  std::function<void()> m_AfterEnd;
 };
-std::mutex g_KeptLock;
-// Made with a late thread and freed once every kept thread has ended; never
-// destroyed at the process's exit, where a thread still running must not
-// find its object freed under it.
-std::vector<KeptRecording>* g_pKept = nullptr;
 }  // namespace
 
-size_t FreeEndedRecordings() {
-  std::vector<KeptRecording> ended;
-  size_t left = 0;
-  {
-    std::lock_guard<std::mutex> g(g_KeptLock);
-    if (!g_pKept) return 0;
-    auto late = std::stable_partition(g_pKept->begin(), g_pKept->end(),
-                                      [](const KeptRecording& r) { return r.thread->HasEnded(); });
-    std::move(g_pKept->begin(), late, std::back_inserter(ended));
-    g_pKept->erase(g_pKept->begin(), late);
-    left = g_pKept->size();
-    if (left == 0) {
-      delete g_pKept;
-      g_pKept = nullptr;
-    }
-  }
-  // Outside the lock: the thread first, then the clock its records held.
-  for (auto& r : ended) {
-    r.thread.reset();
-    r.frameClock.reset();
-  }
-  return left;
-}
+size_t FreeEndedRecordings() { return FreeEndedLateThreads(); }
 
-void FreeRecording(std::unique_ptr<CMakeMovieThread> thread, std::unique_ptr<IMovieRequestCounter> frameClock) {
+void FreeRecording(std::unique_ptr<CMakeMovieThread> thread, std::unique_ptr<IMovieRequestCounter> frameClock,
+                   std::function<void()> afterEnd) {
   if (thread && !thread->HasEnded()) {
     TraceLogText(TRC_MOV, "FreeRecording", "The recording thread has not ended; it is freed once it has.");
-    std::lock_guard<std::mutex> g(g_KeptLock);
-    if (!g_pKept) g_pKept = new std::vector<KeptRecording>;
-    g_pKept->push_back(KeptRecording{std::move(thread), std::move(frameClock)});
-  } else {
-    thread.reset();
-    frameClock.reset();
+    KeepLateThread(std::make_unique<CLateRecording>(std::move(thread), std::move(frameClock), std::move(afterEnd)));
+    return;
   }
-  FreeEndedRecordings();
+  thread.reset();
+  frameClock.reset();
+  if (afterEnd) afterEnd();
 }
 
 CMakeMovieThread::CMakeMovieThread(CMovieWriterFactory factory) : m_Factory(std::move(factory)) {}
@@ -92,7 +88,7 @@ CMakeMovieThread::CMakeMovieThread(CMovieWriterFactory factory) : m_Factory(std:
 CMakeMovieThread::~CMakeMovieThread() {
   // Never started: nothing took the records posted to it.
   if (!m_pThread) CloseQueue();
-  if (m_pThread && !m_bEnded.load()) {
+  if (!HasEnded()) {
     // Its owner did not end it (the program's owner always does, and keeps
     // a thread that is late until it has ended).
     PostStop();
@@ -120,7 +116,7 @@ void CMakeMovieThread::SetError(const std::string& text) {
 }
 
 bool CMakeMovieThread::Start() {
-  if (m_pThread || m_bEnded.load()) return false;
+  if (m_pThread || m_bStartFailed) return false;
   bool started = false;
   try {
     m_pThread = std::make_unique<CPlatformThread>([this] { Run(); }, true, "MakeMovie");
@@ -133,8 +129,7 @@ bool CMakeMovieThread::Start() {
   m_pThread.reset();
   // Nothing will take the queued messages.
   CloseQueue();
-  m_bEnded = true;
-  m_EndedEvent.Set();
+  m_bStartFailed = true;
   return false;
 }
 
@@ -208,7 +203,6 @@ bool CMakeMovieThread::PostWait(std::shared_ptr<CEvent> event) {
 
 bool CMakeMovieThread::Join(DWORD timeoutMs) {
   if (!m_pThread) return true;
-  if (m_EndedEvent.Wait(timeoutMs) != WAIT_OBJECT_0) return false;
   return m_pThread->Join(timeoutMs);
 }
 
@@ -248,8 +242,8 @@ void CMakeMovieThread::Run() {
   m_bRunning = false;
   m_bInitialized = false;
   m_hHeld = CBitmap24();
-  m_bEnded = true;
-  m_EndedEvent.Set();
+  // Nothing after this: the thread has ended once this function returns,
+  // and its owner may free the object from then on.
 }
 
 void CMakeMovieThread::CloseQueue() {

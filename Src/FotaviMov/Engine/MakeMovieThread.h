@@ -76,13 +76,16 @@ class CMakeMovieThread;
 void ApplyMakeMovieParam(CMakeMovieThread* thread, const MAKEMOVIEPARAM& param, HWND view);
 
 // The end of a recording's life, after its frame clock has been killed and
-// its thread told to stop and waited for: frees the thread, then the frame
-// clock its records point to. A thread that has not ended yet (a writer
-// stuck past every wait) is kept with its clock until it has: each call
-// frees those that have ended since.
-void FreeRecording(std::unique_ptr<CMakeMovieThread> thread, std::unique_ptr<IMovieRequestCounter> frameClock);
-// Frees the kept recordings whose threads have ended; returns how many are
-// still kept.
+// its thread told to stop: frees the thread, then the frame clock its
+// records point to, then runs `afterEnd` (the removal of its files). A
+// thread that has not ended yet (a writer stuck past every wait, or a stop
+// not waited for) goes with its clock and `afterEnd` to the late threads'
+// owner (Common/LateThreads.h), which frees them once it has ended, and at
+// the program's exit.
+void FreeRecording(std::unique_ptr<CMakeMovieThread> thread, std::unique_ptr<IMovieRequestCounter> frameClock,
+                   std::function<void()> afterEnd = {});
+// Frees the kept late threads that have ended; returns how many are still
+// kept.
 size_t FreeEndedRecordings();
 
 class CMakeMovieThread {
@@ -134,7 +137,8 @@ class CMakeMovieThread {
   // the thread has ended; FALSE with the save failure text when it has not.
   // `function` names the caller in the trace log.
   bool WaitForEnd(const char* function);
-  bool HasEnded() const { return m_bEnded.load(); }
+  // The thread's function has returned (or no thread was ever started).
+  bool HasEnded() const { return !m_pThread || m_pThread->HasEnded(); }
 
  private:
   struct Message {
@@ -193,6 +197,5 @@ class CMakeMovieThread {
   std::atomic<bool> m_bCut{false};
   RECSTOPLIMITS m_Limits;
   std::unique_ptr<CPlatformThread> m_pThread;
-  std::atomic<bool> m_bEnded{false};
-  CEvent m_EndedEvent{true, false};
+  bool m_bStartFailed = false;
 };

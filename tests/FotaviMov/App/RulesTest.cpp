@@ -78,10 +78,17 @@ TEST(MeasurementFiles, HaveAFolderOfTheirOwnThatGoesWithEveryPart) {
   std::filesystem::remove_all(root);
 }
 
-// A program killed while it measured leaves its folder: the next
-// measurement removes it, and leaves a running program's folder and any
-// other file alone.
-TEST(MeasurementFiles, AFolderLeftByAnEndedProgramGoesAtTheNextMeasurement) {
+// A program killed while it measured (or one that ended with a recording
+// thread that never let go of its files) leaves its folder: the next
+// measurement removes it, and so does the next start of the program; a
+// running program's folder and any other file are left alone.
+struct LeftFolderCase {
+  const char* name;
+  void (*sweep)();
+};
+class LeftMeasurementFolder : public ::testing::TestWithParam<LeftFolderCase> {};
+
+TEST_P(LeftMeasurementFolder, GoesWhenItsProgramHasEnded) {
   const std::string root = ::testing::TempDir() + "/measure-left";
   std::filesystem::remove_all(root);
   setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
@@ -102,16 +109,23 @@ TEST(MeasurementFiles, AFolderLeftByAnEndedProgramGoesAtTheNextMeasurement) {
     for (const char* part : {"measurement.avi", "measurement001.avi"}) std::ofstream(folder + "/" + part) << "frames";
   }
   std::ofstream(large + "kept.txt") << "someone's own";
-  {
-    CMeasurementFiles files;
-    ASSERT_FALSE(files.Create().empty());
-    EXPECT_FALSE(std::filesystem::exists(left));
-    EXPECT_TRUE(std::filesystem::exists(running + "/measurement001.avi"));
-    EXPECT_TRUE(std::filesystem::exists(large + "kept.txt"));
-  }
+  GetParam().sweep();
+  EXPECT_FALSE(std::filesystem::exists(left));
+  EXPECT_TRUE(std::filesystem::exists(running + "/measurement001.avi"));
+  EXPECT_TRUE(std::filesystem::exists(large + "kept.txt"));
   unsetenv("XDG_CACHE_HOME");
   std::filesystem::remove_all(root);
 }
+
+void SweepByTheNextMeasurement() {
+  CMeasurementFiles files;
+  ASSERT_FALSE(files.Create().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, LeftMeasurementFolder,
+                         ::testing::Values(LeftFolderCase{"AtTheNextMeasurement", &SweepByTheNextMeasurement},
+                                           LeftFolderCase{"AtTheProgramsStart", &CMeasurementFiles::RemoveEndedFolders}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // One state: device open, live picture, recording, movie open, record allowed.
 struct EnableCase {
