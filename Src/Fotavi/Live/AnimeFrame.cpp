@@ -8,6 +8,7 @@
 #include <new>
 
 #include "Live/AnimeView.h"
+#include "Common/LateThreads.h"
 #include "Common/TraceLog.h"
 #include "App/FotaviApp.h"
 #include "App/Icons.h"
@@ -102,6 +103,33 @@ void CAnimeFrame::UpdateTitle(int multiplier) {
 
 // ------------------------------------------------------------ threads
 
+namespace {
+// Live threads a stop gave up on, with what they still use: the request
+// thread uses the view thread's object and the drawn event, the view thread
+// its own receiving window. None of it points at the view. Freed by the
+// late threads' owner once both threads have ended: the request thread
+// first, then the view thread, then the event.
+class CLateLiveThreads : public ILateThread {
+ public:
+  CLateLiveThreads(std::unique_ptr<CViewAnimeThread> request, std::unique_ptr<CAnimeViewThread> view,
+                   std::unique_ptr<CEvent> drawn)
+      : m_pRequest(std::move(request)), m_pView(std::move(view)), m_pDrawn(std::move(drawn)) {}
+  ~CLateLiveThreads() override {
+    m_pRequest.reset();
+    m_pView.reset();
+    m_pDrawn.reset();
+  }
+  bool HasEnded() const override {
+    return (!m_pRequest || m_pRequest->HasEnded()) && (!m_pView || m_pView->HasEnded());
+  }
+
+ private:
+  std::unique_ptr<CViewAnimeThread> m_pRequest;
+  std::unique_ptr<CAnimeViewThread> m_pView;
+  std::unique_ptr<CEvent> m_pDrawn;
+};
+}  // namespace
+
 BOOL CAnimeFrame::PlaySemiAnimation() {
   static const char* const kLog = "CAnimeFrame::PlaySemiAnimation";
   CDeviceInterface* device = m_pMainFrame ? m_pMainFrame->GetDevice() : nullptr;
@@ -158,7 +186,8 @@ void CAnimeFrame::EndIdleRequestThread() {
     return;
   }
   TraceLog(TRC_PRE, "CAnimeFrame::PlaySemiAnimation", "The request thread did not end in time.");
-  (void)m_pRequestThread.release();  // it holds nothing of this frame yet
+  // It holds nothing of this frame yet; freed once it has ended.
+  KeepLateThread(std::make_unique<CLateLiveThreads>(std::move(m_pRequestThread), nullptr, nullptr));
 }
 
 bool CAnimeFrame::EndViewThread() {
@@ -172,7 +201,8 @@ bool CAnimeFrame::EndViewThread() {
     return true;
   }
   TraceLog(TRC_PRE, "CAnimeFrame::StopThreads", "The view thread did not end in time.");
-  (void)m_pViewThread.release();  // its object must outlive it; it no longer sees the view
+  // Its object must outlive it; it no longer sees the view.
+  KeepLateThread(std::make_unique<CLateLiveThreads>(nullptr, std::move(m_pViewThread), nullptr));
   return false;
 }
 
@@ -203,9 +233,9 @@ void CAnimeFrame::StopThreads() {
         if (!m_pViewThread->Join(LIVE_VIEW_END_WAIT_MS))
           TraceLog(TRC_PRE, "CAnimeFrame::StopThreads", "The view thread did not end in time.");
       }
-      (void)m_pRequestThread.release();
-      (void)m_pViewThread.release();
-      (void)m_pDrawnEvent.release();
+      // Freed together once both have ended, and at the program's exit.
+      KeepLateThread(std::make_unique<CLateLiveThreads>(std::move(m_pRequestThread), std::move(m_pViewThread),
+                                                        std::move(m_pDrawnEvent)));
       return;
     }
   }

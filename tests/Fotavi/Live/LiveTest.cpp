@@ -1,6 +1,8 @@
 // The live monitor on a scripted device: sizes, captions, pacing, errors,
 // stop and close, unplug, full screen, hold and resume.
 #include <QElapsedTimer>
+
+#include "Common/LateThreads.h"
 #include <QKeyEvent>
 #include <QMdiArea>
 #include <QScrollBar>
@@ -358,10 +360,13 @@ TEST_F(Live, AStuckRequestAtCloseLeavesNothingPointingAtTheView) {
   Frame()->close();
   EXPECT_EQ(Frame(), nullptr);
   EXPECT_LT(t.elapsed(), qint64(LIVE_STOP_LIMIT_MS + LIVE_VIEW_END_WAIT_MS + 5000));
+  // The threads left behind have one owner, which frees them once they end.
+  EXPECT_EQ(LateThreadCount(), 1u);
   device->holdAsync = false;  // the stuck request returns; its reply follows
   ASSERT_TRUE(WaitFor([&] { return device->asyncHeld.load() == 0; }));
   Pump(300);
   EXPECT_EQ(device->repliesPosted.load(), posted);
+  EXPECT_TRUE(WaitFor([] { return LateThreadCount() == 0; }));
   Main()->OnCommand(ID_LIVE_START);  // the program goes on
   EXPECT_TRUE(WaitPainted(2));
 }
