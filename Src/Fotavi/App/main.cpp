@@ -4,17 +4,23 @@
 #include "App/FotaviApp.h"
 #include "App/MainFrm.h"
 
+#include "Common/ExitSignals.h"
 #include "Common/QtUserInterfaceService.h"
 
 int main(int argc, char* argv[]) {
   QApplication qapp(argc, argv);
   qapp.setApplicationName(QStringLiteral("Fotavi"));
+  // SIGTERM and SIGINT close the program as its Exit command does.
+  CExitSignals exitSignals;
   CQtUserInterfaceService ui;
   SetUserInterfaceService(&ui);
   int rc = 1;
   {
     CFotaviApp app;
-    if (app.InitInstance()) rc = qapp.exec();
+    if (app.InitInstance()) {
+      exitSignals.Arm();
+      rc = qapp.exec();
+    }
     app.ExitInstance();
   }
   SetUserInterfaceService(nullptr);

@@ -1,6 +1,7 @@
 // FotaviMov: the movie-recording program.
 #include <QApplication>
 
+#include "Common/ExitSignals.h"
 #include "Common/QtUserInterfaceService.h"
 #include "MainFrm.h"
 #include "MovApp.h"
@@ -8,13 +9,18 @@
 int main(int argc, char* argv[]) {
   QApplication qapp(argc, argv);
   qapp.setApplicationName(QStringLiteral("FotaviMov"));
+  // SIGTERM and SIGINT close the program as its Exit command does.
+  CExitSignals exitSignals;
   CQtUserInterfaceService ui;
   SetUserInterfaceService(&ui);
   int rc = 1;
   {
     CFotaviMovApp app;
     app.SetFrameFactory(&CreateMovMainFrame);
-    if (app.InitInstance()) rc = qapp.exec();
+    if (app.InitInstance()) {
+      exitSignals.Arm();
+      rc = qapp.exec();
+    }
     app.ExitInstance();
   }
   SetUserInterfaceService(nullptr);

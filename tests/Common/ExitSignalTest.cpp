@@ -1,0 +1,91 @@
+// SIGTERM and SIGINT end both programs through their exit, as their Exit
+// command does: each program is started as a process of its own (offscreen,
+// no camera), sent the signal once its handler is in place, and must end by
+// returning from its exit road with status 0, not be killed by the signal.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "TestEnv.h"
+
+namespace {
+
+struct ExitCase {
+  const char* name;
+  const char* program;
+  int signal;
+};
+
+// The signals the process catches, from /proc (SigCgt); 0 when unknown.
+unsigned long long CaughtSignals(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("SigCgt:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16);
+  }
+  return 0;
+}
+
+// Waits at most `limitMs` for the child to end; true with its status.
+bool WaitForChild(pid_t pid, int* status, int limitMs) {
+  for (int waited = 0; waited < limitMs; waited += 20) {
+    if (waitpid(pid, status, WNOHANG) == pid) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+class ProgramExit : public ::testing::TestWithParam<ExitCase> {};
+
+TEST_P(ProgramExit, ASignalClosesTheProgramThroughItsExit) {
+  const std::string root = fotavi_test::IsolateEnvironment("exit-signal");
+  // No camera: an empty device root of the user's own.
+  std::filesystem::create_directories(root + "/devices");
+  std::filesystem::permissions(root + "/devices", std::filesystem::perms::owner_all);
+  setenv("FOTAVI_DEVICE_ROOT", (root + "/devices").c_str(), 1);
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl(GetParam().program, GetParam().program, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const unsigned long long bit = 1ull << (GetParam().signal - 1);
+  bool caught = false;
+  for (int waited = 0; waited < 30000 && !caught; waited += 20) {
+    caught = (CaughtSignals(pid) & bit) != 0;
+    if (!caught) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  int status = 0;
+  if (!caught) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    FAIL() << "the program never caught the signal";
+  }
+  ASSERT_EQ(kill(pid, GetParam().signal), 0);
+  if (!WaitForChild(pid, &status, 60000)) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    FAIL() << "the program did not end";
+  }
+  EXPECT_FALSE(WIFSIGNALED(status)) << "killed by signal " << WTERMSIG(status);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::filesystem::remove_all(root);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ProgramExit,
+                         ::testing::Values(ExitCase{"PresentationOnSigterm", FOTAVI_PRESENTATION_PROGRAM, SIGTERM},
+                                           ExitCase{"PresentationOnSigint", FOTAVI_PRESENTATION_PROGRAM, SIGINT},
+                                           ExitCase{"MovieOnSigterm", FOTAVI_MOVIE_PROGRAM, SIGTERM},
+                                           ExitCase{"MovieOnSigint", FOTAVI_MOVIE_PROGRAM, SIGINT}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
