@@ -10,6 +10,11 @@ LONG ClampMaxReqCount(DWORD value) { return static_cast<LONG>(std::clamp<DWORD>(
 
 DWORD FramePeriodMs(DWORD rate) { return 1000 / std::clamp<DWORD>(rate, 1, 1000); }
 
+LONG FrameBacklogLimit(DWORD rate, LONG maxReqCount) {
+  const LONG seconds = static_cast<LONG>(std::clamp<DWORD>(rate, 1, 1000) * FRAME_BACKLOG_SECONDS);
+  return std::max(seconds, maxReqCount + 1);
+}
+
 CFramePacer::CFramePacer(CMakeMovieThread* thread, HWND view, PictureSource source, LONG width, LONG height,
                          DWORD maxReqCount, IMovieClock* clock)
     : m_pThread(thread),
@@ -23,6 +28,7 @@ CFramePacer::CFramePacer(CMakeMovieThread* thread, HWND view, PictureSource sour
 CFramePacer::~CFramePacer() { End(); }
 
 bool CFramePacer::Begin(DWORD frameRate) {
+  m_nBacklogLimit = FrameBacklogLimit(frameRate, m_nMaxReqCount);
   m_nOutstanding.fetch_add(1);
   RequestMakeMovie();
   if (!m_Timer.Start(FramePeriodMs(frameRate), [this] { OnTick(); })) {
@@ -35,6 +41,16 @@ bool CFramePacer::Begin(DWORD frameRate) {
 void CFramePacer::End() { m_Timer.Kill(); }
 
 void CFramePacer::OnTick() {
+  if (m_bBehind.load()) return;
+  if (m_nQueued.load() >= m_nBacklogLimit) {
+    // Said now, not at the stop: the backlog would grow without bound, and
+    // the stop would wait for all of it.
+    m_bBehind = true;
+    TraceLog(TRC_MOV, "CFotaviMovView::MakeMovieTimerProc",
+             "The recording cannot keep up with the frame rate. %ld frames wait.", long(m_nQueued.load()));
+    Fail(IDS_MOV_SAVE_ERROR);
+    return;
+  }
   if (m_nOutstanding.load() < m_nMaxReqCount) {
     m_nOutstanding.fetch_add(1);
     RequestMakeMovie();
@@ -86,11 +102,18 @@ void CFramePacer::RequestMakeMovie() {
   record->width = m_nWidth;
   record->height = m_nHeight;
   // A record the thread will never take gives its unit back at once.
-  if (m_pThread->PostFrame(std::move(record))) {
+  if (Post(std::move(record))) {
     ++m_nSent;
   } else {
     m_nOutstanding.fetch_sub(1);
   }
+}
+
+bool CFramePacer::Post(std::unique_ptr<RECINFO> record) {
+  m_nQueued.fetch_add(1);
+  if (m_pThread->PostFrame(std::move(record))) return true;
+  m_nQueued.fetch_sub(1);
+  return false;
 }
 
 void CFramePacer::RequestMakeMovieEmpty() {
@@ -98,5 +121,5 @@ void CFramePacer::RequestMakeMovieEmpty() {
   if (!record) return;
   record->bEmpty = TRUE;
   ++m_nEmpty;
-  if (m_pThread->PostFrame(std::move(record))) ++m_nSent;
+  if (Post(std::move(record))) ++m_nSent;
 }

@@ -21,6 +21,12 @@ LONG ClampMaxReqCount(DWORD value);
 // The frame period of a rate: 1000 / rate ms in integers, the rate taken as
 // 1 to 1000.
 DWORD FramePeriodMs(DWORD rate);
+// How many seconds of records may wait for the recording thread: a writer
+// further behind than that cannot keep up with the frame rate.
+constexpr DWORD FRAME_BACKLOG_SECONDS = 2;
+// The records (real and empty) that may wait at one time: the seconds'
+// worth at the rate, and never fewer than the real ones allowed.
+LONG FrameBacklogLimit(DWORD rate, LONG maxReqCount);
 
 class CFramePacer : public IMovieRequestCounter {
  public:
@@ -37,10 +43,17 @@ class CFramePacer : public IMovieRequestCounter {
   bool Begin(DWORD frameRate);
   // Kills the clock (waits for a tick in progress). The thread is not touched.
   void End();
-  // One tick (the timer's callback).
+  // One tick (the timer's callback). A thread that has FrameBacklogLimit
+  // records waiting cannot keep up: the recording ends at once with "Unable
+  // to save file." (WM_MAKEMOVIE_ERROR), every frame captured before it
+  // written, and no record more is sent.
   void OnTick();
 
   void DecrementRequests() override { m_nOutstanding.fetch_sub(1); }
+  void RecordTaken() override { m_nQueued.fetch_sub(1); }
+  // Records posted and not yet taken by the thread.
+  LONG GetQueued() const { return m_nQueued.load(); }
+  LONG GetBacklogLimit() const { return m_nBacklogLimit; }
   LONG GetOutstanding() const { return m_nOutstanding.load(); }
   void ResetOutstanding() { m_nOutstanding = 0; }
   LONG GetMaxReqCount() const { return m_nMaxReqCount; }
@@ -59,6 +72,7 @@ class CFramePacer : public IMovieRequestCounter {
   void RequestMakeMovie();
   void RequestMakeMovieEmpty();
   void Fail(UINT textId);
+  bool Post(std::unique_ptr<RECINFO> record);
 
   CMakeMovieThread* m_pThread;
   HWND m_hView;
@@ -67,6 +81,9 @@ class CFramePacer : public IMovieRequestCounter {
   LONG m_nHeight;
   LONG m_nMaxReqCount;
   std::atomic<LONG> m_nOutstanding{0};
+  std::atomic<LONG> m_nQueued{0};
+  LONG m_nBacklogLimit = MAX_REQ_COUNT + 1;
+  std::atomic<bool> m_bBehind{false};
   std::atomic<uint64_t> m_nEmpty{0};
   std::atomic<uint64_t> m_nSent{0};
   mutable std::mutex m_ErrorLock;

@@ -261,6 +261,7 @@ void CMakeMovieThread::CloseQueue() {
 }
 
 void CMakeMovieThread::DropRecord(std::unique_ptr<RECINFO> record) {
+  if (record->pFrameClock) record->pFrameClock->RecordTaken();
   if (!record->bEmpty && m_bCountRequests && record->pFrameClock) record->pFrameClock->DecrementRequests();
 }
 
@@ -275,6 +276,7 @@ void CMakeMovieThread::OnWait(const std::shared_ptr<CEvent>& event) {
 
 void CMakeMovieThread::OnFrame(std::unique_ptr<RECINFO> record) {
   m_pFrameClock = record->pFrameClock;
+  if (m_pFrameClock) m_pFrameClock->RecordTaken();
   if (record->hViewWnd && m_bRunning) m_hViewWnd.store(record->hViewWnd);
   if (!record->bEmpty) {
     if (m_bCountRequests && m_pFrameClock) m_pFrameClock->DecrementRequests();

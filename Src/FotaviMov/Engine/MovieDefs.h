@@ -63,6 +63,9 @@ class IMovieRequestCounter {
  public:
   virtual ~IMovieRequestCounter() = default;
   virtual void DecrementRequests() = 0;
+  // The recording thread has taken a record (real or empty) off its queue,
+  // to write it or to drop it.
+  virtual void RecordTaken() {}
 };
 
 // Writer kinds and limit modes of the recording settings.

@@ -635,6 +635,46 @@ TEST(FramePacer, BackPressureAtTheRequestLimitSendsEmptyRecords) {
   ASSERT_TRUE(thread.Join(10000));
 }
 
+// A writer slower than the clock: the records waiting for it stop growing at
+// the backlog limit, and the recording is told then that it cannot keep up
+// (not minutes later at the stop); every frame captured before is written,
+// in order, once the writer goes on.
+TEST(FramePacer, AWriterThatCannotKeepUpIsToldWhileRecording) {
+  WriterLog log;
+  log.gateOpen = false;
+  ViewWindow view;
+  CFakeMovieClock clock;
+  CMakeMovieThread thread(FakeFactory(&log));
+  thread.SetNotifyWnd(view.hwnd());
+  thread.SetCountRequests(TRUE);
+  ASSERT_TRUE(thread.Start());
+  std::atomic<int> picture{0};
+  CFramePacer pacer(
+      &thread, view.hwnd(), [&](LONG w, LONG h) { return MakeFrame(w, h, ++picture); }, 16, 16, 3, &clock);
+  ASSERT_TRUE(pacer.Begin(10));
+  const LONG limit = pacer.GetBacklogLimit();
+  EXPECT_EQ(limit, 20);  // two seconds at ten frames a second
+  ASSERT_TRUE(WaitUntil([&] { return log.entered.load() == 1; }));
+  const int ticks = 3 * limit;
+  for (int tick = 1; tick <= ticks; ++tick) {
+    clock.Advance(100'000'000);
+    ASSERT_TRUE(WaitUntil([&] { return pacer.Timer().GetTickCount() == static_cast<uint64_t>(tick); }));
+    EXPECT_LE(pacer.GetQueued(), limit);
+  }
+  EXPECT_TRUE(view.WaitFor(WM_MAKEMOVIE_ERROR));
+  EXPECT_EQ(pacer.GetErrorMessage(), "Unable to save file.");
+  // The one in the writer and the limit's worth waiting: nothing more.
+  EXPECT_EQ(pacer.GetRecordsSent(), uint64_t(limit) + 1);
+  pacer.End();
+  log.Open(true);
+  ASSERT_TRUE(thread.PostStop());
+  ASSERT_TRUE(thread.WaitForEnd("test"));
+  EXPECT_EQ(log.Count(), size_t(limit) + 1);
+  for (size_t i = 1; i < log.frames.size(); ++i) EXPECT_LE(log.frames[i - 1], log.frames[i]);
+  EXPECT_EQ(pacer.GetOutstanding(), 0);
+  EXPECT_EQ(pacer.GetQueued(), 0);
+}
+
 TEST(FramePacer, NoPictureYetEndsWithAnErrorToTheView) {
   WriterLog log;
   ViewWindow view;
