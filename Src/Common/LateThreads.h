@@ -18,7 +18,7 @@
 // How often the reaper looks at the kept threads.
 constexpr DWORD LATE_THREAD_POLL_MS = 20;
 // How long the program's exit waits for kept threads still running.
-constexpr DWORD LATE_THREAD_EXIT_WAIT_MS = 5000;
+constexpr DWORD LATE_THREAD_EXIT_WAIT_MS = 10000;
 
 class ILateThread {
  public:

@@ -404,7 +404,14 @@ void CMainFrame::OnMovieOpen() {
 
 void CMainFrame::OpenMovie(const std::string& path) {
   ResetToolButtons();
-  if (m_pView->IsRecording()) m_pView->StopMakeMovie(TRUE);
+  if (m_pView->IsRecording()) {
+    m_pView->StopMakeMovie(TRUE);
+    // The movie opens once the recording's file is complete.
+    if (m_pView->IsRecording()) {
+      m_pView->WhenRecordingEnded([this, path] { OpenMovie(path); });
+      return;
+    }
+  }
   if (m_pView->IsSemiAnimation()) {
     m_pView->StopSemiAnimation();
     m_pView->ClearView();

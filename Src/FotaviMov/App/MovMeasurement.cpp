@@ -14,12 +14,20 @@ void CMovMeasurement::SetWindow(HWND window, bool recording) {
 
 void CMovMeasurement::OnReady(CMovLivePicture& live) { live.StartCounting(); }
 
-void CMovMeasurement::End(Outcome outcome, uint64_t framesWritten, CMovLivePicture& live) {
-  const DWORD pictures = live.StopCounting();
-  const HWND target = m_hWnd;
+CMovMeasurement::Ending CMovMeasurement::TakeEnding(Outcome outcome, CMovLivePicture& live) {
+  Ending ending;
+  ending.pictures = live.StopCounting();
+  ending.target = m_hWnd;
+  ending.outcome = outcome;
   m_hWnd = nullptr;
-  if (!target || outcome == Outcome::Silent) return;
-  if (outcome == Outcome::Failed) {
+  return ending;
+}
+
+void CMovMeasurement::PostEnd(const Ending& ending, uint64_t framesWritten) {
+  const HWND target = ending.target;
+  const DWORD pictures = ending.pictures;
+  if (!target || ending.outcome == Outcome::Silent) return;
+  if (ending.outcome == Outcome::Failed) {
     PostMessage(target, WM_AUTOFRAMERATE_RESULT, 0, 0);
     return;
   }

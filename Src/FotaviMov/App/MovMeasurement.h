@@ -39,9 +39,22 @@ class CMovMeasurement {
   void OnReady(CMovLivePicture& live);
   // How the measuring recording ended, for the window.
   enum class Outcome { Silent, Result, Failed };
-  // Counting off; posts the result {frames written, pictures counted}, the
-  // failure (wParam 0) or nothing to the window, which is then cleared.
-  void End(Outcome outcome, uint64_t framesWritten, CMovLivePicture& live);
+  // The end of a measuring recording as it is decided: where its result
+  // goes, the pictures counted, and how it ended.
+  struct Ending {
+    HWND target = nullptr;
+    DWORD pictures = 0;
+    Outcome outcome = Outcome::Silent;
+  };
+  // Counting off, the window cleared: what the end will post once the
+  // recording's thread has ended (PostEnd).
+  Ending TakeEnding(Outcome outcome, CMovLivePicture& live);
+  // Posts the result {frames written, pictures counted}, the failure
+  // (wParam 0) or nothing to the ending's window.
+  static void PostEnd(const Ending& ending, uint64_t framesWritten);
+  void End(Outcome outcome, uint64_t framesWritten, CMovLivePicture& live) {
+    PostEnd(TakeEnding(outcome, live), framesWritten);
+  }
 
  private:
   HWND m_hWnd = nullptr;

@@ -13,6 +13,8 @@
 namespace {
 // The longest single wait of the limit timer; a longer limit is re-armed.
 constexpr qint64 kLimitSliceMs = 3600 * 1000;
+// How often an ending recording's thread is looked at.
+constexpr int kEndPollMs = 20;
 
 qint64 SteadyMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -27,6 +29,21 @@ CMovRecording::CMovRecording(CMovLivePicture* live, CMovMeasurement* measurement
   // A coarse timer may fire 5 % late: a minute's limit would record 3 s more.
   m_LimitTimer.setTimerType(Qt::PreciseTimer);
   QObject::connect(&m_LimitTimer, &QTimer::timeout, [this] { OnLimitTimer(); });
+  m_EndTimer.setInterval(kEndPollMs);
+  QObject::connect(&m_EndTimer, &QTimer::timeout, [this] { CheckEnd(); });
+}
+
+CMovRecording::~CMovRecording() {
+  m_EndTimer.stop();
+  m_WhenEnded.clear();
+  if (!m_pRecord) return;
+  if (!m_bEnding) Stop(FALSE);
+  if (!m_pRecord) return;
+  // The view goes: nothing is shown or posted any more, and the thread
+  // writes what it holds under the late threads' owner.
+  m_MeasureEnding = CMovMeasurement::Ending{};
+  m_bEndNotify = false;
+  FinishEnd(false);
 }
 
 // Timer 4: the time limit, counted on the steady clock in 64 bits.
@@ -43,6 +60,11 @@ void CMovRecording::OnLimitTimer() {
 // answer of a recording that has ended finds no window and is not handled.
 LRESULT CMovRecording::RecordProc(HWND hwnd, UINT msg) {
   if (hwnd != m_hRecordWnd || !m_pRecord) return 0;
+  if (m_bEnding) {
+    // Only the end matters now.
+    if (msg == WM_MOVIE_REC_END || msg == WM_MAKEMOVIE_ERROR) CheckEnd();
+    return 0;
+  }
   switch (msg) {
     case WM_MOVIE_REC_READY:
       OnMovieRecReady();
@@ -165,58 +187,121 @@ void CMovRecording::EndRecording() {
 }
 
 void CMovRecording::Stop(BOOL notify) {
-  static const char* const kLog = "CFotaviMovView::StopMakeMovie";
   KillClocks();
   if (!m_pRecord) return;
+  if (m_bEnding) {
+    // A stop without a result after one with (the measurement's window
+    // goes): nothing is reported.
+    if (!notify) {
+      m_bEndNotify = false;
+      if (m_MeasureEnding.outcome == CMovMeasurement::Outcome::Result)
+        m_MeasureEnding.outcome = CMovMeasurement::Outcome::Silent;
+    }
+    return;
+  }
   // A thread still waiting for the first picture ends its wait on the stop
   // itself. The event is the live picture's and stays as its first reply
   // leaves it, so that the next recording waits for a picture too.
-  const bool measuring = m_pMeasurement->IsMeasuring();
-  if (measuring) {
+  if (m_pMeasurement->IsMeasuring()) {
     m_pRecord->SetAcceptFrames(FALSE);
-    m_pRecord->PostStop();
-    m_pRecord->WaitForEnd(kLog);
-    m_pMeasurement->End(notify ? CMovMeasurement::Outcome::Result : CMovMeasurement::Outcome::Silent,
-                        m_pRecord->GetFrameCount(), *m_pLive);
-  } else {
-    m_pRecord->PostStop();
-    m_pRecord->WaitForEnd(kLog);
+    m_MeasureEnding = m_pMeasurement->TakeEnding(
+        notify ? CMovMeasurement::Outcome::Result : CMovMeasurement::Outcome::Silent, *m_pLive);
+    m_bEndMeasuring = true;
   }
-  m_strLastError = m_pRecord->GetErrorMessage();
-  EndRecording();
-  // The thread's own error notice went to the recording's window, which is
-  // gone now: a file that could not be completed (or an error not handled
-  // yet) is shown here, so that a failed recording never looks finished.
-  if (notify && !measuring && !m_strLastError.empty()) MovMessageBoxText(m_strLastError);
+  m_pRecord->PostStop();
+  BeginEnd(EndKind::Stop, notify != FALSE, {});
 }
 
 void CMovRecording::OnMovieRecEnd() {
-  static const char* const kLog = "CFotaviMovView::OnMovieRecEnd";
   if (!m_pRecord) return;
   if (m_pPacer) m_pPacer->End();
   m_LimitTimer.stop();
-  if (m_pMeasurement->IsMeasuring())
-    m_pMeasurement->End(CMovMeasurement::Outcome::Result, m_pRecord->GetFrameCount(), *m_pLive);
-  m_pRecord->WaitForEnd(kLog);
-  EndRecording();
-  m_pFrame->SelectToolButton(ID_MOV_MOVIE_STOP);
+  if (m_pMeasurement->IsMeasuring()) {
+    m_MeasureEnding = m_pMeasurement->TakeEnding(CMovMeasurement::Outcome::Result, *m_pLive);
+    m_bEndMeasuring = true;
+  }
+  BeginEnd(EndKind::ByItself, false, {});
 }
 
 void CMovRecording::OnMakeMovieError() {
-  static const char* const kLog = "CFotaviMovView::OnMakeMovieError";
   if (!m_pRecord) return;
   std::string text = m_pRecord->GetErrorMessage();
-  // A failure of the frame clock's own (no picture, no memory) has its text
-  // there; a recording never ends on an error without one.
+  // A failure of the frame clock's own (no picture, no memory, a writer
+  // that cannot keep up) has its text there; a recording never ends on an
+  // error without one.
   if (text.empty() && m_pPacer) text = m_pPacer->GetErrorMessage();
   if (text.empty()) text = MovString(IDS_MOV_INTERNAL_ERROR);
   if (m_pPacer) m_pPacer->End();
   m_LimitTimer.stop();
   m_pRecord->PostStop();
-  if (m_pMeasurement->IsMeasuring()) m_pMeasurement->End(CMovMeasurement::Outcome::Failed, 0, *m_pLive);
-  m_pRecord->WaitForEnd(kLog);
-  EndRecording();
+  if (m_pMeasurement->IsMeasuring()) {
+    m_MeasureEnding = m_pMeasurement->TakeEnding(CMovMeasurement::Outcome::Failed, *m_pLive);
+    m_bEndMeasuring = true;
+  }
+  BeginEnd(EndKind::Error, true, std::move(text));
+}
+
+void CMovRecording::BeginEnd(EndKind kind, bool notify, std::string text) {
+  m_bEnding = true;
+  m_EndKind = kind;
+  m_bEndNotify = notify;
+  m_strEndText = std::move(text);
+  m_bCut = false;
+  m_nEndStageMs = SteadyMs();
+  CheckEnd();
+  if (m_bEnding) m_EndTimer.start();
+}
+
+void CMovRecording::CheckEnd() {
+  static const char* const kLog = "CFotaviMovView::StopMakeMovie";
+  if (!m_bEnding || !m_pRecord) return;
+  if (m_pRecord->HasEnded()) {
+    FinishEnd(false);
+    return;
+  }
+  const qint64 elapsed = SteadyMs() - m_nEndStageMs;
+  const RECSTOPLIMITS& limits = m_pRecord->GetStopLimits();
+  if (!m_bCut && elapsed >= qint64(limits.drainMs)) {
+    // The frames still waiting are dropped; the end names the save failure.
+    m_pRecord->Cut(kLog);
+    m_bCut = true;
+    m_nEndStageMs = SteadyMs();
+  } else if (m_bCut && elapsed >= qint64(limits.cutMs)) {
+    TraceLogText(TRC_MOV, kLog, "The recording thread did not end in time.");
+    FinishEnd(true);
+  }
+}
+
+void CMovRecording::FinishEnd(bool gaveUp) {
+  m_EndTimer.stop();
+  m_bEnding = false;
+  std::string text = m_strEndText;
+  if (text.empty()) text = m_pRecord->GetErrorMessage();
+  // Given up before its file is complete: never a recording that looks finished.
+  if (gaveUp && text.empty()) text = MovString(IDS_MOV_SAVE_ERROR);
+  if (m_bEndMeasuring) CMovMeasurement::PostEnd(m_MeasureEnding, m_pRecord->GetFrameCount());
+  const bool measured = m_bEndMeasuring;
+  m_bEndMeasuring = false;
+  m_MeasureEnding = CMovMeasurement::Ending{};
+  const EndKind kind = m_EndKind;
+  const bool notify = m_bEndNotify;
   m_strLastError = text;
+  EndRecording();
   m_pFrame->SelectToolButton(ID_MOV_MOVIE_STOP);
-  MovMessageBoxText(text);
+  // The thread's own error notice went to the recording's window while the
+  // end was watched: a file that could not be completed is shown here, so
+  // that a failed recording never looks finished.
+  if (!text.empty() && notify && (kind == EndKind::Error || (kind == EndKind::Stop && !measured)))
+    MovMessageBoxText(text);
+  std::vector<std::function<void()>> then;
+  then.swap(m_WhenEnded);
+  for (auto& f : then) f();
+}
+
+void CMovRecording::WhenEnded(std::function<void()> then) {
+  if (!m_pRecord) {
+    then();
+    return;
+  }
+  m_WhenEnded.push_back(std::move(then));
 }

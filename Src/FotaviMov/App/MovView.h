@@ -43,6 +43,9 @@ class CFotaviMovView : public QWidget, public IMovieSeekTarget {
   BOOL StartMakeMovie(const MAKEMOVIEPARAM& param) { return m_pRecording->Start(param); }
   void StopMakeMovie(BOOL notify) { m_pRecording->Stop(notify); }
   BOOL IsRecording() const { return m_pRecording->IsRecording(); }
+  // Runs `then` once the recording (and the completion of its file) has
+  // ended; at once when none runs.
+  void WhenRecordingEnded(std::function<void()> then) { m_pRecording->WhenEnded(std::move(then)); }
   // The last recording's figures (tests, the benchmark).
   uint64_t LastFrameCount() const { return m_pRecording->LastFrameCount(); }
   uint64_t LastRepeatedCount() const { return m_pRecording->LastRepeatedCount(); }

@@ -137,6 +137,12 @@ class CMakeMovieThread {
   // the thread has ended; FALSE with the save failure text when it has not.
   // `function` names the caller in the trace log.
   bool WaitForEnd(const char* function);
+  // The cut of WaitForEnd on its own, for an owner that watches the end
+  // without waiting: drops the frames still waiting (their units go back)
+  // and ends the recording after the frame being written, with the save
+  // failure text; nothing when the thread has taken its stop already.
+  void Cut(const char* function) { CutQueue(function); }
+  const RECSTOPLIMITS& GetStopLimits() const { return m_Limits; }
   // The thread's function has returned (or no thread was ever started).
   bool HasEnded() const { return !m_pThread || m_pThread->HasEnded(); }
 

@@ -197,7 +197,7 @@ TEST_F(MovRecording, StopOfAFileThatCannotBeCompletedShowsItsText) {
   ASSERT_TRUE(View()->IsRecording());
   ASSERT_TRUE(WaitFor([&] { return added.load() >= 2 || !View()->IsRecording(); }, 30000));
   Main()->OnMovieStop();
-  EXPECT_FALSE(View()->IsRecording());
+  ASSERT_TRUE(WaitFor([&] { return !View()->IsRecording(); }, 30000));
   ASSERT_EQ(ui.Texts().size(), 1u);
   EXPECT_EQ(ui.Texts()[0], "The file could not be completed.");
 }
@@ -257,6 +257,10 @@ TEST_P(SlowWriterRecording, WritesEveryFrameCapturedBeforeTheEnd) {
     ASSERT_TRUE(WaitFor([&] { return added.load() >= 10; }, 30000));
     addedAtStop = added.load();
     Main()->OnMovieStop();
+    // The stop returns while the frames still waiting are written: the GUI
+    // thread never waits for them.
+    EXPECT_TRUE(View()->IsRecording());
+    EXPECT_LT(added.load(), addedAtStop + 2);
   }
   ASSERT_TRUE(WaitFor([&] { return !View()->IsRecording(); }, 60000));
   EXPECT_TRUE(ui.Texts().empty()) << ui.Texts().front();
@@ -277,6 +281,30 @@ void PrintTo(const SlowEndCase& c, std::ostream* os) { *os << SlowEndCaseName(c)
 INSTANTIATE_TEST_SUITE_P(Table, SlowWriterRecording,
                          ::testing::Values(SlowEndCase{"TimeLimit", RECCOND_TIME}, SlowEndCase{"Stop", RECCOND_NONE}),
                          [](const auto& info) { return SlowEndCaseName(info.param); });
+
+// A writer that cannot keep up with the frame rate (200 ms a frame at ten
+// frames a second): the recording ends by itself while it records, once two
+// seconds of frames wait, with "Unable to save file.", and every frame
+// captured before is in the file.
+TEST_F(MovRecording, AWriterThatCannotKeepUpEndsTheRecordingWithTheSaveText) {
+  const std::string output = Dir() + "/behind.avi";
+  WriteSettings(COMPRESS_AVI, RECCOND_NONE, 0, output);
+  ASSERT_TRUE(Start());
+  StartLive();
+  std::atomic<int> added{0};
+  View()->SetWriterFactory(SlowAviFactory(200, &added));
+  Main()->OnRecord();
+  ASSERT_TRUE(View()->IsRecording());
+  ASSERT_TRUE(WaitFor([&] { return !View()->IsRecording(); }, 60000));
+  ASSERT_EQ(ui.Texts().size(), 1u);
+  EXPECT_EQ(ui.Texts()[0], "Unable to save file.");
+  const long written = long(View()->LastFrameCount());
+  EXPECT_EQ(uint64_t(written), View()->LastCapturedCount());
+  EXPECT_GT(written, 0);
+  if (HaveTool("ffprobe")) {
+    EXPECT_EQ(FfprobeFrames(output), written);
+  }
+}
 
 // A writer stuck in its writes (a disk that stopped answering) until the
 // gate opens.
@@ -335,7 +363,8 @@ TEST_F(MovRecording, AThreadThatEndsAfterTheWaitsIsFreedWithItsClockWhenItEnds) 
     gate.Open();
   });
   Main()->OnMovieStop();
-  EXPECT_FALSE(View()->IsRecording());
+  // The end gives up after both waits, watched from the GUI thread's loop.
+  ASSERT_TRUE(WaitFor([&] { return !View()->IsRecording(); }, 30000));
   ASSERT_EQ(ui.Texts().size(), 1u);
   EXPECT_EQ(ui.Texts()[0], "Unable to save file.");
   disk.join();
@@ -370,7 +399,7 @@ TEST_F(MovRecording, StopBeforeTheFirstPictureNeverHangs) {
   param.height = 384;
   ASSERT_TRUE(View()->StartMakeMovie(param));
   View()->StopMakeMovie(TRUE);
-  EXPECT_FALSE(View()->IsRecording());
+  EXPECT_TRUE(WaitFor([&] { return !View()->IsRecording(); }, 10000));
   EXPECT_EQ(View()->RecordingsEnded(), 1u);
 }
 

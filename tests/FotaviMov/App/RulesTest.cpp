@@ -89,7 +89,7 @@ struct LeftFolderCase {
 class LeftMeasurementFolder : public ::testing::TestWithParam<LeftFolderCase> {};
 
 TEST_P(LeftMeasurementFolder, GoesWhenItsProgramHasEnded) {
-  const std::string root = ::testing::TempDir() + "/measure-left";
+  const std::string root = ::testing::TempDir() + "/measure-left-" + GetParam().name;
   std::filesystem::remove_all(root);
   setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
   const std::string large = root + "/cache/fotavi/work/";

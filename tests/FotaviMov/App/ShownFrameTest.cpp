@@ -59,7 +59,7 @@ TEST_F(ShownFrame, StopBeforeTheFirstPictureLeavesTheNextRecordingWaiting) {
   ASSERT_TRUE(Click(ID_MOV_RECORD));
   ASSERT_TRUE(View()->IsRecording());
   ASSERT_TRUE(Click(ID_MOV_MOVIE_STOP));
-  ASSERT_FALSE(View()->IsRecording());
+  ASSERT_TRUE(WaitFor([&] { return !View()->IsRecording(); }, 10000));
   Main()->UpdateCommands();
   ASSERT_TRUE(Click(ID_MOV_RECORD));
   ASSERT_TRUE(View()->IsRecording());
@@ -71,7 +71,7 @@ TEST_F(ShownFrame, StopBeforeTheFirstPictureLeavesTheNextRecordingWaiting) {
   Pump(1500);
   EXPECT_TRUE(View()->IsRecording());
   ASSERT_TRUE(Click(ID_MOV_MOVIE_STOP));
-  EXPECT_FALSE(View()->IsRecording());
+  EXPECT_TRUE(WaitFor([&] { return !View()->IsRecording(); }, 10000));
   EXPECT_GT(View()->LastFrameCount(), 0u);
   EXPECT_TRUE(Complaints().empty()) << Complaints().front();
 }
@@ -98,8 +98,8 @@ TEST_F(ShownFrame, OpeningAMovieWhileRecordingLeavesNoRecordingText) {
 
   ui.AnswerChooser(output);
   ASSERT_TRUE(Menu({"&Movie", "&Open"}));
-  ASSERT_FALSE(View()->IsRecording());
-  ASSERT_TRUE(View()->IsMovieOpen());
+  // The movie opens once the recording's file is complete.
+  ASSERT_TRUE(WaitFor([&] { return !View()->IsRecording() && View()->IsMovieOpen(); }, 20000));
   Pump(500);
   EXPECT_EQ(PaneShown(Main()), "Ready");
   EXPECT_FALSE(Main()->IsToolButtonPressed(ID_MOV_RECORD));
