@@ -43,6 +43,7 @@ CMovRecording::~CMovRecording() {
   // writes what it holds under the late threads' owner.
   m_MeasureEnding = CMovMeasurement::Ending{};
   m_bEndNotify = false;
+  m_bDestroying = true;
   FinishEnd(false);
 }
 
@@ -287,6 +288,7 @@ void CMovRecording::FinishEnd(bool gaveUp) {
   const bool notify = m_bEndNotify;
   m_strLastError = text;
   EndRecording();
+  if (m_bDestroying) return;  // the frame goes too
   m_pFrame->SelectToolButton(ID_MOV_MOVIE_STOP);
   // The thread's own error notice went to the recording's window while the
   // end was watched: a file that could not be completed is shown here, so

@@ -103,6 +103,7 @@ class CMovRecording {
   std::string m_strEndText;
   CMovMeasurement::Ending m_MeasureEnding;
   bool m_bCut = false;
+  bool m_bDestroying = false;
   qint64 m_nEndStageMs = 0;  // steady clock: when the drain (then the cut) began
   QTimer m_EndTimer;
   std::vector<std::function<void()>> m_WhenEnded;

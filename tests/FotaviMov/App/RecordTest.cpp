@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "Common/LateThreads.h"
 #include "EmulatorProcess.h"
 #include <QDialogButtonBox>
 #include <QPushButton>
@@ -303,6 +304,28 @@ TEST_F(MovRecording, AWriterThatCannotKeepUpEndsTheRecordingWithTheSaveText) {
   EXPECT_GT(written, 0);
   if (HaveTool("ffprobe")) {
     EXPECT_EQ(FfprobeFrames(output), written);
+  }
+}
+
+// The program exits while frames still wait for a slow writer: the exit
+// returns to nobody's wait on the GUI thread, the late threads' owner lets
+// the thread write every frame it holds, and the file is complete.
+TEST_F(MovRecording, AnExitWhileFramesWaitCompletesTheFile) {
+  const std::string output = Dir() + "/atexit.avi";
+  WriteSettings(COMPRESS_AVI, RECCOND_NONE, 0, output);
+  ASSERT_TRUE(Start());
+  StartLive();
+  std::atomic<int> added{0};
+  View()->SetWriterFactory(SlowAviFactory(150, &added));
+  Main()->OnRecord();
+  ASSERT_TRUE(View()->IsRecording());
+  ASSERT_TRUE(WaitFor([&] { return added.load() >= 6; }, 30000));
+  app->ExitInstance();
+  app.reset();
+  EXPECT_EQ(LateThreadCount(), 0u);
+  EXPECT_GT(added.load(), 6);  // frames were still waiting at the exit
+  if (HaveTool("ffprobe")) {
+    EXPECT_EQ(FfprobeFrames(output), long(added.load()));
   }
 }
 
