@@ -113,7 +113,7 @@ BOOL CDevice::bOpenSub(DWORD* pdwError) {
         std::lock_guard<CCriticalSection> lock(m_DeviceLock);
         m_pDevice = std::move(handle);
         m_bOpened.store(TRUE);
-        if (g_pDeviceWnd) g_pDeviceWnd->SetOpened(TRUE);
+        if (g_pDeviceWnd) g_pDeviceWnd->SetOpened(TRUE, m_pDevice->HoldMember());
         bResult = TRUE;
       } catch (const std::bad_alloc&) {
         m_Request.FreeJpegHeader();
