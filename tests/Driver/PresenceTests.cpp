@@ -88,6 +88,7 @@ TEST_F(PresenceTest, SuspendClosesAndTellsGoneResumeTellsPresent) {
   ASSERT_TRUE(StartEmulator());
   ASSERT_TRUE(CreateInterface());
   ASSERT_TRUE(Open());
+  LetTheWatcherFollow();  // its look at this test's camera comes before the suspend
   InjectPowerEvent(PBT_APMSUSPEND);
   ASSERT_TRUE(PumpUntil([&] { return !States().empty(); }));
   EXPECT_EQ(States(), std::vector<WPARAM>({FOTAVI_DEVICE_GONE}));
