@@ -1089,7 +1089,7 @@ int Emulator::Run() {
     int64_t now = NowMs();
     int64_t wake = now + (config_.exitWithParent ? 500 : 5000);
     if (!out_.empty() && pipeConn_ >= 0) wake = std::min(wake, std::max(now, out_.front().notBeforeMs));
-    if (unplugAtMs_ >= 0) wake = std::min(wake, unplugAtMs_);
+    if (unplugAtMs_ >= 0 && TimedUnplugCanRun()) wake = std::min(wake, std::max(now, unplugAtMs_));
     if (nextStepAtMs_ >= 0) wake = std::min(wake, std::max(now, nextStepAtMs_));
     if (replugAtMs_ >= 0) wake = std::min(wake, replugAtMs_);
     for (const LateControlReply& r : lateControl_) wake = std::min(wake, std::max(now, r.dueMs));
@@ -1114,8 +1114,16 @@ int Emulator::Run() {
     now = NowMs();
     if (nextStepAtMs_ >= 0 && now >= nextStepAtMs_) FinishRemoval();
     if (unplugAtMs_ >= 0 && now >= unplugAtMs_) {
-      unplugAtMs_ = -1;
-      Unplug("timer");
+      // Due while the camera is away or being removed, the timed unplug
+      // waits for the camera to be back instead of being lost.
+      if (TimedUnplugCanRun()) {
+        unplugAtMs_ = -1;
+        unplugDeferred_ = false;
+        Unplug("timer");
+      } else if (!unplugDeferred_) {
+        unplugDeferred_ = true;
+        Log("\"event\":\"unplug-deferred\",\"why\":\"timer\"");
+      }
     }
     if (replugAtMs_ >= 0 && now >= replugAtMs_) {
       replugAtMs_ = -1;

@@ -127,6 +127,7 @@ class Emulator {
   void CloseSockets();
   void EndRemoval();
   bool Removing() const { return nextStepAtMs_ >= 0; }
+  bool TimedUnplugCanRun() const { return plugged_ && !Removing(); }
   void ClosePipe(const char* why);
   void AcceptPipe();
   void ReadPipe();
@@ -180,7 +181,8 @@ class Emulator {
   std::vector<CommandConn> commandConns_;
   bool stdinOpen_ = false;
   std::string stdinBuf_;
-  int64_t unplugAtMs_ = -1;
+  int64_t unplugAtMs_ = -1;      // the timed unplug is due (kept while the camera is away or leaving)
+  bool unplugDeferred_ = false;  // it fell due then and waits
   int64_t replugAtMs_ = -1;
 
   Exchange ex_;

@@ -11,8 +11,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -138,6 +139,43 @@ DWORD CDeviceInfoSet::EnumMember(DWORD index, std::string* devicePath) const {
   if (index >= paths_.size()) return ERROR_NO_MORE_ITEMS;
   *devicePath = paths_[index];
   return ERROR_SUCCESS;
+}
+
+CHeldMember::CHeldMember(const std::string& path) {
+  fd_ = open(path.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  struct stat st;
+  if (fd_ >= 0 && fstat(fd_, &st) != 0) {
+    close(fd_);
+    fd_ = -1;
+  }
+  if (fd_ >= 0) id_ = DeviceMemberId{st.st_dev, st.st_ino};
+}
+
+CHeldMember::~CHeldMember() {
+  if (fd_ >= 0) close(fd_);
+}
+
+CHeldMember::CHeldMember(const CHeldMember& o) : CHeldMember(o.fd_, o.id_) {}
+
+CHeldMember& CHeldMember::operator=(const CHeldMember& o) {
+  if (this == &o) return *this;
+  CHeldMember copy(o);
+  std::swap(fd_, copy.fd_);
+  std::swap(id_, copy.id_);
+  return *this;
+}
+
+bool CHeldMember::NamedBy(const std::string& path) const {
+  struct stat st;
+  return fd_ >= 0 && lstat(path.c_str(), &st) == 0 && DeviceMemberId{st.st_dev, st.st_ino} == id_;
+}
+
+CHeldMember::CHeldMember(int fd, DeviceMemberId id) : fd_(fd >= 0 ? fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1) {
+  if (fd_ >= 0) id_ = id;
+}
+
+CHeldMember CDeviceHandle::HoldMember() const {
+  return CHeldMember(memberFd_, DeviceMemberId{memberDev_, memberIno_});
 }
 
 std::unique_ptr<CDeviceHandle> CDeviceHandle::Open(const std::string& pipePath) {
@@ -437,39 +475,54 @@ namespace {
 // watch cannot see; its connection's end can. A member whose folder went is
 // gone (its handles fail from then on, and the removal has been announced),
 // so its connection is dropped then, however long its sockets stay open.
+// Members are known by their folder (held, so its identity stays its own),
+// not by their name: a camera removed and put back under the same name
+// before a rescan is another member, whose connection replaces the old one
+// even when the old one has not been seen to end yet.
 class CMemberWatch {
  public:
   ~CMemberWatch() { Clear(); }
   void Clear() {
-    for (auto& [name, fd] : fds_) close(fd);
-    fds_.clear();
+    for (auto& [name, m] : members_) close(m.fd);
+    members_.clear();
   }
   // Connects to members that are new and forgets those that went.
   void Rescan(const std::string& folder) {
-    std::vector<std::string> names;
+    std::map<std::string, CHeldMember> present;
     if (DIR* dir = opendir(folder.c_str())) {
       while (dirent* e = readdir(dir)) {
-        if (e->d_name[0] != '.') names.push_back(e->d_name);
+        if (e->d_name[0] == '.') continue;
+        CHeldMember held(folder + "/" + e->d_name);
+        if (held.Held()) present.emplace(e->d_name, held);
       }
       closedir(dir);
     }
-    for (auto it = fds_.begin(); it != fds_.end();) {
-      if (std::find(names.begin(), names.end(), it->first) == names.end()) {
-        close(it->second);
-        it = fds_.erase(it);
+    for (auto it = members_.begin(); it != members_.end();) {
+      auto now = present.find(it->first);
+      if (now == present.end() || !now->second.SameAs(it->second.folder)) {
+        close(it->second.fd);
+        it = members_.erase(it);
       } else {
         ++it;
       }
     }
-    for (const std::string& n : names) {
-      if (fds_.count(n)) continue;
-      // A camera that takes no connection now is tried at the next change.
-      int fd = connectSeqPacket(folder + "/" + n + "/" + DEVICE_CONTROL_SOCKET, 0);
-      if (fd >= 0) fds_[n] = fd;
+    for (auto& [name, held] : present) {
+      if (members_.count(name)) continue;
+      // A camera that takes no connection now is tried at the next change;
+      // so is one whose folder was replaced while we connected (the
+      // replacement's arrival is that change).
+      const std::string path = folder + "/" + name;
+      int fd = connectSeqPacket(path + "/" + DEVICE_CONTROL_SOCKET, 0);
+      if (fd < 0) continue;
+      if (!held.NamedBy(path)) {
+        close(fd);
+        continue;
+      }
+      members_.emplace(name, Member{held, fd});
     }
   }
   void AddTo(std::vector<pollfd>* fds) const {
-    for (auto& [name, fd] : fds_) fds->push_back(pollfd{fd, POLLIN | POLLRDHUP, 0});
+    for (auto& [name, m] : members_) fds->push_back(pollfd{m.fd, POLLIN | POLLRDHUP, 0});
   }
   // After a poll: a connection with anything to read has ended (nothing is
   // ever asked on it). True when a member died.
@@ -477,10 +530,10 @@ class CMemberWatch {
     bool ended = false;
     for (size_t i = first; i < fds.size(); ++i) {
       if (fds[i].revents == 0) continue;
-      for (auto it = fds_.begin(); it != fds_.end(); ++it) {
-        if (it->second != fds[i].fd) continue;
-        close(it->second);
-        fds_.erase(it);
+      for (auto it = members_.begin(); it != members_.end(); ++it) {
+        if (it->second.fd != fds[i].fd) continue;
+        close(it->second.fd);
+        members_.erase(it);
         ended = true;
         break;
       }
@@ -489,8 +542,22 @@ class CMemberWatch {
   }
 
  private:
-  std::map<std::string, int> fds_;
+  struct Member {
+    CHeldMember folder;
+    int fd = -1;
+  };
+  std::map<std::string, Member> members_;
 };
+
+// The tests' hold on the watcher (HoldDeviceWatcher).
+std::mutex g_holdLock;
+std::condition_variable g_holdChanged;
+bool g_held = false;
+
+void waitWhileHeld() {
+  std::unique_lock<std::mutex> lock(g_holdLock);
+  g_holdChanged.wait_for(lock, std::chrono::milliseconds(kDeviceWatcherHoldMs), [] { return !g_held; });
+}
 
 void watchLoop() {
   int fd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
@@ -520,7 +587,10 @@ void watchLoop() {
     }
     std::vector<pollfd> fds{{fd, POLLIN, 0}};
     members.AddTo(&fds);
-    if (poll(fds.data(), fds.size(), wd >= 0 ? 250 : 100) <= 0) continue;
+    const int ready = poll(fds.data(), fds.size(), wd >= 0 ? 250 : 100);
+    // Held, what woke the watcher waits with everything after it.
+    waitWhileHeld();
+    if (ready <= 0) continue;
     bool changed = members.CheckEnded(fds, 1);
     bool rescan = false;
     ssize_t n;
@@ -547,6 +617,14 @@ void watchLoop() {
 void StartDeviceWatcher() {
   static std::once_flag once;
   std::call_once(once, [] { std::thread(watchLoop).detach(); });
+}
+
+void HoldDeviceWatcher(bool hold) {
+  {
+    std::lock_guard<std::mutex> lock(g_holdLock);
+    g_held = hold;
+  }
+  g_holdChanged.notify_all();
 }
 
 void InjectPowerEvent(WPARAM event) { BroadcastSystemMessage(WM_POWERBROADCAST, event, 0); }

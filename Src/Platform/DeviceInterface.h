@@ -69,6 +69,41 @@ class FOTAVI_PLATFORM_API CDeviceInfoSet {
 
 enum class DeviceIoResult { Ok, Failed, Timeout };
 
+// Which member folder a camera is: its device and inode. A camera removed
+// and put back under the same name is another member folder, so another
+// identity, however fast it came back.
+struct DeviceMemberId {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  bool operator==(const DeviceMemberId& o) const { return dev == o.dev && ino == o.ino; }
+  bool operator!=(const DeviceMemberId& o) const { return !(*this == o); }
+};
+
+// A member folder held open (O_PATH, never followed): while it is held its
+// inode cannot be handed to a later folder, so a camera put back under the
+// same name always has another identity. Copies hold the folder too.
+class FOTAVI_PLATFORM_API CHeldMember {
+ public:
+  CHeldMember() = default;
+  // Holds the folder at `path`; not held when there is none.
+  explicit CHeldMember(const std::string& path);
+  ~CHeldMember();
+  CHeldMember(const CHeldMember& o);
+  CHeldMember& operator=(const CHeldMember& o);
+  bool Held() const { return fd_ >= 0; }
+  DeviceMemberId Id() const { return id_; }
+  // The same folder as `o` (both held), or neither held.
+  bool SameAs(const CHeldMember& o) const { return Held() == o.Held() && (!Held() || id_ == o.id_); }
+  // True while `path` still names this folder.
+  bool NamedBy(const std::string& path) const;
+
+ private:
+  friend class CDeviceHandle;
+  CHeldMember(int fd, DeviceMemberId id);  // holds a copy of `fd`
+  int fd_ = -1;
+  DeviceMemberId id_;
+};
+
 // An open handle to a member's pipe. Opening connects the control socket;
 // the pipe socket is connected at the first read or write, so a handle used
 // only for I/O controls (presence queries) never takes the camera's one pipe
@@ -105,6 +140,9 @@ class FOTAVI_PLATFORM_API CDeviceHandle {
   // ERROR_OPERATION_ABORTED); like a time-out, this drops their connection,
   // so that the camera's answer to them is never read later.
   void Cancel();
+
+  // The member folder the handle was opened in, held.
+  CHeldMember HoldMember() const;
 
   // How often a waiting transfer looks whether its member folder has gone.
   static constexpr DWORD kRemovalCheckMs = 100;
@@ -149,8 +187,19 @@ class FOTAVI_PLATFORM_API CDeviceHandle {
 
 // Starts (once per process) the watcher that broadcasts WM_DEVICECHANGE with
 // DBT_DEVNODES_CHANGED to the top-level targets whenever a member of the
-// camera's class appears or disappears. Called by the first top-level target.
+// camera's class appears or disappears. Members are told apart by their
+// folder's identity, not their name: a camera removed and put back under the
+// same name between two looks is a removal and an arrival. Changes read at
+// once are told by one broadcast; the receiver asks what is there now.
+// Called by the first top-level target.
 FOTAVI_PLATFORM_API void StartDeviceWatcher();
+
+// For tests: while held, the watcher takes in none of the changes it is
+// woken for; on release it reads all that came meanwhile in one batch, as a
+// watcher held up by a loaded machine does. A hold ends by itself after
+// kDeviceWatcherHoldMs.
+FOTAVI_PLATFORM_API void HoldDeviceWatcher(bool hold);
+constexpr DWORD kDeviceWatcherHoldMs = 30000;
 
 // Injects a power event (PBT_APMSUSPEND, PBT_APMRESUMESUSPEND, ...) as a
 // WM_POWERBROADCAST broadcast. The programs feed it from the session's sleep

@@ -4,20 +4,26 @@
 #include <QMetaObject>
 
 QtMessagePump::QtMessagePump(std::function<void(const MSG&)> onThreadMessage, QObject* parent)
-    : QObject(parent),
-      onThreadMessage_(std::move(onThreadMessage)),
-      self_(std::make_shared<std::atomic<QtMessagePump*>>(this)) {
-  // The hook runs on posting threads; it only schedules, and holds a shared
-  // cell so a post racing with destruction finds NULL instead of a dead object.
-  auto cell = self_;
+    : QObject(parent), onThreadMessage_(std::move(onThreadMessage)), cell_(std::make_shared<Cell>()) {
+  cell_->pump = this;
+  // The hook runs on posting threads and only schedules (a queued call, which
+  // never waits for the GUI thread), so holding the cell's lock through it
+  // cannot stall the destructor for long.
+  auto cell = cell_;
   SetThreadWakeHook([cell] {
-    if (QtMessagePump* pump = cell->load()) pump->Schedule();
+    std::lock_guard<std::mutex> lock(cell->lock);
+    if (cell->pump) cell->pump->Schedule();
   });
 }
 
 QtMessagePump::~QtMessagePump() {
-  self_->store(nullptr);
+  {
+    std::lock_guard<std::mutex> lock(cell_->lock);
+    cell_->pump = nullptr;
+  }
   SetThreadWakeHook({});
+  // A drain scheduled before this point is a posted event of this object,
+  // which QObject's destructor discards.
 }
 
 void QtMessagePump::Schedule() {

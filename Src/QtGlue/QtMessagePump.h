@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <mutex>
 
 #include "Platform/Messages.h"
 
@@ -19,6 +21,9 @@ class QtMessagePump : public QObject {
   // the GUI thread) to the platform. `onThreadMessage` receives thread
   // messages (hwnd NULL); window messages go to their targets.
   explicit QtMessagePump(std::function<void(const MSG&)> onThreadMessage = {}, QObject* parent = nullptr);
+  // Waits for a post that is scheduling a drain on another thread; posts
+  // after it schedule nothing (their messages stay queued for the thread's
+  // next pump or loop).
   ~QtMessagePump() override;
 
   // Handles everything waiting now (also called by the scheduled drain).
@@ -27,7 +32,15 @@ class QtMessagePump : public QObject {
  private:
   void Schedule();
 
+  // Shared with the wake hook, which runs on posting threads: the hook
+  // schedules under the lock, and the destructor clears the pump under it,
+  // so no post can be inside Schedule() once the destructor goes on.
+  struct Cell {
+    std::mutex lock;
+    QtMessagePump* pump = nullptr;
+  };
+
   std::function<void(const MSG&)> onThreadMessage_;
   std::atomic<bool> scheduled_{false};
-  std::shared_ptr<std::atomic<QtMessagePump*>> self_;
+  std::shared_ptr<Cell> cell_;
 };

@@ -730,6 +730,38 @@ TEST_F(EmulatorTest, TimedUnplugAndReplug) {
   EXPECT_TRUE(Exists(emulator_->DevicePath() + "/control"));
 }
 
+// A timed unplug that falls due in the middle of a staged removal is not
+// lost: it waits until the camera is back, then removes it once more.
+TEST_F(EmulatorTest, TimedUnplugDuringAStagedRemovalComesOnceTheCameraIsBack) {
+  EmulatorOptions o = Options();
+  o.extraArgs = {"--unplug-after", "2000", "--replug-after", "200"};
+  ASSERT_TRUE(Launch(o));
+  auto events = [&] {
+    std::vector<std::string> out;
+    for (const std::string& l : emulator_->ExchangeLog()) {
+      for (const char* e : {"\"event\":\"plug\"", "\"why\":\"command\"", "\"why\":\"timer\""}) {
+        if (l.find(e) != std::string::npos) out.push_back(e);
+      }
+    }
+    return out;
+  };
+  auto count = [&](const char* e) {
+    const std::vector<std::string> all = events();
+    return std::count(all.begin(), all.end(), e);
+  };
+  std::string reply;
+  ASSERT_TRUE(emulator_->Command("unplug folder 4000 200", &reply)) << reply;
+  if (count("\"why\":\"timer\"") != 0) GTEST_SKIP() << "the timer came before the staged removal was asked for";
+  EXPECT_TRUE(WaitUntil(20000, [&] { return count("\"event\":\"plug\"") == 3; }))
+      << ::testing::PrintToString(events());
+  const std::vector<std::string> expected = {
+      "\"event\":\"plug\"",  "\"why\":\"command\"",   // the staged removal
+      "\"why\":\"timer\"",                             // its time comes during it: deferred
+      "\"event\":\"plug\"",  "\"why\":\"timer\"",     // back, then the timed unplug
+      "\"event\":\"plug\""};
+  EXPECT_EQ(events(), expected);
+}
+
 // A removal staged in either order: during the gap the camera is half gone
 // (its folder without sockets that answer, or its open connections without
 // a folder), then wholly gone, then back after the asked delay.

@@ -1,8 +1,10 @@
 // The device log: levels, file choice, roll-over and the fallback folder.
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <fstream>
+#include <functional>
 
 #include "DriverFixture.h"
 
@@ -137,11 +139,83 @@ TEST_F(DeviceLogTest, AFifoInPlaceOfTheChosenFileNeitherBlocksNorIsWrittenTo) {
     t.actime = t.modtime = 1000000 + (n == 6 ? 0 : 1000 + n);
     utime(path.c_str(), &t);
   }
+  ::testing::internal::CaptureStderr();
   RunSomeRequests();
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("device log " + LogsDir() + "Device6.log refused: it is not a regular file"), std::string::npos)
+      << said;
   struct stat st {};
   ASSERT_EQ(stat((LogsDir() + "Device6.log").c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
   for (int n : {0, 5, 9}) EXPECT_EQ(ReadFileText(LogsDir() + "Device" + std::to_string(n) + ".log"), "old");
+}
+
+// Something other than the user's own file planted under the name the log
+// chooses: the log never writes through it or empties what it leads to, and
+// says why it refused it.
+struct PlantedCase {
+  const char* name;
+  const char* why;
+  // Plants the thing at `path`; false skips the case (with the reason set).
+  std::function<bool(const std::string& path, const std::string& target, std::string* skip)> plant;
+};
+
+void PrintTo(const PlantedCase& c, std::ostream* os) { *os << c.name; }
+
+class PlantedLogFileTest : public DeviceLogTest, public ::testing::WithParamInterface<PlantedCase> {};
+
+TEST_P(PlantedLogFileTest, IsRefusedAndLeftAsItWas) {
+  const std::string path = LogsDir() + "Device0.log";
+  const std::string target = root_ + "/precious.txt";
+  std::ofstream(target) << "keep me";
+  std::string skip;
+  if (!GetParam().plant(path, target, &skip)) GTEST_SKIP() << skip;
+  // All ten names are taken and the planted one was written longest ago, so
+  // it is the one chosen.
+  for (int n = 0; n < 10; ++n) {
+    const std::string name = LogsDir() + "Device" + std::to_string(n) + ".log";
+    if (n > 0) std::ofstream(name) << "old";
+    struct utimbuf t;
+    t.actime = t.modtime = 1000000 + (n == 0 ? 0 : 1000 + n);
+    utime(name.c_str(), &t);
+  }
+  struct stat before {};
+  ASSERT_EQ(lstat(path.c_str(), &before), 0);
+  ::testing::internal::CaptureStderr();
+  RunSomeRequests();
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(ReadFileText(target), "keep me");
+  struct stat after {};
+  ASSERT_EQ(lstat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_size, before.st_size) << "nothing written there";
+  EXPECT_NE(said.find("device log " + path + " refused: " + GetParam().why), std::string::npos) << said;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Planted, PlantedLogFileTest,
+    ::testing::Values(
+        PlantedCase{"SymbolicLinkToAFile", "it is a symbolic link",
+                    [](const std::string& path, const std::string& target, std::string*) {
+                      return symlink(target.c_str(), path.c_str()) == 0;
+                    }},
+        PlantedCase{"FileOfAnotherUser", "it is not the user's own",
+                    [](const std::string& path, const std::string&, std::string* skip) {
+                      if (geteuid() != 0) {
+                        *skip = "only root can make a file of another user";
+                        return false;
+                      }
+                      std::ofstream(path) << "theirs";
+                      return chown(path.c_str(), 65534, 65534) == 0;
+                    }}),
+    [](const ::testing::TestParamInfo<PlantedCase>& i) { return std::string(i.param.name); });
+
+// A link to nothing must not bring its target into being either.
+TEST_F(DeviceLogTest, ALinkToNothingCreatesNoFile) {
+  const std::string target = root_ + "/made-by-the-log.txt";
+  ASSERT_EQ(symlink(target.c_str(), (LogsDir() + "Device0.log").c_str()), 0);
+  RunSomeRequests();
+  EXPECT_FALSE(FileExists(target));
 }
 
 TEST_F(DeviceLogTest, FileReachingTheLimitRollsOverToANewFile) {

@@ -2,6 +2,8 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <optional>
+
 #include "DriverFixture.h"
 
 namespace fotavi::test {
@@ -86,6 +88,7 @@ TEST_F(PresenceTest, SuspendClosesAndTellsGoneResumeTellsPresent) {
   ASSERT_TRUE(StartEmulator());
   ASSERT_TRUE(CreateInterface());
   ASSERT_TRUE(Open());
+  LetTheWatcherFollow();  // its look at this test's camera comes before the suspend
   InjectPowerEvent(PBT_APMSUSPEND);
   ASSERT_TRUE(PumpUntil([&] { return !States().empty(); }));
   EXPECT_EQ(States(), std::vector<WPARAM>({FOTAVI_DEVICE_GONE}));
@@ -126,21 +129,27 @@ TEST_F(PresenceTest, CameraThatDiedWithoutRemovingItsFolderIsGone) {
 // The camera is removed (folder and sockets in a given order and spacing)
 // and put back. Whatever the order, the client hears of each change of
 // presence once: gone, then present; the interface open at the removal
-// closed itself, and the camera put back can be opened and used.
+// closed itself, and the camera put back can be opened and used, and is
+// watched: when it dies later, that is seen too.
+// In the held cases the device watcher takes nothing in from before the
+// removal until the camera is back, so it reads the removal and the return
+// (under the same name) at once, as a watcher held up by load does.
 struct ReplugCase {
   const char* removal;  // name part
   const char* how;      // the emulator's unplug order and gap
   DWORD replugMs;       // back this long after the removal ended
+  bool held;            // the watcher is held until the camera is back
   bool open;            // the interface is open at the removal
 };
 
 void PrintTo(const ReplugCase& c, std::ostream* os) {
-  *os << c.removal << ", back after " << c.replugMs << " ms, " << (c.open ? "open" : "closed");
+  *os << c.removal << ", back after " << c.replugMs << " ms, " << (c.held ? "watcher held, " : "")
+      << (c.open ? "open" : "closed");
 }
 
 std::string ReplugCaseName(const ::testing::TestParamInfo<ReplugCase>& info) {
-  return std::string(info.param.removal) + "_BackAfter" + std::to_string(info.param.replugMs) + "ms_" +
-         (info.param.open ? "Open" : "Closed");
+  return std::string(info.param.removal) + "_BackAfter" + std::to_string(info.param.replugMs) + "ms" +
+         (info.param.held ? "_ReadInOneBatch" : "") + (info.param.open ? "_Open" : "_Closed");
 }
 
 std::vector<ReplugCase> ReplugCases() {
@@ -151,14 +160,26 @@ std::vector<ReplugCase> ReplugCases() {
   const Removal removals[] = {{"FolderThenSocketsHalfASecondLater", "folder 500"},
                               {"SocketsThenFolderHalfASecondLater", "sockets 500"},
                               {"FolderAndSocketsAtOnce", "folder 0"}};
+  struct Return {
+    DWORD replugMs;
+    bool held;
+  };
+  const Return returns[] = {{100, false}, {500, false}, {2000, false}, {0, true}};
   std::vector<ReplugCase> cases;
   for (const Removal& r : removals) {
-    for (DWORD replugMs : {100u, 500u, 2000u}) {
-      for (bool open : {true, false}) cases.push_back({r.name, r.how, replugMs, open});
+    for (const Return& back : returns) {
+      for (bool open : {true, false}) cases.push_back({r.name, r.how, back.replugMs, back.held, open});
     }
   }
   return cases;
 }
+
+// Holds the device watcher for as long as it lives.
+struct WatcherHold {
+  WatcherHold() { HoldDeviceWatcher(true); }
+  ~WatcherHold() { Release(); }
+  void Release() { HoldDeviceWatcher(false); }
+};
 
 class RemovalAndReplugTest : public PresenceTest, public ::testing::WithParamInterface<ReplugCase> {};
 
@@ -172,7 +193,16 @@ TEST_P(RemovalAndReplugTest, EachChangeOfPresenceIsToldOnce) {
     ASSERT_TRUE(device_->bSetNotifyWindow(client_));
   }
   LetTheWatcherFollow();
-  Command(std::string("unplug ") + c.how + " " + std::to_string(c.replugMs));
+  {
+    std::optional<WatcherHold> hold;
+    if (c.held) hold.emplace();
+    Command(std::string("unplug ") + c.how + " " + std::to_string(c.replugMs));
+    if (c.held) {
+      ASSERT_TRUE(PumpUntil([&] { return LogLines({"\"event\":\"plug\""}).size() == 2; }, 10000))
+          << "the camera is back";
+      EXPECT_TRUE(States().empty()) << "nothing is told while the watcher is held";
+    }
+  }
   ASSERT_TRUE(PumpUntil([&] { return States().size() >= 2; }, 10000))
       << "notices: " << ::testing::PrintToString(States());
   PumpFor(1000);  // a late notice would come now
@@ -189,6 +219,15 @@ TEST_P(RemovalAndReplugTest, EachChangeOfPresenceIsToldOnce) {
   DWORD size = 0;
   EXPECT_TRUE(device_->bRequest(&cmd, &h, &size, &err)) << std::hex << err;
   if (h) GlobalFree(h);
+  // Dying without removing its folder, the camera put back is seen to go
+  // only through the watcher's connection to it.
+  ASSERT_EQ(kill(emulator_->pid(), SIGKILL), 0);
+  ASSERT_TRUE(PumpUntil([&] { return States().size() >= 3; }, 10000))
+      << "notices: " << ::testing::PrintToString(States());
+  PumpFor(500);
+  EXPECT_EQ(States(), std::vector<WPARAM>({FOTAVI_DEVICE_GONE, FOTAVI_DEVICE_PRESENT, FOTAVI_DEVICE_GONE}));
+  EXPECT_EQ(device_->bIsConnected(), 0u);
+  emulator_.reset();
 }
 
 INSTANTIATE_TEST_SUITE_P(Removals, RemovalAndReplugTest, ::testing::ValuesIn(ReplugCases()), ReplugCaseName);

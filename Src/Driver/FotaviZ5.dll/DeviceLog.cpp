@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "Class/Interface.h"
 #include "FotaviZ5.h"
@@ -26,6 +28,37 @@ size_t FormatTime(char* pOut, size_t nSize) {
   GetLocalTime(&st);
   int n = std::snprintf(pOut, nSize, "%02d:%02d:%02d.%03d\t", st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
   return n < 0 ? 0 : std::min(static_cast<size_t>(n), nSize - 1);
+}
+
+// Opens (creating it when missing) and empties the log file `name`, or
+// refuses it with `why` set. The name is never followed: a link planted
+// under it would have the log empty and fill whatever it points to. Opened
+// without blocking, so a FIFO or device there cannot hold the open (and the
+// library's start); emptied only once the descriptor is known to be a
+// regular file of this user.
+int OpenLogFile(const std::string& name, std::string* why) {
+  int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+  if (fd < 0) {
+    // A FIFO without a reader answers ENXIO to an open that does not block.
+    *why = errno == ELOOP   ? "it is a symbolic link"
+           : errno == ENXIO ? "it is not a regular file"
+                            : std::strerror(errno);
+    return -1;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    *why = std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    *why = "it is not a regular file";
+  } else if (st.st_uid != ::geteuid()) {
+    *why = "it is not the user's own";
+  } else if (::ftruncate(fd, 0) != 0 || ::fcntl(fd, F_SETFL, 0) != 0) {
+    *why = std::strerror(errno);
+  } else {
+    return fd;
+  }
+  ::close(fd);
+  return -1;
 }
 
 }  // namespace
@@ -211,15 +244,12 @@ void CDeviceLog::OpenFile() {
   m_dwWritten = 0;
   std::string name = SelectFile();
   if (Level() != 0) {
-    // Opened without blocking and emptied only once it is known to be a
-    // regular file: a FIFO or device under the name would otherwise hold the
-    // open (and the library's start) or take the log.
-    m_hFile = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
-    struct stat st {};
-    if (m_hFile >= 0 && (::fstat(m_hFile, &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(m_hFile, 0) != 0 ||
-                         ::fcntl(m_hFile, F_SETFL, 0) != 0)) {
-      ::close(m_hFile);
-      m_hFile = -1;
+    std::string why;
+    m_hFile = OpenLogFile(name, &why);
+    // With no file there is no log to say it in: the refusal goes to the
+    // process's standard error, in the form of the log's other refusals.
+    if (m_hFile < 0 && !why.empty()) {
+      std::fprintf(stderr, "FotaviZ5: device log %s refused: %s\n", name.c_str(), why.c_str());
     }
   }
   std::lock_guard<std::mutex> lock(m_FileNameLock);

@@ -11,6 +11,7 @@
 #include <QToolBar>
 
 #include "MainFrm.h"
+#include "Platform/DeviceInterface.h"
 #include "MovProgramFixture.h"
 #include "MovResource.h"
 #include "MovUiDriver.h"
@@ -125,6 +126,28 @@ TEST_F(ShownFrame, ACameraPulledFolderFirstAndPutBackIsSeenToGoAndCome) {
   const auto painted = View()->PaintedFrames();
   EXPECT_TRUE(WaitFor([&] { return View()->PaintedFrames() >= painted + 2; }, 20000));
   // The live thread's own failure may race the removal: at most its text.
+  for (const auto& text : Complaints()) EXPECT_EQ(text, "Unable to acquire live-monitor image.");
+}
+
+// The camera pulled and put back at once while the device watcher is held
+// up (as on a loaded machine), so that the removal and the return reach the
+// library as one change: the window still ends ready, not greyed, and the
+// live picture starts again on the camera put back.
+TEST_F(ShownFrame, ACameraPulledAndPutBackWhileTheWatcherIsHeldUpEndsReady) {
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Menu({"&Live Monitor", "&Start"}));
+  ASSERT_TRUE(WaitFor([&] { return View()->PaintedFrames() >= 2; }, 20000));
+  HoldDeviceWatcher(true);
+  const bool pulled = emulator->Command("unplug folder 0 0");
+  const bool back = pulled && WaitFor([&] { return Exists(emulator->DevicePath() + "/control"); }, 10000);
+  HoldDeviceWatcher(false);
+  ASSERT_TRUE(back);
+  ASSERT_TRUE(WaitFor([&] { return PaneShown(Main()) == "Ready" && Main()->IsCommandEnabled(ID_MOV_LIVE_START); },
+                      10000))
+      << PaneShown(Main());
+  ASSERT_TRUE(Menu({"&Live Monitor", "&Start"}));
+  const auto painted = View()->PaintedFrames();
+  EXPECT_TRUE(WaitFor([&] { return View()->PaintedFrames() >= painted + 2; }, 20000));
   for (const auto& text : Complaints()) EXPECT_EQ(text, "Unable to acquire live-monitor image.");
 }
 

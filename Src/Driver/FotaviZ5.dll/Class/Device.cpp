@@ -112,8 +112,8 @@ BOOL CDevice::bOpenSub(DWORD* pdwError) {
         m_Request.SetPacketSize(m_dwTransferSize);
         std::lock_guard<CCriticalSection> lock(m_DeviceLock);
         m_pDevice = std::move(handle);
-        m_bOpened = TRUE;
-        if (g_pDeviceWnd) g_pDeviceWnd->SetOpened(TRUE);
+        m_bOpened.store(TRUE);
+        if (g_pDeviceWnd) g_pDeviceWnd->SetOpened(TRUE, m_pDevice->HoldMember());
         bResult = TRUE;
       } catch (const std::bad_alloc&) {
         m_Request.FreeJpegHeader();
@@ -131,7 +131,7 @@ BOOL CDevice::bCloseSub(DWORD* pdwError) {
   {
     std::lock_guard<CCriticalSection> lock(m_DeviceLock);
     m_pDevice.reset();
-    m_bOpened = FALSE;
+    m_bOpened.store(FALSE);
   }
   std::vector<BYTE>().swap(m_PacketBuffer);
   m_Request.FreeJpegHeader();
@@ -263,7 +263,7 @@ BOOL CDevice::bRequestSub(CRequestItem* pItem, DWORD* pdwError) {
   bool bRan = false;
   {
     std::lock_guard<CCriticalSection> lock(g_pInterface->InterfaceLock());
-    if (!m_bOpened) {
+    if (!m_bOpened.load()) {
       // Closed while the request was queued: nothing to send, nothing to reset.
       Fail(ERR_FOTAVI_NOOPEN, pdwError);
     } else {

@@ -4,6 +4,7 @@
 // variant for a device command.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <memory>
 #include <string>
@@ -47,7 +48,9 @@ class CDevice {
   BOOL bRequestSub(CRequestItem* pItem, DWORD* pdwError);
   bool IsPending(const CRequestItem* pItem) const;
 
-  BOOL IsOpened() const { return m_bOpened; }
+  // Read without the device lock on any thread: the entry check of every
+  // operation and the driver text of each log line.
+  BOOL IsOpened() const { return m_bOpened.load(); }
   DWORD TransferSize() const { return m_dwTransferSize; }
   CRequest& Request() { return m_Request; }
   // Driver trace text for the log, taken only while the pipe is open.
@@ -55,7 +58,8 @@ class CDevice {
 
  private:
   CRequest m_Request;
-  volatile BOOL m_bOpened = FALSE;
+  // Written under m_DeviceLock together with the pipe, read without it.
+  std::atomic<BOOL> m_bOpened{FALSE};
   std::unique_ptr<CDeviceHandle> m_pDevice;
   DWORD m_dwTransferSize;
   std::vector<BYTE> m_PacketBuffer;
