@@ -84,7 +84,7 @@ int SelectFolder(HWND owner, const std::string& initialFolder, std::string* fold
     if (folder) folder->clear();
     return 0;
   }
-  if (WideLength(chosen) > 256) return 0;
+  if (WideLength(chosen) > FOLDER_PATH_MAX) return 0;
   if (folder) *folder = chosen;
   return 1;
 }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "PathLimits.h"
 #include "Platform/Settings.h"
 #include "Platform/Sync.h"
 #include "Platform/Types.h"
@@ -74,8 +75,8 @@ int CreateAppMutex(const std::string& name, bool global, std::unique_ptr<CNamedM
 
 // Shows the folder chooser ("Please select folder") starting at `initialFolder`.
 // 1 with the chosen folder in *folder; 0 on cancel (*folder emptied); 0 with
-// *folder unchanged when the chosen path is longer than 256 characters
-// (WideLength).
+// *folder unchanged when the chosen path is longer than FOLDER_PATH_MAX
+// (PathLimits.h).
 int SelectFolder(HWND owner, const std::string& initialFolder, std::string* folder);
 // The user's documents folder.
 std::string GetMyDocumentsPath();

@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 // jpeglib.h needs size_t and FILE declared first.
+#include <atomic>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <vector>
@@ -19,7 +21,7 @@
 #include <QImageReader>
 
 #include "Platform/GlobalMemory.h"
-#include "RegularFile.h"
+#include "JpegFile.h"
 
 namespace {
 
@@ -116,20 +118,25 @@ void InstallMemorySource(j_decompress_ptr cinfo, jpeg_source_mgr* src, const BYT
   cinfo->src = src;
 }
 
-// Where a decode reads from: the file at `path` through libjpeg's stdio
-// source (read piece by piece, whatever its size; opened as every source
-// file is, so a FIFO or a device fails at once), or the caller's buffer.
+// Where a decode reads from: always memory. A file is read first, by the
+// one rule for JPEG files (JpegFile.h), into `fileBytes`; `running`, when
+// set, is the caller's running flag: a decode stops once it is cleared.
 struct DecodeInput {
-  const char* path = nullptr;
   const BYTE* buffer = nullptr;
   size_t size = 0;
+  const std::atomic<LONG>* running = nullptr;
 };
 
-// True when there is something to read: a non-empty path, or a buffer of
-// at least one byte.
-bool HasInput(const DecodeInput& in) {
-  if (in.path) return *in.path != '\0';
-  return in.buffer != nullptr && in.size != 0;
+// Stops the decode from libjpeg's progress calls (made for every few rows
+// and every scan) once the caller's running flag is cleared.
+struct CancelProgress {
+  jpeg_progress_mgr pub;
+  const std::atomic<LONG>* running = nullptr;
+};
+
+void JpegProgress(j_common_ptr cinfo) {
+  auto* progress = reinterpret_cast<CancelProgress*>(cinfo->progress);
+  if (progress->running && progress->running->load() == 0) JpegErrorExit(cinfo);
 }
 
 // The decode proper. Everything that must survive a longjmp lives in the
@@ -138,21 +145,18 @@ struct DecodeState {
   jpeg_decompress_struct cinfo;
   JpegErrorManager err;
   jpeg_source_mgr src;
-  FILE* file = nullptr;  // closed by the caller, after the decompressor is destroyed
+  CancelProgress progress;
   std::vector<BYTE> greyRow;
   CBitmap24 image;
 };
 
-// Installs the source; false when the file cannot be opened.
-bool InstallSource(DecodeState* s, const DecodeInput& in) {
-  if (!in.path) {
-    InstallMemorySource(&s->cinfo, &s->src, in.buffer, in.size);
-    return true;
+void InstallSource(DecodeState* s, const DecodeInput& in) {
+  InstallMemorySource(&s->cinfo, &s->src, in.buffer, in.size);
+  if (in.running) {
+    s->progress.pub.progress_monitor = JpegProgress;
+    s->progress.running = in.running;
+    s->cinfo.progress = &s->progress.pub;
   }
-  s->file = OpenRegularFileStream(in.path);
-  if (!s->file) return false;
-  jpeg_stdio_src(&s->cinfo, s->file);
-  return true;
 }
 
 // The bound on a decoded picture: Qt's image allocation limit, so that a JPEG
@@ -185,7 +189,7 @@ bool HeaderSizeAllowed(jpeg_decompress_struct& cinfo, int width, int scale) {
 
 bool RunDecode(DecodeState* s, const DecodeInput& in, int width, int scale) {
   j_decompress_ptr cinfo = &s->cinfo;
-  if (!InstallSource(s, in)) return false;
+  InstallSource(s, in);
   if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return false;
   // Refused from the header, before libjpeg or the picture allocates anything.
   if (!HeaderSizeAllowed(*cinfo, width, scale)) return false;
@@ -275,7 +279,7 @@ bool GuardedDecode(DecodeState* s, const DecodeInput& in, int width, int scale) 
 bool GuardedHeaderCheck(DecodeState* s, const DecodeInput& in, int width, int scale) {
   if (setjmp(s->err.jump) != 0) return false;
   jpeg_create_decompress(&s->cinfo);
-  if (!InstallSource(s, in)) return false;
+  InstallSource(s, in);
   if (jpeg_read_header(&s->cinfo, TRUE) != JPEG_HEADER_OK) return false;
   return HeaderSizeAllowed(s->cinfo, width, scale);
 }
@@ -283,7 +287,7 @@ bool GuardedHeaderCheck(DecodeState* s, const DecodeInput& in, int width, int sc
 using GuardedStep = bool (*)(DecodeState*, const DecodeInput&, int, int);
 
 // One guarded step on a fresh decompressor (*state made here); afterwards
-// the decompressor is destroyed and the file closed, on every way out.
+// the decompressor is destroyed, on every way out.
 // False when the step fails, memory running out included.
 bool WithDecompressor(std::unique_ptr<DecodeState>* state, const DecodeInput& in, int width, int scale,
                       GuardedStep step) {
@@ -302,8 +306,6 @@ bool WithDecompressor(std::unique_ptr<DecodeState>* state, const DecodeInput& in
     ok = false;
   }
   jpeg_destroy_decompress(&s->cinfo);
-  if (s->file) std::fclose(s->file);
-  s->file = nullptr;
   return ok;
 }
 
@@ -322,10 +324,32 @@ CJpeg::CJpeg(PFN_FNCLOADJPEGW load, PFN_FNCSAVEJPEGW save, PFN_FNCGETJPEGINFOW i
 
 int CJpeg::ReductionFor(int imageWidth, int width, int scale) { return JpegReductionFor(imageWidth, width, scale); }
 
-BOOL CJpeg::DecodeBuiltIn(const char* path, const BYTE* buffer, DWORD size, CBitmap24* out, int width, int scale) {
-  if (!out) return FALSE;
-  const DecodeInput in{path, buffer, size};
-  if (!HasInput(in)) return FALSE;
+namespace {
+
+// The bytes a decode works on: the caller's buffer, or the file at `path`
+// read by the one rule for JPEG files, its length held to the decoded-size
+// bound (a picture's coded bytes beyond the bytes of the largest picture it
+// may decode to are refused unread). False when there is nothing to decode
+// or the read was refused or cancelled.
+bool TakeInput(const char* path, const BYTE* buffer, DWORD size, const std::atomic<LONG>* running,
+               std::vector<BYTE>* fileBytes, DecodeInput* in) {
+  in->running = running;
+  if (!path) {
+    in->buffer = buffer;
+    in->size = size;
+    return buffer != nullptr && size != 0;
+  }
+  if (!*path) return false;
+  std::function<bool()> keepGoing;
+  if (running) keepGoing = [running] { return running->load() != 0; };
+  if (ReadJpegFile(path, DecodedBytesLimit(), keepGoing, fileBytes) != JpegFileRead::Ok) return false;
+  if (fileBytes->empty() || fileBytes->size() > 0xFFFFFFFFu) return false;
+  in->buffer = fileBytes->data();
+  in->size = fileBytes->size();
+  return true;
+}
+
+BOOL DecodeMemory(const DecodeInput& in, CBitmap24* out, int width, int scale) {
   std::unique_ptr<DecodeState> state;
   if (!WithDecompressor(&state, in, width, scale, GuardedDecode)) {
     // The picture is not shared with anyone: keep it for the next decode.
@@ -336,21 +360,42 @@ BOOL CJpeg::DecodeBuiltIn(const char* path, const BYTE* buffer, DWORD size, CBit
   return TRUE;
 }
 
-bool CJpeg::HeaderWithinLimit(const char* path, const BYTE* buffer, DWORD size, int width, int scale) {
-  const DecodeInput in{path, buffer, size};
-  if (!HasInput(in)) return false;
+bool HeaderWithin(const DecodeInput& in, int width, int scale) {
   std::unique_ptr<DecodeState> state;
   return WithDecompressor(&state, in, width, scale, GuardedHeaderCheck);
 }
 
+}  // namespace
+
+BOOL CJpeg::DecodeBuiltIn(const char* path, const BYTE* buffer, DWORD size, CBitmap24* out, int width, int scale) {
+  if (!out) return FALSE;
+  std::vector<BYTE> fileBytes;
+  DecodeInput in;
+  if (!TakeInput(path, buffer, size, nullptr, &fileBytes, &in)) return FALSE;
+  return DecodeMemory(in, out, width, scale);
+}
+
+bool CJpeg::HeaderWithinLimit(const char* path, const BYTE* buffer, DWORD size, int width, int scale) {
+  std::vector<BYTE> fileBytes;
+  DecodeInput in;
+  if (!TakeInput(path, buffer, size, nullptr, &fileBytes, &in)) return false;
+  return HeaderWithin(in, width, scale);
+}
+
 BOOL CJpeg::Decode(const char* path, const BYTE* buffer, DWORD size, CBitmap24* out, int width, int scale) const {
   if (!out) return FALSE;
-  if (!m_pLoad) return DecodeBuiltIn(path, buffer, size, out, width, scale);
+  // The file is opened, checked and read once, here; both paths decode
+  // those bytes.
+  std::vector<BYTE> fileBytes;
+  DecodeInput in;
+  if (!TakeInput(path, buffer, size, m_pRunning, &fileBytes, &in)) return FALSE;
+  if (!m_pLoad) return DecodeMemory(in, out, width, scale);
   // Whatever the outside library does with it, a header that claims a
   // picture beyond the bound never reaches it.
-  if (!HeaderWithinLimit(path, buffer, size, width, scale)) return FALSE;
+  if (!HeaderWithin(in, width, scale)) return FALSE;
+  if (m_pRunning && m_pRunning->load() == 0) return FALSE;
   HGLOBAL dib = nullptr;
-  const BOOL result = m_pLoad(path, buffer, size, &dib, width, scale, 0);
+  const BOOL result = m_pLoad(nullptr, in.buffer, static_cast<DWORD>(in.size), &dib, width, scale, 0);
   if (!result) {
     if (dib) GlobalFree(dib);
     return result;

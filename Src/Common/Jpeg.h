@@ -2,6 +2,7 @@
 // codec library when the program has bound one, through libjpeg otherwise.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "Bitmap.h"
@@ -14,9 +15,11 @@ class CJpeg {
   // information function is kept but never called.
   CJpeg(PFN_FNCLOADJPEGW load = nullptr, PFN_FNCSAVEJPEGW save = nullptr, PFN_FNCGETJPEGINFOW info = nullptr);
 
-  // Decodes the file at `path` (a regular file only, opened without
-  // blocking and read piece by piece, whatever its size), or `size` bytes at
-  // `buffer` when `path` is NULL. Memory that runs out makes it fail.
+  // Decodes the file at `path`, or `size` bytes at `buffer` when `path` is
+  // NULL. A file is read once, by the one rule for JPEG files (JpegFile.h: a
+  // regular file only, opened without blocking, read piece by piece up to
+  // the picture's end and never past the decoded-size bound), and those
+  // bytes go to either decoder. Memory that runs out makes it fail.
   // Reduction at decode time: 1/scale when `scale` is non-zero, else
   // 1/(picture width / width) when `width` is non-zero, else none, taken as
   // the nearest of 1/8, 1/4, 1/2 or 1 not above it. Data that ends early or
@@ -27,6 +30,12 @@ class CJpeg {
   // coefficients, which the decoder keeps at any reduction, pass it. *out
   // changes only on success.
   BOOL Decode(const char* path, const BYTE* buffer, DWORD size, CBitmap24* out, int width, int scale) const;
+
+  // The caller's running flag (not owned; NULL for none): once it is 0, a
+  // decode in progress stops and fails, between the pieces of its file and
+  // between the rows of the built-in decoder; the outside codec is not
+  // called any more.
+  void SetRunningFlag(const std::atomic<LONG>* running) { m_pRunning = running; }
 
   // A new picture of exactly width x height with `source` fitted in, aspect
   // kept, centred, black bands on the rest. FALSE for a zero size.
@@ -57,6 +66,7 @@ class CJpeg {
   PFN_FNCLOADJPEGW m_pLoad;
   PFN_FNCSAVEJPEGW m_pSave;
   PFN_FNCGETJPEGINFOW m_pInfo;
+  const std::atomic<LONG>* m_pRunning = nullptr;
 };
 
 // Writes `data` to `path` through a temporary file in the same folder and a

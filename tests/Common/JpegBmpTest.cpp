@@ -14,13 +14,18 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "Bmp.h"
 #include "Jpeg.h"
+#include "JpegFile.h"
 #include "OutsideCodec.h"
 #include "Platform/GlobalMemory.h"
 #include "Platform/Library.h"
@@ -297,6 +302,152 @@ TEST_P(JpegBroken, AFifoFailsAtOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, JpegBroken, ::testing::ValuesIn(kPaths), PathName);
+
+// ------------------------------------------------------------ huge and special files
+
+// Bytes this process has read from files so far (the kernel's count).
+uint64_t BytesReadSoFar() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  uint64_t value = 0;
+  while (io >> key >> value) {
+    if (key == "rchar:") return value;
+  }
+  return 0;
+}
+
+constexpr off_t kThreeGigabytes = 3ll * 1024 * 1024 * 1024;
+
+// `head` at the start of a sparse file of 3 GB (it takes no disk).
+std::string HugeFile(const std::string& folder, const std::string& head) {
+  const std::string path = folder + "/huge.jpg";
+  fotavi_test::WriteFile(path, head);
+  EXPECT_EQ(0, ::truncate(path.c_str(), kThreeGigabytes));
+  return path;
+}
+
+// Runs `decode` on a thread of its own; false when it has not ended within
+// 10 s, after which a writer is opened on `fifo` until it ends.
+bool EndsPromptly(const std::function<BOOL()>& decode, const std::string& fifo, BOOL* result) {
+  auto run = std::async(std::launch::async, decode);
+  const bool prompt = run.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  while (run.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) ::close(fd);
+  }
+  *result = run.get();
+  return prompt;
+}
+
+class JpegHugeFile : public JpegTest {};
+
+TEST_P(JpegHugeFile, OnlyThePictureAtItsHeadIsRead) {
+  const std::string jpeg = TexturedJpeg(320, 240);
+  const std::string path = HugeFile(root_, jpeg);
+  const uint64_t before = BytesReadSoFar();
+  CBitmap24 image;
+  EXPECT_TRUE(Jpeg().Decode(path.c_str(), nullptr, 0, &image, 0, 0));
+  EXPECT_EQ(QSize(320, 240), image.size());
+  EXPECT_LT(BytesReadSoFar() - before, jpeg.size() + 2 * JPEG_FILE_PIECE);
+}
+
+TEST_P(JpegHugeFile, APictureThatNeverEndsIsRefusedAtTheBound) {
+  // A real header and the first half of the coded data, then zeros: coded
+  // data with no end marker for 3 GB.
+  const std::string jpeg = TexturedJpeg(320, 240);
+  const std::string path = HugeFile(root_, jpeg.substr(0, jpeg.size() / 2));
+  const int oldLimit = QImageReader::allocationLimit();
+  QImageReader::setAllocationLimit(4);  // MB
+  const uint64_t before = BytesReadSoFar();
+  CBitmap24 image;
+  EXPECT_FALSE(Jpeg().Decode(path.c_str(), nullptr, 0, &image, 0, 0));
+  const uint64_t read = BytesReadSoFar() - before;
+  QImageReader::setAllocationLimit(oldLimit);
+  EXPECT_LE(read, 4u * 1024 * 1024 + JPEG_FILE_PIECE);
+}
+
+TEST_P(JpegHugeFile, AClearedRunningFlagStopsTheReadBeforeItsFirstPiece) {
+  const std::string path = HugeFile(root_, TexturedJpeg(320, 240));
+  std::atomic<LONG> running{0};
+  CJpeg jpeg = Jpeg();
+  jpeg.SetRunningFlag(&running);
+  const uint64_t before = BytesReadSoFar();
+  CBitmap24 image;
+  EXPECT_FALSE(jpeg.Decode(path.c_str(), nullptr, 0, &image, 0, 0));
+  EXPECT_LT(BytesReadSoFar() - before, JPEG_FILE_PIECE);
+  running = 1;
+  EXPECT_TRUE(jpeg.Decode(path.c_str(), nullptr, 0, &image, 0, 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, JpegHugeFile, ::testing::ValuesIn(kPaths), PathName);
+
+// The outside codec, given a path of its own, reads it by the same rule.
+class OutsideCodecFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fotavi_test::MakeTempFolder("outside-file");
+    codec_ = std::make_unique<Codec>(true);
+    ASSERT_TRUE(codec_->Bound(true)) << GetLoadErrorText();
+  }
+  void TearDown() override { fs::remove_all(root_); }
+  BOOL Load(const std::string& path, DWORD* info) {
+    HGLOBAL dib = nullptr;
+    const BOOL ok = codec_->loadA_(path.c_str(), nullptr, 0, &dib, 0, 0, info);
+    if (dib) GlobalFree(dib);
+    return ok;
+  }
+  std::string root_;
+  std::unique_ptr<Codec> codec_;
+};
+
+TEST_F(OutsideCodecFile, AHugeFileIsReadOnlyToTheEndOfItsPicture) {
+  const std::string jpeg = TexturedJpeg(320, 240);
+  const std::string path = HugeFile(root_, jpeg);
+  const uint64_t before = BytesReadSoFar();
+  DWORD info[3] = {};
+  EXPECT_TRUE(Load(path, info));
+  EXPECT_EQ(320u, info[0]);
+  EXPECT_LT(BytesReadSoFar() - before, jpeg.size() + 2 * JPEG_FILE_PIECE);
+}
+
+TEST_F(OutsideCodecFile, AFifoOrAFolderIsRefusedAtOnce) {
+  const std::string fifo = root_ + "/pipe.jpg";
+  ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+  fs::create_directory(root_ + "/folder.jpg");
+  for (const std::string& path : {fifo, root_ + "/folder.jpg"}) {
+    BOOL ok = TRUE;
+    DWORD info[3] = {};
+    EXPECT_TRUE(EndsPromptly([&] { return Load(path, info); }, fifo, &ok)) << path << " blocked the decode";
+    EXPECT_FALSE(ok) << path;
+  }
+}
+
+// The reader itself: what it reads, counted.
+TEST(JpegFileRead, PiecesAreAskedForAndCountedUpToTheBound) {
+  const std::string root = fotavi_test::MakeTempFolder("jpeg-file");
+  const std::string jpeg = TexturedJpeg(320, 240);
+  const std::string endless = HugeFile(root, jpeg.substr(0, jpeg.size() / 2));
+  std::vector<unsigned char> bytes;
+  uint64_t read = 0;
+  int asked = 0;
+  const auto threePieces = [&] { return ++asked <= 3; };
+  EXPECT_EQ(JpegFileRead::Canceled, ReadJpegFile(endless, 1ull << 30, threePieces, &bytes, &read));
+  EXPECT_EQ(4, asked);
+  EXPECT_EQ(3 * JPEG_FILE_PIECE, read);
+  EXPECT_TRUE(bytes.empty());
+  EXPECT_EQ(JpegFileRead::TooLarge, ReadJpegFile(endless, 1 << 20, {}, &bytes, &read));
+  EXPECT_EQ(1u << 20, read);
+  // A file that is no JPEG is given up after its first piece.
+  fotavi_test::WriteFile(endless, "not a picture");
+  ASSERT_EQ(0, ::truncate(endless.c_str(), kThreeGigabytes));
+  EXPECT_EQ(JpegFileRead::Unreadable, ReadJpegFile(endless, 1ull << 30, {}, &bytes, &read));
+  EXPECT_EQ(JPEG_FILE_PIECE, read);
+  // A whole picture ends at its end marker, whatever follows.
+  fotavi_test::WriteFile(endless, jpeg + "trailing bytes");
+  EXPECT_EQ(JpegFileRead::Ok, ReadJpegFile(endless, 1ull << 30, {}, &bytes, &read));
+  EXPECT_EQ(jpeg, std::string(bytes.begin(), bytes.end()));
+  fs::remove_all(root);
+}
 
 // ------------------------------------------------------------ decompression bomb
 

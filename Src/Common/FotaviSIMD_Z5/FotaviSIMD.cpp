@@ -11,12 +11,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "Dib.h"
+#include "JpegFile.h"
 #include "OutsideCodec.h"
 #include "Platform/GlobalMemory.h"
 
@@ -32,13 +31,15 @@ struct TjHandle {
   tjhandle h;
 };
 
+// A file is read as every JPEG file the user names is read (JpegFile.h):
+// a regular file only, opened without blocking, piece by piece up to the end
+// of its picture and never past the decoded-size bound; the rest of the file
+// is never touched.
 bool ReadInput(const char* path, const BYTE* buffer, DWORD size, std::vector<BYTE>* file, const BYTE** data,
                size_t* dataSize) {
   if (path) {
     if (!*path) return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    file->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (ReadJpegFile(path, JPEG_MAX_DECODED_BYTES, {}, file) != JpegFileRead::Ok) return false;
     *data = file->data();
     *dataSize = file->size();
   } else {

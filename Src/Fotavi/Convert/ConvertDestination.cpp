@@ -65,7 +65,7 @@ bool CLocalDestination::GetMaxNumber(int* number, UINT*) {
 
 IConvertDestination::NameResult CLocalDestination::MakeOutputName(int number, std::string* path, UINT* message) {
   const std::string name = m_strFolder + ConvertFileName(number);
-  if (WideLength(name) > MAX_OUTPUT_PATH) {
+  if (WideLength(name) > OUTPUT_NAME_MAX) {
     *message = IDS_OUTPUT_FOLDER_NA;
     return NAME_STOP;
   }

@@ -50,9 +50,6 @@ class IConvertDestination {
 // A folder on the PC.
 class CLocalDestination : public IConvertDestination {
  public:
-  // Longest output path (in UTF-16 units, WideLength) the folder destination writes.
-  static constexpr size_t MAX_OUTPUT_PATH = 260;
-
   explicit CLocalDestination(const std::string& folder);
 
   bool IsCard() const override { return false; }

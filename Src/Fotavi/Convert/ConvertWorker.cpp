@@ -48,6 +48,8 @@ CConvertWorker::CConvertWorker(std::string workFolder, std::string presentationF
       m_Jpeg(jpeg),
       m_Presentation(std::move(presentationFolder)) {
   while (m_strWorkFolder.size() > 1 && m_strWorkFolder.back() == '/') m_strWorkFolder.pop_back();
+  // Cancel reaches a source being read or decoded, not only the next file.
+  m_Jpeg.SetRunningFlag(&m_Running);
 }
 
 CConvertWorker::~CConvertWorker() {
@@ -174,7 +176,7 @@ std::vector<std::string> CConvertWorker::EnumFiles(const std::string& folder) {
     for (const std::string& name : names) {
       if (UpperExtension(name) != wanted) continue;
       const std::string path = base + name;
-      if (WideLength(path) > MAX_SOURCE_PATH || IsFolder(path)) continue;
+      if (WideLength(path) > SOURCE_FILE_PATH_MAX || IsFolder(path)) continue;
       files.push_back(path);
     }
   }
@@ -432,7 +434,11 @@ int CConvertWorker::SaveExif(const CBitmap24& picture, const std::string& output
     TraceLog(TRC_PRE, function, "The error occurred with the [Save()] function.");
     return 0;
   }
-  CExifHdrAdd exif(m_strWorkFolder, m_Jpeg, [this](UINT id, UINT type) { ShowMessage(id, type); });
+  // The header's thumbnail belongs to a picture already made: Cancel does
+  // not cut it short.
+  CJpeg codec = m_Jpeg;
+  codec.SetRunningFlag(nullptr);
+  CExifHdrAdd exif(m_strWorkFolder, codec, [this](UINT id, UINT type) { ShowMessage(id, type); });
   if (!exif.AddExifHeader(output, output)) {
     TraceLog(TRC_PRE, function, "The error occurred with the [AddExifHeader()] function.");
     // A picture without its Exif header is no result: the camera would not
@@ -471,6 +477,7 @@ int CConvertWorker::PptToExif(const std::string& source, int slide, const std::s
   ::unlink(slideFile.c_str());
   if (!loaded) {
     TraceLog(TRC_PRE, kFunc, "The error occurred with the [Load()] function.");
+    if (StopIfCanceled()) return 0;
     AddError(IDS_CONVERT_FAILED, source);
     return 0;
   }
@@ -481,11 +488,22 @@ int CConvertWorker::PptToExif(const std::string& source, int slide, const std::s
   return 1;
 }
 
+bool CConvertWorker::StopIfCanceled() {
+  if (m_Running.load() != 0) return false;
+  // Cancel stopped the source in progress: the export lists it with the stop
+  // message, as a presentation stopped between slides is, and so is every
+  // file after it.
+  m_bStopped = true;
+  m_nStopMessage = IDS_CANCELED;
+  return true;
+}
+
 int CConvertWorker::JpegToExif(const std::string& source, const std::string& output) {
   static const char* kFunc = "CPptDlg::JpegToExif";
   CBitmap24 picture;
   if (!m_Jpeg.Load(&picture, source, false, 0, 0)) {
     TraceLog(TRC_PRE, kFunc, "The error occurred with the [Load()] function.");
+    if (StopIfCanceled()) return 0;
     AddError(IDS_CONVERT_FAILED, source);
     return 0;
   }

@@ -68,7 +68,6 @@ class CConvertWorker {
   static constexpr int MAX_WIDTH = 2592;
   static constexpr int MAX_HEIGHT = 1944;
   static constexpr int MAX_NUMBER = 9999;
-  static constexpr size_t MAX_SOURCE_PATH = 259;  // longest source path a folder run takes (WideLength)
   static constexpr const char* SLIDE_FILE_NAME = "PTJ_TEMP.tmp";
 
   // `workFolder`: the program's work folder ("FotaviK27_Cache" in its
@@ -97,7 +96,8 @@ class CConvertWorker {
   // Waits for the worker thread to end.
   void Join();
   // Cancel: clears the running flag; the worker stops between files and
-  // slides, and a presentation export in progress is killed.
+  // slides, a JPEG source being read or decoded stops where it is (it is
+  // listed as cancelled), and a presentation export in progress is killed.
   void Cancel() { m_Running.store(0); }
   LONG IsRunning() const { return m_Running.load(); }
   // Sets the running flag for a run on the calling thread (tests, benchmarks).
@@ -157,6 +157,10 @@ class CConvertWorker {
   // Saves, adds the Exif header; removes the output again on failure.
   int SaveExif(const CBitmap24& picture, const std::string& output, const char* function);
   void ShowMessage(UINT stringId, UINT type);
+  // After a failed decode: when Cancel caused it, stops the run with the
+  // message "Operation was canceled." (the export lists the source with it)
+  // and answers true.
+  bool StopIfCanceled();
   // Hands a staged picture to the card and deletes it; false to stop.
   bool DeliverStaged(const std::string& source, const std::string& staged, const char* function);
   static void RunThread(CConvertWorker* worker);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -20,7 +21,9 @@
 #include "ConvertTestSupport.h"
 #include "ConvertWorker.h"
 #include "TransErrEntry.h"
+#include "Common/OutsideCodec.h"
 #include "Platform/GlobalMemory.h"
+#include "Platform/Library.h"
 #include "Platform/UiService.h"
 
 using namespace convert_test;
@@ -350,6 +353,7 @@ struct FifoCase {
   std::vector<const char*> pictures;  // written as pictures of their kind
   const char* fifo;
   std::vector<std::string> written;  // a picture's number is taken before its source is read
+  bool outside = false;               // through the outside codec module
 };
 
 void PrintTo(const FifoCase& c, std::ostream* os) { *os << c.name; }
@@ -370,17 +374,26 @@ TEST_P(FifoSourceTest, AFifoNamedLikeASourceGetsItsEntryAndTheRunGoesOn) {
   const std::string reader = m_Root + "/reader";
   WriteFile(reader, "#!/bin/sh\nfor last; do :; done\nexec cat -- \"$last\" > /dev/null\n");
   ASSERT_EQ(::chmod(reader.c_str(), 0755), 0);
-  CConvertWorker worker(m_Work, m_Office, &m_Host);
+  const HMODULE module = c.outside ? LoadLibrary(JpegCodecLibraryName(JPEGLIB_SIMD)) : nullptr;
+  ASSERT_EQ(c.outside, module != nullptr) << GetLoadErrorText();
+  const CJpeg codec = module ? CJpeg(GetProcAddressAs<PFN_FNCLOADJPEGW>(module, FNC_LOADJPEGW),
+                                     GetProcAddressAs<PFN_FNCSAVEJPEGW>(module, FNC_SAVEJPEGW), nullptr)
+                             : CJpeg();
+  // A folder named like a picture is no source: the run never lists it.
+  std::filesystem::create_directories(m_In + "/folder.jpg");
+  CConvertWorker worker(m_Work, m_Office, &m_Host, codec);
   worker.Presentation().SetProgram(reader);
   CLocalDestination dest(m_Out);
   EXPECT_TRUE(RunOnWorkerThread(&worker, &m_Host, m_In, &dest, fifo, 10000));
   EXPECT_EQ(ListFolder(m_Out), c.written);
   EXPECT_EQ(Entries(worker), (std::vector<std::pair<std::string, std::string>>{{fifo, "Unable to convert file."}}));
+  if (module) FreeLibrary(module);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, FifoSourceTest,
     ::testing::Values(FifoCase{"Jpeg", {"a.jpg", "c.jpg"}, "b.jpg", {"IMAG0001.jpg", "IMAG0003.jpg"}},
+                      FifoCase{"JpegOutside", {"a.jpg", "c.jpg"}, "b.jpg", {"IMAG0001.jpg", "IMAG0003.jpg"}, true},
                       FifoCase{"Bmp", {"a.bmp", "c.bmp"}, "b.bmp", {"IMAG0001.jpg", "IMAG0003.jpg"}},
                       // Presentations come after the pictures.
                       FifoCase{"Presentation", {"a.jpg", "c.jpg"}, "b.ppt", {"IMAG0001.jpg", "IMAG0002.jpg"}}),
@@ -418,7 +431,50 @@ class ChildTempFolders {
 constexpr rlim_t kAddressSpace = 2560ull * 1024 * 1024;
 constexpr off_t kHugeFile = 3ll * 1024 * 1024 * 1024;
 
-TEST_F(ConvertWorkerTest, AHugeSourceIsReadPieceByPieceUnderAnAddressSpaceLimit) {
+// The program's two codec paths: libjpeg, or the outside codec module that
+// the default installation binds.
+struct CodecCase {
+  const char* name;
+  bool outside;
+};
+
+void PrintTo(const CodecCase& c, std::ostream* os) { *os << c.name; }
+
+class OutsideCodecModule {
+ public:
+  explicit OutsideCodecModule(bool outside) {
+    if (outside) m_Module = LoadLibrary(JpegCodecLibraryName(JPEGLIB_SIMD));
+  }
+  ~OutsideCodecModule() {
+    if (m_Module) FreeLibrary(m_Module);
+  }
+  OutsideCodecModule(const OutsideCodecModule&) = delete;
+  OutsideCodecModule& operator=(const OutsideCodecModule&) = delete;
+  bool Bound(bool outside) const { return !outside || m_Module; }
+  CJpeg Make() const {
+    if (!m_Module) return CJpeg();
+    return CJpeg(GetProcAddressAs<PFN_FNCLOADJPEGW>(m_Module, FNC_LOADJPEGW),
+                 GetProcAddressAs<PFN_FNCSAVEJPEGW>(m_Module, FNC_SAVEJPEGW), nullptr);
+  }
+
+ private:
+  HMODULE m_Module = nullptr;
+};
+
+class CodecPathTest : public ConvertWorkerTest, public ::testing::WithParamInterface<CodecCase> {
+ protected:
+  void SetUp() override {
+    ConvertWorkerTest::SetUp();
+    m_Codec = std::make_unique<OutsideCodecModule>(GetParam().outside);
+    ASSERT_TRUE(m_Codec->Bound(GetParam().outside)) << GetLoadErrorText();
+  }
+  std::unique_ptr<OutsideCodecModule> m_Codec;
+};
+
+const CodecCase kCodecs[] = {{"Libjpeg", false}, {"Outside", true}};
+std::string CodecName(const ::testing::TestParamInfo<CodecCase>& info) { return info.param.name; }
+
+TEST_P(CodecPathTest, AHugeSourceIsReadPieceByPieceUnderAnAddressSpaceLimit) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   WriteJpeg(m_In + "/a.jpg", 32, 16, Qt::red);
   // A whole small picture, then sparse bytes after its end up to 3 GB.
@@ -429,7 +485,7 @@ TEST_F(ConvertWorkerTest, AHugeSourceIsReadPieceByPieceUnderAnAddressSpaceLimit)
   const auto child = [this] {
     const rlimit limit{kAddressSpace, kAddressSpace};
     if (::setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(2);
-    CConvertWorker worker(m_Work, m_Office, &m_Host);
+    CConvertWorker worker(m_Work, m_Office, &m_Host, m_Codec->Make());
     CLocalDestination dest(m_Out);
     const bool ended = RunOnWorkerThread(&worker, &m_Host, m_In, &dest, "", 60000);
     const bool all = ListFolder(m_Out).size() == 3 && worker.GetErrorList().empty();
@@ -440,6 +496,55 @@ TEST_F(ConvertWorkerTest, AHugeSourceIsReadPieceByPieceUnderAnAddressSpaceLimit)
   // The child's folder, with its own 3 GB file, went where TearDown removes it.
   EXPECT_EQ(ListFolder(children.Path()).size(), 1u);
 }
+
+// Cancel pressed while a source is in progress (the progress dialog shows
+// it as begun): that source ends where it is and is listed as cancelled, as
+// is every file after it; nothing is written.
+struct CancelCase {
+  bool fileMode;
+  const char* cancelAt;  // the count text at which Cancel is pressed
+  std::vector<const char*> canceled;
+};
+
+TEST_P(CodecPathTest, CancelEndsTheSourceInProgress) {
+  const CancelCase cases[] = {{true, "0 / 1", {"a.jpg"}}, {false, "0 / 3", {"a.jpg", "b.jpg", "c.jpg"}}};
+  for (const CancelCase& c : cases) {
+    SCOPED_TRACE(c.fileMode ? "one file" : "a folder");
+    std::filesystem::remove_all(m_In);
+    std::filesystem::remove_all(m_Out);
+    std::filesystem::create_directories(m_In);
+    std::filesystem::create_directories(m_Out);
+    // A long source: a picture at the head of 3 GB.
+    WriteJpeg(m_In + "/a.jpg", 640, 480, Qt::red);
+    ASSERT_EQ(::truncate((m_In + "/a.jpg").c_str(), kHugeFile), 0);
+    WriteJpeg(m_In + "/b.jpg", 32, 16, Qt::green);
+    WriteJpeg(m_In + "/c.jpg", 32, 16, Qt::blue);
+    CConvertWorker worker(m_Work, m_Office, &m_Host, m_Codec->Make());
+    bool pressed = false;
+    m_Host.onText = [&](const std::string& text) {
+      if (!pressed && text == c.cancelAt) {
+        pressed = true;
+        worker.Cancel();
+      }
+    };
+    CLocalDestination dest(m_Out);
+    if (c.fileMode) {
+      EXPECT_EQ(0, RunFile(&worker, m_In + "/a.jpg", &dest));
+    } else {
+      EXPECT_EQ(1, RunFolder(&worker, &dest));
+    }
+    m_Host.onText = nullptr;
+    EXPECT_TRUE(pressed);
+    std::vector<std::pair<std::string, std::string>> expected;
+    for (const char* name : c.canceled) expected.emplace_back(m_In + "/" + name, "Operation was canceled.");
+    EXPECT_EQ(Entries(worker), expected);
+    EXPECT_TRUE(worker.IsStopped());
+    EXPECT_EQ(worker.GetStopMessage(), static_cast<UINT>(IDS_CANCELED));
+    EXPECT_TRUE(ListFolder(m_Out).empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, CodecPathTest, ::testing::ValuesIn(kCodecs), CodecName);
 
 // Room for the worker and small pictures, not for a 5184 x 3888 picture.
 constexpr size_t kHeadroom = 40u * 1024 * 1024;

@@ -38,8 +38,6 @@ constexpr const char* kInputFileValue = "CnvInputFileFolder";
 constexpr const char* kInputFolderValue = "CnvInputFolder";
 constexpr const char* kOutputValue = "CnvOutputFileFolder";
 // The longest texts of the path edits, in characters (UTF-16 units).
-constexpr int kMaxFileChars = 260;
-constexpr int kMaxFolderChars = 256;
 constexpr const char* kSourceFilter = "PPT (*.ppt; *.pptx)|*.ppt; *.pptx|JPEG (*.jpg)|*.jpg|BMP (*.bmp)|*.bmp||";
 
 // The presentation export's own folder, in the private cache folder: kept
@@ -177,20 +175,20 @@ CPptDlg::CPptDlg(QWidget* parent) : QDialog(parent), m_Host(this) {
   setWindowTitle(tr("File Conversion"));
   m_pRadioFile = new QRadioButton(tr("&File select:"), this);
   m_pSourceFileEdit = new QLineEdit(this);
-  m_pSourceFileEdit->setMaxLength(kMaxFileChars);
+  m_pSourceFileEdit->setMaxLength(static_cast<int>(PATH_BUFFER_CHARS));
   m_pBrowseFile = new QPushButton(tr("&Browse..."), this);
   m_pRadioFolder = new QRadioButton(tr("Folder se&lect:"), this);
   m_pSourceFolderEdit = new QLineEdit(this);
-  m_pSourceFolderEdit->setMaxLength(kMaxFolderChars);
+  m_pSourceFolderEdit->setMaxLength(static_cast<int>(FOLDER_PATH_MAX));
   m_pBrowseFolder = new QPushButton(tr("B&rowse..."), this);
   m_pRadioLocal = new QRadioButton(tr("Loc&al Folder:"), this);
   m_pOutputEdit = new QLineEdit(this);
-  m_pOutputEdit->setMaxLength(kMaxFolderChars);
+  m_pOutputEdit->setMaxLength(static_cast<int>(FOLDER_PATH_MAX));
   m_pBrowseOut = new QPushButton(tr("Bro&wse..."), this);
   m_pRadioSD = new QRadioButton(tr("S&D:"), this);
   m_pSDEdit = new QLineEdit(this);
   m_pSDEdit->setReadOnly(true);
-  m_pSDEdit->setMaxLength(kMaxFileChars);
+  m_pSDEdit->setMaxLength(static_cast<int>(PATH_BUFFER_CHARS));
   m_pBrowseSD = new QPushButton(tr("Brows&e..."), this);
   m_pConvert = new QPushButton(tr("Con&vert"), this);
   m_pConvert->setDefault(true);
@@ -436,7 +434,7 @@ int CPptDlg::CheckSourcePath(const std::string& path, bool fileMode) {
 
 int CPptDlg::CheckDirPath(std::string* path) {
   if (path->empty()) return PATH_EMPTY;
-  if (WideLength(*path) > static_cast<size_t>(kMaxFolderChars)) return PATH_NOT_AVAILABLE;
+  if (WideLength(*path) > FOLDER_PATH_MAX) return PATH_NOT_AVAILABLE;
   *path = AddBackslash(*path);
   if (path->front() != '/') return PATH_NOT_AVAILABLE;
   // Walk from the root one level at a time; ask once at the first one missing.
