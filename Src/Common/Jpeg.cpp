@@ -501,6 +501,25 @@ BOOL CJpeg::Save(const std::string& path, const QImage& bitmap, int quality) con
   return WriteFileReplacing(path, jpeg.data(), jpeg.size()) ? TRUE : FALSE;
 }
 
+BOOL CJpeg::Save(const std::string& path, const QImage& bitmap, int quality, std::string* written) const {
+  if (!written) return Save(path, bitmap, quality);
+  written->clear();
+  if (path.empty() || bitmap.isNull()) return FALSE;
+  if (m_pSave) {
+    if (!Save(path, bitmap, quality)) return FALSE;
+    std::vector<BYTE> bytes;
+    if (ReadJpegFile(path, DecodedBytesLimit(), {}, &bytes) != JpegFileRead::Ok) return FALSE;
+    written->assign(bytes.begin(), bytes.end());
+    return TRUE;
+  }
+  if (!EncodeBuiltIn(bitmap, quality, written)) return FALSE;
+  if (!WriteFileReplacing(path, written->data(), written->size())) {
+    written->clear();
+    return FALSE;
+  }
+  return TRUE;
+}
+
 // ------------------------------------------------------------ file replacement
 
 bool WriteFileReplacing(const std::string& path, const void* data, size_t size) {

@@ -50,6 +50,10 @@ class CJpeg {
   // existing file at `path` is replaced only when the whole new file has been
   // written; a failed save leaves no new file behind.
   BOOL Save(const std::string& path, const QImage& bitmap, int quality) const;
+  // The same, handing back the bytes of the file written (*written), so a
+  // caller that shows what it saved need not read the file again. With an
+  // outside codec the file is read back once, by the JPEG file rule.
+  BOOL Save(const std::string& path, const QImage& bitmap, int quality, std::string* written) const;
 
   // The reduction denominator (1, 2, 4 or 8) for a picture of `imageWidth`.
   static int ReductionFor(int imageWidth, int width, int scale);

@@ -2,6 +2,9 @@
 // done by a bare client of the device library in the same run:
 //   listing a folder of 5,000 entries;
 //   transferring 50 pictures of 1 MB to the card and reading them back;
+//   transferring 20 files of 1 MiB through the shown "File transfer" dialog,
+//   driven as a user does (source typed, card folder picked in the browse
+//   dialog, "Transfer" pressed, until the dialog is ready again);
 //   thumbnails of a folder of 200 pictures, cold (beside read + decode at
 //   thumbnail scale) and from the cache;
 //   memory across ten SD viewer open/close cycles.
@@ -11,6 +14,10 @@
 #include <QImage>
 #include <QPainter>
 #include <QPixmapCache>
+#include <QPushButton>
+#include <QLineEdit>
+#include <QTest>
+#include <QTreeWidget>
 
 #include <malloc.h>
 
@@ -25,7 +32,9 @@
 #include "CardHost.h"
 #include "Common/CommonFunc.h"
 #include "EmulatorProcess.h"
+#include "FTransDlg.h"
 #include "FileTransfer.h"
+#include "SDTree.h"
 #include "Platform/Platform.h"
 #include "QtGlue/QtMessagePump.h"
 #include "SDAccess.h"
@@ -133,7 +142,10 @@ int main(int argc, char** argv) {
   setenv("FOTAVI_FALLBACK_ROOT", (root + "/fallback/").c_str(), 1);
   setenv("FOTAVI_WORK_DIR", work.c_str(), 1);
   SettingsWriteDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tiryx\\Z5\\Device Parameters", "MaxTransferSize", 64);
-  SettingsWriteDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tiryx\\Z5\\Device Parameters", "LogLevel", 0);
+  // FOTAVI_BENCH_INSTALLED keeps the device library's settings as an
+  // installation leaves them (its log included).
+  if (!std::getenv("FOTAVI_BENCH_INSTALLED"))
+    SettingsWriteDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tiryx\\Z5\\Device Parameters", "LogLevel", 0);
 
   std::printf("preparing the card (5,000 entries, 200 pictures) and 50 files of 1 MB...\n");
   for (int i = 1; i <= 5000; ++i) {
@@ -152,6 +164,12 @@ int main(int argc, char** argv) {
     char name[32];
     std::snprintf(name, sizeof name, "/SEND%04d.JPG", i);
     WriteFile(root + "/src" + name, megabyte);
+  }
+  MakeFolders(root + "/src20");
+  for (int i = 1; i <= 20; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/DLGS%04d.JPG", i);
+    WriteFile(root + "/src20" + name, megabyte);
   }
 
   fotavi::test::EmulatorOptions o;
@@ -253,6 +271,87 @@ int main(int argc, char** argv) {
     std::printf("transfer: %zu sent, %zu MiB read back (bare %zu MiB); program/bare per round:%s ms\n", sent,
                 readBack >> 20, bareBack >> 20, runs.c_str());
     Row("transfer 50 x 1 MB and read back (best of 4)", bestProgram, bestBare, "target within 1.2x");
+  }
+
+  // ---- 20 x 1 MiB through the shown transfer dialog, as a user drives it,
+  // beside the bare client's 20 writes and end of transfer (five rounds
+  // each, alternating; the best of each)
+  if (!onlyThumbnails) {
+    auto bare = [&](const std::string& folder) {
+      MakeFolders(card + "/DCIM/" + folder);
+      const std::string sd = "C:\\DCIM\\" + folder + "\\";
+      auto t = Clock::now();
+      for (int i = 1; i <= 20; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "DLGS%04d.JPG", i);
+        std::ifstream in(root + "/src20/" + name, std::ios::binary | std::ios::ate);
+        std::string data(static_cast<size_t>(in.tellg()), '\0');
+        in.seekg(0);
+        in.read(data.data(), static_cast<std::streamsize>(data.size()));
+        Bare(dev, FOTAVI_CMD_SD_WRITEFILE, sd + name, data.data(), static_cast<DWORD>(data.size()), nullptr);
+      }
+      Bare(dev, FOTAVI_CMD_SD_END, "", nullptr, 0, nullptr);
+      return Ms(t);
+    };
+    int sentThroughDialog = 0;
+    auto dialog = [&](const std::string& folder) {
+      MakeFolders(card + "/DCIM/" + folder);
+      CFTransDlg dlg;
+      dlg.show();
+      (void)QTest::qWaitForWindowExposed(&dlg, 5000);
+      // The source folder typed into its edit.
+      dlg.SourceEdit()->setFocus();
+      QTest::keyClicks(dlg.SourceEdit(), QString::fromStdString(root + "/src20"));
+      // The card folder picked in the browse dialog: its item clicked, then OK.
+      const auto previous = CardHost().runModal;
+      CardHost().runModal = [&](QDialog* modal) {
+        auto* browse = qobject_cast<CFTransTreeDlg*>(modal);
+        if (!browse) return int(QDialog::Rejected);
+        browse->show();
+        (void)QTest::qWaitForWindowExposed(browse, 5000);
+        Pump([&] { return browse->Tree()->topLevelItemCount() > 0; }, 10000);
+        for (int i = 0; i < browse->Tree()->topLevelItemCount(); ++i) {
+          QTreeWidgetItem* item = browse->Tree()->topLevelItem(i);
+          if (item->text(0) != QString::fromStdString(folder)) continue;
+          browse->Tree()->scrollToItem(item);
+          const QRect r = browse->Tree()->visualItemRect(item);
+          QTest::mouseClick(browse->Tree()->viewport(), Qt::LeftButton, {}, r.center());
+        }
+        browse->accept();
+        return browse->result();
+      };
+      for (QPushButton* b : dlg.findChildren<QPushButton*>())
+        if (b->text() == "B&rowse...") QTest::mouseClick(b, Qt::LeftButton);
+      CardHost().runModal = previous;
+      auto t = Clock::now();
+      QTest::mouseClick(dlg.TransferButton(), Qt::LeftButton);
+      Pump([&] { return dlg.Progress() == nullptr && dlg.TransferButton()->isEnabled(); }, 60000);
+      const double ms = Ms(t);
+      int n = 0;
+      for (int i = 1; i <= 20; ++i) {
+        char name[48];
+        std::snprintf(name, sizeof name, "/DLGS%04d.JPG", i);
+        n += access((card + "/DCIM/" + folder + name).c_str(), F_OK) == 0 ? 1 : 0;
+      }
+      sentThroughDialog = n;
+      if (std::getenv("FOTAVI_BENCH_VERBOSE"))
+        std::printf("  [%s] source '%s' card '%s'\n", folder.c_str(), dlg.m_strSrcFolder.c_str(), dlg.m_strSDFolder.c_str());
+      return ms;
+    };
+    double bestDialog = 1e9, bestBare = 1e9;
+    std::string runs;
+    for (int round = 0; round < 5; ++round) {
+      const double b = bare("1" + std::to_string(30 + round) + "BARE_");
+      const double d = dialog("1" + std::to_string(40 + round) + "DLG__");
+      bestBare = std::min(bestBare, b);
+      bestDialog = std::min(bestDialog, d);
+      char text[64];
+      std::snprintf(text, sizeof text, " %.0f/%.0f", d, b);
+      runs += text;
+    }
+    std::printf("dialog transfer: %d of 20 on the card; dialog/bare per round:%s ms\n", sentThroughDialog,
+                runs.c_str());
+    Row("20 x 1 MiB through the shown dialog (best of 5)", bestDialog, bestBare, "target within 1.5x");
   }
 
   // ---- thumbnails: the engine alone (no window), then the SD viewer

@@ -240,6 +240,9 @@ void CThumbnailLoader::OnRequestComp(WPARAM thread, DEVICE_RSP* reply) {
   }
 
   bool showCached = m_bFromCache;
+  // The bytes of the cache file just written: the picture shown is the
+  // cached one, without reading the file back.
+  std::string cached;
   if (!m_bFromCache) {
     if (!reply || !reply->bResult) {
       // No record at all (the library ran out of memory) ends the read as a
@@ -258,7 +261,7 @@ void CThumbnailLoader::OnRequestComp(WPARAM thread, DEVICE_RSP* reply) {
       CBitmap24 thumbnail;
       if (!bytes || !m_pCodec->Load(&thumbnail, bytes, length, true, THUMB_WIDTH, THUMB_HEIGHT, 0)) {
         AddEntry(IDS_INTERNAL_ERROR);
-      } else if (!m_pCodec->Save(m_strCacheFile, thumbnail, THUMB_CACHE_QUALITY)) {
+      } else if (!m_pCodec->Save(m_strCacheFile, thumbnail, THUMB_CACHE_QUALITY, &cached)) {
         AddEntry(IDS_INTERNAL_ERROR);
       } else {
         showCached = true;
@@ -268,7 +271,11 @@ void CThumbnailLoader::OnRequestComp(WPARAM thread, DEVICE_RSP* reply) {
   }
   if (showCached) {
     CBitmap24 thumbnail;
-    if (!m_pCodec->Load(&thumbnail, m_strCacheFile, true, THUMB_WIDTH, THUMB_HEIGHT)) {
+    const BOOL loaded = cached.empty()
+                            ? m_pCodec->Load(&thumbnail, m_strCacheFile, true, THUMB_WIDTH, THUMB_HEIGHT)
+                            : m_pCodec->Load(&thumbnail, reinterpret_cast<const BYTE*>(cached.data()),
+                                             static_cast<DWORD>(cached.size()), true, THUMB_WIDTH, THUMB_HEIGHT, 0);
+    if (!loaded) {
       AddEntry(IDS_INTERNAL_ERROR);
     } else {
       const std::string& name = m_Names[m_nIndex];
