@@ -113,7 +113,9 @@ void Row(const char* what, double program, double bare, const char* target) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Offscreen unless FOTAVI_BENCH_PLATFORM names another (xcb under Xvfb).
+  const char* platform = std::getenv("FOTAVI_BENCH_PLATFORM");
+  qputenv("QT_QPA_PLATFORM", platform ? platform : "offscreen");
   QApplication app(argc, argv);
   QtMessagePump pump;
   const std::string root = fotavi::test::MakeTempDir("fotavi-cardbench");
