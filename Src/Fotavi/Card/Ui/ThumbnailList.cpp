@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QPixmap>
+#include <QScrollBar>
 #include <QTimer>
 
 #include "CardDialogs.h"
@@ -60,9 +61,11 @@ CThumbnailList::CThumbnailList(QWidget* parent) : QListWidget(parent) {
   m_pPaintTimer = new QTimer(this);
   m_pPaintTimer->setInterval(50);
   connect(m_pPaintTimer, &QTimer::timeout, this, [this] {
-    viewport()->setUpdatesEnabled(true);
-    viewport()->repaint();
-    viewport()->setUpdatesEnabled(false);
+    for (QWidget* part : ThrottledParts()) {
+      part->setUpdatesEnabled(true);
+      part->repaint();
+      part->setUpdatesEnabled(false);
+    }
   });
   m_pCancelLimit = new QTimer(this);
   m_pCancelLimit->setSingleShot(true);
@@ -167,13 +170,19 @@ void CThumbnailList::SetAutoArrange(bool on) {
   if (on) doItemsLayout();
 }
 
+std::vector<QWidget*> CThumbnailList::ThrottledParts() const {
+  // The scroll bars change with every item added (their range grows): they
+  // are painted with the items, not once per picture.
+  return {viewport(), verticalScrollBar(), horizontalScrollBar()};
+}
+
 void CThumbnailList::ThrottlePainting(bool on) {
   if (on) {
-    viewport()->setUpdatesEnabled(false);
+    for (QWidget* part : ThrottledParts()) part->setUpdatesEnabled(false);
     m_pPaintTimer->start();
   } else {
     m_pPaintTimer->stop();
-    viewport()->setUpdatesEnabled(true);  // also repaints
+    for (QWidget* part : ThrottledParts()) part->setUpdatesEnabled(true);  // also repaints
   }
 }
 

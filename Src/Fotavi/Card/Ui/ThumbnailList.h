@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ThumbnailLoader.h"
 
@@ -73,6 +74,8 @@ class CThumbnailList : public QListWidget, public IThumbnailView {
   // While loading, the pictures are drawn at most every 50 ms (each reply
   // would otherwise repaint the whole list).
   void ThrottlePainting(bool on);
+  // What ThrottlePainting paints from its timer while a folder loads.
+  std::vector<QWidget*> ThrottledParts() const;
 
   CSDTree* m_pTree = nullptr;
   IThumbnailFrame* m_pFrame = nullptr;

@@ -123,6 +123,13 @@ CViewerFrame::CViewerFrame(QWidget* parent) : QMainWindow(parent) {
   statusBar()->addPermanentWidget(m_pReadingLabel);
   statusBar()->addPermanentWidget(m_pProgress);
   statusBar()->addPermanentWidget(m_pCountLabel);
+  m_pStatusPaint = new QTimer(this);
+  m_pStatusPaint->setInterval(50);
+  connect(m_pStatusPaint, &QTimer::timeout, this, [this] {
+    statusBar()->setUpdatesEnabled(true);
+    statusBar()->repaint();
+    statusBar()->setUpdatesEnabled(false);
+  });
   SetReadingMode(false);
   resize(900, 600);
 
@@ -210,6 +217,16 @@ void CViewerFrame::SetReadingMode(bool reading) {
   m_pReadingLabel->setVisible(reading);
   m_pProgress->setVisible(reading);
   m_pCountLabel->setVisible(reading);
+  // While reading, the count and the bar change with every picture; the
+  // status bar shows them at most every 50 ms, as the list its pictures.
+  if (reading) {
+    statusBar()->repaint();  // the reading mode shows at once
+    statusBar()->setUpdatesEnabled(false);
+    m_pStatusPaint->start();
+  } else {
+    m_pStatusPaint->stop();
+    statusBar()->setUpdatesEnabled(true);  // also repaints
+  }
 }
 
 void CViewerFrame::OnThumbBegin(int count, int done) {

@@ -114,6 +114,7 @@ class CViewerFrame : public QMainWindow, public IThumbnailFrame, public IToolWin
   QLabel* m_pReadingLabel;
   QLabel* m_pCountLabel;
   QProgressBar* m_pProgress;
+  class QTimer* m_pStatusPaint = nullptr;  // paints the status bar while reading
   bool m_bReading = false;
   int m_nLocalLoops = 0;
   bool m_bDeleteHeld = false;
