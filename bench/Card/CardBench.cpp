@@ -564,6 +564,23 @@ int main(int argc, char** argv) {
                 cached, list->count());
   }
 
+  // For looking at the viewer while it reads (FOTAVI_BENCH_SLOW_VIEW: every
+  // picture answered 30 ms late, one more cold load of the folder).
+  if (onlyThumbnails && std::getenv("FOTAVI_BENCH_SLOW_VIEW")) {
+    emu.Command("delay 0x8104 30 always");
+    CViewerFrame viewer;
+    viewer.show();
+    CViewerTree* tree = viewer.GetTreePane();
+    CViewerThumbnail* list = viewer.GetThumbnailPane();
+    Pump([&] { return tree->topLevelItemCount() >= 2 && !list->IsLoading(); });
+    list->Loader()->OnDestroy();
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+      if (tree->topLevelItem(i)->text(0) == "101THUMB") tree->SelectItem(tree->topLevelItem(i));
+    std::printf("slow view: reading\n");
+    std::fflush(stdout);
+    Pump([&] { return !list->IsLoading(); });
+  }
+
   // ---- memory across viewer cycles
   if (!onlyThumbnails) {
     std::printf("viewer open/close cycles (first folder 100EMPTY is empty; 101THUMB shown each time):\n");
