@@ -12,6 +12,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <new>
@@ -84,6 +85,7 @@ CMainFrame::CMainFrame(CFotaviMovApp* app, std::unique_ptr<CFotaviMovDoc> doc)
   layout->addWidget(m_pSlider, 0);
   setCentralWidget(centre);
   BuildMenusAndBars();
+  KeepMenuBarWhole();
   m_pPane = new QLabel(this);
   statusBar()->addWidget(m_pPane, 1);
   if (!m_pSlider->InitSlider()) TraceLogText(TRC_MOV, "CMainFrame::OnCreate", "It failed in initializing the Dialogbar.");
@@ -494,9 +496,18 @@ void CMainFrame::SetFixedFrame(bool fixed) {
     layout()->setSizeConstraint(QLayout::SetFixedSize);
   } else {
     layout()->setSizeConstraint(QLayout::SetDefaultConstraint);
-    setMinimumSize(kMinTrackWidth, 0);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
   }
+  KeepMenuBarWhole();
+}
+
+void CMainFrame::KeepMenuBarWhole() {
+  // The menu bar's size hint is the width all its menus take side by side.
+  // The frame is never narrower, so no menu folds away behind the bar's
+  // extension button: a narrower picture lies in the middle of the room.
+  const int whole = std::max(kMinTrackWidth, menuBar()->sizeHint().width());
+  centralWidget()->setMinimumWidth(whole);
+  setMinimumSize(whole, 0);
 }
 
 int CMainFrame::GetBarsHeight() const {

@@ -81,6 +81,8 @@ class CMainFrame : public QMainWindow, public IMovMainFrame, public IMovFrameHos
   void ShowRemoteControl(bool show);
   void RunMeasurement(CFRMDlg* dialog);
   void BuildMenusAndBars();
+  // The frame and its central area at least as wide as the whole menu bar.
+  void KeepMenuBarWhole();
   QAction* AddCommand(QMenu* menu, UINT id, const QString& text);
   void moveEvent(QMoveEvent* event) override;
 

@@ -5,9 +5,11 @@
 
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTest>
 #include <QToolBar>
 
 #include "MainFrm.h"
@@ -16,6 +18,7 @@
 #include "MovResource.h"
 #include "MovUiDriver.h"
 #include "MoviePlay.h"
+#include "MovieVideoWindow.h"
 #include "RecSettings.h"
 #include "SliderDialogBar.h"
 #include "../MovTestSupport.h"
@@ -151,6 +154,64 @@ TEST_F(ShownFrame, ACameraPulledAndPutBackWhileTheWatcherIsHeldUpEndsReady) {
   for (const auto& text : Complaints()) EXPECT_EQ(text, "Unable to acquire live-monitor image.");
 }
 
+// Every menu of the shown menu bar lies on the bar (none folded away behind
+// an extension button) and opens with a click on its title.
+void ExpectEveryMenuOpens(QMainWindow* frame) {
+  QMenuBar* bar = frame->menuBar();
+  ASSERT_TRUE(bar->isVisible());
+  EXPECT_EQ(bar->actions().size(), 6);
+  for (QAction* title : bar->actions()) {
+    QMenu* menu = title->menu();
+    ASSERT_NE(menu, nullptr) << title->text().toStdString();
+    const QRect place = bar->actionGeometry(title);
+    EXPECT_TRUE(bar->rect().contains(place))
+        << title->text().toStdString() << " lies outside a bar " << bar->width() << " wide";
+    QTest::mouseClick(bar, Qt::LeftButton, {}, place.center());
+    EXPECT_TRUE(WaitFor([&] { return menu->isVisible(); }, 2000)) << title->text().toStdString() << " did not open";
+    menu->close();
+    WaitFor([&] { return !menu->isVisible(); }, 2000);
+  }
+}
+
+// The live picture at each view size and the two small output sizes: every
+// menu stays on the bar and opens, and the picture, narrower than the bar,
+// lies in the middle of the frame.
+struct MenuCase {
+  const char* name;
+  const char* item;
+  DWORD videoSize;
+  friend void PrintTo(const MenuCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class MenusAtViewSize : public ShownFrame, public ::testing::WithParamInterface<MenuCase> {};
+
+TEST_P(MenusAtViewSize, EveryMenuStaysOnTheBarAndOpens) {
+  WriteSettings(COMPRESS_AVI, RECCOND_NONE, 0, Dir() + "/menus.avi");
+  WriteRecInt(recreg::kVideoSize, GetParam().videoSize);
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Menu({"&Live Monitor", "&Start"}));
+  ASSERT_TRUE(WaitFor([&] { return View()->PaintedFrames() >= 2; }, 20000));
+  ASSERT_TRUE(Menu({"&View", "View &Size", GetParam().item}));
+  Pump(200);
+  ExpectEveryMenuOpens(Main());
+  const QRect view = View()->geometry();
+  const QWidget* around = View()->parentWidget();
+  EXPECT_LE(std::abs(view.left() - (around->width() - view.right() - 1)), 1)
+      << view.left() << " left, " << around->width() - view.right() - 1 << " right of the picture";
+  // The frame is back to its full menu bar after the live picture, too.
+  ASSERT_TRUE(Menu({"&Live Monitor", "S&top"}));
+  Pump(200);
+  ExpectEveryMenuOpens(Main());
+  EXPECT_TRUE(Complaints().empty()) << Complaints().front();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, MenusAtViewSize,
+                         ::testing::Values(MenuCase{"QuarterAtHalf", "&3 50%", VIDEOSIZE_25},
+                                           MenuCase{"QuarterAtFull", "&2 100%", VIDEOSIZE_25},
+                                           MenuCase{"QuarterAtDouble", "&1 200%", VIDEOSIZE_25},
+                                           MenuCase{"HalfAtHalf", "&3 50%", VIDEOSIZE_50}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // A recorded 512 x 384 movie opened at each view size: the view shows it at
 // its size times the percent (with its 2-pixel edges), shrunk with its
 // aspect when the screen is too small, and the frame, with its slider bar
@@ -183,7 +244,10 @@ TEST_P(MovieViewSize, ShowsTheMovieAtItsSizeWithTheFrameOnTheScreen) {
 
   const QRect work = Main()->screen()->availableGeometry();
   const QSize wanted(512 * GetParam().percent / 100, 384 * GetParam().percent / 100);
-  const QSize shown = View()->size() - QSize(4, 4);
+  // The picture as the video window shows it, in the middle of the view.
+  auto* video = View()->findChild<CMovieVideoWindow*>();
+  ASSERT_NE(video, nullptr);
+  const QSize shown = video->VideoRect().size();
   if (wanted.width() + 200 < work.width() && wanted.height() + 200 < work.height()) {
     EXPECT_EQ(shown, wanted);
   } else {
@@ -200,6 +264,7 @@ TEST_P(MovieViewSize, ShowsTheMovieAtItsSizeWithTheFrameOnTheScreen) {
   EXPECT_TRUE(slider->isVisible());
   EXPECT_TRUE(work.contains(ScreenRect(slider)));
   EXPECT_TRUE(work.contains(ScreenRect(Main()->statusBar())));
+  ExpectEveryMenuOpens(Main());
   EXPECT_TRUE(Complaints().empty()) << Complaints().front();
 }
 
