@@ -3,15 +3,26 @@
 // the shown windows.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
+#include <QUrl>
 
+#include <filesystem>
+#include <fstream>
+
+#include "Common/QtUserInterfaceService.h"
+#include "FRMDlg.h"
 #include "MainFrm.h"
 #include "Platform/DeviceInterface.h"
 #include "MovProgramFixture.h"
@@ -19,6 +30,7 @@
 #include "MovUiDriver.h"
 #include "MoviePlay.h"
 #include "MovieVideoWindow.h"
+#include "Platform/Settings.h"
 #include "RecSettings.h"
 #include "SliderDialogBar.h"
 #include "../MovTestSupport.h"
@@ -275,3 +287,108 @@ INSTANTIATE_TEST_SUITE_P(Table, MovieViewSize,
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+// Catches the URLs the program hands the desktop to open.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+ public:
+  std::vector<std::string> files;
+ public slots:
+  void Open(const QUrl& url) { files.push_back(url.toLocalFile().toStdString()); }
+};
+
+namespace {
+
+// Help > Help hands the installation's help file to the desktop; while the
+// file is missing a box says so instead.
+TEST_F(ShownFrame, HelpOpensTheInstalledHelpFile) {
+  const std::string install = Dir() + "/install";
+  std::filesystem::create_directories(install + "/Logs");
+  ASSERT_TRUE(SettingsWriteString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tiryx\\Utility Software (K27)\\Parameters",
+                                  "InstallPath", install));
+  UrlCatcher catcher;
+  QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
+  ASSERT_TRUE(Start());
+  const std::string help = install + "/HELP/Fotavi.chm";
+  ASSERT_TRUE(Menu({"&Help", "&Help"}));
+  EXPECT_TRUE(catcher.files.empty());
+  EXPECT_EQ(ui.Texts(), std::vector<std::string>{"The help file is not available.\n" + help});
+
+  std::filesystem::create_directories(install + "/HELP");
+  std::ofstream(help) << "help";
+  ASSERT_TRUE(Menu({"&Help", "&Help"}));
+  QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+  EXPECT_EQ(catcher.files, std::vector<std::string>{help});
+  EXPECT_EQ(ui.Texts().size(), 1u);
+}
+
+// Movie > Open starts where the user's movies are: the recordings' folder,
+// else (a bare output name) the documents folder.
+struct OpenFolderCase {
+  const char* name;
+  bool inFolder;
+  friend void PrintTo(const OpenFolderCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class OpenFolder : public ShownFrame, public ::testing::WithParamInterface<OpenFolderCase> {};
+
+TEST_P(OpenFolder, StartsWhereTheMoviesAre) {
+  const std::string movies = Dir() + "/movies";
+  std::filesystem::create_directories(movies);
+  WriteSettings(COMPRESS_AVI, RECCOND_NONE, 0, GetParam().inFolder ? movies + "/take.avi" : "take.avi");
+  ASSERT_TRUE(Start());
+  ui.AnswerChooser("");
+  ASSERT_TRUE(Menu({"&Movie", "&Open"}));
+  EXPECT_EQ(ui.LastChooser().folder, GetParam().inFolder ? movies : Dir() + "/Documents");
+  EXPECT_FALSE(View()->IsMovieOpen());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, OpenFolder,
+                         ::testing::Values(OpenFolderCase{"OutputFolder", true},
+                                           OpenFolderCase{"Documents", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The settings dialog opened from the menu and the program's message boxes
+// show the program's icon, as the main window does.
+TEST_F(ShownFrame, TheSettingsDialogAndMessageBoxesCarryTheProgramIcon) {
+  ASSERT_TRUE(Start());
+  EXPECT_FALSE(Main()->windowIcon().isNull());
+  CFRMDlg* dialog = Main()->GetDocument()->GetSettingDialog();
+  ASSERT_NE(dialog, nullptr);
+  bool seen = false, withIcon = false;
+  QTimer look;
+  QObject::connect(&look, &QTimer::timeout, [&] {
+    if (!dialog->isVisible()) return;
+    seen = true;
+    withIcon = !dialog->windowIcon().isNull();
+    look.stop();
+    dialog->reject();
+  });
+  look.start(20);
+  ASSERT_TRUE(Menu({"&Tools", "Recording &Settings"}));
+  ASSERT_TRUE(WaitFor([&] { return seen && !dialog->isVisible(); }, 10000));
+  EXPECT_TRUE(withIcon);
+
+  // A box of the program's Qt boxes: Help > Help without a help file.
+  CQtUserInterfaceService boxes;
+  SetUserInterfaceService(&boxes);
+  bool boxSeen = false, boxWithIcon = false;
+  QObject::connect(&look, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible()) return;
+    boxSeen = true;
+    boxWithIcon = !box->windowIcon().isNull();
+    look.stop();
+    box->button(QMessageBox::Ok)->click();
+  });
+  look.start(20);
+  const bool chosen = Menu({"&Help", "&Help"});
+  SetUserInterfaceService(&ui);
+  ASSERT_TRUE(chosen);
+  EXPECT_TRUE(boxSeen);
+  EXPECT_TRUE(boxWithIcon);
+}
+
+}  // namespace
+
+#include "ShownFrameTest.moc"
