@@ -504,9 +504,8 @@ void CMainFrame::OnAlwaysOnTop() {
 }
 
 void CMainFrame::SetFixedFrame(bool fixed) {
-  // A fixed view keeps its size in the middle of a frame that the bars make
-  // wider; otherwise it fills the frame.
-  centralWidget()->layout()->setAlignment(m_pView, fixed ? Qt::AlignCenter : Qt::Alignment());
+  // A fixed frame takes the size the live picture gives the view (at least
+  // the menu bar's width); the view fills it either way.
   if (fixed) {
     if (isMaximized()) showNormal();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -520,7 +519,7 @@ void CMainFrame::SetFixedFrame(bool fixed) {
 void CMainFrame::KeepMenuBarWhole() {
   // The menu bar's size hint is the width all its menus take side by side.
   // The frame is never narrower, so no menu folds away behind the bar's
-  // extension button: a narrower picture lies in the middle of the room.
+  // extension button: a narrower picture lies in the middle of the view.
   const int whole = std::max(kMinTrackWidth, menuBar()->sizeHint().width());
   centralWidget()->setMinimumWidth(whole);
   setMinimumSize(whole, 0);

@@ -186,12 +186,13 @@ void ExpectEveryMenuOpens(QMainWindow* frame) {
 }
 
 // The live picture at each view size and the two small output sizes: every
-// menu stays on the bar and opens, and the picture, narrower than the bar,
-// lies in the middle of the frame.
+// menu stays on the bar and opens, and a picture narrower than the bar lies
+// in the middle of the view, black on either side.
 struct MenuCase {
   const char* name;
   const char* item;
   DWORD videoSize;
+  int drawWidth;  // the picture's width at that view size
   friend void PrintTo(const MenuCase& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -206,10 +207,20 @@ TEST_P(MenusAtViewSize, EveryMenuStaysOnTheBarAndOpens) {
   ASSERT_TRUE(Menu({"&View", "View &Size", GetParam().item}));
   Pump(200);
   ExpectEveryMenuOpens(Main());
-  const QRect view = View()->geometry();
-  const QWidget* around = View()->parentWidget();
-  EXPECT_LE(std::abs(view.left() - (around->width() - view.right() - 1)), 1)
-      << view.left() << " left, " << around->width() - view.right() - 1 << " right of the picture";
+  // The picture in the middle of the frame's width as shown, black on
+  // either side.
+  QWidget* centre = View()->parentWidget();
+  const QImage shown = centre->grab(QRect(0, View()->y(), centre->width(), View()->height())).toImage();
+  const int draw = GetParam().drawWidth;
+  ASSERT_GE(shown.width(), draw);
+  const int left = (shown.width() - draw) / 2;
+  const int y = shown.height() / 4;
+  auto black = [&](int x) { return (shown.pixel(x, y) & 0xFFFFFF) == 0; };
+  for (int x = 0; x < left; ++x) ASSERT_TRUE(black(x)) << "column " << x << " left of the picture";
+  for (int x = left + draw; x < shown.width(); ++x) ASSERT_TRUE(black(x)) << "column " << x << " right of it";
+  int lit = 0;
+  for (int x = left; x < left + draw; ++x) lit += black(x) ? 0 : 1;
+  EXPECT_GT(lit, draw / 2);
   // The frame is back to its full menu bar after the live picture, too.
   ASSERT_TRUE(Menu({"&Live Monitor", "S&top"}));
   Pump(200);
@@ -218,10 +229,10 @@ TEST_P(MenusAtViewSize, EveryMenuStaysOnTheBarAndOpens) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, MenusAtViewSize,
-                         ::testing::Values(MenuCase{"QuarterAtHalf", "&3 50%", VIDEOSIZE_25},
-                                           MenuCase{"QuarterAtFull", "&2 100%", VIDEOSIZE_25},
-                                           MenuCase{"QuarterAtDouble", "&1 200%", VIDEOSIZE_25},
-                                           MenuCase{"HalfAtHalf", "&3 50%", VIDEOSIZE_50}),
+                         ::testing::Values(MenuCase{"QuarterAtHalf", "&3 50%", VIDEOSIZE_25, 128},
+                                           MenuCase{"QuarterAtFull", "&2 100%", VIDEOSIZE_25, 256},
+                                           MenuCase{"QuarterAtDouble", "&1 200%", VIDEOSIZE_25, 512},
+                                           MenuCase{"HalfAtHalf", "&3 50%", VIDEOSIZE_50, 256}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A recorded 512 x 384 movie opened at each view size: the view shows it at
