@@ -215,18 +215,22 @@ bool RunDecode(DecodeState* s, const DecodeInput& in, int width, int scale) {
 
   constexpr int kBatch = 16;
   JSAMPROW rows[kBatch];
+  // The rows through one pointer: scanLine() would look at the picture's
+  // sharing again for every row.
+  BYTE* const pixels = s->image.bits();
+  const qsizetype stride = s->image.bytesPerLine();
   while (cinfo->output_scanline < cinfo->output_height) {
     const JDIMENSION first = cinfo->output_scanline;
     JDIMENSION got = 0;
     if (components == 3) {
       const int want = std::min<int>(kBatch, static_cast<int>(cinfo->output_height - first));
-      for (int i = 0; i < want; ++i) rows[i] = s->image.scanLine(static_cast<int>(first) + i);
+      for (int i = 0; i < want; ++i) rows[i] = pixels + (static_cast<qsizetype>(first) + i) * stride;
       got = jpeg_read_scanlines(cinfo, rows, static_cast<JDIMENSION>(want));
     } else {
       rows[0] = s->greyRow.data();
       got = jpeg_read_scanlines(cinfo, rows, 1);
       if (got == 1) {
-        BYTE* out = s->image.scanLine(static_cast<int>(first));
+        BYTE* out = pixels + static_cast<qsizetype>(first) * stride;
         for (int x = 0; x < outWidth; ++x) out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = s->greyRow[x];
       }
     }

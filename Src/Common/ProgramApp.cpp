@@ -1,5 +1,9 @@
 #include "Common/ProgramApp.h"
 
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QUrl>
+
 #include "Common/LateThreads.h"
 #include "Common/TraceLog.h"
 
@@ -36,4 +40,16 @@ const CJpeg& CProgramApp::CurrentJpeg() {
 
 int CProgramApp::CurrentMessageBox(const std::string& text, UINT type) {
   return ProgramMessageBox(g_pCurrent ? g_pCurrent->GetControlDialog() : nullptr, text, type);
+}
+
+void CProgramApp::OnHelp() {
+  const std::string& help = GetHelpPath();
+  if (!help.empty() && QFileInfo::exists(QString::fromStdString(help)) &&
+      QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(help))))
+    return;
+  TraceLog(m_Words.traceSelector, "CMainFrame::HtmlHelp", "The help file is not available. [%s]", help.c_str());
+  ProgramMessageBox(m_pControlDialog.get(),
+                    help.empty() ? std::string("The help file is not available.")
+                                 : "The help file is not available.\n" + help,
+                    MB_OK | MB_ICONINFORMATION);
 }

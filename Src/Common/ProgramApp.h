@@ -48,6 +48,11 @@ class CProgramApp {
   PFN_FNCGETJPEGINFOW GetJpegInfoEntry() const { return m_Codec.InfoEntry(); }
   bool HoldsAppMutex() const { return m_pAppMutex != nullptr; }
 
+  // Help > Help: the help file goes to the desktop's handler for it (there
+  // is no help viewer of the program's own); when the file or a handler is
+  // missing, a counted box says the help file is not available.
+  void OnHelp();
+
   // The running program's codec; the built-in one while none runs.
   static const CJpeg& CurrentJpeg();
   // A message box, counted by the running program's counter when it has one.

@@ -33,6 +33,20 @@ QMessageBox::Icon IconFor(UINT type) {
   }
 }
 
+// A filter as Qt's file box reads it: "description (patterns)", the
+// patterns parted by blanks and the parenthesis last. A description that
+// names its patterns itself ("Movie file (*.wmv;*.avi) ") keeps them, with
+// blanks between them and nothing after the parenthesis; otherwise the
+// patterns are added.
+QString QtNameFilter(QString description, const QString& patterns) {
+  description = description.trimmed();
+  const qsizetype open = description.lastIndexOf('(');
+  if (open < 0 || !description.endsWith(')')) return description + " (" + patterns + ")";
+  QString shown = description.mid(open);
+  shown.replace(';', ' ');
+  return description.left(open) + shown.simplified();
+}
+
 }  // namespace
 
 QWidget* CQtUserInterfaceService::ParentWidget() { return QApplication::activeWindow(); }
@@ -134,8 +148,7 @@ FileChooserResult CQtUserInterfaceService::ChooseFile(HWND, const FileChooserReq
     for (const auto& [description, patterns] : request.filters) {
       QString list = QString::fromStdString(patterns);
       list.replace(';', ' ');
-      const QString desc = QString::fromStdString(description);
-      filters << (desc.contains('(') ? desc : desc + " (" + list + ")");
+      filters << QtNameFilter(QString::fromStdString(description), list);
     }
     if (!filters.isEmpty()) {
       dialog.setNameFilters(filters);

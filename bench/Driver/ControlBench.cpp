@@ -12,43 +12,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 
+#include "BareSocket.h"
 #include "EmulatorProcess.h"
 #include "Platform/DeviceInterface.h"
 #include "ThreadCpu.h"
 
+using fotavi::test::BareRoundTripUs;
 using fotavi::test::ThreadCpuSeconds;
-
-namespace {
-
-// Microseconds of this thread's CPU per bare round trip: an 8-byte request,
-// a reply of `replyBytes`.
-double BareRoundTripUs(int calls, size_t replyBytes) {
-  int fds[2];
-  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) return 0;
-  std::thread peer([fd = fds[1], replyBytes] {
-    std::string reply(replyBytes, 'r');
-    char request[8];
-    while (recv(fd, request, sizeof request, 0) == static_cast<ssize_t>(sizeof request))
-      send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
-  });
-  char request[8] = {};
-  char reply[8 + 4096];
-  const double start = ThreadCpuSeconds();
-  for (int i = 0; i < calls; ++i) {
-    send(fds[0], request, sizeof request, MSG_NOSIGNAL);
-    recv(fds[0], reply, sizeof reply, 0);
-  }
-  const double us = (ThreadCpuSeconds() - start) * 1e6 / calls;
-  shutdown(fds[0], SHUT_RDWR);
-  peer.join();
-  close(fds[0]);
-  close(fds[1]);
-  return us;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   const int calls = argc > 1 ? std::max(100, std::atoi(argv[1])) : 20000;

@@ -592,12 +592,14 @@ class CommonUiTest : public QObject {
     request.save = true;
     request.title = "Save As";
     request.folder = root_;
-    request.filters = {{"JPEG", "*.jpg;*.jpeg"}, {"BMP (*.bmp)", "*.bmp"}};
+    // The last as the movie program words it: patterns parted by ';' and a
+    // blank after the parenthesis.
+    request.filters = {{"JPEG", "*.jpg;*.jpeg"}, {"BMP (*.bmp)", "*.bmp"}, {"Movie file (*.wmv;*.avi) ", "*.avi;*.wmv"}};
     request.filterIndex = 1;
     request.fileName = root_ + "/chosen";  // as the file chooser passes it: folder and name, no extension
     request.defaultExtension = "jpg";
     const FileChooserResult result = service.ChooseFile(nullptr, request);
-    QCOMPARE(seenFilters, (QStringList{"JPEG (*.jpg *.jpeg)", "BMP (*.bmp)"}));
+    QCOMPARE(seenFilters, (QStringList{"JPEG (*.jpg *.jpeg)", "BMP (*.bmp)", "Movie file (*.wmv *.avi)"}));
     QCOMPARE(seenSelected, QString("BMP (*.bmp)"));
     QVERIFY(result.accepted);
     QCOMPARE(result.paths.size(), size_t(1));

@@ -1,10 +1,7 @@
 #include "App/FotaviApp.h"
 
 #include <QApplication>
-#include <QDesktopServices>
-#include <QFileInfo>
 #include <QMessageBox>
-#include <QUrl>
 
 #include <cstdio>
 #include <new>
@@ -122,16 +119,4 @@ void CFotaviApp::OnAppAbout() {
                      QStringLiteral("<b>Fotavi for Presentation</b><br>Version 1.0<br>"
                                     "Live monitor, still pictures and SD memory of the document camera."));
   if (m_pControlDialog) m_pControlDialog->EndModal();
-}
-
-void CFotaviApp::OnHelp() {
-  // No help viewer of its own: the help file goes to the desktop's handler.
-  const std::string& help = GetHelpPath();
-  if (!help.empty() && QFileInfo::exists(QString::fromStdString(help)) &&
-      QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(help))))
-    return;
-  TraceLog(TRC_PRE, "CMainFrame::HtmlHelp", "The help file is not available. [%s]", help.c_str());
-  FotaviMessageBoxText(help.empty() ? std::string("The help file is not available.")
-                                    : "The help file is not available.\n" + help,
-                       MB_OK | MB_ICONINFORMATION);
 }

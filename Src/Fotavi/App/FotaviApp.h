@@ -35,7 +35,6 @@ class CFotaviApp : public CProgramApp {
   int ExitInstance();
 
   void OnAppAbout();
-  void OnHelp();
 
   CMainFrame* GetMainFrame() const { return m_pMainFrame; }
   CDocTemplate* FindTemplate(const std::string& name) const;

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
@@ -12,6 +13,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <new>
@@ -68,7 +70,10 @@ constexpr UINT kPressable[] = {ID_MOV_MOVIE_PLAY, ID_MOV_MOVIE_STOP, ID_MOV_RECO
 CMainFrame::CMainFrame(CFotaviMovApp* app, std::unique_ptr<CFotaviMovDoc> doc)
     : m_pApp(app), m_pDoc(std::move(doc)), m_strStatus(LoadStringText(IDS_MOV_READY)) {
   setWindowTitle(QString::fromStdString(GetApplicationTitle()));
-  setWindowIcon(DrawnIcon(IconDrawings::DocumentCamera));
+  // The program's icon for every window it opens (dialogs and message boxes
+  // too), as the presentation program does.
+  if (qApp) QApplication::setWindowIcon(MovProgramIcon());
+  setWindowIcon(MovProgramIcon());
   setMinimumWidth(kMinTrackWidth);
   m_hWnd = CreateWindowTarget([this](HWND, UINT msg, WPARAM w, LPARAM l) { return WindowProc(msg, w, l); },
                               "__FOTAVIMOVIECREATION__", WTF_TOPLEVEL);
@@ -84,6 +89,7 @@ CMainFrame::CMainFrame(CFotaviMovApp* app, std::unique_ptr<CFotaviMovDoc> doc)
   layout->addWidget(m_pSlider, 0);
   setCentralWidget(centre);
   BuildMenusAndBars();
+  KeepMenuBarWhole();
   m_pPane = new QLabel(this);
   statusBar()->addWidget(m_pPane, 1);
   if (!m_pSlider->InitSlider()) TraceLogText(TRC_MOV, "CMainFrame::OnCreate", "It failed in initializing the Dialogbar.");
@@ -192,6 +198,9 @@ void CMainFrame::BuildMenusAndBars() {
   });
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  QAction* helpFile = AddCommand(help, ID_MOV_HELP_FINDER, QStringLiteral("&Help"));
+  helpFile->setIcon(QIcon::fromTheme(QStringLiteral("help-contents")));
+  connect(helpFile, &QAction::triggered, this, [this] { m_pApp->OnHelp(); });
   QAction* about = AddCommand(help, ID_MOV_APP_ABOUT, QStringLiteral("&About"));
   about->setIcon(QIcon::fromTheme(QStringLiteral("help-about")));
   connect(about, &QAction::triggered, this, [this] { ShowMovAbout(this); });
@@ -395,10 +404,19 @@ void CMainFrame::OnRecord() {
   UpdateCommands();
 }
 
+std::string CMainFrame::MovieFolder() const {
+  // Where the user's movies are: the folder the recordings go to, else the
+  // documents folder.
+  const std::string folder = std::filesystem::path(m_pDoc->GetOutputFileName()).parent_path().string();
+  if (!folder.empty() && IsPathExist(folder)) return folder;
+  return GetMyDocumentsPath();
+}
+
 void CMainFrame::OnMovieOpen() {
   CFileSelDlg chooser(true, {}, {}, OFN_HIDEREADONLY, "Movie file (*.wmv;*.avi) |*.avi;*.wmv||", m_hWnd);
   std::string path;
-  if (chooser.DoModal(nullptr, nullptr, &path, MOV_PATH_MAX) != IDOK || path.empty()) return;
+  const std::string folder = MovieFolder();
+  if (chooser.DoModal(nullptr, folder.c_str(), &path, MOV_PATH_MAX) != IDOK || path.empty()) return;
   OpenMovie(path);
 }
 
@@ -486,17 +504,25 @@ void CMainFrame::OnAlwaysOnTop() {
 }
 
 void CMainFrame::SetFixedFrame(bool fixed) {
-  // A fixed view keeps its size in the middle of a frame that the bars make
-  // wider; otherwise it fills the frame.
-  centralWidget()->layout()->setAlignment(m_pView, fixed ? Qt::AlignCenter : Qt::Alignment());
+  // A fixed frame takes the size the live picture gives the view (at least
+  // the menu bar's width); the view fills it either way.
   if (fixed) {
     if (isMaximized()) showNormal();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
   } else {
     layout()->setSizeConstraint(QLayout::SetDefaultConstraint);
-    setMinimumSize(kMinTrackWidth, 0);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
   }
+  KeepMenuBarWhole();
+}
+
+void CMainFrame::KeepMenuBarWhole() {
+  // The menu bar's size hint is the width all its menus take side by side.
+  // The frame is never narrower, so no menu folds away behind the bar's
+  // extension button: a narrower picture lies in the middle of the view.
+  const int whole = std::max(kMinTrackWidth, menuBar()->sizeHint().width());
+  centralWidget()->setMinimumWidth(whole);
+  setMinimumSize(whole, 0);
 }
 
 int CMainFrame::GetBarsHeight() const {
@@ -525,6 +551,8 @@ void CMainFrame::moveEvent(QMoveEvent* event) {
   QMainWindow::moveEvent(event);
   if (m_pView) m_pView->InvalidateMovie();
 }
+
+QIcon MovProgramIcon() { return DrawnIcon(IconDrawings::DocumentCamera); }
 
 void ShowMovAbout(QWidget* parent) {
   CFotaviMovApp* app = CFotaviMovApp::Instance();

@@ -6,6 +6,7 @@
 // MovFrameRules.h, and sizes itself around the picture.
 #pragma once
 
+#include <QIcon>
 #include <QMainWindow>
 
 #include <map>
@@ -80,7 +81,11 @@ class CMainFrame : public QMainWindow, public IMovMainFrame, public IMovFrameHos
   BOOL InitRemoteCtrl();
   void ShowRemoteControl(bool show);
   void RunMeasurement(CFRMDlg* dialog);
+  // The folder Movie > Open starts in.
+  std::string MovieFolder() const;
   void BuildMenusAndBars();
+  // The frame and its central area at least as wide as the whole menu bar.
+  void KeepMenuBarWhole();
   QAction* AddCommand(QMenu* menu, UINT id, const QString& text);
   void moveEvent(QMoveEvent* event) override;
 
@@ -102,6 +107,8 @@ class CMainFrame : public QMainWindow, public IMovMainFrame, public IMovFrameHos
   std::map<UINT, QAction*> m_Actions;
 };
 
+// The movie program's icon.
+QIcon MovProgramIcon();
 // The About box of the movie program.
 void ShowMovAbout(QWidget* parent);
 // The main window factory of the program: the document, then the window.

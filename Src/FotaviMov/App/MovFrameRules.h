@@ -25,6 +25,7 @@ constexpr UINT ID_MOV_REMOTE_CONTROL = 32784;
 constexpr UINT ID_MOV_ALWAYS_ON_TOP = 32785;
 constexpr UINT ID_MOV_APP_EXIT = 57665;
 constexpr UINT ID_MOV_APP_ABOUT = 57664;
+constexpr UINT ID_MOV_HELP_FINDER = 57670;
 
 // What the enabling of the commands looks at.
 struct MOVFRAMESTATE {

@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+#include <algorithm>
+
 #include <new>
 
 #include "Common/TraceLog.h"
@@ -55,7 +57,14 @@ void CMovLivePicture::SetSizes(QSize decode, QSize draw) {
   if (!m_pLive) return;
   m_pLive->SetDecodeSize(decode.width(), decode.height());
   m_pLive->SetDrawSize(draw.width(), draw.height());
+  m_Draw = draw;
   m_pLive->SetDrawOffset(0, 0);
+}
+
+void CMovLivePicture::CentreIn(QSize area) {
+  if (!m_pLive) return;
+  m_pLive->SetDrawOffset(std::max(0, (area.width() - m_Draw.width()) / 2),
+                         std::max(0, (area.height() - m_Draw.height()) / 2));
 }
 
 CBitmap24 CMovLivePicture::CopyPicture(LONG width, LONG height) const {

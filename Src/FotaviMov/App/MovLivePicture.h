@@ -35,6 +35,8 @@ class CMovLivePicture {
   const std::shared_ptr<CEvent>& WaitEvent() const { return m_pWaitEvent; }
 
   void SetSizes(QSize decode, QSize draw);
+  // The picture in the middle of a view of `area` (the spare is black).
+  void CentreIn(QSize area);
   // A copy of the held picture at the given size; null without one. Any thread.
   CBitmap24 CopyPicture(LONG width, LONG height) const;
   // Paints the held picture; returns the rectangle it covers, empty when
@@ -52,4 +54,5 @@ class CMovLivePicture {
   HWND m_hViewWnd;
   std::shared_ptr<CEvent> m_pWaitEvent;  // "SemiAnimationWaitEvent"
   std::unique_ptr<CSemiAnimationThread> m_pLive;
+  QSize m_Draw;  // the size the picture is drawn at
 };

@@ -105,6 +105,7 @@ void CFotaviMovView::paintEvent(QPaintEvent*) {
 
 void CFotaviMovView::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
+  m_pLive->CentreIn(size());
   m_pPlayback->OnViewResized(size());
   if (IsMovieOpen()) m_pPlayback->SetShownSize(MovieSizeInView(size(), m_pPlayback->NativeSize()));
 }

@@ -49,8 +49,14 @@ void FitLivePicture(IMovFrameHost* frame, QWidget* view, CMovLivePicture& live, 
   const int percent = ViewSizePercent(frame->GetViewSizeId());
   const QSize draw = FitToScreen(frame, Percent(output, percent), 0, camera);
   live.SetSizes(output, draw);
-  view->setFixedSize(draw);
+  // The view is the picture's height and at least its width: a frame made
+  // wider by its menu bar gives the view the room, and the picture lies in
+  // the middle of it, black around.
+  view->setFixedHeight(draw.height());
+  view->setMinimumWidth(draw.width());
+  view->setMaximumWidth(QWIDGETSIZE_MAX);
   frame->FrameWidget()->adjustSize();
+  live.CentreIn(view->size());
   frame->KeepInWorkArea();
   view->update();
 }

@@ -3,19 +3,34 @@
 // the shown windows.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTest>
+#include <QTimer>
 #include <QToolBar>
+#include <QUrl>
 
+#include <filesystem>
+#include <fstream>
+
+#include "Common/QtUserInterfaceService.h"
+#include "FRMDlg.h"
 #include "MainFrm.h"
 #include "Platform/DeviceInterface.h"
 #include "MovProgramFixture.h"
 #include "MovResource.h"
 #include "MovUiDriver.h"
 #include "MoviePlay.h"
+#include "MovieVideoWindow.h"
+#include "Platform/Settings.h"
 #include "RecSettings.h"
 #include "SliderDialogBar.h"
 #include "../MovTestSupport.h"
@@ -151,6 +166,75 @@ TEST_F(ShownFrame, ACameraPulledAndPutBackWhileTheWatcherIsHeldUpEndsReady) {
   for (const auto& text : Complaints()) EXPECT_EQ(text, "Unable to acquire live-monitor image.");
 }
 
+// Every menu of the shown menu bar lies on the bar (none folded away behind
+// an extension button) and opens with a click on its title.
+void ExpectEveryMenuOpens(QMainWindow* frame) {
+  QMenuBar* bar = frame->menuBar();
+  ASSERT_TRUE(bar->isVisible());
+  EXPECT_EQ(bar->actions().size(), 6);
+  for (QAction* title : bar->actions()) {
+    QMenu* menu = title->menu();
+    ASSERT_NE(menu, nullptr) << title->text().toStdString();
+    const QRect place = bar->actionGeometry(title);
+    EXPECT_TRUE(bar->rect().contains(place))
+        << title->text().toStdString() << " lies outside a bar " << bar->width() << " wide";
+    QTest::mouseClick(bar, Qt::LeftButton, {}, place.center());
+    EXPECT_TRUE(WaitFor([&] { return menu->isVisible(); }, 2000)) << title->text().toStdString() << " did not open";
+    menu->close();
+    WaitFor([&] { return !menu->isVisible(); }, 2000);
+  }
+}
+
+// The live picture at each view size and the two small output sizes: every
+// menu stays on the bar and opens, and a picture narrower than the bar lies
+// in the middle of the view, black on either side.
+struct MenuCase {
+  const char* name;
+  const char* item;
+  DWORD videoSize;
+  int drawWidth;  // the picture's width at that view size
+  friend void PrintTo(const MenuCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class MenusAtViewSize : public ShownFrame, public ::testing::WithParamInterface<MenuCase> {};
+
+TEST_P(MenusAtViewSize, EveryMenuStaysOnTheBarAndOpens) {
+  WriteSettings(COMPRESS_AVI, RECCOND_NONE, 0, Dir() + "/menus.avi");
+  WriteRecInt(recreg::kVideoSize, GetParam().videoSize);
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Menu({"&Live Monitor", "&Start"}));
+  ASSERT_TRUE(WaitFor([&] { return View()->PaintedFrames() >= 2; }, 20000));
+  ASSERT_TRUE(Menu({"&View", "View &Size", GetParam().item}));
+  Pump(200);
+  ExpectEveryMenuOpens(Main());
+  // The picture in the middle of the frame's width as shown, black on
+  // either side.
+  QWidget* centre = View()->parentWidget();
+  const QImage shown = centre->grab(QRect(0, View()->y(), centre->width(), View()->height())).toImage();
+  const int draw = GetParam().drawWidth;
+  ASSERT_GE(shown.width(), draw);
+  const int left = (shown.width() - draw) / 2;
+  const int y = shown.height() / 4;
+  auto black = [&](int x) { return (shown.pixel(x, y) & 0xFFFFFF) == 0; };
+  for (int x = 0; x < left; ++x) ASSERT_TRUE(black(x)) << "column " << x << " left of the picture";
+  for (int x = left + draw; x < shown.width(); ++x) ASSERT_TRUE(black(x)) << "column " << x << " right of it";
+  int lit = 0;
+  for (int x = left; x < left + draw; ++x) lit += black(x) ? 0 : 1;
+  EXPECT_GT(lit, draw / 2);
+  // The frame is back to its full menu bar after the live picture, too.
+  ASSERT_TRUE(Menu({"&Live Monitor", "S&top"}));
+  Pump(200);
+  ExpectEveryMenuOpens(Main());
+  EXPECT_TRUE(Complaints().empty()) << Complaints().front();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, MenusAtViewSize,
+                         ::testing::Values(MenuCase{"QuarterAtHalf", "&3 50%", VIDEOSIZE_25, 128},
+                                           MenuCase{"QuarterAtFull", "&2 100%", VIDEOSIZE_25, 256},
+                                           MenuCase{"QuarterAtDouble", "&1 200%", VIDEOSIZE_25, 512},
+                                           MenuCase{"HalfAtHalf", "&3 50%", VIDEOSIZE_50, 256}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // A recorded 512 x 384 movie opened at each view size: the view shows it at
 // its size times the percent (with its 2-pixel edges), shrunk with its
 // aspect when the screen is too small, and the frame, with its slider bar
@@ -183,7 +267,10 @@ TEST_P(MovieViewSize, ShowsTheMovieAtItsSizeWithTheFrameOnTheScreen) {
 
   const QRect work = Main()->screen()->availableGeometry();
   const QSize wanted(512 * GetParam().percent / 100, 384 * GetParam().percent / 100);
-  const QSize shown = View()->size() - QSize(4, 4);
+  // The picture as the video window shows it, in the middle of the view.
+  auto* video = View()->findChild<CMovieVideoWindow*>();
+  ASSERT_NE(video, nullptr);
+  const QSize shown = video->VideoRect().size();
   if (wanted.width() + 200 < work.width() && wanted.height() + 200 < work.height()) {
     EXPECT_EQ(shown, wanted);
   } else {
@@ -200,6 +287,7 @@ TEST_P(MovieViewSize, ShowsTheMovieAtItsSizeWithTheFrameOnTheScreen) {
   EXPECT_TRUE(slider->isVisible());
   EXPECT_TRUE(work.contains(ScreenRect(slider)));
   EXPECT_TRUE(work.contains(ScreenRect(Main()->statusBar())));
+  ExpectEveryMenuOpens(Main());
   EXPECT_TRUE(Complaints().empty()) << Complaints().front();
 }
 
@@ -210,3 +298,108 @@ INSTANTIATE_TEST_SUITE_P(Table, MovieViewSize,
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+// Catches the URLs the program hands the desktop to open.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+ public:
+  std::vector<std::string> files;
+ public slots:
+  void Open(const QUrl& url) { files.push_back(url.toLocalFile().toStdString()); }
+};
+
+namespace {
+
+// Help > Help hands the installation's help file to the desktop; while the
+// file is missing a box says so instead.
+TEST_F(ShownFrame, HelpOpensTheInstalledHelpFile) {
+  const std::string install = Dir() + "/install";
+  std::filesystem::create_directories(install + "/Logs");
+  ASSERT_TRUE(SettingsWriteString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tiryx\\Utility Software (K27)\\Parameters",
+                                  "InstallPath", install));
+  UrlCatcher catcher;
+  QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
+  ASSERT_TRUE(Start());
+  const std::string help = install + "/HELP/Fotavi.chm";
+  ASSERT_TRUE(Menu({"&Help", "&Help"}));
+  EXPECT_TRUE(catcher.files.empty());
+  EXPECT_EQ(ui.Texts(), std::vector<std::string>{"The help file is not available.\n" + help});
+
+  std::filesystem::create_directories(install + "/HELP");
+  std::ofstream(help) << "help";
+  ASSERT_TRUE(Menu({"&Help", "&Help"}));
+  QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+  EXPECT_EQ(catcher.files, std::vector<std::string>{help});
+  EXPECT_EQ(ui.Texts().size(), 1u);
+}
+
+// Movie > Open starts where the user's movies are: the recordings' folder,
+// else (a bare output name) the documents folder.
+struct OpenFolderCase {
+  const char* name;
+  bool inFolder;
+  friend void PrintTo(const OpenFolderCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class OpenFolder : public ShownFrame, public ::testing::WithParamInterface<OpenFolderCase> {};
+
+TEST_P(OpenFolder, StartsWhereTheMoviesAre) {
+  const std::string movies = Dir() + "/movies";
+  std::filesystem::create_directories(movies);
+  WriteSettings(COMPRESS_AVI, RECCOND_NONE, 0, GetParam().inFolder ? movies + "/take.avi" : "take.avi");
+  ASSERT_TRUE(Start());
+  ui.AnswerChooser("");
+  ASSERT_TRUE(Menu({"&Movie", "&Open"}));
+  EXPECT_EQ(ui.LastChooser().folder, GetParam().inFolder ? movies : Dir() + "/Documents");
+  EXPECT_FALSE(View()->IsMovieOpen());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, OpenFolder,
+                         ::testing::Values(OpenFolderCase{"OutputFolder", true},
+                                           OpenFolderCase{"Documents", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The settings dialog opened from the menu and the program's message boxes
+// show the program's icon, as the main window does.
+TEST_F(ShownFrame, TheSettingsDialogAndMessageBoxesCarryTheProgramIcon) {
+  ASSERT_TRUE(Start());
+  EXPECT_FALSE(Main()->windowIcon().isNull());
+  CFRMDlg* dialog = Main()->GetDocument()->GetSettingDialog();
+  ASSERT_NE(dialog, nullptr);
+  bool seen = false, withIcon = false;
+  QTimer look;
+  QObject::connect(&look, &QTimer::timeout, [&] {
+    if (!dialog->isVisible()) return;
+    seen = true;
+    withIcon = !dialog->windowIcon().isNull();
+    look.stop();
+    dialog->reject();
+  });
+  look.start(20);
+  ASSERT_TRUE(Menu({"&Tools", "Recording &Settings"}));
+  ASSERT_TRUE(WaitFor([&] { return seen && !dialog->isVisible(); }, 10000));
+  EXPECT_TRUE(withIcon);
+
+  // A box of the program's Qt boxes: Help > Help without a help file.
+  CQtUserInterfaceService boxes;
+  SetUserInterfaceService(&boxes);
+  bool boxSeen = false, boxWithIcon = false;
+  QObject::connect(&look, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible()) return;
+    boxSeen = true;
+    boxWithIcon = !box->windowIcon().isNull();
+    look.stop();
+    box->button(QMessageBox::Ok)->click();
+  });
+  look.start(20);
+  const bool chosen = Menu({"&Help", "&Help"});
+  SetUserInterfaceService(&ui);
+  ASSERT_TRUE(chosen);
+  EXPECT_TRUE(boxSeen);
+  EXPECT_TRUE(boxWithIcon);
+}
+
+}  // namespace
+
+#include "ShownFrameTest.moc"
