@@ -19,6 +19,7 @@ CChildFrame::CChildFrame(CMainFrame* mainFrame, std::unique_ptr<CFotaviDoc> docu
   m_hWnd = CreateWindowTarget(
       [this](HWND, UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT { return WindowProc(msg, wParam, lParam); },
       m_strLogClass);
+  if (m_pMainFrame) m_pMainFrame->OnChildFrameCreated(this);
 }
 
 CChildFrame::~CChildFrame() {

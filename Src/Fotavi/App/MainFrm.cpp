@@ -198,8 +198,13 @@ void CMainFrame::OnDestroy() {
   if (m_bDestroyed) return;
   m_bDestroyed = true;
   if (m_pLiveFrame) CloseLiveFrame();
-  if (m_pMdiArea) {
-    for (QMdiSubWindow* w : m_pMdiArea->subWindowList()) delete w;
+  // Every document window ends here, while this frame is whole: those still
+  // listed by the MDI area and those closed (the live frame's close, All
+  // Close, the main window's close) whose delete is still deferred.
+  while (!m_ChildFrames.empty()) {
+    CChildFrame* frame = m_ChildFrames.back();
+    m_ChildFrames.pop_back();
+    delete frame;
   }
   // The tools are taken out of m_ToolWindows first, each checked again just
   // before it goes (a tool's destructor may post to this frame).

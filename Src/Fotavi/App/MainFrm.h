@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "App/ChildFrm.h"
 #include "App/DrawSettings.h"
@@ -138,6 +139,10 @@ class CMainFrame : public QMainWindow {
   // ---- platform messages to GetSafeHwnd()
   LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam);
 
+  // Every document window made on this frame is known to it from its
+  // construction to its destruction, so that none outlives the frame (a
+  // closed one waits for its deferred delete; the frame ends it first).
+  void OnChildFrameCreated(CChildFrame* frame);
   void OnChildFrameDestroyed(CChildFrame* frame);
 
   // Tool windows built by other parts of the program, by command id: the
@@ -213,6 +218,7 @@ class CMainFrame : public QMainWindow {
   QPointer<QWidget> m_pDrawPalette;
   std::map<int, QPointer<QWidget>> m_ToolWindows;  // tool windows open now
   std::map<int, QPointer<QWidget>> m_KeptTools;   // modal tools kept between runs
+  std::vector<CChildFrame*> m_ChildFrames;          // document windows not yet destroyed
 
   HWND m_hWnd = nullptr;
   QMdiArea* m_pMdiArea = nullptr;

@@ -1,6 +1,8 @@
 // Documents: templates by name, opening files and pictures in memory.
 #include "App/MainFrm.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -39,7 +41,10 @@ CChildFrame* CMainFrame::OpenDocument(const std::string& name) {
   return t ? t->OpenDocument(this) : nullptr;
 }
 
+void CMainFrame::OnChildFrameCreated(CChildFrame* frame) { m_ChildFrames.push_back(frame); }
+
 void CMainFrame::OnChildFrameDestroyed(CChildFrame* frame) {
+  m_ChildFrames.erase(std::remove(m_ChildFrames.begin(), m_ChildFrames.end(), frame), m_ChildFrames.end());
   if (m_pLiveFrame && frame == static_cast<CChildFrame*>(m_pLiveFrame)) ClearLiveFrame();
   if (!m_bDestroyed) QMetaObject::invokeMethod(this, [this] { UpdateCommandUI(); }, Qt::QueuedConnection);
 }

@@ -348,3 +348,60 @@ TEST_F(WorkFolder, ExitWithoutWorkFolderIsFine) {
   app->ExitInstance();
   EXPECT_FALSE(std::filesystem::exists(CMainFrame::GetWorkFolder()));
 }
+
+// The main frame's end: every document window goes before the frame it
+// points to, also one that was closed and waits for its deferred delete.
+class Shutdown : public AppFixture {
+ protected:
+  // Opens a picture and the live monitor, closes them as the user and the
+  // program do (their delete deferred, the event loop not run again), then
+  // ends the application. Each frame records, as it goes, whether the main
+  // frame was still whole.
+  void CloseThenEnd(const std::function<void(CChildFrame* picture, CChildFrame* live)>& close) {
+    ASSERT_TRUE(Start());
+    const std::string path = env->dir() + "/Picture1.jpg";
+    {
+      std::ofstream out(path, std::ios::binary);
+      out << MakeJpeg(64, 48);
+    }
+    ASSERT_TRUE(Main()->FileOpen(path));
+    Main()->OnCommand(ID_LIVE_START);
+    ASSERT_NE(Main()->GetLiveFrame(), nullptr);
+    QList<QMdiSubWindow*> frames = Main()->GetMdiArea()->subWindowList();
+    ASSERT_EQ(frames.size(), 2);
+    auto* picture = qobject_cast<CChildFrame*>(frames[0]);
+    CChildFrame* live = Main()->GetLiveFrame();
+    if (picture == live) picture = qobject_cast<CChildFrame*>(frames[1]);
+    ASSERT_NE(picture, nullptr);
+    QObject* main = Main();
+    int gone = 0, goneWithMainWhole = 0;
+    for (CChildFrame* frame : {picture, live}) {
+      QObject::connect(frame, &QObject::destroyed, [&gone, &goneWithMainWhole, main] {
+        ++gone;
+        // A frame that goes after ~CMainFrame sees only what is left of it.
+        if (qobject_cast<CMainFrame*>(main)) ++goneWithMainWhole;
+      });
+    }
+    close(picture, live);
+    app->ExitInstance();
+    app.reset();
+    EXPECT_EQ(gone, 2);
+    EXPECT_EQ(goneWithMainWhole, 2);
+  }
+};
+
+TEST_F(Shutdown, FramesClosedByTheirCloseMessageGoBeforeTheMainFrame) {
+  CloseThenEnd([](CChildFrame* picture, CChildFrame* live) {
+    // The picture was opened from a file: it closes without a question.
+    SendMessage(picture->GetSafeHwnd(), WM_CLOSE, 0, 0);
+    SendMessage(live->GetSafeHwnd(), WM_CLOSE, 0, 0);
+  });
+}
+
+TEST_F(Shutdown, FramesClosedByAllCloseGoBeforeTheMainFrame) {
+  CloseThenEnd([this](CChildFrame*, CChildFrame*) { Main()->OnCommand(ID_FILE_ALLCLOSE); });
+}
+
+TEST_F(Shutdown, FramesClosedWithTheMainWindowGoBeforeItsEnd) {
+  CloseThenEnd([this](CChildFrame*, CChildFrame*) { EXPECT_TRUE(Main()->close()); });
+}
