@@ -102,10 +102,9 @@ void CMainFrame::OnModalTool(int id) {
   m_ToolWindows[id] = tool;
   UpdateCommandUI();
   if (auto* dialog = qobject_cast<QDialog*>(tool)) {
-    CControlDialog* counter = m_pApp ? m_pApp->GetControlDialog() : nullptr;
-    if (counter) counter->BeginModal();
+    // The tool itself is not counted as a box: the camera's removal closes
+    // it (DeviceGoneCheck) unless a box of its own stands in front of it.
     const int result = dialog->exec();
-    if (counter) counter->EndModal();
     m_ToolWindows.erase(id);
     if (GetKeptTool(id) != tool) dialog->deleteLater();
     if (result != QDialog::Accepted && result != QDialog::Rejected) {

@@ -246,3 +246,50 @@ INSTANTIATE_TEST_SUITE_P(Tools, EndToEndCardTools,
                          [](const ::testing::TestParamInfo<CardToolCase>& info) {
                            return std::string(info.param.name);
                          });
+
+// The card tools and the conversion close when the camera is pulled, as the
+// SD viewer does: nothing of theirs stands in front of them.
+struct PulledToolCase {
+  const char* name;
+  int id;
+};
+void PrintTo(const PulledToolCase& c, std::ostream* os) { *os << c.name; }
+
+class EndToEndPulledTools : public EndToEnd, public ::testing::WithParamInterface<PulledToolCase> {
+ protected:
+  EndToEndPulledTools() { withCard = true; }
+};
+
+TEST_P(EndToEndPulledTools, ThePulledCameraClosesTheOpenTool) {
+  QPointer<QDialog> tool;
+  bool unplugged = false, stayed = false;
+  QElapsedTimer limit;
+  QTimer watch;
+  watch.setInterval(50);
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (!tool && !unplugged) {
+      tool = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      if (!tool) return;
+      unplugged = emulator->Unplug();
+      limit.start();
+      if (!unplugged) tool->reject();
+    } else if (tool && limit.hasExpired(20000)) {
+      stayed = true;  // the limit: a tool that stays is closed here
+      tool->reject();
+    }
+  });
+  watch.start();
+  Main()->GetAction(GetParam().id)->trigger();
+  watch.stop();
+  EXPECT_TRUE(unplugged);
+  EXPECT_FALSE(stayed) << "the tool stayed open after the camera was pulled";
+  EXPECT_FALSE(Main()->IsToolWindowOpen());
+  EXPECT_EQ(Main()->GetStatusText(), "Unable to use the main unit.");
+}
+INSTANTIATE_TEST_SUITE_P(Tools, EndToEndPulledTools,
+                         ::testing::Values(PulledToolCase{"Transfer", ID_TOOL_TRANSFER},
+                                           PulledToolCase{"SlideShow", ID_TOOL_SLIDESHOW},
+                                           PulledToolCase{"Conversion", ID_TOOL_CONVERT}),
+                         [](const ::testing::TestParamInfo<PulledToolCase>& info) {
+                           return std::string(info.param.name);
+                         });
