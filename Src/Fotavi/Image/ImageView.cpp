@@ -573,19 +573,35 @@ void CImageView::EraseArea(int x, int y, int width, int height) {
   const QPoint topLeft = ClientToPicture(QPoint(x, y));
   const double z = GetZoom();
   const QRect area(topLeft, QSize(static_cast<int>(width / z), static_cast<int>(height / z)));
+  // Erasing a stroke is a change to the picture like drawing one; erasing
+  // what is clear already changes nothing.
+  const bool changes = HasDrawingIn(area);
   {
     QPainter p(&m_Drawing);
     p.setCompositionMode(QPainter::CompositionMode_Clear);
     p.fillRect(area, Qt::transparent);
   }
+  if (changes && m_pDocument) m_pDocument->SetModifiedFlag(true);
   RenewalPicture();
   OnUpdate();
 }
 
 void CImageView::EraseAllArea() {
+  const bool changes = HasDrawingIn(m_Drawing.rect());
   m_Drawing.fill(Qt::transparent);
+  if (changes && m_pDocument) m_pDocument->SetModifiedFlag(true);
   RenewalPicture();
   OnUpdate();
+}
+
+bool CImageView::HasDrawingIn(const QRect& area) const {
+  const QRect r = area.intersected(m_Drawing.rect());
+  for (int y = r.top(); y <= r.bottom(); ++y) {
+    const QRgb* line = reinterpret_cast<const QRgb*>(m_Drawing.constScanLine(y));
+    for (int x = r.left(); x <= r.right(); ++x)
+      if (qAlpha(line[x]) != 0) return true;
+  }
+  return false;
 }
 
 // ------------------------------------------------------------ strokes

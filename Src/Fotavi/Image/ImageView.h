@@ -76,6 +76,8 @@ class CImageView : public QAbstractScrollArea {
   // Erases the drawing inside a client rectangle, or all of it.
   void EraseArea(int x, int y, int width, int height);
   void EraseAllArea();
+  // True when the drawing layer holds a stroke inside `area` (picture pixels).
+  bool HasDrawingIn(const QRect& area) const;
 
   QPoint ClientToPicture(const QPoint& client) const;
   int GetShownRotation() const { return m_nShownRotate; }

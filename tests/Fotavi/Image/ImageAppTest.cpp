@@ -179,3 +179,66 @@ TEST_F(ImageApp, AllCloseStopsAtAPictureThatIsNotSaved) {
   EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Save changes to the document Untitled-1 before closing?"});
   back->GetDocument()->SetModifiedFlag(false);
 }
+
+// An erase after a save is a change like any stroke: the picture asks again
+// before it closes, whichever erase button made it.
+class ImageAppEraseAfterSave : public ImageApp, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ImageAppEraseAfterSave, MarksThePictureChanged) {
+  ASSERT_TRUE(Start());
+  Main()->OnCommand(ID_TOOL_STILLCAPTURE);
+  Pump(20);
+  CImageFrame* frame = ActiveImage();
+  ASSERT_NE(frame, nullptr);
+  Main()->OnCommand(ID_TOOL_DRAW);
+  auto* palette = qobject_cast<CEditViewTool*>(Main()->GetDrawPalette());
+  ASSERT_NE(palette, nullptr);
+  QTest::mouseClick(palette->GetButton(IDC_HORIZON), Qt::LeftButton);
+  CImageView* view = frame->GetImageView();
+  QTest::mousePress(view->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
+  QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, QPoint(100, 10));
+  ui.chooserAnswer = env->dir() + "/board.jpg";
+  Main()->OnCommand(ID_FILE_SAVEFILE);
+  ASSERT_FALSE(frame->GetDocument()->IsModified());
+  if (GetParam() == IDC_ERASEAREA) {
+    // A selection over the line, dragged as the user does.
+    Main()->OnCommand(ID_TOOL_SELECT);
+    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, QPoint(5, 2));
+    QTest::mouseMove(view->viewport(), QPoint(60, 20));
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, QPoint(60, 20));
+  }
+  const QPoint onLine = view->ClientToPicture(QPoint(30, 10));
+  ASSERT_NE(qAlpha(view->GetDrawingLayer().pixel(onLine)), 0);
+  QTest::mouseClick(palette->GetButton(GetParam()), Qt::LeftButton);
+  ASSERT_EQ(qAlpha(view->GetDrawingLayer().pixel(onLine)), 0);
+  EXPECT_TRUE(frame->GetDocument()->IsModified());
+  Main()->UpdateCommandUI();
+  EXPECT_TRUE(Main()->IsCommandEnabled(ID_FILE_SAVEFILE));
+  ui.texts.clear();
+  ui.chooserAnswer.clear();
+  // The question comes; its Yes saves to the same file without a chooser.
+  EXPECT_TRUE(frame->close());
+  EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Save changes to the document board.jpg before closing?"});
+}
+INSTANTIATE_TEST_SUITE_P(Buttons, ImageAppEraseAfterSave, ::testing::Values(IDC_ERASEAREA, IDC_ERASEALL),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return std::string(info.param == IDC_ERASEAREA ? "EraseArea" : "EraseAll");
+                         });
+
+// A second erase of what is already clear changes nothing and marks nothing.
+TEST_F(ImageApp, EraseAllOfAPictureWithoutDrawingMarksNothing) {
+  ASSERT_TRUE(Start());
+  const std::string path = env->dir() + "/scan.bmp";
+  CBitmap24 picture = CreateBitmap24(64, 48);
+  picture.fill(Qt::blue);
+  ASSERT_TRUE(CBmp().Save(path, picture));
+  ASSERT_TRUE(Main()->FileOpen(path));
+  Pump(20);
+  CImageFrame* frame = ActiveImage();
+  ASSERT_NE(frame, nullptr);
+  Main()->OnCommand(ID_TOOL_DRAW);
+  auto* palette = qobject_cast<CEditViewTool*>(Main()->GetDrawPalette());
+  ASSERT_NE(palette, nullptr);
+  QTest::mouseClick(palette->GetButton(IDC_ERASEALL), Qt::LeftButton);
+  EXPECT_FALSE(frame->GetDocument()->IsModified());
+}
