@@ -1,5 +1,7 @@
 #include "CommonFunc.h"
 
+#include "ControlDialog.h"
+
 #include <sys/stat.h>
 
 #include <cmath>
@@ -87,6 +89,23 @@ int SelectFolder(HWND owner, const std::string& initialFolder, std::string* fold
   if (WideLength(chosen) > FOLDER_PATH_MAX) return 0;
   if (folder) *folder = chosen;
   return 1;
+}
+
+void OpenSelectFolder(HWND owner, const std::string& initialFolder, CControlDialog* counter,
+                      std::function<void(int result, const std::string& folder)> done) {
+  if (counter) counter->BeginModal();
+  GetUserInterfaceService()->OpenFolderChooser(
+      owner, "Please select folder", initialFolder,
+      [done = std::move(done)](const std::string& chosen) {
+        int result = 1;
+        std::string folder = chosen;
+        if (chosen.empty() || WideLength(chosen) > 256) result = 0;
+        if (chosen.empty()) folder.clear();
+        if (done) done(result, result ? folder : std::string());
+      },
+      [counter] {
+        if (counter) counter->EndModal();
+      });
 }
 
 std::string GetMyDocumentsPath() { return GetDocumentsFolder(); }

@@ -5,7 +5,10 @@
 // path separator '/'.
 #pragma once
 
+class CControlDialog;
+
 #include <memory>
+#include <functional>
 #include <string>
 
 #include "PathLimits.h"
@@ -78,6 +81,12 @@ int CreateAppMutex(const std::string& name, bool global, std::unique_ptr<CNamedM
 // *folder unchanged when the chosen path is longer than FOLDER_PATH_MAX
 // (PathLimits.h).
 int SelectFolder(HWND owner, const std::string& initialFolder, std::string* folder);
+// The same box without a wait: returns at once; `done(result, folder)` runs
+// once, later, with SelectFolder's result and folder. A box that goes with
+// the window it belongs to does not answer. `counter`, when given, counts
+// the box as open from this call until it has gone, however it goes.
+void OpenSelectFolder(HWND owner, const std::string& initialFolder, CControlDialog* counter,
+                      std::function<void(int result, const std::string& folder)> done);
 // The user's documents folder.
 std::string GetMyDocumentsPath();
 // Appends one '/' to a non-empty path that does not end with one.

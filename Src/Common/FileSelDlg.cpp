@@ -28,7 +28,8 @@ std::vector<std::pair<std::string, std::string>> CFileSelDlg::ParseFilter(const 
   return filters;
 }
 
-int CFileSelDlg::DoModal(const char* title, const char* initialFolder, std::string* fileBuffer, size_t bufferLength) {
+FileChooserRequest CFileSelDlg::MakeRequest(const char* title, const char* initialFolder,
+                                            const std::string* fileBuffer) const {
   FileChooserRequest request;
   request.save = !m_bOpen;
   request.filters = m_Filters;
@@ -45,17 +46,18 @@ int CFileSelDlg::DoModal(const char* title, const char* initialFolder, std::stri
   }
   if (initialFolder) request.folder = initialFolder;
   if (title) request.title = title;
+  return request;
+}
 
-  const FileChooserResult result = GetUserInterfaceService()->ChooseFile(m_hParent, request);
+int CFileSelDlg::CheckAnswer(const FileChooserResult& result, size_t bufferLength, HWND parent, CFilePath* checked,
+                             std::string* path) {
   if (!result.accepted || result.paths.empty()) return IDCANCEL;
-
   const std::string& chosen = result.paths.front();
   const char* problem = nullptr;
   if (chosen.size() < bufferLength) {
-    m_FilePath.SetPath(chosen);
-    if (m_FilePath.IsValidFileName()) {
-      if (fileBuffer) *fileBuffer = chosen;
-      m_nFilterIndex = result.filterIndex;
+    checked->SetPath(chosen);
+    if (checked->IsValidFileName()) {
+      *path = chosen;
       return IDOK;
     }
     problem = "Invalid File Name.";
@@ -64,7 +66,34 @@ int CFileSelDlg::DoModal(const char* title, const char* initialFolder, std::stri
   }
   TraceLogText(TRC_PRE, "CFileSelDlg::DoModal", problem);
   GetUserInterfaceService()->MessageBox(
-      m_hParent, LoadStringText(IDS_FILE_NOT_AVAILABLE, "The specified file is not available."),
+      parent, LoadStringText(IDS_FILE_NOT_AVAILABLE, "The specified file is not available."),
       GetApplicationTitle(), MB_OK | MB_ICONEXCLAMATION);
   return IDCANCEL;
+}
+
+int CFileSelDlg::DoModal(const char* title, const char* initialFolder, std::string* fileBuffer, size_t bufferLength) {
+  const FileChooserResult result =
+      GetUserInterfaceService()->ChooseFile(m_hParent, MakeRequest(title, initialFolder, fileBuffer));
+  std::string chosen;
+  if (CheckAnswer(result, bufferLength, m_hParent, &m_FilePath, &chosen) != IDOK) return IDCANCEL;
+  if (fileBuffer) *fileBuffer = chosen;
+  m_nFilterIndex = result.filterIndex;
+  return IDOK;
+}
+
+void CFileSelDlg::Open(const char* title, const char* initialFolder, const std::string* fileBuffer,
+                       size_t bufferLength, CControlDialog* counter, Answer done) {
+  if (counter) counter->BeginModal();
+  const HWND parent = m_hParent;
+  GetUserInterfaceService()->OpenFileChooser(
+      parent, MakeRequest(title, initialFolder, fileBuffer),
+      [bufferLength, parent, done = std::move(done)](const FileChooserResult& result) {
+        CFilePath checked;
+        std::string chosen;
+        const int answer = CheckAnswer(result, bufferLength, parent, &checked, &chosen);
+        if (done) done(answer, chosen);
+      },
+      [counter] {
+        if (counter) counter->EndModal();
+      });
 }

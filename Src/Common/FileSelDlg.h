@@ -2,14 +2,18 @@
 // chosen filter remembered between calls and a check of the chosen path: a
 // path too long for the caller or a name that cannot be used is refused with
 // a message ("The specified file is not available.") and ends like Cancel.
-// Callers bracket DoModal with the modal-box counter.
+// The programs open it with Open, which does not wait: the answer comes by a
+// call back, and the box counts itself with the modal-box counter while it
+// is open. DoModal waits for the answer (callers bracket it with the counter).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "FilePath.h"
+#include "ControlDialog.h"
 #include "Platform/Types.h"
 #include "Platform/UiService.h"
 
@@ -32,6 +36,17 @@ class CFileSelDlg {
   // or IDCANCEL.
   virtual int DoModal(const char* title, const char* initialFolder, std::string* fileBuffer, size_t bufferLength);
 
+  // Opens the chooser and returns at once. `done(result, path)` runs once,
+  // later, when the user has answered: IDOK with the chosen path (checked as
+  // DoModal checks it), or IDCANCEL (also after a refused path, once its
+  // message was shown). A chooser that goes with the window it belongs to
+  // does not answer. `counter`, when given, counts the chooser as an open box
+  // from this call until it has gone, however it goes. The chooser keeps
+  // what it needs: this object may go before the answer comes.
+  using Answer = std::function<void(int result, const std::string& path)>;
+  void Open(const char* title, const char* initialFolder, const std::string* fileBuffer, size_t bufferLength,
+            CControlDialog* counter, Answer done);
+
   int GetFilterIndex() const { return m_nFilterIndex; }
   void SetFilterIndex(int index) { m_nFilterIndex = index; }  // the filter a start file opens with (0-based)
   const CFilePath& GetFilePath() const { return m_FilePath; }
@@ -39,6 +54,11 @@ class CFileSelDlg {
   static std::vector<std::pair<std::string, std::string>> ParseFilter(const std::string& filter);
 
  private:
+  FileChooserRequest MakeRequest(const char* title, const char* initialFolder, const std::string* fileBuffer) const;
+  // IDOK with `*path` set, or IDCANCEL (a refused path is said and logged).
+  static int CheckAnswer(const FileChooserResult& result, size_t bufferLength, HWND parent, CFilePath* checked,
+                         std::string* path);
+
   bool m_bOpen;
   std::string m_strDefExt;
   std::string m_strFileName;

@@ -11,6 +11,8 @@
 #include <QStringList>
 #include <QThread>
 
+#include <memory>
+
 namespace {
 
 // Runs `fn` on the application's thread and waits for it.
@@ -49,7 +51,15 @@ QString QtNameFilter(QString description, const QString& patterns) {
 
 }  // namespace
 
-QWidget* CQtUserInterfaceService::ParentWidget() { return QApplication::activeWindow(); }
+QWidget* CQtUserInterfaceService::ParentWidget() {
+  // The window in front: a modal tool, else the active window, else the
+  // program's main window (a box always belongs to a window, and goes with it).
+  if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+  if (QWidget* active = QApplication::activeWindow()) return active;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->isVisible() && w->inherits("QMainWindow")) return w;
+  return nullptr;
+}
 
 int CQtUserInterfaceService::MessageBox(HWND, const std::string& text, const std::string& caption, UINT type) {
   return OnGuiThread([&]() -> int {
@@ -135,45 +145,100 @@ class CFileBox : public QFileDialog {
   bool m_bPathMustExist;
 };
 
-FileChooserResult CQtUserInterfaceService::ChooseFile(HWND, const FileChooserRequest& request) {
-  return OnGuiThread([&]() -> FileChooserResult {
-    CFileBox dialog(ParentWidget(), QString::fromStdString(request.title), QString::fromStdString(request.folder),
-                    request.pathMustExist);
-    dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(request.save ? QFileDialog::AnyFile
-                                    : (request.multiSelect ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile));
-    if (!request.confirmOverwrite) dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    if (!request.defaultExtension.empty()) dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
-    QStringList filters;
-    for (const auto& [description, patterns] : request.filters) {
-      QString list = QString::fromStdString(patterns);
-      list.replace(';', ' ');
-      filters << QtNameFilter(QString::fromStdString(description), list);
+namespace {
+// A file box set up as `request` asks; the filters as shown, for the answer.
+CFileBox* MakeFileBox(QWidget* parent, const FileChooserRequest& request, QStringList* shownFilters) {
+  auto* dialog = new CFileBox(parent, QString::fromStdString(request.title), QString::fromStdString(request.folder),
+                              request.pathMustExist);
+  dialog->setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog->setFileMode(request.save ? QFileDialog::AnyFile
+                                   : (request.multiSelect ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile));
+  if (!request.confirmOverwrite) dialog->setOption(QFileDialog::DontConfirmOverwrite);
+  if (!request.defaultExtension.empty()) dialog->setDefaultSuffix(QString::fromStdString(request.defaultExtension));
+  QStringList filters;
+  for (const auto& [description, patterns] : request.filters) {
+    QString list = QString::fromStdString(patterns);
+    list.replace(';', ' ');
+    filters << QtNameFilter(QString::fromStdString(description), list);
+  }
+  if (!filters.isEmpty()) {
+    dialog->setNameFilters(filters);
+    if (request.filterIndex >= 0 && request.filterIndex < filters.size()) {
+      dialog->selectNameFilter(filters[request.filterIndex]);
     }
-    if (!filters.isEmpty()) {
-      dialog.setNameFilters(filters);
-      if (request.filterIndex >= 0 && request.filterIndex < filters.size()) {
-        dialog.selectNameFilter(filters[request.filterIndex]);
-      }
+  }
+  if (!request.fileName.empty()) {
+    // A name with a folder opens that folder and puts the bare name in the name field.
+    const QFileInfo start(QString::fromStdString(request.fileName));
+    if (request.fileName.find('/') != std::string::npos) {
+      dialog->setDirectory(start.absolutePath());
+      dialog->selectFile(start.fileName());
+    } else {
+      dialog->selectFile(start.filePath());
     }
-    if (!request.fileName.empty()) {
-      // A name with a folder opens that folder and puts the bare name in the name field.
-      const QFileInfo start(QString::fromStdString(request.fileName));
-      if (request.fileName.find('/') != std::string::npos) {
-        dialog.setDirectory(start.absolutePath());
-        dialog.selectFile(start.fileName());
-      } else {
-        dialog.selectFile(start.filePath());
-      }
-    }
-    FitColumnsToContents(dialog);
-    FileChooserResult result;
-    if (dialog.exec() != QDialog::Accepted) return result;
-    for (const QString& file : dialog.selectedFiles()) result.paths.push_back(file.toStdString());
-    result.accepted = !result.paths.empty();
-    result.filterIndex = std::max(0, static_cast<int>(filters.indexOf(dialog.selectedNameFilter())));
-    return result;
+  }
+  FitColumnsToContents(*dialog);
+  *shownFilters = filters;
+  return dialog;
+}
+
+FileChooserResult AnswerOf(const QFileDialog& dialog, const QStringList& filters) {
+  FileChooserResult result;
+  if (dialog.result() != QDialog::Accepted) return result;
+  for (const QString& file : dialog.selectedFiles()) result.paths.push_back(file.toStdString());
+  result.accepted = !result.paths.empty();
+  result.filterIndex = std::max(0, static_cast<int>(filters.indexOf(dialog.selectedNameFilter())));
+  return result;
+}
+
+// Shows `dialog` modal to its window without waiting; `answer` runs when
+// the user has answered, then the box goes; `gone` when it has gone.
+void OpenWithoutWaiting(QFileDialog* dialog, std::function<void()> answer, std::function<void()> gone) {
+  QObject::connect(dialog, &QObject::destroyed, [gone = std::move(gone)] {
+    if (gone) gone();
   });
+  QObject::connect(dialog, &QDialog::finished, dialog, [dialog, answer = std::move(answer)](int) {
+    // Once: a second finish (a close after the answer) finds nothing to do.
+    QObject::disconnect(dialog, &QDialog::finished, nullptr, nullptr);
+    dialog->hide();
+    dialog->deleteLater();
+    if (answer) answer();
+  });
+  dialog->open();
+}
+}  // namespace
+
+FileChooserResult CQtUserInterfaceService::ChooseFile(HWND, const FileChooserRequest& request) {
+  // The waiting form, for callers off the user-interface thread; the
+  // programs' boxes use OpenFileChooser.
+  return OnGuiThread([&]() -> FileChooserResult {
+    QStringList filters;
+    std::unique_ptr<CFileBox> dialog(MakeFileBox(ParentWidget(), request, &filters));
+    dialog->exec();
+    return AnswerOf(*dialog, filters);
+  });
+}
+
+void CQtUserInterfaceService::OpenFileChooser(HWND, const FileChooserRequest& request, FileAnswer answered,
+                                              std::function<void()> gone) {
+  auto filters = std::make_shared<QStringList>();
+  CFileBox* dialog = MakeFileBox(ParentWidget(), request, filters.get());
+  OpenWithoutWaiting(dialog, [dialog, filters, answered = std::move(answered)] {
+    if (answered) answered(AnswerOf(*dialog, *filters));
+  }, std::move(gone));
+}
+
+void CQtUserInterfaceService::OpenFolderChooser(HWND, const std::string& title, const std::string& initialFolder,
+                                                FolderAnswer answered, std::function<void()> gone) {
+  auto* dialog = new QFileDialog(ParentWidget(), QString::fromStdString(title), QString::fromStdString(initialFolder));
+  dialog->setFileMode(QFileDialog::Directory);
+  dialog->setOption(QFileDialog::ShowDirsOnly);
+  OpenWithoutWaiting(dialog, [dialog, answered = std::move(answered)] {
+    std::string folder;
+    if (dialog->result() == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
+      folder = dialog->selectedFiles().first().toStdString();
+    if (answered) answered(folder);
+  }, std::move(gone));
 }
 
 std::string CQtUserInterfaceService::ChooseFolder(HWND, const std::string& title, const std::string& initialFolder) {

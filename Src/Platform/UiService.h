@@ -3,6 +3,7 @@
 // implementation, tests install a recorder that answers instead of blocking.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -65,6 +66,28 @@ class IUserInterfaceService {
   virtual FileChooserResult ChooseFile(HWND owner, const FileChooserRequest& request) = 0;
   // Returns the chosen folder, "" when cancelled.
   virtual std::string ChooseFolder(HWND owner, const std::string& title, const std::string& initialFolder) = 0;
+
+  // The choosers without a wait: the call returns at once, and `answered`
+  // runs once, later, on the calling (user-interface) thread, with the
+  // user's answer; a chooser that goes with the window it belongs to is
+  // never answered. `gone` runs once when the chooser has gone, answered or
+  // not, so a count of open boxes stays true; it must not reach the window
+  // that opened the chooser, which may be going too. This form answers at
+  // once from ChooseFile / ChooseFolder.
+  using FileAnswer = std::function<void(const FileChooserResult&)>;
+  using FolderAnswer = std::function<void(const std::string&)>;
+  virtual void OpenFileChooser(HWND owner, const FileChooserRequest& request, FileAnswer answered,
+                               std::function<void()> gone) {
+    const FileChooserResult result = ChooseFile(owner, request);
+    if (answered) answered(result);
+    if (gone) gone();
+  }
+  virtual void OpenFolderChooser(HWND owner, const std::string& title, const std::string& initialFolder,
+                                 FolderAnswer answered, std::function<void()> gone) {
+    const std::string folder = ChooseFolder(owner, title, initialFolder);
+    if (answered) answered(folder);
+    if (gone) gone();
+  }
 };
 
 // The service in use. Without one installed, a plain service writes message

@@ -104,23 +104,24 @@ void CMainFrame::OnFileOpen() {
   if (folder.empty() || !IsPathExist(folder)) folder = GetMyDocumentsPath();
   CFileSelDlg dialog(true, "", "", OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
                      "JPEG (*.jpg)|*.jpg|BMP (*.bmp)|*.bmp||", m_hWnd);
-  std::string path;
   CControlDialog* counter = m_pApp ? m_pApp->GetControlDialog() : nullptr;
-  if (counter) counter->BeginModal();
-  const int result = dialog.DoModal(nullptr, folder.c_str(), &path, 256);
-  if (counter) counter->EndModal();
-  if (result == IDCANCEL) return;
-  if (result != IDOK) {
-    TraceLog(TRC_PRE, kLog, "The error occurred with the [DoModal()] function. Return Code[%d]", result);
-    FotaviMessageBox(IDS_INTERNAL_ERROR);
-    return;
-  }
-  if (FileOpen(path)) {
-    reg.WriteProfileString(HKEY_CURRENT_USER, REG_KEY_PRESENTATION, REG_SECTION_IMAGE, "InputFolder",
-                           CFilePath(path).GetFolder());
-  } else {
-    TraceLog(TRC_PRE, kLog, "The error occurred with the [FileOpen()] function.");
-  }
+  // The box answers later, by a call back; the frame may have gone by then.
+  QPointer<CMainFrame> self(this);
+  const std::string none;
+  dialog.Open(nullptr, folder.c_str(), &none, 256, counter, [self](int result, const std::string& path) {
+    if (!self || self->m_bDestroyed || result == IDCANCEL) return;
+    if (result != IDOK) {
+      TraceLog(TRC_PRE, kLog, "The error occurred with the [DoModal()] function. Return Code[%d]", result);
+      FotaviMessageBox(IDS_INTERNAL_ERROR);
+      return;
+    }
+    if (self->FileOpen(path)) {
+      CRegOperation().WriteProfileString(HKEY_CURRENT_USER, REG_KEY_PRESENTATION, REG_SECTION_IMAGE, "InputFolder",
+                                         CFilePath(path).GetFolder());
+    } else {
+      TraceLog(TRC_PRE, kLog, "The error occurred with the [FileOpen()] function.");
+    }
+  });
 }
 
 void CMainFrame::OnFileAllClose() {

@@ -12,6 +12,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -104,8 +105,17 @@ void CMainFrame::OnModalTool(int id) {
   if (auto* dialog = qobject_cast<QDialog*>(tool)) {
     // The tool itself is not counted as a box: the camera's removal closes
     // it (DeviceGoneCheck) unless a box of its own stands in front of it.
+    // The main window may end the tool while it runs (its close deletes
+    // the tools): then there is nothing left to do here.
+    QPointer<QDialog> running(dialog);
+    QPointer<CMainFrame> self(this);
     const int result = dialog->exec();
+    if (!self || m_bDestroyed) return;
     m_ToolWindows.erase(id);
+    if (!running) {
+      UpdateCommandUI();
+      return;
+    }
     if (GetKeptTool(id) != tool) dialog->deleteLater();
     if (result != QDialog::Accepted && result != QDialog::Rejected) {
       TraceLog(TRC_PRE, "CMainFrame::OnModalTool", "The error occurred with the [DoModal()] function. Return Code[%d]",

@@ -1,5 +1,7 @@
 #include "Image/ImageDoc.h"
 
+#include <QPointer>
+
 #include "App/FotaviApp.h"
 #include "Image/ImageFrame.h"
 #include "Image/ImageStrings.h"
@@ -16,7 +18,14 @@ BOOL CImageDoc::SaveModified() {
   switch (FotaviMessageBoxText(text, MB_YESNOCANCEL | MB_ICONEXCLAMATION)) {
     case IDYES: {
       CImageFrame* frame = GetImageFrame();
-      return frame && frame->DoSaveFile(SAVEMODE_SAVE) ? TRUE : FALSE;
+      if (!frame) return FALSE;
+      // A name still to be asked keeps the window open; once that box has
+      // saved the picture, the window closes (without the question: the
+      // picture is saved).
+      QPointer<CImageFrame> closing(frame);
+      return frame->DoSaveFile(SAVEMODE_SAVE, [closing](BOOL saved) {
+        if (saved && closing) PostMessage(closing->GetSafeHwnd(), WM_CLOSE, 0, 0);
+      });
     }
     case IDNO:
       return TRUE;

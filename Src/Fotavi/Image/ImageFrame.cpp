@@ -1,5 +1,7 @@
 #include "Image/ImageFrame.h"
 
+#include <QPointer>
+
 #include "App/Zoom.h"
 
 #include <QMdiArea>
@@ -31,16 +33,6 @@ constexpr size_t kPathBufferLength = 261;
 
 std::string Upper(const std::string& text) { return QString::fromStdString(text).toUpper().toStdString(); }
 
-// Brackets a modal interaction with the modal-box counter.
-struct ModalScope {
-  CControlDialog* counter;
-  ModalScope() : counter(CFotaviApp::Instance() ? CFotaviApp::Instance()->GetControlDialog() : nullptr) {
-    if (counter) counter->BeginModal();
-  }
-  ~ModalScope() {
-    if (counter) counter->EndModal();
-  }
-};
 
 }  // namespace
 
@@ -91,6 +83,8 @@ LRESULT CImageFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 bool CImageFrame::CanClose() {
+  // Its save box is in front: that answer comes first.
+  if (m_bSaveBoxOpen) return false;
   CImageDoc* doc = GetImageDoc();
   return !doc || doc->SaveModified();
 }
@@ -226,42 +220,63 @@ bool CImageFrame::SaveAsBmp(const std::string& path, bool defaultBmp) {
   return defaultBmp;
 }
 
-BOOL CImageFrame::DoSaveFile(int mode) {
+BOOL CImageFrame::DoSaveFile(int mode, std::function<void(BOOL saved)> then) {
   static const char* const kLog = "CImageFrame::DoSaveFile";
   CImageDoc* doc = GetImageDoc();
   if (!doc) return FALSE;
-  std::string path = doc->GetPath();
-  bool defaultBmp = false;
-  if (mode == SAVEMODE_SAVE && !path.empty() && IsPathExist(path)) {
-    defaultBmp = doc->GetSaveKind() == SAVEKIND_BMP;
-  } else {
-    CFileSelDlg dialog(false, "jpg", {}, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, kSaveFilter, GetSafeHwnd());
-    std::string folder;
-    if (!path.empty()) {
-      defaultBmp = Upper(CFilePath(path).GetExt()) == ".BMP";
-      folder = CFilePath(path).GetFolder();
-    } else {
-      CRegOperation reg;
-      folder = reg.GetProfileString(HKEY_CURRENT_USER, REG_KEY_PRESENTATION, REG_SECTION_IMAGE, "OutputFolder", "");
-      if (folder.empty() || !IsPathExist(folder)) folder = GetMyDocumentsPath();
-    }
-    std::string chosen = path;
-    int result;
-    {
-      ModalScope modal;
-      result = dialog.DoModal(nullptr, folder.empty() ? nullptr : folder.c_str(), &chosen, kPathBufferLength);
-    }
-    if (result == IDCANCEL) return FALSE;
-    if (result != IDOK) {
-      TraceLog(TRC_PRE, kLog, "The error occurred with the [DoModal()] function. Return Code[%d]", result);
-      FotaviMessageBox(IDS_INTERNAL_ERROR);
-      return FALSE;
-    }
-    path = chosen;
-    CRegOperation().WriteProfileString(HKEY_CURRENT_USER, REG_KEY_PRESENTATION, REG_SECTION_IMAGE, "OutputFolder",
-                                       CFilePath(path).GetFolder());
-  }
+  const std::string path = doc->GetPath();
+  if (mode == SAVEMODE_SAVE && !path.empty() && IsPathExist(path))
+    return WritePicture(path, doc->GetSaveKind() == SAVEKIND_BMP);
+  if (m_bSaveBoxOpen) return FALSE;  // one box at a time; it is in front
 
+  bool defaultBmp = false;
+  std::string folder;
+  if (!path.empty()) {
+    defaultBmp = Upper(CFilePath(path).GetExt()) == ".BMP";
+    folder = CFilePath(path).GetFolder();
+  } else {
+    CRegOperation reg;
+    folder = reg.GetProfileString(HKEY_CURRENT_USER, REG_KEY_PRESENTATION, REG_SECTION_IMAGE, "OutputFolder", "");
+    if (folder.empty() || !IsPathExist(folder)) folder = GetMyDocumentsPath();
+  }
+  CFileSelDlg dialog(false, "jpg", {}, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, kSaveFilter, GetSafeHwnd());
+  CControlDialog* counter = CFotaviApp::Instance() ? CFotaviApp::Instance()->GetControlDialog() : nullptr;
+  // The answer may come before Open returns (a service that answers at
+  // once): then it is this call's result.
+  struct Call {
+    bool returned = false;
+    BOOL saved = FALSE;
+  };
+  auto call = std::make_shared<Call>();
+  QPointer<CImageFrame> self(this);
+  m_bSaveBoxOpen = true;
+  dialog.Open(nullptr, folder.empty() ? nullptr : folder.c_str(), &path, kPathBufferLength, counter,
+              [self, call, defaultBmp, then = std::move(then)](int result, const std::string& chosen) {
+                if (!self) return;
+                self->m_bSaveBoxOpen = false;
+                BOOL saved = FALSE;
+                if (result == IDOK) {
+                  CRegOperation().WriteProfileString(HKEY_CURRENT_USER, REG_KEY_PRESENTATION, REG_SECTION_IMAGE,
+                                                     "OutputFolder", CFilePath(chosen).GetFolder());
+                  saved = self->WritePicture(chosen, defaultBmp);
+                } else if (result != IDCANCEL) {
+                  TraceLog(TRC_PRE, kLog, "The error occurred with the [DoModal()] function. Return Code[%d]", result);
+                  FotaviMessageBox(IDS_INTERNAL_ERROR);
+                }
+                if (!call->returned) {
+                  call->saved = saved;
+                } else if (then) {
+                  then(saved);
+                }
+              });
+  call->returned = true;
+  return call->saved;
+}
+
+BOOL CImageFrame::WritePicture(const std::string& path, bool defaultBmp) {
+  static const char* const kLog = "CImageFrame::DoSaveFile";
+  CImageDoc* doc = GetImageDoc();
+  if (!doc) return FALSE;
   const bool bmp = SaveAsBmp(path, defaultBmp);
   const CBitmap24 picture = m_pView->GetComposedBitmap();
   // Both writers replace an existing file only once the new one is whole.

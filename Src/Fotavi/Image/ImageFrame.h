@@ -3,6 +3,7 @@
 // inside draws and annotates the picture.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -34,8 +35,13 @@ class CImageFrame : public CChildFrame {
   void EraseArea() override;
   void EraseAll() override;
 
-  // Save (SAVEMODE_SAVE) or Save As (SAVEMODE_SAVEAS). TRUE when saved.
-  BOOL DoSaveFile(int mode);
+  // Save (SAVEMODE_SAVE) or Save As (SAVEMODE_SAVEAS). TRUE when saved now.
+  // A save that asks for a name opens its box without waiting: it returns
+  // FALSE at once unless the box answered already, and `then(saved)` runs
+  // when the box has answered later. While that box is open the frame does
+  // not close, and a second save is refused.
+  BOOL DoSaveFile(int mode, std::function<void(BOOL saved)> then = {});
+  bool IsSaveBoxOpen() const { return m_bSaveBoxOpen; }
   // Zoom commands.
   void ZoomIn();
   void ZoomOut();
@@ -59,11 +65,14 @@ class CImageFrame : public CChildFrame {
   bool CanClose() override;
 
  private:
+  // Writes the picture to `path` and takes it as the document's file.
+  BOOL WritePicture(const std::string& path, bool defaultBmp);
   void OnToolChoice(int id);
 
   std::unique_ptr<CImageHost> m_pOwnHost;
   CImageHost* m_pHost;
   CImageView* m_pView = nullptr;
+  bool m_bSaveBoxOpen = false;
 };
 
 // The "Image" template's factory: a new still-image document, frame and view

@@ -1,5 +1,7 @@
 #include "FRMDlg.h"
 
+#include <QPointer>
+
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QDialogButtonBox>
@@ -470,9 +472,21 @@ void CFRMDlg::OnBnClickedButtonBrowse() {
   request.confirmOverwrite = true;
   request.pathMustExist = true;
   CControlDialog* counter = CFotaviMovApp::Instance() ? CFotaviMovApp::Instance()->GetControlDialog() : nullptr;
+  // The box answers later, by a call back; the dialog may have gone by then.
+  // It counts as an open box until it has gone.
   if (counter) counter->BeginModal();
-  const FileChooserResult result = GetUserInterfaceService()->ChooseFile(m_hWnd, request);
-  if (counter) counter->EndModal();
+  QPointer<CFRMDlg> self(this);
+  GetUserInterfaceService()->OpenFileChooser(
+      m_hWnd, request,
+      [self](const FileChooserResult& result) {
+        if (self) self->OnBrowseAnswer(result);
+      },
+      [counter] {
+        if (counter) counter->EndModal();
+      });
+}
+
+void CFRMDlg::OnBrowseAnswer(const FileChooserResult& result) {
   if (result.accepted && !result.paths.empty()) {
     if (result.paths.front().size() > 256) {
       MovMessageBox(IDS_MOV_OPEN_ERROR, MB_OK | MB_ICONEXCLAMATION);

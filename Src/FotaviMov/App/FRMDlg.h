@@ -14,6 +14,7 @@
 #include <map>
 #include <string>
 
+#include "Platform/UiService.h"
 #include "FRMLogic.h"
 #include "Platform/Messages.h"
 #include "RecSettings.h"
@@ -83,6 +84,8 @@ class CFRMDlg : public QDialog {
   void OnInitDialog();
   void OnBnClickedOk();
   void OnBnClickedButtonBrowse();
+  // The answer of the output file box.
+  void OnBrowseAnswer(const FileChooserResult& result);
   void OnBnClickedButtonAuto();
   void OnCompressionChanged();
   void OnSizeChanged();

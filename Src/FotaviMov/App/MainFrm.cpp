@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
@@ -414,10 +415,15 @@ std::string CMainFrame::MovieFolder() const {
 
 void CMainFrame::OnMovieOpen() {
   CFileSelDlg chooser(true, {}, {}, OFN_HIDEREADONLY, "Movie file (*.wmv;*.avi) |*.avi;*.wmv||", m_hWnd);
-  std::string path;
+  const std::string none;
   const std::string folder = MovieFolder();
-  if (chooser.DoModal(nullptr, folder.c_str(), &path, MOV_PATH_MAX) != IDOK || path.empty()) return;
-  OpenMovie(path);
+  // The box answers later, by a call back; the frame may have gone by then.
+  QPointer<CMainFrame> self(this);
+  chooser.Open(nullptr, folder.c_str(), &none, MOV_PATH_MAX, m_pApp ? m_pApp->GetControlDialog() : nullptr,
+               [self](int result, const std::string& path) {
+                 if (!self || result != IDOK || path.empty()) return;
+                 self->OpenMovie(path);
+               });
 }
 
 void CMainFrame::OpenMovie(const std::string& path) {

@@ -5,13 +5,18 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QMdiArea>
+#include <QPushButton>
+#include <QTest>
 #include <QPointer>
 #include <QThread>
 #include <QTimer>
 
 #include <filesystem>
 
+#include "Common/ControlDialog.h"
+#include "Common/QtUserInterfaceService.h"
 #include "Live/AnimeFrame.h"
 #include "Live/AnimeView.h"
 #include "EmulatorProcess.h"
@@ -293,3 +298,148 @@ INSTANTIATE_TEST_SUITE_P(Tools, EndToEndPulledTools,
                          [](const ::testing::TestParamInfo<PulledToolCase>& info) {
                            return std::string(info.param.name);
                          });
+
+// The program's own boxes, as a user sees them: file and folder boxes are
+// the real ones, message boxes are recorded and answered.
+class RealBoxesUi : public CQtUserInterfaceService {
+ public:
+  int MessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type) override {
+    return recorder.MessageBox(owner, text, caption, type);
+  }
+  RecordingUi recorder;
+};
+
+class EndToEndBoxes : public EndToEnd {
+ protected:
+  EndToEndBoxes() { withCard = true; }
+  void SetUp() override {
+    EndToEnd::SetUp();
+    SetUserInterfaceService(&boxes);
+    Main()->show();
+  }
+  static QFileDialog* ShownBox() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* box = qobject_cast<QFileDialog*>(w); box && box->isVisible()) return box;
+    return nullptr;
+  }
+  LONG OpenBoxes() { return app->GetControlDialog()->GetModalCount(); }
+  RealBoxesUi boxes;
+};
+
+// The transfer's folder box is open when the camera is pulled: the tool
+// stays while the box stands in front of it, and closes once the box has.
+TEST_F(EndToEndBoxes, APulledCameraClosesTheTransferOnceItsFolderBoxHasClosed) {
+  QPointer<QDialog> tool;
+  QPointer<QFileDialog> box;
+  bool clicked = false, unplugged = false, stayedWithTheBox = false, timedOut = false;
+  LONG countWithTheBox = 0;
+  QElapsedTimer limit;
+  limit.start();
+  QTimer script;
+  script.setInterval(50);
+  QObject::connect(&script, &QTimer::timeout, [&] {
+    if (limit.hasExpired(30000)) {  // the limit: the test closes what stays
+      timedOut = true;
+      if (box) box->reject();
+      if (tool) tool->reject();
+      return;
+    }
+    if (!tool) {
+      tool = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      return;
+    }
+    if (!clicked) {
+      for (QPushButton* b : tool->findChildren<QPushButton*>())
+        if (b->text() == "&Browse...") QTest::mouseClick(b, Qt::LeftButton);
+      clicked = true;  // the click returns at once: the box answers later
+      return;
+    }
+    if (!box) {
+      box = ShownBox();
+      if (!box) return;
+      countWithTheBox = OpenBoxes();
+      unplugged = emulator->Unplug();
+      return;
+    }
+    if (box->isVisible() && Main()->GetStatusText() == "Unable to use the main unit.") {
+      // The removal has been handled: the tool is still there behind the box.
+      stayedWithTheBox = tool && tool->isVisible();
+      box->reject();  // the user cancels the box
+    }
+  });
+  script.start();
+  Main()->GetAction(ID_TOOL_TRANSFER)->trigger();
+  script.stop();
+  EXPECT_FALSE(timedOut);
+  EXPECT_TRUE(unplugged);
+  EXPECT_EQ(countWithTheBox, 1);
+  EXPECT_TRUE(stayedWithTheBox);
+  EXPECT_FALSE(Main()->IsToolWindowOpen());
+  EXPECT_TRUE(WaitFor([&] { return OpenBoxes() == 0 && !box; }));
+  EXPECT_TRUE(boxes.recorder.Texts().empty());
+}
+
+// The main window closed while its Open box is open: the box goes with it,
+// its answer never comes, the count of open boxes falls back to 0 and the
+// program ends cleanly.
+TEST_F(EndToEndBoxes, ClosingTheMainWindowWithItsOpenBoxEndsCleanly) {
+  Main()->OnCommand(ID_FILE_OPENFILE);
+  // The command returned at once, with the box open in front of the window.
+  QPointer<QFileDialog> box = ShownBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->windowModality(), Qt::WindowModal);
+  EXPECT_EQ(box->parentWidget(), Main());
+  EXPECT_EQ(OpenBoxes(), 1);
+  EXPECT_TRUE(Main()->close());
+  app->ExitInstance();
+  app.reset();
+  EXPECT_TRUE(WaitFor([&] { return !box; }));
+  EXPECT_TRUE(boxes.recorder.Texts().empty());
+}
+
+// The conversion's source box answers into the dialog while it is open; the
+// dialog closed with the box open takes no answer.
+TEST_F(EndToEndBoxes, TheMainWindowClosedWithAToolsBoxOpenEndsCleanly) {
+  QPointer<QDialog> tool;
+  QPointer<QFileDialog> box;
+  bool clicked = false, closed = false;
+  LONG countWithTheBox = 0;
+  QElapsedTimer limit;
+  limit.start();
+  QTimer script;
+  script.setInterval(50);
+  QObject::connect(&script, &QTimer::timeout, [&] {
+    if (limit.hasExpired(30000)) {
+      if (tool) tool->reject();
+      return;
+    }
+    if (!tool) {
+      tool = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      return;
+    }
+    if (!clicked) {
+      for (QPushButton* b : tool->findChildren<QPushButton*>())
+        if (b->text() == "&Browse...") QTest::mouseClick(b, Qt::LeftButton);
+      clicked = true;
+      return;
+    }
+    if (!box) {
+      box = ShownBox();
+      if (box) countWithTheBox = OpenBoxes();
+      return;
+    }
+    if (!closed) {
+      closed = true;
+      Main()->close();  // the main window ends the tool and its box with it
+    }
+  });
+  script.start();
+  Main()->GetAction(ID_TOOL_TRANSFER)->trigger();
+  script.stop();
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(countWithTheBox, 1);
+  EXPECT_TRUE(WaitFor([&] { return !box && !tool; }));
+  EXPECT_EQ(OpenBoxes(), 0);
+  app->ExitInstance();
+  app.reset();
+}

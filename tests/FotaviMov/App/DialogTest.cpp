@@ -398,6 +398,13 @@ TEST_F(SettingsDialog, TheFileBoxRefusesAFolderThatDoesNotExist) {
   Run([&](CFRMDlg* d) {
     auto* browse = qobject_cast<QAbstractButton*>(d->Control(IDC_FRM_BROWSE));
     QTest::mouseClick(browse, Qt::LeftButton);
+    // The click returns at once; the box answers when the user is done.
+    auto boxShown = [] {
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<QFileDialog*>(w) && w->isVisible()) return true;
+      return false;
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return gaveUp || (step == 3 && !boxShown()); }, 15000));
     EXPECT_FALSE(gaveUp);
     EXPECT_TRUE(refused);
     EXPECT_EQ(Text(d, IDC_FRM_OUTPUT), good);

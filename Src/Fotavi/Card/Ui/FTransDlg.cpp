@@ -1,4 +1,6 @@
 #include "FTransDlg.h"
+
+#include <QPointer>
 #include "App/Resource.h"
 
 #include <QApplication>
@@ -87,15 +89,15 @@ void CFTransDlg::UpdateData(bool fromControls) {
 
 void CFTransDlg::OnBnClickedBtnFrom() {
   UpdateData(true);
-  std::string folder;
-  CardBeginModal();
-  const int result = SelectFolder(nullptr, m_strSrcFolder, &folder);
-  CardEndModal();
-  if (result == 1) {
+  // The box answers later, by a call back; the dialog may have gone by then.
+  QPointer<CFTransDlg> self(this);
+  OpenSelectFolder(nullptr, m_strSrcFolder, CardHost().counter, [self](int result, const std::string& chosen) {
+    if (!self || result != 1) return;
+    std::string folder = chosen;
     if (folder.size() > 260) folder.resize(260);
-    m_strSrcFolder = folder;
-    UpdateData(false);
-  }
+    self->m_strSrcFolder = folder;
+    self->UpdateData(false);
+  });
 }
 
 void CFTransDlg::OnBnClickedBtnTo() {

@@ -1,5 +1,7 @@
 #include "ConvertDialogs.h"
 
+#include <QPointer>
+
 #include <sys/stat.h>
 
 #include <QCloseEvent>
@@ -358,28 +360,30 @@ void CPptDlg::OnBtnRefIn() {
     const CConvertWorker::SourceKind kind = CConvertWorker::KindOf(buffer);
     dialog.SetFilterIndex(kind == CConvertWorker::KIND_JPEG ? 1 : kind == CConvertWorker::KIND_BMP ? 2 : 0);
   }
-  CardBeginModal();
-  const int result = dialog.DoModal(nullptr, initialFolder.empty() ? nullptr : initialFolder.c_str(), &buffer, 261);
-  CardEndModal();
-  if (result == IDOK) {
-    m_strSourceFile = buffer;
-    UpdateData(false);
-  } else if (result != IDCANCEL) {
-    TraceLog(TRC_PRE, "CPptDlg::OnBtnRefIn", "The error occurred with the [DoModal()] function. Return Code[%d]", result);
-    done(3);
-  }
+  // The box answers later, by a call back; the dialog may have gone by then.
+  QPointer<CPptDlg> self(this);
+  dialog.Open(nullptr, initialFolder.empty() ? nullptr : initialFolder.c_str(), &buffer, 261, CardHost().counter,
+              [self](int result, const std::string& chosen) {
+                if (!self) return;
+                if (result == IDOK) {
+                  self->m_strSourceFile = chosen;
+                  self->UpdateData(false);
+                } else if (result != IDCANCEL) {
+                  TraceLog(TRC_PRE, "CPptDlg::OnBtnRefIn", "The error occurred with the [DoModal()] function. Return Code[%d]",
+                           result);
+                  self->done(3);
+                }
+              });
 }
 
 void CPptDlg::ChooseFolderInto(std::string CPptDlg::*value) {
   UpdateData(true);
-  std::string folder;
-  CardBeginModal();
-  const int result = SelectFolder(nullptr, this->*value, &folder);
-  CardEndModal();
-  if (result == 1) {
-    this->*value = folder;
-    UpdateData(false);
-  }
+  QPointer<CPptDlg> self(this);
+  OpenSelectFolder(nullptr, this->*value, CardHost().counter, [self, value](int result, const std::string& folder) {
+    if (!self || result != 1) return;
+    self.data()->*value = folder;
+    self->UpdateData(false);
+  });
 }
 
 void CPptDlg::OnBtnRefInFolder() { ChooseFolderInto(&CPptDlg::m_strSourceFolder); }
