@@ -1,5 +1,9 @@
 #include "Image/DrawToolDlg.h"
 
+#include <algorithm>
+
+#include <QMdiArea>
+#include <QScreen>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGridLayout>
@@ -412,11 +416,22 @@ void CEditViewTool::keyPressEvent(QKeyEvent* event) {
 void CEditViewTool::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (!m_bPlaced && parentWidget()) {
-    // Beside the main window: right edge 10 pixels inside its right edge,
-    // 30 pixels lower than its top.
+    // Inside the main window's work area (its document area, below the
+    // menu and the toolbar), clear of the caption and its buttons: right
+    // edge 10 pixels inside the area's right edge, top 30 pixels below the
+    // area's top; on the screen.
     m_bPlaced = true;
-    const QRect main = parentWidget()->frameGeometry();
-    move(main.right() - 10 - frameGeometry().width() + 1, main.top() + 30);
+    QWidget* main = parentWidget()->window();
+    QRect area = main->geometry();
+    if (auto* documents = main->findChild<QMdiArea*>())
+      area = QRect(documents->mapToGlobal(QPoint(0, 0)), documents->size());
+    QPoint at(area.right() - 10 - frameGeometry().width() + 1, area.top() + 30);
+    if (const QScreen* screen = main->screen()) {
+      const QRect room = screen->availableGeometry();
+      at.setX(std::clamp(at.x(), room.left(), std::max(room.left(), room.right() - frameGeometry().width() + 1)));
+      at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() - frameGeometry().height() + 1)));
+    }
+    move(at + (pos() - frameGeometry().topLeft()));
   }
 }
 

@@ -242,3 +242,22 @@ TEST_F(ImageApp, EraseAllOfAPictureWithoutDrawingMarksNothing) {
   QTest::mouseClick(palette->GetButton(IDC_ERASEALL), Qt::LeftButton);
   EXPECT_FALSE(frame->GetDocument()->IsModified());
 }
+
+// The palette opens inside the main window's work area, clear of its menu,
+// toolbar and caption, with its right edge near the area's.
+TEST_F(ImageApp, PaletteOpensInsideTheWorkArea) {
+  ASSERT_TRUE(Start());
+  Main()->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(Main()));
+  Main()->OnCommand(ID_TOOL_DRAW);
+  auto* palette = qobject_cast<CEditViewTool*>(Main()->GetDrawPalette());
+  ASSERT_NE(palette, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(palette));
+  QMdiArea* area = Main()->GetMdiArea();
+  const QRect work(area->mapToGlobal(QPoint(0, 0)), area->size());
+  const QRect shown = palette->frameGeometry();
+  EXPECT_TRUE(work.contains(shown)) << "work area " << work.x() << "," << work.y() << " " << work.width() << "x"
+                                    << work.height() << ", palette " << shown.x() << "," << shown.y() << " "
+                                    << shown.width() << "x" << shown.height();
+  EXPECT_EQ(shown.right(), work.right() - 10);
+}
