@@ -1,5 +1,7 @@
 #include "QtUserInterfaceService.h"
 
+#include "WindowHelpers.h"
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QHeaderView>
@@ -82,6 +84,7 @@ int CQtUserInterfaceService::MessageBox(HWND, const std::string& text, const std
     for (const auto& b : buttons) box.addButton(b.button);
     const size_t defaultIndex = (type & MB_DEFBUTTON3) ? 2 : (type & MB_DEFBUTTON2) ? 1 : 0;
     if (defaultIndex < buttons.size()) box.setDefaultButton(buttons[defaultIndex].button);
+    FitWidthToCaption(&box);
     box.exec();
     QAbstractButton* clicked = box.clickedButton();
     for (const auto& b : buttons) {

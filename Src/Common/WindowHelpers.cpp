@@ -1,6 +1,11 @@
 #include "WindowHelpers.h"
 
 #include <QAbstractScrollArea>
+#include <QApplication>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QMessageBox>
+#include <QSpacerItem>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
@@ -51,4 +56,29 @@ void FitWindowIntoScreen(QWidget* window) {
   window->setScreen(screen);
   // A window's position is its frame's.
   window->move(placed.topLeft() - QPoint(frame.left(), frame.top()));
+}
+
+int CaptionWidth(const QWidget* window) {
+  if (!window) return 0;
+  // Window managers draw the title in a bold face of the desktop's font;
+  // reckon with that, the icon and three caption buttons.
+  QFont font = QApplication::font("QMdiSubWindowTitleBar");
+  font.setBold(true);
+  const int title = QFontMetrics(font).horizontalAdvance(window->windowTitle());
+  const int button = std::max(24, QFontMetrics(font).height() + 8);
+  return title + 4 * button + 32;
+}
+
+void FitWidthToCaption(QWidget* window) {
+  if (!window) return;
+  const int wanted = CaptionWidth(window);
+  if (auto* box = qobject_cast<QMessageBox*>(window)) {
+    // A message box sizes itself from its texts: a spacer in its grid
+    // widens it.
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
+      grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
+                    grid->columnCount());
+    return;
+  }
+  if (window->minimumWidth() < wanted) window->setMinimumWidth(wanted);
 }

@@ -15,3 +15,10 @@ QRect GetClientRectNoScroll(const QWidget* window);
 // round it, and places it inside that area: centred over the window it
 // belongs to when that is shown, else on the screen. Call before showing.
 void FitWindowIntoScreen(QWidget* window);
+
+// The width a window needs for its whole caption: the title in the caption
+// font, the window icon and the caption buttons the window manager draws.
+int CaptionWidth(const QWidget* window);
+// Makes a top-level window (a dialog, a message box) at least as wide as its
+// caption needs, so its title is never cut short. Call once its title is set.
+void FitWidthToCaption(QWidget* window);

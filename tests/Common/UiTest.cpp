@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QTreeView>
 #include <QApplication>
+#include <QFontMetrics>
 #include <QMessageBox>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -490,6 +491,25 @@ class CommonUiTest : public QObject {
     QCOMPARE(seenIcon, icon);
     QCOMPARE(seenText, QString("Body text"));
     QCOMPARE(seenCaption, QString("Caption"));
+  }
+
+  // A short text under a long caption: the box is as wide as the caption
+  // in a bold face, with room for the icon and the caption buttons.
+  void qtMessageBoxIsWideEnoughForItsCaption() {
+    const QString caption = QStringLiteral("Fotavi for Presentation");
+    int width = 0;
+    QTimer::singleShot(50, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      width = box->frameGeometry().width();
+      box->button(QMessageBox::Ok)->click();
+    });
+    CQtUserInterfaceService service;
+    QCOMPARE(service.MessageBox(nullptr, "Done.", caption.toStdString(), MB_OK), IDOK);
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    QVERIFY2(width >= QFontMetrics(bold).horizontalAdvance(caption) + 4 * 24,
+             qPrintable(QString("box %1 wide").arg(width)));
   }
 
   void qtMessageBoxFromAWorkerThreadRunsOnTheGuiThread() {

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QScreen>
+#include <QFontMetrics>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -135,6 +136,17 @@ TEST_F(CardUiTest, CreateFolderDialogTakesOnlyAFolderNameAndHandsItBackUnchanged
   dialog.accept();
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
   EXPECT_EQ(dialog.m_strName, "100abcde");
+}
+
+// Shown, the dialog is as wide as its caption in a bold face, with room for
+// the icon and the caption buttons: "Create New Folder" is read whole.
+TEST_F(CardUiTest, CreateFolderDialogIsWideEnoughForItsCaption) {
+  CCreateSDDialog dialog;
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  QFont bold = QApplication::font();
+  bold.setBold(true);
+  EXPECT_GE(dialog.frameGeometry().width(), QFontMetrics(bold).horizontalAdvance("Create New Folder") + 4 * 24);
 }
 
 // ------------------------------------------------------------ trees

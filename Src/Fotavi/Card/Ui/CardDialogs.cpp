@@ -1,5 +1,7 @@
 #include "CardDialogs.h"
 
+#include "Common/WindowHelpers.h"
+
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
@@ -184,6 +186,7 @@ CCreateSDDialog::CCreateSDDialog(QWidget* parent) : QDialog(parent) {
   row->addWidget(m_pEdit, 1);
   layout->addLayout(row);
   layout->addWidget(buttons);
+  FitWidthToCaption(this);
 }
 
 void CCreateSDDialog::accept() {
