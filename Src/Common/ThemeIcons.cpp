@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIconEngine>
+#include <QImage>
 #include <QPainterPath>
 #include <QPalette>
 
@@ -26,6 +28,58 @@ QIcon DrawnIcon(const IconDrawing& draw) {
 QIcon ThemeOrDrawnIcon(const char* themeName, const IconDrawing& draw) {
   if (themeName && QIcon::hasThemeIcon(QLatin1String(themeName))) return QIcon::fromTheme(QLatin1String(themeName));
   return DrawnIcon(draw);
+}
+
+QPixmap DisabledLook(const QPixmap& normal) {
+  QImage image = normal.toImage().convertToFormat(QImage::Format_ARGB32);
+  for (int y = 0; y < image.height(); ++y) {
+    QRgb* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < image.width(); ++x) {
+      const QRgb c = line[x];
+      // Grey, lightened towards the bar and mostly transparent.
+      const int grey = 96 + qGray(c) * 5 / 8;
+      line[x] = qRgba(grey, grey, grey, qAlpha(c) * 3 / 10);
+    }
+  }
+  QPixmap faded = QPixmap::fromImage(image);
+  faded.setDevicePixelRatio(normal.devicePixelRatio());
+  return faded;
+}
+
+namespace {
+class CDistinctStatesEngine : public QIconEngine {
+ public:
+  explicit CDistinctStatesEngine(const QIcon& base) : m_Base(base) {}
+  void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+    const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+    painter->drawPixmap(rect, scaledPixmap(rect.size(), mode, state, ratio));
+  }
+  QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+    return scaledPixmap(size, mode, state, 1.0);
+  }
+  QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override {
+    if (mode != QIcon::Disabled) return m_Base.pixmap(size, scale, mode, state);
+    return DisabledLook(m_Base.pixmap(size, scale, QIcon::Normal, state));
+  }
+  QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State state) override {
+    return m_Base.actualSize(size, QIcon::Normal, state);
+  }
+  QList<QSize> availableSizes(QIcon::Mode, QIcon::State state) override {
+    return m_Base.availableSizes(QIcon::Normal, state);
+  }
+  QString iconName() override { return m_Base.name(); }
+  bool isNull() override { return m_Base.isNull(); }
+  QString key() const override { return QStringLiteral("CDistinctStatesEngine"); }
+  QIconEngine* clone() const override { return new CDistinctStatesEngine(m_Base); }
+
+ private:
+  QIcon m_Base;
+};
+}  // namespace
+
+QIcon WithDistinctDisabledLook(const QIcon& icon) {
+  if (icon.isNull()) return icon;
+  return QIcon(new CDistinctStatesEngine(icon));
 }
 
 void SetUpIconTheme() {

@@ -23,6 +23,13 @@ QIcon DrawnIcon(const IconDrawing& draw);
 // else the drawing.
 QIcon ThemeOrDrawnIcon(const char* themeName, const IconDrawing& draw);
 
+// The icon as it is when enabled, and clearly faded when disabled (grey and
+// mostly transparent), whatever the theme or the style would make of it: a
+// disabled command never looks like an enabled one. Its name stays.
+QIcon WithDistinctDisabledLook(const QIcon& icon);
+// The faded look of a disabled command's picture.
+QPixmap DisabledLook(const QPixmap& normal);
+
 // A round-capped pen for the drawings.
 QPen IconPen(const QColor& c, qreal width);
 

@@ -162,8 +162,10 @@ const std::vector<CommandIconDef>& CommandIcons() {
       {ID_ROTATE_90CW, "object-rotate-right", [](QPainter& p, const QColor& c) { Rotate(p, c, true); }},
       {ID_VIEW_ZOOMIN, "zoom-in", [](QPainter& p, const QColor& c) { Magnifier(p, c, true); }},
       {ID_VIEW_ZOOMOUT, "zoom-out", [](QPainter& p, const QColor& c) { Magnifier(p, c, false); }},
-      {ID_LIVE_STOP, "media-playback-stop", Stop},
-      {ID_LIVE_START, "media-playback-start", Start},
+      // Drawn in colour: the theme's pale outlines look disabled even when
+      // the live monitor can be started or stopped.
+      {ID_LIVE_STOP, nullptr, Stop},
+      {ID_LIVE_START, nullptr, Start},
       {ID_TOOL_STILLCAPTURE, "camera-photo", Camera},
       {ID_TOOL_DRAW, nullptr, Pencil},
       {ID_TOOL_REMOTECTRL, nullptr, Remote},
@@ -182,7 +184,7 @@ const CommandIconDef* FindCommandIcon(int id) {
 QIcon CommandIcon(int commandId) {
   const CommandIconDef* def = FindCommandIcon(commandId);
   if (!def) return {};
-  return ThemeOrDrawnIcon(def->themeName, def->drawing);
+  return WithDistinctDisabledLook(ThemeOrDrawnIcon(def->themeName, def->drawing));
 }
 
 const char* CommandIconThemeName(int commandId) {

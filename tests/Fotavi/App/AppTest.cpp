@@ -326,6 +326,89 @@ TEST_F(Toolbar, EveryCommandHasAnIcon) {
   EXPECT_FALSE(Main()->windowIcon().isNull());
 }
 
+// Enabled and disabled toolbar buttons look apart, with the icon theme and
+// with the drawn icons that stand in without one: a disabled button shows
+// far less of its picture than an enabled one, and an enabled one is never
+// pale. Judged on the buttons as shown.
+class ToolbarStates : public AppFixture, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    theme_ = QIcon::themeName();
+    fallback_ = QIcon::fallbackThemeName();
+    paths_ = QIcon::themeSearchPaths();
+    if (!GetParam()) {
+      // No icon theme anywhere: the program's start-up finds none.
+      dataDirs_ = qgetenv("XDG_DATA_DIRS");
+      dataHome_ = qgetenv("XDG_DATA_HOME");
+      qputenv("XDG_DATA_DIRS", "/nonexistent");
+      qputenv("XDG_DATA_HOME", "/nonexistent");
+      QIcon::setThemeSearchPaths({});
+    }
+    AppFixture::SetUp();
+  }
+  void TearDown() override {
+    AppFixture::TearDown();
+    if (!GetParam()) {
+      qputenv("XDG_DATA_DIRS", dataDirs_);
+      qputenv("XDG_DATA_HOME", dataHome_);
+    }
+    QIcon::setThemeSearchPaths(paths_);
+    QIcon::setThemeName(theme_);
+    QIcon::setFallbackThemeName(fallback_);
+  }
+  // How much the button's picture stands out from the bar: the sum of each
+  // pixel's distance from the bar's colour.
+  static double Ink(QToolButton* button) {
+    const QImage shown = button->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QSize icon = button->iconSize();
+    const QRect inner(QPoint((shown.width() - icon.width()) / 2, (shown.height() - icon.height()) / 2), icon);
+    const QColor bar = button->palette().color(QPalette::Button);
+    double ink = 0;
+    for (int y = inner.top(); y <= inner.bottom(); ++y)
+      for (int x = inner.left(); x <= inner.right(); ++x) {
+        const QColor c = shown.pixelColor(x, y);
+        ink += std::abs(c.red() - bar.red()) + std::abs(c.green() - bar.green()) + std::abs(c.blue() - bar.blue());
+      }
+    return ink / (icon.width() * icon.height());
+  }
+  QString theme_, fallback_;
+  QStringList paths_;
+  QByteArray dataDirs_, dataHome_;
+};
+
+TEST_P(ToolbarStates, EnabledAndDisabledButtonsLookApart) {
+  ASSERT_TRUE(Start());
+  if (!GetParam()) {
+    ASSERT_FALSE(QIcon::hasThemeIcon("document-open"));
+  }
+  Main()->show();
+  QToolBar* bar = Main()->findChild<QToolBar*>("toolbar128");
+  ASSERT_NE(bar, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return bar->isVisible(); }));
+  double weakestEnabled = 1e9, strongestDisabled = 0;
+  for (QAction* action : bar->actions()) {
+    if (action->isSeparator()) continue;
+    const int id = action->data().toInt();
+    auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(action));
+    ASSERT_NE(button, nullptr) << id;
+    action->setChecked(false);
+    action->setEnabled(true);
+    const double enabled = Ink(button);
+    action->setEnabled(false);
+    const double disabled = Ink(button);
+    EXPECT_GT(enabled, 2.5 * disabled) << "command " << id << ": enabled " << enabled << ", disabled " << disabled;
+    weakestEnabled = std::min(weakestEnabled, enabled);
+    strongestDisabled = std::max(strongestDisabled, disabled);
+  }
+  // No enabled button is as pale as any disabled one.
+  EXPECT_GT(weakestEnabled, strongestDisabled);
+  Main()->UpdateCommandUI();
+}
+INSTANTIATE_TEST_SUITE_P(Icons, ToolbarStates, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "Theme" : "Drawn");
+                         });
+
 class WorkFolder : public AppFixture {};
 
 TEST_F(WorkFolder, RemovedAtExitWithoutFollowingLinks) {
