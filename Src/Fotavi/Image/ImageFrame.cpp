@@ -187,9 +187,17 @@ void CImageFrame::EraseAll() { m_pView->EraseAllArea(); }
 QSize CImageFrame::DecorationSize() const { return OuterSizeFor(QSize(0, 0)); }
 
 void CImageFrame::FitToClientSize(const QSize& client) {
-  const QSize outer = OuterSizeFor(client);
+  QSize outer = OuterSizeFor(client);
+  const QPoint at = m_pHost->GrantChildPosition(outer);
+  if (const QWidget* area = m_pHost->GetChildArea()) {
+    // A window bigger than the work area keeps its picture's zoom and takes
+    // the room there is from its position: the picture scrolls inside it,
+    // and its caption and buttons stay in sight.
+    const QSize room(area->width() - at.x(), area->height() - at.y());
+    if (room.isValid() && !room.isEmpty()) outer = outer.boundedTo(room);
+  }
   resize(outer);
-  move(m_pHost->GrantChildPosition(outer));
+  move(at);
   show();
 }
 

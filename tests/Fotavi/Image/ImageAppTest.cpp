@@ -2,6 +2,7 @@
 #include <QAbstractButton>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QScrollBar>
 #include <QTest>
 
 #include <filesystem>
@@ -260,4 +261,32 @@ TEST_F(ImageApp, PaletteOpensInsideTheWorkArea) {
                                     << work.height() << ", palette " << shown.x() << "," << shown.y() << " "
                                     << shown.width() << "x" << shown.height();
   EXPECT_EQ(shown.right(), work.right() - 10);
+}
+
+// A card picture bigger than the work area keeps its zoom (1 with the live
+// monitor at 100 %) and opens in a window that fits the main frame's work
+// area, the picture scrolling inside it.
+TEST_F(ImageApp, ACardPictureBiggerThanTheWorkAreaOpensInsideItAtItsZoom) {
+  ASSERT_TRUE(Start());
+  Main()->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(Main()));
+  Main()->OnCommand(ID_LIVE_SIZE100);
+  Main()->OnCommand(ID_LIVE_START);
+  ASSERT_NE(Main()->GetLiveFrame(), nullptr);
+  const std::string jpeg = MakeJpeg(1600, 1200);
+  ASSERT_TRUE(Main()->FileOpen("ABCD0001.JPG", reinterpret_cast<const BYTE*>(jpeg.data()), DWORD(jpeg.size())));
+  Pump(20);
+  CImageFrame* frame = ActiveImage();
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->windowTitle().toStdString(), "ABCD0001.JPG 100%");
+  const QRect work = Main()->GetMdiArea()->viewport()->rect();
+  EXPECT_TRUE(work.contains(frame->geometry()))
+      << "work area " << work.width() << "x" << work.height() << ", window at " << frame->x() << "," << frame->y()
+      << " " << frame->width() << "x" << frame->height();
+  CImageView* view = frame->GetImageView();
+  EXPECT_TRUE(view->horizontalScrollBar()->isVisible());
+  EXPECT_TRUE(view->verticalScrollBar()->isVisible());
+  EXPECT_GT(view->horizontalScrollBar()->maximum(), 0);
+  EXPECT_GT(view->verticalScrollBar()->maximum(), 0);
+  frame->GetDocument()->SetModifiedFlag(false);
 }
