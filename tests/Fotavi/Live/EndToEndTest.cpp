@@ -326,12 +326,21 @@ class EndToEndBoxes : public EndToEnd {
   RealBoxesUi boxes;
 };
 
-// The transfer's folder box is open when the camera is pulled: the tool
+// A folder box of the transfer is open when the camera is pulled: the tool
 // stays while the box stands in front of it, and closes once the box has.
-TEST_F(EndToEndBoxes, APulledCameraClosesTheTransferOnceItsFolderBoxHasClosed) {
+// Both of its "..." boxes: the computer's folders and the card's.
+struct FolderBoxCase {
+  const char* name;
+  const char* button;
+};
+void PrintTo(const FolderBoxCase& c, std::ostream* os) { *os << c.name; }
+
+class EndToEndPulledWithABox : public EndToEndBoxes, public ::testing::WithParamInterface<FolderBoxCase> {};
+
+TEST_P(EndToEndPulledWithABox, ThePulledCameraClosesTheTransferOnceItsBoxHasClosed) {
   QPointer<QDialog> tool;
-  QPointer<QFileDialog> box;
-  bool clicked = false, unplugged = false, stayedWithTheBox = false, timedOut = false;
+  QPointer<QDialog> box;
+  bool clicked = false, openAfterTheClick = false, unplugged = false, stayedWithTheBox = false, timedOut = false;
   LONG countWithTheBox = 0;
   QElapsedTimer limit;
   limit.start();
@@ -350,12 +359,16 @@ TEST_F(EndToEndBoxes, APulledCameraClosesTheTransferOnceItsFolderBoxHasClosed) {
     }
     if (!clicked) {
       for (QPushButton* b : tool->findChildren<QPushButton*>())
-        if (b->text() == "&Browse...") QTest::mouseClick(b, Qt::LeftButton);
-      clicked = true;  // the click returns at once: the box answers later
+        if (b->text() == GetParam().button) QTest::mouseClick(b, Qt::LeftButton);
+      clicked = true;
+      // The click returned at once, the box open: it answers later.
+      for (QDialog* d : tool->findChildren<QDialog*>())
+        if (d->isVisible() && d->isWindow()) openAfterTheClick = true;
       return;
     }
     if (!box) {
-      box = ShownBox();
+      for (QDialog* d : tool->findChildren<QDialog*>())
+        if (d->isVisible() && d->isWindow()) box = d;
       if (!box) return;
       countWithTheBox = OpenBoxes();
       unplugged = emulator->Unplug();
@@ -371,6 +384,7 @@ TEST_F(EndToEndBoxes, APulledCameraClosesTheTransferOnceItsFolderBoxHasClosed) {
   Main()->GetAction(ID_TOOL_TRANSFER)->trigger();
   script.stop();
   EXPECT_FALSE(timedOut);
+  EXPECT_TRUE(openAfterTheClick);
   EXPECT_TRUE(unplugged);
   EXPECT_EQ(countWithTheBox, 1);
   EXPECT_TRUE(stayedWithTheBox);
@@ -378,6 +392,12 @@ TEST_F(EndToEndBoxes, APulledCameraClosesTheTransferOnceItsFolderBoxHasClosed) {
   EXPECT_TRUE(WaitFor([&] { return OpenBoxes() == 0 && !box; }));
   EXPECT_TRUE(boxes.recorder.Texts().empty());
 }
+INSTANTIATE_TEST_SUITE_P(Boxes, EndToEndPulledWithABox,
+                         ::testing::Values(FolderBoxCase{"ComputerFolder", "&Browse..."},
+                                           FolderBoxCase{"CardFolder", "B&rowse..."}),
+                         [](const ::testing::TestParamInfo<FolderBoxCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // The main window closed while its Open box is open: the box goes with it,
 // its answer never comes, the count of open boxes falls back to 0 and the
@@ -402,7 +422,7 @@ TEST_F(EndToEndBoxes, ClosingTheMainWindowWithItsOpenBoxEndsCleanly) {
 TEST_F(EndToEndBoxes, TheMainWindowClosedWithAToolsBoxOpenEndsCleanly) {
   QPointer<QDialog> tool;
   QPointer<QFileDialog> box;
-  bool clicked = false, closed = false;
+  bool clicked = false, closed = false, openAfterTheClick = false;
   LONG countWithTheBox = 0;
   QElapsedTimer limit;
   limit.start();
@@ -421,6 +441,7 @@ TEST_F(EndToEndBoxes, TheMainWindowClosedWithAToolsBoxOpenEndsCleanly) {
       for (QPushButton* b : tool->findChildren<QPushButton*>())
         if (b->text() == "&Browse...") QTest::mouseClick(b, Qt::LeftButton);
       clicked = true;
+      openAfterTheClick = ShownBox() != nullptr;
       return;
     }
     if (!box) {
@@ -437,6 +458,7 @@ TEST_F(EndToEndBoxes, TheMainWindowClosedWithAToolsBoxOpenEndsCleanly) {
   Main()->GetAction(ID_TOOL_TRANSFER)->trigger();
   script.stop();
   EXPECT_TRUE(closed);
+  EXPECT_TRUE(openAfterTheClick);
   EXPECT_EQ(countWithTheBox, 1);
   EXPECT_TRUE(WaitFor([&] { return !box && !tool; }));
   EXPECT_EQ(OpenBoxes(), 0);

@@ -39,6 +39,30 @@ int CardRunModal(QDialog* dialog) {
   return result;
 }
 
+void CardOpenModal(QDialog* dialog, std::function<void(int result)> done) {
+  if (!dialog) return;
+  CControlDialog* counter = CardHost().counter;
+  if (counter) counter->BeginModal();
+  QObject::connect(dialog, &QObject::destroyed, [counter] {
+    if (counter) counter->EndModal();
+  });
+  if (CardHost().runModal) {
+    const int result = CardHost().runModal(dialog);
+    if (done) done(result);
+    delete dialog;
+    return;
+  }
+  QObject::connect(dialog, &QDialog::finished, dialog, [dialog, done = std::move(done)](int result) {
+    // Once: a later finish of the same dialog finds nothing to do.
+    QObject::disconnect(dialog, &QDialog::finished, nullptr, nullptr);
+    dialog->hide();
+    dialog->deleteLater();
+    if (done) done(result);
+  });
+  dialog->setWindowModality(Qt::WindowModal);
+  dialog->open();
+}
+
 std::string CardIniPath() {
   if (!CardHost().iniPath.empty()) return CardHost().iniPath;
   // The executable has no extension here; its settings file sits beside it.

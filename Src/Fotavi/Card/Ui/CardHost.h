@@ -35,6 +35,12 @@ int CardMessageBox(UINT stringId, UINT type);
 int CardMessageBoxText(const std::string& text, UINT type);
 // Counted modal run of a dialog (CControlDialog::BeginModal / EndModal around it).
 int CardRunModal(QDialog* dialog);
+// Opens `dialog` (made with new, a child of the window it belongs to)
+// modal to that window without waiting: `done(result)` runs once when the
+// user has finished with it, then the dialog goes. It counts as an open box
+// from this call until it has gone, however it goes (also with its window,
+// when it never answers). With the host's runModal set, that answers at once.
+void CardOpenModal(QDialog* dialog, std::function<void(int result)> done);
 void CardBeginModal();
 void CardEndModal();
 // The "Fotavi.ini" in use: the host's, else the program's folder's.

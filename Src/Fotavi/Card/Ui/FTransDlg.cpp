@@ -102,19 +102,23 @@ void CFTransDlg::OnBnClickedBtnFrom() {
 
 void CFTransDlg::OnBnClickedBtnTo() {
   UpdateData(true);
-  CFTransTreeDlg dialog(this);
-  const int result = CardRunModal(&dialog);
-  if (result == QDialog::Accepted) {
-    m_strSDFolder = dialog.GetSelectedPath();
-    // The card path is shown whole: there are no drives on this computer
-    // whose letter could be taken off.
-    m_strDstFolder = m_strSDFolder;
-    UpdateData(false);
-  } else if (result != QDialog::Rejected) {
-    TraceLog(TRC_PRE, "CFTransDlg::OnBnClickedBtnTo", "The error occurred with the [DoModal()] function. Return Code[%d]",
-             result);
-    CardMessageBox(IDS_INTERNAL_ERROR, MB_OK | MB_ICONERROR);
-  }
+  auto* dialog = new CFTransTreeDlg(this);
+  // The box answers later, by a call back; this dialog may have gone by then.
+  QPointer<CFTransDlg> self(this);
+  CardOpenModal(dialog, [self, dialog](int result) {
+    if (!self) return;
+    if (result == QDialog::Accepted) {
+      self->m_strSDFolder = dialog->GetSelectedPath();
+      // The card path is shown whole: there are no drives on this computer
+      // whose letter could be taken off.
+      self->m_strDstFolder = self->m_strSDFolder;
+      self->UpdateData(false);
+    } else if (result != QDialog::Rejected) {
+      TraceLog(TRC_PRE, "CFTransDlg::OnBnClickedBtnTo",
+               "The error occurred with the [DoModal()] function. Return Code[%d]", result);
+      CardMessageBox(IDS_INTERNAL_ERROR, MB_OK | MB_ICONERROR);
+    }
+  });
 }
 
 void CFTransDlg::OnTransfer() {

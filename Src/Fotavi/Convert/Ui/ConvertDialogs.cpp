@@ -392,18 +392,22 @@ void CPptDlg::OnBtnRefOut() { ChooseFolderInto(&CPptDlg::m_strOutputFolder); }
 void CPptDlg::OnBnClickedBtnRefOutsd() {
   UpdateData(true);
   if (!CardReady()) return;
-  CFTransTreeDlg dialog(this);
-  const int result = CardRunModal(&dialog);
-  if (result == QDialog::Accepted) {
-    m_strSDFolder = dialog.GetSelectedPath();
-    // No drive of this computer is named like the card's: the path is shown whole.
-    m_strSDFolderText = m_strSDFolder;
-    UpdateData(false);
-  } else if (result != QDialog::Rejected) {
-    TraceLog(TRC_PRE, "CPptDlg::OnBnClickedBtnRefOutsd",
-             "The error occurred with the [DoModal()] function. Return Code[%d]", result);
-    done(3);
-  }
+  auto* dialog = new CFTransTreeDlg(this);
+  // The box answers later, by a call back; this dialog may have gone by then.
+  QPointer<CPptDlg> self(this);
+  CardOpenModal(dialog, [self, dialog](int result) {
+    if (!self) return;
+    if (result == QDialog::Accepted) {
+      self->m_strSDFolder = dialog->GetSelectedPath();
+      // No drive of this computer is named like the card's: the path is shown whole.
+      self->m_strSDFolderText = self->m_strSDFolder;
+      self->UpdateData(false);
+    } else if (result != QDialog::Rejected) {
+      TraceLog(TRC_PRE, "CPptDlg::OnBnClickedBtnRefOutsd",
+               "The error occurred with the [DoModal()] function. Return Code[%d]", result);
+      self->done(3);
+    }
+  });
 }
 
 void CPptDlg::OnBnClickedCancel() {
