@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QThread>
+#include <QTimer>
 
 #include <memory>
 
@@ -204,7 +205,9 @@ void OpenWithoutWaiting(QFileDialog* dialog, std::function<void()> answer, std::
     // Once: a second finish (a close after the answer) finds nothing to do.
     QObject::disconnect(dialog, &QDialog::finished, nullptr, nullptr);
     dialog->hide();
-    dialog->deleteLater();
+    // Gone once the answer is handled; by a timer, not a deferred delete,
+    // which waits for a loop of its own level.
+    QTimer::singleShot(0, dialog, [dialog] { delete dialog; });
     if (answer) answer();
   });
   dialog->open();

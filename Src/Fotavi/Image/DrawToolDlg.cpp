@@ -4,6 +4,7 @@
 
 #include <QMdiArea>
 #include <QScreen>
+#include <QStyle>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGridLayout>
@@ -425,13 +426,22 @@ void CEditViewTool::showEvent(QShowEvent* event) {
     QRect area = main->geometry();
     if (auto* documents = main->findChild<QMdiArea*>())
       area = QRect(documents->mapToGlobal(QPoint(0, 0)), documents->size());
-    QPoint at(area.right() - 10 - frameGeometry().width() + 1, area.top() + 30);
+    // The frame round the palette. Before the window manager has framed it,
+    // it is not known and a move places the palette itself: reckon with a
+    // caption of the style's height above it, so that its own caption stays
+    // below the document windows' caption row too.
+    const bool framed = frameGeometry() != geometry();
+    const int above = framed ? geometry().top() - frameGeometry().top()
+                             : style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this) + 4;
+    const int outerWidth = framed ? frameGeometry().width() : width();
+    const int outerHeight = (framed ? frameGeometry().height() : height() + above);
+    QPoint frameAt(area.right() - 10 - outerWidth + 1, area.top() + 30);
     if (const QScreen* screen = main->screen()) {
       const QRect room = screen->availableGeometry();
-      at.setX(std::clamp(at.x(), room.left(), std::max(room.left(), room.right() - frameGeometry().width() + 1)));
-      at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() - frameGeometry().height() + 1)));
+      frameAt.setX(std::clamp(frameAt.x(), room.left(), std::max(room.left(), room.right() - outerWidth + 1)));
+      frameAt.setY(std::clamp(frameAt.y(), room.top(), std::max(room.top(), room.bottom() - outerHeight + 1)));
     }
-    move(at + (pos() - frameGeometry().topLeft()));
+    move(framed ? frameAt : frameAt + QPoint(0, above));
   }
 }
 

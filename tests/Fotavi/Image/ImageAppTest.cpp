@@ -261,6 +261,8 @@ TEST_F(ImageApp, PaletteOpensInsideTheWorkArea) {
                                     << work.height() << ", palette " << shown.x() << "," << shown.y() << " "
                                     << shown.width() << "x" << shown.height();
   EXPECT_EQ(shown.right(), work.right() - 10);
+  // Below the caption row of a document window placed at the area's top.
+  EXPECT_GT(shown.top(), work.top() + DocumentFrameMetrics().captionHeight);
 }
 
 // A card picture bigger than the work area keeps its zoom (1 with the live

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QPushButton>
 #include <QTest>
@@ -464,4 +465,40 @@ TEST_F(EndToEndBoxes, TheMainWindowClosedWithAToolsBoxOpenEndsCleanly) {
   EXPECT_EQ(OpenBoxes(), 0);
   app->ExitInstance();
   app.reset();
+}
+
+// Closing a changed picture: Yes to the question opens the save box without
+// waiting; the window stays open behind it and closes once the box has
+// saved the picture.
+TEST_F(EndToEndBoxes, YesToTheQuestionSavesThroughTheBoxThenTheWindowCloses) {
+  Main()->OnCommand(ID_TOOL_STILLCAPTURE);
+  ASSERT_EQ(Main()->GetMdiArea()->subWindowList().size(), 1);
+  QPointer<QMdiSubWindow> picture = Main()->GetMdiArea()->subWindowList().front();
+  EXPECT_FALSE(picture->close());  // the question (answered Yes), then the box
+  EXPECT_EQ(boxes.recorder.Texts(), std::vector<std::string>{"Save changes to the document Untitled-1 before closing?"});
+  QPointer<QFileDialog> box = ShownBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_TRUE(picture && picture->isVisible());
+  EXPECT_EQ(OpenBoxes(), 1);
+  // A second close while the box is open asks nothing and keeps the window.
+  EXPECT_FALSE(picture->close());
+  EXPECT_EQ(boxes.recorder.Texts().size(), 1u);
+  const std::string path = env->dir() + "/board.jpg";
+  // The user types the name and presses Enter.
+  auto* name = box->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  ASSERT_NE(name, nullptr);
+  QTest::mouseClick(name, Qt::LeftButton);
+  name->selectAll();
+  QTest::keyClick(name, Qt::Key_Delete);
+  box->setDirectory(QString::fromStdString(env->dir()));  // the folder the user went to
+  QTest::keyClicks(name, QStringLiteral("board.jpg"));
+  QPushButton* save = nullptr;
+  for (QPushButton* b : box->findChildren<QPushButton*>())
+    if (b->text().remove('&') == "Save") save = b;
+  ASSERT_NE(save, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return save->isEnabled(); }));
+  QTest::mouseClick(save, Qt::LeftButton);
+  EXPECT_TRUE(WaitFor([&] { return !picture; }));
+  EXPECT_TRUE(std::filesystem::exists(path));
+  EXPECT_TRUE(WaitFor([&] { return OpenBoxes() == 0 && !box; }));
 }

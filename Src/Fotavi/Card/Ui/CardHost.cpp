@@ -1,6 +1,7 @@
 #include "CardHost.h"
 
 #include <QDialog>
+#include <QTimer>
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
@@ -56,7 +57,9 @@ void CardOpenModal(QDialog* dialog, std::function<void(int result)> done) {
     // Once: a later finish of the same dialog finds nothing to do.
     QObject::disconnect(dialog, &QDialog::finished, nullptr, nullptr);
     dialog->hide();
-    dialog->deleteLater();
+    // Gone once the answer is handled; by a timer, not a deferred delete,
+    // which waits for a loop of its own level.
+    QTimer::singleShot(0, dialog, [dialog] { delete dialog; });
     if (done) done(result);
   });
   dialog->setWindowModality(Qt::WindowModal);
