@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <cstdio>
 #include <new>
 
 #include "Common/StringTable.h"
 #include "Common/TraceLog.h"
+#include "Common/WindowHelpers.h"
 #include "App/Icons.h"
 #include "App/MainFrm.h"
 #include "App/ProgramParts.h"
@@ -114,9 +116,24 @@ int CFotaviApp::ExitInstance() {
 }
 
 void CFotaviApp::OnAppAbout() {
-  if (m_pControlDialog) m_pControlDialog->BeginModal();
-  QMessageBox::about(m_pMainFrame, QString::fromStdString(GetApplicationTitle()),
-                     QStringLiteral("<b>Fotavi for Presentation</b><br>Version 1.0<br>"
-                                    "Live monitor, still pictures and SD memory of the document camera."));
-  if (m_pControlDialog) m_pControlDialog->EndModal();
+  // Opened without a loop of its own, modal to the main window; counted as
+  // an open box until it has gone.
+  auto* box = new QMessageBox(m_pMainFrame);
+  box->setWindowTitle(QString::fromStdString(GetApplicationTitle()));
+  box->setText(QStringLiteral("<b>Fotavi for Presentation</b><br>Version 1.0<br>"
+                              "Live monitor, still pictures and SD memory of the document camera."));
+  box->setIconPixmap(ProgramIcon().pixmap(64, 64));
+  box->setStandardButtons(QMessageBox::Ok);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  if (CControlDialog* counter = m_pControlDialog.get()) {
+    counter->BeginModal();
+    QObject::connect(box, &QObject::destroyed, [counter] { counter->EndModal(); });
+  }
+  // Its answer ends it without a deferred delete.
+  QObject::connect(box, &QDialog::finished, box, [box](int) {
+    box->hide();
+    QTimer::singleShot(0, box, [box] { delete box; });
+  });
+  FitWidthToCaption(box);
+  box->open();
 }

@@ -1,6 +1,11 @@
 // Start-up, the main frame's device handling, command states, still capture
 // and shut-down, on a scripted device.
 #include <QAction>
+#include <QApplication>
+#include <QTest>
+#include <QPushButton>
+#include <QPointer>
+#include <QMessageBox>
 #include <QDir>
 #include <QMdiArea>
 #include <QToolBar>
@@ -408,6 +413,32 @@ INSTANTIATE_TEST_SUITE_P(Icons, ToolbarStates, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
                            return std::string(info.param ? "Theme" : "Drawn");
                          });
+
+// The About box opens without a loop of its own: the command returns with
+// the box open over the main window, counted as an open box until it has
+// been closed; the camera's removal meanwhile waits for it.
+TEST_F(Startup, AboutOpensWithoutWaitingAndCountsUntilItIsClosed) {
+  ASSERT_TRUE(Start());
+  Main()->show();
+  auto* panel = qobject_cast<CTiryxDialog*>(Main()->GetRemoteCtrl());
+  ASSERT_NE(panel, nullptr);
+  Main()->OnCommand(ID_TOOL_REMOTECTRL);
+  ASSERT_TRUE(panel->isVisible());
+  Main()->OnCommand(ID_APP_ABOUT);
+  QPointer<QMessageBox> box;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible()) box = b;
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->windowTitle().toStdString(), "Fotavi for Presentation");
+  EXPECT_EQ(app->GetControlDialog()->GetModalCount(), 1);
+  device->connected = false;
+  PostMessage(Main()->GetSafeHwnd(), WM_FOTAVI_DEVICESTATE, FOTAVI_DEVICE_GONE, 0);
+  ASSERT_TRUE(WaitFor([&] { return !Main()->IsDeviceOpen(); }));
+  EXPECT_TRUE(panel->isVisible());  // the box stands in front
+  QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+  EXPECT_TRUE(WaitFor([&] { return !box && app->GetControlDialog()->GetModalCount() == 0; }));
+  EXPECT_TRUE(WaitFor([&] { return !panel->isVisible(); }));  // then the check runs again
+}
 
 class WorkFolder : public AppFixture {};
 
