@@ -379,7 +379,18 @@ void CMainFrame::OnSemiAnimationStop() {
 }
 
 void CMainFrame::OnRecord() {
-  if (m_pView->IsRecording()) return;
+  if (m_pView->IsRecording()) {
+    // Chosen while the last recording still completes its file: the new one
+    // starts once it is complete, if Record is still allowed then.
+    if (m_pView->IsRecordingEnding() && !m_bRecordAfterEnd) {
+      m_bRecordAfterEnd = true;
+      m_pView->WhenRecordingEnded([this] {
+        m_bRecordAfterEnd = false;
+        if (MovCommandEnabled(ID_MOV_RECORD, CommandState())) OnRecord();
+      });
+    }
+    return;
+  }
   const std::string& output = m_pDoc->GetOutputFileName();
   std::error_code ec;
   if (!output.empty() && std::filesystem::exists(output, ec)) {

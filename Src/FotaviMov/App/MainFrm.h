@@ -95,6 +95,7 @@ class CMainFrame : public QMainWindow, public IMovMainFrame, public IMovFrameHos
   BOOL m_bMovieOpened = FALSE;
   UINT m_nViewSizeId = ID_MOV_VIEW_SIZE_100;
   BOOL m_bRecordAllowed = FALSE;
+  bool m_bRecordAfterEnd = false;  // a Record waits for the last recording's end
   BOOL m_bAlwaysOnTop = FALSE;
   BOOL m_bDeviceOpen = FALSE;
   std::string m_strStatus;

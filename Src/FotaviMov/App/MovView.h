@@ -43,6 +43,8 @@ class CFotaviMovView : public QWidget, public IMovieSeekTarget {
   BOOL StartMakeMovie(const MAKEMOVIEPARAM& param) { return m_pRecording->Start(param); }
   void StopMakeMovie(BOOL notify) { m_pRecording->Stop(notify); }
   BOOL IsRecording() const { return m_pRecording->IsRecording(); }
+  // Stopped, and its file not yet complete.
+  bool IsRecordingEnding() const { return m_pRecording->IsEnding(); }
   // Runs `then` once the recording (and the completion of its file) has
   // ended; at once when none runs.
   void WhenRecordingEnded(std::function<void()> then) { m_pRecording->WhenEnded(std::move(then)); }

@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 
 #include "AutoFrameRateDlg.h"
 #include "AviFileOperation.h"
@@ -31,6 +32,7 @@
 #include "MovResource.h"
 #include "MovProgramFixture.h"
 #include "MovTestSupport.h"
+#include "MovUiDriver.h"
 #include "RecSettings.h"
 #include "SliderDialogBar.h"
 #include "../MovTestSupport.h"
@@ -282,6 +284,39 @@ void PrintTo(const SlowEndCase& c, std::ostream* os) { *os << SlowEndCaseName(c)
 INSTANTIATE_TEST_SUITE_P(Table, SlowWriterRecording,
                          ::testing::Values(SlowEndCase{"TimeLimit", RECCOND_TIME}, SlowEndCase{"Stop", RECCOND_NONE}),
                          [](const auto& info) { return SlowEndCaseName(info.param); });
+
+// Record clicked right after Stop, while the slow writer still writes the
+// frames that wait: the new recording starts once the last one's file is
+// complete (after the question before overwriting it), never a click that
+// does nothing.
+TEST_F(MovRecording, RecordRightAfterStopStartsOnceTheFileIsComplete) {
+  const std::string output = Dir() + "/again.avi";
+  WriteSettings(COMPRESS_AVI, RECCOND_NONE, 0, output);
+  ASSERT_TRUE(Start());
+  StartLive();
+  std::atomic<int> added{0};
+  View()->SetWriterFactory(SlowAviFactory(150, &added));
+  QToolBar* bar = Main()->findChild<QToolBar*>(QStringLiteral("MainToolBar"));
+  ASSERT_NE(bar, nullptr);
+  ASSERT_TRUE(ClickToolButton(bar, Main()->Action(ID_MOV_RECORD)));
+  ASSERT_TRUE(View()->IsRecording());
+  ASSERT_TRUE(WaitFor([&] { return added.load() >= 10; }, 30000));
+  ASSERT_TRUE(ClickToolButton(bar, Main()->Action(ID_MOV_MOVIE_STOP)));
+  ASSERT_TRUE(View()->IsRecording());  // frames still wait for the writer
+  ASSERT_TRUE(ClickToolButton(bar, Main()->Action(ID_MOV_RECORD)));
+  ASSERT_TRUE(WaitFor([&] { return !ui.Texts().empty(); }, 60000));
+  EXPECT_EQ(ui.Texts()[0], "The specified file already exists. May I overwrite?");
+  const uint64_t first = View()->LastFrameCount();
+  EXPECT_GT(first, 0u);
+  ASSERT_TRUE(View()->IsRecording());
+  ASSERT_TRUE(WaitFor([&] { return uint64_t(added.load()) >= first + 5; }, 30000));
+  ASSERT_TRUE(ClickToolButton(bar, Main()->Action(ID_MOV_MOVIE_STOP)));
+  ASSERT_TRUE(WaitFor([&] { return !View()->IsRecording(); }, 60000));
+  ASSERT_EQ(ui.Texts().size(), 1u) << ui.Texts().back();
+  const long written = long(View()->LastFrameCount());
+  EXPECT_GE(written, 5);
+  if (HaveTool("ffprobe")) EXPECT_EQ(FfprobeFrames(output), written);
+}
 
 // A writer that cannot keep up with the frame rate (200 ms a frame at ten
 // frames a second): the recording ends by itself while it records, once two
