@@ -63,9 +63,22 @@ void CExitSignals::OnSignal() {
   }
   if (!m_bArmed) {
     m_bPending = true;
+    // Read inside a box of the start-up (a refusal, a question): the box is
+    // closed, so that the start-up goes on to its end instead of holding
+    // the program; the main window closes once the program's loop runs.
+    CloseModals(kModalRounds);
     return;
   }
   CloseWindows(kModalRounds);
+}
+
+void CExitSignals::CloseModals(int modalRounds) {
+  if (QWidget* modal = QApplication::activeModalWidget(); modal && modalRounds > 0) {
+    modal->close();
+    QTimer::singleShot(0, this, [this, modalRounds] {
+      if (!m_bArmed) CloseModals(modalRounds - 1);
+    });
+  }
 }
 
 void CExitSignals::Arm() {

@@ -4,8 +4,8 @@
 // device closed. The handler only writes the signal's number into a pipe
 // (a self-pipe); the GUI thread reads it inside Qt's loop and closes first
 // any modal box, then the main window. Made once, on the GUI thread, at the
-// start of main; a signal that comes before Arm (the start-up may run a
-// message box's loop) waits until the program's own loop runs. The
+// start of main; a signal that comes before Arm closes the start-up's
+// boxes (whose loop reads it) and waits until the program's own loop runs. The
 // handlers are put back when it goes.
 #pragma once
 
@@ -29,6 +29,8 @@ class CExitSignals : public QObject {
  private:
   void OnSignal();
   void CloseWindows(int modalRounds);
+  // Closes the modal boxes open now, one by one.
+  void CloseModals(int modalRounds);
 
   bool m_bArmed = false;
   bool m_bPending = false;

@@ -42,6 +42,8 @@ bool WaitForChild(pid_t pid, int* status, int limitMs) {
   return false;
 }
 
+void PrintTo(const ExitCase& c, std::ostream* os) { *os << c.name; }
+
 class ProgramExit : public ::testing::TestWithParam<ExitCase> {};
 
 TEST_P(ProgramExit, ASignalClosesTheProgramThroughItsExit) {
@@ -78,6 +80,57 @@ TEST_P(ProgramExit, ASignalClosesTheProgramThroughItsExit) {
   EXPECT_FALSE(WIFSIGNALED(status)) << "killed by signal " << WTERMSIG(status);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::filesystem::remove_all(root);
+}
+
+// Starts `program` and waits until it catches `signal`; -1 when it never did.
+pid_t StartCatching(const char* program, int signal) {
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    execl(program, program, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const unsigned long long bit = 1ull << (signal - 1);
+  for (int waited = 0; waited < 30000; waited += 20) {
+    if ((CaughtSignals(pid) & bit) != 0) return pid;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  int status = 0;
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  return -1;
+}
+
+// Sends `signal` and waits for the end; the exit status, or -1 (killed, by
+// the signal or after the limit).
+int EndBy(pid_t pid, int signal) {
+  int status = 0;
+  if (kill(pid, signal) != 0) return -1;
+  if (!WaitForChild(pid, &status, 60000)) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A second start shows its refusal in a box before the program's loop runs:
+// the signal closes the box, and the start ends as that refusal does (status
+// 1), never left standing. The first instance ends as before.
+TEST_P(ProgramExit, ASignalDuringTheStartUpsBoxEndsTheStart) {
+  const std::string root = fotavi_test::IsolateEnvironment("exit-signal-box");
+  std::filesystem::create_directories(root + "/devices");
+  std::filesystem::permissions(root + "/devices", std::filesystem::perms::owner_all);
+  setenv("FOTAVI_DEVICE_ROOT", (root + "/devices").c_str(), 1);
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  const pid_t first = StartCatching(GetParam().program, GetParam().signal);
+  ASSERT_GT(first, 0) << "the program never caught the signal";
+  const pid_t second = StartCatching(GetParam().program, GetParam().signal);
+  if (second < 0) EndBy(first, SIGKILL);
+  ASSERT_GT(second, 0) << "the second start never caught the signal";
+  EXPECT_EQ(EndBy(second, GetParam().signal), 1);
+  EXPECT_EQ(EndBy(first, GetParam().signal), 0);
   std::filesystem::remove_all(root);
 }
 
