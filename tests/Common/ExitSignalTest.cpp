@@ -10,6 +10,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -102,6 +104,26 @@ pid_t StartCatching(const char* program, int signal) {
   return -1;
 }
 
+// True once `pid` holds the program's machine-wide mutex (a listening
+// abstract socket of that name), that is once its start has taken it.
+bool HoldsProgramMutex(pid_t pid) {
+  std::set<std::string> inodes;
+  std::error_code ec;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
+    if (target.rfind("socket:[", 0) == 0) inodes.insert(target.substr(8, target.size() - 9));
+  }
+  std::ifstream unix("/proc/net/unix");
+  std::string line;
+  while (std::getline(unix, line)) {
+    std::istringstream fields(line);
+    std::string f[8];
+    for (auto& x : f) fields >> x;
+    if (inodes.count(f[6]) && f[7].rfind("@fotavi-mutex/", 0) == 0) return true;
+  }
+  return false;
+}
+
 // Sends `signal` and waits for the end; the exit status, or -1 (killed, by
 // the signal or after the limit).
 int EndBy(pid_t pid, int signal) {
@@ -126,6 +148,11 @@ TEST_P(ProgramExit, ASignalDuringTheStartUpsBoxEndsTheStart) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   const pid_t first = StartCatching(GetParam().program, GetParam().signal);
   ASSERT_GT(first, 0) << "the program never caught the signal";
+  bool held = false;
+  for (int waited = 0; waited < 30000 && !(held = HoldsProgramMutex(first)); waited += 20)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (!held) EndBy(first, SIGKILL);
+  ASSERT_TRUE(held) << "the first start never took the program's mutex";
   const pid_t second = StartCatching(GetParam().program, GetParam().signal);
   if (second < 0) EndBy(first, SIGKILL);
   ASSERT_GT(second, 0) << "the second start never caught the signal";
