@@ -318,6 +318,31 @@ TEST_F(MovRecording, RecordRightAfterStopStartsOnceTheFileIsComplete) {
   if (HaveTool("ffprobe")) EXPECT_EQ(FfprobeFrames(output), written);
 }
 
+// The camera pulled after Stop, while the slow writer still writes the
+// frames that wait: the end goes on without the camera, every frame captured
+// before the stop is in a complete file, and only the camera's going is said.
+TEST_F(MovRecording, ACameraPulledWhileTheFileIsCompletedLeavesItComplete) {
+  const std::string output = Dir() + "/pulled.avi";
+  WriteSettings(COMPRESS_AVI, RECCOND_NONE, 0, output);
+  ASSERT_TRUE(Start());
+  StartLive();
+  std::atomic<int> added{0};
+  View()->SetWriterFactory(SlowAviFactory(150, &added));
+  QToolBar* bar = Main()->findChild<QToolBar*>(QStringLiteral("MainToolBar"));
+  ASSERT_NE(bar, nullptr);
+  ASSERT_TRUE(ClickToolButton(bar, Main()->Action(ID_MOV_RECORD)));
+  ASSERT_TRUE(WaitFor([&] { return added.load() >= 10; }, 30000));
+  ASSERT_TRUE(ClickToolButton(bar, Main()->Action(ID_MOV_MOVIE_STOP)));
+  ASSERT_TRUE(View()->IsRecording());  // frames still wait for the writer
+  ASSERT_TRUE(emulator->Unplug());
+  ASSERT_TRUE(WaitFor([&] { return !View()->IsRecording() && !Main()->IsDeviceOpen(); }, 60000));
+  for (const auto& text : ui.Texts()) EXPECT_EQ(text, "Unable to acquire live-monitor image.");
+  const long written = long(View()->LastFrameCount());
+  EXPECT_EQ(uint64_t(written), View()->LastCapturedCount());
+  EXPECT_GT(written, 10);
+  if (HaveTool("ffprobe")) EXPECT_EQ(FfprobeFrames(output), written);
+}
+
 // A writer that cannot keep up with the frame rate (200 ms a frame at ten
 // frames a second): the recording ends by itself while it records, once two
 // seconds of frames wait, with "Unable to save file.", and every frame
