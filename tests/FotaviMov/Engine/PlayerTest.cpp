@@ -145,6 +145,14 @@ class PlayerFixture : public ::testing::Test {
       return f && f->bgr[0] == number;
     });
   }
+  // While playing, a loaded machine may show a later picture before the
+  // test looks: judge that playing went on past a number.
+  bool ShowingAtLeast(int number) {
+    return PumpUntil([&] {
+      auto f = host_.Last();
+      return f && f->bgr[0] >= number;
+    });
+  }
 
   HWND owner_ = nullptr, slider_ = nullptr;
   FakeHost host_;
@@ -277,7 +285,7 @@ TEST_F(PlayerFixture, DraggingAPlayingMoviePausesItAndPlaysOnFromTheRelease) {
   player_->Seek(60, WM_LBUTTONUP);
   EXPECT_EQ(player_->GetState(), CMoviePlay::Running);
   EXPECT_TRUE(host_.timer);
-  ASSERT_TRUE(Showing(62));
+  ASSERT_TRUE(ShowingAtLeast(62));
   EXPECT_GE(player_->GetCurrentPosition(), 6 * kSecond);
 }
 
