@@ -773,6 +773,154 @@ TEST(JpegSaveBuiltIn, FailedSaveKeepsTheExistingFile) {
   fs::remove_all(root);
 }
 
+// ------------------------------------------------------------ pictures with more than the picture
+
+// A JPEG segment: marker, big-endian length, payload.
+std::string Segment(unsigned char marker, const std::string& payload) {
+  const size_t length = payload.size() + 2;
+  std::string s("\xFF", 1);
+  s += static_cast<char>(marker);
+  s += static_cast<char>(length >> 8);
+  s += static_cast<char>(length & 0xFF);
+  return s + payload;
+}
+
+// `segments` right after the start marker of `jpeg`.
+std::string WithSegmentsAfterSoi(const std::string& jpeg, const std::string& segments) {
+  return jpeg.substr(0, 2) + segments + jpeg.substr(2);
+}
+
+std::string RunTool(const std::string& command) { return std::system(command.c_str()) == 0 ? "ok" : ""; }
+
+// The special files are written to `folder` as `main.jpg` is made into them;
+// "" when a tool that makes one is missing.
+struct SpecialCase {
+  const char* name;
+  std::string (*make)(const std::string& folder, const std::string& main);
+};
+
+const SpecialCase kSpecial[] = {
+    {"ExifThumbnailInApp1",
+     [](const std::string&, const std::string& main) {
+       // An Exif header whose thumbnail is a whole JPEG, end marker and all.
+       return WithSegmentsAfterSoi(main, Segment(0xE1, std::string("Exif\0\0", 6) + TexturedJpeg(160, 120)));
+     }},
+    {"ThumbnailAddedByExiftool",
+     [](const std::string& folder, const std::string& main) -> std::string {
+       const std::string thumb = folder + "/thumb.jpg", pic = folder + "/exiftool.jpg";
+       fotavi_test::WriteFile(thumb, TexturedJpeg(160, 120));
+       fotavi_test::WriteFile(pic, main);
+       if (RunTool("exiftool -q -overwrite_original -Make=Maker -Model=Camera '-ThumbnailImage<=" + thumb + "' '" +
+                   pic + "' >/dev/null 2>&1")
+               .empty()) {
+         return "";
+       }
+       return ReadFile(pic);
+     }},
+    {"EndMarkerBytesInAComment",
+     [](const std::string&, const std::string& main) {
+       return WithSegmentsAfterSoi(main, Segment(0xFE, std::string("\xFF\xD9\xFF\xD9 x \xFF", 8)) +
+                                             Segment(0xE5, std::string("\xFF\xD9", 2)));
+     }},
+    {"Progressive",
+     [](const std::string&, const std::string&) {
+       tjhandle tj = tjInitCompress();
+       const std::vector<unsigned char> rgb = Texture(640, 480);
+       unsigned char* out = nullptr;
+       unsigned long size = 0;
+       EXPECT_EQ(0, tjCompress2(tj, rgb.data(), 640, 640 * 3, 480, TJPF_RGB, &out, &size, TJSAMP_420, 85,
+                                TJFLAG_PROGRESSIVE));
+       std::string jpeg(reinterpret_cast<char*>(out), size);
+       tjFree(out);
+       tjDestroy(tj);
+       return WithSegmentsAfterSoi(jpeg, Segment(0xE1, std::string("Exif\0\0", 6) + TexturedJpeg(80, 60)));
+     }},
+    {"RestartMarkers",
+     [](const std::string& folder, const std::string& main) -> std::string {
+       const std::string in = folder + "/plain.jpg", out = folder + "/restart.jpg";
+       fotavi_test::WriteFile(in, main);
+       if (RunTool("jpegtran -restart 1 -outfile '" + out + "' '" + in + "' 2>/dev/null").empty()) return "";
+       return ReadFile(out);
+     }},
+    {"TrailingBytesAndASecondPicture",
+     [](const std::string&, const std::string& main) {
+       return main + std::string("\0\0trailing\xFF\xD9", 12) + TexturedJpeg(64, 48);
+     }},
+    {"FillBytesBeforeMarkers",
+     [](const std::string&, const std::string& main) { return main.substr(0, 2) + "\xFF\xFF\xFF" + main.substr(2); }},
+};
+
+// Decodes a file with djpeg at the settings of the built-in decoder (fast
+// integer transform, no fancy upsampling) into RGB rows.
+bool DecodeWithDjpegFast(const std::string& path, int* w, int* h, std::vector<unsigned char>* rgb) {
+  const std::string ppm = path + ".ppm";
+  const std::string cmd = "djpeg -dct fast -nosmooth -pnm -outfile '" + ppm + "' '" + path + "' 2>/dev/null";
+  if (std::system(cmd.c_str()) != 0) return false;
+  const std::string data = ReadFile(ppm);
+  int maxval = 0, consumed = 0;
+  if (std::sscanf(data.c_str(), "P6 %d %d %d%n", w, h, &maxval, &consumed) != 3) return false;
+  rgb->assign(data.begin() + consumed + 1, data.end());
+  return rgb->size() == static_cast<size_t>(*w) * *h * 3;
+}
+
+class JpegSpecialFile : public JpegTest {};
+
+// A file whose segments or tail hold end-marker bytes decodes whole, the
+// same picture as its bytes decoded from memory; the built-in decoder gives
+// djpeg's pixels.
+TEST_P(JpegSpecialFile, DecodesWholeAsItsBytesInMemory) {
+  const std::string main = TexturedJpeg(640, 480);
+  for (const SpecialCase& c : kSpecial) {
+    const std::string bytes = c.make(root_, main);
+    if (bytes.empty()) {
+      ADD_FAILURE() << c.name << ": the tool that makes it is missing";
+      continue;
+    }
+    const std::string path = root_ + "/" + c.name + ".jpg";
+    fotavi_test::WriteFile(path, bytes);
+    CBitmap24 fromFile, fromMemory;
+    ASSERT_TRUE(Jpeg().Decode(nullptr, Bytes(bytes), static_cast<DWORD>(bytes.size()), &fromMemory, 0, 0)) << c.name;
+    ASSERT_TRUE(Jpeg().Decode(path.c_str(), nullptr, 0, &fromFile, 0, 0)) << c.name;
+    EXPECT_EQ(fromMemory, fromFile) << c.name;
+    if (GetParam().outside) continue;
+    int w = 0, h = 0;
+    std::vector<unsigned char> rgb;
+    ASSERT_TRUE(DecodeWithDjpegFast(path, &w, &h, &rgb)) << c.name;
+    ASSERT_EQ(QSize(w, h), fromFile.size()) << c.name;
+    size_t differ = 0;
+    for (int y = 0; y < h; ++y) {
+      const BYTE* row = fromFile.constScanLine(y);
+      for (int x = 0; x < w; ++x) {
+        const unsigned char* q = &rgb[(static_cast<size_t>(y) * w + x) * 3];
+        if (row[3 * x] != q[2] || row[3 * x + 1] != q[1] || row[3 * x + 2] != q[0]) ++differ;
+      }
+    }
+    EXPECT_EQ(0u, differ) << c.name << ": pixels unlike djpeg's";
+  }
+}
+
+// The reader hands over exactly the picture: everything up to its own end
+// marker, nothing after it.
+TEST(JpegFileRead, ThePictureEndsAtItsOwnEndMarker) {
+  const std::string root = fotavi_test::MakeTempFolder("jpeg-end");
+  const std::string main = TexturedJpeg(640, 480);
+  for (const SpecialCase& c : kSpecial) {
+    std::string bytes = c.make(root, main);
+    if (bytes.empty()) continue;
+    // Where the picture ends: the stream as made, without what was appended.
+    const std::string picture =
+        std::string(c.name) == "TrailingBytesAndASecondPicture" ? main : bytes;
+    const std::string path = root + "/special.jpg";
+    fotavi_test::WriteFile(path, bytes);
+    std::vector<unsigned char> read;
+    ASSERT_EQ(JpegFileRead::Ok, ReadJpegFile(path, 1ull << 30, {}, &read)) << c.name;
+    EXPECT_EQ(picture, std::string(read.begin(), read.end())) << c.name;
+  }
+  fs::remove_all(root);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, JpegSpecialFile, ::testing::ValuesIn(kPaths), PathName);
+
 // ------------------------------------------------------------ outside module
 
 TEST(OutsideCodec, LoadAFillsWidthHeightAndBytesPerPixel) {
