@@ -7,6 +7,7 @@
 
 #include "CardFixture.h"
 #include "CardFolders.h"
+#include "Jpeg.h"
 #include "ThumbnailLoader.h"
 
 namespace fotavi::test {
@@ -25,6 +26,8 @@ class RecordingView : public IThumbnailView {
                          const std::string& cacheFile) override {
     items.push_back(name);
     sizes.push_back(thumbnail.size());
+    pictures.push_back(thumbnail);
+    cacheFiles.push_back(cacheFile);
     sdFiles.push_back(sdFile);
     if (onAdd) onAdd(items.size());
     return ADD_OK;
@@ -35,8 +38,9 @@ class RecordingView : public IThumbnailView {
     for (HGLOBAL e : errors) shown.push_back(TransErrFileName(e) + ": " + TransErrMessage(e));
     errorDialogs.push_back(shown);
   }
-  std::vector<std::string> events, items, sdFiles;
+  std::vector<std::string> events, items, sdFiles, cacheFiles;
   std::vector<QSize> sizes;
+  std::vector<CBitmap24> pictures;
   std::vector<UINT> messages;
   std::vector<std::vector<std::string>> errorDialogs;
   std::function<void(size_t)> onAdd;
@@ -98,6 +102,26 @@ TEST_F(ThumbnailTest, LoadsEachPictureOnceAndCachesA100x75Jpeg) {
   EXPECT_EQ(CommandsIn("0x8104"), 3u);
   EXPECT_TRUE(view_.messages.empty());
   EXPECT_TRUE(view_.errorDialogs.empty());
+}
+
+// A fresh thumbnail shows the picture its cache file holds, the one a later
+// load from the cache shows.
+TEST_F(ThumbnailTest, AFreshThumbnailIsThePictureOfItsCacheFile) {
+  ASSERT_TRUE(StartCamera());
+  MakeLoader();
+  Load();
+  ASSERT_EQ(view_.pictures.size(), 3u);
+  const std::vector<CBitmap24> fresh = view_.pictures;
+  const std::vector<std::string> files = view_.cacheFiles;
+  for (size_t i = 0; i < files.size(); ++i) {
+    CBitmap24 fromFile;
+    ASSERT_TRUE(CJpeg().Load(&fromFile, files[i], true, 100, 75)) << files[i];
+    EXPECT_EQ(fresh[i], fromFile) << files[i];
+  }
+  view_.pictures.clear();
+  Load();
+  EXPECT_EQ(CommandsIn("0x8104"), 3u);  // the second load came from the cache
+  EXPECT_EQ(view_.pictures, fresh);
 }
 
 TEST_F(ThumbnailTest, ASecondLoadComesFromTheCacheAndAFreshStartReadsTheCardAgain) {
