@@ -3,6 +3,7 @@
 // dialog and the SD viewer.
 #include <QApplication>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -422,6 +423,50 @@ TEST_F(ViewerTest, ShowsTheFirstFolderAndOpensAPictureOnDoubleClick) {
   viewer_->OpenFile("C:\\DCIM\\100ABCDE\\ABCD0002.JPG");
   EXPECT_EQ(ui_.texts, (std::vector<std::string>{"Invalid file name in SD memory.", "SD memory card is not inserted."}));
   EXPECT_EQ(opened.size(), 1u);
+}
+
+// The status bar's count, as the screen shows it: the pixels of the count
+// slot in the window's last painted picture, beside the slot drawn afresh
+// with the count it holds now.
+bool ShownCountIsCurrent(CViewerFrame* viewer) {
+  QLabel* count = nullptr;
+  for (QLabel* label : viewer->statusBar()->findChildren<QLabel*>())
+    if (label->text() == viewer->CountText()) count = label;
+  if (!count || !count->isVisible()) return false;
+  const QImage shown = viewer->screen()->grabWindow(viewer->winId()).toImage();
+  const QRect slot(count->mapTo(viewer, QPoint(0, 0)) * shown.devicePixelRatio(),
+                   count->size() * shown.devicePixelRatio());
+  QLabel fresh(count->text());
+  fresh.setFont(count->font());
+  fresh.setAlignment(count->alignment());
+  fresh.setPalette(count->palette());
+  fresh.resize(count->size());
+  QImage drawn(count->size(), QImage::Format_ARGB32_Premultiplied);
+  drawn.fill(viewer->statusBar()->palette().color(QPalette::Window));
+  fresh.render(&drawn);
+  const QImage cut = shown.copy(slot).convertToFormat(QImage::Format_ARGB32_Premultiplied)
+                         .scaled(count->size());
+  return cut == drawn;
+}
+
+// A second folder's reading shows its own count and bar as soon as its
+// reading panes are shown, not what the first folder's reading ended with
+// (the status bar is then painted only every 50 ms).
+TEST_F(ViewerTest, ANewFolderShowsItsOwnCountAtOnce) {
+  PutPictures("100ABCDE", 3);
+  PutPictures("101FOTAV", 2);
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(OpenViewer());
+  EXPECT_EQ(viewer_->CountText(), "3/3");
+  Command("delay 0x8104 1000 always");
+  CViewerTree* tree = viewer_->GetTreePane();
+  ASSERT_EQ(tree->topLevelItemCount(), 2);
+  const QRect second = tree->visualItemRect(tree->topLevelItem(1));
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, second.center());
+  ASSERT_TRUE(ServeUntil([&] { return viewer_->IsReadingMode(); }));
+  EXPECT_EQ(viewer_->CountText(), "0/2");
+  EXPECT_TRUE(ShownCountIsCurrent(viewer_.get()));
+  ASSERT_TRUE(ServeUntil([&] { return !viewer_->GetThumbnailPane()->IsLoading(); }));
 }
 
 // The viewer asks for 900 x 600; on a smaller screen (the offscreen

@@ -231,8 +231,10 @@ void CViewerFrame::SetReadingMode(bool reading) {
 
 void CViewerFrame::OnThumbBegin(int count, int done) {
   if (count == 0) return;
-  SetReadingMode(true);
+  // The count and the bar first, so that the reading panes show this
+  // reading's count when they are painted, not the last reading's.
   UpdateProgress(count, done);
+  SetReadingMode(true);
 }
 
 void CViewerFrame::OnThumbProgress(int count, int done) {
