@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -94,9 +95,29 @@ int WriteLine(int selector, const char* function, std::string message) {
   message += "\r\n";
   const std::string line = FormatTraceHeader(time, function) + message;
 
+  // A logs folder this user cannot write into (missing, or an
+  // installation's owned by root) sends the lines to the user's own log
+  // folder under the same names.
+  const size_t slash = logPath.rfind('/');
+  const std::string folder = ChooseLogFolder(logPath.substr(0, slash));
+  if (!folder.empty() && folder != logPath.substr(0, slash + 1)) {
+    logPath = folder + logPath.substr(slash + 1);
+    rollPath = folder + rollPath.substr(rollPath.rfind('/') + 1);
+  }
+
   std::lock_guard<std::mutex> guard(LogLock());
   const int fd = OpenTraceLog(logPath, rollPath, limit, line.size());
-  if (fd < 0) return 0;
+  if (fd < 0) {
+    // Said once per log and process: a log lost everywhere is not lost
+    // without a word.
+    const int error = errno;
+    static bool told[TRC_MOV + 1] = {};
+    if (selector >= 0 && selector <= TRC_MOV && !told[selector]) {
+      told[selector] = true;
+      std::fprintf(stderr, "Fotavi: the trace log cannot be written (%s: %s)\n", logPath.c_str(), std::strerror(error));
+    }
+    return 0;
+  }
   const bool ok = WriteAll(fd, line);
   ::close(fd);
   return ok ? 1 : 0;

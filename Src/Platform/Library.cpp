@@ -30,7 +30,9 @@ std::string moduleFileName(const std::string& name) {
 std::string ResolveModulePath(const std::string& name) {
   if (name.find('/') != std::string::npos) return fileExists(name) ? name : std::string();
   std::string file = moduleFileName(name);
-  std::string candidate = GetProgramFolder() + "/" + file;
+  // The project's modules live with the platform library, so a program and
+  // a data source under any host find the same ones.
+  std::string candidate = GetModuleFolder() + "/" + file;
   if (fileExists(candidate)) return candidate;
   if (const char* extra = std::getenv("FOTAVI_MODULE_PATH")) {
     std::string list = extra;

@@ -1,5 +1,7 @@
 #include "Paths.h"
 
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -44,6 +46,24 @@ std::string GetProgramPath() {
   ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
   if (n <= 0) return {};
   return std::string(buf, static_cast<size_t>(n));
+}
+
+namespace {
+void ModuleAnchor() {}
+}  // namespace
+
+std::string GetModuleFolder() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&ModuleAnchor), &info) && info.dli_fname && info.dli_fname[0] == '/') {
+    std::string self = info.dli_fname;
+    self = self.substr(0, self.rfind('/'));
+    char real[PATH_MAX];
+    if (realpath(self.c_str(), real)) return real;
+    return self;
+  }
+  // Linked into the program itself (or loaded by a relative name): the
+  // program's folder.
+  return GetProgramFolder();
 }
 
 std::string GetProgramFolder() {
@@ -105,6 +125,22 @@ std::string privateCacheFolder(const std::string& dir) {
 }
 
 }  // namespace
+
+std::string GetUserLogFolder() {
+  std::string state = envOr("XDG_STATE_HOME");
+  if (state.empty() || state.front() != '/') state = homeFolder() + "/.local/state";
+  while (state.size() > 1 && state.back() == '/') state.pop_back();
+  return privateCacheFolder(state + "/fotavi/Logs");
+}
+
+std::string ChooseLogFolder(const std::string& folder) {
+  struct stat st;
+  if (!folder.empty() && stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+      faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0) {
+    return withSlash(folder);
+  }
+  return GetUserLogFolder();
+}
 
 std::string GetPrivateCacheFolder() {
   std::string dir = envOr("FOTAVI_CACHE_DIR");

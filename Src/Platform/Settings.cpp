@@ -1,5 +1,8 @@
 #include "Settings.h"
 
+#include <limits.h>
+#include <stdlib.h>
+
 #include <cstdlib>
 
 #include "Paths.h"
@@ -38,13 +41,29 @@ bool writeRaw(SettingsRoot root, const std::string& key, const std::string& valu
   });
 }
 
+// The installer's settings, found from the module folder: in the build tree
+// <build>/etc, beside <build>/bin; installed, <sysconfdir>/fotavi, at the
+// path the install layout gives from <libdir>/fotavi.
+std::string MachineSettingsBesideModules() {
+  const std::string modules = GetModuleFolder();
+#ifdef FOTAVI_BUILD_MODULE_DIR
+  char real[PATH_MAX];
+  if (realpath(FOTAVI_BUILD_MODULE_DIR, real) && modules == real) return modules + "/../etc/fotavi-machine.conf";
+#endif
+#ifdef FOTAVI_MACHINE_SETTINGS_FROM_MODULES
+  return modules + "/" FOTAVI_MACHINE_SETTINGS_FROM_MODULES;
+#else
+  return modules + "/../etc/fotavi-machine.conf";
+#endif
+}
+
 }  // namespace
 
 std::string SettingsFilePath(SettingsRoot root) {
   if (root == SettingsRoot::LocalMachine) {
     const char* p = std::getenv("FOTAVI_MACHINE_SETTINGS");
     if (p && *p) return p;
-    return GetProgramFolder() + "/../etc/fotavi-machine.conf";
+    return MachineSettingsBesideModules();
   }
   const char* p = std::getenv("FOTAVI_USER_SETTINGS");
   if (p && *p) return p;

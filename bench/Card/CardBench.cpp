@@ -240,6 +240,7 @@ int main(int argc, char** argv) {
   setenv("FOTAVI_USER_SETTINGS", (root + "/user.conf").c_str(), 1);
   setenv("FOTAVI_MUTEX_ROOT", (root + "/mutex").c_str(), 1);
   setenv("FOTAVI_FALLBACK_ROOT", (root + "/fallback/").c_str(), 1);
+  setenv("XDG_STATE_HOME", (root + "/state").c_str(), 1);
   setenv("FOTAVI_WORK_DIR", work.c_str(), 1);
   SettingsWriteDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tiryx\\Z5\\Device Parameters", "MaxTransferSize", 64);
   // FOTAVI_BENCH_INSTALLED keeps the device library's settings as an

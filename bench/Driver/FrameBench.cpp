@@ -54,6 +54,7 @@ Result Run(PFN_CREATEINSTANCE create, PFN_RELEASEINSTANCE release, DWORD level, 
   setenv("FOTAVI_MACHINE_SETTINGS", (root + "/machine.conf").c_str(), 1);
   setenv("FOTAVI_MUTEX_ROOT", (root + "/mutex").c_str(), 1);
   setenv("FOTAVI_FALLBACK_ROOT", (root + "/fallback").c_str(), 1);
+  setenv("XDG_STATE_HOME", (root + "/state").c_str(), 1);
   const char* key = "SOFTWARE\\Tiryx\\Z5\\Device Parameters";
   SettingsWriteDword(HKEY_LOCAL_MACHINE, key, "MaxTransferSize", transferKiB);
   SettingsWriteDword(HKEY_LOCAL_MACHINE, key, "LogLevel", level);

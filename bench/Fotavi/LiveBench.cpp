@@ -105,6 +105,7 @@ int main(int argc, char** argv) {
   setenv("FOTAVI_USER_SETTINGS", (dir + "/user.conf").c_str(), 1);
   setenv("FOTAVI_DEVICE_ROOT", (dir + "/devices").c_str(), 1);
   setenv("FOTAVI_FALLBACK_ROOT", (dir + "/fallback/").c_str(), 1);
+  setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
   if (!getenv("FOTAVI_MACHINE_SETTINGS")) setenv("FOTAVI_MACHINE_SETTINGS", (dir + "/machine.conf").c_str(), 1);
 
   QApplication qapp(argc, argv);

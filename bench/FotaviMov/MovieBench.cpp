@@ -259,6 +259,7 @@ int main(int argc, char** argv) {
   setenv("FOTAVI_USER_SETTINGS", (dir + "/user.conf").c_str(), 1);
   setenv("FOTAVI_DEVICE_ROOT", (dir + "/devices").c_str(), 1);
   setenv("FOTAVI_FALLBACK_ROOT", (dir + "/fallback/").c_str(), 1);
+  setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
   setenv("FOTAVI_MACHINE_SETTINGS", (dir + "/machine.conf").c_str(), 1);
   // The installation's profiles are the program's own.
   std::error_code linkError;

@@ -97,6 +97,7 @@ int main(int argc, char** argv) {
   setenv("FOTAVI_USER_SETTINGS", (root + "/user.conf").c_str(), 1);
   setenv("FOTAVI_MUTEX_ROOT", (root + "/mutex").c_str(), 1);
   setenv("FOTAVI_FALLBACK_ROOT", (root + "/fallback/").c_str(), 1);
+  setenv("XDG_STATE_HOME", (root + "/state").c_str(), 1);
   fotavi::test::EmulatorOptions options;
   options.deviceRoot = root + "/devices";
   fotavi::test::EmulatorProcess emulator(options);

@@ -29,6 +29,7 @@ inline std::string IsolateEnvironment(const char* tag) {
   ::setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
   std::filesystem::create_directories(root + "/fallback");
   ::setenv("FOTAVI_FALLBACK_ROOT", (root + "/fallback/").c_str(), 1);
+  ::setenv("XDG_STATE_HOME", (root + "/state").c_str(), 1);
   return root;
 }
 

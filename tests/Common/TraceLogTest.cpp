@@ -157,10 +157,31 @@ TEST_F(TraceLogTest, MovieSelectorUsesItsOwnFiles) {
   EXPECT_EQ(install_ + "/Logs/FotaviMovTrc1.log", roll);
 }
 
-TEST_F(TraceLogTest, MissingLogsFolderLosesTheLineAndIsNotCreated) {
+// A logs folder that cannot be written into (missing here; a root-owned one
+// for an ordinary user) sends the lines to the user's own log folder under
+// the same names; the installation's folder is not made.
+TEST_F(TraceLogTest, UnwritableLogsFolderSendsTheLineToTheUsersLogFolder) {
   fs::remove_all(install_ + "/Logs");
-  EXPECT_EQ(0, TraceLogText(TRC_PRE, "F::G", "x"));
+  EXPECT_EQ(1, TraceLogText(TRC_PRE, "F::G", "x"));
+  const std::string userLogs = root_ + "/state/fotavi/Logs/";
+  EXPECT_NE(ReadFile(userLogs + "FotaviPreTrc.log").find("] x\r\n"), std::string::npos);
+  EXPECT_EQ(fs::status(userLogs).permissions() & fs::perms::all, fs::perms::owner_all);
   EXPECT_FALSE(fs::exists(install_ + "/Logs"));
+}
+
+// Without a usable state folder either, the line is lost, and that is said
+// on standard error once, not for each line.
+TEST_F(TraceLogTest, LogThatCannotBeWrittenAnywhereSaysSoOnce) {
+  fs::remove_all(install_ + "/Logs");
+  fotavi_test::WriteFile(root_ + "/state", "a file where the state folder would be");
+  ::testing::internal::CaptureStderr();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(0, TraceLogText(TRC_MOV, "F::G", "x"));
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  const std::string said = "Fotavi: the trace log cannot be written (" + install_ + "/Logs/FotaviMovTrc.log";
+  const size_t first = err.find("Fotavi: the trace log cannot be written");
+  ASSERT_NE(first, std::string::npos) << err;
+  EXPECT_EQ(err.find("Fotavi: the trace log cannot be written", first + 1), std::string::npos) << err;
+  EXPECT_NE(err.find(said), std::string::npos) << err;
 }
 
 TEST_F(TraceLogTest, EmptyInstallPathUsesProgramFolder) {

@@ -234,6 +234,35 @@ TEST_F(DeviceLogTest, WithoutInstallPathNamesFollowTheFallbackFolderDirectly) {
   EXPECT_FALSE(FileExists(LogsDir() + "Device0.log"));
 }
 
+// An installation whose logs folder cannot be written into (missing here; a
+// root-owned one for an ordinary user) sends the log to the user's own log
+// folder, under the same names; nothing is made in the installation.
+TEST_F(DeviceLogTest, UnwritableLogsFolderSendsTheLogToTheUsersLogFolder) {
+  ASSERT_EQ(0, std::system(("rm -rf '" + LogsDir() + "'").c_str()));
+  RunSomeRequests();
+  const std::string userLogs = root_ + "/state/fotavi/Logs/";
+  EXPECT_NE(ReadFileText(userLogs + "Device0.log").find("START\t\t:bOpen"), std::string::npos);
+  struct stat st;
+  ASSERT_EQ(stat(userLogs.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_FALSE(FileExists(installDir_ + "/Logs"));
+}
+
+// Where neither folder takes the log, it says so on standard error, once.
+TEST_F(DeviceLogTest, LogThatCannotBeWrittenAnywhereSaysSoOnce) {
+  ASSERT_EQ(0, std::system(("rm -rf '" + LogsDir() + "'").c_str()));
+  std::ofstream(root_ + "/state") << "a file where the state folder would be";
+  ::testing::internal::CaptureStderr();
+  RunSomeRequests();
+  ASSERT_TRUE(CreateInterface());
+  ReleaseInterface();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  const std::string said = "FotaviZ5: the device log cannot be written";
+  const size_t first = err.find(said);
+  ASSERT_NE(first, std::string::npos) << err;
+  EXPECT_EQ(err.find(said, first + 1), std::string::npos) << err;
+}
+
 TEST_F(DeviceLogTest, LinesAreCutAt255Characters) {
   logLevel_ = 2;
   RunSomeRequests();

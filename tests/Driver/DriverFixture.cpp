@@ -41,6 +41,7 @@ void DriverTest::SetUp() {
   setenv("FOTAVI_MACHINE_SETTINGS", settingsFile_.c_str(), 1);
   setenv("FOTAVI_MUTEX_ROOT", (root_ + "/mutex").c_str(), 1);
   setenv("FOTAVI_FALLBACK_ROOT", (root_ + "/fallback").c_str(), 1);
+  setenv("XDG_STATE_HOME", (root_ + "/state").c_str(), 1);
   DriverModule& m = DriverModule::Get();
   ASSERT_NE(m.module, nullptr) << GetLoadErrorText();
   ASSERT_NE(m.create, nullptr);

@@ -42,6 +42,7 @@ IsolatedEnv::IsolatedEnv() {
   setenv("FOTAVI_USER_SETTINGS", (dir_ + "/user.conf").c_str(), 1);
   setenv("FOTAVI_MACHINE_SETTINGS", (dir_ + "/machine.conf").c_str(), 1);
   setenv("FOTAVI_FALLBACK_ROOT", (dir_ + "/fallback/").c_str(), 1);
+  setenv("XDG_STATE_HOME", (dir_ + "/state").c_str(), 1);
 }
 
 IsolatedEnv::~IsolatedEnv() {

@@ -537,6 +537,58 @@ INSTANTIATE_TEST_SUITE_P(
                       LargeWorkCase{"ParentOpenToWriting", "mkdir -p fotavi/work && chmod 777 fotavi", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Where a log goes: its own folder when this process can write into it,
+// else the user's log folder under $XDG_STATE_HOME (an absolute one, else
+// ~/.local/state), made private; "" when neither can be used.
+struct LogFolderCase {
+  const char* name;
+  const char* prepare;     // shell run in the test folder first ("" none)
+  const char* stateHome;   // $XDG_STATE_HOME: relative to the test folder, "" unset, "rel:" as given
+  const char* expected;    // "own", "user" ($XDG_STATE_HOME), "home" (~/.local/state) or "none"
+  friend void PrintTo(const LogFolderCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class LogFolder : public ::testing::TestWithParam<LogFolderCase> {};
+
+TEST_P(LogFolder, IsTheLogsOwnElseTheUsers) {
+  const LogFolderCase& c = GetParam();
+  const std::string dir = makeTempDir();
+  const std::string saved = getenv("HOME") ? getenv("HOME") : "";
+  setenv("HOME", (dir + "/home").c_str(), 1);
+  const std::string state = c.stateHome;
+  if (state.empty()) unsetenv("XDG_STATE_HOME");
+  else if (state.rfind("rel:", 0) == 0) setenv("XDG_STATE_HOME", state.substr(4).c_str(), 1);
+  else setenv("XDG_STATE_HOME", (dir + "/" + state).c_str(), 1);
+  if (*c.prepare) ASSERT_EQ(system(("cd '" + dir + "' && " + c.prepare).c_str()), 0);
+  const std::string chosen = ChooseLogFolder(dir + "/install/Logs");
+  const std::string expected = std::string(c.expected) == "own"    ? dir + "/install/Logs/"
+                               : std::string(c.expected) == "user" ? dir + "/" + state + "/fotavi/Logs/"
+                               : std::string(c.expected) == "home" ? dir + "/home/.local/state/fotavi/Logs/"
+                                                                   : std::string();
+  EXPECT_EQ(chosen, expected);
+  if (!expected.empty() && std::string(c.expected) != "own") {
+    struct stat st;
+    ASSERT_EQ(lstat(expected.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+  }
+  setenv("HOME", saved.c_str(), 1);
+  unsetenv("XDG_STATE_HOME");
+  (void)!system(("rm -rf '" + dir + "'").c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LogFolder,
+    ::testing::Values(
+        LogFolderCase{"OwnFolderWritable", "mkdir -p install/Logs", "state", "own"},
+        LogFolderCase{"OwnFolderMissing", "", "state", "user"},
+        LogFolderCase{"OwnFolderIsAFile", "mkdir install && touch install/Logs", "state", "user"},
+        LogFolderCase{"NoStateHome", "", "", "home"},
+        LogFolderCase{"RelativeStateHomeIsIgnored", "", "rel:state", "home"},
+        LogFolderCase{"UsersFolderOthersCanWriteTo", "mkdir -p state/fotavi/Logs && chmod 777 state/fotavi/Logs",
+                      "state", "none"},
+        LogFolderCase{"NeitherUsable", "touch state", "state", "none"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Paths, FallbackRootEndsWithASlash) {
   std::string dir = makeTempDir();
   setenv("FOTAVI_FALLBACK_ROOT", (dir + "/drive").c_str(), 1);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -108,8 +109,15 @@ void CDeviceLog::SetSettings(DWORD dwSizeLimit, DWORD dwLevel, const std::string
 }
 
 std::string CDeviceLog::Folder() const {
-  std::lock_guard<std::mutex> lock(m_FolderLock);
-  return m_Folder.empty() ? GetFallbackRoot() : m_Folder;
+  std::string folder;
+  {
+    std::lock_guard<std::mutex> lock(m_FolderLock);
+    folder = m_Folder.empty() ? GetFallbackRoot() : m_Folder;
+  }
+  // A folder this user cannot write into (an installation's, owned by root)
+  // sends the log to the user's own log folder, as the programs' trace logs.
+  const std::string chosen = ChooseLogFolder(folder);
+  return chosen.empty() ? folder : chosen;
 }
 
 std::string CDeviceLog::CurrentFile() const {
@@ -248,8 +256,16 @@ void CDeviceLog::OpenFile() {
     m_hFile = OpenLogFile(name, &why);
     // With no file there is no log to say it in: the refusal goes to the
     // process's standard error, in the form of the log's other refusals.
-    if (m_hFile < 0 && !why.empty()) {
+    // A file that could not be opened at all (the user's log folder is used
+    // where the installation's cannot be written, so this is a log lost
+    // everywhere) is said once per process, not at every open.
+    const bool refused =
+        why == "it is a symbolic link" || why == "it is not a regular file" || why == "it is not the user's own";
+    static std::atomic<bool> told{false};
+    if (m_hFile < 0 && refused) {
       std::fprintf(stderr, "FotaviZ5: device log %s refused: %s\n", name.c_str(), why.c_str());
+    } else if (m_hFile < 0 && !told.exchange(true)) {
+      std::fprintf(stderr, "FotaviZ5: the device log cannot be written (%s: %s)\n", name.c_str(), why.c_str());
     }
   }
   std::lock_guard<std::mutex> lock(m_FileNameLock);

@@ -57,6 +57,7 @@ void CardFixture::SetUp() {
   setenv("FOTAVI_USER_SETTINGS", (root_ + "/user.conf").c_str(), 1);
   setenv("FOTAVI_MUTEX_ROOT", (root_ + "/mutex").c_str(), 1);
   setenv("FOTAVI_FALLBACK_ROOT", (root_ + "/fallback/").c_str(), 1);
+  setenv("XDG_STATE_HOME", (root_ + "/state").c_str(), 1);
   setenv("FOTAVI_WORK_DIR", workDir_.c_str(), 1);
   setenv("FOTAVI_CACHE_DIR", (root_ + "/cache").c_str(), 1);
   const char* key = "SOFTWARE\\Tiryx\\Z5\\Device Parameters";
