@@ -15,7 +15,8 @@ PACKAGES=(
   xdg-utils
   libreoffice-impress-nogui libpoppler-qt6-dev exiv2
   adwaita-icon-theme
-  xvfb xdotool valgrind
+  xvfb xdotool x11-utils valgrind
+  desktop-file-utils appstream dpkg-dev
 )
 
 missing=()

@@ -10,6 +10,8 @@
 int main(int argc, char* argv[]) {
   QApplication qapp(argc, argv);
   qapp.setApplicationName(QStringLiteral("Fotavi"));
+  // The desktop entry the shell matches this program's windows with.
+  qapp.setDesktopFileName(QStringLiteral("com.tiryx.Fotavi"));
   // SIGTERM and SIGINT close the program as its Exit command does.
   CExitSignals exitSignals;
   CQtUserInterfaceService ui;

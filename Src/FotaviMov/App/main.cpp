@@ -9,6 +9,8 @@
 int main(int argc, char* argv[]) {
   QApplication qapp(argc, argv);
   qapp.setApplicationName(QStringLiteral("FotaviMov"));
+  // The desktop entry the shell matches this program's windows with.
+  qapp.setDesktopFileName(QStringLiteral("com.tiryx.FotaviMov"));
   // Start-up refusals, before the main window, carry the icon too.
   qapp.setWindowIcon(MovProgramIcon());
   // SIGTERM and SIGINT close the program as its Exit command does.

@@ -8,6 +8,7 @@
 
 #include "Text/FotaviStrings.h"
 #include "Common/StringTable.h"
+#include "Common/TraceLog.h"
 #include "Platform/Paths.h"
 #include "Platform/UiService.h"
 
@@ -68,8 +69,9 @@ void CardOpenModal(QDialog* dialog, std::function<void(int result)> done) {
 
 std::string CardIniPath() {
   if (!CardHost().iniPath.empty()) return CardHost().iniPath;
-  // The executable has no extension here; its settings file sits beside it.
-  return GetProgramFolder() + "/Fotavi.ini";
+  // The program's settings file sits in the installation folder, with its
+  // trace settings (the program's own folder when no installation is named).
+  return GetTraceBaseFolder() + "Fotavi.ini";
 }
 
 QIcon CardFolderIcon(bool open) {

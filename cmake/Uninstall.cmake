@@ -1,0 +1,32 @@
+# `cmake --build <build> --target uninstall`: removes what the last
+# `cmake --install` of this build wrote (install_manifest.txt, under $DESTDIR
+# when that is set), then the project's own folders once they are empty.
+#   cmake -DFOTAVI_MANIFEST=<file> -DFOTAVI_OWN_FOLDERS=<list> -P Uninstall.cmake
+if(NOT EXISTS "${FOTAVI_MANIFEST}")
+  message(FATAL_ERROR "Nothing to uninstall: ${FOTAVI_MANIFEST} is missing (run cmake --install first)")
+endif()
+file(STRINGS "${FOTAVI_MANIFEST}" files)
+foreach(file IN LISTS files)
+  set(path "$ENV{DESTDIR}${file}")
+  if(EXISTS "${path}" OR IS_SYMLINK "${path}")
+    message(STATUS "Removing ${path}")
+    file(REMOVE "${path}")
+  endif()
+endforeach()
+# Deepest first; a folder that still holds something stays.
+foreach(folder IN LISTS FOTAVI_OWN_FOLDERS)
+  set(path "$ENV{DESTDIR}${folder}")
+  while(IS_DIRECTORY "${path}")
+    file(GLOB left "${path}/*")
+    if(left)
+      break()
+    endif()
+    message(STATUS "Removing ${path}")
+    file(REMOVE_RECURSE "${path}")
+    get_filename_component(path "${path}" DIRECTORY)
+    get_filename_component(name "${path}" NAME)
+    if(NOT name STREQUAL "twain")
+      break()
+    endif()
+  endwhile()
+endforeach()
