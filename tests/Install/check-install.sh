@@ -141,6 +141,9 @@ else
   run_as=()
   user=$(id -u)
 fi
+if [ "$(id -u)" = 0 ] && ! "${run_as[@]}" test -x "$work/dest"; then
+  fail "$work is not reachable for uid 65534 (a temporary folder below a private one): set TMPDIR to a folder others may enter"
+fi
 home="$work/home"
 mkdir -p "$home" "$work/run" "$work/devices" "$work/mutex"
 chmod 700 "$work/run" "$work/devices"

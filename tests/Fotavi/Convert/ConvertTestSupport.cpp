@@ -36,7 +36,8 @@ void IsolateEnvironment(const std::string& root) {
   ::setenv("FOTAVI_CACHE_DIR", (root + "/cache").c_str(), 1);
   fs::create_directories(root + "/fallback");
   ::setenv("FOTAVI_FALLBACK_ROOT", (root + "/fallback/").c_str(), 1);
-  ::setenv("XDG_STATE_HOME", (root + "/state").c_str(), 1);
+  // Inside the fallback root, so the folder listings of the tests stay as they are.
+  ::setenv("XDG_STATE_HOME", (root + "/fallback/state").c_str(), 1);
 }
 
 std::string PathOfLength(const std::string& base, size_t units, const std::string& ch, size_t chUnits,
