@@ -1,5 +1,6 @@
 // Loading modules by name at run time. "X.dll" names the module "X.so": it is
-// looked for in the calling program's folder, then in the folders of
+// looked for in the module folder (GetModuleFolder: where this platform
+// library was loaded from, whichever program or host loaded it), then in the folders of
 // FOTAVI_MODULE_PATH (colon-separated), then on the system's search path.
 // A name with a '/' is used as a path. "TWAIN_32.DLL" names the TWAIN data
 // source manager already loaded in the process (libtwaindsm.so.2), else the

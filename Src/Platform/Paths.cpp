@@ -53,17 +53,22 @@ void ModuleAnchor() {}
 }  // namespace
 
 std::string GetModuleFolder() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&ModuleAnchor), &info) && info.dli_fname && info.dli_fname[0] == '/') {
-    std::string self = info.dli_fname;
-    self = self.substr(0, self.rfind('/'));
-    char real[PATH_MAX];
-    if (realpath(self.c_str(), real)) return real;
-    return self;
-  }
-  // Linked into the program itself (or loaded by a relative name): the
-  // program's folder.
-  return GetProgramFolder();
+  // The library does not move while it is loaded: looked up once, and kept
+  // to the end, for threads still running at the process's exit.
+  static const std::string& folder = *new std::string([] {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&ModuleAnchor), &info) && info.dli_fname && info.dli_fname[0] == '/') {
+      std::string self = info.dli_fname;
+      self = self.substr(0, self.rfind('/'));
+      char real[PATH_MAX];
+      if (realpath(self.c_str(), real)) return std::string(real);
+      return self;
+    }
+    // Linked into the program itself (or loaded by a relative name): the
+    // program's folder.
+    return GetProgramFolder();
+  }());
+  return folder;
 }
 
 std::string GetProgramFolder() {

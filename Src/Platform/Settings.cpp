@@ -45,16 +45,20 @@ bool writeRaw(SettingsRoot root, const std::string& key, const std::string& valu
 // <build>/etc, beside <build>/bin; installed, <sysconfdir>/fotavi, at the
 // path the install layout gives from <libdir>/fotavi.
 std::string MachineSettingsBesideModules() {
-  const std::string modules = GetModuleFolder();
+  // Looked up once, and kept to the end, for threads still running at exit.
+  static const std::string& path = *new std::string([] {
+    const std::string modules = GetModuleFolder();
 #ifdef FOTAVI_BUILD_MODULE_DIR
-  char real[PATH_MAX];
-  if (realpath(FOTAVI_BUILD_MODULE_DIR, real) && modules == real) return modules + "/../etc/fotavi-machine.conf";
+    char real[PATH_MAX];
+    if (realpath(FOTAVI_BUILD_MODULE_DIR, real) && modules == real) return modules + "/../etc/fotavi-machine.conf";
 #endif
 #ifdef FOTAVI_MACHINE_SETTINGS_FROM_MODULES
-  return modules + "/" FOTAVI_MACHINE_SETTINGS_FROM_MODULES;
+    return modules + "/" FOTAVI_MACHINE_SETTINGS_FROM_MODULES;
 #else
-  return modules + "/../etc/fotavi-machine.conf";
+    return modules + "/../etc/fotavi-machine.conf";
 #endif
+  }());
+  return path;
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 // Settings in place of the registry. Two roots: the machine root (written by
-// the installer: our setup and run scripts) and the user root. Keys are paths
+// the installer: `cmake --install` and scripts/install-settings.sh) and the user root. Keys are paths
 // like "SOFTWARE\Tiryx\Z5\Device Parameters"; key and value names compare
 // without regard to case. Values are strings or 32-bit numbers.
 //
 // Storage: one text file per root.
-//   machine root: $FOTAVI_MACHINE_SETTINGS, else <program folder>/../etc/fotavi-machine.conf
+//   machine root: $FOTAVI_MACHINE_SETTINGS, else found from the module folder
+//                 (GetModuleFolder): <build>/etc/fotavi-machine.conf beside
+//                 <build>/bin, installed <sysconfdir>/fotavi/fotavi-machine.conf
 //   user root:    $FOTAVI_USER_SETTINGS, else $XDG_CONFIG_HOME/fotavi/user.conf
 //                 (~/.config/fotavi/user.conf)
 // Strings are stored verbatim (backslashes kept); a string holding a line
