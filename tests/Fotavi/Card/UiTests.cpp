@@ -189,6 +189,20 @@ TEST_F(CardUiTest, NewFoldersGoUnderTheCardsRootInCapitals) {
   EXPECT_EQ(ui_.texts, std::vector<std::string>{"Unable to create folder."});
 }
 
+// Without a path from its host, the tree reads the card's root path from
+// "Fotavi.ini" in the installation folder (InstallPath), with the trace
+// settings, not from the program's folder.
+TEST_F(CardUiTest, TheCardsRootPathComesFromFotaviIniInTheInstallationFolder) {
+  CardHost().iniPath.clear();
+  MakeFolders(root_ + "/install");
+  IniWriteString(root_ + "/install/Fotavi.ini", "VIEWER", "ROOTPATH", "C:\\PICS");
+  ASSERT_TRUE(Start());
+  CFTransTreeCtrl tree;
+  tree.InitTree(nullptr);
+  tree.OnInitTree();
+  EXPECT_EQ(tree.GetRootPath(), "C:\\PICS");
+}
+
 TEST_F(CardUiTest, RefreshKeepsTheSelectionByNameOrFallsBackToTheFirst) {
   MakeCardFolder("DCIM/100AAAAA");
   MakeCardFolder("DCIM/101BBBBB");
