@@ -4,6 +4,7 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <filesystem>
 #include <cstdlib>
 #include <string>
 
@@ -16,9 +17,14 @@ int main(int argc, char** argv) {
     std::fclose(f);
   }
   setenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + config).c_str(), 1);
+  // Trace lines of tests without a logs folder go to a state folder of the
+  // run's own, never the user's.
+  std::string state = "/tmp/fotavi-test-state-XXXXXX";
+  if (mkdtemp(state.data())) setenv("XDG_STATE_HOME", state.c_str(), 1);
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   const int rc = RUN_ALL_TESTS();
   std::remove(config.c_str());
+  std::filesystem::remove_all(state);
   return rc;
 }

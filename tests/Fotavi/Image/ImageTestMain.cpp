@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
   setenv("FOTAVI_USER_SETTINGS", (dir + "/user.conf").c_str(), 1);
   setenv("FOTAVI_MACHINE_SETTINGS", (dir + "/machine.conf").c_str(), 1);
   setenv("FOTAVI_WORK_DIR", (dir + "/work").c_str(), 1);
+  setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
   if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);

@@ -50,6 +50,7 @@ TEST(MeasurementFiles, HaveAFolderOfTheirOwnThatGoesWithEveryPart) {
   const std::string root = ::testing::TempDir() + "/measure-files";
   std::filesystem::remove_all(root);
   setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
+  setenv("XDG_STATE_HOME", (root + "/state").c_str(), 1);
   setenv("XDG_RUNTIME_DIR", (root + "/runtime").c_str(), 1);
   setenv("FOTAVI_WORK_DIR", (root + "/runtime/fotavi").c_str(), 1);
   const std::string large = root + "/cache/fotavi/work/";
@@ -73,6 +74,7 @@ TEST(MeasurementFiles, HaveAFolderOfTheirOwnThatGoesWithEveryPart) {
   EXPECT_TRUE(std::filesystem::is_empty(large));
   EXPECT_FALSE(std::filesystem::exists(root + "/runtime/fotavi/measurement.avi"));
   unsetenv("XDG_CACHE_HOME");
+  unsetenv("XDG_STATE_HOME");
   unsetenv("XDG_RUNTIME_DIR");
   unsetenv("FOTAVI_WORK_DIR");
   std::filesystem::remove_all(root);
@@ -92,6 +94,7 @@ TEST_P(LeftMeasurementFolder, GoesWhenItsProgramHasEnded) {
   const std::string root = ::testing::TempDir() + "/measure-left-" + GetParam().name;
   std::filesystem::remove_all(root);
   setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
+  setenv("XDG_STATE_HOME", (root + "/state").c_str(), 1);
   const std::string large = root + "/cache/fotavi/work/";
   {
     CMeasurementFiles probe;  // makes the work folder
@@ -114,6 +117,7 @@ TEST_P(LeftMeasurementFolder, GoesWhenItsProgramHasEnded) {
   EXPECT_TRUE(std::filesystem::exists(running + "/measurement001.avi"));
   EXPECT_TRUE(std::filesystem::exists(large + "kept.txt"));
   unsetenv("XDG_CACHE_HOME");
+  unsetenv("XDG_STATE_HOME");
   std::filesystem::remove_all(root);
 }
 
