@@ -41,6 +41,7 @@ CTwainDSApp& TheApp() {
     auto* made = new CTwainDSApp;
     made->InitInstance();
     made->DS().SetDialogFactory(MakeQtCaptureDialog);
+    made->DS().SetEndedHook(EndDsGuiThread);
     SetDsMessageBoxHandler(ShowDsBox);
     return made;
   }();

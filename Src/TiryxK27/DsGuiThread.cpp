@@ -1,19 +1,29 @@
 // The data source's Qt runtime for hosts without one.
 //
 // A host that is no Qt program gets a QApplication from the source, made,
-// run and destroyed on one thread of the source's own. Its end at process
-// exit follows two rules of Qt's exit-time destructors:
-// - Qt's globals are destroyed in the reverse order of their making, so the
-//   QApplication and its windows must go before any global made while they
-//   were in use. The exit handler that ends them is registered anew after
-//   every call into the thread and after a window's first painting, which
-//   puts it ahead of the globals made so far.
-// - Qt's plugins (platform, input context) and their instances are destroyed
-//   last, when Qt's libraries are unloaded, and they keep pointers into the
-//   Qt data of the thread that loaded them. That thread therefore never
-//   returns: once its QApplication is destroyed it stays parked, holding
-//   nothing, until the process is gone. (The source itself is never unloaded,
-//   so nothing of its code goes away under it.)
+// run and destroyed on one thread of the source's own. The runtime lives
+// from the first call that needs a window to the source's close: there, on
+// that thread, its windows and the QApplication are destroyed while every
+// Qt global still stands. The next call that needs a window makes a new one
+// on the same thread.
+//
+// What still runs when the process exits is never destroyed in the exit
+// sequence: Qt destroys its globals there in the reverse order of their
+// making, and globals made by late GUI work (the version box, a message box,
+// a window's first painting) would go before anything the source could
+// register. Instead the runtime is marked abandoned and the GUI thread is
+// parked inside a call of its own, so it touches nothing of Qt while Qt's
+// globals go; the process's end takes the rest. That is done by the host's
+// main thread's exit (a thread_local guard: the C library runs the exiting
+// thread's thread_local destructors before every exit handler) and, for
+// exits from other threads, by one exit handler registered once per process.
+//
+// The thread itself never returns: Qt's plugins (platform, input context)
+// and their instances are destroyed last, when Qt's libraries are unloaded,
+// and they keep pointers into the Qt data of the thread that loaded them.
+// Between runtimes it waits, holding nothing, for the next start. (The
+// source itself is never unloaded, so nothing of its code goes away under
+// it.)
 #include "DsGuiThread.h"
 
 #include <QApplication>
@@ -27,6 +37,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -37,13 +49,23 @@
 
 namespace {
 
-constexpr unsigned kStartLimitMs = 15000;  // making the QApplication and its display connection
+constexpr unsigned kStartLimitMs = 15000;  // the display's answer and the QApplication's making
 
-std::mutex g_Lock;
-QObject* g_OwnContext = nullptr;      // lives on the thread the source started
-std::shared_ptr<CEvent> g_OwnEnded;   // set once that thread's QApplication is destroyed
+// The source's own runtime, all under g_Lock; g_Changed tells of every change.
+enum class Runtime { Idle, Starting, Running, Ending };
+
+// Never destroyed: the own thread waits on them for the rest of the
+// process, and a condition variable's destruction at exit would wait for it.
+std::mutex& g_Lock = *new std::mutex;
+std::condition_variable& g_Changed = *new std::condition_variable;
+bool g_ThreadMade = false;            // the own thread, started once per process
+Runtime g_State = Runtime::Idle;
+std::uint64_t g_StartsAsked = 0;      // starts asked for ...
+std::uint64_t g_StartsAnswered = 0;   // ... and answered by the own thread (running, or no display)
+QObject* g_OwnContext = nullptr;      // lives on the own thread while calls may be posted to it
 std::thread::id g_OwnThread;          // that thread
-bool g_Ended = false;                 // the own thread was ended (process exit): never again
+bool g_Abandoned = false;             // the process is exiting: the runtime is left as it stands
+bool g_Parked = false;                // the GUI thread has stopped for the rest of the process
 std::atomic<unsigned> g_CallLimitMs{30000};
 
 // The platforms that draw into memory only: nobody sees their windows.
@@ -146,74 +168,90 @@ class DisplayProbe {
   Disconnect m_Disconnect = nullptr;
 };
 
-// What the own thread hands back once its QApplication runs.
-struct Start {
-  CEvent ready{true, false};
-  QObject* context = nullptr;
-  std::thread::id thread;
-};
-
-// The own thread: its QApplication from making to destruction, then parked.
-void RunOwnThread(std::shared_ptr<Start> start, std::shared_ptr<CEvent> ended) {
+// The own thread: one runtime after another, each from its QApplication's
+// making to its destruction, then waiting for the next start.
+void RunOwnThread() {
   static int argc = 1;
   static char name[] = "TiryxK27";
   static char* argv[] = {name, nullptr};
-  auto* app = new QApplication(argc, argv);
-  app->setQuitOnLastWindowClosed(false);
-  auto* context = new QObject;
-  start->context = context;
-  start->thread = std::this_thread::get_id();
-  start->ready.Set();
-  app->exec();
-  {
-    // No call is posted to the context from here on.
-    std::lock_guard<std::mutex> g(g_Lock);
-    g_OwnContext = nullptr;
-  }
-  delete context;
-  delete app;
-  ended->Set();
-  // Parked for the rest of the process: see the top of this file.
-  for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
-}
-
-// At process exit: ends the own thread's Qt objects (windows, the
-// QApplication) on that thread, and waits for them with a limit.
-void EndAtExit() {
-  std::shared_ptr<CEvent> ended;
-  {
-    std::lock_guard<std::mutex> g(g_Lock);
-    const bool first = !g_Ended;
-    g_Ended = true;
-    // The handler is registered more than once; only its first run ends.
-    if (!first || !g_OwnEnded) return;
-    // The process is ending from inside the window's own thread (a host
-    // that exits in a notice the window sent): that thread cannot run its
-    // event loop to its end, so nothing is waited for. Its windows and
-    // QApplication outlive Qt's globals then; every later call (a host's
-    // own exit-time destructor disabling the source) finds no GUI thread, so
-    // none of them touches a window again.
-    if (std::this_thread::get_id() == g_OwnThread) {
-      g_OwnContext = nullptr;
-      return;
+  std::unique_lock<std::mutex> l(g_Lock);
+  g_OwnThread = std::this_thread::get_id();
+  for (;;) {
+    // Idle between runtimes; once the runtime is abandoned, for good.
+    g_Changed.wait(l, [] { return !g_Abandoned && g_StartsAnswered < g_StartsAsked; });
+    g_State = Runtime::Starting;
+    l.unlock();
+    // The display's answer takes as long as the display does: the caller
+    // waits for it with the start limit, not holding the lock.
+    auto probe = std::make_unique<DisplayProbe>();
+    const bool reachable = probe->Reachable();
+    QApplication* app = nullptr;
+    QObject* context = nullptr;
+    if (reachable) {
+      app = new QApplication(argc, argv);
+      app->setQuitOnLastWindowClosed(false);
+      context = new QObject;
     }
-    ended = g_OwnEnded;
-    // exit(), not quit(): quit() first asks the windows to close, and the
-    // capture dialog answers that by asking the application instead.
-    if (g_OwnContext) QMetaObject::invokeMethod(g_OwnContext, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    // Qt has its own connection now.
+    probe.reset();
+    l.lock();
+    g_StartsAnswered = g_StartsAsked;  // this runtime, or its failure, answers every start asked so far
+    if (!app || g_Abandoned) {
+      g_State = Runtime::Idle;
+      g_Changed.notify_all();
+      continue;
+    }
+    g_OwnContext = context;
+    g_State = Runtime::Running;
+    g_Changed.notify_all();
+    l.unlock();
+    app->exec();
+    l.lock();
+    // No call is posted to the context from here on.
+    g_OwnContext = nullptr;
+    if (g_Abandoned) continue;  // the process is exiting: nothing is destroyed
+    g_State = Runtime::Ending;
+    l.unlock();
+    // What was queued before the end still runs (a window's late deletion).
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    delete context;
+    delete app;
+    l.lock();
+    g_State = Runtime::Idle;
+    g_Changed.notify_all();
   }
-  // Outside the lock: the thread takes it on its way out.
-  ended->Wait(g_CallLimitMs.load());
 }
 
-// The host's main thread leaving through exit() (or main's return) ends
-// the own thread's Qt objects before anything else of the exit runs: the C
-// library calls the exiting thread's thread_local destructors ahead of every
-// exit handler and global destructor, so no Qt global has gone yet however
-// late it was made (a window may be halfway through its first painting).
-// The exit handler stays for a host that exits from another thread.
+// At process exit: the runtime is left as it stands. The GUI thread, unless
+// it is the one exiting, is parked inside a call of its own (waited for with
+// the call limit), so nothing of Qt runs on it while Qt's globals go.
+void AbandonAtExit() {
+  std::unique_lock<std::mutex> l(g_Lock);
+  if (g_Abandoned) return;
+  g_Abandoned = true;
+  g_Changed.notify_all();
+  QObject* context = g_OwnContext;
+  g_OwnContext = nullptr;
+  // A host that exits inside a notice the window sent exits on the GUI
+  // thread: it runs no event loop any more, and every later call (a host's
+  // own exit-time destructor disabling the source) finds no GUI thread.
+  if (!context || std::this_thread::get_id() == g_OwnThread) return;
+  QMetaObject::invokeMethod(context, [] {
+    std::unique_lock<std::mutex> parked(g_Lock);
+    g_Parked = true;
+    g_Changed.notify_all();
+    for (;;) g_Changed.wait(parked);
+  }, Qt::QueuedConnection);
+  g_Changed.wait_for(l, std::chrono::milliseconds(g_CallLimitMs.load()), [] { return g_Parked; });
+}
+
+// The host's main thread leaving through exit() (or main's return) abandons
+// the runtime before anything else of the exit runs: the C library calls the
+// exiting thread's thread_local destructors ahead of every exit handler and
+// global destructor, so no Qt global has gone yet, however late it was made.
 struct MainThreadExitGuard {
-  ~MainThreadExitGuard() { EndAtExit(); }
+  ~MainThreadExitGuard() { AbandonAtExit(); }
 };
 
 void GuardMainThreadExit() {
@@ -222,33 +260,49 @@ void GuardMainThreadExit() {
   (void)guard;
 }
 
+// Waits, with the lock released meanwhile, until `done` holds; FALSE when
+// the limit ran out first.
+template <typename Done>
+bool WaitLocked(std::unique_lock<std::mutex>& l, unsigned limitMs, Done done) {
+  return g_Changed.wait_for(l, std::chrono::milliseconds(limitMs), done);
+}
+
 // An object that lives on the GUI thread, NULL when there is none. Called
-// with g_Lock held.
-QObject* GuiContextLocked() {
-  if (g_OwnEnded) return g_OwnContext;
-  if (g_Ended) return nullptr;
-  if (QCoreApplication* host = QCoreApplication::instance()) {
-    // Widgets need a QApplication; a host with a plain Qt core or GUI
-    // application would be ended by the first one. There can be no second
-    // application object, so such a host gets no windows.
-    return qobject_cast<QApplication*>(host) ? host : nullptr;
+// with g_Lock held (in `l`), which it releases while it waits for the own
+// runtime to end or start.
+QObject* GuiContextLocked(std::unique_lock<std::mutex>& l) {
+  if (g_Abandoned) return nullptr;
+  const bool onOwnThread = g_ThreadMade && std::this_thread::get_id() == g_OwnThread;
+  if (g_State == Runtime::Ending) {
+    // The last runtime is going away; a new one follows it.
+    if (onOwnThread || !WaitLocked(l, g_CallLimitMs.load(), [] { return g_Abandoned || g_State != Runtime::Ending; }))
+      return nullptr;
+    if (g_Abandoned) return nullptr;
   }
-  // Without a display Qt would end the process: no window then.
-  DisplayProbe probe;
-  if (!probe.Reachable()) return nullptr;
-  // The host runs no Qt event loop: run one on a thread of our own.
-  auto start = std::make_shared<Start>();
-  auto ended = std::make_shared<CEvent>(true, false);
-  std::thread(RunOwnThread, start, ended).detach();
-  if (start->ready.Wait(kStartLimitMs) != WAIT_OBJECT_0) {
-    g_Ended = true;  // no second try: it may still come up, and then runs idle
-    return nullptr;
+  if (g_State == Runtime::Running) return g_OwnContext;
+  if (g_State == Runtime::Idle) {
+    if (QCoreApplication* host = QCoreApplication::instance()) {
+      // Widgets need a QApplication; a host with a plain Qt core or GUI
+      // application would be ended by the first one. There can be no second
+      // application object, so such a host gets no windows.
+      return qobject_cast<QApplication*>(host) ? host : nullptr;
+    }
   }
-  g_OwnContext = start->context;
-  g_OwnThread = start->thread;
-  g_OwnEnded = ended;
-  std::atexit(EndAtExit);
-  return g_OwnContext;
+  if (onOwnThread) return nullptr;
+  // The host runs no Qt event loop: the own thread runs one. It looks for
+  // the display first: without one Qt would end the process.
+  if (!g_ThreadMade) {
+    g_ThreadMade = true;
+    std::thread(RunOwnThread).detach();
+    // Registered once per process, when there is first a runtime to leave.
+    std::atexit(AbandonAtExit);
+  }
+  const std::uint64_t asked = ++g_StartsAsked;
+  g_Changed.notify_all();
+  // A display that does not answer holds only this wait, and no longer than
+  // the start limit; a start that comes up later serves the next call.
+  WaitLocked(l, kStartLimitMs, [asked] { return g_Abandoned || g_StartsAnswered >= asked || g_State == Runtime::Running; });
+  return !g_Abandoned && g_State == Runtime::Running ? g_OwnContext : nullptr;
 }
 
 }  // namespace
@@ -258,11 +312,16 @@ unsigned DsGuiCallLimit() { return g_CallLimitMs.load(); }
 void SetDsGuiCallLimit(unsigned timeoutMs) { g_CallLimitMs = timeoutMs; }
 
 bool DsScreenAvailable() {
-  if (QCoreApplication::instance() && qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-    return !HeadlessPlatform(QGuiApplication::platformName().toStdString());
+  {
+    std::lock_guard<std::mutex> g(g_Lock);
+    const bool own = g_State != Runtime::Idle;  // the application object there is the source's
+    if (!own && QCoreApplication::instance() && qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+      return !HeadlessPlatform(QGuiApplication::platformName().toStdString());
+  }
   if (HeadlessPlatform(NamedPlatform())) return false;
-  std::lock_guard<std::mutex> g(g_Lock);
-  return GuiContextLocked() != nullptr;
+  GuardMainThreadExit();
+  std::unique_lock<std::mutex> l(g_Lock);
+  return GuiContextLocked(l) != nullptr;
 }
 
 bool RunOnDsGuiThread(std::function<void()> fn, unsigned timeoutMs) {
@@ -276,8 +335,8 @@ bool RunOnDsGuiThread(std::function<void()> fn, unsigned timeoutMs) {
   GuardMainThreadExit();
   {
     // Posted under the lock, so the own thread's context cannot go meanwhile.
-    std::lock_guard<std::mutex> g(g_Lock);
-    QObject* context = GuiContextLocked();
+    std::unique_lock<std::mutex> l(g_Lock);
+    QObject* context = GuiContextLocked(l);
     if (!context) return false;
     here = QThread::currentThread() == context->thread();
     if (!here && !QMetaObject::invokeMethod(context, [call] {
@@ -286,15 +345,22 @@ bool RunOnDsGuiThread(std::function<void()> fn, unsigned timeoutMs) {
         }, Qt::QueuedConnection))
       return false;
   }
-  bool done = true;
-  if (here) call->fn();
-  else done = call->done.Wait(timeoutMs) == WAIT_OBJECT_0;
-  // Whatever the call did may have made Qt globals.
-  DsGuiMayHaveMadeGlobals();
-  return done;
+  if (here) {
+    call->fn();
+    return true;
+  }
+  return call->done.Wait(timeoutMs) == WAIT_OBJECT_0;
 }
 
-void DsGuiMayHaveMadeGlobals() {
-  std::lock_guard<std::mutex> g(g_Lock);
-  if (g_OwnEnded && !g_Ended) std::atexit(EndAtExit);
+void EndDsGuiThread() {
+  std::unique_lock<std::mutex> l(g_Lock);
+  if (g_Abandoned || g_State != Runtime::Running || !g_OwnContext) return;
+  // exit(), not quit(): quit() first asks the windows to close, and the
+  // capture dialog answers that by asking the application instead.
+  QMetaObject::invokeMethod(g_OwnContext, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+  // Nothing is posted behind the end.
+  g_OwnContext = nullptr;
+  g_State = Runtime::Ending;
+  if (std::this_thread::get_id() == g_OwnThread) return;
+  WaitLocked(l, g_CallLimitMs.load(), [] { return g_Abandoned || g_State != Runtime::Ending; });
 }

@@ -1,7 +1,7 @@
 // The Qt GUI thread the data source's windows live on: the host's when the
 // host is a Qt program with a QApplication, else one the source runs itself
-// (its own QApplication and event loop, on a thread of its own, ended at
-// process exit).
+// (its own QApplication and event loop, on a thread of its own, ended where
+// the source is ended).
 #pragma once
 
 #include <functional>
@@ -18,7 +18,9 @@ void SetDsGuiCallLimit(unsigned timeoutMs);
 // platforms that draw into memory only ("offscreen", "minimal"), or when
 // there is no GUI thread at all.
 bool DsScreenAvailable();
-// Called after GUI work that may have made Qt globals for the first time
-// (a window's first painting): the end of the source's own GUI thread at
-// exit is put ahead of them again.
-void DsGuiMayHaveMadeGlobals();
+// Ends the source's own Qt runtime (its windows and QApplication, on its
+// thread) when one runs: called where the source is ended (its close, a
+// refused open). Waits for that end with the call limit, unless called on
+// that thread itself, whose loop then ends once the current call returns.
+// A later call into the GUI thread starts the runtime again.
+void EndDsGuiThread();

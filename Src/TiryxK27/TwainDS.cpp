@@ -231,6 +231,7 @@ TW_UINT16 CTwainDS::OpenDS(pTW_IDENTITY origin, TW_MEMREF data) {
   if (!data) return Fail(TWCC_BADVALUE);
   if (!m_Link.Load() || !m_Link.Open()) {
     m_Link.Unload();
+    if (m_EndedHook) m_EndedHook();  // a box may have been shown
     return Fail(TWCC_NODS);
   }
   {
@@ -263,6 +264,7 @@ TW_UINT16 CTwainDS::CloseDS() {
   m_bPending = false;
   m_pDsmEntry = nullptr;
   m_nState = DSSTATE_LOADED;
+  if (m_EndedHook) m_EndedHook();
   return TWRC_SUCCESS;
 }
 

@@ -59,6 +59,9 @@ class CTwainDS : public ICaptureOwner {
   // Set at load.
   void SetOwnIdentity(const TW_IDENTITY& identity);
   void SetDialogFactory(CaptureDialogFactory factory) { m_DialogFactory = std::move(factory); }
+  // Called where the source has ended (its close, an open it refused): what
+  // it made for its windows goes there.
+  void SetEndedHook(std::function<void()> hook) { m_EndedHook = std::move(hook); }
   void SetCodec(PFN_FNCLOADJPEGA load) { m_Image.SetCodec(load); }
 
   // ICaptureOwner (the dialog's thread).
@@ -126,6 +129,7 @@ class CTwainDS : public ICaptureOwner {
   CDSImage m_Image;
   CDeviceLink m_Link;
   CaptureDialogFactory m_DialogFactory;
+  std::function<void()> m_EndedHook;
   std::mutex m_DialogLock;
   std::unique_ptr<ICaptureDialog> m_pDialog;
   std::unique_ptr<CCaptureCore> m_pHeadless;

@@ -199,36 +199,35 @@ void CTwainDlg::Command(int id) {
 }
 
 void CTwainDlg::ShowAbout() {
-  QDialog box(nullptr);
-  box.setObjectName("TiryxK27VersionBox");
-  box.setWindowTitle(QString::fromStdString(DsString(IDS_DS_CAPTION)));
-  auto* layout = new QVBoxLayout(&box);
+  if (m_pVersionBox) {
+    m_pVersionBox->raise();
+    m_pVersionBox->activateWindow();
+    return;
+  }
+  // A child of the dialog, so it goes with it; driven by its own signals,
+  // with no event loop of its own, so the source can take the dialog down
+  // while the box is open.
+  auto* box = new QDialog(this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setObjectName("TiryxK27VersionBox");
+  box->setWindowTitle(QString::fromStdString(DsString(IDS_DS_CAPTION)));
+  auto* layout = new QVBoxLayout(box);
   auto* form = new QFormLayout;
-  form->addRow(tr("Product Name"), new QLabel(QString::fromLatin1(m_Identity.ProductName), &box));
-  form->addRow(tr("Version"), new QLabel(QString::fromLatin1(m_Identity.Version.Info), &box));
-  form->addRow(tr("Company"), new QLabel(QString::fromLatin1(m_Identity.Manufacturer), &box));
+  form->addRow(tr("Product Name"), new QLabel(QString::fromLatin1(m_Identity.ProductName), box));
+  form->addRow(tr("Version"), new QLabel(QString::fromLatin1(m_Identity.Version.Info), box));
+  form->addRow(tr("Company"), new QLabel(QString::fromLatin1(m_Identity.Manufacturer), box));
   layout->addLayout(form);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &box);
-  connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, box);
+  connect(buttons, &QDialogButtonBox::accepted, box, &QDialog::accept);
   layout->addWidget(buttons);
-  box.exec();
+  m_pVersionBox = box;
+  box->open();
 }
 
 void CTwainDlg::closeEvent(QCloseEvent* event) {
   // Closing the window asks the application to close the source, like CLOSE.
   event->ignore();
   Command(IDC_TWAIN_CLOSE);
-}
-
-void CTwainDlg::paintEvent(QPaintEvent* event) {
-  // The first painting (this window, then its controls) makes the fonts',
-  // styles' and text layout's globals: noted as it starts and once it is done.
-  if (!m_bPainted) {
-    m_bPainted = true;
-    DsGuiMayHaveMadeGlobals();
-    QMetaObject::invokeMethod(this, [] { DsGuiMayHaveMadeGlobals(); }, Qt::QueuedConnection);
-  }
-  QDialog::paintEvent(event);
 }
 
 void CTwainDlg::reject() { Command(IDC_TWAIN_CLOSE); }

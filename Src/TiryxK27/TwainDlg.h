@@ -58,12 +58,13 @@ class CTwainDlg : public QDialog, public ICaptureView, public IDeviceLinkTarget 
   void OnDeviceArrived() override;
   void OnDeviceRemoved() override;
 
-  // The version box.
+  // The version box: opened over the dialog and closed with it; a second
+  // ABOUT while it is open brings it to the front.
   void ShowAbout();
+  QDialog* VersionBox() const { return m_pVersionBox; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  void paintEvent(QPaintEvent* event) override;
   void reject() override;
 
  private:
@@ -78,7 +79,7 @@ class CTwainDlg : public QDialog, public ICaptureView, public IDeviceLinkTarget 
   QImage m_Shown;
   std::atomic<int> m_nPreviewWidth{320};
   std::atomic<int> m_nPreviewHeight{240};
-  bool m_bPainted = false;
+  QPointer<QDialog> m_pVersionBox;
 };
 
 // The factory the data source uses for its capture dialog.

@@ -9,7 +9,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
-#include <QTimer>
+#include <QTest>
 
 #include <unistd.h>
 
@@ -53,6 +53,7 @@ class Dialog : public ::testing::Test {
     QCoreApplication::processEvents();
   }
   void TearDown() override {
+    if (!dialog) return;  // the test took it down itself
     dialog->SetCore(nullptr);
     core.reset();
     dialog.reset();
@@ -144,24 +145,45 @@ TEST_F(Dialog, ViewCallsFromAnotherThreadArriveOnTheWindowsThread) {
   EXPECT_EQ(dialog->ShownPicture().pixelColor(10, 10), QColor(Qt::red));
 }
 
-TEST_F(Dialog, TheVersionBoxShowsNameVersionAndCompany) {
+// Opens the version box as a user does: Alt+A on the shown dialog.
+QPointer<QDialog> OpenVersionBox(CTwainDlg* dialog) {
+  dialog->activateWindow();
+  if (!QTest::qWaitForWindowActive(dialog)) return nullptr;
+  QTest::keyClick(dialog, Qt::Key_A, Qt::AltModifier);
+  // A mnemonic clicks its button the way a user sees it: pressed, released a moment later.
+  PumpUntil([&] { return dialog->VersionBox() != nullptr; });
+  return dialog->VersionBox();
+}
+
+TEST_F(Dialog, AltAOpensTheVersionBoxWithNameVersionAndCompanyAndEscapeClosesIt) {
+  QPointer<QDialog> box = OpenVersionBox(dialog.get());
+  ASSERT_FALSE(box.isNull());
+  EXPECT_TRUE(box->isVisible());
+  EXPECT_EQ(box->windowTitle(), "Tiryx TWAIN DS (K27)");
   QStringList texts;
-  QString title;
-  QTimer::singleShot(0, [&] {
-    QWidget* box = QApplication::activeModalWidget();
-    ASSERT_NE(box, nullptr);
-    title = box->windowTitle();
-    for (QLabel* label : box->findChildren<QLabel*>()) texts << label->text();
-    qobject_cast<QDialog*>(box)->accept();
-  });
-  dialog->Control(IDC_TWAIN_ABOUT)->click();
-  EXPECT_EQ(title, "Tiryx TWAIN DS (K27)");
+  for (QLabel* label : box->findChildren<QLabel*>()) texts << label->text();
   for (const char* expected : {"Product Name", "Version", "Company", "Tiryx TWAIN DS (K27)", "Version 1.10"})
     EXPECT_TRUE(texts.contains(expected)) << expected << " in " << texts.join(", ").toStdString();
+  // A second ABOUT brings the same box forward.
+  dialog->Control(IDC_TWAIN_ABOUT)->click();
+  EXPECT_EQ(dialog->VersionBox(), box.data());
+  EXPECT_EQ(dialog->findChildren<QDialog*>("TiryxK27VersionBox").size(), 1);
+  QTest::keyClick(box, Qt::Key_Escape);
+  EXPECT_TRUE(PumpUntil([&] { return box.isNull(); })) << "closed and gone";
+  EXPECT_EQ(owner.closes, 0) << "Escape on the box does not ask to close the source";
+}
+
+TEST_F(Dialog, TheVersionBoxGoesWithTheDialog) {
+  QPointer<QDialog> box = OpenVersionBox(dialog.get());
+  ASSERT_FALSE(box.isNull());
+  dialog->SetCore(nullptr);
+  core.reset();
+  dialog.reset();
+  EXPECT_TRUE(box.isNull());
+  for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_NE(w->objectName(), "TiryxK27VersionBox");
 }
 
 TEST(DialogTeardown, WhenTheWindowsThreadIsLateItsQueuedCommandsStillReachALiveCore) {
-  SetDsGuiCallLimit(300);
   CDeviceLink link{[](const std::string&) {}};
   CDSImage image;
   RecordingOwner owner;
@@ -173,7 +195,8 @@ TEST(DialogTeardown, WhenTheWindowsThreadIsLateItsQueuedCommandsStillReachALiveC
     made = MakeQtCaptureDialog(params);
     done = true;
   });
-  EXPECT_TRUE(PumpUntil([&] { return done.load(); }));
+  // Made once this thread has answered, however long that takes.
+  EXPECT_TRUE(PumpUntil([&] { return done.load(); }, 60000));
   maker.join();
   ASSERT_NE(made, nullptr);
   QPointer<CTwainDlg> dlg;
@@ -185,6 +208,9 @@ TEST(DialogTeardown, WhenTheWindowsThreadIsLateItsQueuedCommandsStillReachALiveC
   // dialog down from another thread, and this thread pumps nothing
   // meanwhile: every call to it runs out of time.
   QMetaObject::invokeMethod(dlg, [d = dlg.data()] { d->Control(IDC_TWAIN_CLOSE)->click(); }, Qt::QueuedConnection);
+  // Late for certain, however short the limit: this thread answers only
+  // once the teardown is over.
+  SetDsGuiCallLimit(300);
   std::thread closer([&] { made.reset(); });
   closer.join();
   EXPECT_TRUE(PumpUntil([&] { return dlg.isNull(); }));
