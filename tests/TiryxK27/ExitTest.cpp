@@ -40,6 +40,7 @@ constexpr int kChildLimitMs = 30000;  // a child that takes longer hangs
 // Under valgrind, whose exit alone can take that long on a loaded machine
 // (the tests run in parallel): four such runs still fit the test's 300 s.
 constexpr int kWrappedChildLimitMs = 60000;
+constexpr int kCyclesLimitMs = 200000;  // the host with 200 dialogs
 
 std::unique_ptr<twain_test::IsolatedCamera> g_camera;
 
@@ -76,10 +77,11 @@ struct HostRun {
   std::string errors;   // its standard error
 };
 
-// Runs the plain host with `session`; `environment` entries replace the
-// inherited ones (an empty value removes the variable).
+// Runs the plain host with `session` and `ending`; `environment` entries
+// replace the inherited ones (an empty value removes the variable).
 HostRun RunHost(const std::string& session, const std::map<std::string, std::string>& environment = {},
-                void (*user)() = nullptr, const std::vector<std::string>& wrapper = {}) {
+                void (*user)() = nullptr, const std::vector<std::string>& wrapper = {},
+                const std::string& ending = "return", int limitMs = 0) {
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
     const std::string entry = *e;
@@ -92,7 +94,7 @@ HostRun RunHost(const std::string& session, const std::map<std::string, std::str
   for (auto& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
   std::vector<std::string> args = wrapper;
-  args.insert(args.end(), {TWAIN_PLAIN_HOST, TWAIN_DS_MODULE, session});
+  args.insert(args.end(), {TWAIN_PLAIN_HOST, TWAIN_DS_MODULE, session, ending});
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -106,8 +108,8 @@ HostRun RunHost(const std::string& session, const std::map<std::string, std::str
   const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return run;
-  const auto end = std::chrono::steady_clock::now() +
-                   std::chrono::milliseconds(wrapper.empty() ? kChildLimitMs : kWrappedChildLimitMs);
+  if (limitMs == 0) limitMs = wrapper.empty() ? kChildLimitMs : kWrappedChildLimitMs;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
   int status = 0;
   while (waitpid(pid, &status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > end) {
@@ -282,4 +284,148 @@ TEST(PlainHostExit, SurvivesADisplayThatHangsUpAndRefusesTheOpenWithTheBoxTextOn
   ASSERT_TRUE(run.exited) << run.signalName << "\n" << run.errors;
   EXPECT_EQ(run.status, 0) << "TWCC_NODS expected\n" << run.errors;
   EXPECT_NE(run.errors.find(kAlreadyLaunched), std::string::npos) << run.errors;
+}
+
+// Every way a host ends after the capture dialog, with and without the
+// version box before (opened with Alt+A, closed with Escape, under a
+// screen), the source closed first or still open: main's return, exit()
+// from the main thread, a host that does its TWAIN work on a worker thread
+// and returns from main, exit() from a second thread.
+struct Ending {
+  const char* session;
+  const char* ending;
+};
+
+class PlainHostEnds : public ::testing::TestWithParam<Ending> {};
+
+TEST_P(PlainHostEnds, CleanlyEveryTime) {
+  const Ending& e = GetParam();
+  const bool about = std::string(e.session).rfind("about", 0) == 0;
+  if (about && !ScreenShown()) GTEST_SKIP() << "the version box needs an X display";
+  for (int i = 0; i < kRuns; ++i) {
+    const HostRun run = RunHost(e.session, {}, nullptr, {}, e.ending);
+    ASSERT_TRUE(run.exited) << "run " << i << ": " << run.signalName << "\n" << run.errors;
+    ASSERT_EQ(run.status, 0) << "run " << i << "\n" << run.errors;
+    if (about) {
+      ASSERT_NE(run.errors.find("version box opened and closed"), std::string::npos) << run.errors;
+    }
+  }
+}
+
+std::vector<Ending> AllEndings() {
+  std::vector<Ending> all;
+  for (const char* session : {"dialog", "about", "left-open", "about-left-open"}) {
+    for (const char* ending : {"return", "exit", "worker", "second-thread"}) all.push_back({session, ending});
+  }
+  return all;
+}
+
+std::string EndingName(const ::testing::TestParamInfo<Ending>& info) {
+  std::string name = std::string(info.param.session) + "_" + info.param.ending;
+  for (char& c : name) {
+    if (c == '-') c = '_';
+  }
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, PlainHostEnds, ::testing::ValuesIn(AllEndings()), EndingName);
+
+// A host that ends inside a notice the source's window sent (the close
+// request after Escape, the transfer after STILL and TRANSFER), on that
+// window's thread, with and without the version box before.
+class PlainHostEndsInANotice : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(PlainHostEndsInANotice, CleanlyEveryTime) {
+  if (!ScreenShown()) GTEST_SKIP() << "needs an X display";
+  const std::string session = GetParam();
+  const bool onClose = session.find("close") != std::string::npos;
+  for (int i = 0; i < kRuns; ++i) {
+    const HostRun run = RunHost(session, {}, session == "exit-on-close" ? CloseTheDialog : nullptr);
+    ASSERT_TRUE(run.exited) << "run " << i << ": " << run.signalName << "\n" << run.errors;
+    ASSERT_EQ(run.status, 0) << "run " << i << "\n" << run.errors;
+    ASSERT_NE(run.errors.find(onClose ? "close request: exit(0)" : "transfer notice: picture taken"), std::string::npos)
+        << run.errors;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Notices, PlainHostEndsInANotice,
+                         ::testing::Values("exit-on-close", "about-exit-on-close", "exit-on-transfer",
+                                           "about-exit-on-transfer"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           std::string name = info.param;
+                           for (char& c : name) {
+                             if (c == '-') c = '_';
+                           }
+                           return name;
+                         });
+
+// A host that acquires all day: the source's exit handlers stay as many as
+// after its first dialog (the host counts the registrations made by the
+// source's code).
+TEST(PlainHostExit, TwoHundredDialogCyclesAddNoExitHandler) {
+  const HostRun run = RunHost("cycles", {}, nullptr, {}, "return", kCyclesLimitMs);
+  ASSERT_TRUE(run.exited) << run.signalName << "\n" << run.errors;
+  EXPECT_EQ(run.status, 0) << run.errors;
+  if (run.errors.find("exit handlers") != std::string::npos)
+    std::printf("%s", run.errors.substr(run.errors.find("exit handlers")).c_str());
+  EXPECT_NE(run.errors.find("after 200 rounds"), std::string::npos) << run.errors;
+}
+
+// An X display that takes the connection and never answers (a server
+// that hangs): the capture dialog is refused within the source's start
+// limit, which the child's own limit is well above, and the host goes on.
+class SilentDisplay {
+ public:
+  SilentDisplay() {
+    for (int n = 6000 + getpid() % 1000; n < 8000 && m_Listener < 0; ++n) {
+      const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un addr{};
+      addr.sun_family = AF_UNIX;
+      const std::string name = "/tmp/.X11-unix/X" + std::to_string(n);  // abstract: no file is made
+      std::memcpy(addr.sun_path + 1, name.data(), name.size());
+      const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+      if (bind(fd, reinterpret_cast<sockaddr*>(&addr), length) == 0 && listen(fd, 4) == 0) {
+        m_Listener = fd;
+        m_Display = ":" + std::to_string(n);
+      } else {
+        close(fd);
+      }
+    }
+  }
+  ~SilentDisplay() {
+    if (m_Listener >= 0) close(m_Listener);
+  }
+  SilentDisplay(const SilentDisplay&) = delete;
+  SilentDisplay& operator=(const SilentDisplay&) = delete;
+  const std::string& Display() const { return m_Display; }
+
+ private:
+  int m_Listener = -1;  // never accepts: the client's connection waits in its queue
+  std::string m_Display;
+};
+
+TEST(PlainHostExit, ADisplayThatNeverAnswersRefusesTheDialogAndTheHostGoesOn) {
+  SilentDisplay display;
+  ASSERT_FALSE(display.Display().empty());
+  const HostRun run = RunHost("dialog-refused", {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", display.Display()},
+                                                 {"XAUTHORITY", g_camera->Root() + "/no-authority"},
+                                                 {"WAYLAND_DISPLAY", ""}});
+  ASSERT_TRUE(run.exited) << run.signalName << "\n" << run.errors;
+  EXPECT_EQ(run.status, 0) << run.errors;
+  EXPECT_NE(run.errors.find("dialog refused: condition code 2"), std::string::npos) << run.errors;
+}
+
+// A host whose exit-time destructor closes the source after the device
+// library's globals are gone: the close harms nothing (under valgrind
+// when it is installed).
+TEST(PlainHostExit, ACloseAfterTheDeviceLibrarysEndReturnsCleanly) {
+  std::vector<std::string> wrapper;
+#ifdef TWAIN_VALGRIND
+  wrapper = {TWAIN_VALGRIND, "--error-exitcode=9", "--child-silent-after-fork=yes",
+             "--suppressions=" TWAIN_VALGRIND_SUPPRESSIONS};
+#endif
+  const HostRun run = RunHost("close-at-exit", {}, nullptr, wrapper);
+  ASSERT_TRUE(run.exited) << run.signalName << "\n" << run.errors;
+  EXPECT_EQ(run.status, 0) << run.errors;
+  EXPECT_NE(run.errors.find("closed at exit: 0"), std::string::npos) << run.errors;
 }

@@ -53,11 +53,15 @@ void OnGui(Fn fn) {
   QMetaObject::invokeMethod(QCoreApplication::instance(), fn, Qt::BlockingQueuedConnection);
 }
 
-QDialog* FindDialog() {
+// The shown top-level dialog of that name, NULL when none (or when the
+// source runs no Qt application at all).
+QDialog* FindDialog(const char* name = "TiryxK27CaptureDialog") {
   QDialog* found = nullptr;
-  QMetaObject::invokeMethod(QCoreApplication::instance(), [&] {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app) return nullptr;
+  QMetaObject::invokeMethod(app, [&] {
     for (QWidget* w : QApplication::topLevelWidgets()) {
-      if (w->objectName() == "TiryxK27CaptureDialog" && w->isVisible()) found = qobject_cast<QDialog*>(w);
+      if (w->objectName() == name && w->isVisible()) found = qobject_cast<QDialog*>(w);
     }
   }, Qt::BlockingQueuedConnection);
   return found;
@@ -276,4 +280,29 @@ TEST_F(Host, UnplugWhileTheDialogIsOpenDisablesItsPictureButtons) {
   ASSERT_TRUE(WaitUntil([&] { return Enabled(dialog, IDC_TWAIN_STILL); }, 15000));
   EXPECT_TRUE(Enabled(dialog, IDC_TWAIN_PLAY));
   ASSERT_EQ(host.Disable(), TWRC_SUCCESS);
+}
+
+TEST_F(Host, TheVersionBoxOpenedByAltAGoesWithTheDialogAndTheSourcesQtEndsAtItsClose) {
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_EQ(host.OpenDS(true), TWRC_SUCCESS);
+    ASSERT_EQ(host.Enable(true), TWRC_SUCCESS);
+    QDialog* dialog = FindDialog();
+    ASSERT_NE(dialog, nullptr);
+    OnGui([&] { dialog->activateWindow(); });
+    ASSERT_TRUE(WaitUntil([&] {
+      bool active = false;
+      OnGui([&] { active = dialog->isActiveWindow(); });
+      return active;
+    }));
+    OnGui([&] { QTest::keyClick(dialog, Qt::Key_A, Qt::AltModifier); });
+    ASSERT_TRUE(WaitUntil([] { return FindDialog("TiryxK27VersionBox") != nullptr; })) << "Alt+A opens the box";
+    // The application takes the source down while the box is open.
+    ASSERT_EQ(host.Disable(), TWRC_SUCCESS);
+    EXPECT_EQ(FindDialog("TiryxK27VersionBox"), nullptr);
+    EXPECT_EQ(FindDialog(), nullptr);
+    ASSERT_EQ(host.CloseDS(), TWRC_SUCCESS);
+    EXPECT_EQ(QCoreApplication::instance(), nullptr) << "the source's Qt application ended with its close";
+  }
+  EXPECT_TRUE(g_ui->Texts().empty());
 }

@@ -24,6 +24,12 @@ namespace {
 // that fetch does not write a line of its own.
 thread_local bool t_bInDriverText = false;
 
+// The log destroyed last, at the library's end (the application object's
+// destruction at exit): a stop that comes after it (a host's exit-time
+// destructor closing the device) finds nothing left to stop. Trivially
+// destructible, so it still holds then.
+std::atomic<const CDeviceLog*> g_pEndedLog{nullptr};
+
 size_t FormatTime(char* pOut, size_t nSize) {
   SYSTEMTIME st;
   GetLocalTime(&st);
@@ -93,12 +99,19 @@ const char* FotaviErrorName(DWORD dwError) {
   }
 }
 
-CDeviceLog::CDeviceLog() = default;
+CDeviceLog::CDeviceLog() {
+  const CDeviceLog* self = this;
+  g_pEndedLog.compare_exchange_strong(self, nullptr);  // a new log where an ended one was
+}
 
 CDeviceLog::~CDeviceLog() {
+  // The log's thread ends with it: nothing of the library runs once the
+  // library has ended, so it may be unloaded after.
+  Stop();
   std::vector<Line> rest = TakeBatch();
   FreeLines(rest);
   CloseFile();
+  g_pEndedLog.store(this);
 }
 
 void CDeviceLog::SetSettings(DWORD dwSizeLimit, DWORD dwLevel, const std::string& folder) {
@@ -149,6 +162,7 @@ void CDeviceLog::Start() {
 }
 
 void CDeviceLog::Stop() {
+  if (g_pEndedLog.load() == this) return;
   std::lock_guard<std::mutex> lock(m_ThreadLock);
   if (!m_pThread) return;
   m_dwThreadId.store(0);
