@@ -296,6 +296,8 @@ struct Ending {
   const char* ending;
 };
 
+void PrintTo(const Ending& e, std::ostream* os) { *os << e.session << " " << e.ending; }
+
 class PlainHostEnds : public ::testing::TestWithParam<Ending> {};
 
 TEST_P(PlainHostEnds, CleanlyEveryTime) {
