@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "PackedField.h"
 #include "Twain.h"
 #include "TwainCapTable.h"
 
@@ -80,7 +81,7 @@ TEST_P(EnumerationBytes, GetBuildsAnEnumerationAtPackedOffsets) {
   ASSERT_EQ(a.rc, TWRC_SUCCESS);
   EXPECT_EQ(a.cc, TWCC_SUCCESS);
   EXPECT_EQ(a.cap.ConType, TWON_ENUMERATION);
-  ASSERT_NE(a.cap.hContainer, nullptr);
+  ASSERT_NE(Copied(a.cap.hContainer), nullptr);
   // ItemType at 0, NumItems at 2, CurrentIndex at 6, DefaultIndex at 10, items from 14.
   EXPECT_EQ(At<TW_UINT16>(a.cap.hContainer, 0), TWTY_UINT16);
   EXPECT_EQ(At<TW_UINT32>(a.cap.hContainer, 2), c.items.size());
@@ -183,7 +184,7 @@ TEST_P(ConditionCodes, FailuresReportTheirCode) {
   Answer a = Ask(table, c.cap, c.msg, c.major, c.minor);
   EXPECT_EQ(a.rc, TWRC_FAILURE);
   EXPECT_EQ(a.cc, c.cc);
-  EXPECT_EQ(a.cap.hContainer, nullptr);
+  EXPECT_EQ(Copied(a.cap.hContainer), nullptr);
 }
 
 namespace {
@@ -218,7 +219,7 @@ TEST(CapTable, SetByEnumerationAnswersTheCurrentValueAndSetsNothing) {
   TW_CAPABILITY cap{ICAP_XFERMECH, TWON_ENUMERATION, e};
   TW_UINT16 cc = 0xFFFF;
   EXPECT_EQ(table.Operation(&cap, MSG_SET, &cc), TWRC_SUCCESS);
-  ASSERT_NE(cap.hContainer, e);
+  ASSERT_NE(Copied(cap.hContainer), e);
   EXPECT_EQ(At<TW_UINT32>(cap.hContainer, 2), 1u);
   EXPECT_EQ(At<TW_UINT32>(cap.hContainer, 6), 0u);
   EXPECT_EQ(At<TW_UINT16>(cap.hContainer, 14), TWSX_NATIVE);

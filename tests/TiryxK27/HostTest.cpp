@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "PackedField.h"
 #include "CaptureCore.h"
 #include "Dib.h"
 #include "DsFixture.h"
@@ -107,8 +108,8 @@ TEST_F(Host, TheScanFindsTheSourcesIdentity) {
   EXPECT_EQ(id.Version.Language, TWLG_USA);
   EXPECT_EQ(id.ProtocolMajor, 1);
   EXPECT_EQ(id.ProtocolMinor, 9);
-  EXPECT_EQ(id.SupportedGroups, DG_CONTROL | DG_IMAGE | DF_DS2);
-  EXPECT_EQ(id.Id, 5u) << "the host gave it";
+  EXPECT_EQ(Copied(id.SupportedGroups), DG_CONTROL | DG_IMAGE | DF_DS2);
+  EXPECT_EQ(Copied(id.Id), 5u) << "the host gave it";
 }
 
 TEST_F(Host, NegotiatesTheOfferedCapabilities) {
@@ -130,7 +131,7 @@ TEST_F(Host, NegotiatesTheOfferedCapabilities) {
                                : cap == ICAP_UNITS ? TWUN_PIXELS
                                : cap == CUSTCAP_BWBITDEPTH ? 1
                                : cap == CUSTCAP_GRAYBITDEPTH ? 8 : TWPF_CHOCOLATE;
-    EXPECT_EQ(one.Item, expected) << cap;
+    EXPECT_EQ(Copied(one.Item), expected) << cap;
   }
 }
 
@@ -146,15 +147,15 @@ TEST_F(Host, TenOpenAcquireCloseCyclesWithEveryTransferMode) {
     ASSERT_TRUE(host.WaitNotice(MSG_XFERREADY, 1, 5000));
     TW_IMAGEINFO info{};
     ASSERT_EQ(host.Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_SUCCESS);
-    ASSERT_EQ(info.ImageWidth, 1024);
+    ASSERT_EQ(Copied(info.ImageWidth), 1024);
     if (mode == TWSX_NATIVE) {
       std::vector<BYTE> dib;
       ASSERT_EQ(host.TransferNative(&dib), TWRC_XFERDONE);
       BITMAPINFOHEADER h;
       std::memcpy(&h, dib.data(), sizeof h);
-      EXPECT_EQ(h.biWidth, 1024);
-      EXPECT_EQ(h.biHeight, 768);
-      EXPECT_EQ(h.biBitCount, 24);
+      EXPECT_EQ(Copied(h.biWidth), 1024);
+      EXPECT_EQ(Copied(h.biHeight), 768);
+      EXPECT_EQ(Copied(h.biBitCount), 24);
       EXPECT_EQ(dib.size(), 40u + 3072u * 768u);
     } else if (mode == TWSX_MEMORY) {
       std::vector<BYTE> rgb;

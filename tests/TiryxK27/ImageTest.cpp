@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "PackedField.h"
 #include "DSImage.h"
 #include "Dib.h"
 #include "TestPictures.h"
@@ -51,13 +52,13 @@ TEST_P(HeldPicture, NativeDibIsAHeaderFollowedByBottomUpBgrRows) {
   EXPECT_FALSE(image.HasDib()) << "the block now belongs to the application";
   BITMAPINFOHEADER header;
   std::memcpy(&header, dib, sizeof header);
-  EXPECT_EQ(header.biSize, 40u);
-  EXPECT_EQ(header.biWidth, w);
-  EXPECT_EQ(header.biHeight, h);
-  EXPECT_EQ(header.biPlanes, 1);
-  EXPECT_EQ(header.biBitCount, 24);
-  EXPECT_EQ(header.biCompression, BI_RGB);
-  EXPECT_EQ(header.biSizeImage, stride * h);
+  EXPECT_EQ(Copied(header.biSize), 40u);
+  EXPECT_EQ(Copied(header.biWidth), w);
+  EXPECT_EQ(Copied(header.biHeight), h);
+  EXPECT_EQ(Copied(header.biPlanes), 1);
+  EXPECT_EQ(Copied(header.biBitCount), 24);
+  EXPECT_EQ(Copied(header.biCompression), BI_RGB);
+  EXPECT_EQ(Copied(header.biSizeImage), stride * h);
   const BYTE* pixels = dib + 40;
   for (int y : {0, 1, h / 2, h - 1}) {
     const BYTE* row = pixels + static_cast<size_t>(h - 1 - y) * stride;
@@ -108,11 +109,11 @@ TEST_P(HeldPicture, BmpFileHoldsTheDibBehindItsFileHeader) {
   ASSERT_EQ(file.size(), 54u + stride * h);
   BITMAPFILEHEADER fh;
   std::memcpy(&fh, file.data(), sizeof fh);
-  EXPECT_EQ(fh.bfType, 0x4D42);
-  EXPECT_EQ(fh.bfSize, file.size());
-  EXPECT_EQ(fh.bfReserved1, 0);
-  EXPECT_EQ(fh.bfReserved2, 0);
-  EXPECT_EQ(fh.bfOffBits, 54u);
+  EXPECT_EQ(Copied(fh.bfType), 0x4D42);
+  EXPECT_EQ(Copied(fh.bfSize), file.size());
+  EXPECT_EQ(Copied(fh.bfReserved1), 0);
+  EXPECT_EQ(Copied(fh.bfReserved2), 0);
+  EXPECT_EQ(Copied(fh.bfOffBits), 54u);
   const auto* pixels = reinterpret_cast<const BYTE*>(file.data()) + 54;
   EXPECT_LE(RowDifference(oracle, 0, pixels + static_cast<size_t>(h - 1) * stride, true), kTolerance);
   EXPECT_LE(RowDifference(oracle, h - 1, pixels, true), kTolerance);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "PackedField.h"
 #include "CommonFunc.h"
 #include "DsFixture.h"
 #include "DsStrings.h"
@@ -192,11 +193,11 @@ TEST_F(StateMachine, OpenTwiceWithoutCloseIsASequenceError) {
 
 TEST_F(StateMachine, OpenCopiesBothIdentities) {
   Reach(400);
-  EXPECT_EQ(ds->AppIdentity().Id, 1u);
+  EXPECT_EQ(Copied(ds->AppIdentity().Id), 1u);
   EXPECT_STREQ(ds->AppIdentity().ProductName, "test host");
   TW_IDENTITY mine{};
   ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_GET, &mine), TWRC_SUCCESS);
-  EXPECT_EQ(mine.Id, 7u);
+  EXPECT_EQ(Copied(mine.Id), 7u);
   EXPECT_STREQ(mine.ProductName, "Tiryx TWAIN DS (K27)");
   EXPECT_EQ(mine.SupportedGroups & (DG_CONTROL | DG_IMAGE), DG_CONTROL | DG_IMAGE);
 }
@@ -228,8 +229,8 @@ TEST_F(StateMachine, WithoutTheUserInterfaceAStillPictureIsTakenBeforeTheAnnounc
   EXPECT_EQ(Notices().Count(MSG_XFERREADY), 1);
   TW_IMAGEINFO info{};
   ASSERT_EQ(Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_SUCCESS);
-  EXPECT_EQ(info.ImageWidth, 1024);
-  EXPECT_EQ(info.ImageLength, 768);
+  EXPECT_EQ(Copied(info.ImageWidth), 1024);
+  EXPECT_EQ(Copied(info.ImageLength), 768);
   EXPECT_EQ(info.SamplesPerPixel, 3);
   EXPECT_EQ(info.BitsPerSample[0], 8);
   EXPECT_EQ(info.BitsPerSample[2], 8);
@@ -266,7 +267,7 @@ TEST_F(StateMachine, PendingTransfersCountTheWaitingPicture) {
   ASSERT_EQ(Call(DG_IMAGE, DAT_IMAGELAYOUT, MSG_GET, &layout), TWRC_SUCCESS);
   EXPECT_EQ(layout.Frame.Right.Whole, 1024);
   EXPECT_EQ(layout.Frame.Bottom.Whole, 768);
-  EXPECT_EQ(layout.FrameNumber, 1u);
+  EXPECT_EQ(Copied(layout.FrameNumber), 1u);
   TW_HANDLE dib = nullptr;
   ASSERT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib), TWRC_XFERDONE);
   std::free(dib);
@@ -285,9 +286,9 @@ TEST_F(StateMachine, MemoryTransferDeliversStripsUntilDone) {
   Reach(600);
   TW_SETUPMEMXFER setup{};
   ASSERT_EQ(Call(DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, &setup), TWRC_SUCCESS);
-  EXPECT_EQ(setup.MinBufSize, 0x4000u);
-  EXPECT_EQ(setup.MaxBufSize, 0xFFFFu);
-  EXPECT_EQ(setup.Preferred, 0xFFFFu);
+  EXPECT_EQ(Copied(setup.MinBufSize), 0x4000u);
+  EXPECT_EQ(Copied(setup.MaxBufSize), 0xFFFFu);
+  EXPECT_EQ(Copied(setup.Preferred), 0xFFFFu);
   std::vector<BYTE> buffer(setup.Preferred);
   TW_IMAGEMEMXFER xfer{};
   xfer.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
@@ -302,10 +303,10 @@ TEST_F(StateMachine, MemoryTransferDeliversStripsUntilDone) {
   while (rc == TWRC_SUCCESS && strips < 100) {
     rc = Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer);
     ASSERT_NE(rc, TWRC_FAILURE) << Status();
-    EXPECT_EQ(xfer.YOffset, rows);
-    EXPECT_EQ(xfer.BytesPerRow, 3072u);
-    EXPECT_EQ(xfer.Columns, 1024u);
-    EXPECT_EQ(xfer.BytesWritten, xfer.Rows * 3072u);
+    EXPECT_EQ(Copied(xfer.YOffset), rows);
+    EXPECT_EQ(Copied(xfer.BytesPerRow), 3072u);
+    EXPECT_EQ(Copied(xfer.Columns), 1024u);
+    EXPECT_EQ(Copied(xfer.BytesWritten), xfer.Rows * 3072u);
     rows += xfer.Rows;
     ++strips;
     EXPECT_EQ(ds->GetState(), 700);
@@ -325,7 +326,7 @@ TEST_F(StateMachine, MemoryTransferWritesThroughAHandleToo) {
   xfer.Memory.Length = 0xFFFF;
   xfer.Memory.TheMem = block;
   EXPECT_EQ(Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer), TWRC_SUCCESS);
-  EXPECT_EQ(xfer.Rows, 21u);
+  EXPECT_EQ(Copied(xfer.Rows), 21u);
   std::free(block);
 }
 
@@ -435,7 +436,7 @@ TEST_F(StateMachine, ClosingFromTransferReadyTearsDownAndReopens) {
   Reach(600);
   ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr), TWRC_SUCCESS);
   EXPECT_EQ(ds->GetState(), 300);
-  EXPECT_EQ(ds->AppIdentity().Id, 0u);
+  EXPECT_EQ(Copied(ds->AppIdentity().Id), 0u);
   EXPECT_EQ(ds->CaptureCore(), nullptr);
   EXPECT_EQ(OpenDS(), TWRC_SUCCESS);
 }
