@@ -168,6 +168,13 @@ class DisplayProbe {
   Disconnect m_Disconnect = nullptr;
 };
 
+// Waits, with the lock released meanwhile, until `done` holds; FALSE when
+// the limit ran out first.
+template <typename Done>
+bool WaitLocked(std::unique_lock<std::mutex>& l, unsigned limitMs, Done done) {
+  return g_Changed.wait_for(l, std::chrono::milliseconds(limitMs), done);
+}
+
 // The own thread: one runtime after another, each from its QApplication's
 // making to its destruction, then waiting for the next start.
 void RunOwnThread() {
@@ -236,7 +243,14 @@ void AbandonAtExit() {
   // A host that exits inside a notice the window sent exits on the GUI
   // thread: it runs no event loop any more, and every later call (a host's
   // own exit-time destructor disabling the source) finds no GUI thread.
-  if (!context || std::this_thread::get_id() == g_OwnThread) return;
+  if (std::this_thread::get_id() == g_OwnThread) return;
+  if (g_State == Runtime::Ending) {
+    // A close is destroying the runtime on its thread: that ends while
+    // every Qt global still stands, so the exit waits for it.
+    WaitLocked(l, g_CallLimitMs.load(), [] { return g_State != Runtime::Ending; });
+    return;
+  }
+  if (!context) return;
   QMetaObject::invokeMethod(context, [] {
     std::unique_lock<std::mutex> parked(g_Lock);
     g_Parked = true;
@@ -258,13 +272,6 @@ void GuardMainThreadExit() {
   if (static_cast<pid_t>(syscall(SYS_gettid)) != getpid()) return;
   static thread_local MainThreadExitGuard guard;  // its destructor is noted at its making
   (void)guard;
-}
-
-// Waits, with the lock released meanwhile, until `done` holds; FALSE when
-// the limit ran out first.
-template <typename Done>
-bool WaitLocked(std::unique_lock<std::mutex>& l, unsigned limitMs, Done done) {
-  return g_Changed.wait_for(l, std::chrono::milliseconds(limitMs), done);
 }
 
 // An object that lives on the GUI thread, NULL when there is none. Called
