@@ -87,10 +87,15 @@ void CFileSelDlg::Open(const char* title, const char* initialFolder, const std::
   const HWND parent = m_hParent;
   GetUserInterfaceService()->OpenFileChooser(
       parent, MakeRequest(title, initialFolder, fileBuffer),
-      [bufferLength, parent, done = std::move(done)](const FileChooserResult& result) {
+      [bufferLength, parent, counter, done = std::move(done)](const FileChooserResult& result) {
         CFilePath checked;
         std::string chosen;
+        // A refused path is said by a message after the box has closed: it
+        // is part of this box, counted as open until it has closed too (the
+        // box itself may go while the message stands).
+        if (counter) counter->BeginModal();
         const int answer = CheckAnswer(result, bufferLength, parent, &checked, &chosen);
+        if (counter) counter->EndModal();
         if (done) done(answer, chosen);
       },
       [counter] {

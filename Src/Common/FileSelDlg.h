@@ -41,7 +41,8 @@ class CFileSelDlg {
   // DoModal checks it), or IDCANCEL (also after a refused path, once its
   // message was shown). A chooser that goes with the window it belongs to
   // does not answer. `counter`, when given, counts the chooser as an open box
-  // from this call until it has gone, however it goes. The chooser keeps
+  // from this call until it has gone, however it goes, and a refusal
+  // message until that has closed too. The chooser keeps
   // what it needs: this object may go before the answer comes.
   using Answer = std::function<void(int result, const std::string& path)>;
   void Open(const char* title, const char* initialFolder, const std::string* fileBuffer, size_t bufferLength,

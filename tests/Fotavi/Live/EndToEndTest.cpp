@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMdiArea>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QPointer>
@@ -305,9 +306,11 @@ INSTANTIATE_TEST_SUITE_P(Tools, EndToEndPulledTools,
 class RealBoxesUi : public CQtUserInterfaceService {
  public:
   int MessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type) override {
-    return recorder.MessageBox(owner, text, caption, type);
+    const int recorded = recorder.MessageBox(owner, text, caption, type);
+    return realMessages ? CQtUserInterfaceService::MessageBox(owner, text, caption, type) : recorded;
   }
   RecordingUi recorder;
+  bool realMessages = false;  // show the real message box (and record its text)
 };
 
 class EndToEndBoxes : public EndToEnd {
@@ -501,4 +504,94 @@ TEST_F(EndToEndBoxes, YesToTheQuestionSavesThroughTheBoxThenTheWindowCloses) {
   EXPECT_TRUE(WaitFor([&] { return !picture; }));
   EXPECT_TRUE(std::filesystem::exists(path));
   EXPECT_TRUE(WaitFor([&] { return OpenBoxes() == 0 && !box; }));
+}
+
+// A chosen file whose name cannot be used is refused with a message, shown
+// after the file box has closed: that message still stands in front of the
+// conversion, so a camera pulled while the box was open closes the tool only
+// once the message has closed too.
+TEST_F(EndToEndBoxes, APulledCameraClosesTheConversionOnlyOnceTheRefusalMessageHasClosed) {
+  boxes.realMessages = true;
+  const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                       ("fotavi-refused-" + std::to_string(QCoreApplication::applicationPid()));
+  std::filesystem::create_directories(folder);
+  const std::string refused = (folder / "con.jpg").string();  // a device name
+  { FILE* f = std::fopen(refused.c_str(), "wb"); ASSERT_NE(f, nullptr); std::fclose(f); }
+  QPointer<QDialog> tool;
+  QPointer<QFileDialog> box;
+  QPointer<QMessageBox> message;
+  bool clicked = false, unplugged = false, typed = false, timedOut = false;
+  bool toolWithTheMessage = true;
+  LONG leastCountWithTheMessage = 99;
+  int ticksWithTheMessage = 0;
+  QElapsedTimer limit;
+  limit.start();
+  QTimer script;
+  script.setInterval(50);
+  QObject::connect(&script, &QTimer::timeout, [&] {
+    if (limit.hasExpired(30000)) {  // the limit: the test closes what stays
+      timedOut = true;
+      if (message) message->accept();
+      if (box) box->reject();
+      if (tool) tool->reject();
+      return;
+    }
+    if (!tool) {
+      tool = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      return;
+    }
+    if (!clicked) {
+      for (QPushButton* b : tool->findChildren<QPushButton*>())
+        if (b->text() == "&Browse...") QTest::mouseClick(b, Qt::LeftButton);
+      clicked = true;
+      return;
+    }
+    if (!box && !typed) {
+      box = ShownBox();
+      if (box) unplugged = emulator->Unplug();
+      return;
+    }
+    if (!typed) {
+      if (Main()->GetStatusText() != "Unable to use the main unit.") return;
+      // The removal has been handled with the box open; the user now picks
+      // the file by typing its path.
+      auto* name = box->findChild<QLineEdit*>("fileNameEdit");
+      if (!name) {
+        box->reject();
+        typed = true;
+        return;
+      }
+      name->setFocus();
+      name->selectAll();
+      QTest::keyClicks(name, QString::fromStdString(refused));
+      typed = true;
+      // Enter from a turn of its own, so that this script runs on while the
+      // message it brings stands.
+      QTimer::singleShot(0, name, [name] { QTest::keyClick(name, Qt::Key_Return); });
+      return;
+    }
+    if (!message) {
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* m = qobject_cast<QMessageBox*>(w); m && m->isVisible()) message = m;
+      return;
+    }
+    // The message stands: the tool behind it stays, counted boxes and all.
+    leastCountWithTheMessage = std::min(leastCountWithTheMessage, OpenBoxes());
+    if (!tool || !tool->isVisible()) toolWithTheMessage = false;
+    if (++ticksWithTheMessage == 5) message->accept();  // the user reads it and clicks OK
+  });
+  script.start();
+  Main()->GetAction(ID_TOOL_CONVERT)->trigger();
+  script.stop();
+  std::filesystem::remove_all(folder);
+  EXPECT_FALSE(timedOut);
+  EXPECT_TRUE(unplugged);
+  ASSERT_TRUE(typed);
+  ASSERT_GE(ticksWithTheMessage, 1) << "no refusal message was shown";
+  const std::vector<std::string> texts = boxes.recorder.Texts();
+  EXPECT_EQ(texts, std::vector<std::string>{"The specified file is not available."});
+  EXPECT_TRUE(toolWithTheMessage) << "the conversion closed while its refusal message stood in front of it";
+  EXPECT_GE(leastCountWithTheMessage, 1);
+  EXPECT_FALSE(Main()->IsToolWindowOpen());
+  EXPECT_TRUE(WaitFor([&] { return OpenBoxes() == 0; }));
 }
