@@ -2,6 +2,7 @@
 #include <QAbstractButton>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTest>
 
@@ -292,3 +293,61 @@ TEST_F(ImageApp, ACardPictureBiggerThanTheWorkAreaOpensInsideItAtItsZoom) {
   EXPECT_GT(view->verticalScrollBar()->maximum(), 0);
   frame->GetDocument()->SetModifiedFlag(false);
 }
+
+// A picture bigger than its window scrolls to every pixel at each zoom: with
+// both bars at their end the picture's last corner pixel is shown in the
+// view's last corner, and at their start its first.
+struct ScrollReachCase {
+  const char* name;
+  int zoomIns;   // zoom-in commands before scrolling
+  int zoomOuts;  // zoom-out commands before scrolling
+};
+
+class ImageScrollReach : public ImageApp, public ::testing::WithParamInterface<ScrollReachCase> {};
+
+TEST_P(ImageScrollReach, TheBarsReachBothCornersOfThePicture) {
+  ASSERT_TRUE(Start());
+  Main()->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(Main()));
+  const std::string path = env->dir() + "/large.bmp";
+  CBitmap24 picture = CreateBitmap24(2000, 1500);
+  picture.fill(Qt::white);
+  {
+    QPainter p(&picture);
+    p.fillRect(0, 0, 40, 40, Qt::blue);
+    p.fillRect(2000 - 40, 1500 - 40, 40, 40, Qt::red);
+  }
+  ASSERT_TRUE(CBmp().Save(path, picture));
+  ASSERT_TRUE(Main()->FileOpen(path));
+  Pump(20);
+  CImageFrame* frame = ActiveImage();
+  ASSERT_NE(frame, nullptr);
+  for (int i = 0; i < GetParam().zoomIns; ++i) Main()->OnCommand(ID_VIEW_ZOOMIN);
+  for (int i = 0; i < GetParam().zoomOuts; ++i) Main()->OnCommand(ID_VIEW_ZOOMOUT);
+  Pump(20);
+  CImageView* view = frame->GetImageView();
+  QScrollBar* across = view->horizontalScrollBar();
+  QScrollBar* down = view->verticalScrollBar();
+  ASSERT_TRUE(across->isVisible()) << frame->windowTitle().toStdString() << " " << frame->width() << "x" << frame->height() << " view " << view->GetClientSize().width() << "x" << view->GetClientSize().height();
+  ASSERT_TRUE(down->isVisible());
+  const auto shownCorner = [&](bool last) {
+    Pump(10);
+    const QImage shown = view->viewport()->grab().toImage();
+    return last ? shown.pixelColor(shown.width() - 1, shown.height() - 1) : shown.pixelColor(0, 0);
+  };
+  across->triggerAction(QAbstractSlider::SliderToMaximum);
+  down->triggerAction(QAbstractSlider::SliderToMaximum);
+  EXPECT_EQ(shownCorner(true), QColor(Qt::red)) << frame->windowTitle().toStdString();
+  across->triggerAction(QAbstractSlider::SliderToMinimum);
+  down->triggerAction(QAbstractSlider::SliderToMinimum);
+  EXPECT_EQ(shownCorner(false), QColor(Qt::blue)) << frame->windowTitle().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Zooms, ImageScrollReach,
+                         ::testing::Values(ScrollReachCase{"OneStepIn", 1, 0},
+                                           ScrollReachCase{"TwoStepsIn", 2, 0},
+                                           ScrollReachCase{"ThreeStepsIn", 3, 0},
+                                           ScrollReachCase{"FourStepsInOneOut", 4, 1}),
+                         [](const ::testing::TestParamInfo<ScrollReachCase>& info) {
+                           return std::string(info.param.name);
+                         });
