@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -625,6 +626,58 @@ class CommonUiTest : public QObject {
     QCOMPARE(result.paths.size(), size_t(1));
     QCOMPARE(QString::fromStdString(result.paths[0]), folder + "/chosen.jpg");
     QCOMPARE(result.filterIndex, 0);
+  }
+
+  // Each program's file box, opened through the file chooser with the
+  // filter string the program passes, lists the files of its kinds and no
+  // others in the folder it shows.
+  void qtFileBoxListsTheFilesOfEachFilter_data() {
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QStringList>("listed");
+    QTest::newRow("movie") << "Movie file (*.wmv;*.avi) |*.avi;*.wmv||" << QStringList{"e.avi", "f.wmv"};
+    QTest::newRow("slides") << "PPT (*.ppt; *.pptx)|*.ppt; *.pptx|JPEG (*.jpg)|*.jpg|BMP (*.bmp)|*.bmp||"
+                            << QStringList{"a.ppt", "b.pptx"};
+    QTest::newRow("picture") << "JPEG (*.jpg)|*.jpg|BMP (*.bmp)|*.bmp||" << QStringList{"c.jpg"};
+  }
+
+  void qtFileBoxListsTheFilesOfEachFilter() {
+    QFETCH(QString, filter);
+    QFETCH(QStringList, listed);
+    const std::string folder = root_ + "/kinds";
+    std::filesystem::create_directories(folder);
+    for (const char* name : {"a.ppt", "b.pptx", "c.jpg", "d.bmp", "e.avi", "f.wmv", "g.txt"})
+      std::ofstream(folder + "/" + name) << "x";
+    QStringList shown;
+    QTimer looker;
+    looker.setInterval(20);
+    int looks = 0;
+    connect(&looker, &QTimer::timeout, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      auto* files = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+      QStringList now;
+      if (files && files->model()) {
+        const QModelIndex where = files->rootIndex();
+        for (int row = 0; row < files->model()->rowCount(where); ++row)
+          now << files->model()->index(row, 0, where).data().toString();
+      }
+      now.sort();
+      // The folder view fills in the background: the list counts once it
+      // holds what is asked for, or after some 10 s.
+      if (now == listed || ++looks > 500) {
+        shown = now;
+        dialog->reject();
+      }
+    });
+    looker.start();
+    CQtUserInterfaceService service;
+    IUserInterfaceService* old = SetUserInterfaceService(&service);
+    CFileSelDlg dialog(true, "", "", OFN_HIDEREADONLY, filter.toStdString());
+    std::string path;
+    QCOMPARE(dialog.DoModal(nullptr, folder.c_str(), &path, 260), IDCANCEL);
+    SetUserInterfaceService(old);
+    looker.stop();
+    QCOMPARE(shown, listed);
   }
 
   // ---------------------------------------------------------- helpers

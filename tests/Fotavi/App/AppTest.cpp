@@ -8,6 +8,8 @@
 #include <QMessageBox>
 #include <QDir>
 #include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
 #include <QToolBar>
 #include <QToolButton>
 #include <QFileInfo>
@@ -21,6 +23,7 @@
 #include "Common/TiryxDialog.h"
 #include "Platform/GlobalMemory.h"
 #include "Platform/Library.h"
+#include "Platform/Settings.h"
 #include "App/Icons.h"
 #include "App/Resource.h"
 #include "TestSupport.h"
@@ -518,4 +521,33 @@ TEST_F(Shutdown, FramesClosedByAllCloseGoBeforeTheMainFrame) {
 
 TEST_F(Shutdown, FramesClosedWithTheMainWindowGoBeforeItsEnd) {
   CloseThenEnd([this](CChildFrame*, CChildFrame*) { EXPECT_TRUE(Main()->close()); });
+}
+
+// Help > Help, chosen with the mouse on the shown menu bar, without the
+// installation's help file: an information box names the file it looked for.
+class HelpCommand : public AppFixture {};
+
+TEST_F(HelpCommand, WithoutTheHelpFileABoxNamesIt) {
+  const std::string install = env->dir() + "/install";
+  std::filesystem::create_directories(install + "/Logs");
+  ASSERT_TRUE(SettingsWriteString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tiryx\\Utility Software (K27)\\Parameters",
+                                  "InstallPath", install));
+  ASSERT_TRUE(Start());
+  Main()->show();
+  QMenuBar* bar = Main()->menuBar();
+  ASSERT_TRUE(WaitFor([&] { return bar->isVisible(); }));
+  QMenu* help = nullptr;
+  for (QAction* title : bar->actions())
+    if (title->text() == "&Help") help = title->menu();
+  ASSERT_NE(help, nullptr);
+  QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(help->menuAction()).center());
+  ASSERT_TRUE(WaitFor([&] { return help->isVisible(); }));
+  QAction* item = nullptr;
+  for (QAction* a : help->actions())
+    if (a->text() == "&Help") item = a;
+  ASSERT_NE(item, nullptr);
+  QTest::mouseClick(help, Qt::LeftButton, {}, help->actionGeometry(item).center());
+  ASSERT_TRUE(WaitFor([&] { return !ui.Texts().empty(); }));
+  EXPECT_EQ(ui.Texts(), std::vector<std::string>{"The help file is not available.\n" + install + "/HELP/Fotavi.chm"});
+  EXPECT_EQ(ui.types.at(0) & MB_ICONMASK, UINT(MB_ICONINFORMATION));
 }

@@ -185,6 +185,22 @@ void ExpectEveryMenuOpens(QMainWindow* frame) {
   }
 }
 
+// The live picture, `draw` pixels wide, in the middle of the frame's width
+// as shown, black on either side.
+void ExpectPictureInTheMiddle(QWidget* view, int draw) {
+  QWidget* centre = view->parentWidget();
+  const QImage shown = centre->grab(QRect(0, view->y(), centre->width(), view->height())).toImage();
+  ASSERT_GE(shown.width(), draw);
+  const int left = (shown.width() - draw) / 2;
+  const int y = shown.height() / 4;
+  auto black = [&](int x) { return (shown.pixel(x, y) & 0xFFFFFF) == 0; };
+  for (int x = 0; x < left; ++x) ASSERT_TRUE(black(x)) << "column " << x << " left of the picture";
+  for (int x = left + draw; x < shown.width(); ++x) ASSERT_TRUE(black(x)) << "column " << x << " right of it";
+  int lit = 0;
+  for (int x = left; x < left + draw; ++x) lit += black(x) ? 0 : 1;
+  EXPECT_GT(lit, draw / 2);
+}
+
 // The live picture at each view size and the two small output sizes: every
 // menu stays on the bar and opens, and a picture narrower than the bar lies
 // in the middle of the view, black on either side.
@@ -207,20 +223,7 @@ TEST_P(MenusAtViewSize, EveryMenuStaysOnTheBarAndOpens) {
   ASSERT_TRUE(Menu({"&View", "View &Size", GetParam().item}));
   Pump(200);
   ExpectEveryMenuOpens(Main());
-  // The picture in the middle of the frame's width as shown, black on
-  // either side.
-  QWidget* centre = View()->parentWidget();
-  const QImage shown = centre->grab(QRect(0, View()->y(), centre->width(), View()->height())).toImage();
-  const int draw = GetParam().drawWidth;
-  ASSERT_GE(shown.width(), draw);
-  const int left = (shown.width() - draw) / 2;
-  const int y = shown.height() / 4;
-  auto black = [&](int x) { return (shown.pixel(x, y) & 0xFFFFFF) == 0; };
-  for (int x = 0; x < left; ++x) ASSERT_TRUE(black(x)) << "column " << x << " left of the picture";
-  for (int x = left + draw; x < shown.width(); ++x) ASSERT_TRUE(black(x)) << "column " << x << " right of it";
-  int lit = 0;
-  for (int x = left; x < left + draw; ++x) lit += black(x) ? 0 : 1;
-  EXPECT_GT(lit, draw / 2);
+  ExpectPictureInTheMiddle(View(), GetParam().drawWidth);
   // The frame is back to its full menu bar after the live picture, too.
   ASSERT_TRUE(Menu({"&Live Monitor", "S&top"}));
   Pump(200);
@@ -234,6 +237,46 @@ INSTANTIATE_TEST_SUITE_P(Table, MenusAtViewSize,
                                            MenuCase{"QuarterAtDouble", "&1 200%", VIDEOSIZE_25, 512},
                                            MenuCase{"HalfAtHalf", "&3 50%", VIDEOSIZE_50, 256}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// View sizes switched back and forth under a live picture, then a
+// recording that ends by its time limit: after each step every menu is on
+// the bar and opens, the picture lies in the middle of the view and the
+// frame lies on the screen.
+TEST_F(ShownFrame, MenusStayWholeAcrossViewSizesAndARecording) {
+  const std::string output = Dir() + "/sizes.avi";
+  WriteSettings(COMPRESS_AVI, RECCOND_TIME, 1, output);
+  WriteRecInt(recreg::kVideoSize, VIDEOSIZE_25);
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Menu({"&Live Monitor", "&Start"}));
+  ASSERT_TRUE(WaitFor([&] { return View()->PaintedFrames() >= 2; }, 20000));
+  const QRect work = Main()->screen()->availableGeometry();
+  auto expectWhole = [&](const char* step, int draw) {
+    SCOPED_TRACE(step);
+    const unsigned long long painted = View()->PaintedFrames();
+    ASSERT_TRUE(WaitFor([&] { return View()->PaintedFrames() >= painted + 2; }, 20000));
+    ExpectEveryMenuOpens(Main());
+    ExpectPictureInTheMiddle(View(), draw);
+    EXPECT_TRUE(work.contains(Main()->frameGeometry()))
+        << Main()->frameGeometry().width() << "x" << Main()->frameGeometry().height();
+  };
+  const struct {
+    const char* item;
+    int draw;
+  } steps[] = {{"&1 200%", 512}, {"&3 50%", 128}, {"&2 100%", 256}, {"&3 50%", 128}, {"&1 200%", 512},
+               {"&3 50%", 128}};
+  for (const auto& step : steps) {
+    ASSERT_TRUE(Menu({"&View", "View &Size", step.item}));
+    expectWhole(step.item, step.draw);
+  }
+  Main()->UpdateCommands();
+  ASSERT_TRUE(Click(ID_MOV_RECORD));
+  ASSERT_TRUE(WaitFor([&] { return View()->IsRecording(); }, 20000));
+  expectWhole("recording", 128);
+  ASSERT_TRUE(WaitFor([&] { return !View()->IsRecording(); }, 30000));
+  ASSERT_TRUE(Exists(output));
+  expectWhole("after the recording", 128);
+  EXPECT_TRUE(Complaints().empty()) << Complaints().front();
+}
 
 // A recorded 512 x 384 movie opened at each view size: the view shows it at
 // its size times the percent (with its 2-pixel edges), shrunk with its
