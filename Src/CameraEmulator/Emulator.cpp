@@ -532,7 +532,13 @@ size_t Emulator::DropUnsent() {
 }
 
 void Emulator::SendResponse(uint32_t word0, uint32_t word1, uint32_t word2, const std::string& extra) {
-  Queue(MakeResponse(ex_.seq, word0, word1, word2), ",\"cmd\":" + HexField(ex_.cmd) + extra);
+  std::vector<uint8_t> packet = MakeResponse(ex_.seq, word0, word1, word2);
+  if (ex_.responseBytes && *ex_.responseBytes < packet.size()) {
+    packet.resize(*ex_.responseBytes);
+    Log("\"event\":\"fault\",\"kind\":\"short-response\",\"cmd\":" + HexField(ex_.cmd) + ",\"bytes\":" +
+        std::to_string(packet.size()));
+  }
+  Queue(std::move(packet), ",\"cmd\":" + HexField(ex_.cmd) + extra);
 }
 
 void Emulator::SendStatusReply(uint32_t status, const char* kind) {
@@ -636,6 +642,10 @@ void Emulator::OnCommand(uint16_t cmd, uint16_t seq, uint32_t param) {
     Log("\"event\":\"fault\",\"kind\":\"late\",\"cmd\":" + HexField(cmd) + ",\"ms\":" + std::to_string(late));
   }
   ex_.zeroAt = faults_.TakeZeroPacket(cmd);
+  ex_.claim = faults_.TakeClaim(cmd);
+  if (ex_.claim)
+    Log("\"event\":\"fault\",\"kind\":\"claim\",\"cmd\":" + HexField(cmd) + ",\"value\":" + std::to_string(*ex_.claim));
+  ex_.responseBytes = faults_.TakeShortResponse(cmd);
 
   switch (cmd) {
     case 0x808E: {
@@ -663,6 +673,10 @@ void Emulator::OnCommand(uint16_t cmd, uint16_t seq, uint32_t param) {
         announced = static_cast<uint32_t>(size + 4096);
         fault = "short-frame";
       }
+      if (ex_.claim) {
+        announced = *ex_.claim;
+        size = 0;
+      }
       if (!fault.empty()) Log("\"event\":\"fault\",\"kind\":\"" + fault + "\",\"cmd\":\"0x808E\"");
       SendResponse(frameStatus, announced, 0,
                    ",\"status\":" + std::to_string(frameStatus) + ",\"length\":" + std::to_string(announced));
@@ -677,10 +691,10 @@ void Emulator::OnCommand(uint16_t cmd, uint16_t seq, uint32_t param) {
     }
     case 0x8102: {
       std::vector<std::string> entries;
-      if (CardStatus() == 0) entries = card_->RootList();
+      if (CardStatus() == 0 && !ex_.claim) entries = card_->RootList();
       uint32_t status = Forced(cmd, StatusStage::Response, CardStatus());
-      SendResponse(0, status, static_cast<uint32_t>(entries.size()),
-                   ",\"status\":" + std::to_string(status) + ",\"entries\":" + std::to_string(entries.size()));
+      const uint32_t count = ex_.claim.value_or(static_cast<uint32_t>(entries.size()));
+      SendResponse(0, status, count, ",\"status\":" + std::to_string(status) + ",\"entries\":" + std::to_string(count));
       std::vector<uint8_t> bytes(entries.size() * kEntrySize, 0);
       for (size_t i = 0; i < entries.size(); ++i) memcpy(&bytes[i * kEntrySize], entries[i].data(), entries[i].size());
       SendStream({}, bytes.data(), bytes.size());
@@ -718,9 +732,10 @@ void Emulator::OnPath(const uint8_t* p, size_t n) {
     case 0x8107: {
       std::vector<uint8_t> data;
       uint32_t status = cardOk ? card_->ReadFile(path, &data) : kStatusNoCard;
+      if (ex_.claim) data.clear();
       std::vector<uint8_t> sub(kFileSubHeaderSize);
       PutU32(sub.data(), kFileSubHeaderTag);
-      PutU32(sub.data() + 4, static_cast<uint32_t>(data.size()));
+      PutU32(sub.data() + 4, ex_.claim.value_or(static_cast<uint32_t>(data.size())));
       PutU32(sub.data() + 8, status);  // the host only reads the length
       SendStream(sub, data.data(), data.size());
       return;
@@ -762,6 +777,26 @@ void Emulator::OnRange(const uint8_t* p, size_t n) {
   std::vector<std::string> entries;
   uint32_t status = CardStatus() == 0 ? card_->FolderList(path, &entries) : kStatusNoCard;
   status = Forced(ex_.cmd, StatusStage::List, status);
+  if (faults_.TakeFullList()) {
+    // A full portion of made-up pictures, wherever the host asks to begin.
+    Log("\"event\":\"fault\",\"kind\":\"full-list\",\"first\":" + std::to_string(first));
+    std::vector<uint8_t> full(8 + 2048 * kEntrySize, 0);
+    PutU32(full.data(), kStatusDone);
+    PutU32(full.data() + 4, 2048);
+    for (uint32_t i = 0; i < 2048; ++i)
+      snprintf(reinterpret_cast<char*>(&full[8 + i * kEntrySize]), kEntrySize, "C:\\DCIM\\100ABCDE\\IMAG%04u.JPG",
+               static_cast<unsigned>((first + i) % 10000));
+    std::vector<uint8_t> head(full.begin(), full.begin() + 8);
+    SendStream(head, full.data() + 8, full.size() - 8);
+    return;
+  }
+  if (ex_.claim) {
+    std::vector<uint8_t> head(8, 0);
+    PutU32(head.data(), status);
+    PutU32(head.data() + 4, *ex_.claim);
+    SendStream(head, nullptr, 0);
+    return;
+  }
   size_t begin = 0, end = 0;
   if (status == kStatusDone && last >= first && first < entries.size()) {
     begin = first;
@@ -974,6 +1009,22 @@ std::string Emulator::ExecuteTokens(const std::vector<std::string>& t) {
     }
     if (!StageFits(cmd, stage)) return std::string("error stage ") + StageName(stage) + " does not fit " + HexCode(cmd);
     faults_.SetStatus(cmd, stage, static_cast<uint32_t>(value), count);
+    return "ok";
+  }
+  if (verb == "claim" && (argc == 2 || argc == 3) && ParseCode(t[1], &cmd) && ParseNumber(t[2], &value) &&
+      value < 0x100000000ull && optionalCount(3)) {
+    if (cmd != 0x808E && cmd != 0x8102 && cmd != 0x8104 && cmd != 0x8107 && cmd != 0x8105)
+      return "error claim does not fit " + HexCode(cmd);
+    faults_.SetClaim(cmd, static_cast<uint32_t>(value), count);
+    return "ok";
+  }
+  if (verb == "short-response" && (argc == 2 || argc == 3) && ParseCode(t[1], &cmd) && ParseNumber(t[2], &value) &&
+      value < 32 && optionalCount(3)) {
+    faults_.SetShortResponse(cmd, static_cast<uint32_t>(value), count);
+    return "ok";
+  }
+  if (verb == "full-list" && argc <= 1 && optionalCount(1)) {
+    faults_.SetFullList(count);
     return "ok";
   }
   if ((verb == "bad-frame" || verb == "frame-length-zero" || verb == "short-frame") && argc <= 1 &&

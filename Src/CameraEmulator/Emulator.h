@@ -81,6 +81,8 @@ class Emulator {
     uint16_t seq = 0;
     uint32_t param = 0;
     std::optional<uint32_t> zeroAt;  // camera packet index to replace by an empty one
+    std::optional<uint32_t> claim;   // announced length or count, with nothing of it sent
+    std::optional<uint32_t> responseBytes;  // the response packet cut to this size
     uint32_t outIndex = 0;           // camera packets queued so far (0 = response)
     bool cut = false;                // the rest of the exchange is not sent
     uint32_t delayMs = 0;            // delay before the next queued packet

@@ -76,6 +76,16 @@ void FaultSet::SetStatus(uint16_t cmd, StatusStage stage, uint32_t status, int c
   else status_[key] = {status, count};
 }
 
+void FaultSet::SetClaim(uint16_t cmd, uint32_t value, int count) {
+  if (count == 0) claim_.erase(cmd);
+  else claim_[cmd] = {value, count};
+}
+
+void FaultSet::SetShortResponse(uint16_t cmd, uint32_t bytes, int count) {
+  if (count == 0) shortResponse_.erase(cmd);
+  else shortResponse_[cmd] = {bytes, count};
+}
+
 bool FaultSet::Take(int& remaining) {
   if (remaining == 0) return false;
   if (remaining > 0) --remaining;

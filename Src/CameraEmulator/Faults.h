@@ -37,6 +37,13 @@ class FaultSet {
   void SetLateControl(uint32_t code, uint32_t ms, int count);   // ms 0 clears
   void SetZeroPacket(uint16_t cmd, uint32_t index, int count);  // count 0 clears
   void SetStatus(uint16_t cmd, StatusStage stage, uint32_t status, int count);  // count 0 clears
+  // The reply announces `value` (frame length, entry count or file length)
+  // and sends nothing of what it announced.
+  void SetClaim(uint16_t cmd, uint32_t value, int count);       // count 0 clears
+  // The 32-byte response packet is cut to `bytes` bytes.
+  void SetShortResponse(uint16_t cmd, uint32_t bytes, int count);  // count 0 clears
+  // Every folder-list portion comes full (2048 entries), however far the host asks.
+  void SetFullList(int count) { fullList_ = count; }
   void SetBadFrame(int count) { badFrame_ = count; }
   void SetFrameLengthZero(int count) { lengthZero_ = count; }
   void SetShortFrame(int count) { shortFrame_ = count; }
@@ -48,6 +55,9 @@ class FaultSet {
   uint32_t TakeLateControl(uint32_t code);
   std::optional<uint32_t> TakeZeroPacket(uint16_t cmd);
   std::optional<uint32_t> TakeStatus(uint16_t cmd, StatusStage stage);
+  std::optional<uint32_t> TakeClaim(uint16_t cmd) { return TakeFrom(claim_, cmd); }
+  std::optional<uint32_t> TakeShortResponse(uint16_t cmd) { return TakeFrom(shortResponse_, cmd); }
+  bool TakeFullList() { return Take(fullList_); }
   bool TakeBadFrame() { return Take(badFrame_); }
   bool TakeFrameLengthZero() { return Take(lengthZero_); }
   bool TakeShortFrame() { return Take(shortFrame_); }
@@ -73,6 +83,9 @@ class FaultSet {
   std::map<uint16_t, Counted> drop_;
   std::map<uint16_t, Counted> zeroPacket_;
   std::map<std::pair<uint16_t, int>, Counted> status_;
+  std::map<uint16_t, Counted> claim_;
+  std::map<uint16_t, Counted> shortResponse_;
+  int fullList_ = 0;
   int badFrame_ = 0;
   int lengthZero_ = 0;
   int shortFrame_ = 0;

@@ -166,6 +166,8 @@ BOOL CRequest::bReadResponse(CRequestItem* pItem, CCommandPacket* pPacket, DWORD
   DWORD dwRead = 0;
   if (!bReadPacket(pItem, pPacket->m_Response, FOTAVI_COMMAND_PACKET_SIZE, &dwRead, pdwError)) return step.Done(FALSE);
   if (dwRead == 0) return step.Fail(ERR_FOTAVI_READZERO);
+  // Cut short of its three words: the camera sent no status.
+  if (dwRead < FOTAVI_RESPONSE_MIN_SIZE) return step.Fail(ERR_FOTAVI_READFAILUER);
   return step.Done(TRUE);
 }
 
@@ -248,6 +250,7 @@ BOOL CRequest::bReadJpegData(CRequestItem* pItem, CCommandPacket* pPacket, DWORD
     SetData(pItem, nullptr, 0);
     return step.Done(TRUE);
   }
+  if (dwFrame > FOTAVI_MAX_FRAME_LENGTH) return step.Fail(ERR_FOTAVI_READFAILUER);
   uint64_t nTotal = static_cast<uint64_t>(m_dwJpegHeaderSize) + dwFrame;
   BYTE* pData = nullptr;
   HGLOBAL hData = AllocGlobal(nTotal, &pData);
@@ -265,7 +268,9 @@ BOOL CRequest::bReadJpegData(CRequestItem* pItem, CCommandPacket* pPacket, DWORD
 
 BOOL CRequest::bReadPathData(CRequestItem* pItem, CCommandPacket* pPacket, DWORD* pdwError) {
   CStep step("bReadPathData", pdwError);
-  uint64_t nBytes = static_cast<uint64_t>(GetDword(pPacket->m_Response + 16)) * FOTAVI_ENTRY_SIZE;
+  const DWORD dwEntries = GetDword(pPacket->m_Response + 16);
+  if (dwEntries > FOTAVI_MAX_LIST_ENTRIES) return step.Fail(ERR_FOTAVI_READFAILUER);
+  uint64_t nBytes = static_cast<uint64_t>(dwEntries) * FOTAVI_ENTRY_SIZE;
   BYTE* pData = nullptr;
   HGLOBAL hData = AllocGlobal(nBytes, &pData);
   if (hData == nullptr) return step.Fail(ERR_FOTAVI_NOMEMORY);
@@ -313,6 +318,7 @@ BOOL CRequest::bReadFileDataPackets(CRequestItem* pItem, HGLOBAL* phData, DWORD*
   DWORD dwRead = 0;
   if (DWORD dwError = ReadFirstPacket(pItem, buffer, 20, &dwRead, pdwError)) return step.Fail(dwError);
   DWORD dwFile = GetDword(buffer.data() + 12);
+  if (dwFile > FOTAVI_MAX_FILE_LENGTH) return step.Fail(ERR_FOTAVI_READFAILUER);
   BYTE* pData = nullptr;
   HGLOBAL hData = AllocGlobal(dwFile, &pData);
   if (hData == nullptr) return step.Fail(ERR_FOTAVI_NOMEMORY);
@@ -380,6 +386,8 @@ BOOL CRequest::bReadFileList(CRequestItem* pItem, HGLOBAL* phList, DWORD* pdwCou
   if (DWORD dwError = ReadFirstPacket(pItem, buffer, 16, &dwRead, pdwError)) return step.Fail(dwError);
   if (GetDword(buffer.data() + 8) != 0) return step.Fail(ERR_FOTAVI_REQUESTRSP);
   DWORD dwCount = GetDword(buffer.data() + 12);
+  // The host asked for one portion: more is no answer to it.
+  if (dwCount > FOTAVI_FOLDER_PORTION) return step.Fail(ERR_FOTAVI_READFAILUER);
   uint64_t nEntries = static_cast<uint64_t>(dwCount) * FOTAVI_ENTRY_SIZE;
   BYTE* pData = nullptr;
   HGLOBAL hList = AllocGlobal(8 + nEntries, &pData);
@@ -483,6 +491,8 @@ BOOL CRequest::bRequest7(CRequestItem* pItem, DWORD* pdwError) {
     GlobalFree(hPortion);
     if (dwCount != FOTAVI_FOLDER_PORTION) break;
     dwFirst += FOTAVI_FOLDER_PORTION;
+    // Full portions past what a card folder can hold: the listing would never end.
+    if (dwFirst >= FOTAVI_MAX_LIST_ENTRIES) return step.Fail(ERR_FOTAVI_READFAILUER);
   }
   BYTE* pData = nullptr;
   HGLOBAL hData = AllocGlobal(list.size(), &pData);

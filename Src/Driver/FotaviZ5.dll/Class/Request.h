@@ -21,6 +21,19 @@ constexpr DWORD FOTAVI_SUBHEADER_SIZE = 12;
 constexpr DWORD FOTAVI_SUBHEADER_MARK = 0x80;
 constexpr DWORD FOTAVI_FOLDER_PORTION = 2048;
 constexpr DWORD FOTAVI_FRAME_SPACING_MS = 50;
+// The response's three words: the shortest response there is.
+constexpr DWORD FOTAVI_RESPONSE_MIN_SIZE = FOTAVI_PACKET_HEADER_SIZE + 12;
+
+// What a reply can announce. A larger claim is no reply of this camera: it
+// fails the request before anything is allocated for it.
+// A 1024 x 768 JPEG frame: twice the picture's raw 24-bit size, which no
+// frame of the camera comes near.
+constexpr DWORD FOTAVI_MAX_FRAME_LENGTH = 1024 * 768 * 3 * 2;
+// A card file: the card transfers files below 2 MiB.
+constexpr DWORD FOTAVI_MAX_FILE_LENGTH = 0x200000 - 1;
+// Entries of one listing: a DCF folder holds pictures 0001 to 9999 (and the
+// root 900 folders); five portions leave room for the files beside them.
+constexpr DWORD FOTAVI_MAX_LIST_ENTRIES = 5 * FOTAVI_FOLDER_PORTION;
 
 // One run of a request variant: the command packet, the response packet and
 // the last status reply.
