@@ -10,6 +10,8 @@
 #include <cstring>
 #include <new>
 
+#include "Common/RegularFile.h"
+
 namespace {
 // Major type of video streams: "vids" as a media-type GUID.
 constexpr const char* kVideoMajorType = "{73646976-0000-0010-8000-00AA00389B71}";
@@ -119,27 +121,29 @@ ProfileResult ParseWmvProfile(const std::string& bytes, CWmvProfile* profile, st
 }
 
 ProfileResult LoadWmvProfile(const std::string& path, CWmvProfile* profile, std::string* detail) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Only a regular file is read, and the opening never blocks: a FIFO named
+  // like a profile would otherwise hold open() until a writer comes.
+  long long size = 0;
+  const int fd = OpenRegularFile(path, &size);
   if (fd < 0) {
-    if (detail) *detail = strerror(errno);
-    return ProfileResult::Unreadable;
-  }
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (detail) *detail = "The specified profile file is not a disk file.";
-    close(fd);
+    const int error = errno;
+    struct stat st {};
+    if (detail) {
+      *detail = stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) ? "The specified profile file is not a disk file."
+                                                                      : strerror(error);
+    }
     return ProfileResult::Unreadable;
   }
   // Profiles are a few kilobytes; anything huge is not one.
-  constexpr off_t kMaxProfile = 16 * 1024 * 1024;
-  if (st.st_size > kMaxProfile) {
+  constexpr long long kMaxProfile = 16 * 1024 * 1024;
+  if (size > kMaxProfile) {
     if (detail) *detail = "The profile file is too large.";
     close(fd);
     return ProfileResult::Malformed;
   }
   std::string bytes;
   try {
-    bytes.resize(static_cast<size_t>(st.st_size));
+    bytes.resize(static_cast<size_t>(size));
   } catch (const std::bad_alloc&) {
     close(fd);
     return ProfileResult::NoMemory;

@@ -133,7 +133,7 @@ TEST(WmvProfileReader, ShippedProfilesHaveOneVideoStreamOfTheirSize) {
 
 struct ProfileErrorCase {
   const char* name;
-  const char* contents;  // nullptr: no file; "<dir>": a folder
+  const char* contents;  // nullptr: no file; "<dir>": a folder; "<fifo>": a FIFO with no writer
   const char* text;
 };
 
@@ -145,6 +145,8 @@ TEST_P(WmvProfileErrors, InitializeFailsWithItsTextAndLeavesNoOutput) {
   const std::string profile = dir + "p.prx";
   if (c.contents && std::string(c.contents) == "<dir>") {
     ASSERT_EQ(mkdir(profile.c_str(), 0700), 0);
+  } else if (c.contents && std::string(c.contents) == "<fifo>") {
+    ASSERT_EQ(mkfifo(profile.c_str(), 0600), 0);
   } else if (c.contents) {
     WriteText(profile, c.contents);
   }
@@ -166,6 +168,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ProfileErrorCase{"Missing", nullptr, "Unable to read profile file.\nPlease check the environment."},
         ProfileErrorCase{"NotADiskFile", "<dir>", "Unable to read profile file.\nPlease check the environment."},
+        ProfileErrorCase{"FifoWithoutWriter", "<fifo>", "Unable to read profile file.\nPlease check the environment."},
         ProfileErrorCase{"Malformed", "<profile><streamconfig></profile>", "An Internal Error has occurred."},
         ProfileErrorCase{"NotAProfile", "<html></html>", "An Internal Error has occurred."},
         ProfileErrorCase{"AudioOnly",
