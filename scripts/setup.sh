@@ -17,6 +17,8 @@ PACKAGES=(
   adwaita-icon-theme
   xvfb xdotool x11-utils valgrind
   desktop-file-utils appstream dpkg-dev
+  # scripts/fuzz.sh: clang with libFuzzer and the sanitizer runtimes
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()
