@@ -155,7 +155,7 @@ TEST_F(PresentationTest, AFolderRunTakesPicturesFirstThenPresentations) {
   ASSERT_FALSE(fixture.empty());
   Copy(fixture, "a.pptx");
   WriteJpeg(m_In + "/z.jpg", 1024, 768, QColor(255, 255, 255));
-  WriteFile(m_In + "/b.ppt", std::string("\xD0\xCF\x11\xE0 not really a presentation", 34));
+  WriteFile(m_In + "/b.ppt", std::string("\xD0\xCF\x11\xE0 not really a presentation"));
   CConvertWorker worker(m_Work, m_Office, &m_Host);
   CLocalDestination dest(m_Out);
   EXPECT_EQ(1, RunFolder(&worker, &dest));
