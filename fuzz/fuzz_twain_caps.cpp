@@ -1,12 +1,14 @@
-// The data source's capability negotiation: MSG_SET, MSG_GET, MSG_GETCURRENT,
-// MSG_GETDEFAULT and MSG_RESET on every capability, with containers whose
-// type, item count and item type come from the input, as a TWAIN application
-// hands them over. The container is as large as its own counts say (an
-// application allocates it so); its contents are the input's.
+// The data source's capability negotiation through its DS_Entry: MSG_SET,
+// MSG_GET, MSG_GETCURRENT, MSG_GETDEFAULT and MSG_RESET on every capability,
+// with containers whose type, item count and item type come from the input,
+// as a TWAIN application hands them over. The container is as large as its
+// own counts say (an application allocates it so); its contents are the
+// input's. The source is loaded by path, as a data source manager loads it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 
 #include "TiryxK27/TwainCapTable.h"
 #include "FuzzFile.h"
@@ -38,12 +40,23 @@ struct Reader {
 constexpr TW_UINT16 kMessages[] = {MSG_GET, MSG_GETCURRENT, MSG_GETDEFAULT, MSG_SET, MSG_RESET, 0, 0xFFFF};
 constexpr TW_UINT16 kContainers[] = {TWON_ARRAY, TWON_ENUMERATION, TWON_ONEVALUE, TWON_RANGE, 0, 7};
 
+DSENTRYPROC Entry() {
+  static DSENTRYPROC entry = [] {
+    void* module = dlopen(FOTAVI_TWAIN_SOURCE, RTLD_NOW | RTLD_LOCAL);
+    if (!module) std::abort();
+    auto e = reinterpret_cast<DSENTRYPROC>(dlsym(module, "DS_Entry"));
+    if (!e) std::abort();
+    return e;
+  }();
+  return entry;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Reader in{data, size};
-  CTwainCapTable table;
-  table.Reset();
+  const CTwainCapTable table;  // the list of the source's own capabilities
+  DSENTRYPROC entry = Entry();
   // Several operations per input, so a SET can change what a later GET sees.
   for (int op = 0; op < 8 && in.left > 0; ++op) {
     const uint16_t selector = in.U16();
@@ -76,8 +89,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::memcpy(static_cast<uint8_t*>(container) + 2, &count, 4);
     }
     cap.hContainer = container;
-    TW_UINT16 cc = 0;
-    table.Operation(&cap, msg, &cc, (selector & 0x8000) ? 1 : 2, 5);
+    TW_IDENTITY app{};
+    app.Id = 1;
+    app.ProtocolMajor = (selector & 0x8000) ? 1 : 2;
+    app.ProtocolMinor = 5;
+    entry(&app, DG_CONTROL, DAT_CAPABILITY, msg, &cap);
+    TW_STATUS status{};
+    entry(&app, DG_CONTROL, DAT_STATUS, MSG_GET, &status);
     // A container the source made is the application's to free.
     if (cap.hContainer != container) std::free(cap.hContainer);
     std::free(container);
