@@ -49,7 +49,7 @@ case "$sanitize" in
     export TSAN_OPTIONS="halt_on_error=0:second_deadlock_stack=1:die_after_fork=0:report_signal_unsafe=0:suppressions=$supp/tsan.supp"
     ;;
 esac
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFOTAVI_TEST_TIMEOUT_SCALE=5 \
   -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
   -DCMAKE_EXE_LINKER_FLAGS="$flags" -DCMAKE_SHARED_LINKER_FLAGS="$flags" \
   -DCMAKE_MODULE_LINKER_FLAGS="$flags" >/dev/null
@@ -57,5 +57,6 @@ cmake --build "$build" --parallel "$(nproc)"
 # Left to valgrind (a sanitizer and valgrind cannot share a process), and the
 # address-space-limit test (a sanitizer reserves terabytes of shadow memory).
 skip='UnderValgrind|AddressSpaceLimit'
-# The sanitizers slow the program down several times: the limit grows with them.
+# The sanitizers slow the program down several times: the limits grow with
+# them (FOTAVI_TEST_TIMEOUT_SCALE for the tests that set their own).
 ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)" --timeout 1500 -E "$skip" "${ctest_args[@]}"
