@@ -313,5 +313,12 @@ fotavi::fuzz::Seeds fotavi::fuzz::MakeSeeds() {
       seed(FOTAVI_CMD_SD_WRITEPLAYLIST, 8, Response(0, 0, 0) + Packet(0, Words({0, 32}, 24)) + Packet(0, Words({0, 32}, 24))),
       seed(FOTAVI_CMD_SD_DELETE, 0, Response(0, 0, 0) + Packet(0, Words({0, 8}, 24))),
       seed(FOTAVI_CMD_KEY_FIRST, 0, Response(0, 0, 0)),
+      // Replies that claim more than any request can be, and a response cut
+      // short of its status word.
+      seed(FOTAVI_CMD_GET_JPEG, 0, Response(0, 0xD900D8D9u, 0)),
+      seed(FOTAVI_CMD_SD_ROOTLIST, 0, Response(0, 0, 100000000u)),
+      seed(FOTAVI_CMD_SD_READFILE, 0, Response(0, 0, 0) + Packet(2, Words({0x80, 0xFFFFFFF0u, 0}, 12))),
+      seed(FOTAVI_CMD_SD_FOLDERLIST, 0, Response(0, 0, 0) + Packet(2, Words({0, 100000000u}, 8))),
+      seed(FOTAVI_CMD_SD_STATUS, 0, Packet(0, std::string(4, '\0')).substr(0, 2 + 12)),
   };
 }
