@@ -46,7 +46,8 @@ case "$sanitize" in
   thread)
     build="${FOTAVI_BUILD_DIR:-$here/build-tsan}"
     flags="-fsanitize=thread -fno-omit-frame-pointer"
-    export TSAN_OPTIONS="halt_on_error=0:second_deadlock_stack=1:die_after_fork=0:report_signal_unsafe=0:suppressions=$supp/tsan.supp"
+    # allocator_may_return_null and die_after_fork=0: as for AddressSanitizer.
+    export TSAN_OPTIONS="halt_on_error=0:second_deadlock_stack=1:die_after_fork=0:allocator_may_return_null=1:report_signal_unsafe=0:suppressions=$supp/tsan.supp"
     ;;
 esac
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFOTAVI_TEST_TIMEOUT_SCALE=5 \

@@ -497,13 +497,15 @@ TEST(LiveViewThread, AReplyQueuedBehindTheQuitIsHandedBack) {
   thread.Init(nullptr, nullptr, &drawn);
   ASSERT_TRUE(thread.Resume());
   ASSERT_TRUE(thread.MakeWindow(5000));
+  // The receiving window, taken while the view thread is idle (its second
+  // window creation below writes the handle on that thread).
+  const HWND receiver = thread.GetReceiver().GetSafeHwnd();
+  ASSERT_NE(receiver, nullptr);
   // Keep the thread busy on a second window creation while the quit and the
   // reply queue up behind it.
   CViewJpeg::DelayNextCreateForTest(300);
   ASSERT_TRUE(PostThreadMessage(thread.GetThreadId(), WM_ANIME_INITVIEW, 0, 0));
   Sleep(50);
-  const HWND receiver = thread.GetReceiver().GetSafeHwnd();
-  ASSERT_NE(receiver, nullptr);
   ASSERT_TRUE(PostThreadMessage(thread.GetThreadId(), WM_QUIT, 0, 0));
 
   const size_t blocksBefore = GlobalBlockCount();
