@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QThread>
+#include <QPointer>
 #include <QTimer>
 
 #include <memory>
@@ -205,10 +206,16 @@ void OpenWithoutWaiting(QFileDialog* dialog, std::function<void()> answer, std::
     // Once: a second finish (a close after the answer) finds nothing to do.
     QObject::disconnect(dialog, &QDialog::finished, nullptr, nullptr);
     dialog->hide();
-    // Gone once the answer is handled; by a timer, not a deferred delete,
-    // which waits for a loop of its own level.
-    QTimer::singleShot(0, dialog, [dialog] { delete dialog; });
-    if (answer) answer();
+    // The answer is handled from a turn of its own, after the box's own
+    // finish has returned: what the answer does (a message in front of the
+    // window, the window closed) cannot free the box under that finish.
+    // Then the box goes, unless its window took it along meanwhile. By a
+    // timer, not a deferred delete, which waits for a loop of its own level.
+    QTimer::singleShot(0, dialog, [dialog, answer] {
+      const QPointer<QFileDialog> box(dialog);
+      if (answer) answer();
+      delete box.data();
+    });
   });
   dialog->open();
 }
