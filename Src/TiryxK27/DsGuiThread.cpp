@@ -16,7 +16,15 @@
 // globals go; the process's end takes the rest. That is done by the host's
 // main thread's exit (a thread_local guard: the C library runs the exiting
 // thread's thread_local destructors before every exit handler) and, for
-// exits from other threads, by one exit handler registered once per process.
+// exits from other threads, by an exit handler. Exit handlers run in the
+// reverse order of their registration, and Qt registers the destructor of
+// each of its globals when it first makes it, on the GUI thread: while the
+// application object is made, and when a kind of window is first painted.
+// So the handler is registered when the own thread starts, and again on the
+// GUI thread once the first application object stands, after the first
+// painting of each kind of window and after the first runtime's end: a fixed
+// number per process (the kinds of window are the source's few), each after
+// the globals that work made.
 //
 // The thread itself never returns: Qt's plugins (platform, input context)
 // and their instances are destroyed last, when Qt's libraries are unloaded,
@@ -27,7 +35,10 @@
 #include "DsGuiThread.h"
 
 #include <QApplication>
+#include <QEvent>
+#include <QOpenGLContext>
 #include <QThread>
+#include <QWidget>
 
 #include <dlfcn.h>
 #include <pthread.h>
@@ -42,6 +53,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -175,9 +187,45 @@ bool WaitLocked(std::unique_lock<std::mutex>& l, unsigned limitMs, Done done) {
   return g_Changed.wait_for(l, std::chrono::milliseconds(limitMs), done);
 }
 
+void AbandonAtExit();
+
+// Registers the exit handler that leaves the runtime as it stands.
+void RegisterAbandonAtExit() { std::atexit(AbandonAtExit); }
+
+// On the own thread, for its runtime: registers the exit handler again after
+// the first painting of each kind of window in this process, from the next
+// turn, once the painting (the window's and its children's) is over.
+class ExitOrderKeeper : public QObject {
+ public:
+  explicit ExitOrderKeeper(QObject* parent) : QObject(parent) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint && watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow()) {
+      std::string kind = watched->metaObject()->className();
+      // Counted once registered: a turn lost with its runtime is asked again.
+      if (!PaintedKinds().count(kind)) {
+        QMetaObject::invokeMethod(this, [kind = std::move(kind)] {
+          if (PaintedKinds().insert(kind).second) RegisterAbandonAtExit();
+        }, Qt::QueuedConnection);
+      }
+    }
+    return false;
+  }
+
+ private:
+  // The kinds painted so far in this process (the own thread's only).
+  static std::set<std::string>& PaintedKinds() {
+    static std::set<std::string>& kinds = *new std::set<std::string>;
+    return kinds;
+  }
+};
+
 // The own thread: one runtime after another, each from its QApplication's
 // making to its destruction, then waiting for the next start.
 void RunOwnThread() {
+  static bool registeredAfterMaking = false;  // the own thread's only
+  static bool registeredAfterEnding = false;
   static int argc = 1;
   static char name[] = "TiryxK27";
   static char* argv[] = {name, nullptr};
@@ -198,6 +246,15 @@ void RunOwnThread() {
       app = new QApplication(argc, argv);
       app->setQuitOnLastWindowClosed(false);
       context = new QObject;
+      app->installEventFilter(new ExitOrderKeeper(context));  // goes with the context
+      if (!registeredAfterMaking) {
+        registeredAfterMaking = true;
+        // The first window's destruction asks for the thread's current GL
+        // context, whose global Qt makes on that first asking: made now, so
+        // that it, too, goes after the handler runs.
+        (void)QOpenGLContext::currentContext();
+        RegisterAbandonAtExit();  // after the globals the application object made
+      }
     }
     // Qt has its own connection now.
     probe.reset();
@@ -224,6 +281,10 @@ void RunOwnThread() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     delete context;
     delete app;
+    if (!registeredAfterEnding) {
+      registeredAfterEnding = true;
+      RegisterAbandonAtExit();  // after the globals the first end made, for the runtimes after it
+    }
     l.lock();
     g_State = Runtime::Idle;
     g_Changed.notify_all();
@@ -301,8 +362,8 @@ QObject* GuiContextLocked(std::unique_lock<std::mutex>& l) {
   if (!g_ThreadMade) {
     g_ThreadMade = true;
     std::thread(RunOwnThread).detach();
-    // Registered once per process, when there is first a runtime to leave.
-    std::atexit(AbandonAtExit);
+    // First when there is first a runtime to leave (an exit while it starts).
+    RegisterAbandonAtExit();
   }
   const std::uint64_t asked = ++g_StartsAsked;
   g_Changed.notify_all();

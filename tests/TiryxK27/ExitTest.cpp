@@ -362,8 +362,8 @@ INSTANTIATE_TEST_SUITE_P(Notices, PlainHostEndsInANotice,
                          });
 
 // A host that acquires all day: the source's exit handlers stay as many as
-// after its first dialog (the host counts the registrations made by the
-// source's code).
+// after its first ten dialogs, the first close and open among them (the
+// host counts the registrations made by the source's code).
 TEST(PlainHostExit, TwoHundredDialogCyclesAddNoExitHandler) {
   const HostRun run = RunHost("cycles", {}, nullptr, {}, "return", kCyclesLimitMs);
   ASSERT_TRUE(run.exited) << run.signalName << "\n" << run.errors;

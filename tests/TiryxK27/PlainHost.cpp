@@ -37,8 +37,9 @@
 //                                   and disabled (every tenth with a close
 //                                   and an open after it); the exit handlers
 //                                   the source registers are counted after
-//                                   the first round and after the last, and
-//                                   must be as many
+//                                   the first ten rounds (the first close
+//                                   and open among them) and after the
+//                                   last, and must be as many
 //   PlainHost <source.ds> dialog-refused
 //                                   open, and the capture dialog refused
 //                                   (no display answers): TWCC_LOWMEMORY;
@@ -53,8 +54,11 @@
 //   main thread), worker (the session runs on a worker thread, main joins
 //   it and returns), second-thread (a second thread calls exit() while the
 //   main thread waits for it).
-// Whatever the source made in this process must end cleanly at that exit.
+// Whatever the source made in this process must end cleanly at that exit,
+// and no exit handler of Qt's registered before the session had settled may
+// run before the source's own (status 97 when one does).
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -77,17 +81,56 @@ namespace {
 std::atomic<int> g_sourceExitHandlers{0};
 bool g_countHandlers = false;  // the module's path is known from the load on
 
+// The order the exit keeps. Every handler registered after the load runs
+// through OrderedHandler. Once the session has settled, every handler of
+// Qt's registered so far is one of a global the source's GUI thread may
+// still use: none may run before the source's own exit handler has (it
+// parks that thread; registered with atexit, so with no argument, unlike
+// the module's static destructors). One that does ends the host at once
+// with status 97, naming its module.
+constexpr int kOutOfOrderStatus = 97;
+struct Registered {
+  void (*fn)(void*);
+  void* arg;
+  bool source;
+  bool qt;
+  unsigned long seq;
+  const char* module;
+};
+std::atomic<unsigned long> g_registrations{0};
+std::atomic<unsigned long> g_settledAt{0};  // registrations when the session had settled; 0: no check yet
+std::atomic<bool> g_sourceRegistered{false};
+std::atomic<bool> g_sourceRan{false};
+
+void OrderedHandler(void* p) {
+  auto* r = static_cast<Registered*>(p);
+  if (r->source) {
+    g_sourceRan = true;
+  } else if (r->qt && r->seq < g_settledAt.load() && g_sourceRegistered && !g_sourceRan) {
+    char line[512];
+    const int n = std::snprintf(line, sizeof line, "exit handler of %s ran before the source's\n", r->module);
+    if (n > 0) (void)!write(2, line, static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1);
+    _exit(kOutOfOrderStatus);
+  }
+  r->fn(r->arg);
+  delete r;
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int __cxa_atexit(void (*fn)(void*), void* arg, void* dso) {
   using Register = int (*)(void (*)(void*), void*, void*);
   static const auto real = reinterpret_cast<Register>(dlvsym(RTLD_NEXT, "__cxa_atexit", "GLIBC_2.2.5"));
-  if (g_countHandlers) {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(fn), &info) && info.dli_fname && std::strstr(info.dli_fname, ".ds"))
-      ++g_sourceExitHandlers;
-  }
-  return real(fn, arg, dso);
+  if (!g_countHandlers) return real(fn, arg, dso);
+  Dl_info info{};
+  const bool known = dladdr(reinterpret_cast<void*>(fn), &info) && info.dli_fname;
+  auto* r = new Registered{fn, arg, known && std::strstr(info.dli_fname, ".ds") != nullptr,
+                           known && std::strstr(info.dli_fname, "libQt6") != nullptr, ++g_registrations,
+                           known ? info.dli_fname : "an unknown module"};
+  if (r->source) ++g_sourceExitHandlers;
+  r->source = r->source && !arg;
+  if (r->source) g_sourceRegistered = true;
+  return real(OrderedHandler, r, dso);
 }
 
 namespace {
@@ -234,13 +277,13 @@ int Cycles(CTwainHost& host) {
   for (int i = 0; i < kCycles; ++i) {
     if (host.Enable(true) != TWRC_SUCCESS) return 4;
     if (host.Disable() != TWRC_SUCCESS) return 5;
-    if (i == 0) first = g_sourceExitHandlers.load();
     if (i % 10 == 9 && (host.CloseDS() != TWRC_SUCCESS || host.OpenDS(true) != TWRC_SUCCESS)) return 6;
+    if (i == 9) first = g_sourceExitHandlers.load();
   }
   if (host.CloseDS() != TWRC_SUCCESS) return 7;
   const int last = g_sourceExitHandlers.load();
-  std::fprintf(stderr, "exit handlers of the source: %d after the first round, %d after %d rounds\n", first, last,
-               kCycles);
+  std::fprintf(stderr, "exit handlers of the source: %d after the first ten rounds, %d after %d rounds\n", first,
+               last, kCycles);
   return first == last ? 0 : 10;
 }
 
@@ -329,13 +372,21 @@ int main(int argc, char** argv) {
   if (!host.Scan()) return 2;
   const std::string session = argv[2];
   const std::string ending = argc == 4 ? argv[3] : "return";
+  // What the session's windows still do once it has returned (a first
+  // painting) is given this long before the exit's order is held to.
+  const auto settle = [] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    g_settledAt = g_registrations.load() + 1;
+  };
   if (ending == "worker") {
     int status = 2;
     std::thread worker([&] { status = RunSession(host, session); });
     worker.join();
+    settle();
     return status;
   }
   const int status = RunSession(host, session);
+  settle();
   if (ending == "exit") std::exit(status);
   if (ending == "second-thread") {
     std::thread([status] { std::exit(status); }).join();
