@@ -3,6 +3,7 @@
 # time in seconds (default 60). Fails on any crash, leak, timeout or memory
 # blow-up; the input that did it is left in build-fuzz/fuzz/artifacts/.
 #   scripts/fuzz.sh [seconds] [target...]
+# FOTAVI_FUZZ_SEED=N starts every target from the same random seed (CI).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 seconds="${1:-60}"
@@ -45,7 +46,7 @@ for t in "${targets[@]}"; do
   echo "== $t: ${seconds} s"
   # -timeout: one input taking this long is a hang; -rss_limit_mb and
   # -malloc_limit_mb: an input that makes the code take this much memory is a fault.
-  if ! "$build/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=512 \
+  if ! "$build/fuzz/$t" -max_total_time="$seconds" ${FOTAVI_FUZZ_SEED:+-seed="$FOTAVI_FUZZ_SEED"} -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=512 \
        -max_len=8192 -print_final_stats=1 -artifact_prefix="$artifacts/$t-" "$corpus" "$seeds" \
        >"$build/fuzz/$t.log" 2>&1; then
     echo "$t: FAILED (log: $build/fuzz/$t.log)" >&2
