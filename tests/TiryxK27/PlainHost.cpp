@@ -54,9 +54,10 @@
 //   main thread), worker (the session runs on a worker thread, main joins
 //   it and returns), second-thread (a second thread calls exit() while the
 //   main thread waits for it).
-// Whatever the source made in this process must end cleanly at that exit,
-// and no exit handler of Qt's registered before the session had settled may
-// run before the source's own (status 97 when one does).
+// Whatever the source made in this process must end cleanly at that exit;
+// in the worker and second-thread endings no exit handler of Qt's registered
+// before the session had settled may run before the source's own (status 97
+// when one does).
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -373,8 +374,11 @@ int main(int argc, char** argv) {
   const std::string session = argv[2];
   const std::string ending = argc == 4 ? argv[3] : "return";
   // What the session's windows still do once it has returned (a first
-  // painting) is given this long before the exit's order is held to.
-  const auto settle = [] {
+  // painting) is given this long before the exit's order is held to. Only
+  // where the exiting thread never called the source: the main thread's
+  // own exit parks the GUI thread before any exit handler runs.
+  const auto settle = [&ending] {
+    if (ending != "worker" && ending != "second-thread") return;
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     g_settledAt = g_registrations.load() + 1;
   };
