@@ -66,6 +66,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -103,7 +104,13 @@ std::atomic<unsigned long> g_settledAt{0};  // registrations when the session ha
 std::atomic<bool> g_sourceRegistered{false};
 std::atomic<bool> g_sourceRan{false};
 
+// The records go from the registering thread to the exiting one through the
+// C library's exit list, whose lock the thread sanitizer cannot see: they are
+// made and read under a lock of this program's own.
+std::mutex g_recordsLock;
+
 void OrderedHandler(void* p) {
+  std::unique_lock<std::mutex> held(g_recordsLock);
   auto* r = static_cast<Registered*>(p);
   if (r->source) {
     g_sourceRan = true;
@@ -113,8 +120,10 @@ void OrderedHandler(void* p) {
     if (n > 0) (void)!write(2, line, static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1);
     _exit(kOutOfOrderStatus);
   }
-  r->fn(r->arg);
+  const Registered handler = *r;
   delete r;
+  held.unlock();
+  handler.fn(handler.arg);
 }
 
 }  // namespace
@@ -125,6 +134,7 @@ extern "C" __attribute__((visibility("default"))) int __cxa_atexit(void (*fn)(vo
   if (!g_countHandlers) return real(fn, arg, dso);
   Dl_info info{};
   const bool known = dladdr(reinterpret_cast<void*>(fn), &info) && info.dli_fname;
+  std::lock_guard<std::mutex> held(g_recordsLock);
   auto* r = new Registered{fn, arg, known && std::strstr(info.dli_fname, ".ds") != nullptr,
                            known && std::strstr(info.dli_fname, "libQt6") != nullptr, ++g_registrations,
                            known ? info.dli_fname : "an unknown module"};
