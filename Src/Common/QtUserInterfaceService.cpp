@@ -9,10 +9,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QStringList>
 #include <QThread>
-#include <QPointer>
 #include <QTimer>
 
 #include <memory>

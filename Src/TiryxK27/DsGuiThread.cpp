@@ -51,10 +51,12 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "Platform/Sync.h"
@@ -202,10 +204,10 @@ class ExitOrderKeeper : public QObject {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() == QEvent::Paint && watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow()) {
-      std::string kind = watched->metaObject()->className();
+      const char* kind = watched->metaObject()->className();  // static text of the class
       // Counted once registered: a turn lost with its runtime is asked again.
-      if (!PaintedKinds().count(kind)) {
-        QMetaObject::invokeMethod(this, [kind = std::move(kind)] {
+      if (!PaintedKinds().count(std::string_view(kind))) {
+        QMetaObject::invokeMethod(this, [kind = std::string(kind)] {
           if (PaintedKinds().insert(kind).second) RegisterAbandonAtExit();
         }, Qt::QueuedConnection);
       }
@@ -215,8 +217,9 @@ class ExitOrderKeeper : public QObject {
 
  private:
   // The kinds painted so far in this process (the own thread's only).
-  static std::set<std::string>& PaintedKinds() {
-    static std::set<std::string>& kinds = *new std::set<std::string>;
+  // Looked up without a copy: every later painting of a window asks.
+  static std::set<std::string, std::less<>>& PaintedKinds() {
+    static std::set<std::string, std::less<>>& kinds = *new std::set<std::string, std::less<>>;
     return kinds;
   }
 };
