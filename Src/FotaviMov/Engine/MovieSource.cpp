@@ -1,6 +1,9 @@
 #include "MovieSource.h"
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <string>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -9,6 +12,7 @@ extern "C" {
 }
 
 #include "Common/Dib.h"
+#include "Common/RegularFile.h"
 #include "Common/TraceLog.h"
 #include "FormatErrorCode.h"
 #include "OutputFile.h"
@@ -23,11 +27,24 @@ class CFileMovieSource : public IMovieSource {
     av_packet_free(&packet_);
     avcodec_free_context(&codec_);
     avformat_close_input(&format_);
+    if (fd_ >= 0) ::close(fd_);
   }
 
   MOVIERESULT Open(const std::string& path, CMovieInfo* info) override {
     constexpr const char* kName = "CMoviePlay::Initialize";
-    const std::string url = FileUrl(path);
+    // The file a user picked is opened by the regular-file rule, so that a
+    // FIFO or a device named like a movie is refused at once instead of
+    // holding the opening (or the reads) for ever; FFmpeg then reads that
+    // same file through its descriptor's /proc name.
+    errno = 0;
+    fd_ = OpenRegularFile(path);
+    if (fd_ < 0) {
+      const int err = AVERROR(errno != 0 ? errno : EINVAL);
+      TraceLog(TRC_MOV, kName, "It failed in RenderFile HRESULT=0x%08X %s", static_cast<unsigned>(err),
+               FormatErrorCode(err).c_str());
+      return MOVIE_E_INVALIDFILE;
+    }
+    const std::string url = FileUrl("/proc/self/fd/" + std::to_string(fd_));
     int ret = avformat_open_input(&format_, url.c_str(), nullptr, nullptr);
     if (ret < 0) {
       TraceLog(TRC_MOV, kName, "It failed in RenderFile HRESULT=0x%08X %s", static_cast<unsigned>(ret),
@@ -131,6 +148,7 @@ class CFileMovieSource : public IMovieSource {
   AVFrame* frame_ = nullptr;
   AVPacket* packet_ = nullptr;
   SwsContext* scale_ = nullptr;
+  int fd_ = -1;  // the picked file, held open while FFmpeg reads it
   int stream_ = -1;
   bool draining_ = false;
   int64_t lastPts_ = 0;

@@ -2,6 +2,7 @@
 // files written by the writers (AVI and WMV, where seeking lands on a key
 // frame before the target).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -442,5 +443,29 @@ TEST(FileMovieSource, ANonMovieFileIsAnInvalidFileType) {
   EXPECT_EQ(player.Initialize(nullptr, nullptr, &host, dir + "x.avi"), MOVIE_E_INVALIDFILE);
   EXPECT_LT(player.Play(), 0);
 }
+
+// Only a regular file is opened: a FIFO named like a movie would otherwise
+// hold the opening until a writer came, and the program with it.
+struct NotAFile {
+  const char* name;
+  void (*make)(const std::string& path);
+};
+
+class FileMovieSourceRefuses : public ::testing::TestWithParam<NotAFile> {};
+
+TEST_P(FileMovieSourceRefuses, WhatIsNotARegularFileAtOnce) {
+  const std::string path = MakeFolder("notafile") + "x.avi";
+  GetParam().make(path);
+  CMoviePlay player;
+  FakeHost host;
+  EXPECT_EQ(player.Initialize(nullptr, nullptr, &host, path), MOVIE_E_INVALIDFILE);
+  EXPECT_LT(player.Play(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, FileMovieSourceRefuses,
+                         ::testing::Values(NotAFile{"Fifo", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }},
+                                           NotAFile{"Folder", [](const std::string& p) { ASSERT_EQ(mkdir(p.c_str(), 0700), 0); }},
+                                           NotAFile{"Missing", [](const std::string&) {}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
