@@ -10,6 +10,8 @@
 #include <vector>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <string>
 
 namespace fotavi::fuzz {
@@ -38,13 +40,22 @@ class InputFile {
   std::string path_;
 };
 
-// A private folder for the run's own files, made once.
+// A private folder for the run's own files, made once and removed with all
+// it holds when the run exits.
 inline const std::string& RunFolder() {
   static const std::string folder = [] {
     char tmpl[] = "/tmp/fotavi-fuzz-XXXXXX";
     if (!mkdtemp(tmpl)) std::abort();
     return std::string(tmpl);
   }();
+  static const bool removedAtExit = [] {
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(folder, ignored);
+    });
+    return true;
+  }();
+  (void)removedAtExit;
   return folder;
 }
 
