@@ -24,11 +24,18 @@ namespace {
 // picture of the seeds, few enough to keep one input short.
 constexpr int kPicturesRead = 8;
 
-void ReadSome(IMovieSource* source) {
-  CVideoFrame frame;
+// As the player's presenter does: each picture into a record of its own,
+// a picture too big to hold (std::bad_alloc) aborting the movie.
+bool ReadSome(IMovieSource* source) {
   for (int i = 0; i < kPicturesRead; ++i) {
-    if (source->ReadFrame(&frame) != SOURCE_FRAME) return;
+    CVideoFrame frame;
+    try {
+      if (source->ReadFrame(&frame) != SOURCE_FRAME) return true;
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
   }
+  return true;
 }
 
 std::string ReadWhole(const std::string& path) {
@@ -54,17 +61,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fotavi::fuzz::InputFile file(data, size);
   std::unique_ptr<IMovieSource> source = CreateFileMovieSource();
   CMovieInfo info;
-  // A picture too big to hold throws std::bad_alloc; the player catches it
-  // and aborts the movie.
-  try {
-    if (source->Open(file.Path(), &info) != MOVIE_S_OK) return 0;
-    ReadSome(source.get());
-    source->Seek(info.duration / 2);
-    ReadSome(source.get());
-    source->Seek(0);
-    ReadSome(source.get());
-  } catch (const std::bad_alloc&) {
-  }
+  if (source->Open(file.Path(), &info) != MOVIE_S_OK) return 0;
+  // The player shows the first picture from position 0, then plays on,
+  // and a drag seeks anywhere.
+  source->Seek(0);
+  if (!ReadSome(source.get())) return 0;
+  source->Seek(info.duration / 2);
+  if (!ReadSome(source.get())) return 0;
+  source->Seek(0);
+  ReadSome(source.get());
   return 0;
 }
 

@@ -19,6 +19,11 @@ extern "C" {
 
 namespace {
 
+// The largest picture a movie may have: 8192 x 8192, far above what the
+// camera records or a desktop shows, and well within what one 24-bit
+// picture and the decoder's own planes may take.
+constexpr int64_t kMaxMoviePixels = int64_t{8192} * 8192;
+
 class CFileMovieSource : public IMovieSource {
  public:
   ~CFileMovieSource() override {
@@ -42,7 +47,7 @@ class CFileMovieSource : public IMovieSource {
       const int err = AVERROR(errno != 0 ? errno : EINVAL);
       TraceLog(TRC_MOV, kName, "It failed in RenderFile HRESULT=0x%08X %s", static_cast<unsigned>(err),
                FormatErrorCode(err).c_str());
-      return MOVIE_E_INVALIDFILE;
+      return err == AVERROR(ENOMEM) ? MOVIE_E_OUTOFMEMORY : MOVIE_E_INVALIDFILE;
     }
     const std::string url = FileUrl("/proc/self/fd/" + std::to_string(fd_));
     int ret = avformat_open_input(&format_, url.c_str(), nullptr, nullptr);
@@ -66,6 +71,9 @@ class CFileMovieSource : public IMovieSource {
     frame_ = av_frame_alloc();
     packet_ = av_packet_alloc();
     if (!frame_ || !packet_) return MOVIE_E_OUTOFMEMORY;
+    // A picture size a broken or hostile file claims is refused by the
+    // decoder before it allocates anything for it.
+    if (codec_) codec_->max_pixels = kMaxMoviePixels;
     if (!codec_ || avcodec_parameters_to_context(codec_, st->codecpar) < 0 || avcodec_open2(codec_, decoder, nullptr) < 0) {
       TraceLogText(TRC_MOV, kName, "As for the specified file, the codec is not supported.");
       avcodec_free_context(&codec_);

@@ -444,6 +444,39 @@ TEST(FileMovieSource, ANonMovieFileIsAnInvalidFileType) {
   EXPECT_LT(player.Play(), 0);
 }
 
+// A file that claims a picture beyond the player's limit (here its own
+// movie with the picture header's size raised to 9000 x 9000) opens as a
+// movie without video, before the decoder allocates anything for it.
+TEST(FileMovieSource, APictureSizeBeyondTheLimitOpensWithoutVideo) {
+  const std::string path = WriteMovie(MakeFolder("huge"), false);
+  std::string bytes;
+  {
+    FILE* f = fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) bytes.append(buf, n);
+    fclose(f);
+  }
+  // 'strf' chunk: id, size, then the picture header (size, width, height).
+  const size_t strf = bytes.find("strf");
+  ASSERT_NE(strf, std::string::npos);
+  const int32_t huge = 9000;
+  bytes.replace(strf + 12, 4, reinterpret_cast<const char*>(&huge), 4);
+  bytes.replace(strf + 16, 4, reinterpret_cast<const char*>(&huge), 4);
+  {
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+    fclose(f);
+  }
+  std::unique_ptr<IMovieSource> source = CreateFileMovieSource();
+  CMovieInfo info;
+  ASSERT_EQ(source->Open(path, &info), MOVIE_S_OK);
+  EXPECT_FALSE(info.hasVideo);
+  CVideoFrame frame;
+  EXPECT_EQ(source->ReadFrame(&frame), SOURCE_END);
+}
+
 // Only a regular file is opened: a FIFO named like a movie would otherwise
 // hold the opening until a writer came, and the program with it.
 struct NotAFile {
